@@ -1,14 +1,104 @@
 #include "ui/strings/StringTable.h"
+
 #include <QLocale>
 
-// Placeholder so the tree builds; the full table is filled in separately.
 namespace pmx::strings {
-namespace { Lang g_lang = Lang::English; }
+
+namespace {
+
+Lang g_lang = Lang::English;
+
+struct Entry {
+    int id;
+    const char16_t* english;
+    const char16_t* japanese;
+};
+
+// Compiled in, so the program never runs without its texts. "&" marks the access letter.
+constexpr Entry kTable[] = {
+    {1, u"Setting software", u"設定ソフトウェア"},
+    {2, u"KORVAN DELTRIS CO., LTD.", u"コルバンデルトリス株式会社"},
+    {3, u"PMX-31570A", u"PMX-31570A"},
+    {4, u"File(&F)", u"ファイル(&F)"},
+    {5, u"End(&Q)", u"終了(&Q)"},
+    {6, u"Setting(&S)", u"設定(&S)"},
+    {7, u"Help(&H)", u"ヘルプ(&H)"},
+    {8, u"Version information(&V)", u"バージョン情報(&V)"},
+    {9, u"Communication item selection(&C)", u"通信項目選択(&C)"},
+    {10, u"Unit selection(&M)", u"製品選択(&M)"},
+    {11, u"Communication condition(&N)", u"通信条件(&N)"},
+    {13, u"DEC", u"10進数"},
+    {14, u"HEX", u"16進数"},
+    {20, u"Data transmission", u"データ転送"},
+    {21, u"Read", u"読込み"},
+    {22, u"Write", u"書込み"},
+    {23, u"Files", u"ファイル"},
+    {24, u"Load", u"ロード"},
+    {25, u"Save", u"セーブ"},
+    {26, u"Protocol", u"プロトコル"},
+    {27, u"Instrument number", u"機器番号"},
+    {28, u"Transfer rate", u"通信速度"},
+    {29, u"Data bit", u"データビット"},
+    {30, u"Stop bit", u"ストップビット"},
+    {31, u"Parity bit", u"パリティビット"},
+    {32, u"Communication condition", u"通信条件"},
+    {33, u"Communication port", u"通信ポート"},
+    {34, u"Time out", u"タイムアウト時間"},
+    {35, u"Communication condition setting display", u"通信条件設定画面"},
+    {36, u"Setting value change display", u"設定値変更画面"},
+    {37, u"Current setting value", u"現在の設定値"},
+    {39, u"Command item", u"コマンド項目"},
+    {40, u"Communication item selection display", u"通信項目選択画面"},
+    {41, u"Version information", u"バージョン情報"},
+    {42, u"Send command when set values are changed.", u"設定値変更時コマンド送信する。"},
+    {50, u"Communication error! Check the communication conditions.",
+     u"通信エラー! 通信条件を確認してください。"},
+    {51, u"Do you want to close the software?", u"設定ソフトウェアを終了しますか?"},
+    {52, u"Reading will initiate. Is this OK?", u"読込みを開始します。よろしいですか?"},
+    // Two blanks after "Writing": the text as the product has always shown it.
+    {53, u"Writing  will initiate. Is this OK?", u"書込みを開始します。よろしいですか?"},
+    {100, u"Negative acknowledgement. Check the sending data.",
+     u"否定応答。送信データ確認してください。"},
+    {101, u"Checksum error", u"チャックサムエラー"},
+    {102, u"No response. Check the wiring and communication conditions.",
+     u"無応答。配線と通信条件を確認してください。"},
+    {103, u"Communication error/Negative acknowledgement has occurred.",
+     u"通信エラーまたは否定応答がありました。"},
+    {104, u"1-2-3 Example-cho, Minato-ku, Tokyo", u"東京都港区例町1-2-3"},
+    {105, u"TEL +81-3-0000-0000", u"TEL 03-0000-0000"},
+    {106, u"Parameter", u"パラメータ設定"},
+    {107, u"Data Item", u"データ項目"},
+    {108, u"Data", u"データ"},
+    {109, u"Unit", u"単位"},
+    {110, u"All Data(&A)", u"データ一覧(&A)"},
+    {111, u"Export(&E)", u"エクスポート(&E)"},
+};
+
+} // namespace
+
 Lang languageFromLocale() {
+    // The POSIX precedence: the first of these that is set decides the messages language.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QByteArray value = qgetenv(name);
+        if (!value.isEmpty())
+            return value.startsWith("ja") ? Lang::Japanese : Lang::English;
+    }
+    // None set (Windows, or a bare environment): ask the platform.
     return QLocale::system().language() == QLocale::Japanese ? Lang::Japanese : Lang::English;
 }
+
 void setLanguage(Lang lang) { g_lang = lang; }
+
 Lang language() { return g_lang; }
+
 QString text(int id) { return text(id, g_lang); }
-QString text(int, Lang) { return {}; }
+
+QString text(int id, Lang lang) {
+    for (const Entry& entry : kTable) {
+        if (entry.id == id)
+            return QString::fromUtf16(lang == Lang::Japanese ? entry.japanese : entry.english);
+    }
+    return {};
+}
+
 } // namespace pmx::strings
