@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, test and run the program.
+# Usage: scripts/deps.sh [--run]   (--run adds what the windows need on a desktop)
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
+          qt6-base-dev qt6-serialport-dev qt6-translations-l10n)
+if [ "${1:-}" = "--run" ]; then
+  PACKAGES+=(fonts-noto-cjk qt6-qpa-plugins)
+fi
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,53 @@
+#pragma once
+#include "comm/CommObject.h"
+#include "model/ItemTable.h"
+#include <QList>
+
+namespace pmx {
+
+// What a sequence needs of the window (or of the command line): the progress bar,
+// the message label, "let pending events run" and the selection dialog's boxes.
+class TransferView {
+public:
+    virtual ~TransferView() = default;
+    virtual void progressStart() = 0; // visible, 0 of 128
+    virtual void progressStep() = 0;
+    virtual void progressEnd() = 0; // hidden again
+    // A failed item: message id 100..103 (red label and Timer2 in the window).
+    virtual void showError(int messageId, int item) = 0;
+    virtual void processEvents() = 0;
+    // The selection dialog's copy of the selection (Check1(i)); the window creates the
+    // dialog hidden when it does not exist.
+    virtual bool selectionBoxTicked(int item) = 0;
+    // True once the program is ending: a running sequence stops at once.
+    virtual bool stopRequested() { return false; }
+};
+
+struct TransferContext {
+    ItemTable& table;
+    CommObject& com;
+    qint16& InstNo;
+    TransferView& view;
+};
+
+// Outcome per item; the window ignores it (failures are shown as they happen), the
+// command line turns it into its exit status.
+struct TransferResult {
+    QList<int> good;
+    QList<int> failed;
+    QList<int> failedMessage; // message id of each failed item, same order
+    bool stopped = false;
+};
+
+// The five items the write of all items sends first, in this order.
+inline constexpr int kLeadingItems[5] = {68, 35, 36, 73, 74};
+
+// Stores the value of a good read response into ItemData(Com). Returns false and
+// leaves the item unchanged when the data field is not exactly four hex digits.
+bool ReadDataSet(CommObject& com, ItemTable& table, const QByteArray& tt, int Com);
+
+TransferResult ReadAllItems(TransferContext& ctx);
+TransferResult WriteAllItems(TransferContext& ctx);
+TransferResult WriteItem(TransferContext& ctx);
+
+} // namespace pmx

@@ -1,0 +1,167 @@
+// Sequence logic against a fake communication object that answers per item.
+#include "comm/Checksums.h"
+#include "transfer/Sequences.h"
+#include <QMap>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+namespace {
+
+// Records every command and answers as a KORVAN or Modbus instrument would, with
+// per-item faults.
+class FakeComm : public CommObject {
+public:
+    void Activate(bool) override {}
+    bool OpenPort() override { return true; }
+    void ClosePort() override {}
+    void PrepareA() override {}
+    void PrepareB() override {}
+    QByteArray SendCommand(QByteArray&, QByteArray&, QByteArray& type, QByteArray& item,
+                           QByteArray& data, qint16&) override {
+        const bool korvan = ProtocolNo == kProtocolKorvan;
+        const QByteArray addr = item.left(4);
+        const bool write = korvan ? type == "P" : type == "06";
+        log << (write ? "W " + addr + " " + data : "R " + addr);
+        const int i = addr.toInt(nullptr, 16);
+        const QByteArray fault = faults.value(i);
+        if (fault == "silent")
+            return {};
+        if (korvan) {
+            if (fault == "nak")
+                return "\x15 \x20 " + addr + "03\x03" "00";
+            QByteArray text = "\x06! " + type + addr + (write ? QByteArray() : value(i)) + "\x03" "00";
+            return text;
+        }
+        if (fault == "nak")
+            return ":01" + QByteArray(write ? "86" : "83") + "02XX\r\n";
+        return write ? ":0106" + addr + data + "XX\r\n" : ":010302" + value(i) + "XX\r\n";
+    }
+    QByteArray ExtractData(const QByteArray& text, qint32) const override {
+        return ProtocolNo == kProtocolKorvan ? text.mid(8, 4) : text.mid(7, 4);
+    }
+    QByteArray value(int i) const {
+        return values.contains(i) ? values.value(i) : itemDataText(qint16(i * 10)).toLatin1();
+    }
+    QStringList log;
+    QMap<int, QByteArray> faults;
+    QMap<int, QByteArray> values;
+};
+
+class FakeView : public TransferView {
+public:
+    void progressStart() override { visible = true, progress = 0; }
+    void progressStep() override { ++progress; }
+    void progressEnd() override { visible = false; }
+    void showError(int id, int item) override { errors << qMakePair(id, item); }
+    void processEvents() override { ++events; }
+    bool selectionBoxTicked(int item) override { return !clearedBoxes.contains(item); }
+    bool visible = false;
+    int progress = -1;
+    int events = 0;
+    QList<QPair<int, int>> errors;
+    QList<int> clearedBoxes;
+};
+
+struct Rig {
+    ItemTable table;
+    FakeComm com;
+    FakeView view;
+    qint16 instNo = 1;
+    TransferContext ctx{table, com, instNo, view};
+};
+
+class Sequences : public ::testing::TestWithParam<qint16> {};
+
+} // namespace
+
+TEST_P(Sequences, WriteAllSendsLeadingItemsFirstAndNeverItemZero) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    rig.table.ItemSel.fill(1);
+    rig.table.ItemData[68] = -1;
+    const TransferResult r = WriteAllItems(rig.ctx);
+    ASSERT_EQ(rig.com.log.size(), 127);
+    EXPECT_EQ(rig.com.log.mid(0, 6), (QStringList{"W 0044 FFFF", "W 0023 0000", "W 0024 0000",
+                                                  "W 0049 0000", "W 004A 0000", "W 0001 0000"}));
+    EXPECT_EQ(rig.com.log[6], "W 0002 0000");
+    EXPECT_FALSE(rig.com.log.contains("W 0000 0000"));
+    EXPECT_EQ(rig.com.log.filter("W 0044").size(), 1);
+    EXPECT_EQ(rig.com.log.last(), "W 007F 0000");
+    EXPECT_EQ(r.failed.size(), 0);
+    EXPECT_EQ(rig.view.progress, 128);
+    EXPECT_FALSE(rig.view.visible);
+}
+
+TEST_P(Sequences, LeadingItemNeedsTheDialogBoxToo) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    rig.table.ItemSel[68] = 1;
+    rig.table.ItemSel[69] = 1;
+    rig.view.clearedBoxes = {68, 69};
+    WriteAllItems(rig.ctx);
+    // The box is consulted for the five leading items only.
+    EXPECT_EQ(rig.com.log, QStringList{"W 0045 0000"});
+}
+
+TEST_P(Sequences, ReadStoresGoodValuesAndReportsFailures) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    for (int i : {0, 5, 6, 127})
+        rig.table.ItemSel[i] = 1;
+    rig.table.ItemSel[7] = 2; // only 1 selects
+    rig.table.ItemData[5] = 1234;
+    rig.com.faults[5] = "nak";
+    rig.com.values[6] = "FFFF";
+    const TransferResult r = ReadAllItems(rig.ctx);
+    EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0005", "R 0006", "R 007F"}));
+    EXPECT_EQ(rig.table.ItemData[5], 1234);
+    EXPECT_EQ(rig.table.ItemData[6], -1);
+    EXPECT_EQ(rig.table.ItemData[127], 1270);
+    ASSERT_EQ(rig.view.errors.size(), 1);
+    EXPECT_EQ(rig.view.errors[0].first, GetParam() == kProtocolKorvan ? 100 : 103);
+    EXPECT_EQ(r.failed, QList<int>{5});
+    EXPECT_EQ(rig.view.progress, 128);
+    EXPECT_EQ(rig.view.events, 128);
+}
+
+TEST_P(Sequences, SilentInstrumentStillVisitsEveryItem) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    rig.table.ItemSel.fill(1);
+    for (int i = 0; i < kItemCount; ++i)
+        rig.com.faults[i] = "silent";
+    const TransferResult r = ReadAllItems(rig.ctx);
+    EXPECT_EQ(r.failed.size(), 128);
+    EXPECT_EQ(rig.view.errors.last().first, GetParam() == kProtocolKorvan ? 102 : 103);
+    EXPECT_FALSE(rig.view.visible);
+}
+
+TEST_P(Sequences, MalformedDataFieldLeavesTheItemUnchanged) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    rig.table.ItemSel[3] = 1;
+    rig.table.ItemData[3] = 77;
+    rig.com.values[3] = "12G4";
+    ReadAllItems(rig.ctx);
+    EXPECT_EQ(rig.table.ItemData[3], 77);
+    ASSERT_EQ(rig.view.errors.size(), 1);
+    EXPECT_EQ(rig.view.errors[0].first, 103);
+}
+
+TEST_P(Sequences, WriteItemOnlyForASelectedItem) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    rig.table.CurItem = 0;
+    rig.table.ItemData[0] = 255;
+    WriteItem(rig.ctx);
+    EXPECT_TRUE(rig.com.log.isEmpty());
+    rig.table.ItemSel[0] = 1;
+    WriteItem(rig.ctx);
+    EXPECT_EQ(rig.com.log, QStringList{"W 0000 00FF"});
+    EXPECT_EQ(rig.view.progress, -1); // no progress display for a single item
+}
+
+INSTANTIATE_TEST_SUITE_P(AllProtocols, Sequences,
+                         ::testing::Values(qint16(kProtocolKorvan), qint16(kProtocolModbusAscii),
+                                           qint16(kProtocolModbusRtu)));
