@@ -1,0 +1,43 @@
+#include "model/TextCodec.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace pmx {
+
+namespace {
+
+QString decodeJapanese(const QByteArray& bytes) {
+    // "windows-31j" is the ICU name of CP932 (NEC and IBM extensions, 0x5C as backslash);
+    // older or non-ICU builds may know only the plain JIS name.
+    for (const char* name : {"windows-31j", "Shift_JIS"}) {
+        QStringDecoder decoder(name);
+        if (decoder.isValid())
+            return decoder.decode(bytes);
+    }
+    QStringDecoder fallback(QStringDecoder::System);
+    return fallback.decode(bytes);
+}
+
+} // namespace
+
+QString decodeText(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError()) {
+        if (text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
+        return text;
+    }
+    return decodeJapanese(bytes);
+}
+
+QByteArray encodeText(const QString& text, bool* ok) {
+    QStringEncoder encoder(QStringEncoder::System, QStringEncoder::Flag::Stateless);
+    QByteArray bytes = encoder.encode(text);
+    if (ok)
+        *ok = !encoder.hasError();
+    return bytes;
+}
+
+} // namespace pmx

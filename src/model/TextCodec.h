@@ -1,0 +1,19 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+namespace pmx {
+
+// Text files come from two worlds: files this program wrote (system encoding, UTF-8 on
+// Linux) and files from the maker's Windows tool (Shift_JIS / CP932). Bytes that are valid
+// UTF-8 are taken as UTF-8 (a leading BOM is dropped); anything else is decoded as CP932.
+QString decodeText(const QByteArray& bytes);
+
+// Encodes in the system encoding. Returns false in *ok when a character cannot be
+// represented (possible only where the system encoding is not a Unicode one).
+QByteArray encodeText(const QString& text, bool* ok = nullptr);
+
+// The line end of every text file the program writes.
+inline constexpr char kLineEnd[] = "\r\n";
+
+} // namespace pmx
