@@ -1,4 +1,5 @@
 #include "comm/Dispatcher.h"
+#include <QStringList>
 #include <functional>
 #include <gtest/gtest.h>
 
