@@ -1,0 +1,48 @@
+#pragma once
+#include "model/ItemTable.h"
+#include <QString>
+#include <array>
+#include <variant>
+
+namespace pmx {
+
+// One formatted value of the list: the 16-bit number itself in DEC mode, a text such as
+// "1F4h" in HEX mode. The kind matters to the CSV export, which quotes texts only.
+class ListValue {
+  public:
+    ListValue() = default;
+    static ListValue fromNumber(qint16 value) { return ListValue(value); }
+    static ListValue fromText(const QString& text) { return ListValue(text); }
+
+    bool isText() const { return std::holds_alternative<QString>(m_value); }
+    qint16 number() const { return isText() ? 0 : std::get<qint16>(m_value); }
+    // Signed decimal digits for a number, the text itself otherwise.
+    QString toText() const;
+
+    bool operator==(const ListValue&) const = default;
+
+  private:
+    explicit ListValue(qint16 v) : m_value(v) {}
+    explicit ListValue(const QString& t) : m_value(t) {}
+    std::variant<qint16, QString> m_value{qint16(0)};
+};
+
+// The list shared by the all-data report and the CSV export, one entry per item.
+// Refilled by SetListData before every report or export; kept until the next one.
+struct ListArrays {
+    std::array<bool, kItemCount> ListValid{};
+    std::array<QString, kItemCount> ListItem;
+    std::array<ListValue, kItemCount> ListData;
+    std::array<QString, kItemCount> ListUnit; // no source of units exists: always empty
+};
+
+// The display form of a value, the same rule as the pages use: the number in DEC mode;
+// in HEX mode upper-case hex of the 16-bit two's complement, no leading zeros, then "h"
+// (500 -> "1F4h", -1 -> "FFFFh", 0 -> "0h", -32768 -> "8000h").
+ListValue FormatData(qint16 value, bool hex);
+
+// Fills the list from the item table with the DEC/HEX choice of this moment. An item is
+// listed unless its name ends in "----"; unselected items are listed too.
+void SetListData(const ItemTable& table, bool hex, ListArrays& lists);
+
+} // namespace pmx
