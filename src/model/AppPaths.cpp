@@ -1,0 +1,42 @@
+#include "model/AppPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace pmx {
+
+QString applicationDirectory() {
+    const QString home = qEnvironmentVariable("PMX31570A_HOME");
+    if (!home.isEmpty()) {
+        QDir().mkpath(home);
+        return QDir(home).absolutePath();
+    }
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (!exeDir.isEmpty() && QFileInfo(exeDir).isWritable())
+        return exeDir;
+    // Installed under a read-only prefix: keep the state file and exports per user.
+    QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (data.isEmpty())
+        data = QDir::homePath();
+    QDir().mkpath(data);
+    return data;
+}
+
+QString stateFilePath() {
+    return QDir(applicationDirectory()).filePath(QLatin1String(kStateFileName));
+}
+
+QString csvFolderPath() {
+    return QDir(applicationDirectory()).filePath(QLatin1String(kCsvFolderName));
+}
+
+bool ensureCsvFolder() {
+    const QString path = csvFolderPath();
+    if (QFileInfo(path).isDir())
+        return true;
+    return QDir().mkpath(path);
+}
+
+} // namespace pmx

@@ -1,0 +1,26 @@
+#pragma once
+#include <QString>
+
+namespace pmx {
+
+// Name of the state file; looked up case-sensitively.
+inline constexpr char kStateFileName[] = "PMX31570A.ini";
+// Folder of the CSV export inside the application directory.
+inline constexpr char kCsvFolderName[] = "csvdata";
+
+// The directory that holds the state file and "csvdata": $PMX31570A_HOME when set (tests,
+// demos, portable installs), else the executable's directory when it is writable, else the
+// per-user application data directory (created when missing). Never empty.
+QString applicationDirectory();
+
+// applicationDirectory() + "/PMX31570A.ini".
+QString stateFilePath();
+
+// applicationDirectory() + "/csvdata".
+QString csvFolderPath();
+
+// Creates "csvdata" in the application directory if it is missing. Returns whether the
+// folder exists afterwards; callers go on either way.
+bool ensureCsvFolder();
+
+} // namespace pmx

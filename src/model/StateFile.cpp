@@ -1,0 +1,40 @@
+#include "model/StateFile.h"
+
+#include <QDir>
+
+#include "model/AppPaths.h"
+#include "model/TableFile.h"
+#include "ui/strings/StringTable.h"
+
+namespace pmx {
+
+bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsRead,
+                   QString* error, bool* found) {
+    if (selectionsRead)
+        selectionsRead->clear();
+    if (found)
+        *found = false;
+    const QString name = QLatin1String(kStateFileName);
+    // A directory listing tells the stored spelling of the name; QFile::exists would
+    // accept "pmx31570a.ini" on a case-insensitive file system.
+    const QStringList entries =
+        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    if (!entries.contains(name, Qt::CaseSensitive))
+        return true;
+    if (found)
+        *found = true;
+
+    const TableReadResult result =
+        loadTableFile(QDir(dir).filePath(name), table, TableReadMode::Partial);
+    if (selectionsRead)
+        *selectionsRead = result.selectionsRead;
+    if (!result.ok && error)
+        *error = QStringLiteral("%1: %2").arg(name, result.errorText(strings::language()));
+    return result.ok;
+}
+
+bool saveStateFile(const QString& dir, const ItemTable& table, QString* error) {
+    return saveTableFile(QDir(dir).filePath(QLatin1String(kStateFileName)), table, error);
+}
+
+} // namespace pmx

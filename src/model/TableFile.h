@@ -1,0 +1,61 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+#include "model/FieldReader.h"
+#include "model/ItemTable.h"
+
+namespace pmx {
+
+// The 385-line layout shared by the state file and the data files: ModelName,
+// ItemName(0..127) between double quotes, then ItemSel(0..127) and ItemData(0..127) as
+// plain decimal numbers, one field per line, CR LF line ends.
+constexpr int kTableFileLines = 1 + 3 * kItemCount;
+
+enum class TableReadMode {
+    // Stop at the first error; fields read before it keep their new values (the state
+    // file at start-up: a file cut short still brings back what it holds).
+    Partial,
+    // Read into a copy and change nothing unless the whole file is good (data files).
+    AllOrNothing,
+};
+
+struct TableReadResult {
+    bool ok = false;
+    FieldFailure failure;        // kind None when ok
+    QList<int> selectionsRead;   // indices whose ItemSel was set by this read
+    QString errorText(strings::Lang lang = strings::Lang::English) const {
+        return fieldFailureText(failure, lang);
+    }
+};
+
+// Names that cannot be stored in a table file: a double quote would end the field early,
+// a line end would split it.
+bool isStorableText(const QString& text);
+
+// The file's bytes (system encoding). Returns nothing, with a message in *error, when
+// ModelName or a name holds a double quote or a line end, or cannot be encoded: such a
+// file would not read back as the same table.
+std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error = nullptr);
+
+// Reads ModelName, ItemName, ItemSel and ItemData from a table file's bytes; nothing else
+// in the table is touched. Anything after line 385 is ignored.
+TableReadResult readTableFile(const QByteArray& bytes, ItemTable& table, TableReadMode mode);
+
+// The same on a file: readTableFile on its contents; a file that cannot be opened or is
+// far too large to be a table file fails without touching the table.
+TableReadResult loadTableFile(const QString& path, ItemTable& table, TableReadMode mode);
+
+// writeTableFile, then an atomic replace of path (the old file survives any failure).
+bool saveTableFile(const QString& path, const ItemTable& table, QString* error = nullptr);
+
+// Largest text file read whole; a table or model file is a few kilobytes.
+constexpr qint64 kMaxTextFileBytes = 4 * 1024 * 1024;
+
+// Reads a whole text file of at most kMaxTextFileBytes. On failure returns nothing and
+// sets *kind to CannotOpen or FileTooLarge.
+std::optional<QByteArray> readSmallFile(const QString& path, FieldError* kind);
+
+} // namespace pmx
