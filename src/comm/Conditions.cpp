@@ -1,0 +1,173 @@
+#include "comm/Conditions.h"
+
+#include "comm/Numbers.h"
+
+namespace pmx {
+namespace cond {
+
+QStringList protocolEntries() {
+    return {QStringLiteral("KORVAN"), QStringLiteral("Modbus ASCII"), QStringLiteral("Modbus RTU")};
+}
+
+QStringList deviceEntries() {
+    QStringList out;
+    out.reserve(96);
+    for (int i = 0; i <= 95; ++i)
+        out << QString::number(i);
+    return out;
+}
+
+QStringList rateEntries() {
+    return {QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
+            QStringLiteral("19200")};
+}
+
+QStringList dataBitEntries() { return {QStringLiteral("7 bit"), QStringLiteral("8 bit")}; }
+QStringList stopBitEntries() { return {QStringLiteral("1 bit"), QStringLiteral("2 bit")}; }
+
+QStringList parityEntries() {
+    return {QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD")};
+}
+
+QStringList portEntries() {
+    QStringList out;
+    for (int i = 1; i <= 8; ++i)
+        out << QStringLiteral("COM%1").arg(i);
+    return out;
+}
+
+QStringList timeoutEntries() {
+    return {QStringLiteral("100"),  QStringLiteral("200"),  QStringLiteral("300"),
+            QStringLiteral("400"),  QStringLiteral("500"),  QStringLiteral("600"),
+            QStringLiteral("700"),  QStringLiteral("800"),  QStringLiteral("900"),
+            QStringLiteral("1000"), QStringLiteral("1500"), QStringLiteral("2000"),
+            QStringLiteral("3000"), QStringLiteral("4000")};
+}
+
+StoredConditions readStored(const SettingsStore& store) {
+    StoredConditions c;
+    c.protocol = store.value(kSection, kProtocol, kDefaultProtocol);
+    c.devNo = store.value(kSection, kDevNo, kDefaultDevNo);
+    c.speed = store.value(kSection, kSpeed, kDefaultSpeed);
+    c.databit = store.value(kSection, kDatabit, kDefaultDatabit);
+    c.stopbit = store.value(kSection, kStopbit, kDefaultStopbit);
+    c.party = store.value(kSection, kParty, kDefaultParty);
+    c.port = store.value(kSection, kPort, kDefaultPort);
+    c.timout = store.value(kSection, kTimout, kDefaultTimout);
+    return c;
+}
+
+void writeStored(SettingsStore& store, const StoredConditions& c) {
+    store.setValue(kSection, kProtocol, c.protocol);
+    store.setValue(kSection, kDevNo, c.devNo);
+    store.setValue(kSection, kSpeed, c.speed);
+    store.setValue(kSection, kDatabit, c.databit);
+    store.setValue(kSection, kStopbit, c.stopbit);
+    store.setValue(kSection, kParty, c.party);
+    store.setValue(kSection, kPort, c.port);
+    store.setValue(kSection, kTimout, c.timout);
+}
+
+int selectEqual(const QStringList& entries, const QString& stored) {
+    return int(entries.indexOf(stored));
+}
+
+int selectDevice(const QString& stored) {
+    const auto n = toInt16Rounded(leadingNumber(stored));
+    if (!n || *n < 0 || *n > 95)
+        return -1;
+    return *n;
+}
+
+int selectDataBit(const QString& stored) { return stored == QLatin1String("7 bit") ? 0 : 1; }
+int selectStopBit(const QString& stored) { return stored == QLatin1String("1 bit") ? 0 : 1; }
+
+bool isValidPort(const QString& text) {
+    if (!text.startsWith(QLatin1String("COM")))
+        return false;
+    const QChar last = text.back();
+    return last >= u'1' && last <= u'8';
+}
+
+qint16 protocolNumber(const QString& text) {
+    if (text == QLatin1String("KORVAN"))
+        return kProtocolKorvan;
+    if (text == QLatin1String("Modbus ASCII"))
+        return kProtocolModbusAscii;
+    if (text == QLatin1String("Modbus RTU"))
+        return kProtocolModbusRtu;
+    return -1;
+}
+
+} // namespace cond
+
+namespace {
+
+// Reads a field; when `valid` rejects it, the default is used and written back.
+template <typename Valid>
+QString checkedField(SettingsStore& store, const QString& key, const QString& def, Valid valid) {
+    const QString text = store.value(cond::kSection, key, def);
+    if (valid(text))
+        return text;
+    store.setValue(cond::kSection, key, def);
+    return def;
+}
+
+QString fail(QString* why, const QString& reason) {
+    if (why)
+        *why = reason;
+    return QString();
+}
+
+} // namespace
+
+QString SetSpeed(CommObject& com, SettingsStore& store, qint16& InstNo, QString* why) {
+    using namespace cond;
+    if (why)
+        why->clear();
+    com.ClosePort();
+
+    const QString protocol = checkedField(store, kProtocol, kDefaultProtocol, [](const QString& t) {
+        return protocolNumber(t) >= 0;
+    });
+    com.ProtocolNo = protocolNumber(protocol);
+
+    const QString devText = store.value(kSection, kDevNo, kDefaultDevNo);
+    const auto dev = toInt16Rounded(leadingNumber(devText));
+    if (!dev)
+        return fail(why, QStringLiteral("Instrument number \"%1\" is out of range.").arg(devText));
+    qint16 devNo = *dev;
+    if (devNo < 0 || devNo > 95) {
+        devNo = 0;
+        store.setValue(kSection, kDevNo, kDefaultDevNo);
+    }
+    InstNo = devNo;
+
+    const auto inList = [](const QStringList& entries) {
+        return [entries](const QString& t) { return entries.contains(t); };
+    };
+    com.Rate = checkedField(store, kSpeed, kDefaultSpeed, inList(rateEntries()));
+    com.DataBits = checkedField(store, kDatabit, kDefaultDatabit, inList(dataBitEntries())).left(1);
+    com.StopBits = checkedField(store, kStopbit, kDefaultStopbit, inList(stopBitEntries())).left(1);
+    com.Parity = checkedField(store, kParty, kDefaultParty, inList(parityEntries()));
+    com.PortName = checkedField(store, kPort, kDefaultPort, isValidPort);
+
+    const QString timeout = checkedField(store, kTimout, kDefaultTimout, [](const QString& t) {
+        const double v = leadingNumber(t);
+        return v >= 100.0 && v <= 4000.0;
+    });
+    const auto ms = toInt32Whole(timeout);
+    if (!ms)
+        return fail(why, QStringLiteral("Time-out \"%1\" is not a number.").arg(timeout));
+    com.Timeout = *ms;
+
+    if (!com.OpenPort()) {
+        QString reason = com.lastOpenErrorText();
+        if (reason.isEmpty())
+            reason = QStringLiteral("The port %1 could not be opened.").arg(com.PortName);
+        return fail(why, reason);
+    }
+    return QStringLiteral("ok");
+}
+
+} // namespace pmx
