@@ -1,0 +1,367 @@
+#include "SimOptions.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+namespace pmx::sim {
+
+namespace {
+
+bool parseItem(const QString& text, int* item) {
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok, 16);
+    if (!ok || v < 0 || v >= kItemCount)
+        return false;
+    *item = v;
+    return true;
+}
+
+// Decimal -32768..65535, or hexadecimal "0x1F"/"1Fh" up to FFFF; stored as 16 bits.
+bool parseValue(QString text, std::int16_t* value) {
+    text = text.trimmed();
+    bool ok = false;
+    long v = 0;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        v = text.mid(2).toLong(&ok, 16);
+    else if (text.endsWith(QLatin1Char('h'), Qt::CaseInsensitive))
+        v = text.chopped(1).toLong(&ok, 16);
+    else
+        v = text.toLong(&ok, 10);
+    if (!ok || v < -32768 || v > 65535)
+        return false;
+    *value = std::int16_t(std::uint16_t(v & 0xFFFF));
+    return true;
+}
+
+QString decode(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
+    // Files from the maker's Windows tool are Shift_JIS.
+    QStringDecoder sjis("Shift_JIS");
+    if (sjis.isValid())
+        return sjis.decode(bytes);
+    return QString::fromLatin1(bytes);
+}
+
+// Sequential fields: blanks skipped; a quoted field runs to the next quote; any other
+// field to the next comma or line end; the comma or line end after a field is consumed.
+QStringList readFields(const QString& text) {
+    QStringList fields;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n) {
+        while (i < n && text[i] == QLatin1Char(' '))
+            ++i;
+        QString field;
+        if (i < n && text[i] == QLatin1Char('"')) {
+            const qsizetype close = text.indexOf(QLatin1Char('"'), i + 1);
+            const qsizetype end = close < 0 ? n : close;
+            field = text.mid(i + 1, end - i - 1);
+            i = close < 0 ? n : close + 1;
+            while (i < n && text[i] != QLatin1Char(',') && text[i] != QLatin1Char('\r') &&
+                   text[i] != QLatin1Char('\n'))
+                ++i;
+        } else {
+            const qsizetype start = i;
+            while (i < n && text[i] != QLatin1Char(',') && text[i] != QLatin1Char('\r') &&
+                   text[i] != QLatin1Char('\n'))
+                ++i;
+            field = text.mid(start, i - start).trimmed();
+        }
+        if (i < n && text[i] == QLatin1Char(','))
+            ++i;
+        else if (i < n && text[i] == QLatin1Char('\r'))
+            i += (i + 1 < n && text[i + 1] == QLatin1Char('\n')) ? 2 : 1;
+        else if (i < n && text[i] == QLatin1Char('\n'))
+            ++i;
+        fields << field;
+    }
+    return fields;
+}
+
+bool readFile(const QString& path, QByteArray* bytes, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    // Nothing sensible is that big; do not read a device or a huge file whole.
+    *bytes = file.read(4 * 1024 * 1024);
+    return true;
+}
+
+} // namespace
+
+bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0 || !parseItem(text.left(eq), item)) {
+        *error = QStringLiteral("--fault %1: expected ITEM=KIND with ITEM 0000..007F").arg(text);
+        return false;
+    }
+    const QString spec = text.mid(eq + 1).trimmed().toLower();
+    const QString kind = spec.section(QLatin1Char(':'), 0, 0);
+    const QString arg = spec.section(QLatin1Char(':'), 1);
+    Fault f;
+    bool ok = true;
+    if (kind == QLatin1String("nak")) {
+        f.kind = FaultKind::Nak;
+        if (!arg.isEmpty()) {
+            f.code = arg.toInt(&ok, 16);
+            ok = ok && f.code >= 0 && f.code <= 0xFF;
+        }
+    } else if (kind == QLatin1String("badsum")) {
+        f.kind = FaultKind::BadSum;
+        ok = arg.isEmpty();
+    } else if (kind == QLatin1String("silent")) {
+        f.kind = FaultKind::Silent;
+        ok = arg.isEmpty();
+    } else if (kind == QLatin1String("readonly")) {
+        f.kind = FaultKind::ReadOnly;
+        ok = arg.isEmpty();
+    } else if (kind == QLatin1String("garbage")) {
+        f.kind = FaultKind::Garbage;
+        ok = arg.isEmpty();
+    } else if (kind == QLatin1String("delay")) {
+        f.kind = FaultKind::Delay;
+        f.delayMs = arg.toInt(&ok);
+        ok = ok && f.delayMs >= 0 && f.delayMs <= 60000;
+    } else if (kind == QLatin1String("none")) {
+        f.kind = FaultKind::None;
+        ok = arg.isEmpty();
+    } else {
+        ok = false;
+    }
+    if (!ok) {
+        *error = QStringLiteral("--fault %1: unknown or malformed fault (see --help)").arg(text);
+        return false;
+    }
+    *fault = f;
+    return true;
+}
+
+ParseResult parseArguments(const QStringList& args) {
+    ParseResult result;
+    Config& c = result.config;
+    auto fail = [&](const QString& message) {
+        result.error = message;
+        return result;
+    };
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString name = args[i];
+        QString value;
+        bool hasValue = false;
+        if (name.startsWith(QLatin1String("--")) && name.contains(QLatin1Char('='))) {
+            value = name.section(QLatin1Char('='), 1);
+            name = name.section(QLatin1Char('='), 0, 0);
+            hasValue = true;
+        }
+        auto next = [&](QString* out) {
+            if (hasValue) {
+                *out = value;
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            *out = args[++i];
+            return true;
+        };
+        QString v;
+        if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
+            result.help = true;
+        } else if (name == QLatin1String("--silent")) {
+            c.silent = true;
+        } else if (name == QLatin1String("--protocol")) {
+            if (!next(&v))
+                return fail(QStringLiteral("--protocol needs a value"));
+            v = v.toLower();
+            if (v == QLatin1String("korvan"))
+                c.protocol = Protocol::Korvan;
+            else if (v == QLatin1String("ascii"))
+                c.protocol = Protocol::ModbusAscii;
+            else if (v == QLatin1String("rtu"))
+                c.protocol = Protocol::ModbusRtu;
+            else
+                return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1").arg(v));
+        } else if (name == QLatin1String("--instrument")) {
+            bool ok = false;
+            if (!next(&v) || (c.instrumentNo = v.toInt(&ok), !ok) || c.instrumentNo < 0 ||
+                c.instrumentNo > 95)
+                return fail(QStringLiteral("--instrument: a number 0 to 95"));
+        } else if (name == QLatin1String("--baud")) {
+            bool ok = false;
+            if (!next(&v) || (c.baud = v.toInt(&ok), !ok) || c.baud < 50 || c.baud > 4000000)
+                return fail(QStringLiteral("--baud: a rate from 50 to 4000000"));
+        } else if (name == QLatin1String("--bits")) {
+            bool ok = false;
+            if (!next(&v) || (c.bitsPerChar = v.toInt(&ok), !ok) || c.bitsPerChar < 7 ||
+                c.bitsPerChar > 12)
+                return fail(QStringLiteral("--bits: bits per character, 7 to 12"));
+        } else if (name == QLatin1String("--values")) {
+            if (!next(&c.valuesFile))
+                return fail(QStringLiteral("--values needs a file"));
+        } else if (name == QLatin1String("--model")) {
+            if (!next(&c.modelFile))
+                return fail(QStringLiteral("--model needs a file"));
+        } else if (name == QLatin1String("--log")) {
+            if (!next(&c.logFile))
+                return fail(QStringLiteral("--log needs a file"));
+        } else if (name == QLatin1String("--link")) {
+            if (!next(&c.linkPath))
+                return fail(QStringLiteral("--link needs a path"));
+        } else if (name == QLatin1String("--fault")) {
+            if (!next(&v))
+                return fail(QStringLiteral("--fault needs ITEM=KIND"));
+            int item = 0;
+            Fault fault;
+            QString error;
+            if (!parseFault(v, &item, &fault, &error))
+                return fail(error);
+            c.faults.emplace_back(item, fault);
+        } else {
+            return fail(QStringLiteral("unknown argument %1 (see --help)").arg(args[i]));
+        }
+    }
+    return result;
+}
+
+bool loadValues(const QByteArray& bytes, Instrument& instrument, QString* error) {
+    QList<QByteArray> lines = bytes.split('\n');
+    for (auto& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    while (!lines.isEmpty() && lines.back().trimmed().isEmpty())
+        lines.removeLast();
+
+    // A table file: 385 lines, the first a quoted model name, the last 128 the values.
+    if (lines.size() == 385 && lines.front().trimmed().startsWith('"')) {
+        for (int i = 0; i < kItemCount; ++i) {
+            const QByteArray field = lines[257 + i].trimmed();
+            bool ok = false;
+            const int v = field.toInt(&ok);
+            if (!ok || v < -32768 || v > 32767) {
+                *error = QStringLiteral("line %1: not a value from -32768 to 32767").arg(258 + i);
+                return false;
+            }
+            instrument.setValue(i, std::int16_t(v));
+        }
+        return true;
+    }
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        const QString line = QString::fromLatin1(lines[n]).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        int item = 0;
+        std::int16_t value = 0;
+        if (eq < 0 || !parseItem(line.left(eq), &item) || !parseValue(line.mid(eq + 1), &value)) {
+            *error = QStringLiteral("line %1: expected ITEM=VALUE (item 0000..007F)").arg(n + 1);
+            return false;
+        }
+        instrument.setValue(item, value);
+    }
+    return true;
+}
+
+bool loadValues(const QString& path, Instrument& instrument, QString* error) {
+    QByteArray bytes;
+    if (!readFile(path, &bytes, error))
+        return false;
+    if (!loadValues(bytes, instrument, error)) {
+        *error = path + QStringLiteral(": ") + *error;
+        return false;
+    }
+    return true;
+}
+
+bool loadItemNames(const QByteArray& bytes, QStringList* names, QString* error) {
+    const QStringList fields = readFields(decode(bytes));
+    if (fields.size() < 1 + kItemCount) {
+        *error = QStringLiteral("a model definition file has a model name and 128 item names; "
+                                "found %1 fields")
+                     .arg(fields.size());
+        return false;
+    }
+    const qsizetype first = fields.size() >= 1 + 2 * kItemCount ? 1 + kItemCount : 1;
+    *names = fields.mid(first, kItemCount);
+    return true;
+}
+
+bool loadItemNames(const QString& path, QStringList* names, QString* error) {
+    QByteArray bytes;
+    if (!readFile(path, &bytes, error))
+        return false;
+    if (!loadItemNames(bytes, names, error)) {
+        *error = path + QStringLiteral(": ") + *error;
+        return false;
+    }
+    return true;
+}
+
+QString helpText() {
+    return QStringLiteral(
+        R"(Usage: pmx31570a-sim [options]
+
+A virtual PMX-31570A instrument on a new pseudo-terminal, to try the setting software
+without hardware. It prints the device path a client should open as the first line of
+its output, then serves requests until it receives SIGTERM or SIGINT (Ctrl+C).
+
+Options:
+  --protocol P       korvan (default), ascii (Modbus ASCII) or rtu (Modbus RTU).
+  --instrument N     instrument number 0 to 95 (default 0); requests for other
+                     instruments are not answered.
+  --values FILE      initial memory: lines ITEM=VALUE (item 0000..007F in hexadecimal;
+                     value decimal -32768..65535, or hexadecimal as 0x1F or 1Fh);
+                     blank lines and lines starting with # are ignored. A data file
+                     of the program (385 lines) is accepted too: its values are used.
+                     Items not given keep their default.
+  --model FILE       model definition file; its item names appear in the log.
+  --baud B           pace the line: the answer to a request starts no earlier than the
+                     request would have taken to arrive at B baud, and every byte sent
+                     takes its wire time at B baud. Without it, answers go out at once.
+  --bits N           bits per character for --baud (default 10: start, 7 data, parity,
+                     stop; or start, 8 data, stop). 7E2 and 8E1 are 11, 8E2 is 12.
+  --fault ITEM=KIND  misbehave for one item (repeatable; the last one for an item wins):
+                       nak[:CC]   refuse: KORVAN NAK with error code CC, Modbus
+                                  exception CC (default 04)
+                       badsum     answer with a spoiled BCC / LRC / CRC
+                       silent     never answer (the request is not carried out)
+                       readonly   reads work; writes get NAK 03 / exception 03
+                       garbage    answer with bytes that form no frame
+                       delay:MS   answer MS milliseconds late
+                       none       behave
+                     Faults other than silent act after a write is carried out.
+  --silent           never answer anything (requests are still logged).
+  --link PATH        also create a symbolic link PATH to the device (removed at exit).
+  --log FILE         append one line per request received, flushed at once.
+  -h, --help         this text.
+
+Default memory: item i holds 100 * i - 1 (item 0000 holds -1 = FFFF, 0001 holds 99,
+0044h holds 6799, 007Fh holds 12699). Writes change the memory, reads return it; the
+memory lives as long as the process.
+
+Protocols: KORVAN as in the project's framing contract (NAK codes 01 item out of
+range, 02 command type not supported, 03 value not accepted, 04 not well formed; a
+request with a wrong BCC gets the ESC answer; a request that cannot be delimited gets
+none). Modbus: function 03 (quantity 1 to 125) and 06; exceptions 01 illegal function,
+02 illegal address, 03 illegal value; a frame with a wrong LRC/CRC is not answered.
+RTU requests end by their length (8 bytes for 03 and 06) or 3.5 characters of silence.
+
+Log lines (one per request or per run of bytes dropped):
+  PROTO R ITEM -> OUTCOME          a read
+  PROTO R ITEM n=COUNT -> OUTCOME  a Modbus read of COUNT registers
+  PROTO W ITEM VALUE -> OUTCOME    a write (value as sent, hexadecimal)
+  PROTO X(...) ... -> OUTCOME      another command type or function
+  PROTO ? -> ignored (address AA)  a request for another instrument
+  PROTO - -> dropped N bytes (WHY) bytes that formed no request
+PROTO is korvan, ascii or rtu. OUTCOME is ACK [DATA], NAK CC, ESC (KORVAN), OK [DATA],
+EXC CC (Modbus) or none, followed by the fault that acted (badsum, garbage, delay MS,
+silent, nak, readonly) and, with --model, the item name in double quotes. Examples:
+  korvan R 0044 -> ACK 1A8F
+  korvan W 0044 FFFF -> ACK
+  rtu W 0012 0005 -> EXC 03 readonly
+)");
+}
+
+} // namespace pmx::sim

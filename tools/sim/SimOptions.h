@@ -1,0 +1,50 @@
+#pragma once
+#include "SimInstrument.h"
+
+#include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
+
+namespace pmx::sim {
+
+struct Config {
+    Protocol protocol = Protocol::Korvan;
+    int instrumentNo = 0; // the program's default instrument number
+    QString valuesFile;
+    QString modelFile;
+    QString logFile;
+    QString linkPath;
+    int baud = 0;         // 0: no pacing
+    int bitsPerChar = 10; // start + 7 data + parity + stop, or start + 8 data + stop
+    bool silent = false;
+    std::vector<std::pair<int, Fault>> faults;
+};
+
+struct ParseResult {
+    Config config;
+    bool help = false;
+    QString error; // empty when the arguments were good
+};
+
+// Command line (without the program name) to a configuration. Never exits.
+ParseResult parseArguments(const QStringList& args);
+// The --help text: every option, the default values, the fault kinds and the log format.
+QString helpText();
+
+// "0005=nak", "0005=nak:02", "0010=badsum", "0011=silent", "0012=readonly",
+// "0013=garbage", "0014=delay:500". Item in hexadecimal (0000..007F).
+bool parseFault(const QString& text, int* item, Fault* fault, QString* error);
+
+// Values file: either lines "ITEM=VALUE" (item in hexadecimal, value decimal -32768..65535
+// or hexadecimal with "0x"/"h"; blank lines and lines starting with '#' ignored), or a
+// 385-line table file (the program's data/state file), whose last 128 lines are the values.
+bool loadValues(const QString& path, Instrument& instrument, QString* error);
+bool loadValues(const QByteArray& bytes, Instrument& instrument, QString* error);
+
+// Item names of a model definition file: the English block when the file has one, else
+// the Japanese block. UTF-8 or Shift_JIS.
+bool loadItemNames(const QString& path, QStringList* names, QString* error);
+bool loadItemNames(const QByteArray& bytes, QStringList* names, QString* error);
+
+} // namespace pmx::sim
