@@ -1,0 +1,249 @@
+#include "report/ListData.h"
+#include "report/ReportModel.h"
+#include "report/render/ReportRenderer.h"
+#include <QFile>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextItem>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+using strings::Lang;
+
+namespace {
+
+// Records the texts a page draws, so a page's content can be checked without pixels.
+class TextRecorder : public QPaintEngine {
+  public:
+    TextRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPath(const QPainterPath&) override {}
+    void drawRects(const QRectF*, int) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF&, const QTextItem& item) override { texts.append(item.text()); }
+    Type type() const override { return User; }
+    QStringList texts;
+};
+
+class RecordingDevice : public QPaintDevice {
+  public:
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+    QStringList texts() const { return m_engine.texts; }
+
+  protected:
+    int metric(PaintDeviceMetric m) const override {
+        switch (m) {
+        case PdmWidth:
+            return 12000;
+        case PdmHeight:
+            return 17000;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 1440;
+        case PdmDepth:
+            return 32;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        default:
+            return 0;
+        }
+    }
+
+  private:
+    mutable TextRecorder m_engine;
+};
+
+QStringList pageTexts(const ReportRenderer& r, int page) {
+    RecordingDevice device;
+    QPainter painter(&device);
+    r.drawPage(painter, page);
+    painter.end();
+    return device.texts();
+}
+
+ReportModel modelOf(const ItemTable& table, Lang lang, bool hex = false) {
+    ListArrays lists;
+    SetListData(table, hex, lists);
+    ReportModel m = ReportModel::build(lists, lang);
+    m.setPrintDate(QDate(2026, 12, 5));
+    return m;
+}
+
+ItemTable longNames() {
+    ItemTable t;
+    for (int i = 0; i < kItemCount; ++i) {
+        t.ItemName[i] = QStringLiteral("Item %1 ").arg(i) + QString(150, QLatin1Char('W'));
+        t.ItemData[i] = qint16(-i);
+    }
+    return t;
+}
+
+QPageLayout paper(QPageSize::PageSizeId id) {
+    return ReportRenderer::withReportMargins(
+        QPageLayout(QPageSize(id), QPageLayout::Portrait, QMarginsF()));
+}
+
+int pdfPages(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    return int(QString::fromLatin1(f.readAll())
+                   .count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![s\\w])"))));
+}
+
+} // namespace
+
+TEST(ReportRender, PaginationOfAFullTable) {
+    const ReportModel m = modelOf(longNames(), Lang::English);
+    // A4: 30 rows under the headings on page 1, 35 on the next ones.
+    EXPECT_EQ(ReportRenderer::pageCount(m, paper(QPageSize::A4)), 4);
+    // Letter is shorter: 27, then 32 a page.
+    EXPECT_EQ(ReportRenderer::pageCount(m, paper(QPageSize::Letter)), 5);
+
+    ReportRenderer r(m);
+    r.paginate(13958); // A4 inside the margins, in twips
+    ASSERT_EQ(r.pageCount(), 4);
+    int details = 0;
+    int expectedRow = 0;
+    for (int p = 0; p < r.pageCount(); ++p) {
+        const ReportPage& page = r.pages()[p];
+        EXPECT_EQ(page.first().kind, p == 0 ? ReportBand::ReportHeader : ReportBand::PageHeader);
+        EXPECT_EQ(page.last().kind, ReportBand::PageFooter);
+        EXPECT_EQ(page.last().top, 13958 - twips::kPageFooter);
+        int bottom = 0;
+        for (const ReportBand& b : page) {
+            if (b.kind == ReportBand::Detail) {
+                EXPECT_EQ(b.row, expectedRow++);
+                ++details;
+            }
+            if (b.kind != ReportBand::PageFooter) {
+                EXPECT_GE(b.top, bottom) << "bands overlap on page " << p;
+                bottom = b.top;
+            }
+        }
+        EXPECT_LE(bottom, 13958 - twips::kPageFooter) << "body runs into the footer";
+    }
+    EXPECT_EQ(details, kItemCount);
+    EXPECT_EQ(r.pages()[0][3].kind, ReportBand::InnerHeader);
+    EXPECT_EQ(r.pages()[0][4].top, 630 + 480 + 510 + 630);
+}
+
+TEST(ReportRender, EmptyListAndAFooterThatSpillsOver) {
+    ItemTable none;
+    for (QString& n : none.ItemName)
+        n = QStringLiteral("----");
+    ReportRenderer empty(modelOf(none, Lang::English));
+    empty.paginate(13958);
+    ASSERT_EQ(empty.pageCount(), 1);
+    QList<ReportBand::Kind> kinds;
+    for (const ReportBand& b : empty.pages()[0])
+        kinds.append(b.kind);
+    EXPECT_EQ(kinds, (QList<ReportBand::Kind>{ReportBand::ReportHeader, ReportBand::PageHeader,
+                                              ReportBand::OuterHeader, ReportBand::InnerHeader,
+                                              ReportBand::ReportFooter, ReportBand::PageFooter}));
+
+    // Two rows filling page 1 exactly leave no room for the report footer.
+    ItemTable two = none;
+    two.ItemName[0] = QStringLiteral("A");
+    two.ItemName[1] = QStringLiteral("B");
+    const ReportModel m = modelOf(two, Lang::English);
+    ReportRenderer r(m);
+    r.paginate(630 + 480 + 510 + 630 + 2 * 360 + twips::kPageFooter);
+    ASSERT_EQ(r.pageCount(), 2);
+    EXPECT_EQ(r.pages()[1][1].kind, ReportBand::ReportFooter);
+    EXPECT_EQ(r.pages()[1][1].top, twips::kPageHeader);
+}
+
+TEST(ReportRender, PageTextsHeadersFootersAndElidedNames) {
+    const ReportModel m = modelOf(longNames(), Lang::English, true);
+    ReportRenderer r(m);
+    r.paginate(13958);
+    const QString date = m.footerDateText();
+    ASSERT_FALSE(date.isEmpty());
+    int names = 0;
+    for (int p = 0; p < r.pageCount(); ++p) {
+        const QStringList texts = pageTexts(r, p);
+        EXPECT_TRUE(texts.contains(QStringLiteral("Page %1 of 4").arg(p + 1))) << p;
+        EXPECT_TRUE(texts.contains(date)) << p;
+        EXPECT_TRUE(texts.contains("PMX-31570A Setting software")) << p;
+        EXPECT_EQ(texts.contains("Parameter"), p == 0);
+        EXPECT_EQ(texts.contains("Data Item"), p == 0);
+        EXPECT_EQ(texts.contains(strings::text(104, Lang::English)), p == 0);
+        for (const QString& t : texts) {
+            if (!t.startsWith("Item "))
+                continue;
+            ++names;
+            EXPECT_TRUE(t.endsWith(QChar(0x2026))) << "long name not shortened: " << t.size();
+            EXPECT_LT(t.size(), 150);
+        }
+    }
+    EXPECT_EQ(names, kItemCount);
+    EXPECT_TRUE(pageTexts(r, 0).contains("0h"));
+    EXPECT_TRUE(pageTexts(r, 3).contains("FF81h")); // -127, the last row
+}
+
+TEST(ReportRender, PdfPagesAndJapaneseFont) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString error;
+    const QString en = dir.filePath("en.pdf");
+    ASSERT_TRUE(ReportRenderer::renderPdf(modelOf(longNames(), Lang::English), en, &error,
+                                          paper(QPageSize::A4)))
+        << error.toStdString();
+    EXPECT_EQ(pdfPages(en), 4);
+
+    ItemTable ja = longNames();
+    for (int i = 0; i < kItemCount; ++i)
+        ja.ItemName[i] = QStringLiteral("設定項目 %1").arg(i);
+    const QString jaPath = dir.filePath("ja.pdf");
+    ASSERT_TRUE(ReportRenderer::renderPdf(modelOf(ja, Lang::Japanese), jaPath, &error,
+                                          paper(QPageSize::Letter)))
+        << error.toStdString();
+    EXPECT_EQ(pdfPages(jaPath), 5);
+    QFile f(jaPath);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("NotoSansCJK"))
+        << "no CJK face embedded for the Japanese texts";
+}
+
+TEST(ReportRender, PdfFailureLeavesNoFile) {
+    QTemporaryDir dir;
+    QString error;
+    const QString path = dir.filePath("no/such/dir/out.pdf");
+    EXPECT_FALSE(ReportRenderer::renderPdf(modelOf(ItemTable{}, Lang::English), path, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(ReportRender, PageImageHasItsBars) {
+    const QPageLayout a4 = paper(QPageSize::A4);
+    const int dpi = 100;
+    for (Lang lang : {Lang::English, Lang::Japanese}) {
+        ItemTable t = longNames();
+        t.ItemName[1] = QStringLiteral("温度上限アラーム");
+        const QImage page = ReportRenderer::renderPageImage(modelOf(t, lang), 0, a4, dpi);
+        ASSERT_EQ(page.size(), a4.fullRectPixels(dpi).size());
+        const QRect body = a4.paintRectPixels(dpi);
+        auto dark = [&](int twipY) {
+            const int y = body.top() + twipY * dpi / 1440;
+            return qGray(page.pixel(body.left() + body.width() / 2, y)) < 128;
+        };
+        // Page header bar under the title, page footer bar above the page number.
+        EXPECT_TRUE(dark(630 + 420));
+        EXPECT_TRUE(dark(13958 - twips::kPageFooter + 15));
+        EXPECT_EQ(qGray(page.pixel(5, 5)), 255); // margins stay blank
+        const QByteArray dir = qgetenv("PMX_REPORT_SNAPSHOT_DIR");
+        if (!dir.isEmpty())
+            page.save(QString::fromLocal8Bit(dir) +
+                      (lang == Lang::Japanese ? "/report-ja.png" : "/report-en.png"));
+    }
+}
