@@ -1,0 +1,236 @@
+#include "report/CsvExport.h"
+#include "report/ListData.h"
+#include "report/ReportModel.h"
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+using strings::Lang;
+
+namespace {
+
+// A table in which every item is undefined, with a few defined ones on top.
+ItemTable undefinedTable() {
+    ItemTable t;
+    for (int i = 0; i < kItemCount; ++i) {
+        t.ItemName[i] = QStringLiteral("----");
+        t.ItemData[i] = qint16(i);
+    }
+    return t;
+}
+
+ItemTable sampleTable() {
+    ItemTable t = undefinedTable();
+    t.ItemName[0] = QStringLiteral("P0");
+    t.ItemData[0] = -5;
+    t.ItemSel[0] = 1;
+    t.ItemName[3] = QStringLiteral("Alarm 1"); // not selected: still listed
+    t.ItemData[3] = 500;
+    t.ItemSel[3] = 0;
+    t.ItemName[7] = QStringLiteral("Unit-----"); // ends in "----": left out
+    t.ItemName[127] = QStringLiteral("温度");    // last address
+    t.ItemData[127] = 10;
+    return t;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+TEST(ReportFormatData, DecimalKeepsTheNumberHexIsText) {
+    EXPECT_FALSE(FormatData(-1, false).isText());
+    EXPECT_EQ(FormatData(-1, false).number(), -1);
+    EXPECT_EQ(FormatData(-32768, false).toText(), "-32768");
+
+    const struct {
+        qint16 value;
+        const char* text;
+    } hex[] = {{500, "1F4h"},     {-1, "FFFFh"},    {0, "0h"},    {10, "Ah"},
+               {-32768, "8000h"}, {32767, "7FFFh"}, {-5, "FFFBh"}};
+    for (const auto& c : hex) {
+        const ListValue v = FormatData(c.value, true);
+        EXPECT_TRUE(v.isText()) << c.text;
+        EXPECT_EQ(v.toText(), QString::fromLatin1(c.text));
+    }
+}
+
+TEST(ReportSetListData, ValidityNamesAndUnits) {
+    ListArrays lists;
+    lists.ListUnit[5] = QStringLiteral("stale"); // refilling clears every entry
+    SetListData(sampleTable(), true, lists);
+    EXPECT_TRUE(lists.ListValid[0]);
+    EXPECT_TRUE(lists.ListValid[3]);
+    EXPECT_FALSE(lists.ListValid[1]);
+    EXPECT_FALSE(lists.ListValid[7]);
+    EXPECT_TRUE(lists.ListValid[127]);
+    EXPECT_EQ(lists.ListItem[7], "Unit-----");
+    EXPECT_EQ(lists.ListData[3].toText(), "1F4h");
+    for (const QString& unit : lists.ListUnit)
+        EXPECT_TRUE(unit.isEmpty());
+
+    // Names shorter than four characters, the empty name of an unloaded model included,
+    // are always defined.
+    ItemTable empty;
+    empty.ItemName[1] = QStringLiteral("---");
+    SetListData(empty, false, lists);
+    EXPECT_EQ(std::count(lists.ListValid.begin(), lists.ListValid.end(), true), kItemCount);
+}
+
+TEST(ReportModel, RowsFollowTheDefinedItemsInOrder) {
+    ListArrays lists;
+    SetListData(sampleTable(), true, lists);
+    const RootRow root = MakeListRecordset(lists);
+    EXPECT_EQ(root.stepbango, 0);
+    ASSERT_EQ(root.step_patan.size(), 1);
+    EXPECT_EQ(root.step_patan[0].sopatan, 0);
+    const QList<ParameterRow>& rows = root.step_patan[0].thamso_patan;
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].rp_dataitem, "P0");
+    EXPECT_EQ(rows[0].rp_data, "FFFBh");
+    EXPECT_EQ(rows[1].rp_dataitem, "Alarm 1");
+    EXPECT_EQ(rows[1].rp_data, "1F4h");
+    EXPECT_EQ(rows[2].rp_dataitem, "温度");
+    EXPECT_EQ(rows[2].rp_data, "Ah");
+    for (const ParameterRow& r : rows) {
+        EXPECT_EQ(r.sopatan, 0);
+        EXPECT_TRUE(r.rp_donvi.isEmpty());
+    }
+
+    SetListData(sampleTable(), false, lists);
+    const RootRow dec = MakeListRecordset(lists);
+    EXPECT_EQ(dec.step_patan[0].thamso_patan[0].rp_data, "-5");
+    EXPECT_EQ(dec.step_patan[0].thamso_patan[2].rp_data, "10");
+}
+
+TEST(ReportModel, EdgeTables) {
+    ListArrays lists;
+    SetListData(undefinedTable(), false, lists);
+    const ReportModel none = ReportModel::build(lists, Lang::English);
+    EXPECT_TRUE(none.parameterRows().isEmpty());
+    EXPECT_EQ(none.root().step_patan.size(), 1); // headings still have their group
+
+    SetListData(ItemTable{}, false, lists);
+    const ReportModel all = ReportModel::build(lists, Lang::English);
+    ASSERT_EQ(all.parameterRows().size(), kItemCount);
+    EXPECT_TRUE(all.parameterRows()[0].rp_dataitem.isEmpty());
+
+    // The item column is a 200-character field.
+    ItemTable longName;
+    longName.ItemName[0] = QString(250, QLatin1Char('x'));
+    SetListData(longName, false, lists);
+    EXPECT_EQ(MakeListRecordset(lists).step_patan[0].thamso_patan[0].rp_dataitem.size(), 200);
+}
+
+TEST(ReportModel, CaptionsAreASnapshotInTheRequestedLanguage) {
+    ListArrays lists;
+    SetListData(sampleTable(), false, lists);
+    const ReportModel en = ReportModel::build(lists, Lang::English);
+    EXPECT_EQ(en.captions().lbpara_section2, "PMX-31570A Setting software");
+    EXPECT_EQ(en.captions().lbpara_section6, "Parameter");
+    EXPECT_EQ(en.captions().lbpara_section8_iterm, "Data Item");
+    EXPECT_EQ(en.captions().lbpara_section8_data, "Data");
+    EXPECT_EQ(en.captions().lblAddress, strings::text(104, Lang::English));
+    EXPECT_EQ(en.captions().lblAddress1, strings::text(105, Lang::English));
+
+    const ReportModel ja = ReportModel::build(lists, Lang::Japanese);
+    EXPECT_EQ(ja.captions().lbpara_section2, "PMX-31570A 設定ソフトウェア");
+    EXPECT_EQ(ja.captions().lbpara_section6, "パラメータ設定");
+
+    // A later DEC/HEX switch refills the arrays but not a report already built.
+    SetListData(sampleTable(), true, lists);
+    EXPECT_EQ(en.parameterRows()[0].rp_data, "-5");
+
+    ReportModel dated = en;
+    dated.setPrintDate(QDate(2026, 12, 5));
+    EXPECT_TRUE(dated.footerDateText().contains("2026"));
+    ReportModel datedJa = ja;
+    datedJa.setPrintDate(QDate(2026, 12, 5));
+    EXPECT_EQ(datedJa.footerDateText(), "2026年12月5日土曜日");
+}
+
+TEST(ReportCsv, ProposedName) {
+    EXPECT_EQ(MakeCsvName("PMX-31570A", QDateTime(QDate(2026, 12, 5), QTime(3, 7, 9))),
+              "PMX-31570A2026_12_5_3_7_9.csv");
+    EXPECT_EQ(MakeCsvName("PMX-31570A", QDateTime(QDate(2027, 1, 31), QTime(23, 59, 0))),
+              "PMX-31570A2027_1_31_23_59_0.csv");
+}
+
+TEST(ReportCsv, DecimalAndHexBlocksByteForByte) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ListArrays lists;
+    const QByteArray head = "\"PMX-31570A Setting software\"\r\n"
+                            "\"Parameter\"\r\n"
+                            "\"Data Item\",\"Data\"\r\n";
+
+    SetListData(sampleTable(), false, lists);
+    const QString dec = dir.filePath("dec.csv");
+    QString error;
+    ASSERT_TRUE(WriteCsv(dec, lists, Lang::English, &error)) << error.toStdString();
+    EXPECT_EQ(readAll(dec), head + "\"P0\",-5\r\n"
+                                   "\"Alarm 1\",500\r\n"
+                                   "\"温度\",10\r\n");
+
+    SetListData(sampleTable(), true, lists);
+    const QString hex = dir.filePath("hex.csv");
+    ASSERT_TRUE(WriteCsv(hex, lists, Lang::English, &error));
+    EXPECT_EQ(readAll(hex), head + "\"P0\",\"FFFBh\"\r\n"
+                                   "\"Alarm 1\",\"1F4h\"\r\n"
+                                   "\"温度\",\"Ah\"\r\n");
+
+    // Japanese headings; a name holding a quotation mark is written as it stands.
+    ItemTable quoted = undefinedTable();
+    quoted.ItemName[0] = QStringLiteral("a\"b");
+    SetListData(quoted, false, lists);
+    const QString ja = dir.filePath("ja.csv");
+    ASSERT_TRUE(WriteCsv(ja, lists, Lang::Japanese, &error));
+    EXPECT_EQ(readAll(ja), QByteArray("\"PMX-31570A 設定ソフトウェア\"\r\n"
+                                      "\"パラメータ設定\"\r\n"
+                                      "\"データ項目\",\"データ\"\r\n"
+                                      "\"a\"b\",0\r\n"));
+}
+
+TEST(ReportCsv, AppendsBlocksAndHeadingsOnlyWhenNothingIsDefined) {
+    QTemporaryDir dir;
+    ListArrays lists;
+    SetListData(undefinedTable(), false, lists);
+    const QString path = dir.filePath("twice.csv");
+    ASSERT_TRUE(WriteCsv(path, lists, Lang::English));
+    const QByteArray once = readAll(path);
+    EXPECT_EQ(once.count("\r\n"), 3);
+    EXPECT_EQ(once.count('\n'), 3);
+
+    SetListData(sampleTable(), false, lists);
+    ASSERT_TRUE(WriteCsv(path, lists, Lang::English));
+    const QByteArray both = readAll(path);
+    ASSERT_TRUE(both.startsWith(once));
+    const QByteArray second = both.mid(once.size());
+    EXPECT_TRUE(second.startsWith(once)); // the second block repeats the headings
+    EXPECT_EQ(second.count("\r\n"), 6);
+}
+
+TEST(ReportCsv, UnwritablePathIsReported) {
+    QTemporaryDir dir;
+    ListArrays lists;
+    SetListData(sampleTable(), false, lists);
+    QString error;
+    EXPECT_FALSE(WriteCsv(dir.filePath("missing/dir/out.csv"), lists, Lang::English, &error));
+    EXPECT_FALSE(error.isEmpty());
+    // A directory in place of the file.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.csv"));
+    error.clear();
+    EXPECT_FALSE(WriteCsv(dir.filePath("taken.csv"), lists, Lang::English, &error));
+    EXPECT_FALSE(error.isEmpty());
+#ifdef Q_OS_LINUX
+    if (QFile::exists("/dev/full")) { // the device accepts the open but no byte
+        error.clear();
+        EXPECT_FALSE(WriteCsv("/dev/full", lists, Lang::English, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+#endif
+}
