@@ -7,9 +7,15 @@ namespace pmx {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-bool isLineEnd(QChar c) { return c == u'\r' || c == u'\n'; }
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+bool isLineEnd(QChar c) {
+    return c == u'\r' || c == u'\n';
+}
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 } // namespace
 
@@ -43,7 +49,8 @@ QString fieldFailureText(const FieldFailure& failure, strings::Lang lang) {
                   : QStringLiteral("a selection must be 0, 1 or 2");
         break;
     case FieldError::FileTooLarge:
-        return ja ? QStringLiteral("ファイルが大きすぎます") : QStringLiteral("the file is too large");
+        return ja ? QStringLiteral("ファイルが大きすぎます")
+                  : QStringLiteral("the file is too large");
     case FieldError::CannotOpen:
         return ja ? QStringLiteral("ファイルを開けません")
                   : QStringLiteral("the file cannot be opened");

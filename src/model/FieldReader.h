@@ -8,14 +8,14 @@ namespace pmx {
 // Why reading a field failed. The reader never throws; the first failure sticks.
 enum class FieldError {
     None,
-    PastEnd,        // a field was asked for after the last one
-    UnclosedQuote,  // a field opened with '"' has no closing '"' on its line
-    QuoteInText,    // a text field holds a '"' (cannot be stored in our files)
-    NotANumber,     // a 16-bit field is empty or holds anything but a whole number
-    OutOfRange,     // a 16-bit field lies outside -32768..32767
-    BadSelection,   // a selection field is not 0, 1 or 2 (the states of a check box)
-    FileTooLarge,   // the file is far larger than any file of ours can be
-    CannotOpen,     // the file cannot be opened or read
+    PastEnd,       // a field was asked for after the last one
+    UnclosedQuote, // a field opened with '"' has no closing '"' on its line
+    QuoteInText,   // a text field holds a '"' (cannot be stored in our files)
+    NotANumber,    // a 16-bit field is empty or holds anything but a whole number
+    OutOfRange,    // a 16-bit field lies outside -32768..32767
+    BadSelection,  // a selection field is not 0, 1 or 2 (the states of a check box)
+    FileTooLarge,  // the file is far larger than any file of ours can be
+    CannotOpen,    // the file cannot be opened or read
 };
 
 // Where and why reading stopped; field and line numbers are 1-based.
@@ -39,7 +39,7 @@ QString fieldFailureText(const FieldFailure& failure, strings::Lang lang);
 // - asking for a field after the end of the text is an error.
 // Once a read fails, every later read fails with the same error.
 class FieldReader {
-public:
+  public:
     explicit FieldReader(QString text);
 
     // A text field. Fails on a '"' inside an unquoted field or after a closing quote,
@@ -72,7 +72,7 @@ public:
         return fieldFailureText(m_failure, lang);
     }
 
-private:
+  private:
     bool nextRaw(QString* value, bool* quoted, bool* quoteAfterClose);
     bool fail(FieldError kind);
     void consumeLineEnd();

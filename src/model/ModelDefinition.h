@@ -16,8 +16,8 @@ constexpr int kModelFieldsEnglish = 1 + 2 * kItemCount;
 
 struct ModelLoadResult {
     bool ok = false;
-    QString path;          // the file, as given
-    FieldFailure failure;  // where and why reading stopped; kind None when ok
+    QString path;         // the file, as given
+    FieldFailure failure; // where and why reading stopped; kind None when ok
 
     // E.g. "Cannot load model.txt: field 130 (line 130): the file ends too early".
     QString errorText(strings::Lang lang = strings::Lang::English) const;

@@ -8,8 +8,8 @@
 
 namespace pmx {
 
-bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsRead,
-                   QString* error, bool* found) {
+bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsRead, QString* error,
+                   bool* found) {
     if (selectionsRead)
         selectionsRead->clear();
     if (found)

@@ -14,8 +14,8 @@ namespace pmx {
 //   keep their values. Returns false with a message in *error (field and line).
 // *selectionsRead receives the indices whose ItemSel was set, so the caller can mirror
 // them into the selection dialog.
-bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsRead,
-                   QString* error, bool* found = nullptr);
+bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsRead, QString* error,
+                   bool* found = nullptr);
 
 // Writes the table to dir/"PMX31570A.ini" through a temporary file, so a failure leaves
 // the previous state file in place. Refuses (false, *error) names with a double quote.

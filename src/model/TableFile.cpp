@@ -1,6 +1,7 @@
 #include "model/TableFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "model/AtomicFile.h"
 #include "model/TextCodec.h"
@@ -101,8 +102,10 @@ TableReadResult readTableFile(const QByteArray& bytes, ItemTable& live, TableRea
 }
 
 std::optional<QByteArray> readSmallFile(const QString& path, FieldError* kind) {
+    // Only regular files: opening a FIFO or device chosen by mistake could block forever.
+    const QFileInfo info(path);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
         *kind = FieldError::CannotOpen;
         return std::nullopt;
     }

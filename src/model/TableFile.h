@@ -24,8 +24,8 @@ enum class TableReadMode {
 
 struct TableReadResult {
     bool ok = false;
-    FieldFailure failure;        // kind None when ok
-    QList<int> selectionsRead;   // indices whose ItemSel was set by this read
+    FieldFailure failure;      // kind None when ok
+    QList<int> selectionsRead; // indices whose ItemSel was set by this read
     QString errorText(strings::Lang lang = strings::Lang::English) const {
         return fieldFailureText(failure, lang);
     }

@@ -50,8 +50,8 @@ TEST(ModelDefinition, SamplesLoadInBothLanguagesAndEncodings) {
         ASSERT_TRUE(b.ok) << b.errorText().toStdString();
         EXPECT_EQ(fromUtf8.ModelName, QStringLiteral("PMX-31570A"));
         EXPECT_EQ(fromUtf8.ItemName, fromSjis.ItemName);
-        EXPECT_EQ(fromUtf8.ItemName[0], langEng ? QStringLiteral("Instrument status")
-                                                : QStringLiteral("機器状態"));
+        EXPECT_EQ(fromUtf8.ItemName[0],
+                  langEng ? QStringLiteral("Instrument status") : QStringLiteral("機器状態"));
         EXPECT_TRUE(fromUtf8.isUndefined(127));
         // A model changes names only.
         EXPECT_EQ(fromUtf8.ItemSel, filledTable().ItemSel);
@@ -75,7 +75,8 @@ TEST(ModelDefinition, JapaneseOnlyFileIsTooShortForEnglish) {
     expectUnchanged(en);
 
     ItemTable full = filledTable();
-    ASSERT_TRUE(readModelDefinition(fields(kModelFieldsEnglish) + "extra,\"ignored", true, full).ok);
+    ASSERT_TRUE(
+        readModelDefinition(fields(kModelFieldsEnglish) + "extra,\"ignored", true, full).ok);
     EXPECT_EQ(full.ItemName[0], QStringLiteral("n129"));
 }
 

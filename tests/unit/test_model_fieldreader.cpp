@@ -88,11 +88,15 @@ TEST(FieldReader, Int16RangeAndForm) {
     const struct {
         const char* text;
         FieldError kind;
-    } bad[] = {{"32768", FieldError::OutOfRange},     {"-32769", FieldError::OutOfRange},
+    } bad[] = {{"32768", FieldError::OutOfRange},
+               {"-32769", FieldError::OutOfRange},
                {"99999999999999999999", FieldError::OutOfRange},
-               {"12abc", FieldError::NotANumber},     {"1.5", FieldError::NotANumber},
-               {"", FieldError::NotANumber},          {"-", FieldError::NotANumber},
-               {"1 2", FieldError::NotANumber},       {"&HFF", FieldError::NotANumber}};
+               {"12abc", FieldError::NotANumber},
+               {"1.5", FieldError::NotANumber},
+               {"", FieldError::NotANumber},
+               {"-", FieldError::NotANumber},
+               {"1 2", FieldError::NotANumber},
+               {"&HFF", FieldError::NotANumber}};
     for (const auto& c : bad) {
         FieldReader r(QString::fromLatin1(c.text) + QStringLiteral("\r\n"));
         qint16 value = 7;
@@ -109,8 +113,8 @@ TEST(FieldReader, SelectionTakesTheLeadingNumberRounded) {
     const struct {
         const char* text;
         qint16 expected;
-    } good[] = {{"0", 0},   {"1", 1},   {"2", 2},       {"", 0},    {"abc", 0}, {" 1 ", 1},
-                {"1x", 1},  {"0.5", 0}, {"1.5", 2},     {"2.5", 2}, {"1.4", 1}, {"-0.4", 0},
+    } good[] = {{"0", 0},     {"1", 1},   {"2", 2},     {"", 0},    {"abc", 0}, {" 1 ", 1},
+                {"1x", 1},    {"0.5", 0}, {"1.5", 2},   {"2.5", 2}, {"1.4", 1}, {"-0.4", 0},
                 {"\"1\"", 1}, {"1e0", 1}, {"0.1e1", 1}, {"1e", 1}};
     for (const auto& c : good) {
         FieldReader r(QString::fromLatin1(c.text) + QStringLiteral("\r\n"));

@@ -17,10 +17,10 @@ TEST(StringTable, ExactTextsInBothLanguages) {
 }
 
 TEST(StringTable, EveryIdHasBothTextsAndUnknownIdsAreEmpty) {
-    const int ids[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  14,  20,  21,  22,
-                       23, 24, 25, 26, 27, 28, 29, 30, 31, 32,  33,  34,  35,  36,  37,  39,
-                       40, 41, 42, 50, 51, 52, 53, 100, 101, 102, 103, 104, 105, 106, 107, 108,
-                       109, 110, 111};
+    const int ids[] = {1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  13, 14,
+                       20,  21,  22,  23,  24,  25,  26,  27,  28,  29,  30,  31, 32,
+                       33,  34,  35,  36,  37,  39,  40,  41,  42,  50,  51,  52, 53,
+                       100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111};
     for (int id : ids) {
         EXPECT_FALSE(text(id, Lang::English).isEmpty()) << id;
         EXPECT_FALSE(text(id, Lang::Japanese).isEmpty()) << id;

@@ -87,11 +87,17 @@ Lang languageFromLocale() {
     return QLocale::system().language() == QLocale::Japanese ? Lang::Japanese : Lang::English;
 }
 
-void setLanguage(Lang lang) { g_lang = lang; }
+void setLanguage(Lang lang) {
+    g_lang = lang;
+}
 
-Lang language() { return g_lang; }
+Lang language() {
+    return g_lang;
+}
 
-QString text(int id) { return text(id, g_lang); }
+QString text(int id) {
+    return text(id, g_lang);
+}
 
 QString text(int id, Lang lang) {
     for (const Entry& entry : kTable) {
