@@ -1,0 +1,137 @@
+#include "ui/ReportWindow.h"
+#include "report/render/ReportRenderer.h"
+#include "ui/strings/StringTable.h"
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QStandardPaths>
+#include <QToolBar>
+
+namespace pmx {
+
+namespace {
+
+QString savePdfText() {
+    return strings::language() == strings::Lang::Japanese ? QStringLiteral("PDFで保存")
+                                                          : QStringLiteral("Save PDF");
+}
+
+QString defaultChoosePath(QWidget* parent, const QString& proposed) {
+    return QFileDialog::getSaveFileName(parent, savePdfText(), proposed,
+                                        QStringLiteral("PDF (*.pdf)"));
+}
+
+} // namespace
+
+ReportWindow::ReportWindow(QWidget* parent)
+    : QPrintPreviewDialog(parent, Qt::Window), m_choosePath(defaultChoosePath) {
+    setObjectName(QStringLiteral("rptver"));
+    setModal(false);
+    setWindowModality(Qt::NonModal);
+    printer()->setPageLayout(ReportRenderer::withReportMargins(printer()->pageLayout()));
+    printer()->setDocName(QStringLiteral("PMX-31570A"));
+    connect(this, &QPrintPreviewDialog::paintRequested, this, &ReportWindow::paintReport);
+
+    m_savePdf = new QAction(savePdfText(), this);
+    m_savePdf->setObjectName(QStringLiteral("actionSavePdf"));
+    m_savePdf->setShortcut(QKeySequence::Save);
+    connect(m_savePdf, &QAction::triggered, this, &ReportWindow::savePdfTriggered);
+    // The preview's own tool bar has Print but no direct PDF export; put ours beside it.
+    if (auto* bar = findChild<QToolBar*>()) {
+        bar->addSeparator();
+        bar->addAction(m_savePdf);
+    } else {
+        addAction(m_savePdf);
+    }
+}
+
+QPrintPreviewWidget* ReportWindow::previewWidget() const {
+    return findChild<QPrintPreviewWidget*>();
+}
+
+void ReportWindow::setReport(const ReportModel& model) {
+    m_model = model;
+    setWindowTitle(model.captions().lbpara_section2);
+    m_savePdf->setEnabled(true);
+    if (auto* preview = previewWidget())
+        preview->updatePreview();
+}
+
+int ReportWindow::previewPageCount() const {
+    if (auto* preview = previewWidget())
+        return preview->pageCount();
+    return 0;
+}
+
+void ReportWindow::paintReport(QPrinter* target) {
+    if (m_model)
+        ReportRenderer::render(target, *m_model);
+}
+
+bool ReportWindow::savePdf(const QString& path, QString* error) {
+    if (!m_model) {
+        if (error)
+            *error = QStringLiteral("No report to save.");
+        return false;
+    }
+    return ReportRenderer::renderPdf(*m_model, path, error, printer()->pageLayout());
+}
+
+void ReportWindow::savePdfTriggered() {
+    if (!m_model)
+        return;
+    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString proposed =
+        QDir(docs.isEmpty() ? QDir::homePath() : docs).filePath(QStringLiteral("PMX-31570A.pdf"));
+    QString path = m_choosePath ? m_choosePath(this, proposed) : QString();
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pdf");
+    QString error;
+    if (savePdf(path, &error)) {
+        emit pdfSaved(path);
+        return;
+    }
+    emit pdfSaveFailed(path, error);
+    // A failed save must not pass unnoticed; the box does not block the preview.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("PMX-31570A"),
+                                QDir::toNativeSeparators(path) + QLatin1Char('\n') + error,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void ReportWindow::done(int result) {
+    QPrintPreviewDialog::done(result);
+    // The report has ended: its snapshot goes; the next "All Data" builds a new one.
+    m_model.reset();
+    m_savePdf->setEnabled(false);
+}
+
+ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists) {
+    SetListData(table, hex, lists);
+    const ReportModel model = ReportModel::build(lists, strings::language());
+
+    // One report window for the run.
+    static QPointer<ReportWindow> window;
+    if (!window)
+        window = new ReportWindow(parent);
+    window->setReport(model);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex) {
+    static ListArrays lists;
+    return ShowAllData(parent, table, hex, lists);
+}
+
+} // namespace pmx
