@@ -1,0 +1,48 @@
+#pragma once
+#include "comm/CommObject.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace pmx {
+
+// Line settings for opening a device.
+struct LineSettings {
+    QString device;      // system path ("/dev/ttyUSB0") or Windows name ("COM3")
+    qint32 baudRate = 9600;
+    int dataBits = 8;    // 5..8
+    int stopBits = 1;    // 1 or 2
+    char parity = 'N';   // 'N', 'E', 'O'
+};
+
+// The byte transport under the communication object: the only place that touches a
+// device, so framing and exchanges run unchanged over a scripted fake in tests.
+// Every call returns at once or within its stated wait; nothing needs an event loop.
+class ByteTransport {
+public:
+    virtual ~ByteTransport() = default;
+
+    // Opens the device; false with lastOpenError()/lastOpenErrorText() set on failure.
+    virtual bool open(const LineSettings& settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Drops everything received and not yet read.
+    virtual void discardInput() = 0;
+    // Writes all bytes and waits until they left (at most waitMs); false on failure.
+    virtual bool write(const QByteArray& bytes, int waitMs) = 0;
+    // Waits at most waitMs for input; returns what arrived (empty on silence or failure).
+    virtual QByteArray read(int waitMs) = 0;
+    // True once the device went away (adapter unplugged); stays true until reopened.
+    virtual bool deviceGone() const = 0;
+    // Monotonic milliseconds that the waits above are measured in.
+    virtual qint64 clockMs() const = 0;
+
+    OpenError lastOpenError() const { return m_openError; }
+    QString lastOpenErrorText() const { return m_openErrorText; }
+
+protected:
+    OpenError m_openError = OpenError::None;
+    QString m_openErrorText;
+};
+
+} // namespace pmx
