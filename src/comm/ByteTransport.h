@@ -8,18 +8,18 @@ namespace pmx {
 
 // Line settings for opening a device.
 struct LineSettings {
-    QString device;      // system path ("/dev/ttyUSB0") or Windows name ("COM3")
+    QString device; // system path ("/dev/ttyUSB0") or Windows name ("COM3")
     qint32 baudRate = 9600;
-    int dataBits = 8;    // 5..8
-    int stopBits = 1;    // 1 or 2
-    char parity = 'N';   // 'N', 'E', 'O'
+    int dataBits = 8;  // 5..8
+    int stopBits = 1;  // 1 or 2
+    char parity = 'N'; // 'N', 'E', 'O'
 };
 
 // The byte transport under the communication object: the only place that touches a
 // device, so framing and exchanges run unchanged over a scripted fake in tests.
 // Every call returns at once or within its stated wait; nothing needs an event loop.
 class ByteTransport {
-public:
+  public:
     virtual ~ByteTransport() = default;
 
     // Opens the device; false with lastOpenError()/lastOpenErrorText() set on failure.
@@ -40,7 +40,7 @@ public:
     OpenError lastOpenError() const { return m_openError; }
     QString lastOpenErrorText() const { return m_openErrorText; }
 
-protected:
+  protected:
     OpenError m_openError = OpenError::None;
     QString m_openErrorText;
 };

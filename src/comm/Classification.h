@@ -7,10 +7,10 @@ namespace pmx {
 // Outcome of one command as the read and write sequences report it.
 enum ResponseClass : int {
     kResponseOk = 0,
-    kResponseNak = 100,        // negative acknowledgement
-    kResponseChecksum = 101,   // checksum error
-    kResponseNone = 102,       // no response (KORVAN)
-    kResponseCommError = 103,  // communication error or negative acknowledgement (Modbus)
+    kResponseNak = 100,       // negative acknowledgement
+    kResponseChecksum = 101,  // checksum error
+    kResponseNone = 102,      // no response (KORVAN)
+    kResponseCommError = 103, // communication error or negative acknowledgement (Modbus)
 };
 
 // KORVAN (protocol 0): by the first character: ACK 0, NAK 100, ESC 101, anything else or

@@ -22,8 +22,12 @@ QStringList rateEntries() {
             QStringLiteral("19200")};
 }
 
-QStringList dataBitEntries() { return {QStringLiteral("7 bit"), QStringLiteral("8 bit")}; }
-QStringList stopBitEntries() { return {QStringLiteral("1 bit"), QStringLiteral("2 bit")}; }
+QStringList dataBitEntries() {
+    return {QStringLiteral("7 bit"), QStringLiteral("8 bit")};
+}
+QStringList stopBitEntries() {
+    return {QStringLiteral("1 bit"), QStringLiteral("2 bit")};
+}
 
 QStringList parityEntries() {
     return {QStringLiteral("NONE"), QStringLiteral("EVEN"), QStringLiteral("ODD")};
@@ -79,8 +83,12 @@ int selectDevice(const QString& stored) {
     return *n;
 }
 
-int selectDataBit(const QString& stored) { return stored == QLatin1String("7 bit") ? 0 : 1; }
-int selectStopBit(const QString& stored) { return stored == QLatin1String("1 bit") ? 0 : 1; }
+int selectDataBit(const QString& stored) {
+    return stored == QLatin1String("7 bit") ? 0 : 1;
+}
+int selectStopBit(const QString& stored) {
+    return stored == QLatin1String("1 bit") ? 0 : 1;
+}
 
 bool isValidPort(const QString& text) {
     if (!text.startsWith(QLatin1String("COM")))
@@ -127,9 +135,8 @@ QString SetSpeed(CommObject& com, SettingsStore& store, qint16& InstNo, QString*
         why->clear();
     com.ClosePort();
 
-    const QString protocol = checkedField(store, kProtocol, kDefaultProtocol, [](const QString& t) {
-        return protocolNumber(t) >= 0;
-    });
+    const QString protocol = checkedField(store, kProtocol, kDefaultProtocol,
+                                          [](const QString& t) { return protocolNumber(t) >= 0; });
     com.ProtocolNo = protocolNumber(protocol);
 
     const QString devText = store.value(kSection, kDevNo, kDefaultDevNo);

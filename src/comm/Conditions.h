@@ -48,13 +48,14 @@ StoredConditions readStored(const SettingsStore& store);
 void writeStored(SettingsStore& store, const StoredConditions& texts);
 
 // Load-step selection: index of the entry to select, -1 for no selection.
-int selectEqual(const QStringList& entries, const QString& stored); // protocol, rate, parity, port, time-out
+int selectEqual(const QStringList& entries,
+                const QString& stored);   // protocol, rate, parity, port, time-out
 int selectDevice(const QString& stored);  // position = numeric value as 16-bit; -1 outside 0..95
 int selectDataBit(const QString& stored); // "7 bit" -> 0, anything else -> 1
 int selectStopBit(const QString& stored); // "1 bit" -> 0, anything else -> 1
 
 // Validity tests applied by SetSpeed.
-bool isValidPort(const QString& text); // "COM" + ... + last char 1..8 (so "COM12" passes)
+bool isValidPort(const QString& text);      // "COM" + ... + last char 1..8 (so "COM12" passes)
 qint16 protocolNumber(const QString& text); // 0, 2, 3; -1 when not one of the three
 } // namespace cond
 

@@ -40,7 +40,9 @@ bool hasControl(const QByteArray& field) {
     return false;
 }
 
-bool isKorvanLead(char c) { return c == kAck || c == kNak || c == kEsc; }
+bool isKorvanLead(char c) {
+    return c == kAck || c == kNak || c == kEsc;
+}
 
 // Response length for an RTU response beginning at `at`, or 0 when more bytes are needed.
 qsizetype rtuLength(const QByteArray& buf, qsizetype at, quint8 function) {
@@ -117,9 +119,9 @@ bool rtuFunctionSupported(quint8 function) {
     }
 }
 
-QByteArray buildRequest(qint16 protocolNo, const QByteArray& address,
-                        const QByteArray& subAddress, const QByteArray& commandType,
-                        const QByteArray& dataItem, const QByteArray& data) {
+QByteArray buildRequest(qint16 protocolNo, const QByteArray& address, const QByteArray& subAddress,
+                        const QByteArray& commandType, const QByteArray& dataItem,
+                        const QByteArray& data) {
     if (protocolNo == kProtocolKorvan)
         return korvanRequest(address, subAddress, commandType, dataItem, data);
     if (protocolNo != kProtocolModbusAscii && protocolNo != kProtocolModbusRtu)
@@ -251,7 +253,8 @@ void ResponseAssembler::finishKorvan() {
     else
         layoutOk = bodyLen == 7;
     const QByteArray covered = m_buf.mid(1, m_etxPos); // address through ETX
-    const bool bccOk = m_buf.mid(m_etxPos + 1, 2).toUpper() == checksum::hex2(checksum::bcc(covered));
+    const bool bccOk =
+        m_buf.mid(m_etxPos + 1, 2).toUpper() == checksum::hex2(checksum::bcc(covered));
     const bool addressOk = m_buf[1] == m_address;
     if (layoutOk && bccOk && addressOk) {
         m_status = Status::Complete;

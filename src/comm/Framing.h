@@ -32,9 +32,9 @@ QByteArray modbusRtuFrame(const QByteArray& message);
 bool rtuFunctionSupported(quint8 function);
 
 // The request frame for a protocol number (0, 2, 3); empty when it cannot be built.
-QByteArray buildRequest(qint16 protocolNo, const QByteArray& address,
-                        const QByteArray& subAddress, const QByteArray& commandType,
-                        const QByteArray& dataItem, const QByteArray& data);
+QByteArray buildRequest(qint16 protocolNo, const QByteArray& address, const QByteArray& subAddress,
+                        const QByteArray& commandType, const QByteArray& dataItem,
+                        const QByteArray& data);
 
 // ExtractData: KORVAN read ACK -> characters 9..12; Modbus 03 response text -> the n-th
 // register's four hex digits. Empty when the text is not such a response.
@@ -55,7 +55,7 @@ QByteArray extractData(const QByteArray& text, qint32 n);
 //    frame is the same message as a Modbus ASCII frame would carry it.
 // Modbus Corrupt texts are empty. The buffer is bounded whatever arrives.
 class ResponseAssembler {
-public:
+  public:
     enum class Status { Pending, Complete, Corrupt };
 
     // expectedAddress: the KORVAN address character, or the Modbus station byte;
@@ -73,9 +73,9 @@ public:
 
     static constexpr qsizetype kKorvanMaxBody = 12; // address .. data/error code
     static constexpr qsizetype kAsciiMaxFrame = 513;
-    static constexpr qsizetype kRtuMaxFrame = 260;  // 5 + byte count of 255
+    static constexpr qsizetype kRtuMaxFrame = 260; // 5 + byte count of 255
 
-private:
+  private:
     void feedKorvan(char b);
     void feedAscii(char b);
     void scanRtu();

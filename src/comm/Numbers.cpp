@@ -7,8 +7,12 @@ namespace pmx {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 // Scans a number starting at `pos`. Returns the number of characters it spans (0 when no
 // digit was found) and its text in C-locale form in `out`.

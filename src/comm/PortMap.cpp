@@ -26,7 +26,8 @@ bool kernelNameLess(const QString& a, const QString& b) {
 } // namespace
 
 PortMap::PortMap(SettingsStore& store, Discovery discover)
-    : m_store(store), m_discover(discover ? std::move(discover) : Discovery(&discoverSystemPorts)) {}
+    : m_store(store), m_discover(discover ? std::move(discover) : Discovery(&discoverSystemPorts)) {
+}
 
 QList<SerialPortEntry> PortMap::discoverSystemPorts() {
     // Stable names for USB adapters: /dev/serial/by-id links survive re-plugging and the
@@ -34,7 +35,8 @@ QList<SerialPortEntry> PortMap::discoverSystemPorts() {
     QHash<QString, QString> byId;
     const QDir dir(QStringLiteral("/dev/serial/by-id"));
     if (dir.exists()) {
-        const QFileInfoList links = dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        const QFileInfoList links =
+            dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
         for (const QFileInfo& link : links) {
             const QString target = link.canonicalFilePath();
             if (!target.isEmpty() && !byId.contains(target))
@@ -57,16 +59,19 @@ QList<SerialPortEntry> PortMap::discoverSystemPorts() {
                 info.portName().startsWith(QLatin1String("ttyACM"));
         out << e;
     }
-    std::stable_sort(out.begin(), out.end(), [](const SerialPortEntry& a, const SerialPortEntry& b) {
-        if (a.usb != b.usb)
-            return a.usb;
-        return kernelNameLess(QFileInfo(a.systemLocation).fileName(),
-                              QFileInfo(b.systemLocation).fileName());
-    });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const SerialPortEntry& a, const SerialPortEntry& b) {
+                         if (a.usb != b.usb)
+                             return a.usb;
+                         return kernelNameLess(QFileInfo(a.systemLocation).fileName(),
+                                               QFileInfo(b.systemLocation).fileName());
+                     });
     return out;
 }
 
-QList<SerialPortEntry> PortMap::discovered() const { return m_discover(); }
+QList<SerialPortEntry> PortMap::discovered() const {
+    return m_discover();
+}
 
 std::optional<int> PortMap::comNumber(const QString& name) {
     if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || name.size() < 4)

@@ -22,7 +22,7 @@ struct SerialPortEntry {
 // A name starting with "/" is a device path and is used as it is; on Windows COMn is
 // the system's own name.
 class PortMap {
-public:
+  public:
     using Discovery = std::function<QList<SerialPortEntry>()>;
 
     // discover defaults to discoverSystemPorts.
@@ -45,7 +45,7 @@ public:
 
     static inline const QString kSection = QStringLiteral("Ports");
 
-private:
+  private:
     SettingsStore& m_store;
     Discovery m_discover;
 };

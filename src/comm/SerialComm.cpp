@@ -21,12 +21,13 @@ SerialComm::PortResolver defaultResolver() {
 
 } // namespace
 
-
 SerialComm::SerialComm(std::unique_ptr<ByteTransport> transport, PortResolver resolver)
     : m_transport(transport ? std::move(transport) : std::make_unique<SerialTransport>()),
       m_resolver(resolver ? std::move(resolver) : defaultResolver()) {}
 
-SerialComm::~SerialComm() { m_transport->close(); }
+SerialComm::~SerialComm() {
+    m_transport->close();
+}
 
 void SerialComm::Activate(bool on) {
     m_active = on;
@@ -49,18 +50,21 @@ bool SerialComm::OpenPort() {
     LineSettings s;
     const auto rate = toInt32Whole(Rate);
     if (!rate || *rate <= 0)
-        return fail(OpenError::BadSettings, QStringLiteral("Transfer rate \"%1\" is not a number.").arg(Rate));
+        return fail(OpenError::BadSettings,
+                    QStringLiteral("Transfer rate \"%1\" is not a number.").arg(Rate));
     s.baudRate = *rate;
     const auto bits = toInt32Whole(DataBits);
     if (!bits || *bits < 5 || *bits > 8)
-        return fail(OpenError::BadSettings, QStringLiteral("Data bits \"%1\" are not 5 to 8.").arg(DataBits));
+        return fail(OpenError::BadSettings,
+                    QStringLiteral("Data bits \"%1\" are not 5 to 8.").arg(DataBits));
     s.dataBits = *bits;
     if (StopBits.trimmed() == QLatin1String("1"))
         s.stopBits = 1;
     else if (StopBits.trimmed() == QLatin1String("2"))
         s.stopBits = 2;
     else
-        return fail(OpenError::BadSettings, QStringLiteral("Stop bits \"%1\" are not 1 or 2.").arg(StopBits));
+        return fail(OpenError::BadSettings,
+                    QStringLiteral("Stop bits \"%1\" are not 1 or 2.").arg(StopBits));
     const QString parity = Parity.trimmed().toUpper();
     if (parity == QLatin1String("NONE"))
         s.parity = 'N';
@@ -69,7 +73,8 @@ bool SerialComm::OpenPort() {
     else if (parity == QLatin1String("ODD"))
         s.parity = 'O';
     else
-        return fail(OpenError::BadSettings, QStringLiteral("Parity \"%1\" is not NONE, EVEN or ODD.").arg(Parity));
+        return fail(OpenError::BadSettings,
+                    QStringLiteral("Parity \"%1\" is not NONE, EVEN or ODD.").arg(Parity));
 
     s.device = m_resolver(PortName);
     if (s.device.isEmpty())
@@ -84,11 +89,17 @@ bool SerialComm::OpenPort() {
     return true;
 }
 
-void SerialComm::ClosePort() { m_transport->close(); }
+void SerialComm::ClosePort() {
+    m_transport->close();
+}
 
-bool SerialComm::isOpen() const { return m_transport->isOpen(); }
+bool SerialComm::isOpen() const {
+    return m_transport->isOpen();
+}
 
-void SerialComm::PrepareA() { m_last = Exchange(); }
+void SerialComm::PrepareA() {
+    m_last = Exchange();
+}
 
 void SerialComm::PrepareB() {
     if (m_transport->isOpen())
@@ -119,8 +130,8 @@ bool SerialComm::waitRtuSilence(int limitMs) {
 }
 
 QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
-                                   QByteArray& commandType, QByteArray& dataItem,
-                                   QByteArray& data, qint16& retn) {
+                                   QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
+                                   qint16& retn) {
     m_last = Exchange();
     const qint16 protocol = ProtocolNo;
     const QByteArray request =

@@ -25,7 +25,7 @@ namespace pmx {
 // When the device goes away (adapter unplugged), the port is closed and this and every
 // later exchange returns an empty text at once until the conditions are applied again.
 class SerialComm : public CommObject {
-public:
+  public:
     // Maps PortName to a device (see PortMap).
     using PortResolver = std::function<QString(const QString& portName)>;
 
@@ -60,7 +60,7 @@ public:
     // fixed at 1.75 ms above 19200 bit/s as the serial line protocol recommends.
     static int rtuSilenceMs(qint32 baudRate);
 
-private:
+  private:
     bool waitRtuSilence(int limitMs);
 
     std::unique_ptr<ByteTransport> m_transport;

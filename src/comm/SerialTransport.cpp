@@ -25,9 +25,13 @@ bool deviceAccessible(const QString& device) {
 
 } // namespace
 
-SerialTransport::SerialTransport() : m_port(std::make_unique<QSerialPort>()) { m_clock.start(); }
+SerialTransport::SerialTransport() : m_port(std::make_unique<QSerialPort>()) {
+    m_clock.start();
+}
 
-SerialTransport::~SerialTransport() { close(); }
+SerialTransport::~SerialTransport() {
+    close();
+}
 
 bool SerialTransport::open(const LineSettings& s) {
     close();
@@ -37,10 +41,18 @@ bool SerialTransport::open(const LineSettings& s) {
 
     QSerialPort::DataBits bits;
     switch (s.dataBits) {
-    case 5: bits = QSerialPort::Data5; break;
-    case 6: bits = QSerialPort::Data6; break;
-    case 7: bits = QSerialPort::Data7; break;
-    case 8: bits = QSerialPort::Data8; break;
+    case 5:
+        bits = QSerialPort::Data5;
+        break;
+    case 6:
+        bits = QSerialPort::Data6;
+        break;
+    case 7:
+        bits = QSerialPort::Data7;
+        break;
+    case 8:
+        bits = QSerialPort::Data8;
+        break;
     default:
         m_openError = OpenError::BadSettings;
         m_openErrorText = QStringLiteral("Unsupported number of data bits: %1").arg(s.dataBits);
@@ -49,7 +61,8 @@ bool SerialTransport::open(const LineSettings& s) {
     const QSerialPort::Parity parity = s.parity == 'E'   ? QSerialPort::EvenParity
                                        : s.parity == 'O' ? QSerialPort::OddParity
                                                          : QSerialPort::NoParity;
-    const QSerialPort::StopBits stop = s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    const QSerialPort::StopBits stop =
+        s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
 
     m_port->setPortName(s.device); // a text starting with "/" is taken as the device path
     m_port->setBaudRate(s.baudRate);
@@ -75,7 +88,8 @@ bool SerialTransport::open(const LineSettings& s) {
     case QSerialPort::PermissionError:
         if (deviceAccessible(s.device)) {
             m_openError = OpenError::Busy;
-            m_openErrorText = QStringLiteral("%1 is in use by another program (%2)").arg(s.device, detail);
+            m_openErrorText =
+                QStringLiteral("%1 is in use by another program (%2)").arg(s.device, detail);
         } else {
             m_openError = OpenError::PermissionDenied;
 #ifdef Q_OS_LINUX
@@ -89,7 +103,8 @@ bool SerialTransport::open(const LineSettings& s) {
         break;
     case QSerialPort::UnsupportedOperationError:
         m_openError = OpenError::BadSettings;
-        m_openErrorText = QStringLiteral("%1 does not accept these line settings (%2)").arg(s.device, detail);
+        m_openErrorText =
+            QStringLiteral("%1 does not accept these line settings (%2)").arg(s.device, detail);
         break;
     default:
         m_openError = OpenError::Other;
@@ -106,7 +121,9 @@ void SerialTransport::close() {
     m_port->clearError();
 }
 
-bool SerialTransport::isOpen() const { return m_port->isOpen() && !m_gone; }
+bool SerialTransport::isOpen() const {
+    return m_port->isOpen() && !m_gone;
+}
 
 void SerialTransport::discardInput() {
     if (!isOpen())

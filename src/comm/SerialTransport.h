@@ -11,7 +11,7 @@ namespace pmx {
 // ByteTransport on QSerialPort, used blocking (waitForReadyRead / waitForBytesWritten),
 // so it works in a thread that runs no event loop. Create and use it in one thread.
 class SerialTransport : public ByteTransport {
-public:
+  public:
     SerialTransport();
     ~SerialTransport() override;
 
@@ -24,7 +24,7 @@ public:
     bool deviceGone() const override { return m_gone; }
     qint64 clockMs() const override { return m_clock.elapsed(); }
 
-private:
+  private:
     void checkGone();
 
     std::unique_ptr<QSerialPort> m_port;

@@ -5,7 +5,9 @@
 namespace pmx {
 
 namespace {
-QString fullKey(const QString& section, const QString& key) { return section + u'/' + key; }
+QString fullKey(const QString& section, const QString& key) {
+    return section + u'/' + key;
+}
 } // namespace
 
 QSettingsStore::QSettingsStore()
@@ -38,7 +40,9 @@ bool QSettingsStore::contains(const QString& section, const QString& key) const 
     return m_settings->contains(fullKey(section, key));
 }
 
-QString QSettingsStore::fileName() const { return m_settings->fileName(); }
+QString QSettingsStore::fileName() const {
+    return m_settings->fileName();
+}
 
 QString MemorySettingsStore::value(const QString& section, const QString& key,
                                    const QString& defaultValue) const {

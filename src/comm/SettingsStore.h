@@ -11,7 +11,7 @@ namespace pmx {
 // The per-user store of text values, addressed by section and key (the application name
 // is fixed: "KORVAN DELTRIS"). Reads never fail: a missing key gives the default.
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     virtual QString value(const QString& section, const QString& key,
                           const QString& defaultValue) const = 0;
@@ -23,7 +23,7 @@ public:
 // so on Linux it is the file $XDG_CONFIG_HOME/KORVAN DELTRIS.conf. Every write is synced
 // at once, since the command-line front end may run without an event loop.
 class QSettingsStore : public SettingsStore {
-public:
+  public:
     QSettingsStore();
     // A store in an explicit INI file (tests, portable installs).
     explicit QSettingsStore(const QString& iniFile);
@@ -36,13 +36,13 @@ public:
 
     QString fileName() const;
 
-private:
+  private:
     std::unique_ptr<QSettings> m_settings;
 };
 
 // An in-memory store for tests; counts writes so a test can tell that nothing was written.
 class MemorySettingsStore : public SettingsStore {
-public:
+  public:
     QString value(const QString& section, const QString& key,
                   const QString& defaultValue) const override;
     void setValue(const QString& section, const QString& key, const QString& value) override;
@@ -51,7 +51,7 @@ public:
     int writeCount() const { return m_writes; }
     void clear() { m_values.clear(); }
 
-private:
+  private:
     QHash<QString, QString> m_values;
     int m_writes = 0;
 };

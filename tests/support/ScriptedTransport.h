@@ -13,19 +13,21 @@
 namespace pmx::test {
 
 class ScriptedTransport : public ByteTransport {
-public:
+  public:
     struct Chunk {
         int delayMs = 0; // after the previous chunk, or after the request for the first
         QByteArray bytes;
     };
     // The reaction to one written request.
     struct Reply {
-        QList<Chunk> chunks;     // no chunks: silence
-        bool vanishAfter = false; // the device disappears after the last chunk
+        QList<Chunk> chunks;        // no chunks: silence
+        bool vanishAfter = false;   // the device disappears after the last chunk
         bool vanishOnWrite = false; // the device disappears as the request is written
 
         static Reply silence() { return {}; }
-        static Reply whole(const QByteArray& bytes, int delayMs = 1) { return {{{delayMs, bytes}}}; }
+        static Reply whole(const QByteArray& bytes, int delayMs = 1) {
+            return {{{delayMs, bytes}}};
+        }
         // The bytes in pieces of `size`, one piece every `gapMs`.
         static Reply pieces(const QByteArray& bytes, int size, int gapMs) {
             Reply r;
@@ -52,7 +54,10 @@ public:
 
     // Bytes that arrive without a request, `delayMs` from now.
     void inject(int delayMs, const QByteArray& bytes) { schedule(m_clock + delayMs, bytes, false); }
-    void vanishNow() { m_gone = true; m_open = false; }
+    void vanishNow() {
+        m_gone = true;
+        m_open = false;
+    }
 
     bool open(const LineSettings& s) override {
         ++openCount;
@@ -72,7 +77,8 @@ public:
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open && !m_gone; }
     void discardInput() override {
-        std::erase_if(m_pending, [this](const Pending& p) { return p.due <= m_clock && !p.vanish; });
+        std::erase_if(m_pending,
+                      [this](const Pending& p) { return p.due <= m_clock && !p.vanish; });
     }
     bool write(const QByteArray& bytes, int) override {
         if (!isOpen())
@@ -119,7 +125,7 @@ public:
     bool deviceGone() const override { return m_gone; }
     qint64 clockMs() const override { return m_clock; }
 
-private:
+  private:
     struct Pending {
         qint64 due;
         QByteArray bytes;

@@ -11,7 +11,7 @@ namespace {
 
 // Records what SetSpeed hands over; OpenPort succeeds unless told otherwise.
 class PropertyComm : public CommObject {
-public:
+  public:
     void Activate(bool) override {}
     bool OpenPort() override {
         calls << QStringLiteral("OpenPort");

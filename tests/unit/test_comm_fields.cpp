@@ -10,7 +10,7 @@ namespace {
 
 // Records the fields SendCommand receives and answers with a fixed text.
 class FieldRecorder : public CommObject {
-public:
+  public:
     void Activate(bool) override {}
     bool OpenPort() override { return true; }
     void ClosePort() override {}

@@ -126,8 +126,9 @@ TEST(AsciiAssembler, ResponsesAndOtherStation) {
     EXPECT_TRUE(b.text().isEmpty());
 
     auto c = assemblerFor(kProtocolModbusAscii, request);
-    EXPECT_EQ(c.feed(":0A8302" + checksum::hex2(checksum::lrc(QByteArray::fromHex("0A8302"))) + "\r\n"),
-              Status::Complete);
+    EXPECT_EQ(
+        c.feed(":0A8302" + checksum::hex2(checksum::lrc(QByteArray::fromHex("0A8302"))) + "\r\n"),
+        Status::Complete);
     EXPECT_EQ(c.text().mid(3, 2), QByteArray("83"));
     EXPECT_TRUE(extractData(c.text(), 1).isEmpty());
 

@@ -23,7 +23,8 @@ struct Wire {
     // Answer to a read of item 0044h from instrument `inst` with the value `hex`.
     QByteArray readReply(int inst, const QByteArray& hex) const {
         if (protocol == kProtocolKorvan) {
-            const QByteArray covered = QByteArray(1, char(inst + 32)) + "  0044" + hex + framing::kEtx;
+            const QByteArray covered =
+                QByteArray(1, char(inst + 32)) + "  0044" + hex + framing::kEtx;
             return framing::kAck + covered + checksum::hex2(checksum::bcc(covered));
         }
         const QByteArray msg = QByteArray(1, char(inst)) + "\x03\x02" + QByteArray::fromHex(hex);
@@ -34,18 +35,24 @@ struct Wire {
     QByteArray readText(int inst, const QByteArray& hex) const {
         if (protocol == kProtocolKorvan)
             return readReply(inst, hex);
-        return framing::modbusAsciiFrame(QByteArray(1, char(inst)) + "\x03\x02" + QByteArray::fromHex(hex));
+        return framing::modbusAsciiFrame(QByteArray(1, char(inst)) + "\x03\x02" +
+                                         QByteArray::fromHex(hex));
     }
     QByteArray corrupted(const QByteArray& frame) const {
         QByteArray bad = frame;
         // Last checksum character (KORVAN), LRC digit (ASCII) or CRC byte (RTU).
         const qsizetype at = protocol == kProtocolModbusAscii ? bad.size() - 3 : bad.size() - 1;
-        bad[at] = bad[at] == '0' ? '1' : char(protocol == kProtocolModbusRtu ? bad[at] ^ 0x5A : '0');
+        bad[at] =
+            bad[at] == '0' ? '1' : char(protocol == kProtocolModbusRtu ? bad[at] ^ 0x5A : '0');
         return bad;
     }
     // The message that a garbled or unusable answer gives.
-    int garbledClass() const { return protocol == kProtocolKorvan ? kResponseChecksum : kResponseCommError; }
-    int silentClass() const { return protocol == kProtocolKorvan ? kResponseNone : kResponseCommError; }
+    int garbledClass() const {
+        return protocol == kProtocolKorvan ? kResponseChecksum : kResponseCommError;
+    }
+    int silentClass() const {
+        return protocol == kProtocolKorvan ? kResponseNone : kResponseCommError;
+    }
 };
 
 struct Rig {
@@ -66,7 +73,9 @@ struct Rig {
         qint16 retn = 3;
         return Sendcomm(*com, inst, subadr, commod, item, data, retn);
     }
-    int classify(const QByteArray& text) const { return classifyResponse(text, wire.protocol, "03"); }
+    int classify(const QByteArray& text) const {
+        return classifyResponse(text, wire.protocol, "03");
+    }
     // Virtual time an exchange may take before its request goes out (RTU's quiet time).
     qint64 lead() const {
         return wire.protocol == kProtocolModbusRtu ? SerialComm::rtuSilenceMs(9600) : 0;
@@ -145,7 +154,9 @@ TEST_P(SerialCommAllProtocols, AlwaysCorruptedGivesChecksumOrCommunicationError)
 
 TEST_P(SerialCommAllProtocols, AnswerFromAnotherInstrument) {
     Rig rig(GetParam());
-    rig.line->responder = [&](const QByteArray&) { return Reply::whole(rig.wire.readReply(2, "0001")); };
+    rig.line->responder = [&](const QByteArray&) {
+        return Reply::whole(rig.wire.readReply(2, "0001"));
+    };
     const qint64 start = rig.line->clockMs();
     const QByteArray text = rig.read(1);
     if (GetParam() == kProtocolModbusAscii) {
@@ -190,7 +201,8 @@ TEST_P(SerialCommAllProtocols, VanishingWhileWriting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, SerialCommAllProtocols,
-                         ::testing::Values(kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu),
+                         ::testing::Values(kProtocolKorvan, kProtocolModbusAscii,
+                                           kProtocolModbusRtu),
                          [](const auto& info) {
                              return info.param == kProtocolKorvan        ? "Korvan"
                                     : info.param == kProtocolModbusAscii ? "ModbusAscii"
@@ -243,7 +255,8 @@ TEST(SerialComm, NegativeAnswersAreFinal) {
 TEST(SerialComm, KorvanEscReplyIsRetried) {
     Rig rig(kProtocolKorvan);
     const QByteArray covered = QByteArray("!  0044") + framing::kEtx;
-    rig.line->replies.push_back(Reply::whole(framing::kEsc + covered + checksum::hex2(checksum::bcc(covered))));
+    rig.line->replies.push_back(
+        Reply::whole(framing::kEsc + covered + checksum::hex2(checksum::bcc(covered))));
     rig.line->replies.push_back(Reply::whole(rig.wire.readReply(1, "0005")));
     EXPECT_EQ(rig.com->ExtractData(rig.read(), 1), QByteArray("0005"));
     EXPECT_EQ(rig.line->written.size(), 2);
@@ -264,7 +277,9 @@ TEST(SerialComm, OpenPortSettingsAndFailures) {
     auto t = std::make_unique<ScriptedTransport>();
     ScriptedTransport* line = t.get();
     SerialComm com(std::move(t), [](const QString& name) {
-        return name.startsWith(u'/') ? name : (name == QLatin1String("COM2") ? QStringLiteral("/dev/x") : QString());
+        return name.startsWith(u'/')
+                   ? name
+                   : (name == QLatin1String("COM2") ? QStringLiteral("/dev/x") : QString());
     });
     com.PortName = QStringLiteral("COM2");
     com.Rate = QStringLiteral("115200"); // any integer rate is accepted
