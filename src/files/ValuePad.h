@@ -10,7 +10,7 @@ namespace pmx {
 // in place of the sign when not negative, "-" when negative, no leading zeros
 // (" 125", "-125", " 0"). It is the entry's only state; the dialog only shows it.
 class ValuePad {
-public:
+  public:
     // The pad stops taking digits once the entry text is longer than this (sign
     // position included), so the pad enters at most 8 digits.
     static constexpr int kPadLimit = 8;
@@ -49,7 +49,7 @@ public:
     // Number of an entry text; blanks are ignored, an empty text reads as 0.
     static qint64 readEntry(const QString& text);
 
-private:
+  private:
     void appendDigit(int digit);
     QString m_entry;
 };

@@ -98,9 +98,10 @@ Setting_Disp::Setting_Disp(ItemTable& table, QWidget* parent) : QDialog(parent),
     connect(cancel, &QPushButton::clicked, this, &Setting_Disp::Command4_Click);
 
     // Entry box first: it receives the keyboard when the dialog opens.
-    QWidget* order[] = {m_display, m_tenKey[7], m_tenKey[8], m_tenKey[9], m_tenKey[4],
-                        m_tenKey[5], m_tenKey[6], m_tenKey[1], m_tenKey[2], m_tenKey[3],
-                        ok, m_tenKey[0], negate, ce, cancel, m_name};
+    QWidget* order[] = {m_display,   m_tenKey[7], m_tenKey[8], m_tenKey[9],
+                        m_tenKey[4], m_tenKey[5], m_tenKey[6], m_tenKey[1],
+                        m_tenKey[2], m_tenKey[3], ok,          m_tenKey[0],
+                        negate,      ce,          cancel,      m_name};
     for (size_t k = 1; k < std::size(order); ++k)
         setTabOrder(order[k - 1], order[k]);
     m_display->setFocus();

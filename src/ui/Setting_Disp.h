@@ -15,7 +15,7 @@ namespace pmx {
 // the dialog, Cancel and the close button delete it without storing.
 class Setting_Disp : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit Setting_Disp(ItemTable& table, QWidget* parent = nullptr);
 
     // Makes curItem the edited item: refills its name and current value. The entry
@@ -32,14 +32,14 @@ public:
 
     void reject() override;
 
-signals:
+  signals:
     // ItemData(CurItem) holds the new value; the main window posts the send request.
     void valueStored();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     // Shows the entry text in change_data and Disp_setdata.
     void syncEntry();
     void markOutOfRange(bool on);
@@ -48,10 +48,10 @@ private:
     ValuePad m_pad;
     int m_item = 0;
     bool m_marked = false;
-    QLineEdit* m_name = nullptr;      // Text1_1
-    QLabel* m_now = nullptr;          // Now_data
-    QLineEdit* m_display = nullptr;   // Disp_setdata
-    QLabel* m_changeData = nullptr;   // change_data
+    QLineEdit* m_name = nullptr;    // Text1_1
+    QLabel* m_now = nullptr;        // Now_data
+    QLineEdit* m_display = nullptr; // Disp_setdata
+    QLabel* m_changeData = nullptr; // change_data
     std::array<QPushButton*, 10> m_tenKey{};
 };
 

@@ -82,9 +82,8 @@ SubDisp_About::SubDisp_About(QWidget* parent) : QDialog(parent) {
     product->setFont(bold);
     auto* versionCaption = label(QStringLiteral("Version"), QStringLiteral("Label3"), this);
     auto* version = label(versionText(), QStringLiteral("Label4"), this);
-    auto* notice =
-        label(QStringLiteral("Setting software for the PMX-31570A instrument family."),
-              QStringLiteral("Label2"), this);
+    auto* notice = label(QStringLiteral("Setting software for the PMX-31570A instrument family."),
+                         QStringLiteral("Label2"), this);
     notice->setWordWrap(true);
 
     auto* text = new QGridLayout;

@@ -8,7 +8,7 @@ namespace pmx {
 // time is the opener's business.
 class SubDisp_About : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit SubDisp_About(QWidget* parent = nullptr);
 
     // "1.0.1": major, minor and revision in decimal, joined by ".".

@@ -14,7 +14,7 @@ namespace pmx {
 // by the main window to receive box states from loaded files); OK and Cancel delete it.
 class SubDisp_command : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit SubDisp_command(ItemTable& table, QWidget* parent = nullptr);
 
     // Box state as stored in files: 1 ticks, anything else clears.
@@ -28,10 +28,10 @@ public:
 
     void reject() override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     void Form_Load();
     // Every box and tool tip from the item table; enabled states are left alone.
     void Form_Activate();

@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDeadlineTimer>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -30,7 +30,9 @@ void key(QWidget* w, int k) {
     QCoreApplication::sendEvent(w, &press);
 }
 
-void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 ItemTable makeTable() {
     ItemTable t;
@@ -198,7 +200,7 @@ TEST(SubDispCommand, CancelAndEscapeChangeNothingAndDelete) {
         QPointer<SubDisp_command> guard(dlg);
         dlg->show();
         int accepted = 0;
-    QObject::connect(dlg, &QDialog::accepted, [&accepted] { ++accepted; });
+        QObject::connect(dlg, &QDialog::accepted, [&accepted] { ++accepted; });
         box(dlg, 1)->click();
         box(dlg, 2)->click();
         if (viaEscape)

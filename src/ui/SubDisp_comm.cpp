@@ -1,0 +1,240 @@
+#include "ui/SubDisp_comm.h"
+#include "comm/Conditions.h"
+#include "ui/strings/StringTable.h"
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace pmx {
+
+namespace {
+
+const int kCaptionIds[8] = {26, 27, 28, 29, 30, 31, 33, 34};
+
+// The device row has no entries in the string table; its few words live here.
+QString deviceText(const char* en, const char* ja) {
+    return strings::language() == strings::Lang::Japanese ? QString::fromUtf8(ja)
+                                                          : QString::fromUtf8(en);
+}
+
+QComboBox* combo(const QString& name, const QStringList& entries, QWidget* parent) {
+    auto* c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(true);
+    // Typed texts are stored as they are; they never become list entries.
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->addItems(entries);
+    c->setMinimumContentsLength(12);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    return c;
+}
+
+// Device paths under /dev/serial/by-id are long and have no blanks: let the label wrap
+// them after path and name separators.
+QString breakable(QString path) {
+    for (const QChar sep : {u'/', u'-', u'_'})
+        path.replace(sep, QString(sep) + QChar(0x200B));
+    return path;
+}
+
+// Selects the entry, or none; with none, the stored text stays visible so that an OK
+// without edits stores back what was stored (a valid 250 ms or COM12 is not lost).
+void select(QComboBox* c, int index, const QString& stored) {
+    c->setCurrentIndex(index);
+    if (index < 0)
+        c->setEditText(stored);
+}
+
+} // namespace
+
+SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Discovery discover)
+    : QDialog(parent), m_store(store), m_ports(store, std::move(discover)) {
+    setObjectName(QStringLiteral("SubDisp_comm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    m_prot = combo(QStringLiteral("Combo_Prot"), cond::protocolEntries(), this);
+    m_dev = combo(QStringLiteral("Combo_Dev"), {}, this);
+    m_rate = combo(QStringLiteral("Combo_Rate"), cond::rateEntries(), this);
+    m_dat = combo(QStringLiteral("Combo_Dat"), cond::dataBitEntries(), this);
+    m_stop = combo(QStringLiteral("Combo_Stop"), cond::stopBitEntries(), this);
+    m_party = combo(QStringLiteral("Combo_Party"), cond::parityEntries(), this);
+    m_port = combo(QStringLiteral("Combo_Port"), cond::portEntries(), this);
+    m_time = combo(QStringLiteral("Combo_Time"), cond::timeoutEntries(), this);
+    QComboBox* const rows[8] = {m_prot, m_dev, m_rate, m_dat, m_stop, m_party, m_port, m_time};
+    for (int r = 0; r < 8; ++r) {
+        auto* caption = new QLabel(this);
+        caption->setObjectName(QStringLiteral("Label_name_%1").arg(r));
+        caption->setBuddy(rows[r]);
+        grid->addWidget(caption, r, 0);
+        grid->addWidget(rows[r], r, 1);
+    }
+    auto* bps = new QLabel(QStringLiteral("bps"), this);
+    bps->setObjectName(QStringLiteral("Label3"));
+    grid->addWidget(bps, 2, 2);
+    auto* ms = new QLabel(QStringLiteral("ms"), this);
+    ms->setObjectName(QStringLiteral("Label1"));
+    grid->addWidget(ms, 7, 2);
+    grid->setColumnStretch(1, 1);
+
+#ifndef Q_OS_WIN
+    // Linux has no COMn: show what the chosen name opens and let the operator choose.
+    auto* deviceCaption = new QLabel(deviceText("Device for the port", "ポートのデバイス"), this);
+    deviceCaption->setObjectName(QStringLiteral("Label_device_name"));
+    m_device = new QComboBox(this);
+    m_device->setObjectName(QStringLiteral("Combo_Device"));
+    m_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_device->setMinimumContentsLength(12);
+    deviceCaption->setBuddy(m_device);
+    m_deviceInfo = new QLabel(this);
+    m_deviceInfo->setObjectName(QStringLiteral("Label_device"));
+    m_deviceInfo->setWordWrap(true);
+    m_deviceInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_deviceInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_deviceInfo->setForegroundRole(QPalette::PlaceholderText);
+    grid->addWidget(deviceCaption, 8, 0);
+    grid->addWidget(m_device, 8, 1, 1, 2);
+    grid->addWidget(m_deviceInfo, 9, 1, 1, 2);
+    grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
+    connect(m_port, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
+    connect(m_device, &QComboBox::activated, this, &SubDisp_comm::devicePicked);
+#endif
+
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(grid);
+    setMinimumWidth(440);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Command1"));
+    ok->setAutoDefault(false);
+    connect(ok, &QPushButton::clicked, this, &SubDisp_comm::Command1_Click);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    top->addSpacing(6);
+    top->addLayout(buttons);
+
+    Form_Load();
+}
+
+void SubDisp_comm::Form_Load() {
+    setWindowTitle(strings::text(35));
+    for (int r = 0; r < 8; ++r)
+        findChild<QLabel*>(QStringLiteral("Label_name_%1").arg(r))
+            ->setText(strings::text(kCaptionIds[r]));
+    m_dev->clear();
+    m_dev->addItems(cond::deviceEntries());
+
+    if (m_device)
+        m_found = m_ports.discovered();
+
+    const cond::StoredConditions s = cond::readStored(m_store);
+    m_filling = true;
+    select(m_prot, cond::selectEqual(cond::protocolEntries(), s.protocol), s.protocol);
+    select(m_dev, cond::selectDevice(s.devNo), s.devNo);
+    select(m_rate, cond::selectEqual(cond::rateEntries(), s.speed), s.speed);
+    select(m_dat, cond::selectDataBit(s.databit), s.databit);
+    select(m_stop, cond::selectStopBit(s.stopbit), s.stopbit);
+    select(m_party, cond::selectEqual(cond::parityEntries(), s.party), s.party);
+    select(m_port, cond::selectEqual(cond::portEntries(), s.port), s.port);
+    select(m_time, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
+    m_filling = false;
+    refreshDevice();
+}
+
+QString SubDisp_comm::comOfPortBox() const {
+    const QString text = m_port->currentText().trimmed();
+    const auto n = PortMap::comNumber(text);
+    return n ? QStringLiteral("COM%1").arg(*n) : QString();
+}
+
+void SubDisp_comm::refreshDevice() {
+    if (!m_device || m_filling)
+        return;
+    const QString com = comOfPortBox();
+    const QString chosen =
+        m_pendingMap.contains(com) ? m_pendingMap.value(com) : m_ports.mapping(com);
+
+    m_device->clear();
+    m_device->setEnabled(!com.isEmpty());
+    m_device->addItem(deviceText("Automatic (USB adapter in order)", "自動 (USB アダプタ順)"),
+                      QString());
+    for (const SerialPortEntry& e : m_found) {
+        QString label = QFileInfo(e.systemLocation).fileName();
+        if (!e.description.isEmpty())
+            label += QStringLiteral(" - ") + e.description;
+        m_device->addItem(label, e.device);
+        m_device->setItemData(m_device->count() - 1, e.device, Qt::ToolTipRole);
+    }
+    int index = chosen.isEmpty() ? 0 : m_device->findData(chosen);
+    if (index < 0) {
+        // A stored device that is not plugged in now stays choosable.
+        m_device->addItem(chosen + deviceText(" (not connected)", " (未接続)"), chosen);
+        index = m_device->count() - 1;
+    }
+    m_device->setCurrentIndex(index);
+
+    if (com.isEmpty()) {
+        // Not a COMn: the apply step replaces it, so there is nothing to show.
+        m_deviceInfo->clear();
+        m_deviceInfo->setToolTip(QString());
+        return;
+    }
+    QString opens = chosen;
+    if (opens.isEmpty()) {
+        // Automatic choice as the port map makes it, leaving the stored choices aside.
+        MemorySettingsStore none;
+        const QList<SerialPortEntry> found = m_found;
+        opens = PortMap(none, [found] { return found; }).resolve(com);
+    }
+    if (opens.isEmpty())
+        m_deviceInfo->setText(deviceText("%1 opens no device: no USB serial adapter found.",
+                                         "%1 に対応するデバイスがありません"
+                                         " (USB シリアルアダプタが見つかりません)。")
+                                  .arg(com));
+    else
+        m_deviceInfo->setText(
+            deviceText("%1 opens %2", "%1 は %2 を開きます").arg(com, breakable(opens)));
+    m_deviceInfo->setToolTip(opens);
+}
+
+void SubDisp_comm::devicePicked(int index) {
+    const QString com = comOfPortBox();
+    if (com.isEmpty() || index < 0)
+        return;
+    m_pendingMap.insert(com, m_device->itemData(index).toString());
+    refreshDevice();
+}
+
+QStringList SubDisp_comm::statusTexts() const {
+    return {m_prot->currentText(), m_dev->currentText(),  m_rate->currentText(),
+            m_dat->currentText(),  m_stop->currentText(), m_party->currentText(),
+            m_port->currentText(), m_time->currentText()};
+}
+
+void SubDisp_comm::Command1_Click() {
+    for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
+        if (it.value() != m_ports.mapping(it.key()))
+            m_ports.setMapping(it.key(), it.value());
+    }
+    const QStringList t = statusTexts();
+    cond::writeStored(m_store, {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]});
+    emit conditionsStored();
+    accept();
+    close();
+}
+
+void SubDisp_comm::reject() {
+    // Escape and the close button store nothing, and end the dialog as OK does.
+    QDialog::reject();
+    close();
+}
+
+} // namespace pmx
