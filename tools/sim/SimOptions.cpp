@@ -329,7 +329,9 @@ Options:
                        silent     never answer (the request is not carried out)
                        readonly   reads work; writes get NAK 03 / exception 03
                        garbage    answer with bytes that form no frame
-                       delay:MS   answer MS milliseconds late
+                       delay:MS   answer MS milliseconds late (answers go out in
+                                  the order of the requests, so a late one holds
+                                  back those after it, as a busy instrument would)
                        none       behave
                      Faults other than silent act after a write is carried out.
   --silent           never answer anything (requests are still logged).

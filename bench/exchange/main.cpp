@@ -1,0 +1,148 @@
+// bench_exchange: cost of one read exchange through the real communication object against
+// the virtual instrument on a pty, per protocol.
+//
+//   1. Unpaced: the median time of one read (goal < 0.5 ms): what the program adds.
+//   2. Paced (--baud, default 19200): elapsed time of 200 reads against the wire time
+//      of their bytes at that rate, 10 bits per character (7E1) (goal <= 1.10). Modbus
+//      RTU's wire time includes the 3.5-character silence that must precede each request.
+//
+// Usage: bench_exchange [--baud B] [--count N]
+#include "SimProcess.h"
+#include "comm/Classification.h"
+#include "comm/CommandFields.h"
+#include "comm/SerialComm.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+using namespace pmx;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Proto {
+    qint16 number;
+    const char* simName;
+};
+
+constexpr Proto kProtocols[] = {
+    {kProtocolKorvan, "korvan"}, {kProtocolModbusAscii, "ascii"}, {kProtocolModbusRtu, "rtu"}};
+constexpr int kBitsPerChar = 10; // 7 data bits, even parity, 1 stop bit
+
+bool openAt(SerialComm& com, const Proto& p, const QString& device, int baud) {
+    com.ClosePort();
+    com.ProtocolNo = p.number;
+    com.Rate = QString::number(baud);
+    com.DataBits = QStringLiteral("7");
+    com.StopBits = QStringLiteral("1");
+    com.Parity = QStringLiteral("EVEN");
+    com.PortName = device;
+    com.Timeout = 1000;
+    return com.OpenPort();
+}
+
+// One read of item 0044h as the read sequence sends it; true when it succeeded.
+bool readOnce(SerialComm& com) {
+    qint16 stAdr = 1;
+    qint16 retn = 3;
+    QByteArray sub;
+    QByteArray cmd("03");
+    QByteArray item("0044");
+    QByteArray data;
+    const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
+    return classifyResponse(text, com.ProtocolNo, "03") == kResponseOk;
+}
+
+bool start(test::SimProcess& sim, const Proto& p, const QStringList& extra) {
+    if (sim.start(QStringList{"--protocol", p.simName, "--instrument", "1"} + extra))
+        return true;
+    std::fprintf(stderr, "bench_exchange: %s\n", qPrintable(sim.errorText()));
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int baud = 19200;
+    int count = 2000;
+    const QStringList args = app.arguments().mid(1);
+    for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--baud"))
+            baud = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--count"))
+            count = args[i + 1].toInt();
+    }
+    if (baud <= 0 || count <= 0 || args.size() % 2 != 0) {
+        std::fprintf(stderr, "usage: bench_exchange [--baud B] [--count N]\n");
+        return 2;
+    }
+
+    bool allMet = true;
+    std::printf("One read exchange (Sendcomm + SerialComm) against pmx31570a-sim on a pty\n\n");
+    std::printf("Unpaced, %d reads: median time of one exchange (goal < 0.5 ms)\n", count);
+    for (const Proto& p : kProtocols) {
+        test::SimProcess sim;
+        SerialComm com;
+        if (!start(sim, p, {}) || !openAt(com, p, sim.devicePath(), 9600)) {
+            std::printf("  %-7s cannot start or open\n", p.simName);
+            allMet = false;
+            continue;
+        }
+        std::vector<double> us;
+        us.reserve(std::size_t(count));
+        int failed = 0;
+        for (int i = 0; i < count; ++i) {
+            const auto t0 = Clock::now();
+            failed += readOnce(com) ? 0 : 1;
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        std::sort(us.begin(), us.end());
+        const double median = us[us.size() / 2] / 1000.0;
+        const bool met = median < 0.5 && failed == 0;
+        allMet = allMet && met;
+        std::printf("  %-7s median %.3f ms  p90 %.3f ms  failed %d  %s\n", p.simName, median,
+                    us[us.size() * 9 / 10] / 1000.0, failed, met ? "met" : "NOT MET");
+    }
+
+    const int paced = 200;
+    std::printf("\nPaced at %d baud, %d bits/char, %d reads: elapsed / wire time "
+                "(goal <= 1.10)\n",
+                baud, kBitsPerChar, paced);
+    const double charSeconds = double(kBitsPerChar) / baud;
+    for (const Proto& p : kProtocols) {
+        test::SimProcess sim;
+        SerialComm com;
+        if (!start(sim, p, {"--baud", QString::number(baud), "--bits",
+                            QString::number(kBitsPerChar)}) ||
+            !openAt(com, p, sim.devicePath(), baud)) {
+            std::printf("  %-7s cannot start or open\n", p.simName);
+            allMet = false;
+            continue;
+        }
+        readOnce(com); // the first exchange opens nothing up: leave it out all the same
+        double wire = 0;
+        int failed = 0;
+        const auto t0 = Clock::now();
+        for (int i = 0; i < paced; ++i) {
+            failed += readOnce(com) ? 0 : 1;
+            const auto& ex = com.lastExchange();
+            double chars = double(ex.request.size() + ex.received.size());
+            if (p.number == kProtocolModbusRtu)
+                chars += 3.5; // the silence that tells RTU frames apart
+            wire += chars * charSeconds;
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+        const double ratio = elapsed / wire;
+        const bool met = ratio <= 1.10 && failed == 0;
+        allMet = allMet && met;
+        std::printf("  %-7s elapsed %.3f s  wire %.3f s  ratio %.3f  failed %d  %s\n", p.simName,
+                    elapsed, wire, ratio, failed, met ? "met" : "NOT MET");
+    }
+    return allMet ? 0 : 1;
+}
