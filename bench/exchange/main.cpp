@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
     for (const Proto& p : kProtocols) {
         test::SimProcess sim;
         SerialComm com;
-        if (!start(sim, p, {"--baud", QString::number(baud), "--bits",
-                            QString::number(kBitsPerChar)}) ||
+        if (!start(sim, p,
+                   {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
             !openAt(com, p, sim.devicePath(), baud)) {
             std::printf("  %-7s cannot start or open\n", p.simName);
             allMet = false;

@@ -23,14 +23,15 @@ struct Case {
     const char* simName;
 };
 
-std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.simName; }
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.simName;
+}
 
 class CommE2E : public ::testing::TestWithParam<Case> {
-protected:
+  protected:
     // Starts the instrument with extra arguments and opens the port at 9600 7E1.
     void startAndOpen(const QStringList& extra = {}) {
-        QStringList args{"--protocol", GetParam().simName, "--instrument",
-                         QString::number(kInst)};
+        QStringList args{"--protocol", GetParam().simName, "--instrument", QString::number(kInst)};
         args += extra;
         ASSERT_TRUE(m_sim.start(args)) << m_sim.errorText().toStdString();
         ASSERT_TRUE(open("7", "EVEN")) << m_com.lastOpenErrorText().toStdString();
@@ -109,7 +110,7 @@ TEST_P(CommE2E, RefusalsAndChecksumErrors) {
     startAndOpen({"--fault", "0005=nak", "--fault", "0012=readonly", "--fault", "0010=badsum"});
     EXPECT_EQ(classify(send("03", "0005"), "03"), refusal());
     EXPECT_EQ(classify(send("06", "0012", "0001"), "06"), refusal());
-    EXPECT_EQ(read("0012"), qint16(1799)); // the refused write changed nothing
+    EXPECT_EQ(read("0012"), qint16(1799));                    // the refused write changed nothing
     EXPECT_EQ(classify(send("03", "0080"), "03"), refusal()); // no such item
     // A spoiled checksum: a checksum error under KORVAN, no response under Modbus.
     EXPECT_EQ(classify(send("03", "0010"), "03"),
@@ -118,15 +119,15 @@ TEST_P(CommE2E, RefusalsAndChecksumErrors) {
 }
 
 TEST_P(CommE2E, SilenceGarbageAndLateAnswersCostOneExchange) {
-    startAndOpen({"--fault", "0011=silent", "--fault", "0013=garbage", "--fault",
-                  "0014=delay:600"});
+    startAndOpen(
+        {"--fault", "0011=silent", "--fault", "0013=garbage", "--fault", "0014=delay:300"});
     EXPECT_EQ(classify(send("03", "0011"), "03"), nothing());
     EXPECT_EQ(read("0002"), qint16(199));
     EXPECT_EQ(classify(send("03", "0013"), "03"), nothing());
     EXPECT_EQ(read("0003"), qint16(299));
     // An answer later than the time-out must not be taken for the next one's.
     EXPECT_EQ(classify(send("03", "0014"), "03"), nothing());
-    QThread::msleep(700); // let the late answer arrive in between exchanges
+    QThread::msleep(1200); // let the late answer arrive in between exchanges
     EXPECT_EQ(read("0004"), qint16(399));
     EXPECT_EQ(read("0005"), qint16(499));
 }

@@ -14,7 +14,7 @@
 namespace pmx::test {
 
 class SimProcess {
-public:
+  public:
     SimProcess() = default;
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -59,8 +59,8 @@ public:
         m_process->setProcessChannelMode(QProcess::SeparateChannels);
         m_process->start(executable(), all);
         if (!m_process->waitForStarted(timeoutMs)) {
-            m_error = QStringLiteral("cannot start %1: %2")
-                          .arg(executable(), m_process->errorString());
+            m_error =
+                QStringLiteral("cannot start %1: %2").arg(executable(), m_process->errorString());
             m_process.reset();
             return false;
         }
@@ -86,11 +86,19 @@ public:
         return !m_device.isEmpty();
     }
 
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
+    bool isRunning() const {
+        return m_process && m_process->state() == QProcess::Running;
+    }
     // The pty path a client opens, e.g. "/dev/pts/4"; empty when not started.
-    QString devicePath() const { return m_device; }
-    QString errorText() const { return m_error; }
-    QString logPath() const { return m_logPath; }
+    QString devicePath() const {
+        return m_device;
+    }
+    QString errorText() const {
+        return m_error;
+    }
+    QString logPath() const {
+        return m_logPath;
+    }
 
     // The log lines written so far (one per request received).
     QStringList logLines() const {
@@ -123,7 +131,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     std::unique_ptr<QProcess> m_process;
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_device;

@@ -47,9 +47,13 @@ long parseHex(const QByteArray& text) {
     return v;
 }
 
-QString hex4s(std::uint16_t value) { return QString::fromLatin1(hex4(value)); }
+QString hex4s(std::uint16_t value) {
+    return QString::fromLatin1(hex4(value));
+}
 
-QString hex2s(int value) { return QString::fromLatin1(checksum::hex2(std::uint8_t(value))); }
+QString hex2s(int value) {
+    return QString::fromLatin1(checksum::hex2(std::uint8_t(value)));
+}
 
 // Printable form of request bytes for the log: characters 20h..7Eh as they are, others as <xx>.
 QString printable(const QByteArray& bytes) {
@@ -78,7 +82,9 @@ QString protocolName(Protocol protocol) {
     return {};
 }
 
-std::int16_t defaultValue(int item) { return std::int16_t(100 * item - 1); }
+std::int16_t defaultValue(int item) {
+    return std::int16_t(100 * item - 1);
+}
 
 QByteArray garbageBytes() {
     return QByteArray("\xFF\xFE\x80\x7Fgarbage\xAA\x55\xFF", 14);
@@ -194,8 +200,7 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
     }
     const int address = std::uint8_t(content[0]);
     if (address != m_instrumentNo + 0x20) {
-        reply.logLine =
-            proto + QStringLiteral(" ? -> ignored (address %1)").arg(hex2s(address));
+        reply.logLine = proto + QStringLiteral(" ? -> ignored (address %1)").arg(hex2s(address));
         return reply;
     }
 
@@ -207,9 +212,8 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
     const char command = header[2];
     const QByteArray itemText = header.mid(3, 4);
     const long itemValue = parseHex(content.mid(3, 4));
-    const int item = (content.size() >= 7 && itemValue >= 0 && itemValue < kItemCount)
-                         ? int(itemValue)
-                         : -1;
+    const int item =
+        (content.size() >= 7 && itemValue >= 0 && itemValue < kItemCount) ? int(itemValue) : -1;
 
     QString what;
     if (command == ' ')
@@ -217,8 +221,8 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
     else if (command == 'P')
         what = QStringLiteral("W %1 %2").arg(printable(itemText), printable(content.mid(7)));
     else
-        what = QStringLiteral("X(%1) %2").arg(printable(QByteArray(1, command)),
-                                              printable(itemText));
+        what =
+            QStringLiteral("X(%1) %2").arg(printable(QByteArray(1, command)), printable(itemText));
 
     auto frameOf = [](char lead, const QByteArray& body) {
         QByteArray bytes = body + kEtx;
@@ -226,8 +230,8 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
     };
     auto nak = [&](int code, const QString& note) {
         const QByteArray bytes = frameOf(kNak, header + checksum::hex2(std::uint8_t(code)));
-        return finish(reply, item, what, bytes,
-                      QStringLiteral("NAK %1%2").arg(hex2s(code), note), true);
+        return finish(reply, item, what, bytes, QStringLiteral("NAK %1%2").arg(hex2s(code), note),
+                      true);
     };
 
     const long sum = parseHex(frame.right(2));
@@ -415,8 +419,8 @@ void Instrument::feedAscii(std::vector<Reply>& out) {
         if (std::uint8_t(adu[0]) != m_instrumentNo) {
             Reply r;
             r.requestBytes = n;
-            r.logLine = QStringLiteral("ascii ? -> ignored (address %1)")
-                            .arg(hex2s(std::uint8_t(adu[0])));
+            r.logLine =
+                QStringLiteral("ascii ? -> ignored (address %1)").arg(hex2s(std::uint8_t(adu[0])));
             out.push_back(r);
             continue;
         }
@@ -451,8 +455,8 @@ void Instrument::feedRtu(std::vector<Reply>& out, bool lineIdle) {
         if (std::uint8_t(adu[0]) != m_instrumentNo) {
             Reply r;
             r.requestBytes = 8;
-            r.logLine = QStringLiteral("rtu ? -> ignored (address %1)")
-                            .arg(hex2s(std::uint8_t(adu[0])));
+            r.logLine =
+                QStringLiteral("rtu ? -> ignored (address %1)").arg(hex2s(std::uint8_t(adu[0])));
             out.push_back(r);
             continue;
         }
@@ -500,8 +504,9 @@ Reply Instrument::modbusRequest(const QByteArray& pdu, int requestBytes) {
 
     QString what;
     if (fn == 0x03 && wellSized)
-        what = second == 1 ? QStringLiteral("R %1").arg(hex4s(std::uint16_t(first)))
-                           : QStringLiteral("R %1 n=%2").arg(hex4s(std::uint16_t(first))).arg(second);
+        what = second == 1
+                   ? QStringLiteral("R %1").arg(hex4s(std::uint16_t(first)))
+                   : QStringLiteral("R %1 n=%2").arg(hex4s(std::uint16_t(first))).arg(second);
     else if (fn == 0x06 && wellSized)
         what = QStringLiteral("W %1 %2").arg(hex4s(std::uint16_t(first)),
                                              hex4s(std::uint16_t(second)));
@@ -553,8 +558,7 @@ Reply Instrument::modbusRequest(const QByteArray& pdu, int requestBytes) {
         response += char(v & 0xFF);
         values += QLatin1Char(' ') + hex4s(v);
     }
-    return finish(reply, item, what, modbusFrame(response), QStringLiteral("OK") + values,
-                  true);
+    return finish(reply, item, what, modbusFrame(response), QStringLiteral("OK") + values, true);
 }
 
 } // namespace pmx::sim

@@ -25,8 +25,8 @@ enum class FaultKind {
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int code = 4;     // Nak: KORVAN error code / Modbus exception code
-    int delayMs = 0;  // Delay
+    int code = 4;    // Nak: KORVAN error code / Modbus exception code
+    int delayMs = 0; // Delay
 };
 
 // What the instrument does about one delimited request (or about bytes it dropped).
@@ -50,7 +50,7 @@ QByteArray garbageBytes();
 // protocol. Bytes from the line go in through feed(); every request that completes gives
 // one Reply. Pure logic: no file descriptors, no clocks.
 class Instrument {
-public:
+  public:
     Instrument(Protocol protocol, int instrumentNo);
 
     Protocol protocol() const { return m_protocol; }
@@ -74,7 +74,7 @@ public:
     // Bytes received that are not yet part of a delimited request.
     int pendingBytes() const { return int(m_buffer.size()); }
 
-private:
+  private:
     void feedKorvan(std::vector<Reply>& out);
     void feedAscii(std::vector<Reply>& out);
     void feedRtu(std::vector<Reply>& out, bool lineIdle);

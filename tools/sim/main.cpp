@@ -23,7 +23,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-extern "C" void onStopSignal(int) { g_stop = 1; }
+extern "C" void onStopSignal(int) {
+    g_stop = 1;
+}
 
 using Nanos = long long;
 
@@ -42,7 +44,7 @@ struct Outgoing {
 };
 
 class Server {
-public:
+  public:
     Server(Instrument& instrument, const Config& config, QFile* log)
         : m_instrument(instrument), m_config(config), m_log(log) {
         m_charNanos = config.baud > 0 ? Nanos(1e9 * config.bitsPerChar / config.baud) : 0;
@@ -52,7 +54,7 @@ public:
 
     int run(int master);
 
-private:
+  private:
     void received(const QByteArray& bytes, Nanos t);
     void handle(const std::vector<Reply>& replies, Nanos t);
     bool writeDue(int master, Nanos t); // false on a write error other than EAGAIN
@@ -66,9 +68,9 @@ private:
     QFile* m_log;
     Nanos m_charNanos = 0;
     Nanos m_idleNanos = 0;
-    Nanos m_firstByte = 0;  // arrival of the first byte of the request being received
-    Nanos m_lastByte = 0;   // arrival of the last byte received
-    Nanos m_lineFree = 0;   // end of the last answer scheduled
+    Nanos m_firstByte = 0; // arrival of the first byte of the request being received
+    Nanos m_lastByte = 0;  // arrival of the last byte received
+    Nanos m_lineFree = 0;  // end of the last answer scheduled
     std::deque<Outgoing> m_out;
 };
 
@@ -256,7 +258,7 @@ int main(int argc, char** argv) {
 
     if (!config.linkPath.isEmpty()) {
         const QByteArray link = QFile::encodeName(config.linkPath);
-        struct stat st{};
+        struct stat st {};
         // Replace a stale link of an earlier run, never a real file.
         if (lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode))
             ::unlink(link.constData());
@@ -266,7 +268,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
@@ -287,8 +289,9 @@ int main(int argc, char** argv) {
                  .arg(protocolName(config.protocol))
                  .arg(config.instrumentNo)
                  .arg(QString::fromLocal8Bit(slavePath),
-                      config.linkPath.isEmpty() ? QString()
-                                                : QStringLiteral(" (link %1)").arg(config.linkPath)));
+                      config.linkPath.isEmpty()
+                          ? QString()
+                          : QStringLiteral(" (link %1)").arg(config.linkPath)));
 
     Server server(instrument, config, log.isOpen() ? &log : nullptr);
     const int rc = server.run(master);

@@ -71,22 +71,19 @@ TEST(SimKorvan, ReadWriteAndTheContractExample) {
     EXPECT_EQ(single(inst, korvanRequest(1, 'P', "007f", "7fff")),
               korvanResponse('\x06', "! P007f"));
     EXPECT_EQ(inst.value(0x7F), 32767);
-    EXPECT_EQ(single(inst, korvanRequest(1, ' ', "0044")),
-              korvanResponse('\x06', "!  0044FFFF"));
+    EXPECT_EQ(single(inst, korvanRequest(1, ' ', "0044")), korvanResponse('\x06', "!  0044FFFF"));
 }
 
 TEST(SimKorvan, ErrorAnswers) {
     Instrument inst(Protocol::Korvan, 0);
-    EXPECT_EQ(single(inst, korvanRequest(0, ' ', "0080")),
-              korvanResponse('\x15', "   008001"));
-    EXPECT_EQ(single(inst, korvanRequest(0, 'q', "0001")),
-              korvanResponse('\x15', "  q000102"));
-    EXPECT_EQ(single(inst, korvanRequest(0, ' ', "00G1")),
-              korvanResponse('\x15', "   00G104"));
+    EXPECT_EQ(single(inst, korvanRequest(0, ' ', "0080")), korvanResponse('\x15', "   008001"));
+    EXPECT_EQ(single(inst, korvanRequest(0, 'q', "0001")), korvanResponse('\x15', "  q000102"));
+    EXPECT_EQ(single(inst, korvanRequest(0, ' ', "00G1")), korvanResponse('\x15', "   00G104"));
     // A read carrying data, a write without it, a write with a non-hex value.
     EXPECT_EQ(single(inst, korvanRequest(0, ' ', "0001", "0000")).left(1), "\x15");
     EXPECT_EQ(single(inst, korvanRequest(0, 'P', "0001")), korvanResponse('\x15', "  P000104"));
-    EXPECT_EQ(single(inst, korvanRequest(0, 'P', "0001", "12X4")), korvanResponse('\x15', "  P000104"));
+    EXPECT_EQ(single(inst, korvanRequest(0, 'P', "0001", "12X4")),
+              korvanResponse('\x15', "  P000104"));
     EXPECT_EQ(inst.value(1), 99);
 
     // Wrong BCC: the ESC answer echoing the request, and no write.
@@ -219,14 +216,15 @@ INSTANTIATE_TEST_SUITE_P(Both, SimModbus,
 TEST(SimRtu, DelimitedByLengthOrSilence) {
     Instrument inst(Protocol::ModbusRtu, 2);
     // Junk in front of a request: the request is found by its CRC.
-    auto replies = inst.feed(QByteArray::fromHex("FF00") + modbusFrame(Protocol::ModbusRtu,
-                                                                      adu(2, 3, 1, 1)));
+    auto replies =
+        inst.feed(QByteArray::fromHex("FF00") + modbusFrame(Protocol::ModbusRtu, adu(2, 3, 1, 1)));
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_TRUE(replies[0].bytes.isEmpty());
-    EXPECT_EQ(replies[1].bytes, modbusFrame(Protocol::ModbusRtu, QByteArray::fromHex("02030200 63")));
+    EXPECT_EQ(replies[1].bytes,
+              modbusFrame(Protocol::ModbusRtu, QByteArray::fromHex("02030200 63")));
     // An unknown function ends at the silence and gets exception 01.
     EXPECT_TRUE(inst.feed(modbusFrame(Protocol::ModbusRtu, QByteArray::fromHex("021000440001"
-                                                                              "02FFFF")))
+                                                                               "02FFFF")))
                     .empty());
     replies = inst.lineIdle();
     ASSERT_EQ(replies.size(), 1u);

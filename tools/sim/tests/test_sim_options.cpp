@@ -6,8 +6,8 @@ using namespace pmx::sim;
 
 TEST(SimOptions, ArgumentsAndFaults) {
     ParseResult r = parseArguments({"--protocol", "RTU", "--instrument=95", "--baud", "19200",
-                                    "--fault", "0005=nak:3", "--fault=007F=delay:500",
-                                    "--fault", "0010=badsum", "--silent", "--link", "/tmp/x"});
+                                    "--fault", "0005=nak:3", "--fault=007F=delay:500", "--fault",
+                                    "0010=badsum", "--silent", "--link", "/tmp/x"});
     ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
     EXPECT_EQ(r.config.protocol, Protocol::ModbusRtu);
     EXPECT_EQ(r.config.instrumentNo, 95);
@@ -69,11 +69,11 @@ TEST(SimOptions, ItemNamesFromModelFiles) {
     QStringList utf8;
     QStringList sjis;
     QString error;
-    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"), &utf8,
-                              &error))
+    ASSERT_TRUE(
+        loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"), &utf8, &error))
         << error.toStdString();
-    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"),
-                              &sjis, &error))
+    ASSERT_TRUE(
+        loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"), &sjis, &error))
         << error.toStdString();
     ASSERT_EQ(utf8.size(), 128);
     EXPECT_EQ(utf8, sjis);

@@ -16,7 +16,7 @@ using pmx::test::SimProcess;
 namespace {
 
 class Port {
-public:
+  public:
     explicit Port(const QString& path) {
         m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
         if (m_fd >= 0) {
@@ -50,7 +50,7 @@ public:
         return in;
     }
 
-private:
+  private:
     int m_fd = -1;
 };
 
@@ -88,8 +88,8 @@ TEST(SimPty, LinkReopenAndCleanExit) {
         const QByteArray answer = port.exchange(korvanRead(7, "0002"), 14);
         EXPECT_EQ(answer.left(12), QByteArray("\x06'  000200C7\x03", 12));
     }
-    EXPECT_EQ(sim.logLines(), QStringList({"korvan R 0002 -> ACK 00C7",
-                                           "korvan R 0002 -> ACK 00C7"}));
+    EXPECT_EQ(sim.logLines(),
+              QStringList({"korvan R 0002 -> ACK 00C7", "korvan R 0002 -> ACK 00C7"}));
     EXPECT_TRUE(sim.terminate());
     EXPECT_FALSE(QFileInfo::exists(link));
     EXPECT_FALSE(QFileInfo(link).isSymLink());
@@ -105,9 +105,9 @@ TEST(SimPty, RtuBytesPassUnchangedAlsoWhenPaced) {
     values.close();
     for (const QStringList& pacing : {QStringList{}, QStringList{"--baud", "19200"}}) {
         SimProcess sim;
-        ASSERT_TRUE(sim.start(QStringList{"--protocol", "rtu", "--instrument", "1", "--values",
-                                          values.fileName()} +
-                              pacing))
+        ASSERT_TRUE(sim.start(
+            QStringList{"--protocol", "rtu", "--instrument", "1", "--values", values.fileName()} +
+            pacing))
             << sim.errorText().toStdString();
         Port port(sim.devicePath());
         ASSERT_TRUE(port.isOpen());
