@@ -1,6 +1,7 @@
 #include "comm/Conditions.h"
 #include "comm/Numbers.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -38,6 +39,22 @@ QString stored(const SettingsStore& s, const QString& key) {
 }
 
 } // namespace
+
+#ifdef Q_OS_LINUX
+TEST(SettingsStore, UserStoreIsTheOrganisationFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+    QSettingsStore store;
+    EXPECT_EQ(store.fileName(), dir.filePath(QStringLiteral("KORVAN DELTRIS.conf")));
+    store.setValue(cond::kSection, cond::kPort, QStringLiteral("COM2"));
+    QFile file(store.fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)); // written at once, no event loop needed
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("[DKR4073]"));
+    EXPECT_TRUE(text.contains("Port=COM2"));
+}
+#endif
 
 TEST(Numbers, LeadingNumber) {
     EXPECT_EQ(leadingNumber(QStringLiteral("300abc")), 300.0);
