@@ -1,5 +1,38 @@
+#include "app/MainDisp.h"
+#include "comm/SerialComm.h"
+#include "model/AppPaths.h"
+#include "ui/strings/StringTable.h"
+
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdio>
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("PMX31570A"));
+    QApplication::setOrganizationName(QStringLiteral("KORVAN DELTRIS"));
+
+    // One language for the run, from the user's locale; Qt's own dialogs follow it.
+    const pmx::strings::Lang lang = pmx::strings::languageFromLocale();
+    pmx::strings::setLanguage(lang);
+    QTranslator qtTranslator;
+    if (lang == pmx::strings::Lang::Japanese) {
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+        if (qtTranslator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QApplication::installTranslator(&qtTranslator);
+    }
+
+    pmx::ensureCsvFolder(); // a failure only matters to the export, which reports it
+
+    pmx::MainDisp window(std::make_unique<pmx::SerialComm>(), pmx::UserPrompts::interactive());
+    window.communicate();
+    if (qEnvironmentVariableIsSet("PMX31570A_REPORT_SHOWN")) {
+        // For the start-up benchmark: tell when the window is up.
+        QTimer::singleShot(0, &window, [] { std::fputs("shown\n", stdout); std::fflush(stdout); });
+    }
+    return QApplication::exec();
 }

@@ -1,5 +1,5 @@
 // Sequence logic against a fake communication object that answers per item.
-#include "comm/Checksums.h"
+#include "FakeComm.h"
 #include "transfer/Sequences.h"
 #include <QMap>
 #include <gtest/gtest.h>
@@ -7,46 +7,6 @@
 using namespace pmx;
 
 namespace {
-
-// Records every command and answers as a KORVAN or Modbus instrument would, with
-// per-item faults.
-class FakeComm : public CommObject {
-public:
-    void Activate(bool) override {}
-    bool OpenPort() override { return true; }
-    void ClosePort() override {}
-    void PrepareA() override {}
-    void PrepareB() override {}
-    QByteArray SendCommand(QByteArray&, QByteArray&, QByteArray& type, QByteArray& item,
-                           QByteArray& data, qint16&) override {
-        const bool korvan = ProtocolNo == kProtocolKorvan;
-        const QByteArray addr = item.left(4);
-        const bool write = korvan ? type == "P" : type == "06";
-        log << (write ? "W " + addr + " " + data : "R " + addr);
-        const int i = addr.toInt(nullptr, 16);
-        const QByteArray fault = faults.value(i);
-        if (fault == "silent")
-            return {};
-        if (korvan) {
-            if (fault == "nak")
-                return "\x15 \x20 " + addr + "03\x03" "00";
-            QByteArray text = "\x06! " + type + addr + (write ? QByteArray() : value(i)) + "\x03" "00";
-            return text;
-        }
-        if (fault == "nak")
-            return ":01" + QByteArray(write ? "86" : "83") + "02XX\r\n";
-        return write ? ":0106" + addr + data + "XX\r\n" : ":010302" + value(i) + "XX\r\n";
-    }
-    QByteArray ExtractData(const QByteArray& text, qint32) const override {
-        return ProtocolNo == kProtocolKorvan ? text.mid(8, 4) : text.mid(7, 4);
-    }
-    QByteArray value(int i) const {
-        return values.contains(i) ? values.value(i) : itemDataText(qint16(i * 10)).toLatin1();
-    }
-    QStringList log;
-    QMap<int, QByteArray> faults;
-    QMap<int, QByteArray> values;
-};
 
 class FakeView : public TransferView {
 public:
@@ -65,7 +25,7 @@ public:
 
 struct Rig {
     ItemTable table;
-    FakeComm com;
+    test::FakeComm com;
     FakeView view;
     qint16 instNo = 1;
     TransferContext ctx{table, com, instNo, view};
