@@ -1,0 +1,140 @@
+// The command-line front end against the virtual instrument: output and exit statuses.
+#include "SimProcess.h"
+#include "model/TableFile.h"
+#include "report/CsvExport.h"
+#include "report/ListData.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+class Cli : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    test::SimProcess sim;
+
+    CliRun cli(const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // A private settings scope and application directory: nothing of the user's.
+        env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
+        env.insert("PMX31570A_HOME", dir.path() + "/home");
+        env.insert("LANG", "C.UTF-8");
+        env.remove("LC_ALL");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(PMX_BIN_DIR "/pmx31570a-cli"), args);
+        EXPECT_TRUE(p.waitForFinished(60000)) << "hang guard";
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    // A data file with items 0001, 0005 and 0044 selected and a value for each.
+    QString table() {
+        ItemTable t;
+        t.ModelName = "PMX-31570A";
+        for (int i = 0; i < kItemCount; ++i)
+            t.ItemName[i] = QStringLiteral("Item %1").arg(i);
+        for (int i : {1, 5, 68}) {
+            t.ItemSel[i] = 1;
+            t.ItemData[i] = qint16(i - 100);
+        }
+        const QString path = dir.path() + "/in.dat";
+        EXPECT_TRUE(saveTableFile(path, t));
+        return path;
+    }
+
+    QStringList conn(const char* protocol) {
+        return {"--port", sim.devicePath(), "--protocol", protocol, "--instrument", "4"};
+    }
+};
+
+} // namespace
+
+TEST_F(Cli, ReadPrintsSelectedItemsAndWritesTheUpdatedTable) {
+    ASSERT_TRUE(sim.start({"--protocol", "ascii", "--instrument", "4"})) << qPrintable(sim.errorText());
+    const QString in = table();
+    const QString outPath = dir.path() + "/out.dat";
+    const CliRun r = cli(conn("Modbus ASCII") + QStringList{"read", "--table", in, "--out", outPath, "--hex"});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    // The instrument's default memory holds 100 * i - 1.
+    EXPECT_EQ(r.out, "0001\tItem 1\t63h\n0005\tItem 5\t1F3h\n0044\tItem 68\t1A8Fh\n");
+    ItemTable back;
+    ASSERT_TRUE(loadTableFile(outPath, back, TableReadMode::AllOrNothing).ok);
+    EXPECT_EQ(back.ItemData[68], 6799);
+    EXPECT_EQ(back.ItemData[2], 0);
+}
+
+TEST_F(Cli, WriteFollowsTheProgramsOrderAndReportsFailedItems) {
+    ASSERT_TRUE(sim.start({"--protocol", "korvan", "--instrument", "4", "--fault", "0005=nak"}));
+    const CliRun r = cli(conn("KORVAN") + QStringList{"write", "--table", table()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "0005 Negative acknowledgement. Check the sending data.\n");
+    const QStringList writes = sim.logLines().filter(" W ");
+    ASSERT_EQ(writes.size(), 3);
+    EXPECT_TRUE(writes[0].startsWith("korvan W 0044 FFE0")) << qPrintable(writes[0]);
+    EXPECT_TRUE(writes[1].startsWith("korvan W 0001 FF9D"));
+    EXPECT_TRUE(writes[2].startsWith("korvan W 0005"));
+}
+
+TEST_F(Cli, ConditionsAndUnopenablePort) {
+    ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4"}));
+    CliRun r = cli(conn("Modbus RTU") + QStringList{"conditions"});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    EXPECT_TRUE(r.out.startsWith("Protocol: Modbus RTU\nInstrument number: 4\nTransfer rate: 9600\n"));
+    r = cli({"--port", dir.path() + "/no-such-device", "conditions"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.startsWith("Communication error! Check the communication conditions.\n"));
+    // Overrides are never stored.
+    EXPECT_FALSE(QFile::exists(dir.path() + "/config/KORVAN DELTRIS.conf"));
+}
+
+TEST_F(Cli, BadArgumentsAndUnreadableFiles) {
+    EXPECT_EQ(cli({"read", "--bogus"}).code, 2);
+    EXPECT_EQ(cli({"--instrument", "96", "conditions"}).code, 2);
+    EXPECT_EQ(cli({"write"}).code, 2); // --table is required
+    QFile bad(dir.path() + "/bad.dat");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("\"cut short\"\r\n");
+    bad.close();
+    const CliRun r = cli({"export-csv", "--table", bad.fileName(), dir.path() + "/x.csv"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains("bad.dat"));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/x.csv"));
+    EXPECT_EQ(cli({"--help"}).code, 0);
+    EXPECT_TRUE(cli({"read", "--help"}).out.startsWith("pmx31570a-cli [OPTIONS] read"));
+}
+
+TEST_F(Cli, ExportAndReportUseTheWindowsWriters) {
+    const QString in = table();
+    const QString csv = dir.path() + "/list.csv";
+    EXPECT_EQ(cli({"export-csv", "--table", in, "--hex", csv}).code, 0);
+    EXPECT_EQ(cli({"export-csv", "--table", in, "--hex", csv}).code, 0); // appends
+    ItemTable t;
+    ASSERT_TRUE(loadTableFile(in, t, TableReadMode::AllOrNothing).ok);
+    ListArrays lists;
+    SetListData(t, true, lists);
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray block = CsvBlock(lists, strings::Lang::English).toUtf8();
+    EXPECT_EQ(f.readAll(), block + block);
+
+    const QString pdf = dir.path() + "/list.pdf";
+    const CliRun r = cli({"report", "--table", in, "--lang", "ja", "--pdf", pdf});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    QFile p(pdf);
+    ASSERT_TRUE(p.open(QIODevice::ReadOnly));
+    const QByteArray bytes = p.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF"));
+    EXPECT_GE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 1);
+}
