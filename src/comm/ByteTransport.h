@@ -36,6 +36,12 @@ class ByteTransport {
     virtual bool deviceGone() const = 0;
     // Monotonic milliseconds that the waits above are measured in.
     virtual qint64 clockMs() const = 0;
+    // The same clock in nanoseconds, for waits shorter than a millisecond (RTU's silence
+    // is 1.8 ms at 19200 bit/s); transports with a coarser clock keep the default.
+    virtual qint64 clockNs() const { return clockMs() * 1000000; }
+    // As read(), with the wait in nanoseconds. With 0 it does not wait, but still takes
+    // what the device already holds. Coarser transports round the wait up.
+    virtual QByteArray readNs(qint64 waitNs) { return read(int((waitNs + 999999) / 1000000)); }
 
     OpenError lastOpenError() const { return m_openError; }
     QString lastOpenErrorText() const { return m_openErrorText; }

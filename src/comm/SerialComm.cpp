@@ -86,6 +86,10 @@ bool SerialComm::OpenPort() {
     if (!m_transport->open(s))
         return fail(m_transport->lastOpenError(), m_transport->lastOpenErrorText());
     m_baud = s.baudRate;
+    m_charBits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + s.stopBits;
+    // Nothing is known of the line before we listened: the first RTU request waits a
+    // whole silence.
+    m_lastRxNs = m_transport->clockNs();
     return true;
 }
 
@@ -103,29 +107,42 @@ void SerialComm::PrepareA() {
 
 void SerialComm::PrepareB() {
     if (m_transport->isOpen())
-        m_transport->discardInput();
+        dropInput();
 }
 
-int SerialComm::rtuSilenceMs(qint32 baudRate) {
+void SerialComm::dropInput() {
+    // Dropped bytes were still traffic on the line: the RTU silence counts from them.
+    if (!m_transport->readNs(0).isEmpty())
+        m_lastRxNs = m_transport->clockNs();
+    m_transport->discardInput();
+}
+
+qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
     if (baudRate <= 0 || baudRate > 19200)
-        return 2; // 1.75 ms
-    // 11 bits per character: start, 8 data, parity or second stop, stop.
-    return int(std::ceil(3.5 * 11.0 * 1000.0 / baudRate));
+        return 1750000;
+    return qint64(std::ceil(3.5 * std::max(bitsPerChar, 1) * 1e9 / baudRate));
 }
 
 bool SerialComm::waitRtuSilence(int limitMs) {
-    // Frames are told apart by 3.5 characters of silence: anything still arriving
-    // (the tail of an answer to an earlier request) is dropped until the line is quiet.
-    const int quiet = rtuSilenceMs(m_baud);
-    const qint64 end = m_transport->clockMs() + limitMs;
+    // Frames are told apart by 3.5 characters of silence, counted from the last byte
+    // received. Anything arriving meanwhile (the tail of an answer to an earlier request,
+    // another station) is dropped, and the silence starts again from it.
+    const qint64 quiet = rtuSilenceNs(m_baud, m_charBits);
+    const qint64 giveUp = m_transport->clockNs() + qint64(limitMs) * 1000000;
     while (true) {
-        const QByteArray late = m_transport->read(quiet);
+        const qint64 left = quiet - (m_transport->clockNs() - m_lastRxNs);
+        const QByteArray late = m_transport->readNs(std::max<qint64>(left, 0));
         if (m_transport->deviceGone())
             return false;
-        if (late.isEmpty())
+        const qint64 now = m_transport->clockNs();
+        if (!late.isEmpty()) {
+            m_lastRxNs = now;
+            if (now >= giveUp)
+                return true; // a line that never rests: send anyway, the answer will tell
+            continue;
+        }
+        if (now - m_lastRxNs >= quiet)
             return true;
-        if (m_transport->clockMs() >= end)
-            return true; // a line that never rests: send anyway, the answer will tell
     }
 }
 
@@ -161,7 +178,7 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         m_last.attempts = attempt;
         m_last.received.clear();
-        m_transport->discardInput();
+        dropInput();
         if (protocol == kProtocolModbusRtu && !waitRtuSilence(timeout))
             return gone();
         if (m_transport->deviceGone())
@@ -180,6 +197,7 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
             if (m_transport->deviceGone())
                 return gone();
             if (!bytes.isEmpty()) {
+                m_lastRxNs = m_transport->clockNs();
                 m_last.received += bytes;
                 status = assembler->feed(bytes);
             }

@@ -10,8 +10,10 @@ namespace pmx {
 // The communication object on a serial line: frames the three protocols, sends one
 // request and assembles the answer.
 //
-// One exchange: stale input is discarded; under Modbus RTU the line must first be quiet
-// for 3.5 characters; the request is written; bytes are collected until the response
+// One exchange: stale input is discarded; under Modbus RTU the line must first have been
+// quiet for 3.5 characters since the last byte received (so back-to-back exchanges only
+// wait what is left of it, and a line quiet for longer costs nothing); the request is
+// written; bytes are collected until the response
 // assembler has a complete frame, or until `Timeout` ms have passed, whichever comes
 // first. A silent line therefore costs exactly one time-out.
 //
@@ -56,16 +58,20 @@ class SerialComm : public CommObject {
     const Exchange& lastExchange() const { return m_last; }
 
     static constexpr int kMaxAttempts = 5;
-    // Modbus RTU's silent interval of 3.5 characters, in whole milliseconds (rounded up);
-    // fixed at 1.75 ms above 19200 bit/s as the serial line protocol recommends.
-    static int rtuSilenceMs(qint32 baudRate);
+    // Modbus RTU's silent interval of 3.5 characters of `bitsPerChar` bits (start, data,
+    // parity, stop), in nanoseconds; fixed at 1.75 ms above 19200 bit/s as the serial
+    // line protocol recommends.
+    static qint64 rtuSilenceNs(qint32 baudRate, int bitsPerChar);
 
   private:
     bool waitRtuSilence(int limitMs);
+    void dropInput();
 
     std::unique_ptr<ByteTransport> m_transport;
     PortResolver m_resolver;
     qint32 m_baud = 9600;
+    int m_charBits = 10;
+    qint64 m_lastRxNs = 0; // transport clock of the last byte received (or of opening)
     bool m_active = false;
     Exchange m_last;
 };

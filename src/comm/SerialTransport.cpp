@@ -4,7 +4,11 @@
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <ctime>
 #endif
 
 namespace pmx {
@@ -21,6 +25,23 @@ bool deviceAccessible(const QString& device) {
     // Windows answers "access denied" for a port another program holds.
     Q_UNUSED(device);
     return true;
+#endif
+}
+
+// Waits until `fd` is readable or `waitNs` passed, with the finest wait the system has
+// (QSerialPort only waits whole milliseconds).
+void waitReadable(qintptr fd, qint64 waitNs) {
+#ifdef Q_OS_UNIX
+    pollfd p{int(fd), POLLIN, 0};
+#ifdef Q_OS_LINUX
+    const timespec ts{time_t(waitNs / 1000000000), long(waitNs % 1000000000)};
+    ::ppoll(&p, 1, &ts, nullptr);
+#else
+    ::poll(&p, 1, int((waitNs + 999999) / 1000000));
+#endif
+#else
+    Q_UNUSED(fd);
+    Q_UNUSED(waitNs);
 #endif
 }
 
@@ -157,6 +178,23 @@ QByteArray SerialTransport::read(int waitMs) {
         return {};
     if (m_port->bytesAvailable() == 0 && waitMs > 0)
         m_port->waitForReadyRead(waitMs);
+    QByteArray bytes = m_port->readAll();
+    checkGone();
+    return bytes;
+}
+
+QByteArray SerialTransport::readNs(qint64 waitNs) {
+    if (!isOpen())
+        return {};
+    if (m_port->bytesAvailable() == 0) {
+#ifdef Q_OS_UNIX
+        if (waitNs > 0)
+            waitReadable(m_port->handle(), waitNs);
+        m_port->waitForReadyRead(0); // takes in what the device holds, without waiting
+#else
+        m_port->waitForReadyRead(int((waitNs + 999999) / 1000000));
+#endif
+    }
     QByteArray bytes = m_port->readAll();
     checkGone();
     return bytes;

@@ -21,8 +21,10 @@ class SerialTransport : public ByteTransport {
     void discardInput() override;
     bool write(const QByteArray& bytes, int waitMs) override;
     QByteArray read(int waitMs) override;
+    QByteArray readNs(qint64 waitNs) override;
     bool deviceGone() const override { return m_gone; }
     qint64 clockMs() const override { return m_clock.elapsed(); }
+    qint64 clockNs() const override { return m_clock.nsecsElapsed(); }
 
   private:
     void checkGone();

@@ -73,13 +73,13 @@ struct Rig {
         qint16 retn = 3;
         return Sendcomm(*com, inst, subadr, commod, item, data, retn);
     }
+    // RTU's silence at 9600 bit/s, 7E1, in the whole milliseconds of the virtual clock.
+    static qint64 silenceMs() { return (SerialComm::rtuSilenceNs(9600, 10) + 999999) / 1000000; }
     int classify(const QByteArray& text) const {
         return classifyResponse(text, wire.protocol, "03");
     }
     // Virtual time an exchange may take before its request goes out (RTU's quiet time).
-    qint64 lead() const {
-        return wire.protocol == kProtocolModbusRtu ? SerialComm::rtuSilenceMs(9600) : 0;
-    }
+    qint64 lead() const { return wire.protocol == kProtocolModbusRtu ? silenceMs() : 0; }
 
     Wire wire;
     ScriptedTransport* line;
@@ -270,7 +270,50 @@ TEST(SerialComm, RtuWaitsForAQuietLineBeforeSending) {
     const qint64 start = rig.line->clockMs();
     EXPECT_EQ(rig.classify(rig.read()), kResponseOk);
     ASSERT_EQ(rig.line->writeTimes.size(), 1);
-    EXPECT_GE(rig.line->writeTimes[0], start + 10 + SerialComm::rtuSilenceMs(9600));
+    EXPECT_GE(rig.line->writeTimes[0], start + 10 + Rig::silenceMs());
+}
+
+TEST(SerialComm, RtuSilenceCountsFromTheLastByteReceived) {
+    Rig rig(kProtocolModbusRtu);
+    const auto replyAfter = [&](int delayMs) {
+        rig.line->replies.push_back(Reply::whole(rig.wire.readReply(1, "0001"), delayMs));
+    };
+    replyAfter(1);
+    ASSERT_EQ(rig.classify(rig.read()), kResponseOk);
+    const qint64 lastByte = rig.line->clockMs();
+
+    // Back to back: the next request waits out the silence from the answer's last byte.
+    replyAfter(1);
+    ASSERT_EQ(rig.classify(rig.read()), kResponseOk);
+    EXPECT_EQ(rig.line->writeTimes[1], lastByte + Rig::silenceMs());
+
+    // Part of it already passed: only the rest is waited.
+    const qint64 secondLast = rig.line->clockMs();
+    rig.line->read(2);
+    replyAfter(1);
+    ASSERT_EQ(rig.classify(rig.read()), kResponseOk);
+    EXPECT_EQ(rig.line->writeTimes[2], secondLast + Rig::silenceMs());
+
+    // Quiet for longer than the silence: sent at once.
+    rig.line->read(50);
+    const qint64 idle = rig.line->clockMs();
+    replyAfter(1);
+    ASSERT_EQ(rig.classify(rig.read()), kResponseOk);
+    EXPECT_EQ(rig.line->writeTimes[3], idle);
+
+    // A byte during the wait starts the silence again (the line rule).
+    const qint64 fourthLast = rig.line->clockMs();
+    rig.line->inject(2, "\x55");
+    replyAfter(1);
+    ASSERT_EQ(rig.classify(rig.read()), kResponseOk);
+    EXPECT_EQ(rig.line->writeTimes[4], fourthLast + 2 + Rig::silenceMs());
+}
+
+TEST(SerialComm, RtuSilenceFollowsTheCharacterLength) {
+    // 3.5 characters: 7E1 is 10 bits, 8E2 is 12; above 19200 bit/s a fixed 1.75 ms.
+    EXPECT_EQ(SerialComm::rtuSilenceNs(9600, 10), 3645834);
+    EXPECT_EQ(SerialComm::rtuSilenceNs(19200, 12), 2187500);
+    EXPECT_EQ(SerialComm::rtuSilenceNs(38400, 10), 1750000);
 }
 
 TEST(SerialComm, OpenPortSettingsAndFailures) {
