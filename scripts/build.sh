@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Configures and builds everything into build/ (programs in build/bin).
+# Configures and builds into build/ (programs in build/bin).
+# Usage: scripts/build.sh [TARGET...]   (no target: everything, tests included)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+if [ $# -gt 0 ]; then
+  cmake --build build -j"$(nproc)" --target "$@"
+else
+  cmake --build build -j"$(nproc)"
+fi

@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 scripts/deps.sh --run
-scripts/build.sh
+scripts/build.sh pmx31570a pmx31570a-sim pmx31570a-cli
 
 USER_CONF="${XDG_CONFIG_HOME:-$HOME/.config}/KORVAN DELTRIS.conf"
 if [ "$REAL" -eq 0 ] && [ -f "$USER_CONF" ] && grep -q '^\[Ports\]' "$USER_CONF"; then
