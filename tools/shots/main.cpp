@@ -1,0 +1,430 @@
+// pmx31570a-shots: takes the screenshots of the user guide from the real windows.
+//
+// It runs the program's own main window and dialogs against the virtual instrument in a
+// private scope (temporary settings and application directory), reads the instrument
+// once and saves one PNG per window into the output directory. Run it under a real X
+// display (Xvfb will do) so fonts and styles are those an operator sees; the language
+// comes from LANG as in the program.
+#include "app/MainDisp.h"
+#include "comm/Dispatcher.h"
+#include "comm/SerialComm.h"
+#include "model/AppPaths.h"
+#include "ui/ReportWindow.h"
+#include "ui/Setting_Disp.h"
+#include "ui/SubDisp_About.h"
+#include "ui/SubDisp_comm.h"
+#include "ui/SubDisp_command.h"
+#include "ui/strings/StringTable.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QTranslator>
+#include <QWindow>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#ifndef PMX_SOURCE_DIR
+#define PMX_SOURCE_DIR "."
+#endif
+
+namespace {
+
+using namespace pmx;
+
+void say(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// Runs the event loop for `ms` milliseconds (lets windows map, lay out and paint).
+void settle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+// Runs the event loop until `done` holds; false at the deadline (a hang guard only).
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void waitExposed(QWidget* w) {
+    waitFor([w] { return w->windowHandle() && w->windowHandle()->isExposed(); }, 5000);
+    settle(250);
+}
+
+// Without a window manager there is no title bar; draw a plain one so that the guide
+// shows each window's title as the operator sees it.
+QImage withTitleBar(const QPixmap& content, const QString& title) {
+    const int barHeight = 28;
+    QImage out(content.width() + 2, content.height() + barHeight + 1, QImage::Format_RGB32);
+    out.fill(QColor(0x5a, 0x6b, 0x7d));
+    QPainter p(&out);
+    QLinearGradient grad(0, 0, 0, barHeight);
+    grad.setColorAt(0, QColor(0x6f, 0x82, 0x96));
+    grad.setColorAt(1, QColor(0x4c, 0x5c, 0x6d));
+    p.fillRect(QRect(0, 0, out.width(), barHeight), grad);
+    QFont f = QApplication::font();
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRect(10, 0, out.width() - 20, barHeight), Qt::AlignVCenter | Qt::AlignLeft, title);
+    p.drawPixmap(1, barHeight, content);
+    p.end();
+    return out;
+}
+
+class Shooter {
+  public:
+    Shooter(QString dir, QString suffix) : m_dir(std::move(dir)), m_suffix(std::move(suffix)) {}
+
+    bool shoot(QWidget* w, const QString& name) {
+        if (!w) {
+            say(QStringLiteral("no window for %1").arg(name));
+            m_failed = true;
+            return false;
+        }
+        waitExposed(w);
+        const QImage image = withTitleBar(w->grab(), w->windowTitle());
+        const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
+        if (!image.save(path)) {
+            say(QStringLiteral("cannot write %1").arg(path));
+            m_failed = true;
+            return false;
+        }
+        say(QStringLiteral("wrote %1 (%2x%3)").arg(path).arg(image.width()).arg(image.height()));
+        return true;
+    }
+
+    // A region of the screen itself (open menus are windows of their own).
+    bool shootScreen(const QRect& area, const QString& name) {
+        settle(300);
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QPixmap pix = screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                                   : QPixmap();
+        const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
+        if (pix.isNull() || !pix.save(path)) {
+            say(QStringLiteral("cannot write %1").arg(path));
+            m_failed = true;
+            return false;
+        }
+        say(QStringLiteral("wrote %1").arg(path));
+        return true;
+    }
+
+    bool failed() const { return m_failed; }
+
+  private:
+    QString m_dir;
+    QString m_suffix;
+    bool m_failed = false;
+};
+
+// The virtual instrument on a pseudo-terminal for the run.
+class Instrument {
+  public:
+    ~Instrument() { stop(); }
+
+    bool start(const QString& exe, const QStringList& args) {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(exe, args);
+        if (!m_process.waitForStarted(10000)) {
+            m_error = QStringLiteral("cannot start %1: %2").arg(exe, m_process.errorString());
+            return false;
+        }
+        QDeadlineTimer deadline(10000);
+        QByteArray out;
+        while (!out.contains('\n')) {
+            if (m_process.state() != QProcess::Running && m_process.bytesAvailable() == 0) {
+                m_error = QStringLiteral("the instrument ended: %1")
+                              .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
+                return false;
+            }
+            if (deadline.hasExpired()) {
+                m_error = QStringLiteral("no device path from the instrument");
+                return false;
+            }
+            m_process.waitForReadyRead(200);
+            out += m_process.readAllStandardOutput();
+        }
+        m_device = QString::fromLocal8Bit(out.left(out.indexOf('\n')).trimmed());
+        return !m_device.isEmpty();
+    }
+
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    QString device() const { return m_device; }
+    QString error() const { return m_error; }
+
+  private:
+    QProcess m_process;
+    QString m_device;
+    QString m_error;
+};
+
+bool copyFile(const QString& from, const QString& to) {
+    QFile::remove(to);
+    if (!QFile::copy(from, to)) {
+        say(QStringLiteral("cannot copy %1 to %2").arg(from, to));
+        return false;
+    }
+    QFile::setPermissions(to, QFile::permissions(to) | QFile::WriteOwner);
+    return true;
+}
+
+bool writeConditions(const QString& configDir, const QString& device) {
+    QFile f(configDir + QStringLiteral("/KORVAN DELTRIS.conf"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QTextStream out(&f);
+    out << "[DKR4073]\n"
+           "Protocol=KORVAN\n"
+           "DevNo=1\n"
+           "Speed=9600\n"
+           "Databit=7 bit\n"
+           "Stopbit=1 bit\n"
+           "Party=EVEN\n"
+           "Port=COM1\n"
+           "Timout=300\n"
+           "\n"
+           "[Ports]\n"
+        << "COM1=" << device << "\n";
+    return out.status() == QTextStream::Ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The private scope comes first: settings paths are fixed at their first use.
+    QTemporaryDir config;
+    QTemporaryDir home;
+    if (!config.isValid() || !home.isValid()) {
+        say(QStringLiteral("cannot create temporary directories"));
+        return 2;
+    }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    qputenv("PMX31570A_HOME", QFile::encodeName(home.path()));
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("PMX31570A"));
+    QApplication::setOrganizationName(QStringLiteral("KORVAN DELTRIS"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Saves screenshots of the main window and dialogs, connected to the virtual "
+        "instrument, as NAME-LANG.png in OUTDIR. Language from LANG, as the program."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("where the PNGs go"));
+    QCommandLineOption simOpt(QStringLiteral("sim"), QStringLiteral("the virtual instrument executable"),
+                              QStringLiteral("PATH"),
+                              QCoreApplication::applicationDirPath() + QStringLiteral("/pmx31570a-sim"));
+    QCommandLineOption srcOpt(QStringLiteral("source"),
+                              QStringLiteral("source tree with resources/demo and resources/models"),
+                              QStringLiteral("DIR"), QStringLiteral(PMX_SOURCE_DIR));
+    parser.addOption(simOpt);
+    parser.addOption(srcOpt);
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1) {
+        parser.showHelp(2);
+    }
+    const QString outDir = parser.positionalArguments().constFirst();
+    if (!QDir().mkpath(outDir)) {
+        say(QStringLiteral("cannot create %1").arg(outDir));
+        return 2;
+    }
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        say(QStringLiteral("note: platform %1, not xcb; the pictures may differ from a desktop")
+                .arg(QGuiApplication::platformName()));
+
+    const strings::Lang lang = strings::languageFromLocale();
+    strings::setLanguage(lang);
+    const bool japanese = lang == strings::Lang::Japanese;
+    QTranslator qtTranslator;
+    if (japanese) {
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+        if (qtTranslator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QApplication::installTranslator(&qtTranslator);
+    }
+    const QString suffix = japanese ? QStringLiteral("-ja") : QStringLiteral("-en");
+
+    const QString src = parser.value(srcOpt);
+    const QString model = src + QStringLiteral("/resources/models/model-pmx31570a.txt");
+    const QString demoState = src + (japanese ? QStringLiteral("/resources/demo/PMX31570A_ja.ini")
+                                              : QStringLiteral("/resources/demo/PMX31570A_en.ini"));
+    if (!copyFile(demoState, home.filePath(QStringLiteral("PMX31570A.ini"))) ||
+        !copyFile(model, home.filePath(QStringLiteral("model-pmx31570a.txt"))))
+        return 2;
+
+    Instrument sim;
+    if (!sim.start(parser.value(simOpt), {QStringLiteral("--protocol"), QStringLiteral("korvan"),
+                                          QStringLiteral("--instrument"), QStringLiteral("1"),
+                                          QStringLiteral("--model"), model})) {
+        say(sim.error());
+        return 3;
+    }
+    if (!writeConditions(config.path(), sim.device())) {
+        say(QStringLiteral("cannot write the settings file"));
+        return 2;
+    }
+    pmx::ensureCsvFolder();
+
+    Shooter shots(outDir, suffix);
+    int status = 0;
+    {
+        MainDisp window(std::make_unique<SerialComm>(), UserPrompts::interactive());
+        window.move(20, 20);
+        window.communicate();
+        if (!waitFor([&] {
+                return window.Command_Move[0]->isEnabled() &&
+                       window.dispatcher().CommTask == kTaskIdle;
+            }, 15000)) {
+            say(QStringLiteral("the window did not connect to %1").arg(sim.device()));
+            return 4;
+        }
+
+        // One read of everything, as Read does after its question.
+        window.postTask(kTaskReadAll);
+        if (!waitFor([&] {
+                return window.dispatcher().CommTask == kTaskIdle && !window.dispatcher().busy();
+            }, 120000)) {
+            say(QStringLiteral("the read did not end"));
+            return 4;
+        }
+        settle(300);
+
+        // Main window: DEC and HEX on the first page, then the third page.
+        shots.shoot(&window, QStringLiteral("main-window"));
+        window.Option1[1]->setChecked(true);
+        settle(200);
+        shots.shoot(&window, QStringLiteral("main-window-hex"));
+        window.Option1[0]->setChecked(true);
+        window.TabStrip1->setCurrentIndex(2);
+        settle(200);
+        shots.shoot(&window, QStringLiteral("main-window-tab3"));
+        window.TabStrip1->setCurrentIndex(0);
+        settle(200);
+
+        // The Setting menu open over the window.
+        window.activateWindow();
+        settle(100);
+        const QPoint menuAt = window.mapToGlobal(
+            window.menuWidget() ? window.menuWidget()->geometry().bottomLeft() : QPoint());
+        window.menu_set->popup(menuAt + QPoint(40, 0));
+        waitExposed(window.menu_set);
+        const QRect menuShot = window.frameGeometry().united(window.menu_set->geometry()).intersected(
+            QRect(window.frameGeometry().topLeft(), QSize(520, 260)));
+        shots.shootScreen(menuShot, QStringLiteral("menu-setting"));
+        window.menu_set->hide();
+        settle(100);
+
+        // The question before Read, answered No.
+        QTimer::singleShot(600, &window, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shots.shoot(box, QStringLiteral("confirm-read"));
+                box->button(QMessageBox::No)->click();
+            } else {
+                say(QStringLiteral("no question box"));
+            }
+        });
+        window.Command_Move_Click(0);
+        settle(200);
+
+        // Communication item selection.
+        window.menu_set_com_Click();
+        SubDisp_command* selection = window.selectionDialog();
+        shots.shoot(selection, QStringLiteral("selection"));
+        selection->Command2_Click();
+        settle(100);
+
+        // Setting value change: "Alarm 1 set value" with a new value typed.
+        window.Data0_Click(16);
+        Setting_Disp* value = window.valueDialog();
+        if (value) {
+            waitExposed(value);
+            for (int digit : {1, 2, 5, 0})
+                value->Ten_key_Click(digit);
+        }
+        shots.shoot(value, QStringLiteral("value"));
+        if (value)
+            value->Command4_Click();
+        settle(100);
+
+        // Communication conditions.
+        window.menu_set_comdata_Click();
+        SubDisp_comm* conditions = window.conditionDialog();
+        shots.shoot(conditions, QStringLiteral("conditions"));
+        if (conditions)
+            conditions->reject();
+        settle(100);
+
+        // Version information.
+        window.menu_ver_Click();
+        SubDisp_About* about = window.aboutDialog();
+        shots.shoot(about, QStringLiteral("version"));
+        if (about)
+            about->Command1_Click();
+        settle(100);
+
+        // The all-data report preview.
+        window.menu_data_Click();
+        ReportWindow* report = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* r = qobject_cast<ReportWindow*>(w); r && r->isVisible())
+                report = r;
+        if (report) {
+            report->move(40, 10);
+            report->resize(1000, 860);
+            waitExposed(report);
+            settle(500);
+        }
+        shots.shoot(report, QStringLiteral("report"));
+        if (report)
+            report->close();
+        settle(100);
+
+        // Leave without the closing question: the scope is thrown away.
+        window.hide();
+        if (shots.failed())
+            status = 1;
+    }
+    sim.stop();
+    return status;
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Regenerates the user guide's screenshots in docs/, in English and Japanese.
+#
+#   tools/shots/make-shots.sh [BUILD_DIR]     (default: build)
+#
+# Needs pmx31570a-shots and pmx31570a-sim built in BUILD_DIR/bin, Xvfb and the Noto CJK
+# fonts. Uses X display :77 (SHOTS_DISPLAY overrides it) and starts an Xvfb there when
+# none is running, so a desktop session is never disturbed.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+BUILD="${1:-build}"
+DISP="${SHOTS_DISPLAY:-:77}"
+SHOTS="$BUILD/bin/pmx31570a-shots"
+[ -x "$SHOTS" ] || { echo "$SHOTS is not built" >&2; exit 2; }
+
+XVFB=""
+if [ ! -e "/tmp/.X11-unix/X${DISP#:}" ]; then
+  Xvfb "$DISP" -screen 0 1400x900x24 >/dev/null 2>&1 &
+  XVFB=$!
+  trap 'kill $XVFB 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISP#:}" ] && break; sleep 0.1; done
+fi
+
+mkdir -p docs
+for lang in en_US.UTF-8 ja_JP.UTF-8; do
+  env -u LC_ALL -u LC_MESSAGES DISPLAY="$DISP" QT_QPA_PLATFORM=xcb LANG="$lang" \
+    "$SHOTS" docs
+done
