@@ -277,6 +277,9 @@ void MainDisp::buildUi() {
     ProgressBar1 = new QProgressBar(central);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, kItemCount);
+    QSizePolicy keepRoom = ProgressBar1->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true); // the window does not jump when a transfer starts
+    ProgressBar1->setSizePolicy(keepRoom);
     ProgressBar1->setVisible(false);
     outer->addWidget(ProgressBar1);
 
@@ -636,7 +639,12 @@ bool MainDisp::applyStep() {
     const QStringList texts = conditionDialog()->statusTexts();
     for (int k = 0; k < 8; ++k)
         Label_commdat[k]->setText(texts.value(k));
-    Label_port->setText(SetCom->lastDevice());
+    // Which device the port name opened, so the operator can tell adapters apart.
+    const QString device = SetCom->lastDevice();
+    Label_port->setText(device.isEmpty() || device == texts.value(6)
+                            ? QString()
+                            : texts.value(6) + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device));
+    Label_port->setToolTip(device);
     return true;
 }
 
