@@ -1,0 +1,343 @@
+// End to end: the main window with the real serial object, driven as the operator drives
+// it, against the virtual instrument on a pty, for each protocol. The instrument number is
+// 7 so that addressing is exercised; the settings and the port map are the real store.
+#include "SimProcess.h"
+#include "app/MainDisp.h"
+#include "comm/Conditions.h"
+#include "comm/Dispatcher.h"
+#include "comm/PortMap.h"
+#include "comm/SerialComm.h"
+#include "comm/SettingsStore.h"
+#include "ui/Setting_Disp.h"
+#include "ui/SubDisp_command.h"
+#include "ui/strings/StringTable.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+namespace {
+
+// Private settings for the whole file, set before anything reads QSettings.
+struct Scope {
+    QTemporaryDir config;
+    Scope() { qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); }
+};
+Scope g_scope;
+
+constexpr int kInstrument = 7;
+constexpr int kHangGuardMs = 60000;
+
+struct Proto {
+    const char* sim;     // --protocol of the instrument
+    const char* setting; // Protocol in the settings
+    int nakMessage;      // message of a refused request
+    int silentMessage;   // message of no answer
+};
+
+std::string protoName(const ::testing::TestParamInfo<Proto>& info) {
+    return info.param.sim;
+}
+
+// The instrument's default memory: item i holds 100 * i - 1.
+qint16 simDefault(int i) {
+    return qint16(100 * i - 1);
+}
+
+// One running program: the instrument, the settings pointing COM1 at its pty, and the
+// main window with a real SerialComm, conditions applied.
+struct Rig {
+    QTemporaryDir home;
+    test::SimProcess sim;
+    std::unique_ptr<MainDisp> w;
+    QStringList asked;
+    bool answer = true;
+
+    Rig(const Proto& p, const QStringList& simArgs,
+        const QString& timeout = QStringLiteral("300")) {
+        qputenv("PMX31570A_HOME", home.path().toUtf8());
+        if (!sim.start(QStringList{"--protocol", QString::fromLatin1(p.sim), "--instrument",
+                                   QString::number(kInstrument)} +
+                       simArgs)) {
+            ADD_FAILURE() << sim.errorText().toStdString();
+            return;
+        }
+        QSettingsStore store;
+        store.setValue(cond::kSection, cond::kProtocol, QString::fromLatin1(p.setting));
+        store.setValue(cond::kSection, cond::kDevNo, QString::number(kInstrument));
+        store.setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
+        store.setValue(cond::kSection, cond::kDatabit, QStringLiteral("7 bit"));
+        store.setValue(cond::kSection, cond::kStopbit, QStringLiteral("1 bit"));
+        store.setValue(cond::kSection, cond::kParty, QStringLiteral("EVEN"));
+        store.setValue(cond::kSection, cond::kPort, QStringLiteral("COM1"));
+        store.setValue(cond::kSection, cond::kTimout, timeout);
+        store.setValue(PortMap::kSection, QStringLiteral("COM1"), sim.devicePath());
+
+        UserPrompts prompts;
+        prompts.askYesNo = [this](QWidget*, const QString& text) {
+            asked << text;
+            return answer;
+        };
+        prompts.openFile = [](QWidget*, const QString&, const QString&) { return QString(); };
+        prompts.saveFile = [](QWidget*, const QString&, const QString&, const QString&,
+                              const QString&) { return QString(); };
+        prompts.tellError = [](QWidget*, const QString& text) {
+            ADD_FAILURE() << "unexpected error box: " << text.toStdString();
+        };
+        w = std::make_unique<MainDisp>(std::make_unique<SerialComm>(), prompts);
+        w->communicate();
+        // The first tick applies the conditions and opens the pty.
+        static_cast<void>(QTest::qWaitFor([this] { return w->dispatcher().CommTask != kTaskApply; },
+                                          kHangGuardMs));
+    }
+    ~Rig() {
+        if (w)
+            w->hide();
+    }
+
+    bool ready() const {
+        return w && w->dispatcher().CommTask == kTaskIdle && w->Command_Move[0]->isEnabled();
+    }
+    // Runs the task to its end (hang guard only).
+    bool waitIdle() {
+        return QTest::qWaitFor(
+            [this] { return w->dispatcher().CommTask == kTaskIdle && !w->dispatcher().busy(); },
+            kHangGuardMs);
+    }
+    void select(int i) {
+        w->table.ItemSel[i] = 1;
+        w->selectionDialog()->setBox(i, 1);
+    }
+    // The instrument's log lines of reads or writes ("R" / "W"), as [item, rest].
+    QList<QStringList> logged(const QString& kind) const {
+        QList<QStringList> out;
+        const QRegularExpression re(QStringLiteral("^\\S+ %1 ([0-9A-F]{4})(.*)$").arg(kind));
+        for (const QString& line : sim.logLines()) {
+            const auto m = re.match(line);
+            if (m.hasMatch())
+                out << QStringList{m.captured(1), m.captured(2)};
+        }
+        return out;
+    }
+    QStringList loggedItems(const QString& kind) const {
+        QStringList items;
+        for (const QStringList& l : logged(kind))
+            items << l[0];
+        return items;
+    }
+    // Item i's value cell: the tab of its page is chosen and the idle tick draws it.
+    QString cell(int i) {
+        w->TabStrip1->setCurrentIndex(i / kRowsPerPage);
+        w->dispatcher().tick();
+        return w->Data0[i % kRowsPerPage]->text();
+    }
+};
+
+class TransferE2e : public ::testing::TestWithParam<Proto> {};
+
+} // namespace
+
+TEST_P(TransferE2e, ReadOfSelectedItemsFillsTableAndPage) {
+    Rig rig(GetParam(), {});
+    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
+    MainDisp& w = *rig.w;
+    const QList<int> chosen = {1, 0x44, 0x7F};
+    for (int i : chosen)
+        rig.select(i);
+    w.table.ItemData[2] = 555; // not selected: neither read nor changed
+
+    w.Command_Move[0]->click(); // "read all", answered Yes
+    ASSERT_EQ(rig.asked.value(0), strings::text(52));
+    ASSERT_TRUE(rig.waitIdle());
+
+    EXPECT_EQ(rig.loggedItems(QStringLiteral("R")), (QStringList{"0001", "0044", "007F"}));
+    for (int i : chosen)
+        EXPECT_EQ(w.table.ItemData[i], simDefault(i)) << i;
+    EXPECT_EQ(w.table.ItemData[2], 555);
+    EXPECT_FALSE(w.ProgressBar1->isVisible());
+    EXPECT_EQ(rig.cell(1), QStringLiteral("99"));
+    EXPECT_EQ(rig.cell(2), QStringLiteral("------"));
+    EXPECT_EQ(rig.cell(0x44), QStringLiteral("6799"));
+    EXPECT_EQ(rig.cell(0x7F), QStringLiteral("12699"));
+}
+
+TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
+    Rig rig(GetParam(), {});
+    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
+    MainDisp& w = *rig.w;
+    for (int i = 0; i < kItemCount; ++i) {
+        rig.select(i);
+        w.table.ItemData[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
+    }
+    const auto written = w.table.ItemData;
+
+    w.Command_Move[1]->click(); // "write all", answered Yes
+    ASSERT_EQ(rig.asked.value(0), strings::text(53));
+    ASSERT_TRUE(rig.waitIdle());
+
+    QStringList expectedOrder = {"0044", "0023", "0024", "0049", "004A"};
+    for (int i = 1; i < kItemCount; ++i) {
+        const QString item = itemAddressText(i);
+        if (!expectedOrder.contains(item))
+            expectedOrder << item;
+    }
+    const QList<QStringList> writes = rig.logged(QStringLiteral("W"));
+    QStringList order;
+    for (const QStringList& l : writes) {
+        order << l[0];
+        const int i = l[0].toInt(nullptr, 16);
+        // " VALUE -> ACK" / "-> OK": the value as sent, and accepted.
+        EXPECT_TRUE(l[1].startsWith(QLatin1Char(' ') + itemDataText(written[i]) + " -> "))
+            << l[0].toStdString() << l[1].toStdString();
+        EXPECT_TRUE(l[1].contains(QStringLiteral("ACK")) || l[1].contains(QStringLiteral("OK")))
+            << l[1].toStdString();
+    }
+    EXPECT_EQ(order, expectedOrder); // 0000 is never written
+    EXPECT_TRUE(rig.loggedItems(QStringLiteral("R")).isEmpty());
+
+    // Read back what the instrument now holds.
+    w.table.ItemData.fill(0);
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.loggedItems(QStringLiteral("R")).size(), kItemCount);
+    EXPECT_EQ(w.table.ItemData[0], simDefault(0));
+    for (int i = 1; i < kItemCount; ++i)
+        EXPECT_EQ(w.table.ItemData[i], written[i]) << i;
+}
+
+TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
+    Rig rig(GetParam(), {"--fault", "0005=nak"});
+    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
+    MainDisp& w = *rig.w;
+    w.table.ModelName = QStringLiteral("PMX-31570A");
+    for (int i : {4, 5, 6})
+        rig.select(i);
+    w.table.ItemData[5] = 1234;
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+
+    EXPECT_EQ(rig.loggedItems(QStringLiteral("R")), (QStringList{"0004", "0005", "0006"}));
+    EXPECT_EQ(w.table.ItemData[4], simDefault(4));
+    EXPECT_EQ(w.table.ItemData[5], 1234);
+    EXPECT_EQ(w.table.ItemData[6], simDefault(6));
+    EXPECT_EQ(w.Label_Modelname->text(), strings::text(GetParam().nakMessage));
+    EXPECT_TRUE(w.Timer2.isActive());
+    EXPECT_FALSE(w.ProgressBar1->isVisible());
+
+    // The same refusal on a write of all items: the others are still written.
+    w.table.ItemData[4] = 40;
+    w.table.ItemData[5] = 50;
+    w.table.ItemData[6] = 60;
+    w.postTask(kTaskWriteAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.loggedItems(QStringLiteral("W")), (QStringList{"0004", "0005", "0006"}));
+    EXPECT_EQ(w.Label_Modelname->text(), strings::text(GetParam().nakMessage));
+}
+
+TEST_P(TransferE2e, SilentInstrumentEndsWithNoResponseMessage) {
+    Rig rig(GetParam(), {"--silent"}, QStringLiteral("100"));
+    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
+    MainDisp& w = *rig.w;
+    for (int i : {1, 2, 3})
+        rig.select(i);
+    w.table.ItemData[2] = -5;
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+
+    // Each item asked once (silence is not retried), nothing changed.
+    EXPECT_EQ(rig.loggedItems(QStringLiteral("R")), (QStringList{"0001", "0002", "0003"}));
+    EXPECT_EQ(w.table.ItemData[2], -5);
+    EXPECT_EQ(w.Label_Modelname->text(), strings::text(GetParam().silentMessage));
+    EXPECT_FALSE(w.ProgressBar1->isVisible());
+    EXPECT_EQ(w.dispatcher().CommTask, kTaskIdle);
+}
+
+TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {
+    Rig rig(GetParam(), {});
+    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
+    MainDisp& w = *rig.w;
+    rig.select(2);
+    const auto enter = [&](const char* keys) {
+        auto* field = w.valueDialog()->findChild<QLineEdit*>(QStringLiteral("Disp_setdata"));
+        ASSERT_TRUE(field);
+        QTest::keyClicks(field, keys);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+
+    w.Data0_Click(2);
+    ASSERT_TRUE(w.valueDialog());
+    enter("42");
+    EXPECT_EQ(w.table.ItemData[2], 42);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_TRUE(rig.loggedItems(QStringLiteral("W")).isEmpty()); // Check_write not ticked
+
+    w.Check_write->setChecked(true);
+    w.Data0_Click(2);
+    ASSERT_TRUE(w.valueDialog());
+    enter("321");
+    EXPECT_EQ(w.table.ItemData[2], 321);
+    ASSERT_TRUE(rig.waitIdle());
+    const QList<QStringList> writes = rig.logged(QStringLiteral("W"));
+    ASSERT_EQ(writes.size(), 1);
+    EXPECT_EQ(writes[0][0], QStringLiteral("0002"));
+    EXPECT_TRUE(writes[0][1].startsWith(QStringLiteral(" 0141 -> "))) << writes[0][1].toStdString();
+
+    // The instrument holds it.
+    w.table.ItemData[2] = 0;
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(w.table.ItemData[2], 321);
+    EXPECT_EQ(rig.cell(2), QStringLiteral("321"));
+}
+
+TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
+    // A slow instrument: the close is asked while the read is under way.
+    Rig rig(GetParam(), {"--fault", "0000=delay:200", "--fault", "0001=delay:200", "--fault",
+                         "0002=delay:200"});
+    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
+    MainDisp& w = *rig.w;
+    for (int i = 0; i < kItemCount; ++i)
+        rig.select(i);
+    w.table.ItemData.fill(77);
+    const QString stateFile = rig.home.path() + QStringLiteral("/PMX31570A.ini");
+    ASSERT_FALSE(QFile::exists(stateFile));
+
+    w.postTask(kTaskReadAll);
+    // The close request arrives while the first (late) answer is awaited; the read sees it
+    // between two items.
+    QTimer::singleShot(50, &w, [&w] { w.close(); });
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !w.isVisible() && !w.dispatcher().busy(); }, kHangGuardMs));
+
+    EXPECT_EQ(rig.asked.value(0), strings::text(51));
+    EXPECT_TRUE(QFile::exists(stateFile));
+    const QStringList reads = rig.loggedItems(QStringLiteral("R"));
+    ASSERT_LE(reads.size(), 1); // at most the item whose answer was awaited
+    for (int i = 0; i < reads.size(); ++i)
+        EXPECT_EQ(reads[i], itemAddressText(i));
+    for (int i = int(reads.size()); i < kItemCount; ++i)
+        EXPECT_EQ(w.table.ItemData[i], 77) << i;
+    EXPECT_FALSE(w.comm() && static_cast<SerialComm*>(w.comm())->isOpen());
+
+    // Nothing more goes out afterwards.
+    QTest::qWait(300);
+    EXPECT_EQ(rig.loggedItems(QStringLiteral("R")), reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, TransferE2e,
+                         ::testing::Values(Proto{"korvan", "KORVAN", 100, 102},
+                                           Proto{"ascii", "Modbus ASCII", 103, 103},
+                                           Proto{"rtu", "Modbus RTU", 103, 103}),
+                         protoName);
