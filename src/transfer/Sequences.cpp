@@ -52,20 +52,32 @@ bool ReadDataSet(CommObject& com, ItemTable& table, const QByteArray& tt, int Co
     return true;
 }
 
-TransferResult ReadAllItems(TransferContext& ctx) {
-    TransferResult out;
-    ctx.view.progressStart();
+// The pass over all 128 addresses that both whole-table transfers make: events run and
+// the bar moves once per address, whether or not the item is sent. Returns false when
+// the program is ending; the window is going away with it, so the bar is left alone.
+template <typename Visit>
+static bool everyAddress(TransferContext& ctx, TransferResult& out, Visit visit) {
     for (int i = 0; i < kItemCount; ++i) {
         ctx.view.processEvents();
         if (ctx.view.stopRequested()) {
             out.stopped = true;
-            return out; // the program is ending; the window is going away with it
+            return false;
         }
-        if (ctx.table.isSelected(i))
-            record(ctx, out, i, exchange(ctx, i, false));
+        visit(i);
         ctx.view.progressStep();
     }
-    ctx.view.progressEnd();
+    return true;
+}
+
+TransferResult ReadAllItems(TransferContext& ctx) {
+    TransferResult out;
+    ctx.view.progressStart();
+    const bool done = everyAddress(ctx, out, [&](int i) {
+        if (ctx.table.isSelected(i))
+            record(ctx, out, i, exchange(ctx, i, false));
+    });
+    if (done)
+        ctx.view.progressEnd();
     return out;
 }
 
@@ -77,18 +89,13 @@ TransferResult WriteAllItems(TransferContext& ctx) {
         if (ctx.table.isSelected(i) && ctx.view.selectionBoxTicked(i))
             record(ctx, out, i, exchange(ctx, i, true));
     }
-    for (int i = 0; i < kItemCount; ++i) {
-        ctx.view.processEvents();
-        if (ctx.view.stopRequested()) {
-            out.stopped = true;
-            return out;
-        }
+    const bool done = everyAddress(ctx, out, [&](int i) {
         // Item 0000h is never written by the write of all items.
         if (i != 0 && !isLeading(i) && ctx.table.isSelected(i))
             record(ctx, out, i, exchange(ctx, i, true));
-        ctx.view.progressStep();
-    }
-    ctx.view.progressEnd();
+    });
+    if (done)
+        ctx.view.progressEnd();
     return out;
 }
 

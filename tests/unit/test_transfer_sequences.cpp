@@ -16,6 +16,8 @@ public:
     void showError(int id, int item) override { errors << qMakePair(id, item); }
     void processEvents() override { ++events; }
     bool selectionBoxTicked(int item) override { return !clearedBoxes.contains(item); }
+    bool stopRequested() override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
+    int stopAfterEvents = -1;
     bool visible = false;
     int progress = -1;
     int events = 0;
@@ -120,6 +122,16 @@ TEST_P(Sequences, WriteItemOnlyForASelectedItem) {
     WriteItem(rig.ctx);
     EXPECT_EQ(rig.com.log, QStringList{"W 0000 00FF"});
     EXPECT_EQ(rig.view.progress, -1); // no progress display for a single item
+}
+
+TEST_P(Sequences, EndingTheProgramStopsATransferAtOnce) {
+    Rig rig;
+    rig.com.ProtocolNo = GetParam();
+    rig.table.ItemSel.fill(1);
+    rig.view.stopAfterEvents = 3; // the close question answered Yes while item 3 waits
+    const TransferResult r = ReadAllItems(rig.ctx);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0001", "R 0002"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllProtocols, Sequences,
