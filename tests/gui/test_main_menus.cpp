@@ -1,5 +1,6 @@
 // Menus, file commands and captions of the main window, offscreen.
 #include "FakeComm.h"
+#include "ScriptedPrompts.h"
 #include "app/MainDisp.h"
 #include "model/TableFile.h"
 #include "ui/ReportWindow.h"
@@ -28,44 +29,16 @@ using namespace pmx;
 
 namespace {
 
-struct Scope {
-    QTemporaryDir config;
-    Scope() { qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); }
-};
-Scope g_scope;
+test::PrivateSettingsScope g_scope;
 
-struct Prompted {
-    QString dir, filter, suffix, proposed;
-};
-
-struct Window {
+struct Window : test::ScriptedPrompts {
     QTemporaryDir home;
-    QString nextFile;
-    Prompted last;
-    QStringList errors;
-    QStringList asked;
-    bool answer = true;
     std::unique_ptr<MainDisp> w;
 
     explicit Window(strings::Lang lang = strings::Lang::English) {
         strings::setLanguage(lang);
         qputenv("PMX31570A_HOME", home.path().toUtf8());
-        UserPrompts p;
-        p.askYesNo = [this](QWidget*, const QString& text) {
-            asked << text;
-            return answer;
-        };
-        p.openFile = [this](QWidget*, const QString& dir, const QString& filter) {
-            last = {dir, filter, {}, {}};
-            return nextFile;
-        };
-        p.saveFile = [this](QWidget*, const QString& dir, const QString& filter,
-                            const QString& suffix, const QString& proposed) {
-            last = {dir, filter, suffix, proposed};
-            return nextFile;
-        };
-        p.tellError = [this](QWidget*, const QString& text) { errors << text; };
-        w = std::make_unique<MainDisp>(std::make_unique<test::FakeComm>(), p);
+        w = std::make_unique<MainDisp>(std::make_unique<test::FakeComm>(), prompts());
     }
     ~Window() { strings::setLanguage(strings::Lang::English); }
     QString path(const char* name) const { return home.path() + QLatin1Char('/') + QLatin1String(name); }
@@ -103,9 +76,9 @@ TEST(MainMenus, DataFileSaveAndLoadRoundTrip) {
     w.table.ItemData[2] = -1;
     win.nextFile = win.path("a.dat");
     w.Command_File[1]->click();
-    EXPECT_EQ(win.last.filter, "*.dat(data file)|*.dat");
-    EXPECT_EQ(win.last.suffix, "dat");
-    EXPECT_EQ(QDir(win.last.dir), QDir(win.home.path()));
+    EXPECT_EQ(win.lastFile.filter, "*.dat(data file)|*.dat");
+    EXPECT_EQ(win.lastFile.suffix, "dat");
+    EXPECT_EQ(QDir(win.lastFile.dir), QDir(win.home.path()));
     QFile f(win.nextFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll().count("\r\n"), 385);
@@ -156,9 +129,9 @@ TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     w.table.ItemData[0] = -5;
     win.nextFile = win.path("list.csv");
     w.menu_export->trigger();
-    EXPECT_TRUE(win.last.proposed.startsWith("PMX-31570A"));
-    EXPECT_TRUE(win.last.proposed.endsWith(".csv"));
-    EXPECT_TRUE(win.last.dir.endsWith("/csvdata"));
+    EXPECT_TRUE(win.lastFile.proposed.startsWith("PMX-31570A"));
+    EXPECT_TRUE(win.lastFile.proposed.endsWith(".csv"));
+    EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
     w.Option1[1]->setChecked(true);
     w.menu_export->trigger();
     QFile f(win.nextFile);
@@ -177,7 +150,7 @@ TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
     MainDisp& w = *win.w;
     win.nextFile = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt");
     w.menu_set_model->trigger();
-    EXPECT_EQ(win.last.filter, "*.txt(text file)|*.txt");
+    EXPECT_EQ(win.lastFile.filter, "*.txt(text file)|*.txt");
     EXPECT_EQ(w.table.ModelName, "PMX-31570A");
     EXPECT_EQ(w.table.ItemName[0], "Instrument status");
     EXPECT_EQ(w.Text1[0]->text(), "Instrument status");

@@ -1,5 +1,6 @@
 // The main window offscreen, with a fake communication object and scripted prompts.
 #include "FakeComm.h"
+#include "ScriptedPrompts.h"
 #include "app/MainDisp.h"
 #include "model/StateFile.h"
 #include "ui/Setting_Disp.h"
@@ -25,21 +26,11 @@ using namespace pmx;
 
 namespace {
 
-// Private settings and application directory for every test in this file; set before
-// the application object exists so nothing touches the user's own files.
-struct Scope {
-    QTemporaryDir config;
-    Scope() { qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); }
-};
-Scope g_scope;
+test::PrivateSettingsScope g_scope;
 
-struct Window {
+struct Window : test::ScriptedPrompts {
     QTemporaryDir home;
     test::FakeComm* com = nullptr;
-    QStringList asked;
-    QStringList errors;
-    bool answer = true;
-    QList<bool> answers; // taken first, then `answer`
     std::unique_ptr<MainDisp> w;
 
     explicit Window(bool start = true, std::function<void(const QString&)> beforeStart = {}) {
@@ -48,16 +39,7 @@ struct Window {
             beforeStart(home.path());
         auto fake = std::make_unique<test::FakeComm>();
         com = fake.get();
-        UserPrompts prompts;
-        prompts.askYesNo = [this](QWidget*, const QString& text) {
-            asked << text;
-            return answers.isEmpty() ? answer : answers.takeFirst();
-        };
-        prompts.openFile = [](QWidget*, const QString&, const QString&) { return QString(); };
-        prompts.saveFile = [](QWidget*, const QString&, const QString&, const QString&,
-                              const QString&) { return QString(); };
-        prompts.tellError = [this](QWidget*, const QString& text) { errors << text; };
-        w = std::make_unique<MainDisp>(std::move(fake), prompts);
+        w = std::make_unique<MainDisp>(std::move(fake), prompts());
         if (start) {
             w->communicate();
             QCoreApplication::processEvents();
