@@ -1,0 +1,172 @@
+// bench_readall: reading all 128 items (all selected) with the real read sequence and
+// serial object against the virtual instrument on a pty, per protocol.
+//
+//   1. Paced at 9600 and 19200 bit/s, 7E1 (10 bits a character): elapsed time against
+//      the wire time of the bytes exchanged, plus Modbus RTU's 3.5-character silence
+//      before each request (goal <= 1.10).
+//   2. A silent instrument, time-out 100 ms: elapsed time against 128 time-outs
+//      (goal <= 1.05).
+//
+// Usage: bench_readall
+#include "SimProcess.h"
+#include "comm/Classification.h"
+#include "comm/CommandFields.h"
+#include "comm/SerialComm.h"
+#include "transfer/Sequences.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace pmx;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Proto {
+    qint16 number;
+    const char* simName;
+};
+
+constexpr Proto kProtocols[] = {
+    {kProtocolKorvan, "korvan"}, {kProtocolModbusAscii, "ascii"}, {kProtocolModbusRtu, "rtu"}};
+constexpr int kBitsPerChar = 10; // 7 data bits, even parity, 1 stop bit
+constexpr int kSilentTimeoutMs = 100;
+
+// The window's part, as the command line would do it: events still run between items.
+class BenchView : public TransferView {
+  public:
+    void progressStart() override {}
+    void progressStep() override {}
+    void progressEnd() override {}
+    void showError(int, int) override {}
+    void processEvents() override { QCoreApplication::processEvents(); }
+    bool selectionBoxTicked(int) override { return true; }
+};
+
+bool openAt(SerialComm& com, const Proto& p, const QString& device, int baud, int timeoutMs) {
+    com.ClosePort();
+    com.ProtocolNo = p.number;
+    com.Rate = QString::number(baud);
+    com.DataBits = QStringLiteral("7");
+    com.StopBits = QStringLiteral("1");
+    com.Parity = QStringLiteral("EVEN");
+    com.PortName = device;
+    com.Timeout = timeoutMs;
+    return com.OpenPort();
+}
+
+// Characters one read of an item puts on the wire (request + response), taken from a
+// real exchange: every item's read has the same length.
+int charsPerRead(SerialComm& com) {
+    qint16 stAdr = 1;
+    qint16 retn = 3;
+    QByteArray sub;
+    QByteArray cmd("03");
+    QByteArray item("0000");
+    QByteArray data;
+    const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
+    if (classifyResponse(text, com.ProtocolNo, "03") != kResponseOk)
+        return -1;
+    return int(com.lastExchange().request.size() + com.lastExchange().received.size());
+}
+
+struct Run {
+    double seconds = 0;
+    TransferResult result;
+};
+
+Run readAll(SerialComm& com) {
+    ItemTable table;
+    table.ItemSel.fill(1);
+    qint16 inst = 1;
+    BenchView view;
+    TransferContext ctx{table, com, inst, view};
+    Run run;
+    const auto t0 = Clock::now();
+    run.result = ReadAllItems(ctx);
+    run.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    return run;
+}
+
+bool start(test::SimProcess& sim, const Proto& p, const QStringList& extra) {
+    if (sim.start(QStringList{"--protocol", p.simName, "--instrument", "1"} + extra))
+        return true;
+    std::fprintf(stderr, "bench_readall: %s\n", qPrintable(sim.errorText()));
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    bool allMet = true;
+
+    std::printf("Read of all 128 items (ReadAllItems + SerialComm) against pmx31570a-sim on a "
+                "pty\n\n");
+    std::printf("Paced, %d bits/char: elapsed / wire time (goal <= 1.10)\n", kBitsPerChar);
+    std::printf("  %-7s %6s %9s %9s %9s %7s %6s  %s\n", "proto", "baud", "chars", "elapsed", "wire",
+                "ratio", "failed", "");
+    for (const Proto& p : kProtocols) {
+        for (int baud : {9600, 19200}) {
+            test::SimProcess sim;
+            SerialComm com;
+            if (!start(
+                    sim, p,
+                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
+                !openAt(com, p, sim.devicePath(), baud, 1000)) {
+                std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            const int chars = charsPerRead(com);
+            if (chars <= 0) {
+                std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            double perRead = chars;
+            if (p.number == kProtocolModbusRtu)
+                perRead += 3.5; // the silence that tells RTU frames apart
+            const double wire = kItemCount * perRead * kBitsPerChar / baud;
+            const Run run = readAll(com);
+            const double ratio = run.seconds / wire;
+            const bool met = ratio <= 1.10 && run.result.failed.isEmpty() &&
+                             run.result.good.size() == kItemCount;
+            allMet = allMet && met;
+            std::printf("  %-7s %6d %9d %8.3fs %8.3fs %7.3f %6lld  %s\n", p.simName, baud,
+                        chars * kItemCount, run.seconds, wire, ratio,
+                        qint64(run.result.failed.size()), met ? "met" : "NOT MET");
+        }
+    }
+
+    std::printf("\nSilent instrument, time-out %d ms: elapsed / (128 x time-out) (goal <= 1.05)\n",
+                kSilentTimeoutMs);
+    std::printf("  %-7s %9s %9s %7s %7s  %s\n", "proto", "elapsed", "128 x t/o", "ratio", "message",
+                "");
+    for (const Proto& p : kProtocols) {
+        test::SimProcess sim;
+        SerialComm com;
+        if (!start(sim, p, {"--silent"}) ||
+            !openAt(com, p, sim.devicePath(), 9600, kSilentTimeoutMs)) {
+            std::printf("  %-7s cannot start or open\n", p.simName);
+            allMet = false;
+            continue;
+        }
+        const Run run = readAll(com);
+        const double floor = kItemCount * kSilentTimeoutMs / 1000.0;
+        const double ratio = run.seconds / floor;
+        const int expected = p.number == kProtocolKorvan ? 102 : 103;
+        const bool allSilent = run.result.failed.size() == kItemCount &&
+                               run.result.failedMessage.count(expected) == kItemCount;
+        const bool met = ratio <= 1.05 && allSilent;
+        allMet = allMet && met;
+        std::printf("  %-7s %8.3fs %8.3fs %7.3f %7s  %s\n", p.simName, run.seconds, floor, ratio,
+                    allSilent ? qPrintable(QString::number(expected)) : "wrong",
+                    met ? "met" : "NOT MET");
+    }
+    std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
+    return allMet ? 0 : 1;
+}
