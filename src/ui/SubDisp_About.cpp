@@ -82,7 +82,9 @@ SubDisp_About::SubDisp_About(QWidget* parent) : QDialog(parent) {
     product->setFont(bold);
     auto* versionCaption = label(QStringLiteral("Version"), QStringLiteral("Label3"), this);
     auto* version = label(versionText(), QStringLiteral("Label4"), this);
-    auto* notice = label(QStringLiteral("Setting software for the PMX-31570A instrument family."),
+    auto* notice = label(strings::language() == strings::Lang::Japanese
+                             ? QStringLiteral("PMX-31570A シリーズ計器用の設定ソフトウェアです。")
+                             : QStringLiteral("Setting software for the PMX-31570A instrument family."),
                          QStringLiteral("Label2"), this);
     notice->setWordWrap(true);
 

@@ -175,8 +175,11 @@ void SubDisp_comm::refreshDevice() {
     }
     int index = chosen.isEmpty() ? 0 : m_device->findData(chosen);
     if (index < 0) {
-        // A stored device that is not plugged in now stays choosable.
-        m_device->addItem(chosen + deviceText(" (not connected)", " (未接続)"), chosen);
+        // A stored device that is not plugged in now stays choosable. One that exists but
+        // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
+        const bool present = QFileInfo::exists(chosen);
+        m_device->addItem(present ? chosen : chosen + deviceText(" (not connected)", " (未接続)"),
+                          chosen);
         index = m_device->count() - 1;
     }
     m_device->setCurrentIndex(index);
