@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <ostream>
 
 using namespace pmx;
 
@@ -46,6 +47,10 @@ struct Proto {
     int nakMessage;      // message of a refused request
     int silentMessage;   // message of no answer
 };
+
+void PrintTo(const Proto& p, std::ostream* os) {
+    *os << p.sim;
+}
 
 std::string protoName(const ::testing::TestParamInfo<Proto>& info) {
     return info.param.sim;
