@@ -627,6 +627,10 @@ void MainDisp::Command_Move_Click(int index) {
 bool MainDisp::applyStep() {
     QString why;
     const QString result = SetCom ? SetSpeed(*SetCom, *m_store, InstNo, &why) : QString();
+    // An item failure shown just before must not later replace what the apply step shows:
+    // the restore tick would hide the communication error while the port stays closed.
+    Timer2.stop();
+    Label_Modelname->setStyleSheet(QStringLiteral("color: black;"));
     if (result != QStringLiteral("ok")) {
         Label_Modelname->setText(strings::text(50));
         for (QLabel* label : Label_commdat)

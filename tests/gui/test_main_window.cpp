@@ -162,6 +162,16 @@ TEST(MainWindow, FailureShownInRedUntilTimer2) {
     w.Timer2_Timer();
     EXPECT_EQ(w.Label_Modelname->text(), QStringLiteral("PMX-31570A"));
     EXPECT_FALSE(w.Timer2.isActive());
+
+    // A failed apply right after an item failure keeps its message: no restore follows.
+    w.postTask(kTaskReadAll);
+    w.dispatcher().tick();
+    ASSERT_TRUE(w.Timer2.isActive());
+    win.com->openOk = false;
+    w.postTask(kTaskApply);
+    w.dispatcher().tick();
+    EXPECT_FALSE(w.Timer2.isActive());
+    EXPECT_EQ(w.Label_Modelname->text(), strings::text(50));
 }
 
 TEST(MainWindow, ValueDialogSendsOnlyWhenAsked) {
