@@ -1,74 +1,59 @@
-// The real communication object against the virtual instrument on a pseudo-terminal,
-// the same cases for each protocol.
+// The real serial object against the virtual instrument on a pseudo-terminal, the same
+// cases for each protocol.
 #include "SimProcess.h"
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
 
-#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 using namespace pmx;
-using pmx::test::SimProcess;
 
 namespace {
 
 constexpr qint16 kInst = 3;
-// Hang guard for one exchange: far above any time-out used here.
-constexpr qint64 kHangGuardMs = 15000;
 
 struct Case {
     qint16 protocolNo;
     const char* simName;
 };
 
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    return info.param.simName;
-}
-
 class CommE2E : public ::testing::TestWithParam<Case> {
   protected:
     // Starts the instrument with extra arguments and opens the port at 9600 7E1.
     void startAndOpen(const QStringList& extra = {}) {
-        QStringList args{"--protocol", GetParam().simName, "--instrument", QString::number(kInst)};
-        args += extra;
-        ASSERT_TRUE(m_sim.start(args)) << m_sim.errorText().toStdString();
-        ASSERT_TRUE(open("7", "EVEN")) << m_com.lastOpenErrorText().toStdString();
+        ASSERT_TRUE(m_sim.start(
+            QStringList{"--protocol", GetParam().simName, "--instrument", QString::number(kInst)} +
+            extra))
+            << m_sim.errorText().toStdString();
+        ASSERT_TRUE(open(m_com, "7", "EVEN")) << m_com.lastOpenErrorText().toStdString();
     }
-
-    bool open(const QString& dataBits, const QString& parity) {
-        m_com.ClosePort();
-        m_com.ProtocolNo = GetParam().protocolNo;
-        m_com.Rate = QStringLiteral("9600");
-        m_com.DataBits = dataBits;
-        m_com.StopBits = QStringLiteral("1");
-        m_com.Parity = parity;
-        m_com.PortName = m_sim.devicePath();
-        m_com.Timeout = 200;
-        return m_com.OpenPort();
+    bool open(SerialComm& com, const QString& dataBits, const QString& parity,
+              const QString& device = {}) {
+        com.ClosePort();
+        com.ProtocolNo = GetParam().protocolNo;
+        com.Rate = QStringLiteral("9600");
+        com.DataBits = dataBits;
+        com.StopBits = QStringLiteral("1");
+        com.Parity = parity;
+        com.PortName = device.isEmpty() ? m_sim.devicePath() : device;
+        com.Timeout = 200;
+        return com.OpenPort();
     }
-
     // One command as the read and write sequences send it.
     QByteArray send(const char* commod, const char* item, const char* data = "",
                     qint16 inst = kInst) {
-        qint16 stAdr = inst;
         qint16 retn = 3;
-        QByteArray sub;
-        QByteArray cmd(commod);
-        QByteArray no(item);
-        QByteArray d(data);
-        QElapsedTimer guard;
-        guard.start();
-        const QByteArray text = Sendcomm(m_com, stAdr, sub, cmd, no, d, retn);
-        EXPECT_LT(guard.elapsed(), kHangGuardMs) << "exchange hung";
-        return text;
+        QByteArray sub, cmd(commod), no(item), d(data);
+        return Sendcomm(m_com, inst, sub, cmd, no, d, retn);
     }
-
     int classify(const QByteArray& text, const char* commod) {
         return classifyResponse(text, m_com.ProtocolNo, QByteArray(commod));
     }
-
     // The value of a read, or nullopt when it failed.
     std::optional<qint16> read(const char* item) {
         const QByteArray text = send("03", item);
@@ -76,23 +61,29 @@ class CommE2E : public ::testing::TestWithParam<Case> {
             return std::nullopt;
         return decodeDataField(m_com.ExtractData(text, 1));
     }
-
     bool korvan() const { return GetParam().protocolNo == kProtocolKorvan; }
-    // The response class a refusal (NAK / exception) gets.
+    // The classes of a refusal (NAK / exception) and of silence or unusable bytes.
     int refusal() const { return korvan() ? kResponseNak : kResponseCommError; }
-    // The response class of silence or of bytes that formed no response.
     int nothing() const { return korvan() ? kResponseNone : kResponseCommError; }
 
-    SimProcess m_sim;
+    QTemporaryDir m_dir;
+    test::SimProcess m_sim;
     SerialComm m_com;
 };
 
 } // namespace
 
-TEST_P(CommE2E, ReadWriteAndReadBack) {
-    startAndOpen();
+TEST_P(CommE2E, ReadWriteAndReadBackPaced) {
+    // Values made of bytes a cooked terminal would eat or change: XON, XOFF, CR, LF.
+    QFile values(m_dir.filePath("values.txt"));
+    ASSERT_TRUE(values.open(QIODevice::WriteOnly));
+    values.write("0001=0x1113\n0002=0x0D0A\n0003=0x7F03\n");
+    values.close();
+    startAndOpen({"--values", values.fileName(), "--baud", "9600"});
+    EXPECT_EQ(read("0001"), qint16(0x1113));
+    EXPECT_EQ(read("0002"), qint16(0x0D0A));
+    EXPECT_EQ(read("0003"), qint16(0x7F03));
     EXPECT_EQ(read("0044"), qint16(6799)); // the instrument's default: 100 * item - 1
-    EXPECT_EQ(read("0000"), qint16(-1));
     EXPECT_EQ(classify(send("06", "0044", "FFFF"), "06"), kResponseOk);
     EXPECT_EQ(classify(send("06", "007F", "8000"), "06"), kResponseOk);
     EXPECT_EQ(read("0044"), qint16(-1));
@@ -100,10 +91,10 @@ TEST_P(CommE2E, ReadWriteAndReadBack) {
 
     // The instrument saw the requests in the order sent.
     const QStringList log = m_sim.logLines();
-    ASSERT_EQ(log.size(), 6);
-    EXPECT_TRUE(log[2].contains(" W 0044 FFFF -> ")) << log[2].toStdString();
-    EXPECT_TRUE(log[3].contains(" W 007F 8000 -> ")) << log[3].toStdString();
-    EXPECT_TRUE(log[4].contains(" R 0044 -> ")) << log[4].toStdString();
+    ASSERT_EQ(log.size(), 8);
+    EXPECT_TRUE(log[4].contains(" W 0044 FFFF -> ")) << log[4].toStdString();
+    EXPECT_TRUE(log[5].contains(" W 007F 8000 -> ")) << log[5].toStdString();
+    EXPECT_TRUE(log[6].contains(" R 0044 -> ")) << log[6].toStdString();
 }
 
 TEST_P(CommE2E, RefusalsAndChecksumErrors) {
@@ -118,13 +109,14 @@ TEST_P(CommE2E, RefusalsAndChecksumErrors) {
     EXPECT_EQ(read("0001"), qint16(99));
 }
 
-TEST_P(CommE2E, SilenceGarbageAndLateAnswersCostOneExchange) {
+TEST_P(CommE2E, SilenceGarbageLateAnswersAndOtherInstrumentsCostOneExchange) {
     startAndOpen(
         {"--fault", "0011=silent", "--fault", "0013=garbage", "--fault", "0014=delay:300"});
     EXPECT_EQ(classify(send("03", "0011"), "03"), nothing());
     EXPECT_EQ(read("0002"), qint16(199));
     EXPECT_EQ(classify(send("03", "0013"), "03"), nothing());
     EXPECT_EQ(read("0003"), qint16(299));
+    EXPECT_EQ(classify(send("03", "0044", "", kInst + 1), "03"), nothing());
     // An answer later than the time-out must not be taken for the next one's.
     EXPECT_EQ(classify(send("03", "0014"), "03"), nothing());
     QThread::msleep(1200); // let the late answer arrive in between exchanges
@@ -132,37 +124,51 @@ TEST_P(CommE2E, SilenceGarbageAndLateAnswersCostOneExchange) {
     EXPECT_EQ(read("0005"), qint16(499));
 }
 
-TEST_P(CommE2E, OtherInstrumentNumberGetsNoAnswer) {
+TEST_P(CommE2E, BusyMissingAndVanishingDevice) {
     startAndOpen();
-    EXPECT_EQ(classify(send("03", "0044", "", kInst + 1), "03"), nothing());
-    EXPECT_EQ(read("0044"), qint16(6799));
-}
+    SerialComm second;
+    EXPECT_FALSE(open(second, "7", "EVEN"));
+    EXPECT_EQ(second.lastOpenError(), OpenError::Busy);
+    EXPECT_FALSE(open(second, "7", "EVEN", m_dir.filePath("no-such-device")));
+    EXPECT_EQ(second.lastOpenError(), OpenError::NotFound);
 
-TEST_P(CommE2E, DeviceVanishing) {
-    startAndOpen();
     EXPECT_EQ(read("0001"), qint16(99));
     m_sim.kill();
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(send("03", "0001").isEmpty());
-        EXPECT_TRUE(send("06", "0001", "0002").isEmpty());
-    }
+    EXPECT_TRUE(send("03", "0001").isEmpty());
+    EXPECT_TRUE(m_com.lastExchange().deviceGone);
+    EXPECT_FALSE(m_com.isOpen());
+    EXPECT_TRUE(send("06", "0001", "0002").isEmpty());
+    EXPECT_TRUE(m_com.lastExchange().request.isEmpty()); // nothing was even tried
 }
 
-TEST_P(CommE2E, ReopeningKeepsWorking) {
-    startAndOpen();
+TEST_P(CommE2E, ReopeningThroughTheLinkAndCleanExit) {
+    const QString link = m_dir.filePath("instrument");
+    startAndOpen({"--link", link});
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), m_sim.devicePath());
     EXPECT_EQ(read("0001"), qint16(99));
-    ASSERT_TRUE(open("8", "NONE"));
+    // A client closing and opening again, with other settings, must not upset the server.
+    ASSERT_TRUE(open(m_com, "8", "NONE", link));
     EXPECT_EQ(read("0002"), qint16(199));
-    ASSERT_TRUE(open("7", "EVEN"));
-    EXPECT_EQ(read("0003"), qint16(299));
+    ASSERT_TRUE(open(m_com, "7", "EVEN", link));
     EXPECT_EQ(classify(send("06", "0003", "0007"), "06"), kResponseOk);
     m_com.ClosePort();
-    ASSERT_TRUE(open("7", "EVEN"));
+    ASSERT_TRUE(open(m_com, "7", "EVEN"));
     EXPECT_EQ(read("0003"), qint16(7));
+    m_com.ClosePort();
+    EXPECT_TRUE(m_sim.terminate());
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, CommE2E,
                          ::testing::Values(Case{kProtocolKorvan, "korvan"},
                                            Case{kProtocolModbusAscii, "ascii"},
                                            Case{kProtocolModbusRtu, "rtu"}),
-                         caseName);
+                         [](const auto& info) { return std::string(info.param.simName); });
+
+TEST(SimStart, BadStartIsReported) {
+    test::SimProcess sim;
+    EXPECT_FALSE(sim.start({"--values", "/nonexistent/values.txt"}));
+    EXPECT_TRUE(sim.errorText().contains("/nonexistent/values.txt"))
+        << sim.errorText().toStdString();
+    EXPECT_FALSE(sim.isRunning());
+}

@@ -1,24 +1,28 @@
-// The main window offscreen, with a fake communication object and scripted prompts.
+// The main window offscreen, with a fake communication object and scripted prompts:
+// pages, tasks, failures, closing, menus and file commands.
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
 #include "app/MainDisp.h"
-#include "model/StateFile.h"
+#include "ui/ReportWindow.h"
 #include "ui/Setting_Disp.h"
+#include "ui/SubDisp_About.h"
+#include "ui/SubDisp_comm.h"
 #include "ui/SubDisp_command.h"
 #include "ui/strings/StringTable.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QFile>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -33,7 +37,9 @@ struct Window : test::ScriptedPrompts {
     test::FakeComm* com = nullptr;
     std::unique_ptr<MainDisp> w;
 
-    explicit Window(bool start = true, std::function<void(const QString&)> beforeStart = {}) {
+    explicit Window(bool start = true, strings::Lang lang = strings::Lang::English,
+                    std::function<void(const QString&)> beforeStart = {}) {
+        strings::setLanguage(lang);
         qputenv("PMX31570A_HOME", home.path().toUtf8());
         if (beforeStart)
             beforeStart(home.path());
@@ -49,8 +55,9 @@ struct Window : test::ScriptedPrompts {
     ~Window() {
         if (w)
             w->hide();
+        strings::setLanguage(strings::Lang::English);
     }
-    QString stateFile() const { return home.path() + QStringLiteral("/PMX31570A.ini"); }
+    QString path(const char* name) const { return home.path() + '/' + QLatin1String(name); }
 };
 
 } // namespace
@@ -112,22 +119,12 @@ TEST(MainWindow, ApplyEnablesTransferOrShowsTheCommunicationError) {
     EXPECT_EQ(bad.w->dispatcher().CommTask, kTaskStopped);
 }
 
-TEST(MainWindow, ReadAndWriteAskFirst) {
+TEST(MainWindow, WriteAnsweredNoStartsNothing) {
     Window win;
-    MainDisp& w = *win.w;
     win.answer = false;
-    w.Command_Move[1]->click();
+    win.w->Command_Move[1]->click();
     EXPECT_EQ(win.asked.last(), strings::text(53));
-    EXPECT_EQ(w.dispatcher().CommTask, kTaskIdle);
-    win.answer = true;
-    w.table.ItemSel[1] = 1;
-    w.Command_Move[0]->click();
-    EXPECT_EQ(win.asked.last(), strings::text(52));
-    EXPECT_EQ(w.dispatcher().CommTask, kTaskReadAll);
-    w.dispatcher().tick();
-    EXPECT_EQ(win.com->log, QStringList{"R 0001"});
-    EXPECT_EQ(w.table.ItemData[1], 10);
-    EXPECT_FALSE(w.ProgressBar1->isVisible());
+    EXPECT_EQ(win.w->dispatcher().CommTask, kTaskIdle);
 }
 
 TEST(MainWindow, WriteConfirmedDuringAReadIsDropped) {
@@ -174,27 +171,6 @@ TEST(MainWindow, FailureShownInRedUntilTimer2) {
     EXPECT_EQ(w.Label_Modelname->text(), strings::text(50));
 }
 
-TEST(MainWindow, ValueDialogSendsOnlyWhenAsked) {
-    Window win;
-    MainDisp& w = *win.w;
-    w.table.ItemSel[2] = 1;
-    w.Data0_Click(2);
-    ASSERT_TRUE(w.valueDialog());
-    EXPECT_EQ(w.table.CurItem, 2);
-    QTest::keyClicks(w.valueDialog()->findChild<QLineEdit*>(QStringLiteral("Disp_setdata")), "42");
-    QTest::keyClick(w.valueDialog()->findChild<QLineEdit*>(QStringLiteral("Disp_setdata")), Qt::Key_Return);
-    EXPECT_EQ(w.table.ItemData[2], 42);
-    w.dispatcher().tick();
-    EXPECT_TRUE(win.com->log.isEmpty()); // Check_write not ticked
-
-    w.Check_write->setChecked(true);
-    w.Data0_Click(2);
-    QTest::keyClicks(w.valueDialog()->findChild<QLineEdit*>(QStringLiteral("Disp_setdata")), "7-");
-    QTest::keyClick(w.valueDialog()->findChild<QLineEdit*>(QStringLiteral("Disp_setdata")), Qt::Key_Return);
-    w.dispatcher().tick();
-    EXPECT_EQ(win.com->log, QStringList{"W 0002 FFF9"});
-}
-
 TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     Window win;
     MainDisp& w = *win.w;
@@ -204,19 +180,19 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     EXPECT_FALSE(w.close());
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(win.asked.last(), strings::text(51));
-    EXPECT_FALSE(QFile::exists(win.stateFile()));
+    EXPECT_FALSE(QFile::exists(win.path("PMX31570A.ini")));
 
     win.answer = true;
     EXPECT_TRUE(w.close());
-    QFile f(win.stateFile());
+    QFile f(win.path("PMX31570A.ini"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
     EXPECT_EQ(bytes.count("\r\n"), 385);
     EXPECT_TRUE(bytes.endsWith("-32768\r\n"));
 
     // The next start loads it.
-    Window again(false, [&](const QString& home) {
-        QFile::copy(win.stateFile(), home + QStringLiteral("/PMX31570A.ini"));
+    Window again(false, strings::Lang::English, [&](const QString& home) {
+        QFile::copy(win.path("PMX31570A.ini"), home + QStringLiteral("/PMX31570A.ini"));
     });
     EXPECT_EQ(again.w->table.ModelName, QStringLiteral("PMX-31570A"));
     EXPECT_EQ(again.w->table.ItemData[127], -32768);
@@ -235,4 +211,196 @@ TEST(MainWindow, UnsavableStateFileLetsTheOperatorChoose) {
     EXPECT_TRUE(win.asked[1].contains(QStringLiteral("PMX31570A.ini")));
     win.answers = {true, true};
     EXPECT_TRUE(w.close());
+}
+
+TEST(MainMenus, HelpFileAndCaptionsFitInBothLanguages) {
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        Window win(false, lang);
+        MainDisp& w = *win.w;
+        EXPECT_EQ(w.table.LangEng, lang == strings::Lang::English);
+        EXPECT_TRUE(
+            w.HelpPath.endsWith(w.table.LangEng ? "/PMX-31570A_E.chm" : "/PMX-31570A_J.chm"));
+        w.show();
+        w.table.ItemSel[0] = 1;
+        w.Data0_Click(0);
+        w.menu_ver->trigger();
+        w.menu_set_com->trigger();
+        w.menu_set_comdata->trigger();
+        QCoreApplication::processEvents();
+        // No caption of the window or its dialogs is cut off.
+        for (QWidget* top : QList<QWidget*>{&w, w.valueDialog(), w.aboutDialog(),
+                                            w.selectionDialog(), w.conditionDialog()}) {
+            ASSERT_TRUE(top && top->isVisible());
+            for (QWidget* c : top->findChildren<QWidget*>()) {
+                if ((qobject_cast<QLabel*>(c) || qobject_cast<QAbstractButton*>(c)) &&
+                    c->isVisible())
+                    EXPECT_GE(c->width(), c->sizeHint().width()) << qPrintable(c->objectName());
+            }
+        }
+        for (QWidget* d : QList<QWidget*>{w.valueDialog(), w.aboutDialog(), w.selectionDialog(),
+                                          w.conditionDialog()})
+            d->close();
+    }
+}
+
+TEST(MainMenus, DataFileSaveAndLoadRoundTrip) {
+    Window win(false);
+    MainDisp& w = *win.w;
+    w.table.ModelName = "PMX-31570A";
+    w.table.ItemName[2] = "Gain, coarse";
+    w.table.ItemSel[2] = 1;
+    w.table.ItemData[2] = -1;
+    win.nextFile = win.path("a.dat");
+    w.Command_File[1]->click();
+    EXPECT_EQ(win.lastFile.filter, "*.dat(data file)|*.dat");
+    EXPECT_EQ(win.lastFile.suffix, "dat");
+    EXPECT_EQ(QDir(win.lastFile.dir), QDir(win.home.path()));
+    QFile f(win.nextFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().count("\r\n"), 385);
+
+    w.table.ItemName[2] = "changed";
+    w.table.ItemSel[2] = 0;
+    w.table.ItemData[2] = 5;
+    w.Command_File[0]->click();
+    EXPECT_EQ(w.table.ItemName[2], "Gain, coarse");
+    EXPECT_EQ(w.table.ItemData[2], -1);
+    EXPECT_EQ(w.Text1[2]->text(), "Gain, coarse"); // RefreshName ran
+    EXPECT_TRUE(w.Check_Command[2]->isChecked());
+    EXPECT_TRUE(w.selectionDialog()->boxTicked(2));
+    EXPECT_TRUE(win.errors.isEmpty());
+}
+
+TEST(MainMenus, BrokenDataFileChangesNothingAndSaysWhere) {
+    Window win(false);
+    MainDisp& w = *win.w;
+    w.table.ModelName = "kept";
+    QFile f(win.path("cut.dat"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("\"new model\"\r\n\"a\"\r\n");
+    f.close();
+    win.nextFile = f.fileName();
+    w.Command_File[0]->click();
+    EXPECT_EQ(w.table.ModelName, "kept");
+    EXPECT_EQ(w.table.ItemName[0], "");
+    ASSERT_EQ(win.errors.size(), 1);
+    EXPECT_TRUE(win.errors[0].contains("cut.dat"));
+
+    // A save that cannot be done is told, never silent.
+    win.nextFile = win.path("no/such/dir/x.dat");
+    w.Command_File[1]->click();
+    EXPECT_EQ(win.errors.size(), 2);
+    // Cancelled dialogs do nothing.
+    win.nextFile.clear();
+    w.Command_File[0]->click();
+    w.Command_File[1]->click();
+    EXPECT_EQ(win.errors.size(), 2);
+}
+
+TEST(MainMenus, ExportAppendsToTheChosenCsv) {
+    Window win(false);
+    MainDisp& w = *win.w;
+    w.table.ItemName.fill("X----");
+    w.table.ItemName[0] = "P0";
+    w.table.ItemData[0] = -5;
+    win.nextFile = win.path("list.csv");
+    w.menu_export->trigger();
+    EXPECT_TRUE(win.lastFile.proposed.startsWith("PMX-31570A"));
+    EXPECT_TRUE(win.lastFile.proposed.endsWith(".csv"));
+    EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
+    w.Option1[1]->setChecked(true);
+    w.menu_export->trigger();
+    QFile f(win.nextFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("\"PMX-31570A Setting software\"\r\n\"Parameter\"\r\n"
+                                      "\"Data Item\",\"Data\"\r\n\"P0\",-5\r\n"
+                                      "\"PMX-31570A Setting software\"\r\n\"Parameter\"\r\n"
+                                      "\"Data Item\",\"Data\"\r\n\"P0\",\"FFFBh\"\r\n"));
+    win.nextFile = win.path("missing/list.csv");
+    w.menu_export->trigger();
+    EXPECT_EQ(win.errors.size(), 1);
+}
+
+TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
+    Window win(false);
+    MainDisp& w = *win.w;
+    win.nextFile = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt");
+    w.menu_set_model->trigger();
+    EXPECT_EQ(win.lastFile.filter, "*.txt(text file)|*.txt");
+    EXPECT_EQ(w.table.ModelName, "PMX-31570A");
+    EXPECT_EQ(w.table.ItemName[0], "Instrument status");
+    EXPECT_EQ(w.Text1[0]->text(), "Instrument status");
+    EXPECT_EQ(w.Label_Modelname->text(), "PMX-31570A");
+
+    QFile f(win.path("short.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("\"Other\"\r\n\"a\"\r\n");
+    f.close();
+    win.nextFile = f.fileName();
+    w.menu_set_model->trigger();
+    EXPECT_EQ(w.table.ModelName, "PMX-31570A");
+    EXPECT_EQ(w.table.ItemName[0], "Instrument status");
+    ASSERT_EQ(win.errors.size(), 1);
+    EXPECT_TRUE(win.errors[0].contains("short.txt"));
+}
+
+TEST(MainMenus, DialogsOpenOnceAndReportShowsFreshData) {
+    Window win(false);
+    MainDisp& w = *win.w;
+    w.menu_ver->trigger();
+    w.menu_ver->trigger();
+    EXPECT_EQ(w.findChildren<SubDisp_About*>().size(), 1);
+    EXPECT_TRUE(w.aboutDialog()->isVisible());
+
+    w.menu_set_com->trigger();
+    EXPECT_TRUE(w.selectionDialog()->isVisible());
+    w.menu_set_comdata->trigger();
+    EXPECT_TRUE(w.conditionDialog()->isVisible());
+
+    w.table.ItemName[0] = "Only";
+    w.menu_data->trigger();
+    auto* report = qobject_cast<ReportWindow*>(QApplication::activeModalWidget());
+    if (!report) {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "rptver" && top->isVisible())
+                report = qobject_cast<ReportWindow*>(top);
+    }
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(report->hasReport());
+    EXPECT_EQ(report->report()->parameterRows().first().rp_dataitem, "Only");
+    w.table.ItemName[0] = "Fresh";
+    w.menu_data->trigger();
+    EXPECT_EQ(report->report()->parameterRows().first().rp_dataitem, "Fresh");
+    report->close();
+}
+
+TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
+    Window win(false);
+    MainDisp& w = *win.w;
+    // A stand-in viewer that records what it was asked to open.
+    const QString viewer = win.path("viewer.sh");
+    QFile script(viewer);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        ("#!/bin/sh\necho \"$1\" > '" + win.path("opened") + "'\nexec sleep 60\n").toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PMX31570A_HELP_VIEWER", viewer.toUtf8());
+    w.menu_help->trigger();
+    qunsetenv("PMX31570A_HELP_VIEWER");
+    ASSERT_EQ(w.helpViewers().size(), 1);
+    QProcess* process = w.helpViewers().first();
+    ASSERT_TRUE(process->waitForStarted(10000));
+    for (int k = 0; k < 100 && !QFile::exists(win.path("opened")); ++k)
+        QTest::qWait(50);
+    QFile opened(win.path("opened"));
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    EXPECT_EQ(opened.readAll().trimmed(), w.HelpPath.toUtf8());
+    EXPECT_TRUE(win.errors.isEmpty()); // a missing help file is the viewer's to report
+
+    win.answer = true;
+    w.menu_file_end->trigger(); // End asks like closing the window
+    EXPECT_EQ(win.asked.last(), strings::text(51));
+    EXPECT_TRUE(w.helpViewers().isEmpty());
+    EXPECT_TRUE(QFile::exists(win.path("PMX31570A.ini")));
 }
