@@ -1,3 +1,5 @@
+// The command fields Sendcomm hands to the communication object, and the classification
+// of the response texts.
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
 
@@ -5,6 +7,13 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
+
+namespace pmx {
+bool operator==(const CommandFieldSet& a, const CommandFieldSet& b) {
+    return a.address == b.address && a.subAddress == b.subAddress &&
+           a.commandType == b.commandType && a.dataItem == b.dataItem && a.data == b.data;
+}
+} // namespace pmx
 
 namespace {
 
@@ -21,51 +30,42 @@ class FieldRecorder : public CommObject {
         calls << "SendCommand";
         sent = {address, subAddress, commandType, dataItem, data};
         sentRetn = retn;
-        return reply;
+        return "reply";
     }
     QByteArray ExtractData(const QByteArray&, qint32) const override { return {}; }
+
+    // Sends one command; the caller's subaddress and command come back as Sendcomm left them.
+    QByteArray send(qint16 stAdr, QByteArray commod, QByteArray commNo, QByteArray commdata,
+                    QByteArray* commodOut = nullptr) {
+        QByteArray subadr;
+        qint16 retn = 3;
+        const QByteArray r = Sendcomm(*this, stAdr, subadr, commod, commNo, commdata, retn);
+        if (commodOut)
+            *commodOut = commod;
+        return r;
+    }
 
     QList<QByteArray> calls;
     CommandFieldSet sent;
     qint16 sentRetn = -1;
-    QByteArray reply = "reply";
 };
-
-struct Command {
-    qint16 stAdr;
-    QByteArray commod, commNo, commdata;
-};
-
-QByteArray send(FieldRecorder& com, Command c, QByteArray* subadrOut = nullptr,
-                QByteArray* commodOut = nullptr) {
-    QByteArray subadr;
-    qint16 retn = 3;
-    const QByteArray r = Sendcomm(com, c.stAdr, subadr, c.commod, c.commNo, c.commdata, retn);
-    if (subadrOut)
-        *subadrOut = subadr;
-    if (commodOut)
-        *commodOut = c.commod;
-    return r;
-}
 
 } // namespace
 
-TEST(Sendcomm, KorvanAddressCharacters) {
-    FieldRecorder com;
-    for (auto [inst, ch] : {std::pair<qint16, char>{0, ' '}, {95, '\x7F'}, {10, '*'}, {1, '!'}}) {
-        send(com, {inst, "03", "0044", ""});
-        EXPECT_EQ(com.sent.address, QByteArray(1, ch)) << inst;
-    }
-}
-
-TEST(Sendcomm, ModbusAddressDigits) {
-    for (qint16 protocol : {kProtocolModbusAscii, kProtocolModbusRtu}) {
+TEST(Sendcomm, AddressesPerProtocol) {
+    const struct {
+        qint16 inst;
+        char korvan;
+        const char* modbus;
+    } cases[] = {{0, ' ', "00"}, {1, '!', "01"}, {10, '*', "0A"}, {95, '\x7F', "5F"}};
+    for (qint16 protocol : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
         FieldRecorder com;
         com.ProtocolNo = protocol;
-        for (auto [inst, hex] : {std::pair<qint16, const char*>{0, "00"}, {95, "5F"}, {10, "0A"}}) {
-            send(com, {inst, "03", "0044", ""});
-            EXPECT_EQ(com.sent.address, QByteArray(hex));
-            EXPECT_EQ(com.ProtocolNo, protocol);
+        for (const auto& c : cases) {
+            com.send(c.inst, "03", "0044", "");
+            EXPECT_EQ(com.sent.address,
+                      protocol == kProtocolKorvan ? QByteArray(1, c.korvan) : QByteArray(c.modbus))
+                << protocol << " " << c.inst;
         }
     }
 }
@@ -74,33 +74,20 @@ TEST(Sendcomm, ModbusReadAddsQuantityWriteDoesNot) {
     for (qint16 protocol : {kProtocolModbusAscii, kProtocolModbusRtu}) {
         FieldRecorder com;
         com.ProtocolNo = protocol;
-        QByteArray subadr, commod;
-        send(com, {10, "03", "0044", ""}, &subadr, &commod);
-        EXPECT_EQ(com.sent.dataItem, QByteArray("00440001"));
-        EXPECT_EQ(com.sent.data, QByteArray());
-        EXPECT_EQ(com.sent.subAddress, QByteArray());
-        EXPECT_EQ(com.sent.commandType, QByteArray("03"));
-        EXPECT_EQ(commod, QByteArray("03"));
-
-        send(com, {10, "06", "0044", "FFFF"});
-        EXPECT_EQ(com.sent.dataItem, QByteArray("0044"));
-        EXPECT_EQ(com.sent.data, QByteArray("FFFF"));
-        EXPECT_EQ(com.sent.commandType, QByteArray("06"));
+        com.send(10, "03", "0044", "");
+        EXPECT_EQ(com.sent, (CommandFieldSet{"0A", "", "03", "00440001", ""}));
+        com.send(10, "06", "0044", "FFFF");
+        EXPECT_EQ(com.sent, (CommandFieldSet{"0A", "", "06", "0044", "FFFF"}));
     }
 }
 
 TEST(Sendcomm, KorvanCommandTypesAndWrite) {
     FieldRecorder com;
-    QByteArray subadr, commod;
-    EXPECT_EQ(send(com, {1, "06", "0044", "FFFF"}, &subadr, &commod), QByteArray("reply"));
-    EXPECT_EQ(com.sent.commandType, QByteArray("P"));
-    EXPECT_EQ(com.sent.subAddress, QByteArray(" "));
-    EXPECT_EQ(com.sent.dataItem, QByteArray("0044"));
-    EXPECT_EQ(com.sent.data, QByteArray("FFFF"));
+    QByteArray commod;
+    EXPECT_EQ(com.send(1, "06", "0044", "FFFF", &commod), QByteArray("reply"));
+    EXPECT_EQ(com.sent, (CommandFieldSet{"!", " ", "P", "0044", "FFFF"}));
     EXPECT_EQ(com.sentRetn, 3);
-    // The prepared fields replace the caller's, as they are passed by reference.
-    EXPECT_EQ(subadr, QByteArray(" "));
-    EXPECT_EQ(commod, QByteArray("P"));
+    EXPECT_EQ(commod, QByteArray("P")); // the prepared fields replace the caller's
     EXPECT_EQ(com.calls, QList<QByteArray>({"PrepareA", "PrepareB", "SendCommand"}));
 
     EXPECT_EQ(korvanCommandType("03"), QByteArray(" "));
@@ -114,42 +101,46 @@ TEST(Sendcomm, UnknownProtocolSendsNothing) {
     for (qint16 protocol : {qint16(1), qint16(4), qint16(-1)}) {
         FieldRecorder com;
         com.ProtocolNo = protocol;
-        EXPECT_EQ(send(com, {1, "03", "0044", ""}), QByteArray());
+        EXPECT_EQ(com.send(1, "03", "0044", ""), QByteArray());
         EXPECT_FALSE(com.calls.contains("SendCommand"));
-        EXPECT_EQ(com.ProtocolNo, protocol);
     }
 }
 
-TEST(Classification, Korvan) {
-    EXPECT_EQ(classifyResponse("\x06! 0044FFFF\x03", 0, "03"), kResponseOk);
-    EXPECT_EQ(classifyResponse("\x15! 004401\x03", 0, "03"), kResponseNak);
-    EXPECT_EQ(classifyResponse("\x1B! 0044\x03", 0, "06"), kResponseChecksum);
-    EXPECT_EQ(classifyResponse("", 0, "03"), kResponseNone);
-    EXPECT_EQ(classifyResponse("x", 0, "03"), kResponseNone);
-    EXPECT_EQ(classifyResponse(":0A0302FFFF", 0, "03"), kResponseNone);
-}
-
-TEST(Classification, Modbus) {
-    for (qint16 protocol : {qint16(2), qint16(3)}) {
-        EXPECT_EQ(classifyResponse(":0A0302FFFFF5\r\n", protocol, "03"), kResponseOk);
-        EXPECT_EQ(classifyResponse(":0A06", protocol, "06"), kResponseOk);
-        EXPECT_EQ(classifyResponse(":0A0302FFFFF5\r\n", protocol, "06"), kResponseCommError);
-        EXPECT_EQ(classifyResponse(":0A8302", protocol, "03"), kResponseCommError);
-        EXPECT_EQ(classifyResponse(":0A0", protocol, "03"), kResponseCommError);
-        EXPECT_EQ(classifyResponse("", protocol, "03"), kResponseCommError);
+TEST(Classification, ResponseTable) {
+    const struct {
+        const char* text;
+        const char* commod;
+        int korvan;
+        int modbus;
+    } cases[] = {
+        {"\x06! 0044FFFF\x03", "03", kResponseOk, kResponseCommError},
+        {"\x15! 004401\x03", "03", kResponseNak, kResponseCommError},
+        {"\x1B! 0044\x03", "06", kResponseChecksum, kResponseCommError},
+        {"", "03", kResponseNone, kResponseCommError},
+        {"x", "03", kResponseNone, kResponseCommError},
+        {":0A0302FFFFF5\r\n", "03", kResponseNone, kResponseOk},
+        {":0A06", "06", kResponseNone, kResponseOk},
+        {":0A0302FFFFF5\r\n", "06", kResponseNone, kResponseCommError},
+        {":0A8302", "03", kResponseNone, kResponseCommError},
+        {":0A0", "03", kResponseNone, kResponseCommError},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(classifyResponse(c.text, kProtocolKorvan, c.commod), c.korvan) << c.text;
+        for (qint16 modbus : {kProtocolModbusAscii, kProtocolModbusRtu})
+            EXPECT_EQ(classifyResponse(c.text, modbus, c.commod), c.modbus) << c.text;
     }
 }
 
 TEST(Classification, DataField) {
-    EXPECT_EQ(decodeDataField("FFFF"), -1);
-    EXPECT_EQ(decodeDataField("7FFF"), 32767);
-    EXPECT_EQ(decodeDataField("8000"), -32768);
-    EXPECT_EQ(decodeDataField("0044"), 68);
-    EXPECT_EQ(decodeDataField("ffff"), -1);
-    EXPECT_EQ(decodeDataField("aB1c"), qint16(0xAB1C));
-    EXPECT_EQ(decodeDataField("FFF"), std::nullopt);
-    EXPECT_EQ(decodeDataField("1FFFF"), std::nullopt);
-    EXPECT_EQ(decodeDataField("00G4"), std::nullopt);
-    EXPECT_EQ(decodeDataField(""), std::nullopt);
-    EXPECT_EQ(decodeDataField(" 123"), std::nullopt);
+    const struct {
+        const char* text;
+        std::optional<qint16> value;
+    } cases[] = {{"FFFF", -1},           {"7FFF", 32767},
+                 {"8000", -32768},       {"0044", 68},
+                 {"ffff", -1},           {"aB1c", qint16(0xAB1C)},
+                 {"FFF", std::nullopt},  {"1FFFF", std::nullopt},
+                 {"00G4", std::nullopt}, {"", std::nullopt},
+                 {" 123", std::nullopt}};
+    for (const auto& c : cases)
+        EXPECT_EQ(decodeDataField(c.text), c.value) << c.text;
 }

