@@ -56,50 +56,44 @@ TEST(SettingsStore, UserStoreIsTheOrganisationFile) {
 }
 #endif
 
-TEST(Numbers, LeadingNumber) {
-    EXPECT_EQ(leadingNumber(QStringLiteral("300abc")), 300.0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("  -12.5e1x")), -125.0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("+.5")), 0.5);
-    EXPECT_EQ(leadingNumber(QStringLiteral("12e")), 12.0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("abc")), 0.0);
-    EXPECT_EQ(leadingNumber(QString()), 0.0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("-")), 0.0);
-    EXPECT_EQ(leadingNumber(QStringLiteral(".")), 0.0);
-}
+TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
+    const std::pair<const char*, double> leading[] = {{"300abc", 300}, {"  -12.5e1x", -125},
+                                                      {"+.5", 0.5},    {"12e", 12},
+                                                      {"abc", 0},      {"", 0},
+                                                      {"-", 0},        {".", 0}};
+    for (const auto& [text, value] : leading)
+        EXPECT_EQ(leadingNumber(QString::fromLatin1(text)), value) << text;
 
-TEST(Numbers, LocaleDoesNotLeak) {
+    // Half to even, and nothing outside the 16-bit range.
+    const std::pair<double, std::optional<qint16>> rounded[] = {
+        {0.5, 0},           {1.5, 2},
+        {2.5, 2},           {-2.5, -2},
+        {95.4999, 95},      {32767.0, 32767},
+        {-32768.0, -32768}, {32767.5, std::nullopt},
+        {-32768.5, -32768}, {1e300 * 1e300, std::nullopt}};
+    for (const auto& [value, result] : rounded)
+        EXPECT_EQ(toInt16Rounded(value), result) << value;
+
+    const std::pair<const char*, std::optional<qint32>> whole[] = {
+        {"300", 300},
+        {" 250 ", 250},
+        {"1e3", 1000},
+        {"3.5", 4},
+        {"300abc", std::nullopt},
+        {"", std::nullopt},
+        {"inf", std::nullopt},
+        {"nan", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"-2147483648", std::numeric_limits<qint32>::min()}};
+    for (const auto& [text, result] : whole)
+        EXPECT_EQ(toInt32Whole(QString::fromLatin1(text)), result) << text;
+
     // A German locale writes a decimal comma; stored texts are always C-locale numbers.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(leadingNumber(QStringLiteral("1.5")), 1.5);
     EXPECT_EQ(leadingNumber(QStringLiteral("1,5")), 1.0);
     EXPECT_EQ(toInt32Whole(QStringLiteral("2.5")), 2);
     QLocale::setDefault(QLocale::c());
-}
-
-TEST(Numbers, Int16RoundsHalfToEven) {
-    EXPECT_EQ(toInt16Rounded(0.5), 0);
-    EXPECT_EQ(toInt16Rounded(1.5), 2);
-    EXPECT_EQ(toInt16Rounded(2.5), 2);
-    EXPECT_EQ(toInt16Rounded(-2.5), -2);
-    EXPECT_EQ(toInt16Rounded(95.4999), 95);
-    EXPECT_EQ(toInt16Rounded(32767.0), 32767);
-    EXPECT_EQ(toInt16Rounded(-32768.0), -32768);
-    EXPECT_EQ(toInt16Rounded(32767.5), std::nullopt); // rounds to 32768
-    EXPECT_EQ(toInt16Rounded(-32768.5), -32768);      // even neighbour fits
-    EXPECT_EQ(toInt16Rounded(1e300 * 1e300), std::nullopt);
-}
-
-TEST(Numbers, Int32WholeText) {
-    EXPECT_EQ(toInt32Whole(QStringLiteral("300")), 300);
-    EXPECT_EQ(toInt32Whole(QStringLiteral(" 250 ")), 250);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("1e3")), 1000);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("3.5")), 4);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("300abc")), std::nullopt);
-    EXPECT_EQ(toInt32Whole(QString()), std::nullopt);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("inf")), std::nullopt);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("nan")), std::nullopt);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("2147483648")), std::nullopt);
-    EXPECT_EQ(toInt32Whole(QStringLiteral("-2147483648")), std::numeric_limits<qint32>::min());
 }
 
 TEST(SetSpeed, EmptyStoreAppliesDefaultsAndWritesNothing) {
@@ -110,26 +104,17 @@ TEST(SetSpeed, EmptyStoreAppliesDefaultsAndWritesNothing) {
     qint16 inst = 42;
     EXPECT_EQ(SetSpeed(com, store, inst), QStringLiteral("ok"));
     EXPECT_EQ(store.writeCount(), 0);
-    EXPECT_EQ(com.ProtocolNo, 0);
-    EXPECT_EQ(inst, 0);
-    EXPECT_EQ(com.Rate, QStringLiteral("9600"));
-    EXPECT_EQ(com.DataBits, QStringLiteral("7"));
-    EXPECT_EQ(com.StopBits, QStringLiteral("1"));
-    EXPECT_EQ(com.Parity, QStringLiteral("EVEN"));
-    EXPECT_EQ(com.PortName, QStringLiteral("COM1"));
-    EXPECT_EQ(com.Timeout, 300);
+    EXPECT_EQ(std::tuple(com.ProtocolNo, inst, com.Rate, com.DataBits, com.StopBits, com.Parity,
+                         com.PortName, com.Timeout),
+              std::tuple(qint16(0), qint16(0), QStringLiteral("9600"), QStringLiteral("7"),
+                         QStringLiteral("1"), QStringLiteral("EVEN"), QStringLiteral("COM1"),
+                         qint32(300)));
     EXPECT_EQ(com.calls, QStringList({"ClosePort", "OpenPort"}));
 }
 
 TEST(SetSpeed, InvalidValuesAreReplacedAndWrittenBack) {
     MemorySettingsStore store;
-    store.setValue(cond::kSection, cond::kProtocol, QStringLiteral("modbus rtu"));
-    store.setValue(cond::kSection, cond::kSpeed, QStringLiteral("115200"));
-    store.setValue(cond::kSection, cond::kDatabit, QStringLiteral("8"));
-    store.setValue(cond::kSection, cond::kStopbit, QStringLiteral("2 bit"));
-    store.setValue(cond::kSection, cond::kParty, QStringLiteral("MARK"));
-    store.setValue(cond::kSection, cond::kPort, QStringLiteral("COM9"));
-    store.setValue(cond::kSection, cond::kDevNo, QStringLiteral("96"));
+    cond::writeStored(store, {"modbus rtu", "96", "115200", "8", "2 bit", "MARK", "COM9", "300"});
     PropertyComm com;
     qint16 inst = 5;
     ASSERT_EQ(SetSpeed(com, store, inst), QStringLiteral("ok"));
@@ -147,10 +132,8 @@ TEST(SetSpeed, InvalidValuesAreReplacedAndWrittenBack) {
 
 TEST(SetSpeed, ValuesKeptAsStored) {
     MemorySettingsStore store;
-    store.setValue(cond::kSection, cond::kProtocol, QStringLiteral("Modbus ASCII"));
-    store.setValue(cond::kSection, cond::kPort, QStringLiteral("COM12"));
-    store.setValue(cond::kSection, cond::kTimout, QStringLiteral("250"));
-    store.setValue(cond::kSection, cond::kDevNo, QStringLiteral("abc"));
+    cond::writeStored(store,
+                      {"Modbus ASCII", "abc", "9600", "7 bit", "1 bit", "EVEN", "COM12", "250"});
     const int writes = store.writeCount();
     PropertyComm com;
     qint16 inst = 7;
@@ -181,7 +164,17 @@ TEST(SetSpeed, TimeoutOutOfRangeBecomes300) {
     }
 }
 
-TEST(SetSpeed, ConversionFailuresStopBeforeOpening) {
+TEST(SetSpeed, FailuresGiveAnEmptyResult) {
+    {
+        MemorySettingsStore store;
+        PropertyComm com;
+        com.openOk = false;
+        qint16 inst = 0;
+        QString why;
+        EXPECT_EQ(SetSpeed(com, store, inst, &why), QString());
+        EXPECT_EQ(why, QStringLiteral("busy"));
+    }
+    // Conversion failures stop before opening.
     {
         MemorySettingsStore store;
         store.setValue(cond::kSection, cond::kTimout, QStringLiteral("300abc"));
@@ -202,16 +195,6 @@ TEST(SetSpeed, ConversionFailuresStopBeforeOpening) {
         EXPECT_EQ(inst, 3);
         EXPECT_FALSE(com.calls.contains(QStringLiteral("OpenPort")));
     }
-}
-
-TEST(SetSpeed, OpenFailureGivesEmptyResultAndReason) {
-    MemorySettingsStore store;
-    PropertyComm com;
-    com.openOk = false;
-    qint16 inst = 0;
-    QString why;
-    EXPECT_EQ(SetSpeed(com, store, inst, &why), QString());
-    EXPECT_EQ(why, QStringLiteral("busy"));
 }
 
 TEST(ConditionDialog, LoadStepSelection) {

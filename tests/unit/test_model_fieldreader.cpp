@@ -137,17 +137,6 @@ TEST(FieldReader, FieldLeadingNumberIgnoresBlanksAnywhere) {
     EXPECT_DOUBLE_EQ(fieldLeadingNumber(QStringLiteral(".")), 0.0);
 }
 
-TEST(TextCodec, Utf8AndShiftJisSamplesDecodeAlike) {
-    QFile utf8(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"));
-    QFile sjis(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"));
-    ASSERT_TRUE(utf8.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(sjis.open(QIODevice::ReadOnly));
-    const QString a = decodeText(utf8.readAll());
-    const QString b = decodeText(sjis.readAll());
-    EXPECT_TRUE(a.contains(QStringLiteral("機器状態")));
-    EXPECT_EQ(a, b);
-}
-
 TEST(TextCodec, BomDroppedAndCp932Specials) {
     EXPECT_EQ(decodeText(QByteArray("\xEF\xBB\xBF\"A\"")), QStringLiteral("\"A\""));
     // 0x5C stays a backslash; NEC row 13 and the CP932 wave dash decode as Windows does.

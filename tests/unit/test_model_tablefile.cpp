@@ -171,67 +171,56 @@ TEST(TableFile, WriterRefusesNamesThatCannotBeStored) {
     }
 }
 
-TEST(StateFile, MissingFileLeavesTableUntouched) {
+TEST(StateFile, RoundTripExactNameOnlyAndTruncatedFile) {
     QTemporaryDir dir;
+    const QString path = dir.filePath("PMX31570A.ini");
     ItemTable t = sampleTable();
     QList<int> sel{5};
     QString error;
     bool found = true;
+    // Missing: nothing changes.
     EXPECT_TRUE(loadStateFile(dir.path(), t, &sel, &error, &found));
     EXPECT_FALSE(found);
     EXPECT_TRUE(sel.isEmpty());
     expectSameStoredFields(t, sampleTable());
-}
 
-TEST(StateFile, SaveLoadRoundTripAndExactNameOnly) {
-    QTemporaryDir dir;
-    QString error;
     ASSERT_TRUE(saveStateFile(dir.path(), sampleTable(), &error)) << error.toStdString();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"PMX31570A.ini"});
-
-    ItemTable t;
-    QList<int> sel;
-    bool found = false;
+    t = ItemTable();
     ASSERT_TRUE(loadStateFile(dir.path(), t, &sel, &error, &found));
     EXPECT_TRUE(found);
     EXPECT_EQ(sel.size(), kItemCount);
     expectSameStoredFields(t, sampleTable());
 
-    // Only the exact spelling counts.
-    ASSERT_TRUE(QFile::rename(dir.filePath("PMX31570A.ini"), dir.filePath("pmx31570a.ini")));
-    ItemTable other;
-    ASSERT_TRUE(loadStateFile(dir.path(), other, &sel, &error, &found));
-    EXPECT_FALSE(found);
-    EXPECT_TRUE(other.ModelName.isEmpty());
-}
-
-TEST(StateFile, TruncatedFileLoadsWhatItHolds) {
-    QTemporaryDir dir;
-    QFile f(dir.filePath("PMX31570A.ini"));
+    // Cut short: what it holds is loaded, and the failure says where.
+    QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(firstLines(writeOrDie(sampleTable()), 200));
     f.close();
-    ItemTable t;
-    QList<int> sel;
-    QString error;
-    bool found = false;
+    t = ItemTable();
     EXPECT_FALSE(loadStateFile(dir.path(), t, &sel, &error, &found));
     EXPECT_TRUE(found);
     EXPECT_EQ(sel.size(), 71);
     EXPECT_EQ(t.ItemName, sampleTable().ItemName);
     EXPECT_TRUE(error.contains(QStringLiteral("201"))) << error.toStdString();
+
+    // Only the exact spelling counts.
+    ASSERT_TRUE(QFile::rename(path, dir.filePath("pmx31570a.ini")));
+    ASSERT_TRUE(loadStateFile(dir.path(), t, &sel, &error, &found));
+    EXPECT_FALSE(found);
 }
 
 TEST(AtomicFile, FailedWriteKeepsTheOldFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath("PMX31570A.ini");
     QString error;
+    const auto contents = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    };
     ASSERT_TRUE(writeFileAtomically(path, "old\r\n", &error));
     ASSERT_TRUE(writeFileAtomically(path, "new\r\n", &error));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("new\r\n"));
-    f.close();
+    EXPECT_EQ(contents(), QByteArray("new\r\n"));
 
     // The target is a directory: no temporary file can be renamed over it (root included).
     ASSERT_TRUE(QDir(dir.path()).mkdir("taken"));
@@ -242,16 +231,10 @@ TEST(AtomicFile, FailedWriteKeepsTheOldFile) {
     // A refused table leaves the previous state file as it was.
     ItemTable bad = sampleTable();
     ASSERT_TRUE(saveStateFile(dir.path(), bad, &error));
-    const QByteArray before = [&] {
-        QFile g(path);
-        g.open(QIODevice::ReadOnly);
-        return g.readAll();
-    }();
+    const QByteArray before = contents();
     bad.ModelName = QStringLiteral("a\"b");
     EXPECT_FALSE(saveStateFile(dir.path(), bad, &error));
-    QFile g(path);
-    ASSERT_TRUE(g.open(QIODevice::ReadOnly));
-    EXPECT_EQ(g.readAll(), before);
+    EXPECT_EQ(contents(), before);
 
     EXPECT_FALSE(writeFileAtomically(dir.filePath("no/such/dir/file"), "x", &error));
 }
