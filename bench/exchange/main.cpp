@@ -7,6 +7,7 @@
 //      RTU's wire time includes the 3.5-character silence that must precede each request.
 //
 // Usage: bench_exchange [--baud B] [--count N]
+#include "BenchSupport.h"
 #include "SimProcess.h"
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
@@ -21,30 +22,11 @@
 #include <vector>
 
 using namespace pmx;
+using namespace pmx::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Proto {
-    qint16 number;
-    const char* simName;
-};
-
-constexpr Proto kProtocols[] = {
-    {kProtocolKorvan, "korvan"}, {kProtocolModbusAscii, "ascii"}, {kProtocolModbusRtu, "rtu"}};
-constexpr int kBitsPerChar = 10; // 7 data bits, even parity, 1 stop bit
-
-bool openAt(SerialComm& com, const Proto& p, const QString& device, int baud) {
-    com.ClosePort();
-    com.ProtocolNo = p.number;
-    com.Rate = QString::number(baud);
-    com.DataBits = QStringLiteral("7");
-    com.StopBits = QStringLiteral("1");
-    com.Parity = QStringLiteral("EVEN");
-    com.PortName = device;
-    com.Timeout = 1000;
-    return com.OpenPort();
-}
 
 // One read of item 0044h as the read sequence sends it; true when it succeeded.
 bool readOnce(SerialComm& com) {
@@ -56,13 +38,6 @@ bool readOnce(SerialComm& com) {
     QByteArray data;
     const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
     return classifyResponse(text, com.ProtocolNo, "03") == kResponseOk;
-}
-
-bool start(test::SimProcess& sim, const Proto& p, const QStringList& extra) {
-    if (sim.start(QStringList{"--protocol", p.simName, "--instrument", "1"} + extra))
-        return true;
-    std::fprintf(stderr, "bench_exchange: %s\n", qPrintable(sim.errorText()));
-    return false;
 }
 
 } // namespace
@@ -89,7 +64,7 @@ int main(int argc, char** argv) {
     for (const Proto& p : kProtocols) {
         test::SimProcess sim;
         SerialComm com;
-        if (!start(sim, p, {}) || !openAt(com, p, sim.devicePath(), 9600)) {
+        if (!startSim(sim, p, {}) || !openAt(com, p, sim.devicePath(), 9600)) {
             std::printf("  %-7s cannot start or open\n", p.simName);
             allMet = false;
             continue;
@@ -128,7 +103,7 @@ int main(int argc, char** argv) {
     for (const Proto& p : kProtocols) {
         test::SimProcess sim;
         SerialComm com;
-        if (!start(sim, p,
+        if (!startSim(sim, p,
                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
             !openAt(com, p, sim.devicePath(), baud)) {
             std::printf("  %-7s cannot start or open\n", p.simName);

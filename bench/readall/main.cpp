@@ -8,6 +8,7 @@
 //      (goal <= 1.05).
 //
 // Usage: bench_readall
+#include "BenchSupport.h"
 #include "SimProcess.h"
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
@@ -21,18 +22,11 @@
 #include <cstdio>
 
 using namespace pmx;
+using namespace pmx::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Proto {
-    qint16 number;
-    const char* simName;
-};
-
-constexpr Proto kProtocols[] = {
-    {kProtocolKorvan, "korvan"}, {kProtocolModbusAscii, "ascii"}, {kProtocolModbusRtu, "rtu"}};
-constexpr int kBitsPerChar = 10; // 7 data bits, even parity, 1 stop bit
 constexpr int kSilentTimeoutMs = 100;
 
 // The window's part, as the command line would do it: events still run between items.
@@ -45,18 +39,6 @@ class BenchView : public TransferView {
     void processEvents() override { QCoreApplication::processEvents(); }
     bool selectionBoxTicked(int) override { return true; }
 };
-
-bool openAt(SerialComm& com, const Proto& p, const QString& device, int baud, int timeoutMs) {
-    com.ClosePort();
-    com.ProtocolNo = p.number;
-    com.Rate = QString::number(baud);
-    com.DataBits = QStringLiteral("7");
-    com.StopBits = QStringLiteral("1");
-    com.Parity = QStringLiteral("EVEN");
-    com.PortName = device;
-    com.Timeout = timeoutMs;
-    return com.OpenPort();
-}
 
 // Characters one read of an item puts on the wire (request + response), taken from a
 // real exchange: every item's read has the same length.
@@ -91,13 +73,6 @@ Run readAll(SerialComm& com) {
     return run;
 }
 
-bool start(test::SimProcess& sim, const Proto& p, const QStringList& extra) {
-    if (sim.start(QStringList{"--protocol", p.simName, "--instrument", "1"} + extra))
-        return true;
-    std::fprintf(stderr, "bench_readall: %s\n", qPrintable(sim.errorText()));
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,7 +88,7 @@ int main(int argc, char** argv) {
         for (int baud : {9600, 19200}) {
             test::SimProcess sim;
             SerialComm com;
-            if (!start(
+            if (!startSim(
                     sim, p,
                     {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
                 !openAt(com, p, sim.devicePath(), baud, 1000)) {
@@ -149,7 +124,7 @@ int main(int argc, char** argv) {
     for (const Proto& p : kProtocols) {
         test::SimProcess sim;
         SerialComm com;
-        if (!start(sim, p, {"--silent"}) ||
+        if (!startSim(sim, p, {"--silent"}) ||
             !openAt(com, p, sim.devicePath(), 9600, kSilentTimeoutMs)) {
             std::printf("  %-7s cannot start or open\n", p.simName);
             allMet = false;

@@ -100,9 +100,9 @@ bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
         *error = QStringLiteral("--fault %1: expected ITEM=KIND with ITEM 0000..007F").arg(text);
         return false;
     }
-    const QString spec = text.mid(eq + 1).trimmed().toLower();
-    const QString kind = spec.section(QLatin1Char(':'), 0, 0);
-    const QString arg = spec.section(QLatin1Char(':'), 1);
+    const QString faultText = text.mid(eq + 1).trimmed().toLower();
+    const QString kind = faultText.section(QLatin1Char(':'), 0, 0);
+    const QString arg = faultText.section(QLatin1Char(':'), 1);
     Fault f;
     bool ok = true;
     if (kind == QLatin1String("nak")) {
