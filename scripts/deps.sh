@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build, test and run the program.
-# Usage: scripts/deps.sh [--run]   (--run adds what the windows need on a desktop)
+# Usage: scripts/deps.sh
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+# Fonts: the report and caption tests measure and embed real faces (Japanese included).
 PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
-          qt6-base-dev qt6-serialport-dev qt6-translations-l10n)
-if [ "${1:-}" = "--run" ]; then
-  PACKAGES+=(fonts-noto-cjk qt6-qpa-plugins)
-fi
+          qt6-base-dev qt6-serialport-dev qt6-translations-l10n qt6-qpa-plugins
+          fonts-dejavu-core fonts-noto-cjk)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

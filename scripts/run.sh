@@ -22,7 +22,7 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-scripts/deps.sh --run
+scripts/deps.sh
 scripts/build.sh pmx31570a pmx31570a-sim pmx31570a-cli
 
 USER_CONF="${XDG_CONFIG_HOME:-$HOME/.config}/KORVAN DELTRIS.conf"
