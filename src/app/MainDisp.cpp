@@ -166,9 +166,9 @@ void MainDisp::buildUi() {
         // Two columns of 16 rows keep the window within a laptop screen.
         const int col = (r / 16) * 4;
         const int line = r % 16;
-        auto* addr = new QLabel(central);
-        addr->setObjectName(QStringLiteral("Label_row_%1").arg(r));
-        rows->addWidget(addr, line, col);
+        m_rowAddress[r] = new QLabel(itemAddressText(r), central);
+        m_rowAddress[r]->setObjectName(QStringLiteral("Label_row_%1").arg(r));
+        rows->addWidget(m_rowAddress[r], line, col);
         Check_Command[r] = new QCheckBox(central);
         Check_Command[r]->setObjectName(QStringLiteral("Check_Command_%1").arg(r));
         rows->addWidget(Check_Command[r], line, col + 1);
@@ -194,18 +194,13 @@ void MainDisp::buildUi() {
     pageBox->addStretch();
     body->addLayout(pageBox, 1);
     connect(TabStrip1, &QTabBar::currentChanged, this, [this](int) {
-        for (int r = 0; r < kRowsPerPage; ++r) {
-            auto* addr = findChild<QLabel*>(QStringLiteral("Label_row_%1").arg(r));
-            if (addr)
-                addr->setText(itemAddressText((selectedTab() - 1) * kRowsPerPage + r));
-        }
+        for (int r = 0; r < kRowsPerPage; ++r)
+            m_rowAddress[r]->setText(itemAddressText((selectedTab() - 1) * kRowsPerPage + r));
         RefreshName();
         // Values of the new page at once rather than at the next idle tick.
         if (m_dispatcher.CommTask == kTaskIdle && !m_dispatcher.busy())
             SelectDispItem();
     });
-    for (int r = 0; r < kRowsPerPage; ++r)
-        findChild<QLabel*>(QStringLiteral("Label_row_%1").arg(r))->setText(itemAddressText(r));
 
     // Right: format, transfer, files, conditions.
     auto* side = new QVBoxLayout;

@@ -164,6 +164,7 @@ public:
     QAction* menu_help = nullptr;
 
 private:
+    std::array<QLabel*, kRowsPerPage> m_rowAddress{}; // the address beside each row
     QPointer<SubDisp_command> m_selection;
     QPointer<Setting_Disp> m_valueDlg;
     QPointer<SubDisp_comm> m_commDlg;
