@@ -5,10 +5,10 @@
 #include "comm/ByteTransport.h"
 
 #include <QList>
-#include <algorithm>
 #include <deque>
 #include <functional>
-#include <vector>
+#include <map>
+#include <optional>
 
 namespace pmx::test {
 
@@ -24,7 +24,6 @@ class ScriptedTransport : public ByteTransport {
         bool vanishAfter = false;   // the device disappears after the last chunk
         bool vanishOnWrite = false; // the device disappears as the request is written
 
-        static Reply silence() { return {}; }
         static Reply whole(const QByteArray& bytes, int delayMs = 1) {
             return {{{delayMs, bytes}}};
         }
@@ -46,28 +45,21 @@ class ScriptedTransport : public ByteTransport {
     QList<QByteArray> written;
     QList<qint64> writeTimes;
     LineSettings opened;
-    int openCount = 0;
 
     // Open failure to simulate.
     OpenError failOpenWith = OpenError::None;
     QString failOpenText;
 
     // Bytes that arrive without a request, `delayMs` from now.
-    void inject(int delayMs, const QByteArray& bytes) { schedule(m_clock + delayMs, bytes, false); }
-    void vanishNow() {
-        m_gone = true;
-        m_open = false;
+    void inject(int delayMs, const QByteArray& bytes) {
+        m_pending.emplace(m_clock + delayMs, bytes);
     }
 
     bool open(const LineSettings& s) override {
-        ++openCount;
-        if (failOpenWith != OpenError::None) {
-            m_openError = failOpenWith;
-            m_openErrorText = failOpenText;
+        m_openError = failOpenWith;
+        m_openErrorText = failOpenWith == OpenError::None ? QString() : failOpenText;
+        if (failOpenWith != OpenError::None)
             return false;
-        }
-        m_openError = OpenError::None;
-        m_openErrorText.clear();
         opened = s;
         m_open = true;
         m_gone = false;
@@ -77,8 +69,7 @@ class ScriptedTransport : public ByteTransport {
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open && !m_gone; }
     void discardInput() override {
-        std::erase_if(m_pending,
-                      [this](const Pending& p) { return p.due <= m_clock && !p.vanish; });
+        std::erase_if(m_pending, [this](const auto& p) { return p.first <= m_clock && p.second; });
     }
     bool write(const QByteArray& bytes, int) override {
         if (!isOpen())
@@ -91,53 +82,38 @@ class ScriptedTransport : public ByteTransport {
             r = responder(bytes);
         }
         if (r.vanishOnWrite) {
-            vanishNow();
+            m_gone = true;
             return false;
         }
         written << bytes;
         writeTimes << m_clock;
         qint64 t = m_clock;
-        for (const Chunk& c : r.chunks) {
-            t += c.delayMs;
-            schedule(t, c.bytes, false);
-        }
+        for (const Chunk& c : r.chunks)
+            m_pending.emplace(t += c.delayMs, c.bytes);
         if (r.vanishAfter)
-            schedule(t, {}, true);
+            m_pending.emplace(t, std::nullopt);
         return true;
     }
     QByteArray read(int waitMs) override {
         if (!isOpen())
             return {};
         const qint64 until = m_clock + std::max(waitMs, 0);
-        if (!m_pending.empty() && m_pending.front().due <= until) {
-            Pending p = m_pending.front();
-            m_pending.erase(m_pending.begin());
-            m_clock = std::max(m_clock, p.due);
-            if (p.vanish) {
-                vanishNow();
-                return {};
-            }
-            return p.bytes;
+        if (m_pending.empty() || m_pending.begin()->first > until) {
+            m_clock = until;
+            return {};
         }
-        m_clock = until;
-        return {};
+        const auto [due, bytes] = *m_pending.begin();
+        m_pending.erase(m_pending.begin());
+        m_clock = std::max(m_clock, due);
+        m_gone = !bytes;
+        return bytes.value_or(QByteArray());
     }
     bool deviceGone() const override { return m_gone; }
     qint64 clockMs() const override { return m_clock; }
 
   private:
-    struct Pending {
-        qint64 due;
-        QByteArray bytes;
-        bool vanish;
-    };
-    void schedule(qint64 due, const QByteArray& bytes, bool vanish) {
-        auto at = std::upper_bound(m_pending.begin(), m_pending.end(), due,
-                                   [](qint64 d, const Pending& p) { return d < p.due; });
-        m_pending.insert(at, Pending{due, bytes, vanish});
-    }
-
-    std::vector<Pending> m_pending;
+    // Arrival time -> bytes, in order of arrival; nullopt: the device vanishes then.
+    std::multimap<qint64, std::optional<QByteArray>> m_pending;
     qint64 m_clock = 1000;
     bool m_open = false;
     bool m_gone = false;

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -42,18 +43,14 @@ class SimProcess {
         m_device.clear();
         m_logPath.clear();
         QStringList all = args;
-        if (!args.contains(QStringLiteral("--log")) &&
-            !args.filter(QStringLiteral("--log=")).size()) {
-            m_dir = std::make_unique<QTemporaryDir>();
-            if (m_dir->isValid()) {
-                m_logPath = m_dir->filePath(QStringLiteral("sim.log"));
-                all << QStringLiteral("--log") << m_logPath;
-            }
+        const qsizetype at = args.indexOf(QStringLiteral("--log"));
+        const QStringList inline_ = args.filter(QRegularExpression(QStringLiteral("^--log=")));
+        if (at >= 0 || !inline_.isEmpty()) {
+            m_logPath = at >= 0 ? args.value(at + 1) : inline_.first().mid(6);
         } else {
-            const qsizetype i = args.indexOf(QStringLiteral("--log"));
-            m_logPath = i >= 0 && i + 1 < args.size()
-                            ? args[i + 1]
-                            : args.filter(QStringLiteral("--log=")).value(0).mid(6);
+            m_dir = std::make_unique<QTemporaryDir>();
+            m_logPath = m_dir->filePath(QStringLiteral("sim.log"));
+            all << QStringLiteral("--log") << m_logPath;
         }
         m_process = std::make_unique<QProcess>();
         m_process->setProcessChannelMode(QProcess::SeparateChannels);

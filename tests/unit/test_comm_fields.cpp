@@ -52,44 +52,37 @@ class FieldRecorder : public CommObject {
 
 } // namespace
 
-TEST(Sendcomm, AddressesPerProtocol) {
+TEST(Sendcomm, FieldsPerProtocol) {
+    constexpr qint16 K = kProtocolKorvan, A = kProtocolModbusAscii, R = kProtocolModbusRtu;
     const struct {
-        qint16 inst;
-        char korvan;
-        const char* modbus;
-    } cases[] = {{0, ' ', "00"}, {1, '!', "01"}, {10, '*', "0A"}, {95, '\x7F', "5F"}};
-    for (qint16 protocol : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
+        qint16 protocol, inst;
+        const char *commod, *data;
+        CommandFieldSet sent;
+    } cases[] = {
+        {K, 0, "03", "", {" ", " ", " ", "0044", ""}},
+        {K, 1, "06", "FFFF", {"!", " ", "P", "0044", "FFFF"}},
+        {K, 10, "03", "", {"*", " ", " ", "0044", ""}},
+        {K, 95, "03", "", {"\x7F", " ", " ", "0044", ""}},
+        {A, 0, "03", "", {"00", "", "03", "00440001", ""}}, // a read adds the quantity
+        {A, 10, "06", "FFFF", {"0A", "", "06", "0044", "FFFF"}},
+        {R, 1, "03", "", {"01", "", "03", "00440001", ""}},
+        {R, 95, "06", "FFFF", {"5F", "", "06", "0044", "FFFF"}},
+    };
+    for (const auto& c : cases) {
         FieldRecorder com;
-        com.ProtocolNo = protocol;
-        for (const auto& c : cases) {
-            com.send(c.inst, "03", "0044", "");
-            EXPECT_EQ(com.sent.address,
-                      protocol == kProtocolKorvan ? QByteArray(1, c.korvan) : QByteArray(c.modbus))
-                << protocol << " " << c.inst;
-        }
+        com.ProtocolNo = c.protocol;
+        QByteArray commod;
+        EXPECT_EQ(com.send(c.inst, c.commod, "0044", c.data, &commod), QByteArray("reply"));
+        EXPECT_EQ(com.sent, c.sent) << c.protocol << " " << c.inst;
+        EXPECT_EQ(commod, c.sent.commandType); // the prepared fields replace the caller's
+        EXPECT_EQ(com.sentRetn, 3);
     }
 }
 
-TEST(Sendcomm, ModbusReadAddsQuantityWriteDoesNot) {
-    for (qint16 protocol : {kProtocolModbusAscii, kProtocolModbusRtu}) {
-        FieldRecorder com;
-        com.ProtocolNo = protocol;
-        com.send(10, "03", "0044", "");
-        EXPECT_EQ(com.sent, (CommandFieldSet{"0A", "", "03", "00440001", ""}));
-        com.send(10, "06", "0044", "FFFF");
-        EXPECT_EQ(com.sent, (CommandFieldSet{"0A", "", "06", "0044", "FFFF"}));
-    }
-}
-
-TEST(Sendcomm, KorvanCommandTypesAndWrite) {
+TEST(Sendcomm, KorvanCommandTypes) {
     FieldRecorder com;
-    QByteArray commod;
-    EXPECT_EQ(com.send(1, "06", "0044", "FFFF", &commod), QByteArray("reply"));
-    EXPECT_EQ(com.sent, (CommandFieldSet{"!", " ", "P", "0044", "FFFF"}));
-    EXPECT_EQ(com.sentRetn, 3);
-    EXPECT_EQ(commod, QByteArray("P")); // the prepared fields replace the caller's
+    com.send(1, "06", "0044", "FFFF");
     EXPECT_EQ(com.calls, QList<QByteArray>({"PrepareA", "PrepareB", "SendCommand"}));
-
     EXPECT_EQ(korvanCommandType("03"), QByteArray(" "));
     for (const char* keep : {"q", "r", "a", "b", "`"})
         EXPECT_EQ(korvanCommandType(keep), QByteArray(keep));

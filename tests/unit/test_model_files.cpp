@@ -1,0 +1,467 @@
+// The model's files: the field reader under them, table files (state and data files),
+// model definitions and the application directory.
+#include "model/AppPaths.h"
+#include "model/AtomicFile.h"
+#include "model/FieldReader.h"
+#include "model/ModelDefinition.h"
+#include "model/StateFile.h"
+#include "model/TableFile.h"
+#include "model/TextCodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+namespace {
+
+struct Fields {
+    QStringList texts;
+    FieldFailure failure;
+};
+
+// Reads text fields until the first failure.
+Fields readAll(const QString& text) {
+    FieldReader reader(text);
+    Fields out;
+    QString field;
+    while (reader.readText(&field))
+        out.texts << field;
+    out.failure = reader.failure();
+    return out;
+}
+
+ItemTable sampleTable() {
+    ItemTable t;
+    t.ModelName = QStringLiteral("PMX-31570A");
+    for (int i = 0; i < kItemCount; ++i) {
+        t.ItemName[i] = QStringLiteral("名前 %1").arg(i);
+        t.ItemSel[i] = qint16(i % 3 == 0 ? 1 : 0);
+        t.ItemData[i] = qint16(i * 257 - 16000);
+    }
+    t.ItemName[1] = QStringLiteral("Alarm 1, high");
+    t.ItemName[2] = QString();
+    t.ItemName[3] = QStringLiteral("  padded  ");
+    t.ItemName[4] = QStringLiteral("予備----");
+    t.ItemSel[5] = 2;
+    t.ItemData[0] = -32768;
+    t.ItemData[1] = 32767;
+    t.ItemData[2] = -1;
+    t.ItemData[3] = 0;
+    return t;
+}
+
+void expectSameStoredFields(const ItemTable& a, const ItemTable& b) {
+    EXPECT_EQ(a.ModelName, b.ModelName);
+    EXPECT_EQ(a.ItemName, b.ItemName);
+    EXPECT_EQ(a.ItemSel, b.ItemSel);
+    EXPECT_EQ(a.ItemData, b.ItemData);
+}
+
+QByteArray firstLines(const QByteArray& bytes, int lines) {
+    qsizetype pos = 0;
+    for (int i = 0; i < lines; ++i)
+        pos = bytes.indexOf("\r\n", pos) + 2;
+    return bytes.left(pos);
+}
+
+QByteArray writeOrDie(const ItemTable& t) {
+    QString error;
+    const auto bytes = writeTableFile(t, &error);
+    EXPECT_TRUE(bytes.has_value()) << error.toStdString();
+    return bytes.value_or(QByteArray());
+}
+
+void expectUnchanged(const ItemTable& t) {
+    expectSameStoredFields(t, sampleTable());
+}
+
+const QString kUtf8Sample = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt");
+const QString kSjisSample = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt");
+
+// A model file of `count` fields: "Model X", then "n1", "n2", ...
+QByteArray fields(int count) {
+    QByteArray out = "\"Model X\"\r\n";
+    for (int i = 1; i < count; ++i)
+        out += "\"n" + QByteArray::number(i) + "\"\r\n";
+    return out;
+}
+
+} // namespace
+
+TEST(FieldReader, SplitsOnCommasAndLineEnds) {
+    // Blanks before a field go, blanks inside or after stay; quotes protect commas.
+    const Fields f = readAll(QStringLiteral("  a b ,\t\"c, d\"\r\ne\nf"));
+    EXPECT_EQ(f.texts, (QStringList{"a b ", "c, d", "e", "f"}));
+    EXPECT_EQ(f.failure.kind, FieldError::PastEnd);
+    EXPECT_EQ(f.failure.field, 5);
+    EXPECT_EQ(f.failure.line, 3);
+}
+
+TEST(FieldReader, EmptyLinesAndTrailingCommasAreEmptyFields) {
+    EXPECT_EQ(readAll(QStringLiteral("\r\n\nx,\r\n\"\"\r\n")).texts,
+              (QStringList{"", "", "x", "", ""}));
+    // A lone CR ends a line too, and never ends up inside a name.
+    EXPECT_EQ(readAll(QStringLiteral("a\rb\r\n")).texts, (QStringList{"a", "b"}));
+}
+
+TEST(FieldReader, TextAfterClosingQuoteIsSkippedToTheSeparator) {
+    EXPECT_EQ(readAll(QStringLiteral("\"ab\" junk,c\r\n")).texts, (QStringList{"ab", "c"}));
+}
+
+TEST(FieldReader, QuotedFieldMustCloseOnItsLine) {
+    const Fields f = readAll(QStringLiteral("a\r\n\"open\r\nb\"\r\n"));
+    EXPECT_EQ(f.texts, QStringList{"a"});
+    EXPECT_EQ(f.failure.kind, FieldError::UnclosedQuote);
+    EXPECT_EQ(f.failure.line, 2);
+}
+
+TEST(FieldReader, QuotesInsideTextsAreRefused) {
+    for (const char* bad : {"ab\"c\r\n", "\"ab\"c\"\r\n"}) {
+        FieldReader reader(QString::fromLatin1(bad));
+        QString value = QStringLiteral("old");
+        EXPECT_FALSE(reader.readText(&value)) << bad;
+        EXPECT_EQ(reader.failure().kind, FieldError::QuoteInText) << bad;
+        EXPECT_EQ(value, QStringLiteral("old"));
+        EXPECT_FALSE(reader.errorText().isEmpty());
+    }
+    // Passing over such a field is fine: it is never stored.
+    FieldReader reader(QStringLiteral("ab\"c\r\nnext"));
+    QString value;
+    EXPECT_TRUE(reader.skipField());
+    EXPECT_TRUE(reader.readText(&value));
+    EXPECT_EQ(value, QStringLiteral("next"));
+}
+
+TEST(FieldReader, Int16RangeAndForm) {
+    FieldReader reader(QStringLiteral("-32768\r\n32767\r\n  +12 \r\n\"-5\"\r\n0\r\n"));
+    for (qint16 expected : {-32768, 32767, 12, -5, 0}) {
+        qint16 v = 1;
+        ASSERT_TRUE(reader.readInt16(&v));
+        EXPECT_EQ(v, expected);
+    }
+    qint16 v = 1;
+    EXPECT_FALSE(reader.readInt16(&v));
+    EXPECT_EQ(reader.failure().kind, FieldError::PastEnd);
+
+    const struct {
+        const char* text;
+        FieldError kind;
+    } bad[] = {{"32768", FieldError::OutOfRange},
+               {"-32769", FieldError::OutOfRange},
+               {"99999999999999999999", FieldError::OutOfRange},
+               {"12abc", FieldError::NotANumber},
+               {"1.5", FieldError::NotANumber},
+               {"", FieldError::NotANumber},
+               {"-", FieldError::NotANumber},
+               {"1 2", FieldError::NotANumber},
+               {"&HFF", FieldError::NotANumber}};
+    for (const auto& c : bad) {
+        FieldReader r(QString::fromLatin1(c.text) + QStringLiteral("\r\n"));
+        qint16 value = 7;
+        EXPECT_FALSE(r.readInt16(&value)) << c.text;
+        EXPECT_EQ(r.failure().kind, c.kind) << c.text;
+        EXPECT_EQ(value, 7) << c.text;
+        // The first failure sticks.
+        QString t;
+        EXPECT_FALSE(r.readText(&t));
+    }
+}
+
+TEST(FieldReader, SelectionTakesTheLeadingNumberRounded) {
+    const struct {
+        const char* text;
+        qint16 expected;
+    } good[] = {{"0", 0},     {"1", 1},   {"2", 2},     {"", 0},    {"abc", 0}, {" 1 ", 1},
+                {"1x", 1},    {"0.5", 0}, {"1.5", 2},   {"2.5", 2}, {"1.4", 1}, {"-0.4", 0},
+                {"\"1\"", 1}, {"1e0", 1}, {"0.1e1", 1}, {"1e", 1}};
+    for (const auto& c : good) {
+        FieldReader r(QString::fromLatin1(c.text) + QStringLiteral("\r\n"));
+        qint16 v = -9;
+        ASSERT_TRUE(r.readSelection(&v)) << c.text;
+        EXPECT_EQ(v, c.expected) << c.text;
+    }
+    for (const char* text : {"3", "-1", "2.6", "1e9", "1e999", "-0.6"}) {
+        FieldReader r(QString::fromLatin1(text));
+        qint16 v = 0;
+        EXPECT_FALSE(r.readSelection(&v)) << text;
+        EXPECT_EQ(r.failure().kind, FieldError::BadSelection) << text;
+    }
+}
+
+TEST(FieldReader, FieldLeadingNumberIgnoresBlanksAnywhere) {
+    EXPECT_DOUBLE_EQ(fieldLeadingNumber(QStringLiteral(" 1 2.5x9")), 12.5);
+    EXPECT_DOUBLE_EQ(fieldLeadingNumber(QStringLiteral("-3E2")), -300.0);
+    EXPECT_DOUBLE_EQ(fieldLeadingNumber(QStringLiteral("1.2.3")), 1.2);
+    EXPECT_DOUBLE_EQ(fieldLeadingNumber(QStringLiteral(".")), 0.0);
+}
+
+TEST(TextCodec, BomDroppedAndCp932Specials) {
+    EXPECT_EQ(decodeText(QByteArray("\xEF\xBB\xBF\"A\"")), QStringLiteral("\"A\""));
+    // 0x5C stays a backslash; NEC row 13 and the CP932 wave dash decode as Windows does.
+    EXPECT_EQ(decodeText(QByteArray("\\\x87\x40\x81\x60")), QStringLiteral("\\①～"));
+    bool ok = false;
+    EXPECT_EQ(encodeText(QStringLiteral("製品\r\n"), &ok), QByteArray("製品\r\n"));
+    EXPECT_TRUE(ok);
+}
+
+TEST(TableFile, LayoutAndExactRoundTrip) {
+    const ItemTable original = sampleTable();
+    const QByteArray bytes = writeOrDie(original);
+    EXPECT_EQ(bytes.count("\r\n"), kTableFileLines);
+    EXPECT_EQ(bytes.count('\n'), kTableFileLines);
+    const QList<QByteArray> lines = bytes.split('\n');
+    const std::pair<int, const char*> expected[] = {
+        {0, "\"PMX-31570A\""}, {2, "\"Alarm 1, high\""}, {3, "\"\""}, {129, "1"}, {134, "2"},
+        {257, "-32768"},       {258, "32767"},           {259, "-1"}};
+    for (const auto& [line, text] : expected)
+        EXPECT_EQ(lines[line], QByteArray(text) + '\r') << line;
+
+    ItemTable loaded;
+    loaded.CurItem = 9;
+    for (TableReadMode mode : {TableReadMode::Partial, TableReadMode::AllOrNothing}) {
+        const TableReadResult r = readTableFile(bytes, loaded, mode);
+        ASSERT_TRUE(r.ok) << r.errorText().toStdString();
+        expectSameStoredFields(loaded, original);
+        EXPECT_EQ(r.selectionsRead.size(), kItemCount);
+        EXPECT_EQ(writeOrDie(loaded), bytes);
+    }
+    EXPECT_EQ(loaded.CurItem, 9); // not the file's business
+}
+
+TEST(TableFile, FileCutAfterLine200LoadsPartiallyOrNotAtAll) {
+    const ItemTable incoming = sampleTable();
+    const QByteArray cut = firstLines(writeOrDie(incoming), 200);
+
+    ItemTable old;
+    old.ModelName = QStringLiteral("old");
+    old.ItemSel.fill(0);
+    old.ItemData.fill(42);
+
+    ItemTable partial = old;
+    TableReadResult r = readTableFile(cut, partial, TableReadMode::Partial);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure.kind, FieldError::PastEnd);
+    EXPECT_EQ(r.failure.line, 201);
+    EXPECT_EQ(partial.ModelName, incoming.ModelName);
+    EXPECT_EQ(partial.ItemName, incoming.ItemName);
+    ASSERT_EQ(r.selectionsRead.size(), 71);
+    EXPECT_EQ(r.selectionsRead.last(), 70);
+    for (int i = 0; i < kItemCount; ++i) {
+        EXPECT_EQ(partial.ItemSel[i], i <= 70 ? incoming.ItemSel[i] : 0) << i;
+        EXPECT_EQ(partial.ItemData[i], 42) << i;
+    }
+
+    ItemTable whole = old;
+    r = readTableFile(cut, whole, TableReadMode::AllOrNothing);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.selectionsRead.isEmpty());
+    expectSameStoredFields(whole, old);
+}
+
+TEST(TableFile, BadFieldsStopWithLineNumber) {
+    const QByteArray good = writeOrDie(sampleTable());
+    const struct {
+        int line;
+        QByteArray text;
+        FieldError kind;
+    } cases[] = {{130, "3", FieldError::BadSelection},
+                 {300, "40000", FieldError::OutOfRange},
+                 {385, "7x", FieldError::NotANumber},
+                 {50, "bad\"name", FieldError::QuoteInText}};
+    for (const auto& c : cases) {
+        QList<QByteArray> lines = good.split('\n');
+        lines[c.line - 1] = c.text + '\r';
+        const QByteArray bytes = lines.join('\n');
+        ItemTable t;
+        const TableReadResult r = readTableFile(bytes, t, TableReadMode::AllOrNothing);
+        EXPECT_FALSE(r.ok) << c.line;
+        EXPECT_EQ(r.failure.kind, c.kind) << c.line;
+        EXPECT_EQ(r.failure.line, c.line);
+        EXPECT_EQ(r.failure.field, c.line);
+        EXPECT_TRUE(r.errorText().contains(QString::number(c.line)));
+        EXPECT_TRUE(t.ModelName.isEmpty());
+    }
+}
+
+TEST(TableFile, ShiftJisDataFileFromTheWindowsToolLoads) {
+    QByteArray bytes("\"\x83\x82\x83\x66\x83\x8b\"\r\n"); // "モデル" in Shift_JIS
+    for (int i = 0; i < kItemCount; ++i)
+        bytes += "\"\x96\xbc" + QByteArray::number(i) + "\"\r\n"; // "名"
+    for (int i = 0; i < 2 * kItemCount; ++i)
+        bytes += "1\r\n";
+    ItemTable t;
+    const TableReadResult r = readTableFile(bytes, t, TableReadMode::AllOrNothing);
+    ASSERT_TRUE(r.ok) << r.errorText().toStdString();
+    EXPECT_EQ(t.ModelName, QStringLiteral("モデル"));
+    EXPECT_EQ(t.ItemName[127], QStringLiteral("名127"));
+}
+
+TEST(TableFile, WriterRefusesNamesThatCannotBeStored) {
+    for (const QString& bad : {QStringLiteral("say \"hi\""), QStringLiteral("two\r\nlines")}) {
+        ItemTable t = sampleTable();
+        t.ItemName[68] = bad;
+        QString error;
+        EXPECT_FALSE(writeTableFile(t, &error).has_value());
+        EXPECT_TRUE(error.contains(QStringLiteral("0044"))) << error.toStdString();
+        t = sampleTable();
+        t.ModelName = bad;
+        EXPECT_FALSE(writeTableFile(t, &error).has_value());
+    }
+}
+
+TEST(StateFile, MissingFileAndExactNameOnly) {
+    // Saving and loading at start-up are tested through the main window.
+    QTemporaryDir dir;
+    ItemTable t = sampleTable();
+    QList<int> sel{5};
+    QString error;
+    bool found = true;
+    EXPECT_TRUE(loadStateFile(dir.path(), t, &sel, &error, &found));
+    EXPECT_FALSE(found);
+    EXPECT_TRUE(sel.isEmpty());
+    expectSameStoredFields(t, sampleTable());
+
+    ASSERT_TRUE(saveStateFile(dir.path(), sampleTable(), &error)) << error.toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"PMX31570A.ini"});
+    ASSERT_TRUE(QFile::rename(dir.filePath("PMX31570A.ini"), dir.filePath("pmx31570a.ini")));
+    EXPECT_TRUE(loadStateFile(dir.path(), t, &sel, &error, &found));
+    EXPECT_FALSE(found);
+}
+
+TEST(AtomicFile, FailedWriteKeepsTheOldFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("PMX31570A.ini");
+    QString error;
+    const auto contents = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    };
+    ASSERT_TRUE(writeFileAtomically(path, "old\r\n", &error));
+    ASSERT_TRUE(writeFileAtomically(path, "new\r\n", &error));
+    EXPECT_EQ(contents(), QByteArray("new\r\n"));
+
+    // The target is a directory: no temporary file can be renamed over it (root included).
+    ASSERT_TRUE(QDir(dir.path()).mkdir("taken"));
+    EXPECT_FALSE(writeFileAtomically(dir.filePath("taken"), "x", &error));
+    EXPECT_TRUE(QFileInfo(dir.filePath("taken")).isDir());
+    EXPECT_FALSE(error.isEmpty());
+
+    // A refused table leaves the previous state file as it was.
+    ItemTable bad = sampleTable();
+    ASSERT_TRUE(saveStateFile(dir.path(), bad, &error));
+    const QByteArray before = contents();
+    bad.ModelName = QStringLiteral("a\"b");
+    EXPECT_FALSE(saveStateFile(dir.path(), bad, &error));
+    EXPECT_EQ(contents(), before);
+
+    EXPECT_FALSE(writeFileAtomically(dir.filePath("no/such/dir/file"), "x", &error));
+}
+
+TEST(AppPaths, CsvFolderIsCreatedAndABlockerIsReported) {
+    // Every window and command-line test runs in its own $PMX31570A_HOME.
+    QTemporaryDir dir;
+    const QString home = dir.filePath("home");
+    const QByteArray saved = qgetenv("PMX31570A_HOME");
+    qputenv("PMX31570A_HOME", home.toLocal8Bit());
+    EXPECT_EQ(applicationDirectory(), QDir(home).absolutePath());
+    EXPECT_TRUE(ensureCsvFolder());
+    EXPECT_TRUE(QFileInfo(QDir(home).filePath("csvdata")).isDir());
+    QDir(home).rmdir("csvdata");
+    QFile blocker(QDir(home).filePath("csvdata"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(ensureCsvFolder()); // reported, not fatal
+    saved.isNull() ? qunsetenv("PMX31570A_HOME") : qputenv("PMX31570A_HOME", saved);
+}
+
+TEST(ModelDefinition, SamplesLoadInBothLanguagesAndEncodings) {
+    for (bool langEng : {false, true}) {
+        ItemTable fromUtf8 = sampleTable();
+        ItemTable fromSjis = sampleTable();
+        const ModelLoadResult a = loadModelDefinition(kUtf8Sample, langEng, fromUtf8);
+        const ModelLoadResult b = loadModelDefinition(kSjisSample, langEng, fromSjis);
+        ASSERT_TRUE(a.ok) << a.errorText().toStdString();
+        ASSERT_TRUE(b.ok) << b.errorText().toStdString();
+        EXPECT_EQ(fromUtf8.ModelName, QStringLiteral("PMX-31570A"));
+        EXPECT_EQ(fromUtf8.ItemName, fromSjis.ItemName);
+        EXPECT_EQ(fromUtf8.ItemName[0],
+                  langEng ? QStringLiteral("Instrument status") : QStringLiteral("機器状態"));
+        EXPECT_TRUE(fromUtf8.isUndefined(127));
+        // A model changes names only.
+        EXPECT_EQ(fromUtf8.ItemSel, sampleTable().ItemSel);
+        EXPECT_EQ(fromUtf8.ItemData, sampleTable().ItemData);
+    }
+}
+
+TEST(ModelDefinition, JapaneseOnlyFileIsTooShortForEnglish) {
+    const QByteArray bytes = fields(kModelFieldsJapanese);
+    ItemTable ja = sampleTable();
+    ASSERT_TRUE(readModelDefinition(bytes, false, ja).ok);
+    EXPECT_EQ(ja.ModelName, QStringLiteral("Model X"));
+    EXPECT_EQ(ja.ItemName[127], QStringLiteral("n128"));
+
+    ItemTable en = sampleTable();
+    const ModelLoadResult r = readModelDefinition(bytes, true, en);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure.kind, FieldError::PastEnd);
+    EXPECT_EQ(r.failure.field, kModelFieldsJapanese + 1);
+    // Nothing changes on failure, not even the model name.
+    expectUnchanged(en);
+
+    ItemTable full = sampleTable();
+    ASSERT_TRUE(
+        readModelDefinition(fields(kModelFieldsEnglish) + "extra,\"ignored", true, full).ok);
+    EXPECT_EQ(full.ItemName[0], QStringLiteral("n129"));
+}
+
+TEST(ModelDefinition, CommasNeedQuotesAndFieldsMayShareLines) {
+    QByteArray bytes = "Model, \"Alarm 1, high\",Plain, name\r\n";
+    for (int i = 3; i < kItemCount - 1; ++i)
+        bytes += "x\n";
+    ItemTable t = sampleTable();
+    ASSERT_TRUE(readModelDefinition(bytes + "last", false, t).ok);
+    EXPECT_EQ(
+        QStringList({t.ModelName, t.ItemName[0], t.ItemName[1], t.ItemName[2], t.ItemName[127]}),
+        QStringList({"Model", "Alarm 1, high", "Plain", "name", "last"}));
+}
+
+TEST(ModelDefinition, QuotesInUsedNamesAreRefused) {
+    QList<QByteArray> lines = fields(kModelFieldsEnglish).split('\n');
+    lines[140] = "Bad \"name\"\r";
+    const QByteArray bytes = lines.join('\n');
+    ItemTable en = sampleTable();
+    const ModelLoadResult r = readModelDefinition(bytes, true, en);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure.kind, FieldError::QuoteInText);
+    EXPECT_EQ(r.failure.line, 141);
+    expectUnchanged(en);
+
+    // The Japanese block is only passed over in the English UI, so its quote is harmless.
+    lines = fields(kModelFieldsEnglish).split('\n');
+    lines[5] = "Bad \"name\"\r";
+    ItemTable en2 = sampleTable();
+    EXPECT_TRUE(readModelDefinition(lines.join('\n'), true, en2).ok);
+    ItemTable ja = sampleTable();
+    EXPECT_FALSE(readModelDefinition(lines.join('\n'), false, ja).ok);
+}
+
+TEST(ModelDefinition, MissingOrEmptyFileNamesTheFile) {
+    QTemporaryDir dir;
+    QFile empty(dir.filePath("empty.txt"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    const std::tuple<const char*, FieldError, int> cases[] = {
+        {"gone.txt", FieldError::CannotOpen, 0}, {"empty.txt", FieldError::PastEnd, 1}};
+    for (const auto& [name, kind, field] : cases) {
+        ItemTable t = sampleTable();
+        const ModelLoadResult r = loadModelDefinition(dir.filePath(name), true, t);
+        EXPECT_EQ(r.failure.kind, kind) << name;
+        if (field)
+            EXPECT_EQ(r.failure.field, field);
+        EXPECT_TRUE(r.errorText().contains(name)) << r.errorText().toStdString();
+        EXPECT_TRUE(r.errorText(strings::Lang::Japanese).contains(name));
+        expectUnchanged(t);
+    }
+}
