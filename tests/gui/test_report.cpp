@@ -1,9 +1,15 @@
+// The printed list: pages, their texts and the PDF, and the report window around them.
 #include "report/ListData.h"
 #include "report/ReportModel.h"
 #include "report/render/ReportRenderer.h"
+#include "ui/ReportWindow.h"
+#include <QAction>
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPrinter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextItem>
@@ -88,17 +94,27 @@ int pdfPages(const QString& path) {
                    .count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![s\\w])"))));
 }
 
+ItemTable table(int defined, qint16 value) {
+    ItemTable t;
+    for (int i = 0; i < kItemCount; ++i) {
+        t.ItemName[i] = i < defined ? QStringLiteral("Item %1").arg(i) : QStringLiteral("----");
+        t.ItemData[i] = value;
+    }
+    return t;
+}
+
+struct LanguageGuard {
+    Lang saved = strings::language();
+    explicit LanguageGuard(Lang lang) { strings::setLanguage(lang); }
+    ~LanguageGuard() { strings::setLanguage(saved); }
+};
+
 } // namespace
 
 TEST(ReportRender, PaginationOfAFullTable) {
-    const ReportModel m = modelOf(longNames(), Lang::English);
-    // A4: 30 rows under the headings on page 1, 35 on the next ones.
-    EXPECT_EQ(ReportRenderer::pageCount(m, paper(QPageSize::A4)), 4);
-    // Letter is shorter: 27, then 32 a page.
-    EXPECT_EQ(ReportRenderer::pageCount(m, paper(QPageSize::Letter)), 5);
-
-    ReportRenderer r(m);
-    r.paginate(13958); // A4 inside the margins, in twips
+    // A4 inside the margins, in twips: 30 rows under the headings on page 1, then 35.
+    ReportRenderer r(modelOf(longNames(), Lang::English));
+    r.paginate(13958);
     ASSERT_EQ(r.pageCount(), 4);
     int details = 0;
     int expectedRow = 0;
@@ -164,8 +180,6 @@ TEST(ReportRender, PageTextsHeadersFootersAndElidedNames) {
         EXPECT_TRUE(texts.contains(date)) << p;
         EXPECT_TRUE(texts.contains("PMX-31570A Setting software")) << p;
         EXPECT_EQ(texts.contains("Parameter"), p == 0);
-        EXPECT_EQ(texts.contains("Data Item"), p == 0);
-        EXPECT_EQ(texts.contains(strings::text(104, Lang::English)), p == 0);
         for (const QString& t : texts) {
             if (!t.startsWith("Item "))
                 continue;
@@ -180,8 +194,8 @@ TEST(ReportRender, PageTextsHeadersFootersAndElidedNames) {
 }
 
 TEST(ReportRender, PdfPagesAndJapaneseFont) {
+    // Letter is shorter than A4: 27 rows, then 32 a page.
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     QString error;
     const QString en = dir.filePath("en.pdf");
     ASSERT_TRUE(ReportRenderer::renderPdf(modelOf(longNames(), Lang::English), en, &error,
@@ -206,19 +220,97 @@ TEST(ReportRender, PdfPagesAndJapaneseFont) {
 TEST(ReportRender, PageImageHasItsBars) {
     const QPageLayout a4 = paper(QPageSize::A4);
     const int dpi = 100;
-    for (Lang lang : {Lang::English, Lang::Japanese}) {
-        ItemTable t = longNames();
-        t.ItemName[1] = QStringLiteral("温度上限アラーム");
-        const QImage page = ReportRenderer::renderPageImage(modelOf(t, lang), 0, a4, dpi);
-        ASSERT_EQ(page.size(), a4.fullRectPixels(dpi).size());
-        const QRect body = a4.paintRectPixels(dpi);
-        auto dark = [&](int twipY) {
-            const int y = body.top() + twipY * dpi / 1440;
-            return qGray(page.pixel(body.left() + body.width() / 2, y)) < 128;
-        };
-        // Page header bar under the title, page footer bar above the page number.
-        EXPECT_TRUE(dark(630 + 420));
-        EXPECT_TRUE(dark(13958 - twips::kPageFooter + 15));
-        EXPECT_EQ(qGray(page.pixel(5, 5)), 255); // margins stay blank
+    ItemTable t = longNames();
+    t.ItemName[1] = QStringLiteral("温度上限アラーム");
+    const QImage page = ReportRenderer::renderPageImage(modelOf(t, Lang::Japanese), 0, a4, dpi);
+    ASSERT_EQ(page.size(), a4.fullRectPixels(dpi).size());
+    const QRect body = a4.paintRectPixels(dpi);
+    auto dark = [&](int twipY) {
+        const int y = body.top() + twipY * dpi / 1440;
+        return qGray(page.pixel(body.left() + body.width() / 2, y)) < 128;
+    };
+    // Page header bar under the title, page footer bar above the page number.
+    EXPECT_TRUE(dark(630 + 420));
+    EXPECT_TRUE(dark(13958 - twips::kPageFooter + 15));
+    EXPECT_EQ(qGray(page.pixel(5, 5)), 255); // margins stay blank
+}
+
+TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {
+    LanguageGuard lang(Lang::English);
+    QWidget main;
+    ListArrays lists;
+    ReportWindow* w = ShowAllData(&main, table(3, -1), false, lists);
+    ASSERT_NE(w, nullptr);
+    QApplication::processEvents();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->isModal());
+    ASSERT_TRUE(w->hasReport());
+    ASSERT_EQ(w->report()->parameterRows().size(), 3);
+    EXPECT_EQ(w->report()->parameterRows()[0].rp_data, "-1");
+
+    // The second request reuses the window with fresh data in the new display mode.
+    ReportWindow* again = ShowAllData(&main, table(128, -1), true, lists);
+    EXPECT_EQ(again, w);
+    ASSERT_EQ(w->report()->parameterRows().size(), 128);
+    EXPECT_EQ(w->report()->parameterRows()[127].rp_data, "FFFFh");
+    EXPECT_EQ(w->previewPageCount(),
+              ReportRenderer::pageCount(*w->report(), w->printer()->pageLayout()));
+    EXPECT_GT(w->previewPageCount(), 1);
+
+    // Closing ends the report; the next request shows it again.
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->hasReport());
+    EXPECT_FALSE(w->savePdfAction()->isEnabled());
+    {
+        LanguageGuard ja(Lang::Japanese);
+        EXPECT_EQ(ShowAllData(&main, table(1, 7), false, lists), w);
     }
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->report()->captions().lbpara_section6, "パラメータ設定"); // the language now
+    EXPECT_TRUE(w->savePdfAction()->isEnabled());
+    w->close();
+}
+
+TEST(ReportWindow, SavePdfThroughTheAction) {
+    QTemporaryDir dir;
+    ReportWindow w;
+    w.setReport(modelOf(table(40, 5), Lang::English));
+    QStringList saved;
+    QStringList failed;
+    QObject::connect(&w, &ReportWindow::pdfSaved, [&](const QString& p) { saved << p; });
+    QObject::connect(&w, &ReportWindow::pdfSaveFailed,
+                     [&](const QString&, const QString& error) { failed << error; });
+
+    QString answer;
+    QString proposed;
+    w.setPdfPathChooser([&](QWidget*, const QString& p) {
+        proposed = p;
+        return answer;
+    });
+
+    // Cancelled: nothing happens.
+    w.savePdfAction()->trigger();
+    EXPECT_TRUE(proposed.endsWith("PMX-31570A.pdf"));
+    EXPECT_EQ(saved.count() + failed.count(), 0);
+
+    // A name without extension gets ".pdf".
+    answer = dir.filePath("list");
+    w.savePdfAction()->trigger();
+    ASSERT_EQ(saved.count(), 1);
+    EXPECT_EQ(saved.at(0), dir.filePath("list.pdf"));
+    QFile pdf(dir.filePath("list.pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.readAll().startsWith("%PDF"));
+
+    // A failure is reported, in a box that does not block, and leaves no file.
+    answer = dir.filePath("missing/list.pdf");
+    w.savePdfAction()->trigger();
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_FALSE(failed.at(0).isEmpty());
+    EXPECT_FALSE(QFile::exists(answer));
+    auto* box = w.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    box->close();
 }

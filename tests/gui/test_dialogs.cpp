@@ -1,0 +1,435 @@
+// The dialogs on their own: the selection dialog's second copy of the selections, the
+// value dialog's buttons and keys (the pad rules are the value pad's tests), and the
+// conditions dialog's stored texts and port row.
+#include "comm/Conditions.h"
+#include "comm/SettingsStore.h"
+#include "ui/Setting_Disp.h"
+#include "ui/SubDisp_comm.h"
+#include "ui/SubDisp_command.h"
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+namespace {
+
+// Hang guard only: the window is normally active after one pass of the event loop.
+bool waitActive(QWidget* w) {
+    QDeadlineTimer guard(20000);
+    while (!w->isActiveWindow() && !guard.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return w->isActiveWindow();
+}
+
+void key(QWidget* target, int k, const QString& text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(target, &press);
+}
+
+void typeText(QWidget* target, const char* s) {
+    for (const char* c = s; *c; ++c)
+        key(target, Qt::Key_unknown, QString(QLatin1Char(*c)));
+}
+
+// Whether a dialog that deletes itself on closing is gone.
+template <class T> bool gone(const QPointer<T>& p) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return p.isNull();
+}
+
+void click(QWidget* dlg, const QString& name) {
+    auto* b = dlg->findChild<QPushButton*>(name);
+    ASSERT_NE(b, nullptr) << name.toStdString();
+    b->click();
+}
+
+ItemTable namedTable() {
+    ItemTable t;
+    for (int i = 0; i < kItemCount; ++i) {
+        t.ItemName[i] = QStringLiteral("Item %1").arg(i);
+        t.ItemData[i] = qint16(i * 10);
+    }
+    return t;
+}
+
+QCheckBox* box(QWidget* dlg, int i) {
+    return dlg->findChild<QCheckBox*>(QStringLiteral("Check1_%1").arg(i));
+}
+
+struct SettingDisp : ::testing::Test {
+    ItemTable t;
+    QPointer<Setting_Disp> dlg;
+    int stored = 0;
+
+    void SetUp() override {
+        t = namedTable();
+        t.CurItem = 37;
+        dlg = new Setting_Disp(t);
+        dlg->setItem(37);
+        QObject::connect(dlg.data(), &Setting_Disp::valueStored, [this] { ++stored; });
+        dlg->show();
+    }
+    void TearDown() override {
+        delete dlg.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    bool gone() { return ::gone(dlg); }
+    QLineEdit* entry() { return dlg->findChild<QLineEdit*>(QStringLiteral("Disp_setdata")); }
+    void click(const char* name) { ::click(dlg, QString::fromLatin1(name)); }
+    // Presses pad buttons: digits, '~' for "+/-", 'C' for "CE".
+    void pad(const char* keys) {
+        for (const char* k = keys; *k; ++k)
+            ::click(dlg, *k == '~'   ? QStringLiteral("Command1")
+                         : *k == 'C' ? QStringLiteral("Command2")
+                                     : QStringLiteral("Ten_key_%1").arg(*k - '0'));
+    }
+};
+
+// In-memory store that also remembers the order of writes.
+class RecordingStore : public MemorySettingsStore {
+  public:
+    void setValue(const QString& section, const QString& key, const QString& value) override {
+        writes << section + QLatin1Char('/') + key;
+        MemorySettingsStore::setValue(section, key, value);
+    }
+    QString get(const QString& key, const QString& section = QStringLiteral("DKR4073")) const {
+        return value(section, key, QStringLiteral("<missing>"));
+    }
+    QStringList writes;
+};
+
+QList<SerialPortEntry> twoAdapters() {
+    return {{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5ABC-if00-port0"),
+             QStringLiteral("/dev/ttyUSB0"), QStringLiteral("Maker A adapter"), true},
+            {QStringLiteral("/dev/serial/by-id/usb-B-port0"), QStringLiteral("/dev/ttyUSB1"),
+             QStringLiteral("Maker B adapter"), true},
+            {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS0"), QString(), false}};
+}
+
+QComboBox* comboOf(QWidget* dlg, const char* name) {
+    return dlg->findChild<QComboBox*>(QString::fromLatin1(name));
+}
+
+const char* const kCombos[8] = {"Combo_Prot", "Combo_Dev",   "Combo_Rate", "Combo_Dat",
+                                "Combo_Stop", "Combo_Party", "Combo_Port", "Combo_Time"};
+
+} // namespace
+
+TEST(SubDispCommand, LoadTakesSelectionOfDefinedItemsOnly) {
+    ItemTable t = namedTable();
+    t.ItemSel[5] = 1;
+    t.ItemSel[6] = 2; // only 1 means selected
+    t.ItemName[9] = QStringLiteral("Spare ----");
+    t.ItemSel[9] = 1;
+    auto* dlg = new SubDisp_command(t);
+
+    EXPECT_EQ(box(dlg, 127)->toolTip(), t.ItemName[127]);
+    EXPECT_TRUE(box(dlg, 5)->isChecked());
+    EXPECT_FALSE(box(dlg, 6)->isChecked());
+    EXPECT_TRUE(box(dlg, 5)->isEnabled());
+    // Undefined: disabled, and its state is not taken from ItemSel at load.
+    EXPECT_FALSE(box(dlg, 9)->isEnabled());
+    EXPECT_FALSE(dlg->boxTicked(9));
+    dlg->setBox(3, 2); // only 1 ticks
+    EXPECT_FALSE(dlg->boxTicked(3));
+    // Out-of-range indexes are ignored rather than crashing.
+    dlg->setBox(128, 1);
+    dlg->setItemToolTip(-1, QString());
+    EXPECT_FALSE(dlg->boxTicked(-1));
+    delete dlg;
+}
+
+TEST(SubDispCommand, HiddenDialogKeepsBoxesUntilShown) {
+    ItemTable t = namedTable();
+    t.ItemName[68] = QStringLiteral("----");
+    t.ItemSel[68] = 1;
+    t.ItemSel[35] = 1;
+    auto* dlg = new SubDisp_command(t);
+    QPointer<SubDisp_command> guard(dlg);
+
+    // Newly created for an undefined leading item: the write of all items must not see it.
+    EXPECT_FALSE(dlg->boxTicked(68));
+    EXPECT_TRUE(dlg->boxTicked(35));
+    // A data file load cleared box 35; ticking it on the main window changes ItemSel only.
+    dlg->setBox(35, 0);
+    t.ItemSel[35] = 1;
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dlg->boxTicked(35));
+    dlg->setItemToolTip(35, QStringLiteral("renamed"));
+    EXPECT_EQ(box(dlg, 35)->toolTip(), QStringLiteral("renamed"));
+
+    // Showing resets every box, disabled ones included, from the table.
+    dlg->show();
+    EXPECT_TRUE(dlg->boxTicked(35));
+    EXPECT_TRUE(dlg->boxTicked(68));
+    EXPECT_FALSE(box(dlg, 68)->isEnabled()) << "activation does not enable boxes";
+    EXPECT_EQ(box(dlg, 35)->toolTip(), t.ItemName[35]);
+    dlg->close();
+    EXPECT_TRUE(gone(guard));
+}
+
+TEST(SubDispCommand, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
+    ItemTable t = namedTable();
+    t.ItemSel[5] = 1;
+    QWidget main;
+    main.setWindowTitle(QStringLiteral("main"));
+    main.resize(200, 100);
+    main.show();
+    ASSERT_TRUE(waitActive(&main));
+
+    auto* dlg = new SubDisp_command(t, &main);
+    dlg->show();
+    dlg->activateWindow();
+    ASSERT_TRUE(waitActive(dlg));
+    EXPECT_TRUE(dlg->boxTicked(5));
+
+    // Changes are lost when the operator goes to the main window and back.
+    box(dlg, 5)->click();
+    box(dlg, 7)->click();
+    ASSERT_FALSE(dlg->boxTicked(5));
+    main.activateWindow();
+    ASSERT_TRUE(waitActive(&main));
+    EXPECT_FALSE(dlg->boxTicked(5)) << "leaving the dialog changes nothing";
+    dlg->activateWindow();
+    ASSERT_TRUE(waitActive(dlg));
+    EXPECT_TRUE(dlg->boxTicked(5));
+    EXPECT_FALSE(dlg->boxTicked(7));
+
+    // Another application had the focus (this program had none): nothing is reset.
+    box(dlg, 5)->click();
+    QWindow* const own = dlg->windowHandle();
+    emit qApp->focusWindowChanged(nullptr);
+    emit qApp->focusWindowChanged(own);
+    EXPECT_FALSE(dlg->boxTicked(5));
+    delete dlg;
+}
+
+TEST(SubDispCommand, OkCopiesEveryBoxCancelAndEscapeNothing) {
+    for (const char* how : {"Command1", "Command2", "Escape"}) {
+        ItemTable t = namedTable();
+        t.ItemName[3] = QStringLiteral("Spare ----");
+        t.ItemSel[3] = 1; // the state file had it selected
+        t.ItemSel[10] = 1;
+        t.ItemSel[127] = 2;
+        auto* dlg = new SubDisp_command(t);
+        QPointer<SubDisp_command> guard(dlg);
+        dlg->setBox(3, t.ItemSel[3]);
+        dlg->show();
+        int accepted = 0;
+        QObject::connect(dlg, &QDialog::accepted, [&accepted] { ++accepted; });
+        box(dlg, 10)->click();
+        box(dlg, 20)->click();
+        if (how == QLatin1String("Escape"))
+            key(dlg, Qt::Key_Escape);
+        else
+            click(dlg, QString::fromLatin1(how));
+        EXPECT_TRUE(gone(guard)) << how;
+        const bool ok = how == QLatin1String("Command1");
+        EXPECT_EQ(accepted, ok ? 1 : 0) << how;
+        // OK: a disabled box passes its checked state, and flags become plain 0/1.
+        EXPECT_EQ(QList<qint16>({t.ItemSel[3], t.ItemSel[10], t.ItemSel[20], t.ItemSel[127]}),
+                  ok ? QList<qint16>({1, 0, 1, 0}) : QList<qint16>({1, 1, 0, 2}))
+            << how;
+    }
+}
+
+TEST_F(SettingDisp, ShowsItemAndRefillsKeepingEntry) {
+    auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("Text1_1"));
+    auto* now = dlg->findChild<QLabel*>(QStringLiteral("Now_data"));
+    EXPECT_EQ(name->text(), QStringLiteral("Item 37"));
+    EXPECT_EQ(now->text(), QStringLiteral("370"));
+    EXPECT_EQ(dlg->focusWidget(), entry());
+    pad("12~");
+    EXPECT_EQ(dlg->findChild<QLabel*>(QStringLiteral("change_data"))->text(), "-12");
+    t.ItemData[3] = -5;
+    dlg->setItem(3);
+    EXPECT_EQ(name->text(), QStringLiteral("Item 3"));
+    EXPECT_EQ(now->text(), QStringLiteral("-5"));
+    EXPECT_EQ(entry()->text(), QStringLiteral("-12"));
+
+    name->setText(QStringLiteral("edited")); // changes nothing in the table
+    dlg->setItem(200);                       // ignored
+    EXPECT_EQ(dlg->item(), 3);
+    EXPECT_EQ(t.ItemName[3], QStringLiteral("Item 3"));
+}
+
+TEST_F(SettingDisp, TypedKeysGoThroughThePad) {
+    pad("9C12");
+    typeText(entry(), "3x");
+    EXPECT_EQ(entry()->text(), QStringLiteral(" 123"));
+    entry()->setText(QStringLiteral("garbage")); // a stray change is undone by the next key
+    key(entry(), Qt::Key_Left);
+    EXPECT_EQ(entry()->text(), QStringLiteral(" 123"));
+    key(entry(), Qt::Key_Escape, QStringLiteral("\x1b"));
+    EXPECT_FALSE(gone());
+    key(entry(), Qt::Key_Backspace, QStringLiteral("\b"));
+    EXPECT_TRUE(entry()->text().isEmpty());
+    typeText(entry(), "250-");
+    key(entry(), Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(t.ItemData[37], -250);
+    EXPECT_EQ(stored, 1);
+    EXPECT_TRUE(gone());
+}
+
+TEST_F(SettingDisp, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
+    dlg->setItem(0);
+    click("Command3");
+    EXPECT_EQ(t.ItemData[0], 0);
+    EXPECT_EQ(t.ItemData[37], 370);
+    EXPECT_EQ(t.CurItem, 0) << "the item sent afterwards is the one stored";
+    EXPECT_EQ(stored, 1);
+    EXPECT_TRUE(gone());
+}
+
+TEST_F(SettingDisp, OutOfRangeIsRefusedAndMarked) {
+    pad("32768");
+    click("Command3");
+    EXPECT_FALSE(gone());
+    EXPECT_EQ(t.ItemData[37], 370);
+    EXPECT_FALSE(entry()->toolTip().isEmpty());
+    EXPECT_EQ(entry()->palette().color(QPalette::Text), QColor(Qt::red));
+
+    pad("~"); // fits: the mark goes
+    EXPECT_NE(entry()->palette().color(QPalette::Text), QColor(Qt::red));
+    click("Command3");
+    EXPECT_EQ(t.ItemData[37], -32768);
+    EXPECT_TRUE(gone());
+}
+
+TEST_F(SettingDisp, CancelAndCloseStoreNothing) {
+    pad("99");
+    click("Command4");
+    EXPECT_TRUE(gone());
+    dlg = new Setting_Disp(t);
+    dlg->show();
+    pad("5");
+    dlg->close();
+    EXPECT_TRUE(gone());
+    EXPECT_EQ(t.ItemData[37], 370);
+    EXPECT_EQ(stored, 0);
+}
+
+TEST(SubDispComm, EmptyStoreShowsDefaultsAndWritesNothing) {
+    RecordingStore store;
+    SubDisp_comm dlg(store, nullptr, twoAdapters);
+    dlg.setAttribute(Qt::WA_DeleteOnClose, false);
+
+    EXPECT_EQ(comboOf(&dlg, "Combo_Dev")->count(), 96);
+    EXPECT_EQ(dlg.statusTexts(),
+              QStringList({"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"}));
+    EXPECT_EQ(comboOf(&dlg, "Combo_Time")->currentIndex(), 2);
+    // Closing otherwise than with OK stores nothing.
+    int stored = 0;
+    QObject::connect(&dlg, &SubDisp_comm::conditionsStored, [&stored] { ++stored; });
+    dlg.show();
+    comboOf(&dlg, "Combo_Rate")->setCurrentIndex(0);
+    dlg.close();
+    EXPECT_EQ(stored, 0);
+    EXPECT_EQ(store.writeCount(), 0);
+}
+
+TEST(SubDispComm, LoadSelectsFromStoredTexts) {
+    // A leading number for DevNo, a rate not offered, anything but "7 bit" is the 8-bit
+    // entry, entries match exactly ("odd").
+    RecordingStore store;
+    cond::writeStored(store,
+                      {"Modbus RTU", "17abc", "115200", "8", "1 bit", "odd", "COM12", "250"});
+    SubDisp_comm dlg(store, nullptr, twoAdapters);
+    dlg.setAttribute(Qt::WA_DeleteOnClose, false);
+
+    const int expected[8] = {2, 17, -1, 1, 0, -1, -1, -1};
+    for (int r = 0; r < 8; ++r)
+        EXPECT_EQ(comboOf(&dlg, kCombos[r])->currentIndex(), expected[r]) << kCombos[r];
+    // No list selection, but the stored text is kept visible so OK does not lose it.
+    EXPECT_EQ(dlg.statusTexts(),
+              QStringList({"Modbus RTU", "17", "115200", "8 bit", "1 bit", "odd", "COM12", "250"}));
+
+    store.setValue(cond::kSection, cond::kDatabit, "7 bit");
+    store.setValue(cond::kSection, cond::kStopbit, "2");
+    SubDisp_comm again(store, nullptr, twoAdapters);
+    again.setAttribute(Qt::WA_DeleteOnClose, false);
+    EXPECT_EQ(comboOf(&again, "Combo_Dat")->currentText(), QStringLiteral("7 bit"));
+    EXPECT_EQ(comboOf(&again, "Combo_Stop")->currentText(), QStringLiteral("2 bit"));
+}
+
+TEST(SubDispComm, OkStoresTextsAsShownInOrder) {
+    RecordingStore store;
+    auto* dlg = new SubDisp_comm(store, nullptr, twoAdapters);
+    QPointer<SubDisp_comm> guard(dlg);
+    int stored = 0;
+    QObject::connect(dlg, &SubDisp_comm::conditionsStored, [&stored] { ++stored; });
+    dlg->show();
+    comboOf(dlg, "Combo_Prot")->setCurrentIndex(1);
+    comboOf(dlg, "Combo_Dev")->setCurrentIndex(95);
+    comboOf(dlg, "Combo_Dat")->setEditText(QStringLiteral("nine bits")); // unchecked
+    comboOf(dlg, "Combo_Time")->setCurrentIndex(13);
+    click(dlg, QStringLiteral("Command1"));
+
+    EXPECT_EQ(stored, 1);
+    EXPECT_TRUE(gone(guard));
+    EXPECT_EQ(store.writes,
+              QStringList({"DKR4073/Protocol", "DKR4073/DevNo", "DKR4073/Speed", "DKR4073/Databit",
+                           "DKR4073/Stopbit", "DKR4073/Party", "DKR4073/Port", "DKR4073/Timout"}));
+    EXPECT_EQ(store.get("Protocol"), QStringLiteral("Modbus ASCII"));
+    EXPECT_EQ(store.get("DevNo"), QStringLiteral("95"));
+    EXPECT_EQ(store.get("Databit"), QStringLiteral("nine bits"));
+    EXPECT_EQ(store.get("Party"), QStringLiteral("EVEN"));
+    EXPECT_EQ(store.get("Timout"), QStringLiteral("4000"));
+    EXPECT_FALSE(store.contains(PortMap::kSection, "COM1")) << "untouched port map not written";
+}
+
+#ifndef Q_OS_WIN
+TEST(SubDispComm, PortRowShowsAndMapsTheDevice) {
+    RecordingStore store;
+    auto* dlg = new SubDisp_comm(store, nullptr, twoAdapters);
+    QPointer<SubDisp_comm> guard(dlg);
+    auto* info = dlg->findChild<QLabel*>(QStringLiteral("Label_device"));
+    auto* device = comboOf(dlg, "Combo_Device");
+    ASSERT_NE(info, nullptr);
+    ASSERT_NE(device, nullptr);
+    // Automatic: COMn is the n-th USB adapter.
+    EXPECT_TRUE(info->toolTip().endsWith(QStringLiteral("A10K5ABC-if00-port0")));
+    EXPECT_TRUE(info->text().startsWith(QStringLiteral("COM1 ")));
+    comboOf(dlg, "Combo_Port")->setCurrentIndex(1);
+    EXPECT_EQ(info->toolTip(), QStringLiteral("/dev/serial/by-id/usb-B-port0"));
+    comboOf(dlg, "Combo_Port")->setCurrentIndex(2);
+    EXPECT_TRUE(info->text().contains(QStringLiteral("COM3")));
+    EXPECT_TRUE(info->toolTip().isEmpty()) << "only two USB adapters";
+
+    // Map COM3 to the on-board port; only OK stores the choice.
+    const int onboard = device->findData(QStringLiteral("/dev/ttyS0"));
+    ASSERT_GE(onboard, 0);
+    device->setCurrentIndex(onboard);
+    emit device->activated(onboard);
+    EXPECT_EQ(info->toolTip(), QStringLiteral("/dev/ttyS0"));
+    EXPECT_FALSE(store.contains(PortMap::kSection, "COM3"));
+    // Typed non-COM text: nothing to map.
+    comboOf(dlg, "Combo_Port")->setEditText(QStringLiteral("ttyS0"));
+    EXPECT_FALSE(device->isEnabled());
+    EXPECT_TRUE(info->text().isEmpty());
+    comboOf(dlg, "Combo_Port")->setCurrentIndex(2);
+    EXPECT_EQ(device->currentData().toString(), QStringLiteral("/dev/ttyS0")) << "pending kept";
+    click(dlg, QStringLiteral("Command1"));
+    EXPECT_TRUE(gone(guard));
+    EXPECT_EQ(store.get("COM3", PortMap::kSection), QStringLiteral("/dev/ttyS0"));
+    EXPECT_EQ(store.get("Port"), QStringLiteral("COM3"));
+
+    // Next time the stored device is shown, also when it is unplugged.
+    SubDisp_comm unplugged(store, nullptr, [] { return QList<SerialPortEntry>(); });
+    unplugged.setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* device2 = comboOf(&unplugged, "Combo_Device");
+    EXPECT_EQ(device2->currentData().toString(), QStringLiteral("/dev/ttyS0"));
+    comboOf(&unplugged, "Combo_Port")->setCurrentIndex(0);
+    EXPECT_EQ(device2->currentIndex(), 0) << "COM1 is automatic";
+    EXPECT_FALSE(unplugged.findChild<QLabel*>(QStringLiteral("Label_device"))->text().isEmpty());
+}
+#endif
