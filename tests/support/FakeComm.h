@@ -9,17 +9,13 @@
 
 namespace pmx::test {
 
-// Records every command and answers as a KORVAN or Modbus instrument would, with
-// per-item faults.
 class FakeComm : public CommObject {
 public:
     bool openOk = true;
-    int opens = 0;
     std::function<void()> onSend; // runs inside every exchange
 
     void Activate(bool) override {}
     bool OpenPort() override {
-        ++opens;
         m_device = PortName;
         return openOk;
     }
@@ -41,8 +37,7 @@ public:
         if (korvan) {
             if (fault == "nak")
                 return "\x15 \x20 " + addr + "03\x03" "00";
-            QByteArray text = "\x06! " + type + addr + (write ? QByteArray() : value(i)) + "\x03" "00";
-            return text;
+            return "\x06! " + type + addr + (write ? QByteArray() : value(i)) + "\x03" "00";
         }
         if (fault == "nak")
             return ":01" + QByteArray(write ? "86" : "83") + "02XX\r\n";

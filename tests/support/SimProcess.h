@@ -21,17 +21,7 @@ class SimProcess {
     SimProcess& operator=(const SimProcess&) = delete;
     ~SimProcess() { kill(); }
 
-    // The executable: $PMX_SIM when set, else pmx31570a-sim in PMX_BIN_DIR.
-    static QString executable() {
-        const QString env = qEnvironmentVariable("PMX_SIM");
-        if (!env.isEmpty())
-            return env;
-#ifdef PMX_BIN_DIR
-        return QStringLiteral(PMX_BIN_DIR "/pmx31570a-sim");
-#else
-        return QStringLiteral("pmx31570a-sim");
-#endif
-    }
+    static QString executable() { return QStringLiteral(PMX_BIN_DIR "/pmx31570a-sim"); }
 
     // Starts the instrument with `args` (e.g. {"--protocol", "rtu", "--instrument", "3"})
     // and waits up to `timeoutMs` for the device path on its first output line. Unless
@@ -83,19 +73,11 @@ class SimProcess {
         return !m_device.isEmpty();
     }
 
-    bool isRunning() const {
-        return m_process && m_process->state() == QProcess::Running;
-    }
+    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
     // The pty path a client opens, e.g. "/dev/pts/4"; empty when not started.
-    QString devicePath() const {
-        return m_device;
-    }
-    QString errorText() const {
-        return m_error;
-    }
-    QString logPath() const {
-        return m_logPath;
-    }
+    QString devicePath() const { return m_device; }
+    QString errorText() const { return m_error; }
+    QString logPath() const { return m_logPath; }
 
     // The log lines written so far (one per request received).
     QStringList logLines() const {

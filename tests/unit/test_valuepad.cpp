@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 using pmx::ValuePad;
-using Action = ValuePad::KeyAction;
 
 TEST(ValuePad, PadAndTypedKeys) {
     const QString nines = QString(40, u'9');
@@ -43,9 +42,4 @@ TEST(ValuePad, PadAndTypedKeys) {
         EXPECT_EQ(p.entry(), QLatin1String(c.entry)) << c.pad << c.typed.toStdString();
         EXPECT_EQ(p.storableValue(), c.stored) << c.pad << c.typed.toStdString();
     }
-    const std::pair<QChar, Action> actions[] = {{u'5', Action::Digit},   {u'-', Action::Negate},
-                                                {QChar(13), Action::Ok}, {QChar(8), Action::Clear},
-                                                {u'.', Action::Clear},   {u'x', Action::Resync}};
-    for (const auto& [ch, action] : actions)
-        EXPECT_EQ(ValuePad().typedKey(ch), action) << int(ch.unicode());
 }
