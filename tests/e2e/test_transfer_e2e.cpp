@@ -5,10 +5,8 @@
 #include "SimProcess.h"
 #include "app/MainDisp.h"
 #include "comm/Conditions.h"
-#include "comm/Dispatcher.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
-#include "comm/SettingsStore.h"
 #include "ui/Setting_Disp.h"
 #include "ui/SubDisp_command.h"
 #include "ui/strings/StringTable.h"
@@ -62,12 +60,8 @@ struct Rig : test::ScriptedPrompts {
             return;
         }
         QSettingsStore store;
-        const QStringList conditions = {cond::kProtocol, p.setting, cond::kDevNo,   "7",
-                                        cond::kSpeed,    "9600",    cond::kDatabit, "7 bit",
-                                        cond::kStopbit,  "1 bit",   cond::kParty,   "EVEN",
-                                        cond::kPort,     "COM1",    cond::kTimout,  timeout};
-        for (int k = 0; k < conditions.size(); k += 2)
-            store.setValue(cond::kSection, conditions[k], conditions[k + 1]);
+        cond::writeStored(store,
+                          {p.setting, "7", "9600", "7 bit", "1 bit", "EVEN", "COM1", timeout});
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), sim.devicePath());
         w = std::make_unique<MainDisp>(std::make_unique<SerialComm>(), prompts());
         w->communicate();

@@ -394,15 +394,12 @@ TEST(SubDispComm, PortRowShowsAndMapsTheDevice) {
     QPointer<SubDisp_comm> guard(dlg);
     auto* info = dlg->findChild<QLabel*>(QStringLiteral("Label_device"));
     auto* device = comboOf(dlg, "Combo_Device");
-    ASSERT_NE(info, nullptr);
-    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(info && device);
     // Automatic: COMn is the n-th USB adapter.
     EXPECT_TRUE(info->toolTip().endsWith(QStringLiteral("A10K5ABC-if00-port0")));
-    EXPECT_TRUE(info->text().startsWith(QStringLiteral("COM1 ")));
     comboOf(dlg, "Combo_Port")->setCurrentIndex(1);
     EXPECT_EQ(info->toolTip(), QStringLiteral("/dev/serial/by-id/usb-B-port0"));
     comboOf(dlg, "Combo_Port")->setCurrentIndex(2);
-    EXPECT_TRUE(info->text().contains(QStringLiteral("COM3")));
     EXPECT_TRUE(info->toolTip().isEmpty()) << "only two USB adapters";
 
     // Map COM3 to the on-board port; only OK stores the choice.
