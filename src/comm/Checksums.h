@@ -15,5 +15,7 @@ std::uint16_t crc16(const QByteArray& bytes);
 
 // Two upper-case hex digits of a byte.
 QByteArray hex2(std::uint8_t value);
+// Value of one hex digit in either case; -1 for any other character.
+int hexDigitValue(char c);
 
 } // namespace pmx::checksum

@@ -7,16 +7,6 @@ namespace pmx::framing {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Whole pairs of hex digits to bytes; nullopt otherwise.
 std::optional<QByteArray> decodeHex(const QByteArray& hex) {
     if (hex.size() % 2 != 0)
@@ -24,8 +14,8 @@ std::optional<QByteArray> decodeHex(const QByteArray& hex) {
     QByteArray out;
     out.reserve(hex.size() / 2);
     for (qsizetype i = 0; i < hex.size(); i += 2) {
-        const int hi = hexValue(hex[i]);
-        const int lo = hexValue(hex[i + 1]);
+        const int hi = checksum::hexDigitValue(hex[i]);
+        const int lo = checksum::hexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out += char((hi << 4) | lo);

@@ -23,23 +23,13 @@ QByteArray hex4(std::uint16_t value) {
     return checksum::hex2(std::uint8_t(value >> 8)) + checksum::hex2(std::uint8_t(value));
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Value of a text of hexadecimal digits (either case), or -1 when any character is not one.
 long parseHex(const QByteArray& text) {
     if (text.isEmpty())
         return -1;
     long v = 0;
     for (char c : text) {
-        const int d = hexDigit(c);
+        const int d = checksum::hexDigitValue(c);
         if (d < 0)
             return -1;
         v = v * 16 + d;
