@@ -2,6 +2,8 @@
 // What the benchmarks against the virtual instrument share: the protocols, the line
 // (7E1, 10 bits a character) and opening the real serial object on a pty.
 #include "SimProcess.h"
+#include "comm/Classification.h"
+#include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
 #include <QStringList>
 #include <cstdio>
@@ -29,6 +31,18 @@ inline bool openAt(SerialComm& com, const Proto& p, const QString& device, int b
     com.PortName = device;
     com.Timeout = timeoutMs;
     return com.OpenPort();
+}
+
+// One read of an item as the read sequence sends it to instrument 1; true when good.
+inline bool readItem(SerialComm& com, const char* address) {
+    qint16 stAdr = 1;
+    qint16 retn = 3;
+    QByteArray sub;
+    QByteArray cmd("03");
+    QByteArray item(address);
+    QByteArray data;
+    const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
+    return classifyResponse(text, com.ProtocolNo, "03") == kResponseOk;
 }
 
 // Starts instrument 1 speaking p's protocol; says why on standard error when it cannot.

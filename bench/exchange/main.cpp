@@ -9,8 +9,6 @@
 // Usage: bench_exchange [--baud B] [--count N]
 #include "BenchSupport.h"
 #include "SimProcess.h"
-#include "comm/Classification.h"
-#include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
 
 #include <QCoreApplication>
@@ -27,18 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-
-// One read of item 0044h as the read sequence sends it; true when it succeeded.
-bool readOnce(SerialComm& com) {
-    qint16 stAdr = 1;
-    qint16 retn = 3;
-    QByteArray sub;
-    QByteArray cmd("03");
-    QByteArray item("0044");
-    QByteArray data;
-    const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
-    return classifyResponse(text, com.ProtocolNo, "03") == kResponseOk;
-}
 
 } // namespace
 
@@ -74,7 +60,7 @@ int main(int argc, char** argv) {
         int failed = 0;
         for (int i = 0; i < count; ++i) {
             const auto t0 = Clock::now();
-            failed += readOnce(com) ? 0 : 1;
+            failed += readItem(com, "0044") ? 0 : 1;
             us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         }
         std::sort(us.begin(), us.end());
@@ -110,12 +96,12 @@ int main(int argc, char** argv) {
             allMet = false;
             continue;
         }
-        readOnce(com); // the first exchange opens nothing up: leave it out all the same
+        readItem(com, "0044"); // the first exchange opens nothing up: leave it out all the same
         double wire = 0;
         int failed = 0;
         const auto t0 = Clock::now();
         for (int i = 0; i < paced; ++i) {
-            failed += readOnce(com) ? 0 : 1;
+            failed += readItem(com, "0044") ? 0 : 1;
             const auto& ex = com.lastExchange();
             double chars = double(ex.request.size() + ex.received.size());
             if (p.number == kProtocolModbusRtu)

@@ -10,8 +10,6 @@
 // Usage: bench_readall
 #include "BenchSupport.h"
 #include "SimProcess.h"
-#include "comm/Classification.h"
-#include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
 #include "transfer/Sequences.h"
 
@@ -43,14 +41,7 @@ class BenchView : public TransferView {
 // Characters one read of an item puts on the wire (request + response), taken from a
 // real exchange: every item's read has the same length.
 int charsPerRead(SerialComm& com) {
-    qint16 stAdr = 1;
-    qint16 retn = 3;
-    QByteArray sub;
-    QByteArray cmd("03");
-    QByteArray item("0000");
-    QByteArray data;
-    const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
-    if (classifyResponse(text, com.ProtocolNo, "03") != kResponseOk)
+    if (!readItem(com, "0000"))
         return -1;
     return int(com.lastExchange().request.size() + com.lastExchange().received.size());
 }

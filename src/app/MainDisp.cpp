@@ -218,27 +218,13 @@ void MainDisp::buildUi() {
     Option1[0]->setChecked(true);
     side->addWidget(formatBox);
 
-    Frame_Move = new QGroupBox(central);
-    Frame_Move->setObjectName(QStringLiteral("Frame_Move"));
-    auto* moveLayout = new QHBoxLayout(Frame_Move);
-    for (int k = 0; k < 2; ++k) {
-        Command_Move[k] = new QPushButton(Frame_Move);
-        Command_Move[k]->setObjectName(QStringLiteral("Command_Move_%1").arg(k));
-        moveLayout->addWidget(Command_Move[k]);
-        connect(Command_Move[k], &QPushButton::clicked, this, [this, k] { Command_Move_Click(k); });
-    }
+    Frame_Move = buttonFrame(central, QStringLiteral("Frame_Move"), QStringLiteral("Command_Move"),
+                             Command_Move, &MainDisp::Command_Move_Click);
     side->addWidget(Frame_Move);
     setMoveEnabled(false);
 
-    Frame_File = new QGroupBox(central);
-    Frame_File->setObjectName(QStringLiteral("Frame_File"));
-    auto* fileLayout = new QHBoxLayout(Frame_File);
-    for (int k = 0; k < 2; ++k) {
-        Command_File[k] = new QPushButton(Frame_File);
-        Command_File[k]->setObjectName(QStringLiteral("Command_File_%1").arg(k));
-        fileLayout->addWidget(Command_File[k]);
-        connect(Command_File[k], &QPushButton::clicked, this, [this, k] { Command_File_Click(k); });
-    }
+    Frame_File = buttonFrame(central, QStringLiteral("Frame_File"), QStringLiteral("Command_File"),
+                             Command_File, &MainDisp::Command_File_Click);
     side->addWidget(Frame_File);
 
     Check_write = new QCheckBox(central);
@@ -279,6 +265,20 @@ void MainDisp::buildUi() {
     outer->addWidget(ProgressBar1);
 
     setCentralWidget(central);
+}
+
+QGroupBox* MainDisp::buttonFrame(QWidget* parent, const QString& frameName, const QString& buttonName,
+                                  std::array<QPushButton*, 2>& buttons, void (MainDisp::*click)(int)) {
+    auto* frame = new QGroupBox(parent);
+    frame->setObjectName(frameName);
+    auto* layout = new QHBoxLayout(frame);
+    for (int k = 0; k < 2; ++k) {
+        buttons[k] = new QPushButton(frame);
+        buttons[k]->setObjectName(QStringLiteral("%1_%2").arg(buttonName).arg(k));
+        layout->addWidget(buttons[k]);
+        connect(buttons[k], &QPushButton::clicked, this, [this, click, k] { (this->*click)(k); });
+    }
+    return frame;
 }
 
 void MainDisp::buildMenus() {

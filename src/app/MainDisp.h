@@ -116,6 +116,9 @@ protected:
 private:
     void buildUi();
     void buildMenus();
+    // A frame holding two buttons named buttonName_0 and _1 that call click(index).
+    QGroupBox* buttonFrame(QWidget* parent, const QString& frameName, const QString& buttonName,
+                           std::array<QPushButton*, 2>& buttons, void (MainDisp::*click)(int));
     void setCaptions();
     void Form_Load();
     void Timer1_Timer();
