@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace pmx {
 
 // Protocol numbers as the communication object knows them.
@@ -50,10 +52,20 @@ public:
     QString lastOpenErrorText() const { return m_openErrorText; }
     QString lastDevice() const { return m_device; }
 
+    // True once the open device went away (hang-up, I/O or resource error): the port is
+    // closed then, and stays so until OpenPort. lostDevice() names the device.
+    bool deviceLost() const { return m_lost; }
+    QString lostDevice() const { return m_lostDevice; }
+    // Called once per loss when it is noticed outside an exchange (the program idle).
+    void setLostHandler(std::function<void()> handler) { m_lostHandler = std::move(handler); }
+
 protected:
     OpenError m_openError = OpenError::None;
     QString m_openErrorText;
     QString m_device;
+    bool m_lost = false;
+    QString m_lostDevice;
+    std::function<void()> m_lostHandler;
 };
 
 } // namespace pmx

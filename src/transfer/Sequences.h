@@ -21,6 +21,11 @@ public:
     virtual bool selectionBoxTicked(int item) = 0;
     // True once the program is ending: a running sequence stops at once.
     virtual bool stopRequested() { return false; }
+    // The device went away: the sequence stops at once; called once per sequence.
+    virtual void connectionLost(const QString& device) { Q_UNUSED(device); }
+    // Something the operator must be told once per sequence (not an item failure), such
+    // as reads being impossible at Modbus station 0.
+    virtual void notice(const QString& text) { Q_UNUSED(text); }
 };
 
 struct TransferContext {
@@ -36,7 +41,9 @@ struct TransferResult {
     QList<int> good;
     QList<int> failed;
     QList<int> failedMessage; // message id of each failed item, same order
+    QList<int> unconfirmed; // Modbus broadcast writes: sent, never answered
     bool stopped = false;
+    bool lost = false; // the device went away; the sequence stopped
 };
 
 // The five items the write of all items sends first, in this order.

@@ -72,6 +72,26 @@ constexpr Entry kTable[] = {
     {109, u"Unit", u"単位"},
     {110, u"All Data(&A)", u"データ一覧(&A)"},
     {111, u"Export(&E)", u"エクスポート(&E)"},
+    // The line's own reports.
+    {200, u"Connection to %1 lost.", u"%1 との接続が切れました。"},
+    {201, u"Reconnected to %1.", u"%1 に再接続しました。"},
+    {202, u"Waiting for %1 to come back.", u"%1 の再接続を待っています。"},
+    {203, u"Under Modbus, instrument number 0 is the broadcast address: writes are sent "
+          u"without an answer, and reading needs an instrument number from 1 to 95.",
+     u"Modbus では機器番号 0 はブロードキャストアドレスです。書込みは応答なしで送信され、"
+     u"読込みには機器番号 1～95 が必要です。"},
+    {204, u"%1 written as broadcast, not confirmed.", u"%1 項目をブロードキャストで書込みました (未確認)。"},
+    // Why a port did not open.
+    {210, u"%1: no such device", u"%1: デバイスがありません"},
+    {211, u"%1 is in use by another program", u"%1 は他のプログラムが使用中です"},
+    {212, u"Permission denied for %1: add the user to the 'dialout' group and log in again",
+     u"%1 へのアクセスが拒否されました: ユーザーを 'dialout' グループに追加して再ログインしてください"},
+    {213, u"%1 does not accept these line settings", u"%1 はこの通信条件を受け付けません"},
+    {214, u"%1 could not be opened", u"%1 を開けませんでした"},
+    {215, u"%1: no serial device found; connect the adapter or choose a device for %1 in the "
+          u"communication conditions.",
+     u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 のデバイスを選んでください。"},
+    {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
 };
 
 } // namespace
