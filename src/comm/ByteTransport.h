@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace pmx {
 
 // Line settings for opening a device.
@@ -28,7 +30,9 @@ class ByteTransport {
     virtual bool isOpen() const = 0;
     // Drops everything received and not yet read.
     virtual void discardInput() = 0;
-    // Writes all bytes and waits until they left (at most waitMs); false on failure.
+    // Writes all bytes and waits until the last of them left the port (at most waitMs),
+    // so that an answer's time-out measures the instrument, not our own request on the
+    // wire; false on failure.
     virtual bool write(const QByteArray& bytes, int waitMs) = 0;
     // Waits at most waitMs for input; returns what arrived (empty on silence or failure).
     virtual QByteArray read(int waitMs) = 0;
@@ -46,7 +50,12 @@ class ByteTransport {
     OpenError lastOpenError() const { return m_openError; }
     QString lastOpenErrorText() const { return m_openErrorText; }
 
+    // Called when the device goes away while nobody is waiting on it (the program idle):
+    // the transport has closed it already.
+    void setGoneHandler(std::function<void()> handler) { m_goneHandler = std::move(handler); }
+
   protected:
+    std::function<void()> m_goneHandler;
     OpenError m_openError = OpenError::None;
     QString m_openErrorText;
 };

@@ -24,6 +24,11 @@ int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray
     return text.mid(3, 2) == commod ? kResponseOk : kResponseCommError;
 }
 
+bool isModbusBroadcast(qint16 protocolNo, qint16 instrumentNo) {
+    return instrumentNo == 0 &&
+           (protocolNo == kProtocolModbusAscii || protocolNo == kProtocolModbusRtu);
+}
+
 std::optional<qint16> decodeDataField(const QByteArray& field) {
     if (field.size() != 4)
         return std::nullopt;

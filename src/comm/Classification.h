@@ -18,6 +18,10 @@ enum ResponseClass : int {
 // ("03"/"06"), else 103 (a text shorter than five characters included).
 int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray& commod);
 
+// Under Modbus, instrument number 0 is the broadcast address: every instrument on the
+// line carries out a write to it and none answers, so reads cannot be made there.
+bool isModbusBroadcast(qint16 protocolNo, qint16 instrumentNo);
+
 // A data field of exactly four hex digits (either case) as a 16-bit two's complement
 // value; anything else is nullopt, so the caller keeps the old value instead of storing
 // a guess.

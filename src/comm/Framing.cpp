@@ -3,6 +3,8 @@
 #include "comm/Checksums.h"
 #include "comm/CommObject.h"
 
+#include <algorithm>
+
 namespace pmx::framing {
 
 namespace {
@@ -126,6 +128,25 @@ QByteArray buildRequest(qint16 protocolNo, const QByteArray& address, const QByt
     return modbusRtuFrame(*message);
 }
 
+qsizetype maxResponseLength(qint16 protocolNo, const QByteArray& request) {
+    if (protocolNo == kProtocolKorvan)
+        return request.isEmpty() ? 0 : 15; // a read ACK with data is the longest
+    std::optional<QByteArray> message;
+    if (protocolNo == kProtocolModbusAscii && request.size() >= 9)
+        message = decodeHex(request.mid(1, request.size() - 5));
+    else if (protocolNo == kProtocolModbusRtu && request.size() >= 4)
+        message = request.left(request.size() - 2);
+    if (!message || message->size() < 2)
+        return 0;
+    qsizetype pdu = 5; // function and four bytes: the echo of 05/06/0F/10
+    if (quint8(message->at(1)) <= 0x04 && message->size() >= 6) {
+        const int quantity = (quint8(message->at(4)) << 8) | quint8(message->at(5));
+        pdu = std::max<qsizetype>(2 + 2 * quantity, 5); // function, byte count, data
+    }
+    const qsizetype binary = 1 + pdu + 2; // address, PDU, CRC (or LRC and a spare byte)
+    return protocolNo == kProtocolModbusRtu ? binary : 1 + 2 * binary + 2;
+}
+
 QByteArray extractData(const QByteArray& text, qint32 n) {
     if (n < 1)
         return {};
@@ -150,33 +171,38 @@ QByteArray extractData(const QByteArray& text, qint32 n) {
     return {};
 }
 
-ResponseAssembler::ResponseAssembler(qint16 protocolNo, char expectedAddress, quint8 function)
-    : m_protocol(protocolNo), m_address(expectedAddress), m_function(function) {}
+ResponseAssembler::ResponseAssembler(qint16 protocolNo, char expectedAddress, quint8 function,
+                                     QByteArray request)
+    : m_protocol(protocolNo), m_address(expectedAddress), m_function(function),
+      m_request(std::move(request)) {}
 
 std::optional<ResponseAssembler> ResponseAssembler::forRequest(qint16 protocolNo,
                                                                const QByteArray& request) {
     if (protocolNo == kProtocolKorvan) {
         if (request.size() < 2 || request[0] != kStx)
             return std::nullopt;
-        return ResponseAssembler(protocolNo, request[1]);
+        return ResponseAssembler(protocolNo, request[1], 0, request);
     }
     if (protocolNo == kProtocolModbusAscii) {
         if (request.size() < 9 || request[0] != ':')
             return std::nullopt;
-        const auto head = decodeHex(request.mid(1, 4));
-        if (!head)
+        const auto message = decodeHex(request.mid(1, request.size() - 5)); // without LRC, CR LF
+        if (!message || message->size() < 2)
             return std::nullopt;
-        return ResponseAssembler(protocolNo, head->at(0), quint8(head->at(1)));
+        return ResponseAssembler(protocolNo, message->at(0), quint8(message->at(1)), *message);
     }
     if (protocolNo == kProtocolModbusRtu) {
         if (request.size() < 4)
             return std::nullopt;
-        return ResponseAssembler(protocolNo, request[0], quint8(request[1]));
+        return ResponseAssembler(protocolNo, request[0], quint8(request[1]),
+                                 request.left(request.size() - 2));
     }
     return std::nullopt;
 }
 
 void ResponseAssembler::reset() {
+    m_discardedFrames = 0;
+    m_discardedBytes = 0;
     m_buf.clear();
     m_etxPos = -1;
     m_status = Status::Pending;
@@ -246,6 +272,13 @@ void ResponseAssembler::finishKorvan() {
     const bool bccOk =
         m_buf.mid(m_etxPos + 1, 2).toUpper() == checksum::hex2(checksum::bcc(covered));
     const bool addressOk = m_buf[1] == m_address;
+    // Command type and data item echo the request (STX, address, sub-address, command
+    // type, item): a frame of ours that names another request is a late answer to it.
+    if (addressOk && layoutOk && m_request.size() >= 8 &&
+        m_buf.mid(3, 5) != m_request.mid(3, 5)) {
+        discard(m_buf.size());
+        return;
+    }
     if (layoutOk && bccOk && addressOk) {
         m_status = Status::Complete;
         m_text = m_buf;
@@ -253,6 +286,25 @@ void ResponseAssembler::finishKorvan() {
         m_status = Status::Corrupt;
         m_text = QByteArray(1, kEsc) + m_buf.mid(1); // reported as a checksum error
     }
+}
+
+void ResponseAssembler::discard(qsizetype bytes) {
+    ++m_discardedFrames;
+    m_discardedBytes += bytes;
+    m_buf.clear();
+    m_etxPos = -1;
+}
+
+bool ResponseAssembler::modbusEchoMatches(const QByteArray& message) const {
+    if (m_request.size() < 2 || message.size() < 2 || (quint8(message[1]) & 0x80))
+        return true; // exceptions name no register
+    if (m_function == 0x06)
+        return message == m_request; // register and value echoed
+    if (m_function == 0x03 && m_request.size() >= 6 && message.size() >= 3) {
+        const int quantity = (quint8(m_request[4]) << 8) | quint8(m_request[5]);
+        return quint8(message[2]) == 2 * quantity;
+    }
+    return true;
 }
 
 void ResponseAssembler::feedAscii(char b) {
@@ -286,6 +338,10 @@ void ResponseAssembler::finishAscii() {
     }
     if (message[0] != m_address)
         return; // another station's frame: keep waiting for ours
+    if (!modbusEchoMatches(message)) {
+        discard(hex.size() + 3); // with ":" and CR LF
+        return;
+    }
     m_status = Status::Complete;
     m_text = ':' + hex.toUpper() + "\r\n";
 }
@@ -315,6 +371,14 @@ void ResponseAssembler::scanRtu() {
         const bool crcOk = checksum::crc16(message) == crc;
         const bool ours = m_buf[i] == m_address;
         if (crcOk) {
+            if (ours && !modbusEchoMatches(message)) {
+                // A late answer to another request: drop it and everything before it.
+                m_buf.remove(0, i + len);
+                ++m_discardedFrames;
+                m_discardedBytes += i + len;
+                scanRtu();
+                return;
+            }
             m_status = ours ? Status::Complete : Status::Corrupt;
             if (ours)
                 m_text = modbusAsciiFrame(message);

@@ -36,6 +36,10 @@ QByteArray buildRequest(qint16 protocolNo, const QByteArray& address, const QByt
                         const QByteArray& commandType, const QByteArray& dataItem,
                         const QByteArray& data);
 
+// The longest well-formed answer to a request frame, in characters on the wire; 0 when
+// the request is not one buildRequest makes.
+qsizetype maxResponseLength(qint16 protocolNo, const QByteArray& request);
+
 // ExtractData: KORVAN read ACK -> characters 9..12; Modbus 03 response text -> the n-th
 // register's four hex digits. Empty when the text is not such a response.
 QByteArray extractData(const QByteArray& text, qint32 n);
@@ -45,7 +49,9 @@ QByteArray extractData(const QByteArray& text, qint32 n);
 //  - KORVAN: skips bytes until ACK/NAK/ESC, ends two characters after ETX. Complete
 //    gives the frame as received; a frame whose BCC is wrong, whose address does not
 //    echo the request or whose layout is wrong is Corrupt, with the text starting with
-//    ESC so that it is reported as a checksum error.
+//    ESC so that it is reported as a checksum error. A frame with our address whose
+//    command type or data item does not echo the request answers another request (a
+//    late answer): it is discarded and waiting goes on.
 //  - Modbus ASCII: ':' .. CR LF. A frame from another station is ignored (another
 //    instrument may share the line) and waiting continues; a bad LRC or undecodable
 //    frame is Corrupt. The text is the frame, hex digits in upper case.
@@ -53,14 +59,20 @@ QByteArray extractData(const QByteArray& text, qint32 n);
 //    bit; garbage before the frame is skipped. A frame with our address and a wrong CRC,
 //    or a whole valid frame from another station, is Corrupt. The text of a complete
 //    frame is the same message as a Modbus ASCII frame would carry it.
+//  - Both Modbus modes: a function 06 answer must echo the request's register and value,
+//    and a function 03 answer must carry as many bytes as the request asked registers;
+//    a well-formed frame of ours that does not is discarded (a late answer) and waiting
+//    goes on. Exception answers name no register and are taken as they come.
 // Modbus Corrupt texts are empty. The buffer is bounded whatever arrives.
 class ResponseAssembler {
   public:
     enum class Status { Pending, Complete, Corrupt };
 
     // expectedAddress: the KORVAN address character, or the Modbus station byte;
-    // function: the Modbus function code of the request (unused for KORVAN).
-    ResponseAssembler(qint16 protocolNo, char expectedAddress, quint8 function = 0);
+    // function: the Modbus function code of the request (unused for KORVAN). Without
+    // `request` no echo is checked beyond the address.
+    ResponseAssembler(qint16 protocolNo, char expectedAddress, quint8 function = 0,
+                      QByteArray request = {});
     // For a request frame built by buildRequest; nullopt when it is not one.
     static std::optional<ResponseAssembler> forRequest(qint16 protocolNo,
                                                        const QByteArray& request);
@@ -70,6 +82,9 @@ class ResponseAssembler {
     QByteArray text() const { return m_text; }
     void reset();
     qsizetype buffered() const { return m_buf.size(); }
+    // Whole frames dropped because they answered another request, and their bytes.
+    int discardedFrames() const { return m_discardedFrames; }
+    qsizetype discardedBytes() const { return m_discardedBytes; }
 
     static constexpr qsizetype kKorvanMaxBody = 12; // address .. data/error code
     static constexpr qsizetype kAsciiMaxFrame = 513;
@@ -81,11 +96,17 @@ class ResponseAssembler {
     void scanRtu();
     void finishKorvan();
     void finishAscii();
+    // Whether a Modbus message of ours (address, function, data) answers the request.
+    bool modbusEchoMatches(const QByteArray& message) const;
+    void discard(qsizetype bytes);
 
     qint16 m_protocol;
     char m_address;
     quint8 m_function;
+    QByteArray m_request; // KORVAN: the request frame; Modbus: its message (no checksum)
     QByteArray m_buf;
+    int m_discardedFrames = 0;
+    qsizetype m_discardedBytes = 0;
     qsizetype m_etxPos = -1;
     Status m_status = Status::Pending;
     QByteArray m_text;

@@ -4,6 +4,7 @@
 #include "comm/Numbers.h"
 #include "comm/PortMap.h"
 #include "comm/SerialTransport.h"
+#include "ui/strings/StringTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +24,28 @@ SerialComm::PortResolver defaultResolver() {
 
 SerialComm::SerialComm(std::unique_ptr<ByteTransport> transport, PortResolver resolver)
     : m_transport(transport ? std::move(transport) : std::make_unique<SerialTransport>()),
-      m_resolver(resolver ? std::move(resolver) : defaultResolver()) {}
+      m_resolver(resolver ? std::move(resolver) : defaultResolver()) {
+    m_transport->setGoneHandler([this] { onTransportGone(); });
+}
+
+void SerialComm::onTransportGone() {
+    if (m_lost)
+        return;
+    m_lost = true;
+    m_lostDevice = m_device;
+    if (!m_inExchange && m_lostHandler)
+        m_lostHandler();
+}
+
+QByteArray SerialComm::lose() {
+    m_last.deviceGone = true;
+    m_transport->close();
+    if (!m_lost) {
+        m_lost = true;
+        m_lostDevice = m_device;
+    }
+    return {};
+}
 
 SerialComm::~SerialComm() {
     m_transport->close();
@@ -40,6 +62,10 @@ bool SerialComm::OpenPort() {
     m_openError = OpenError::None;
     m_openErrorText.clear();
     m_device.clear();
+    m_lost = false;
+    m_lostDevice.clear();
+    m_answerMissing = false;
+    m_turnaroundEndNs = 0;
 
     const auto fail = [this](OpenError e, const QString& text) {
         m_openError = e;
@@ -51,12 +77,12 @@ bool SerialComm::OpenPort() {
     const auto rate = toInt32Whole(Rate);
     if (!rate || *rate <= 0)
         return fail(OpenError::BadSettings,
-                    QStringLiteral("Transfer rate \"%1\" is not a number.").arg(Rate));
+                    strings::text(216) + QStringLiteral(" (%1)").arg(Rate));
     s.baudRate = *rate;
     const auto bits = toInt32Whole(DataBits);
     if (!bits || *bits < 5 || *bits > 8)
         return fail(OpenError::BadSettings,
-                    QStringLiteral("Data bits \"%1\" are not 5 to 8.").arg(DataBits));
+                    strings::text(216) + QStringLiteral(" (%1)").arg(DataBits));
     s.dataBits = *bits;
     if (StopBits.trimmed() == QLatin1String("1"))
         s.stopBits = 1;
@@ -64,7 +90,7 @@ bool SerialComm::OpenPort() {
         s.stopBits = 2;
     else
         return fail(OpenError::BadSettings,
-                    QStringLiteral("Stop bits \"%1\" are not 1 or 2.").arg(StopBits));
+                    strings::text(216) + QStringLiteral(" (%1)").arg(StopBits));
     const QString parity = Parity.trimmed().toUpper();
     if (parity == QLatin1String("NONE"))
         s.parity = 'N';
@@ -74,14 +100,11 @@ bool SerialComm::OpenPort() {
         s.parity = 'O';
     else
         return fail(OpenError::BadSettings,
-                    QStringLiteral("Parity \"%1\" is not NONE, EVEN or ODD.").arg(Parity));
+                    strings::text(216) + QStringLiteral(" (%1)").arg(Parity));
 
     s.device = m_resolver(PortName);
     if (s.device.isEmpty())
-        return fail(OpenError::NotFound,
-                    QStringLiteral("%1: no serial device found; connect the adapter or choose "
-                                   "a device for %1 in the communication conditions.")
-                        .arg(PortName));
+        return fail(OpenError::NotFound, strings::text(215).arg(PortName));
     m_device = s.device;
     if (!m_transport->open(s))
         return fail(m_transport->lastOpenError(), m_transport->lastOpenErrorText());
@@ -111,9 +134,12 @@ void SerialComm::PrepareB() {
 }
 
 void SerialComm::dropInput() {
-    // Dropped bytes were still traffic on the line: the RTU silence counts from them.
-    if (!m_transport->readNs(0).isEmpty())
+    // Dropped bytes were still traffic on the line: the quiet counts from them.
+    const QByteArray stale = m_transport->readNs(0);
+    if (!stale.isEmpty()) {
         m_lastRxNs = m_transport->clockNs();
+        m_last.discardedBytes += stale.size();
+    }
     m_transport->discardInput();
 }
 
@@ -123,27 +149,34 @@ qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
     return qint64(std::ceil(3.5 * std::max(bitsPerChar, 1) * 1e9 / baudRate));
 }
 
-bool SerialComm::waitRtuSilence(int limitMs) {
-    // Frames are told apart by 3.5 characters of silence, counted from the last byte
-    // received. Anything arriving meanwhile (the tail of an answer to an earlier request,
-    // another station) is dropped, and the silence starts again from it.
-    const qint64 quiet = rtuSilenceNs(m_baud, m_charBits);
-    const qint64 giveUp = m_transport->clockNs() + qint64(limitMs) * 1000000;
+bool SerialComm::waitQuietLine(int timeoutMs) {
+    const qint64 rtuQuiet = ProtocolNo == kProtocolModbusRtu ? rtuSilenceNs(m_baud, m_charBits) : 0;
+    const qint64 lateQuiet = m_answerMissing ? qint64(timeoutMs) * 1000000 : 0;
+    const qint64 start = m_transport->clockNs();
+    // A line that never rests (another master, a babbling device): send anyway after
+    // this long; the answer's echo and address still guard the value.
+    const qint64 giveUp = start + lateQuiet + qint64(timeoutMs) * 3000000;
     while (true) {
-        const qint64 left = quiet - (m_transport->clockNs() - m_lastRxNs);
-        const QByteArray late = m_transport->readNs(std::max<qint64>(left, 0));
+        const qint64 now = m_transport->clockNs();
+        const qint64 left = std::max({rtuQuiet - (now - m_lastRxNs),
+                                      lateQuiet - (now - std::max(m_exchangeEndNs, m_lastRxNs)),
+                                      m_turnaroundEndNs - now});
+        if (left <= 0)
+            break;
+        const QByteArray late = m_transport->readNs(left);
         if (m_transport->deviceGone())
             return false;
-        const qint64 now = m_transport->clockNs();
         if (!late.isEmpty()) {
-            m_lastRxNs = now;
-            if (now >= giveUp)
-                return true; // a line that never rests: send anyway, the answer will tell
-            continue;
+            // The tail of an earlier answer, or another station's traffic: dropped, and
+            // the quiet starts again from it.
+            m_lastRxNs = m_transport->clockNs();
+            m_last.discardedBytes += late.size();
+            if (m_lastRxNs >= giveUp)
+                break;
         }
-        if (now - m_lastRxNs >= quiet)
-            return true;
     }
+    m_answerMissing = false;
+    return true;
 }
 
 QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
@@ -159,35 +192,50 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
     if (!assembler)
         return {};
     if (!m_transport->isOpen()) {
-        m_last.deviceGone = m_transport->deviceGone();
+        m_last.deviceGone = m_transport->deviceGone() || m_lost;
         return {};
     }
     m_last.request = request;
+    m_inExchange = true;
+    struct ExchangeSpan {
+        bool& flag;
+        ~ExchangeSpan() { flag = false; }
+    } span{m_inExchange};
 
+    const bool modbus = protocol != kProtocolKorvan;
+    const bool broadcast =
+        modbus && (protocol == kProtocolModbusRtu ? request[0] == 0 : request.mid(1, 2) == "00");
     const int timeout = std::max<qint32>(Timeout, 1);
+    const qint64 charNs = qint64(m_charBits) * 1000000000 / std::max(m_baud, 1);
     // Time the request needs on the wire, plus a margin, before writing counts as failed.
-    const int writeWait = int(request.size() * 11 * 1000 / std::max(m_baud, 1)) + timeout;
+    const int writeWait = int(request.size() * charNs / 1000000) + timeout;
+    // Once an answer has begun, the longest answer's own wire time to finish.
+    const qint64 answerWireMs =
+        framing::maxResponseLength(protocol, request) * charNs / 1000000 + kAnswerMarginMs;
     const int attempts = std::clamp<int>(retn, 1, kMaxAttempts);
-    const auto gone = [this]() {
-        m_last.deviceGone = true;
-        m_transport->close();
-        return QByteArray();
-    };
 
     QByteArray text;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         m_last.attempts = attempt;
         m_last.received.clear();
         dropInput();
-        if (protocol == kProtocolModbusRtu && !waitRtuSilence(timeout))
-            return gone();
+        if (modbus && !waitQuietLine(timeout))
+            return lose();
         if (m_transport->deviceGone())
-            return gone();
+            return lose();
         if (!m_transport->write(request, writeWait))
-            return m_transport->deviceGone() ? gone() : QByteArray();
+            return m_transport->deviceGone() ? lose() : QByteArray();
+        if (broadcast) {
+            m_last.broadcast = true;
+            m_turnaroundEndNs = m_transport->clockNs() + qint64(kBroadcastTurnaroundMs) * 1000000;
+            return {};
+        }
 
         assembler->reset();
-        const qint64 deadline = m_transport->clockMs() + timeout;
+        const qint64 sentMs = m_transport->clockMs();
+        qint64 deadline = sentMs + timeout;
+        // However the bytes dribble in, the wait stays bounded.
+        const qint64 hardLimit = sentMs + 2 * qint64(timeout) + answerWireMs;
         auto status = framing::ResponseAssembler::Status::Pending;
         while (status == framing::ResponseAssembler::Status::Pending) {
             const qint64 left = deadline - m_transport->clockMs();
@@ -195,15 +243,22 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
                 break;
             const QByteArray bytes = m_transport->read(int(left));
             if (m_transport->deviceGone())
-                return gone();
+                return lose();
             if (!bytes.isEmpty()) {
                 m_lastRxNs = m_transport->clockNs();
                 m_last.received += bytes;
                 status = assembler->feed(bytes);
+                if (assembler->buffered() > 0)
+                    deadline = std::min(hardLimit,
+                                        std::max(deadline, m_transport->clockMs() + answerWireMs));
             }
         }
+        m_last.discardedFrames += assembler->discardedFrames();
+        m_last.discardedBytes += assembler->discardedBytes();
+        m_exchangeEndNs = m_transport->clockNs();
         if (status == framing::ResponseAssembler::Status::Pending) {
             m_last.silent = true;
+            m_answerMissing = modbus;
             return {}; // silence is not retried: it would only multiply the wait
         }
         text = assembler->text();
@@ -211,6 +266,9 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
                              (protocol == kProtocolKorvan && text.startsWith(framing::kEsc));
         if (!garbled)
             return text;
+        // A garbled Modbus frame names nothing reliably: whatever it was, let the line
+        // settle before the next request.
+        m_answerMissing = modbus;
     }
     return text;
 }

@@ -10,12 +10,29 @@ namespace pmx {
 // The communication object on a serial line: frames the three protocols, sends one
 // request and assembles the answer.
 //
-// One exchange: stale input is discarded; under Modbus RTU the line must first have been
-// quiet for 3.5 characters since the last byte received (so back-to-back exchanges only
-// wait what is left of it, and a line quiet for longer costs nothing); the request is
-// written; bytes are collected until the response
-// assembler has a complete frame, or until `Timeout` ms have passed, whichever comes
-// first. A silent line therefore costs exactly one time-out.
+// One exchange: stale input is discarded; under Modbus the line must first be quiet (see
+// below); the request is written and drained; then the instrument has `Timeout` ms, from
+// the moment the last byte of the request left the port, to begin its answer, and once an
+// answer has begun it gets the wire time of the longest answer at the current rate plus
+// kAnswerMarginMs to finish. The response assembler ends the wait as soon as the frame is
+// complete. A silent line therefore costs one time-out.
+//
+// An answer belongs to its request. A KORVAN answer echoes command type and data item,
+// a Modbus 06 answer register and value, a Modbus 03 answer the byte count asked for: an
+// answer that does not match is a late answer to an earlier request, and is discarded
+// while waiting goes on. Modbus 03 and exception answers name no register, so after a
+// Modbus exchange that ended without its answer (no answer, or a garbled one) the next
+// request waits until the line has been quiet for one whole time-out, and every byte
+// arriving meanwhile is discarded and starts the quiet again. An instrument answering up
+// to twice the time-out late is thus never taken for the next item; a silent Modbus
+// instrument costs two time-outs per item instead of one.
+//
+// Modbus station 0 is the broadcast address: a request to it is sent, never answered,
+// and followed by kBroadcastTurnaroundMs of quiet so that the instruments can carry it
+// out; SendCommand then returns an empty text with lastExchange().broadcast set.
+//
+// Under Modbus RTU the line must also have been quiet for 3.5 characters since the last
+// byte received (so back-to-back exchanges only wait what is left of it).
 //
 // `retn` is the most times one request is sent: a further attempt is made only after a
 // response arrived that was not usable as sent (a checksum or layout error on our side,
@@ -24,8 +41,9 @@ namespace pmx {
 // a silent instrument never multiplies the wait. Values below 1 mean 1; more than
 // kMaxAttempts are capped. `retn` itself is left unchanged.
 //
-// When the device goes away (adapter unplugged), the port is closed and this and every
-// later exchange returns an empty text at once until the conditions are applied again.
+// When the device goes away (hang-up, unplugged adapter, I/O error), the port is closed,
+// deviceLost() turns true, and this and every later exchange returns an empty text at
+// once until the port is opened again.
 class SerialComm : public CommObject {
   public:
     // Maps PortName to a device (see PortMap).
@@ -54,24 +72,41 @@ class SerialComm : public CommObject {
         int attempts = 0;
         bool silent = false;     // nothing complete within the time-out
         bool deviceGone = false; // the device vanished, or the port was not open
+        bool broadcast = false;  // sent to Modbus station 0: no answer is waited for
+        int discardedFrames = 0; // answers to other requests, dropped
+        qsizetype discardedBytes = 0; // every byte dropped: stale input and those frames
     };
     const Exchange& lastExchange() const { return m_last; }
 
     static constexpr int kMaxAttempts = 5;
+    // USB adapters hand received bytes over in batches every few milliseconds (16 ms is a
+    // common latency timer), so an answer's own wire time gets this much more to arrive.
+    static constexpr int kAnswerMarginMs = 20;
+    // The quiet after a Modbus broadcast, the usual turnaround delay of the serial line.
+    static constexpr int kBroadcastTurnaroundMs = 100;
     // Modbus RTU's silent interval of 3.5 characters of `bitsPerChar` bits (start, data,
     // parity, stop), in nanoseconds; fixed at 1.75 ms above 19200 bit/s as the serial
     // line protocol recommends.
     static qint64 rtuSilenceNs(qint32 baudRate, int bitsPerChar);
 
   private:
-    bool waitRtuSilence(int limitMs);
+    // Waits until the line is quiet as the next request needs it: RTU's 3.5 characters,
+    // one whole time-out after an exchange that ended without its answer, the broadcast
+    // turnaround. False when the device went away meanwhile.
+    bool waitQuietLine(int timeoutMs);
     void dropInput();
+    QByteArray lose();
+    void onTransportGone();
 
     std::unique_ptr<ByteTransport> m_transport;
     PortResolver m_resolver;
     qint32 m_baud = 9600;
     int m_charBits = 10;
     qint64 m_lastRxNs = 0; // transport clock of the last byte received (or of opening)
+    qint64 m_exchangeEndNs = 0;     // when the last exchange stopped waiting
+    qint64 m_turnaroundEndNs = 0;   // the end of a broadcast's turnaround
+    bool m_answerMissing = false;   // the last Modbus exchange ended without its answer
+    bool m_inExchange = false;
     bool m_active = false;
     Exchange m_last;
 };

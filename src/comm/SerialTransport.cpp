@@ -1,10 +1,13 @@
 #include "comm/SerialTransport.h"
 
+#include "ui/strings/StringTable.h"
+
 #include <QFileInfo>
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -49,6 +52,32 @@ void waitReadable(qintptr fd, qint64 waitNs) {
 
 SerialTransport::SerialTransport() : m_port(std::make_unique<QSerialPort>()) {
     m_clock.start();
+    // While the program is idle the port's read notifier still watches the device: a
+    // hang-up or an unplugged adapter shows up here. Left open, a hung-up pty keeps the
+    // notifier firing and the program spinning, so the port is closed as soon as the
+    // event loop comes back (never inside QSerialPort's own call).
+    QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_port.get(),
+                     [this](QSerialPort::SerialPortError error) {
+                         if (m_blocking || !isLineFault(error) || !m_port->isOpen())
+                             return;
+                         const quint64 generation = m_generation;
+                         QMetaObject::invokeMethod(
+                             m_port.get(),
+                             [this, generation] {
+                                 if (generation != m_generation || m_gone || !m_port->isOpen())
+                                     return;
+                                 m_gone = true;
+                                 m_port->close();
+                                 if (m_goneHandler)
+                                     m_goneHandler();
+                             },
+                             Qt::QueuedConnection);
+                     });
+}
+
+bool SerialTransport::isLineFault(int error) {
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
 }
 
 SerialTransport::~SerialTransport() {
@@ -57,6 +86,7 @@ SerialTransport::~SerialTransport() {
 
 bool SerialTransport::open(const LineSettings& s) {
     close();
+    ++m_generation;
     m_gone = false;
     m_openError = OpenError::None;
     m_openErrorText.clear();
@@ -77,7 +107,7 @@ bool SerialTransport::open(const LineSettings& s) {
         break;
     default:
         m_openError = OpenError::BadSettings;
-        m_openErrorText = QStringLiteral("Unsupported number of data bits: %1").arg(s.dataBits);
+        m_openErrorText = strings::text(213).arg(s.device);
         return false;
     }
     const QSerialPort::Parity parity = s.parity == 'E'   ? QSerialPort::EvenParity
@@ -101,36 +131,29 @@ bool SerialTransport::open(const LineSettings& s) {
     }
 
     const QSerialPort::SerialPortError err = m_port->error();
-    const QString detail = m_port->errorString();
+    // The system's own words follow in parentheses: they name the exact cause.
+    const QString detail = QStringLiteral(" (%1)").arg(m_port->errorString());
     switch (err) {
     case QSerialPort::DeviceNotFoundError:
         m_openError = OpenError::NotFound;
-        m_openErrorText = QStringLiteral("%1: no such device (%2)").arg(s.device, detail);
+        m_openErrorText = strings::text(210).arg(s.device) + detail;
         break;
     case QSerialPort::PermissionError:
         if (deviceAccessible(s.device)) {
             m_openError = OpenError::Busy;
-            m_openErrorText =
-                QStringLiteral("%1 is in use by another program (%2)").arg(s.device, detail);
+            m_openErrorText = strings::text(211).arg(s.device) + detail;
         } else {
             m_openError = OpenError::PermissionDenied;
-#ifdef Q_OS_LINUX
-            m_openErrorText = QStringLiteral("Permission denied for %1: add the user to the "
-                                             "'dialout' group and log in again")
-                                  .arg(s.device);
-#else
-            m_openErrorText = QStringLiteral("Permission denied for %1 (%2)").arg(s.device, detail);
-#endif
+            m_openErrorText = strings::text(212).arg(s.device);
         }
         break;
     case QSerialPort::UnsupportedOperationError:
         m_openError = OpenError::BadSettings;
-        m_openErrorText =
-            QStringLiteral("%1 does not accept these line settings (%2)").arg(s.device, detail);
+        m_openErrorText = strings::text(213).arg(s.device) + detail;
         break;
     default:
         m_openError = OpenError::Other;
-        m_openErrorText = QStringLiteral("%1 could not be opened (%2)").arg(s.device, detail);
+        m_openErrorText = strings::text(214).arg(s.device) + detail;
         break;
     }
     m_port->clearError();
@@ -150,6 +173,7 @@ bool SerialTransport::isOpen() const {
 void SerialTransport::discardInput() {
     if (!isOpen())
         return;
+    const Blocking blocking(m_blocking);
     m_port->clear(QSerialPort::Input);
     m_port->readAll(); // also what QSerialPort had already buffered
     checkGone();
@@ -158,6 +182,7 @@ void SerialTransport::discardInput() {
 bool SerialTransport::write(const QByteArray& bytes, int waitMs) {
     if (!isOpen())
         return false;
+    const Blocking blocking(m_blocking);
     if (m_port->write(bytes) != bytes.size()) {
         checkGone();
         return false;
@@ -169,13 +194,20 @@ bool SerialTransport::write(const QByteArray& bytes, int waitMs) {
         if (left <= 0 || !m_port->waitForBytesWritten(left))
             break;
     }
+    const bool handedOver = m_port->bytesToWrite() == 0;
+#ifdef Q_OS_UNIX
+    // Handed to the driver is not yet on the wire: wait until the UART sent the last bit.
+    if (handedOver)
+        ::tcdrain(int(m_port->handle()));
+#endif
     checkGone();
-    return !m_gone && m_port->bytesToWrite() == 0;
+    return !m_gone && handedOver;
 }
 
 QByteArray SerialTransport::read(int waitMs) {
     if (!isOpen())
         return {};
+    const Blocking blocking(m_blocking);
     if (m_port->bytesAvailable() == 0 && waitMs > 0)
         m_port->waitForReadyRead(waitMs);
     QByteArray bytes = m_port->readAll();
@@ -186,6 +218,7 @@ QByteArray SerialTransport::read(int waitMs) {
 QByteArray SerialTransport::readNs(qint64 waitNs) {
     if (!isOpen())
         return {};
+    const Blocking blocking(m_blocking);
     if (m_port->bytesAvailable() == 0) {
 #ifdef Q_OS_UNIX
         if (waitNs > 0)

@@ -27,11 +27,21 @@ class SerialTransport : public ByteTransport {
     qint64 clockNs() const override { return m_clock.nsecsElapsed(); }
 
   private:
+    // Marks the span of a blocking call: faults found there are handled by checkGone().
+    struct Blocking {
+        explicit Blocking(bool& flag) : m_flag(flag), m_was(flag) { flag = true; }
+        ~Blocking() { m_flag = m_was; }
+        bool& m_flag;
+        bool m_was;
+    };
+    static bool isLineFault(int error);
     void checkGone();
 
     std::unique_ptr<QSerialPort> m_port;
     QElapsedTimer m_clock;
     bool m_gone = false;
+    bool m_blocking = false;
+    quint64 m_generation = 0; // counts opens, so a queued close never hits a later open
 };
 
 } // namespace pmx

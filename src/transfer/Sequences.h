@@ -44,6 +44,7 @@ struct TransferResult {
     QList<int> unconfirmed; // Modbus broadcast writes: sent, never answered
     bool stopped = false;
     bool lost = false; // the device went away; the sequence stopped
+    bool readsImpossible = false; // Modbus station 0: nothing was read
 };
 
 // The five items the write of all items sends first, in this order.
