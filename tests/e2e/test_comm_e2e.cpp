@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -33,10 +35,10 @@ class CommE2E : public ::testing::TestWithParam<Case> {
         ASSERT_TRUE(open(m_com, "7", "EVEN")) << m_com.lastOpenErrorText().toStdString();
     }
     bool open(SerialComm& com, const QString& dataBits, const QString& parity,
-              const QString& device = {}) {
+              const QString& device = {}, int rate = 9600) {
         com.ClosePort();
         com.ProtocolNo = GetParam().protocolNo;
-        com.Rate = QStringLiteral("9600");
+        com.Rate = QString::number(rate);
         com.DataBits = dataBits;
         com.StopBits = QStringLiteral("1");
         com.Parity = parity;
@@ -111,11 +113,37 @@ TEST_P(CommE2E, SilenceGarbageLateAnswersAndOtherInstrumentsCostOneExchange) {
     EXPECT_EQ(classify(send("03", "0013"), "03"), nothing());
     EXPECT_EQ(read("0003"), qint16(299));
     EXPECT_EQ(classify(send("03", "0044", "", kInst + 1), "03"), nothing());
-    // An answer later than the time-out must not be taken for the next one's.
+    // An answer later than the time-out must not be taken for the next one's, however
+    // soon the next request follows.
     EXPECT_EQ(classify(send("03", "0014"), "03"), nothing());
-    QThread::msleep(1200); // let the late answer arrive in between exchanges
     EXPECT_EQ(read("0004"), qint16(399));
     EXPECT_EQ(read("0005"), qint16(499));
+}
+
+TEST_P(CommE2E, EveryAnswerLateGivesNoValueAndHidesNoRefusal) {
+    // Time-out 200 ms, every answer 300 ms after its request; 0007 refuses writes.
+    QStringList faults;
+    for (const char* item : {"0001", "0002", "0003", "0004", "0005", "0006"})
+        faults << "--fault" << QStringLiteral("%1=delay:300").arg(item);
+    startAndOpen(faults + QStringList{"--fault", "0007=readonly"});
+    for (const char* item : {"0001", "0002", "0003", "0004", "0005"})
+        EXPECT_EQ(read(item), std::nullopt) << item;
+    EXPECT_EQ(classify(send("06", "0006", "0001"), "06"), nothing());
+    // The late acknowledgement of 0006 must not pass for 0007's.
+    EXPECT_EQ(classify(send("06", "0007", "0001"), "06"), refusal());
+    EXPECT_EQ(read("0008"), qint16(799));
+}
+
+TEST_P(CommE2E, ShortTimeOutAtASlowRate) {
+    // 100 ms is less than a request and its answer take at 2400 bit/s; the time-out
+    // measures the instrument only.
+    ASSERT_TRUE(m_sim.start({"--protocol", GetParam().simName, "--instrument",
+                             QString::number(kInst), "--baud", "2400"}));
+    ASSERT_TRUE(open(m_com, "7", "EVEN", {}, 2400));
+    m_com.Timeout = 100;
+    EXPECT_EQ(read("0001"), qint16(99));
+    EXPECT_EQ(classify(send("06", "0002", "0005"), "06"), kResponseOk);
+    EXPECT_EQ(read("0002"), qint16(5));
 }
 
 TEST_P(CommE2E, BusyMissingAndVanishingDevice) {
@@ -133,6 +161,25 @@ TEST_P(CommE2E, BusyMissingAndVanishingDevice) {
     EXPECT_FALSE(m_com.isOpen());
     EXPECT_TRUE(send("06", "0001", "0002").isEmpty());
     EXPECT_TRUE(m_com.lastExchange().request.isEmpty()); // nothing was even tried
+}
+
+TEST_P(CommE2E, HangUpWhileIdleClosesThePortOnce) {
+    // Left open, a hung-up line keeps the event loop woken for nothing (a core at 100 %).
+    startAndOpen();
+    int reports = 0;
+    m_com.setLostHandler([&reports] { ++reports; });
+    EXPECT_EQ(read("0001"), qint16(99));
+    m_sim.kill();
+    QElapsedTimer t;
+    t.start();
+    while (reports == 0 && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    for (int i = 0; i < 10; ++i) // any further wake-up would report again
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(m_com.deviceLost());
+    EXPECT_FALSE(m_com.isOpen());
+    EXPECT_FALSE(m_com.lostDevice().isEmpty());
 }
 
 TEST_P(CommE2E, ReopeningThroughTheLinkAndCleanExit) {

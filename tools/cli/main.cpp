@@ -61,7 +61,7 @@ const char* kUsage =
     "\n"
     "IN.dat defaults to the program's state file PMX31570A.ini.\n"
     "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an unreadable\n"
-    "file, 3 the port could not be opened.\n";
+    "file, 3 the port could not be opened or was lost.\n";
 
 const char* kHelpConditions =
     "pmx31570a-cli [OPTIONS] conditions\n"
@@ -122,6 +122,14 @@ public:
     // Headless there is no dialog: its copy of the selection is the file's selection.
     bool selectionBoxTicked(int item) override { return m_table.isSelected(item); }
     bool stopRequested() override { return g_interrupted != 0; }
+    void connectionLost(const QString& device) override {
+        err() << strings::text(200).arg(device) << '\n';
+        err().flush();
+    }
+    void notice(const QString& text) override {
+        err() << text << '\n';
+        err().flush();
+    }
 
 private:
     const ItemTable& m_table;
@@ -315,6 +323,10 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     TransferContext ctx{table, *com, instNo, view};
     const TransferResult result = write ? WriteAllItems(ctx) : ReadAllItems(ctx);
     com->ClosePort();
+    if (result.lost)
+        return kExitPort; // a partial table is neither printed nor saved
+    if (result.readsImpossible)
+        return kExitUsage;
     if (!write) {
         const bool hex = args.flags.contains("--hex");
         for (int i = 0; i < kItemCount; ++i) {
