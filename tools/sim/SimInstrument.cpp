@@ -18,6 +18,8 @@ constexpr int kKorvanMaxContent = 32;
 constexpr int kAsciiMaxFrame = 513;
 // Modbus RTU: 256 bytes at most per frame.
 constexpr int kRtuMaxFrame = 256;
+// Modbus: every station carries out a request for station 0 and none answers it.
+constexpr int kBroadcastStation = 0;
 
 QByteArray hex4(std::uint16_t value) {
     return checksum::hex2(std::uint8_t(value >> 8)) + checksum::hex2(std::uint8_t(value));
@@ -193,6 +195,7 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
         reply.logLine = proto + QStringLiteral(" ? -> ignored (address %1)").arg(hex2s(address));
         return reply;
     }
+    reply.addressed = true;
 
     // Echoed header: address, sub-address, command type, data item (padded when the
     // request was too short to carry them all).
@@ -218,8 +221,14 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
         QByteArray bytes = body + kEtx;
         return QByteArray(1, lead) + bytes + checksum::hex2(checksum::bcc(bytes));
     };
+    // The echo fault answers for another item: its number in the echoed header (and its
+    // value in a read acknowledgement).
+    const Fault itemFault = item >= 0 ? m_faults[std::size_t(item)] : Fault{};
+    const int answered = itemFault.kind == FaultKind::Echo ? itemFault.echoItem : item;
+    const QByteArray answerHeader =
+        answered == item ? header : header.left(3) + hex4(std::uint16_t(answered));
     auto nak = [&](int code, const QString& note) {
-        const QByteArray bytes = frameOf(kNak, header + checksum::hex2(std::uint8_t(code)));
+        const QByteArray bytes = frameOf(kNak, answerHeader + checksum::hex2(std::uint8_t(code)));
         return finish(reply, item, what, bytes, QStringLiteral("NAK %1%2").arg(hex2s(code), note),
                       true);
     };
@@ -250,7 +259,7 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
             return nak(4, QString());
     }
 
-    const Fault fault = m_faults[std::size_t(item)];
+    const Fault& fault = itemFault;
     if (fault.kind == FaultKind::Nak)
         return nak(fault.code, QStringLiteral(" nak"));
     if (fault.kind == FaultKind::ReadOnly && command == 'P')
@@ -260,10 +269,10 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
 
     if (command == 'P') {
         m_values[std::size_t(item)] = std::int16_t(std::uint16_t(data));
-        return finish(reply, item, what, frameOf(kAck, header), QStringLiteral("ACK"), true);
+        return finish(reply, item, what, frameOf(kAck, answerHeader), QStringLiteral("ACK"), true);
     }
-    const QByteArray value = hex4(std::uint16_t(m_values[std::size_t(item)]));
-    return finish(reply, item, what, frameOf(kAck, header + value),
+    const QByteArray value = hex4(std::uint16_t(m_values[std::size_t(answered)]));
+    return finish(reply, item, what, frameOf(kAck, answerHeader + value),
                   QStringLiteral("ACK ") + QString::fromLatin1(value), true);
 }
 
@@ -272,6 +281,19 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
 Reply Instrument::finish(Reply reply, int item, const QString& what, const QByteArray& response,
                          const QString& outcome, bool spoilable) {
     const Fault fault = item >= 0 ? m_faults[std::size_t(item)] : Fault{};
+    const QString head =
+        protocolName(m_protocol) + QLatin1Char(' ') + what + QStringLiteral(" -> ");
+    if (m_broadcast) {
+        // Carried out (a write) or refused, never answered: only a refusal is worth noting.
+        QString refusal;
+        if (outcome == QLatin1String("none"))
+            refusal = QStringLiteral("; silent");
+        else if (!outcome.startsWith(QLatin1String("OK")))
+            refusal = QStringLiteral("; ") + outcome;
+        reply.bytes.clear();
+        reply.logLine = head + QStringLiteral("none (broadcast%1)").arg(refusal) + nameSuffix(item);
+        return reply;
+    }
     QString note;
     reply.bytes = response;
     if (!response.isEmpty()) {
@@ -299,6 +321,9 @@ Reply Instrument::finish(Reply reply, int item, const QString& what, const QByte
             reply.delayMs = fault.delayMs;
             note = QStringLiteral(" delay %1").arg(fault.delayMs);
             break;
+        case FaultKind::Echo:
+            note = QStringLiteral(" echo %1").arg(hex4s(std::uint16_t(fault.echoItem)));
+            break;
         case FaultKind::Silent:
             reply.bytes.clear();
             note = QStringLiteral(" silent");
@@ -313,8 +338,7 @@ Reply Instrument::finish(Reply reply, int item, const QString& what, const QByte
         reply.bytes.clear();
         note += QStringLiteral(" silent");
     }
-    reply.logLine = protocolName(m_protocol) + QLatin1Char(' ') + what + QStringLiteral(" -> ") +
-                    outcome + note + nameSuffix(item);
+    reply.logLine = head + outcome + note + nameSuffix(item);
     return reply;
 }
 
@@ -406,15 +430,7 @@ void Instrument::feedAscii(std::vector<Reply>& out) {
             out.push_back(dropped(n, QStringLiteral("bad LRC")));
             continue;
         }
-        if (std::uint8_t(adu[0]) != m_instrumentNo) {
-            Reply r;
-            r.requestBytes = n;
-            r.logLine =
-                QStringLiteral("ascii ? -> ignored (address %1)").arg(hex2s(std::uint8_t(adu[0])));
-            out.push_back(r);
-            continue;
-        }
-        out.push_back(modbusRequest(adu.mid(1), n));
+        out.push_back(modbusStation(std::uint8_t(adu[0]), adu.mid(1), n));
     }
 }
 
@@ -442,15 +458,7 @@ void Instrument::feedRtu(std::vector<Reply>& out, bool lineIdle) {
         }
         const QByteArray adu = m_buffer.left(8);
         m_buffer.remove(0, 8);
-        if (std::uint8_t(adu[0]) != m_instrumentNo) {
-            Reply r;
-            r.requestBytes = 8;
-            r.logLine =
-                QStringLiteral("rtu ? -> ignored (address %1)").arg(hex2s(std::uint8_t(adu[0])));
-            out.push_back(r);
-            continue;
-        }
-        out.push_back(modbusRequest(adu.mid(1, 5), 8));
+        out.push_back(modbusStation(std::uint8_t(adu[0]), adu.mid(1, 5), 8));
     }
     if (m_buffer.size() > kRtuMaxFrame) {
         const int excess = int(m_buffer.size()) - kRtuMaxFrame;
@@ -473,20 +481,27 @@ void Instrument::feedRtu(std::vector<Reply>& out, bool lineIdle) {
         out.push_back(dropped(n, QStringLiteral("bad CRC")));
         return;
     }
-    if (std::uint8_t(adu[0]) != m_instrumentNo) {
+    out.push_back(modbusStation(std::uint8_t(adu[0]), adu.mid(1, n - 3), n));
+}
+
+Reply Instrument::modbusStation(int station, const QByteArray& pdu, int requestBytes) {
+    if (station != kBroadcastStation && station != m_instrumentNo) {
         Reply r;
-        r.requestBytes = n;
-        r.logLine =
-            QStringLiteral("rtu ? -> ignored (address %1)").arg(hex2s(std::uint8_t(adu[0])));
-        out.push_back(r);
-        return;
+        r.requestBytes = requestBytes;
+        r.logLine = protocolName(m_protocol) +
+                    QStringLiteral(" ? -> ignored (address %1)").arg(hex2s(station));
+        return r;
     }
-    out.push_back(modbusRequest(adu.mid(1, n - 3), n));
+    m_broadcast = station == kBroadcastStation;
+    Reply r = modbusRequest(pdu, requestBytes);
+    m_broadcast = false;
+    return r;
 }
 
 Reply Instrument::modbusRequest(const QByteArray& pdu, int requestBytes) {
     Reply reply;
     reply.requestBytes = requestBytes;
+    reply.addressed = true;
     const int fn = std::uint8_t(pdu[0]);
     const bool wellSized = pdu.size() == 5;
     const int first = wellSized ? (std::uint8_t(pdu[1]) << 8 | std::uint8_t(pdu[2])) : -1;
@@ -535,15 +550,24 @@ Reply Instrument::modbusRequest(const QByteArray& pdu, int requestBytes) {
     if (fault.kind == FaultKind::Silent)
         return finish(reply, item, what, {}, QStringLiteral("none"), false);
 
+    // The echo fault answers for another item: a write response names it, a read carries
+    // its value in the faulty item's place (a read response names no register).
+    const bool echo = fault.kind == FaultKind::Echo;
     if (fn == 0x06) {
         m_values[std::size_t(first)] = std::int16_t(std::uint16_t(second));
-        return finish(reply, item, what, modbusFrame(pdu), QStringLiteral("OK"), true);
+        QByteArray response = pdu;
+        if (echo) {
+            response[1] = char(fault.echoItem >> 8);
+            response[2] = char(fault.echoItem & 0xFF);
+        }
+        return finish(reply, item, what, modbusFrame(response), QStringLiteral("OK"), true);
     }
     QByteArray response(1, char(0x03));
     response += char(2 * count);
     QString values;
     for (int i = first; i < first + count; ++i) {
-        const auto v = std::uint16_t(m_values[std::size_t(i)]);
+        const int from = echo && i == item ? fault.echoItem : i;
+        const auto v = std::uint16_t(m_values[std::size_t(from)]);
         response += char(v >> 8);
         response += char(v & 0xFF);
         values += QLatin1Char(' ') + hex4s(v);

@@ -21,20 +21,23 @@ enum class FaultKind {
     ReadOnly, // reads work, writes are refused (NAK "03" / exception 03)
     Garbage,  // bytes that form no frame instead of the response
     Delay,    // the right response, late by delayMs
+    Echo,     // a well-formed response naming echoItem instead (an answer to another request)
 };
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int code = 4;    // Nak: KORVAN error code / Modbus exception code
-    int delayMs = 0; // Delay
+    int code = 4;     // Nak: KORVAN error code / Modbus exception code
+    int delayMs = 0;  // Delay
+    int echoItem = 0; // Echo
 };
 
 // What the instrument does about one delimited request (or about bytes it dropped).
 struct Reply {
-    QByteArray bytes;     // to send; empty when nothing is answered
-    int delayMs = 0;      // wait this long before the first byte goes out
-    int requestBytes = 0; // length of the request on the wire (for pacing)
-    QString logLine;      // one line for --log, without line end
+    QByteArray bytes;       // to send; empty when nothing is answered
+    int delayMs = 0;        // wait this long before the first byte goes out
+    int requestBytes = 0;   // length of the request on the wire (for pacing)
+    QString logLine;        // one line for --log, without line end
+    bool addressed = false; // a request for this instrument or a Modbus broadcast
 };
 
 inline constexpr int kItemCount = 128;
@@ -73,6 +76,8 @@ class Instrument {
     std::vector<Reply> lineIdle();
     // Bytes received that are not yet part of a delimited request.
     int pendingBytes() const { return int(m_buffer.size()); }
+    // The line went down: a request half received is lost.
+    void discardPending() { m_buffer.clear(); }
 
   private:
     void feedKorvan(std::vector<Reply>& out);
@@ -80,7 +85,10 @@ class Instrument {
     void feedRtu(std::vector<Reply>& out, bool lineIdle);
 
     Reply korvanRequest(const QByteArray& frame);
-    // Modbus PDU (function and data) from our station: the response PDU.
+    // A delimited Modbus request for `station`: ignored, served, or (station 0) carried out
+    // without an answer.
+    Reply modbusStation(int station, const QByteArray& pdu, int requestBytes);
+    // Modbus PDU (function and data) to serve: the reply with the response frame.
     Reply modbusRequest(const QByteArray& pdu, int requestBytes);
     QByteArray modbusFrame(const QByteArray& pdu) const;
     Reply dropped(int count, const QString& why) const;
@@ -91,6 +99,7 @@ class Instrument {
     Protocol m_protocol;
     int m_instrumentNo;
     bool m_silent = false;
+    bool m_broadcast = false; // the Modbus request being served came for station 0
     std::array<std::int16_t, kItemCount> m_values{};
     std::array<Fault, kItemCount> m_faults{};
     QStringList m_names;

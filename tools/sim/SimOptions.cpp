@@ -81,6 +81,16 @@ QStringList readFields(const QString& text) {
     return fields;
 }
 
+// Milliseconds of a late answer: 0 to 60000.
+bool parseDelay(const QString& text, int* ms) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < 0 || v > 60000)
+        return false;
+    *ms = v;
+    return true;
+}
+
 bool readFile(const QString& path, QByteArray* bytes, QString* error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -123,10 +133,13 @@ bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
     } else if (kind == QLatin1String("garbage")) {
         f.kind = FaultKind::Garbage;
         ok = arg.isEmpty();
-    } else if (kind == QLatin1String("delay")) {
+    } else if (kind == QLatin1String("delay") || kind == QLatin1String("late")) {
+        // "late" names what a client sees: the answer comes after its next request went out.
         f.kind = FaultKind::Delay;
-        f.delayMs = arg.toInt(&ok);
-        ok = ok && f.delayMs >= 0 && f.delayMs <= 60000;
+        ok = parseDelay(arg, &f.delayMs);
+    } else if (kind == QLatin1String("echo")) {
+        f.kind = FaultKind::Echo;
+        ok = !arg.isEmpty() && parseItem(arg, &f.echoItem);
     } else if (kind == QLatin1String("none")) {
         f.kind = FaultKind::None;
         ok = arg.isEmpty();
@@ -144,6 +157,7 @@ bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
 ParseResult parseArguments(const QStringList& args) {
     ParseResult result;
     Config& c = result.config;
+    int instrumentNo = -1; // not given
     auto fail = [&](const QString& message) {
         result.error = message;
         return result;
@@ -186,8 +200,8 @@ ParseResult parseArguments(const QStringList& args) {
                 return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1").arg(v));
         } else if (name == QLatin1String("--instrument")) {
             bool ok = false;
-            if (!next(&v) || (c.instrumentNo = v.toInt(&ok), !ok) || c.instrumentNo < 0 ||
-                c.instrumentNo > 95)
+            if (!next(&v) || (instrumentNo = v.toInt(&ok), !ok) || instrumentNo < 0 ||
+                instrumentNo > 95)
                 return fail(QStringLiteral("--instrument: a number 0 to 95"));
         } else if (name == QLatin1String("--baud")) {
             bool ok = false;
@@ -210,6 +224,18 @@ ParseResult parseArguments(const QStringList& args) {
         } else if (name == QLatin1String("--link")) {
             if (!next(&c.linkPath))
                 return fail(QStringLiteral("--link needs a path"));
+        } else if (name == QLatin1String("--delay-all")) {
+            if (!next(&v) || !parseDelay(v, &c.delayAllMs))
+                return fail(QStringLiteral("--delay-all: milliseconds, 0 to 60000"));
+        } else if (name == QLatin1String("--hangup-after")) {
+            bool ok = false;
+            if (!next(&v) || (c.hangupAfter = v.toInt(&ok), !ok) || c.hangupAfter < 1)
+                return fail(QStringLiteral("--hangup-after: a number of requests, 1 or more"));
+        } else if (name == QLatin1String("--hangup-for")) {
+            bool ok = false;
+            if (!next(&v) || (c.hangupForMs = v.toInt(&ok), !ok) || c.hangupForMs < 0 ||
+                c.hangupForMs > 3600000)
+                return fail(QStringLiteral("--hangup-for: milliseconds, 0 to 3600000"));
         } else if (name == QLatin1String("--fault")) {
             if (!next(&v))
                 return fail(QStringLiteral("--fault needs ITEM=KIND"));
@@ -223,6 +249,14 @@ ParseResult parseArguments(const QStringList& args) {
             return fail(QStringLiteral("unknown argument %1 (see --help)").arg(args[i]));
         }
     }
+    // Modbus station 0 is the broadcast address: no instrument can have it.
+    if (c.protocol == Protocol::Korvan)
+        c.instrumentNo = instrumentNo < 0 ? 0 : instrumentNo;
+    else if (instrumentNo == 0)
+        return fail(QStringLiteral("--instrument: 0 is the Modbus broadcast address; use 1 to 95 "
+                                   "with ascii or rtu"));
+    else
+        c.instrumentNo = instrumentNo < 0 ? 1 : instrumentNo;
     return result;
 }
 
@@ -301,16 +335,18 @@ bool loadItemNames(const QString& path, QStringList* names, QString* error) {
 
 QString helpText() {
     return QStringLiteral(
-        R"(Usage: pmx31570a-sim [options]
+        R"help(Usage: pmx31570a-sim [options]
 
 A virtual PMX-31570A instrument on a new pseudo-terminal, to try the setting software
 without hardware. It prints the device path a client should open as the first line of
-its output, then serves requests until it receives SIGTERM or SIGINT (Ctrl+C).
+its output, then serves requests until it receives SIGTERM or SIGINT (Ctrl+C), or
+until it hangs up (see --hangup-after and SIGUSR1).
 
 Options:
   --protocol P       korvan (default), ascii (Modbus ASCII) or rtu (Modbus RTU).
-  --instrument N     instrument number 0 to 95 (default 0); requests for other
-                     instruments are not answered.
+  --instrument N     instrument number: 0 to 95 under KORVAN (default 0), 1 to 95 under
+                     Modbus (default 1; station 0 is the broadcast address). Requests
+                     for other instruments are not answered.
   --values FILE      initial memory: lines ITEM=VALUE (item 0000..007F in hexadecimal;
                      value decimal -32768..65535, or hexadecimal as 0x1F or 1Fh);
                      blank lines and lines starting with # are ignored. A data file
@@ -323,32 +359,63 @@ Options:
   --bits N           bits per character for --baud (default 10: start, 7 data, parity,
                      stop; or start, 8 data, stop). 7E2 and 8E1 are 11, 8E2 is 12.
   --fault ITEM=KIND  misbehave for one item (repeatable; the last one for an item wins):
-                       nak[:CC]   refuse: KORVAN NAK with error code CC, Modbus
-                                  exception CC (default 04)
-                       badsum     answer with a spoiled BCC / LRC / CRC
-                       silent     never answer (the request is not carried out)
-                       readonly   reads work; writes get NAK 03 / exception 03
-                       garbage    answer with bytes that form no frame
-                       delay:MS   answer MS milliseconds late (answers go out in
-                                  the order of the requests, so a late one holds
-                                  back those after it, as a busy instrument would)
-                       none       behave
+                       nak[:CC]    refuse: KORVAN NAK with error code CC, Modbus
+                                   exception CC (default 04)
+                       badsum      answer with a spoiled BCC / LRC / CRC
+                       silent      never answer (the request is not carried out)
+                       readonly    reads work; writes get NAK 03 / exception 03
+                       garbage     answer with bytes that form no frame
+                       delay:MS    answer MS milliseconds late (0 to 60000). Requests
+                                   are still read meanwhile, so a client that gives up
+                                   and sends its next request gets the late answer
+                                   after that request went out; answers go out in the
+                                   order of the requests, so a late one holds back
+                                   those after it, as a busy instrument would.
+                       late:MS     the same as delay:MS.
+                       echo:ITEM2  a well-formed answer for item ITEM2 instead, as if
+                                   the request had named it: KORVAN echoes ITEM2 as the
+                                   data item (a read carries ITEM2's value); Modbus 06
+                                   echoes register ITEM2; Modbus 03 carries ITEM2's
+                                   value in ITEM's place. A write still changes ITEM.
+                       none        behave
                      Faults other than silent act after a write is carried out.
+  --delay-all MS     delay:MS for every item that no --fault names (0 to 60000).
   --silent           never answer anything (requests are still logged).
+  --hangup-after N   after N requests for this instrument (broadcasts and unanswered
+                     ones included) and the answer to the last of them, hang up: close
+                     the pseudo-terminal, so that a client's read sees end of file or
+                     an error, and exit with status 0. Further requests are not read.
+                     Counts once per run: a device back after --hangup-for stays.
+  --hangup-for MS    after a hang-up, do not exit: wait MS milliseconds (0 to 3600000),
+                     open a new pseudo-terminal, print its path as a new line, point
+                     the --link PATH at it (the link is gone meanwhile) and serve
+                     again with the same memory.
   --link PATH        also create a symbolic link PATH to the device (removed at exit).
   --log FILE         append one line per request received, flushed at once.
   -h, --help         this text.
+
+Signals: SIGTERM, SIGINT and SIGHUP end the program (status 0). SIGUSR1 hangs up at
+once, as --hangup-after does, dropping answers not yet sent.
 
 Default memory: item i holds 100 * i - 1 (item 0000 holds -1 = FFFF, 0001 holds 99,
 0044h holds 6799, 007Fh holds 12699). Writes change the memory, reads return it; the
 memory lives as long as the process.
 
-Protocols: KORVAN as in the project's framing contract (NAK codes 01 item out of
-range, 02 command type not supported, 03 value not accepted, 04 not well formed; a
-request with a wrong BCC gets the ESC answer; a request that cannot be delimited gets
-none). Modbus: function 03 (quantity 1 to 125) and 06; exceptions 01 illegal function,
-02 illegal address, 03 illegal value; a frame with a wrong LRC/CRC is not answered.
-RTU requests end by their length (8 bytes for 03 and 06) or 3.5 characters of silence.
+KORVAN frames (hexadecimal digits upper case out, either case in):
+  request  STX, address (instrument number + 20h), sub-address 20h, command type
+           (20h read, "P" write), item (4 hex digits), for a write the value (4 hex
+           digits, 16-bit two's complement), ETX, BCC (2 hex digits: the low byte of
+           the sum of every byte from the address through ETX)
+  answers  ACK + the echoed address, sub-address, command type and item [+ 4 data
+           digits for a read] + ETX + BCC; NAK + the echo + error code CC + ETX + BCC
+           (01 item out of range, 02 command type not supported, 03 value not
+           accepted, 04 not well formed); a request with a wrong BCC gets ESC + the
+           echo + ETX + BCC; a request that cannot be delimited gets none.
+Modbus ASCII (":" ... LRC CR LF) and RTU (CRC-16): function 03 (quantity 1 to 125) and
+06; exceptions 01 illegal function, 02 illegal address, 03 illegal value; a frame with
+a wrong LRC/CRC is not answered. A request for station 0 (broadcast) is carried out
+(a write) and never answered. RTU requests end by their length (8 bytes for 03 and
+06) or 3.5 characters of silence.
 
 Log lines (one per request or per run of bytes dropped):
   PROTO R ITEM -> OUTCOME          a read
@@ -359,11 +426,15 @@ Log lines (one per request or per run of bytes dropped):
   PROTO - -> dropped N bytes (WHY) bytes that formed no request
 PROTO is korvan, ascii or rtu. OUTCOME is ACK [DATA], NAK CC, ESC (KORVAN), OK [DATA],
 EXC CC (Modbus) or none, followed by the fault that acted (badsum, garbage, delay MS,
-silent, nak, readonly) and, with --model, the item name in double quotes. Examples:
+echo ITEM2, silent, nak, readonly) and, with --model, the item name in double quotes.
+A Modbus broadcast's OUTCOME is "none (broadcast)", or "none (broadcast; EXC CC ...)"
+when it was refused. Examples:
   korvan R 0044 -> ACK 1A8F
   korvan W 0044 FFFF -> ACK
   rtu W 0012 0005 -> EXC 03 readonly
-)");
+  rtu W 0044 1A8F -> none (broadcast)
+  ascii R 0010 -> OK 0C7F echo 0020
+)help");
 }
 
 } // namespace pmx::sim

@@ -10,7 +10,7 @@ namespace pmx::sim {
 
 struct Config {
     Protocol protocol = Protocol::Korvan;
-    int instrumentNo = 0; // the program's default instrument number
+    int instrumentNo = 0; // default: 0 under KORVAN, 1 under Modbus (0 is its broadcast)
     QString valuesFile;
     QString modelFile;
     QString logFile;
@@ -18,6 +18,9 @@ struct Config {
     int baud = 0;         // 0: no pacing
     int bitsPerChar = 10; // start + 7 data + parity + stop, or start + 8 data + stop
     bool silent = false;
+    int delayAllMs = 0;   // every item answers this late unless a --fault names it
+    int hangupAfter = 0;  // hang up after this many requests; 0: never
+    int hangupForMs = -1; // after a hang-up, a new device after this long; -1: exit
     std::vector<std::pair<int, Fault>> faults;
 };
 
@@ -33,7 +36,8 @@ ParseResult parseArguments(const QStringList& args);
 QString helpText();
 
 // "0005=nak", "0005=nak:02", "0010=badsum", "0011=silent", "0012=readonly",
-// "0013=garbage", "0014=delay:500". Item in hexadecimal (0000..007F).
+// "0013=garbage", "0014=delay:500" (or late:500), "0015=echo:0016". Items in hexadecimal
+// (0000..007F).
 bool parseFault(const QString& text, int* item, Fault* fault, QString* error);
 
 // Values file: either lines "ITEM=VALUE" (item in hexadecimal, value decimal -32768..65535

@@ -22,9 +22,23 @@ using namespace pmx::sim;
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_hangup = 0;
 
 extern "C" void onStopSignal(int) {
     g_stop = 1;
+}
+
+extern "C" void onHangupSignal(int) {
+    g_hangup = 1;
+}
+
+// The signals we act on are blocked except while waiting, so none races a wait.
+sigset_t waitMask() {
+    sigset_t unblocked;
+    sigprocmask(SIG_SETMASK, nullptr, &unblocked);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        sigdelset(&unblocked, s);
+    return unblocked;
 }
 
 using Nanos = long long;
@@ -35,6 +49,82 @@ Nanos now() {
     return Nanos(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+timespec toTimespec(Nanos n) {
+    timespec ts{};
+    ts.tv_sec = time_t(n / 1000000000LL);
+    ts.tv_nsec = long(n % 1000000000LL);
+    return ts;
+}
+
+void printErr(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    QByteArray path;
+};
+
+bool openPty(Pty* pty) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("pmx31570a-sim: pseudo-terminal");
+        return false;
+    }
+    const char* slaveName = ptsname(master);
+    if (!slaveName) {
+        std::perror("pmx31570a-sim: ptsname");
+        ::close(master);
+        return false;
+    }
+    const QByteArray slavePath(slaveName);
+    // Holding the slave open ourselves keeps the master from reporting hang-up (and poll
+    // from spinning on it) whenever no client has the device open.
+    const int slave = ::open(slavePath.constData(), O_RDWR | O_NOCTTY);
+    if (slave < 0) {
+        std::perror("pmx31570a-sim: open slave");
+        ::close(master);
+        return false;
+    }
+    // Raw from the start: no echo of the answers back to us, no CR/LF translation of
+    // Modbus ASCII frames, all 8 bits of RTU bytes.
+    termios tio{};
+    if (tcgetattr(slave, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    *pty = Pty{master, slave, slavePath};
+    return true;
+}
+
+// Closing the master is the hang-up every client of the slave sees.
+void closePty(Pty* pty) {
+    ::close(pty->master);
+    ::close(pty->slave);
+    *pty = Pty{};
+}
+
+bool makeLink(const QString& linkPath, const QByteArray& target) {
+    const QByteArray link = QFile::encodeName(linkPath);
+    struct stat st {};
+    // Replace a stale link of an earlier run, never a real file.
+    if (lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        ::unlink(link.constData());
+    if (symlink(target.constData(), link.constData()) != 0) {
+        std::perror("pmx31570a-sim: --link");
+        return false;
+    }
+    return true;
+}
+
+void removeLink(const QString& linkPath) {
+    if (!linkPath.isEmpty())
+        ::unlink(QFile::encodeName(linkPath).constData());
+}
+
 // One answer on its way out. Without pacing every byte is due at `start`; with pacing
 // byte k is due when its stop bit would end, at start + (k + 1) character times.
 struct Outgoing {
@@ -43,16 +133,22 @@ struct Outgoing {
     Nanos start = 0;
 };
 
+enum class End { Stopped, HungUp, Failed };
+
 class Server {
   public:
     Server(Instrument& instrument, const Config& config, QFile* log)
-        : m_instrument(instrument), m_config(config), m_log(log) {
+        : m_instrument(instrument), m_config(config), m_log(log),
+          m_requestsLeft(config.hangupAfter > 0 ? config.hangupAfter : -1) {
         m_charNanos = config.baud > 0 ? Nanos(1e9 * config.bitsPerChar / config.baud) : 0;
         // Modbus RTU frame end: 3.5 characters, or the fixed 1.75 ms of fast lines.
         m_idleNanos = m_charNanos > 0 ? std::max<Nanos>(m_charNanos * 7 / 2, 1750000) : 1750000;
     }
 
-    int run(int master);
+    // Serves one pseudo-terminal until a stop signal, a hang-up or an error.
+    End run(const Pty& pty);
+    // Why the last run() hung up, for the message.
+    QString hangupReason() const { return m_hangupReason; }
 
   private:
     void received(const QByteArray& bytes, Nanos t);
@@ -62,6 +158,7 @@ class Server {
     Nanos dueTime(const Outgoing& o) const {
         return m_charNanos > 0 ? o.start + Nanos(o.sent + 1) * m_charNanos : o.start;
     }
+    bool readyToHangUp(int slave, Nanos t);
 
     Instrument& m_instrument;
     const Config& m_config;
@@ -72,22 +169,39 @@ class Server {
     Nanos m_lastByte = 0;  // arrival of the last byte received
     Nanos m_lineFree = 0;  // end of the last answer scheduled
     std::deque<Outgoing> m_out;
+    int m_requestsLeft;       // before the --hangup-after hang-up; -1: none (any more)
+    bool m_hangupDue = false; // the count ran out: hang up once the answers are read
+    Nanos m_drainFrom = 0;    // when the last answer had gone out
+    QString m_hangupReason;
 };
 
 void Server::received(const QByteArray& bytes, Nanos t) {
     if (m_instrument.pendingBytes() == 0)
         m_firstByte = t;
     m_lastByte = t;
-    handle(m_instrument.feed(bytes), t);
+    if (m_requestsLeft < 0) {
+        handle(m_instrument.feed(bytes), t);
+    } else {
+        // Byte by byte, so that nothing after the last counted request is carried out.
+        for (qsizetype i = 0; i < bytes.size() && !m_hangupDue; ++i)
+            handle(m_instrument.feed(bytes.mid(i, 1)), t);
+    }
     if (m_instrument.pendingBytes() == 0)
         m_firstByte = 0;
 }
 
 void Server::handle(const std::vector<Reply>& replies, Nanos t) {
     for (const Reply& r : replies) {
+        if (m_hangupDue)
+            return;
         if (m_log && !r.logLine.isEmpty()) {
             m_log->write(r.logLine.toUtf8() + '\n');
             m_log->flush();
+        }
+        if (r.addressed && m_requestsLeft > 0 && --m_requestsLeft == 0) {
+            m_requestsLeft = -1;
+            m_hangupDue = true;
+            m_hangupReason = QStringLiteral("after %1 requests").arg(m_config.hangupAfter);
         }
         if (r.bytes.isEmpty())
             continue;
@@ -136,32 +250,59 @@ Nanos Server::nextDeadline() const {
     return deadline;
 }
 
-int Server::run(int master) {
-    sigset_t unblocked;
-    sigprocmask(SIG_SETMASK, nullptr, &unblocked);
-    sigdelset(&unblocked, SIGTERM);
-    sigdelset(&unblocked, SIGINT);
-    sigdelset(&unblocked, SIGHUP);
+// A hang-up discards what the client has not read yet, so the last answer is given a
+// moment to be read first, as it would have been on a line that dropped after it.
+bool Server::readyToHangUp(int slave, Nanos t) {
+    constexpr Nanos kSettle = 10000000;    // 10 ms
+    constexpr Nanos kLongest = 2000000000; // 2 s: nobody is reading
+    if (!m_hangupDue || !m_out.empty())
+        return false;
+    if (m_drainFrom == 0)
+        m_drainFrom = t;
+    if (t - m_drainFrom >= kLongest)
+        return true;
+    // Our own slave descriptor shares the client's input queue: nothing readable there
+    // means the client has taken the answer.
+    pollfd pfd{slave, POLLIN, 0};
+    return t - m_drainFrom >= kSettle && ::poll(&pfd, 1, 0) == 0;
+}
+
+End Server::run(const Pty& pty) {
+    const int master = pty.master;
+    m_out.clear();
+    m_firstByte = m_lastByte = m_lineFree = 0;
+    m_hangupDue = false;
+    m_drainFrom = 0;
+    m_instrument.discardPending();
+    const sigset_t unblocked = waitMask();
     char buffer[4096];
     while (!g_stop) {
+        if (g_hangup) {
+            g_hangup = 0;
+            m_hangupReason = QStringLiteral("on SIGUSR1");
+            return End::HungUp;
+        }
         Nanos t = now();
-        const Nanos deadline = nextDeadline();
-        pollfd pfd{master, POLLIN, 0};
+        if (readyToHangUp(pty.slave, t))
+            return End::HungUp;
+        Nanos deadline = nextDeadline();
+        if (m_hangupDue && m_out.empty())
+            deadline = t + 5000000; // look again for the client having read the answer
+        // Once the count ran out no more requests are read.
+        pollfd pfd{master, short(m_hangupDue ? 0 : POLLIN), 0};
         // Ask for POLLOUT only while due bytes wait for room: otherwise it spins.
         if (!m_out.empty() && dueTime(m_out.front()) <= t)
             pfd.events |= POLLOUT;
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (deadline >= 0 && !(pfd.events & POLLOUT)) {
-            const Nanos wait = std::max<Nanos>(0, deadline - t);
-            timeout.tv_sec = time_t(wait / 1000000000LL);
-            timeout.tv_nsec = long(wait % 1000000000LL);
+            timeout = toTimespec(std::max<Nanos>(0, deadline - t));
             timeoutPtr = &timeout;
         }
         const int rc = ppoll(&pfd, 1, timeoutPtr, &unblocked);
         if (rc < 0 && errno != EINTR) {
             std::perror("pmx31570a-sim: poll");
-            return 1;
+            return End::Failed;
         }
         t = now();
         if (rc > 0 && (pfd.revents & POLLIN)) {
@@ -176,15 +317,28 @@ int Server::run(int master) {
         }
         if (!writeDue(master, t)) {
             std::perror("pmx31570a-sim: write");
-            return 1;
+            return End::Failed;
         }
     }
-    return 0;
+    return End::Stopped;
 }
 
-void printErr(const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
+// The device is away for `ms`; false when a stop signal came meanwhile.
+bool stayAway(int ms) {
+    const sigset_t unblocked = waitMask();
+    const Nanos until = now() + Nanos(ms) * 1000000;
+    for (Nanos t = now(); !g_stop && t < until; t = now()) {
+        const timespec timeout = toTimespec(until - t);
+        ppoll(nullptr, 0, &timeout, &unblocked);
+    }
+    // A SIGUSR1 while away has nothing to hang up.
+    g_hangup = 0;
+    return !g_stop;
+}
+
+QString linkNote(const Config& config) {
+    return config.linkPath.isEmpty() ? QString()
+                                     : QStringLiteral(" (link %1)").arg(config.linkPath);
 }
 
 } // namespace
@@ -218,6 +372,9 @@ int main(int argc, char** argv) {
         }
         instrument.setItemNames(names);
     }
+    if (config.delayAllMs > 0)
+        for (int item = 0; item < kItemCount; ++item)
+            instrument.setFault(item, Fault{FaultKind::Delay, 4, config.delayAllMs, 0});
     for (const auto& [item, fault] : config.faults)
         instrument.setFault(item, fault);
     instrument.setSilent(config.silent);
@@ -229,44 +386,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        std::perror("pmx31570a-sim: pseudo-terminal");
+    Pty pty;
+    if (!openPty(&pty))
         return 1;
-    }
-    const char* slaveName = ptsname(master);
-    if (!slaveName) {
-        std::perror("pmx31570a-sim: ptsname");
+    if (!config.linkPath.isEmpty() && !makeLink(config.linkPath, pty.path))
         return 1;
-    }
-    const QByteArray slavePath(slaveName);
-    // Holding the slave open ourselves keeps the master from reporting hang-up (and poll
-    // from spinning on it) whenever no client has the device open.
-    const int slave = ::open(slavePath.constData(), O_RDWR | O_NOCTTY);
-    if (slave < 0) {
-        std::perror("pmx31570a-sim: open slave");
-        return 1;
-    }
-    // Raw from the start: no echo of the answers back to us, no CR/LF translation of
-    // Modbus ASCII frames, all 8 bits of RTU bytes.
-    termios tio{};
-    if (tcgetattr(slave, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-    }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    if (!config.linkPath.isEmpty()) {
-        const QByteArray link = QFile::encodeName(config.linkPath);
-        struct stat st {};
-        // Replace a stale link of an earlier run, never a real file.
-        if (lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode))
-            ::unlink(link.constData());
-        if (symlink(slavePath.constData(), link.constData()) != 0) {
-            std::perror("pmx31570a-sim: --link");
-            return 1;
-        }
-    }
 
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
@@ -274,31 +398,56 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = onHangupSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    // Signals are taken only inside ppoll, so a stop request never races the wait.
+    // Signals are taken only inside ppoll, so a stop or hang-up request never races the wait.
     sigset_t block;
     sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGHUP);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        sigaddset(&block, s);
     sigprocmask(SIG_BLOCK, &block, nullptr);
 
-    std::printf("%s\n", slavePath.constData());
+    std::printf("%s\n", pty.path.constData());
     std::fflush(stdout);
     printErr(QStringLiteral("pmx31570a-sim: %1 instrument %2 on %3%4")
                  .arg(protocolName(config.protocol))
                  .arg(config.instrumentNo)
-                 .arg(QString::fromLocal8Bit(slavePath),
-                      config.linkPath.isEmpty()
-                          ? QString()
-                          : QStringLiteral(" (link %1)").arg(config.linkPath)));
+                 .arg(QString::fromLocal8Bit(pty.path), linkNote(config)));
 
     Server server(instrument, config, log.isOpen() ? &log : nullptr);
-    const int rc = server.run(master);
+    int rc = 0;
+    for (;;) {
+        const End end = server.run(pty);
+        if (end != End::HungUp) {
+            rc = end == End::Failed ? 1 : 0;
+            break;
+        }
+        // The link goes first, so that a client that sees the hang-up finds no device.
+        removeLink(config.linkPath);
+        closePty(&pty);
+        if (config.hangupForMs < 0) {
+            printErr(QStringLiteral("pmx31570a-sim: hung up %1").arg(server.hangupReason()));
+            return 0;
+        }
+        printErr(QStringLiteral("pmx31570a-sim: hung up %1; back in %2 ms")
+                     .arg(server.hangupReason())
+                     .arg(config.hangupForMs));
+        if (!stayAway(config.hangupForMs))
+            return 0;
+        if (!openPty(&pty))
+            return 1;
+        if (!config.linkPath.isEmpty() && !makeLink(config.linkPath, pty.path)) {
+            closePty(&pty);
+            return 1;
+        }
+        std::printf("%s\n", pty.path.constData());
+        std::fflush(stdout);
+        printErr(QStringLiteral("pmx31570a-sim: back on %1%2")
+                     .arg(QString::fromLocal8Bit(pty.path), linkNote(config)));
+    }
 
-    if (!config.linkPath.isEmpty())
-        ::unlink(QFile::encodeName(config.linkPath).constData());
-    ::close(slave);
-    ::close(master);
+    removeLink(config.linkPath);
+    closePty(&pty);
     return rc;
 }

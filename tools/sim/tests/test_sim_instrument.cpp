@@ -1,38 +1,16 @@
 // The virtual instrument's logic. Its answers to good requests and its per-item faults are
 // exercised through the real serial object in the end-to-end tests; here what a real client
-// never sends: malformed requests, broken streams, other stations.
+// never sends: malformed requests, broken streams, other stations, broadcasts, and answers
+// that belong to another request.
+#include "SimFrames.h"
 #include "SimInstrument.h"
-#include "comm/Checksums.h"
 
 #include <gtest/gtest.h>
 
 using namespace pmx::sim;
-using pmx::checksum::bcc;
-using pmx::checksum::crc16;
-using pmx::checksum::hex2;
-using pmx::checksum::lrc;
+using namespace pmx::sim::test;
 
 namespace {
-
-QByteArray korvanRequest(int inst, char command, const QByteArray& item,
-                         const QByteArray& data = {}) {
-    const QByteArray body = QByteArray(1, char(inst + 0x20)) + ' ' + command + item + data + '\x03';
-    return '\x02' + body + hex2(bcc(body));
-}
-
-QByteArray korvanResponse(char lead, const QByteArray& body) {
-    const QByteArray b = body + '\x03';
-    return QByteArray(1, lead) + b + hex2(bcc(b));
-}
-
-// A Modbus frame from its hexadecimal message (address, function, data) in either protocol.
-QByteArray modbusFrame(Protocol p, const char* hex) {
-    const QByteArray adu = QByteArray::fromHex(hex);
-    if (p == Protocol::ModbusAscii)
-        return ':' + adu.toHex().toUpper() + hex2(lrc(adu)) + "\r\n";
-    const std::uint16_t crc = crc16(adu);
-    return adu + char(crc & 0xFF) + char(crc >> 8);
-}
 
 // The bytes answered to everything `input` completes.
 QByteArray answers(Instrument& inst, const QByteArray& input, bool thenIdle = false) {
@@ -127,6 +105,31 @@ TEST_P(SimModbus, ExceptionsOtherStationsAndSpoiledFrames) {
     EXPECT_EQ(inst.value(1), 99);
 }
 
+TEST_P(SimModbus, BroadcastIsCarriedOutAndNeverAnswered) {
+    const Protocol p = GetParam();
+    Instrument inst(p, 0x0A);
+    inst.setFault(0x12, {FaultKind::ReadOnly});
+    inst.setFault(0x14, {FaultKind::Garbage});
+    const struct {
+        const char* request;
+        int item, value; // the memory afterwards
+        const char* log;
+    } cases[] = {
+        {"000600441234", 0x44, 0x1234, "W 0044 1234 -> none (broadcast)"},
+        {"000300440001", 0x44, 0x1234, "R 0044 -> none (broadcast)"},
+        {"000600140005", 0x14, 5, "W 0014 0005 -> none (broadcast)"}, // no garbage either
+        {"000600120005", 0x12, 1799, "W 0012 0005 -> none (broadcast; EXC 03 readonly)"},
+    };
+    for (const auto& c : cases) {
+        const auto replies = inst.feed(modbusFrame(p, c.request));
+        ASSERT_EQ(replies.size(), 1u) << c.request;
+        EXPECT_TRUE(replies[0].bytes.isEmpty() && replies[0].addressed) << c.request;
+        EXPECT_EQ(replies[0].logLine, protocolName(p) + QLatin1Char(' ') + QLatin1String(c.log));
+        EXPECT_EQ(inst.value(c.item), c.value) << c.request;
+    }
+    EXPECT_EQ(answers(inst, modbusFrame(p, "0A0300440001")), modbusFrame(p, "0A03021234"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Both, SimModbus,
                          ::testing::Values(Protocol::ModbusAscii, Protocol::ModbusRtu));
 
@@ -159,4 +162,27 @@ TEST(SimKorvan, LogNamesItemsAndGlobalSilenceAnswersNothing) {
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_TRUE(replies[0].bytes.isEmpty());
     EXPECT_EQ(replies[0].logLine, "korvan W 0020 0009 -> ACK silent \"Item 32\"");
+}
+
+TEST(SimFaults, EchoAnswersForAnotherItemWithAGoodChecksum) {
+    const Protocol k = Protocol::Korvan, a = Protocol::ModbusAscii, r = Protocol::ModbusRtu;
+    // Item 0010h answers for 0020h (which holds 0C7F); a write still changes 0010h.
+    const struct {
+        Protocol p;
+        QByteArray request, response;
+        int written; // item 0010h afterwards
+    } cases[] = {
+        {k, korvanRequest(1, ' ', "0010"), korvanResponse('\x06', "!  00200C7F"), 1599},
+        {k, korvanRequest(1, 'P', "0010", "0007"), korvanResponse('\x06', "! P0020"), 7},
+        {a, modbusFrame(a, "010600100007"), modbusFrame(a, "010600200007"), 7},
+        {r, modbusFrame(r, "010300100001"), modbusFrame(r, "0103020C7F"), 1599},
+        // Several registers: only the faulty item's place carries the other value.
+        {r, modbusFrame(r, "0103000E0004"), modbusFrame(r, "010308057705DB0C7F06A3"), 1599},
+    };
+    for (const auto& c : cases) {
+        Instrument inst(c.p, 1);
+        inst.setFault(0x10, {FaultKind::Echo, 4, 0, 0x20});
+        EXPECT_EQ(answers(inst, c.request), c.response) << c.request.toHex().toStdString();
+        EXPECT_EQ(inst.value(0x10), c.written) << c.request.toHex().toStdString();
+    }
 }

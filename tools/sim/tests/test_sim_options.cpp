@@ -32,6 +32,33 @@ TEST(SimOptions, ArgumentsAndFaults) {
         EXPECT_FALSE(parseArguments(bad).error.isEmpty()) << bad.join(' ').toStdString();
 }
 
+TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
+    // KORVAN defaults to 0, Modbus to 1; Modbus refuses 0, its broadcast address, in any order.
+    EXPECT_EQ(parseArguments({}).config.instrumentNo, 0);
+    EXPECT_EQ(parseArguments({"--protocol", "rtu"}).config.instrumentNo, 1);
+    EXPECT_EQ(parseArguments({"--instrument", "0", "--protocol", "korvan"}).config.instrumentNo, 0);
+    EXPECT_FALSE(parseArguments({"--instrument", "0", "--protocol", "ascii"}).error.isEmpty());
+}
+
+TEST(SimOptions, HangupDelayAndEchoOptions) {
+    const ParseResult r =
+        parseArguments({"--hangup-after", "3", "--hangup-for=500", "--delay-all", "250", "--fault",
+                        "0010=echo:7f", "--fault", "0011=late:300"});
+    ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
+    EXPECT_EQ(r.config.hangupAfter, 3);
+    EXPECT_EQ(r.config.hangupForMs, 500);
+    EXPECT_EQ(r.config.delayAllMs, 250);
+    ASSERT_EQ(r.config.faults.size(), 2u);
+    EXPECT_EQ(r.config.faults[0].second.echoItem, 0x7F);
+    EXPECT_EQ(r.config.faults[1].second.kind, FaultKind::Delay);
+    EXPECT_EQ(r.config.faults[1].second.delayMs, 300);
+
+    for (const char* bad : {"--hangup-after=0", "--hangup-after=x", "--hangup-for=-1",
+                            "--delay-all=60001", "--delay-all=-5", "--fault=0001=echo",
+                            "--fault=0001=echo:0080", "--fault=0001=late", "--fault=0001=late:-1"})
+        EXPECT_FALSE(parseArguments({bad}).error.isEmpty()) << bad;
+}
+
 TEST(SimOptions, ValuesFileBothForms) {
     Instrument inst(Protocol::Korvan, 0);
     QString error;
