@@ -87,6 +87,43 @@ TEST_F(Cli, WriteFollowsTheProgramsOrderAndReportsFailedItems) {
     EXPECT_TRUE(writes[2].startsWith("korvan W 0005"));
 }
 
+TEST_F(Cli, LostDeviceEndsTheRunAtOnceWithOneLineAndStatus3) {
+    for (const char* protocol : {"korvan", "rtu"}) {
+        ASSERT_TRUE(sim.start({"--protocol", protocol, "--instrument", "4", "--hangup-after", "2"}));
+        // All 128 items selected: without noticing the loss, each would fail in turn.
+        ItemTable t;
+        t.ItemSel.fill(1);
+        const QString in = dir.path() + "/all.dat";
+        ASSERT_TRUE(saveTableFile(in, t));
+        const QString outPath = dir.path() + "/lost.dat";
+        const CliRun r = cli(conn(protocol == QLatin1String("korvan") ? "KORVAN" : "Modbus RTU") +
+                             QStringList{"read", "--table", in, "--out", outPath});
+        EXPECT_EQ(r.code, 3) << protocol;
+        EXPECT_EQ(r.err, QStringLiteral("Connection to %1 lost.\n").arg(sim.devicePath()));
+        EXPECT_FALSE(QFile::exists(outPath)) << "a partial table is not saved";
+        sim.kill();
+    }
+}
+
+TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
+    ASSERT_TRUE(sim.start({"--protocol", "ascii"})); // instrument 1
+    const QStringList station0 = {"--port", sim.devicePath(), "--protocol", "Modbus ASCII",
+                                  "--instrument", "0"};
+    CliRun r = cli(station0 + QStringList{"read", "--table", table()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains("1 to 95")) << qPrintable(r.err);
+    EXPECT_TRUE(sim.logLines().isEmpty()) << "nothing is sent";
+
+    r = cli(station0 + QStringList{"write", "--table", table()});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.err, "3 written as broadcast, not confirmed.\n");
+    EXPECT_EQ(sim.logLines().filter("(broadcast)").size(), 3);
+    // The instrument carried the writes out.
+    r = cli({"--port", sim.devicePath(), "--protocol", "Modbus ASCII", "--instrument", "1", "read",
+             "--table", table()});
+    EXPECT_EQ(r.out, "0001\tItem 1\t-99\n0005\tItem 5\t-95\n0044\tItem 68\t-32\n");
+}
+
 TEST_F(Cli, ConditionsAndUnopenablePort) {
     ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4"}));
     CliRun r = cli(conn("Modbus RTU") + QStringList{"conditions"});
