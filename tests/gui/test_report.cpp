@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextItem>
+#include <type_traits>
 #include <gtest/gtest.h>
 
 using namespace pmx;
@@ -111,9 +112,15 @@ struct LanguageGuard {
 
 } // namespace
 
+// The renderer refers to its model: it must only ever be given one that outlives it.
+static_assert(std::is_constructible_v<ReportRenderer, const ReportModel&>);
+static_assert(!std::is_constructible_v<ReportRenderer, ReportModel&&>);
+static_assert(!std::is_constructible_v<ReportRenderer, const ReportModel&&>);
+
 TEST(ReportRender, PaginationOfAFullTable) {
     // A4 inside the margins, in twips: 30 rows under the headings on page 1, then 35.
-    ReportRenderer r(modelOf(longNames(), Lang::English));
+    const ReportModel m = modelOf(longNames(), Lang::English);
+    ReportRenderer r(m);
     r.paginate(13958);
     ASSERT_EQ(r.pageCount(), 4);
     int details = 0;
@@ -143,7 +150,8 @@ TEST(ReportRender, EmptyListAndAFooterThatSpillsOver) {
     ItemTable none;
     for (QString& n : none.ItemName)
         n = QStringLiteral("----");
-    ReportRenderer empty(modelOf(none, Lang::English));
+    const ReportModel noRows = modelOf(none, Lang::English);
+    ReportRenderer empty(noRows);
     empty.paginate(13958);
     ASSERT_EQ(empty.pageCount(), 1);
     QList<ReportBand::Kind> kinds;
