@@ -131,11 +131,22 @@ TEST(FieldReader, QuotesInsideTextsAreRefused) {
 }
 
 TEST(FieldReader, Int16RangeAndForm) {
-    FieldReader reader(QStringLiteral("-32768\r\n32767\r\n  +12 \r\n\"-5\"\r\n0\r\n"));
-    for (qint16 expected : {-32768, 32767, 12, -5, 0}) {
+    // Decimals round as selections do: halves to the even neighbour.
+    const struct {
+        const char* text;
+        qint16 expected;
+    } good[] = {{"-32768", -32768}, {"32767", 32767},      {"  +12 ", 12},       {"\"-5\"", -5},
+                {"0", 0},           {"1.0", 1},            {"2.5", 2},           {"3.5", 4},
+                {"-0.5", 0},        {"-1.5", -2},          {".5", 0},            {"7.", 7},
+                {"1e3", 1000},      {"32767.4", 32767},    {"-32768.5", -32768}, {" 12.50 ", 12}};
+    QByteArray file;
+    for (const auto& c : good)
+        file += QByteArray(c.text) + "\r\n";
+    FieldReader reader(QString::fromLatin1(file));
+    for (const auto& c : good) {
         qint16 v = 1;
-        ASSERT_TRUE(reader.readInt16(&v));
-        EXPECT_EQ(v, expected);
+        ASSERT_TRUE(reader.readInt16(&v)) << c.text << ": " << reader.errorText().toStdString();
+        EXPECT_EQ(v, c.expected) << c.text;
     }
     qint16 v = 1;
     EXPECT_FALSE(reader.readInt16(&v));
