@@ -67,6 +67,8 @@ class FieldReader {
     int lineNumber() const { return m_fieldLine; }
     // True once the text is used up (no further field can be read).
     bool atEnd() const { return m_pos >= m_text.size(); }
+    // Characters read so far, the comma or line end after the last field included.
+    qsizetype position() const { return m_pos; }
 
     const FieldFailure& failure() const { return m_failure; }
     QString errorText(strings::Lang lang = strings::Lang::English) const {

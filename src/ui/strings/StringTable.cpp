@@ -92,6 +92,25 @@ constexpr Entry kTable[] = {
           u"communication conditions.",
      u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
+    // Files: what became of an export, a state file that was not loaded, why a save failed.
+    {240, u"%1 items appended to %2", u"%1 項目を %2 に追記しました"},
+    {241, u"%1 could not be loaded: %2\nThe table starts as far as it could be read. The file "
+          u"will be kept as %3 when the settings are saved.",
+     u"%1 を読み込めませんでした: %2\n読み込めたところまでの内容で開始します。設定を保存するとき、"
+     u"このファイルは %3 として残します。"},
+    {242, u"The model name contains a double quote or a line end.",
+     u"製品名に二重引用符 (\") または改行が含まれています。"},
+    {243, u"The name of item %1 contains a double quote or a line end.",
+     u"項目 %1 の名前に二重引用符 (\") または改行が含まれています。"},
+    {244, u"A name cannot be written in the system's character encoding.",
+     u"名前にシステムの文字コードで表せない文字があります。"},
+    {245, u"The file cannot be created (%1).", u"ファイルを作成できません (%1)。"},
+    {246, u"The file could not be written to the end (%1).", u"ファイルを最後まで書き込めませんでした (%1)。"},
+    {247, u"The new file could not take the place of the old one (%1).",
+     u"新しいファイルで古いファイルを置き換えられませんでした (%1)。"},
+    {248, u"A copy of the old file could not be kept as %1 (%2).",
+     u"古いファイルのコピーを %1 として残せませんでした (%2)。"},
+    {249, u"%1 items written to the new file %2", u"%1 項目を新しいファイル %2 に書き込みました"},
 };
 
 } // namespace
