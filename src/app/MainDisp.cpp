@@ -88,28 +88,47 @@ private:
 
 UserPrompts UserPrompts::interactive() {
     UserPrompts p;
-    p.askYesNo = [](QWidget* parent, const QString& text) {
+    auto ask = [](QWidget* parent, const QString& text, QMessageBox::StandardButton byDefault) {
         QMessageBox box(QMessageBox::Warning, kTitle, text, QMessageBox::Yes | QMessageBox::No,
                         parent);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(byDefault);
         return box.exec() == QMessageBox::Yes;
+    };
+    p.askYesNo = [ask](QWidget* parent, const QString& text) {
+        return ask(parent, text, QMessageBox::Yes);
+    };
+    p.askYesNoDefaultNo = [ask](QWidget* parent, const QString& text) {
+        return ask(parent, text, QMessageBox::No);
     };
     p.openFile = [](QWidget* parent, const QString& dir, const QString& filter) {
         return QFileDialog::getOpenFileName(parent, QString(), dir, qtFilter(filter));
     };
-    p.saveFile = [](QWidget* parent, const QString& dir, const QString& filter,
-                    const QString& suffix, const QString& proposed) {
+    auto chooseSaved = [](QWidget* parent, const QString& dir, const QString& filter,
+                          const QString& suffix, const QString& proposed, bool appends) {
         QFileDialog dialog(parent, QString(), dir, qtFilter(filter));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(suffix);
+        // Nothing is replaced when the rows go to the end of the file.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, appends);
         if (!proposed.isEmpty())
             dialog.selectFile(proposed);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return QString();
         return dialog.selectedFiles().constFirst();
     };
+    p.saveFile = [chooseSaved](QWidget* parent, const QString& dir, const QString& filter,
+                               const QString& suffix, const QString& proposed) {
+        return chooseSaved(parent, dir, filter, suffix, proposed, false);
+    };
+    p.appendFile = [chooseSaved](QWidget* parent, const QString& dir, const QString& filter,
+                                 const QString& suffix, const QString& proposed) {
+        return chooseSaved(parent, dir, filter, suffix, proposed, true);
+    };
     p.tellError = [](QWidget* parent, const QString& text) {
         QMessageBox::warning(parent, kTitle, text);
+    };
+    p.tellInfo = [](QWidget* parent, const QString& text) {
+        QMessageBox::information(parent, kTitle, text);
     };
     return p;
 }
@@ -358,6 +377,13 @@ void MainDisp::loadState() {
     const bool ok = loadStateFile(applicationDir, table, &selectionsRead, &error, &found);
     if (!found)
         return;
+    if (!ok) {
+        // The file is replaced at the end of the run: the operator must know now, and the
+        // file is kept beside it first.
+        m_keepStateCopy = true;
+        m_prompts.tellError(this, strings::text(241).arg(QLatin1String(kStateFileName), error,
+                                                         QLatin1String(kStateBackupName)));
+    }
     // The selection dialog's boxes take the flags read, as they always have.
     if (!selectionsRead.isEmpty()) {
         SubDisp_command* dlg = selectionDialog();
@@ -373,6 +399,11 @@ void MainDisp::loadState() {
 }
 
 bool MainDisp::saveState(QString* error) {
+    if (m_keepStateCopy) {
+        if (!keepStateFileCopy(applicationDir, error))
+            return false;
+        m_keepStateCopy = false;
+    }
     return saveStateFile(applicationDir, table, error);
 }
 
@@ -551,18 +582,22 @@ void MainDisp::menu_data_Click() {
 void MainDisp::menu_export_Click() {
     const QString folder = applicationDir + QStringLiteral("/csvdata");
     const QString proposed = MakeCsvName(QStringLiteral("PMX-31570A"), QDateTime::currentDateTime());
-    const QString path = m_prompts.saveFile(this, folder,
-                                            QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
-                                            QStringLiteral("csv"), proposed);
+    const QString path = m_prompts.appendFile(this, folder,
+                                              QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
+                                              QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
     ListArrays lists;
     SetListData(table, Option1[1]->isChecked(), lists);
     QString error;
-    if (!WriteCsv(path, lists, strings::language(), &error))
+    CsvWritten written;
+    if (!WriteCsv(path, lists, strings::language(), &error, &written)) {
         m_prompts.tellError(this, tr2("The CSV file could not be written:\n%1\n%2",
                                       "CSVファイルを書き込めませんでした:\n%1\n%2")
                                       .arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    m_prompts.tellInfo(this, CsvWrittenText(written, path, strings::language()));
 }
 
 void MainDisp::Command_File_Click(int index) {
@@ -717,7 +752,7 @@ void MainDisp::closeEvent(QCloseEvent* event) {
             tr2("The settings could not be saved to\n%1\n%2\n\nClose the software anyway?",
                 "設定を保存できませんでした:\n%1\n%2\n\nこのまま終了しますか?")
                 .arg(QDir::toNativeSeparators(stateFilePath()), error);
-        if (!m_prompts.askYesNo(this, question)) {
+        if (!m_prompts.askYesNoDefaultNo(this, question)) {
             event->ignore();
             return;
         }

@@ -40,6 +40,15 @@ struct UserPrompts {
         saveFile;
     // An error the operator must see (files, settings); never for line failures.
     std::function<void(QWidget* parent, const QString& text)> tellError;
+    // Yes/No with No as default: for a Yes that throws work away.
+    std::function<bool(QWidget* parent, const QString& text)> askYesNoDefaultNo;
+    // A file that an export appends to: chosen like saveFile, without the question whether
+    // to replace a file that exists.
+    std::function<QString(QWidget* parent, const QString& dir, const QString& filter,
+                          const QString& suffix, const QString& proposed)>
+        appendFile;
+    // What a command did, when it is not visible in the window.
+    std::function<void(QWidget* parent, const QString& text)> tellInfo;
     static UserPrompts interactive();
 };
 
@@ -133,6 +142,7 @@ private:
     UserPrompts m_prompts;
     Dispatcher m_dispatcher{*this};
     bool m_ending = false;
+    bool m_keepStateCopy = false; // the state file was not loaded: keep it before replacing it
 
 public:
     // Controls, named as in the design of the window.

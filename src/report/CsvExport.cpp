@@ -1,6 +1,8 @@
 #include "report/CsvExport.h"
 #include "model/TextCodec.h"
+#include <QDir>
 #include <QFile>
+#include <algorithm>
 
 namespace pmx {
 
@@ -44,7 +46,8 @@ QString CsvBlock(const ListArrays& lists, strings::Lang lang) {
     return out;
 }
 
-bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error) {
+bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error,
+              CsvWritten* written) {
     auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -54,6 +57,7 @@ bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang, 
     // text file of the program does.
     const QByteArray bytes = encodeText(CsvBlock(lists, lang));
     QFile file(path);
+    const bool existed = file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(file.errorString());
     if (file.write(bytes) != bytes.size())
@@ -63,7 +67,15 @@ bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang, 
     file.close();
     if (file.error() != QFileDevice::NoError)
         return fail(file.errorString());
+    if (written)
+        *written = {int(std::count(lists.ListValid.begin(), lists.ListValid.end(), true)), existed};
     return true;
+}
+
+QString CsvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang) {
+    return strings::text(written.appended ? 240 : 249, lang)
+        .arg(written.items)
+        .arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace pmx

@@ -3,6 +3,7 @@
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
 #include "app/MainDisp.h"
+#include "model/TableFile.h"
 #include "ui/ReportWindow.h"
 #include "ui/Setting_Disp.h"
 #include "ui/SubDisp_About.h"
@@ -179,7 +180,6 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     win.answers = {true, false};
     EXPECT_FALSE(w.close());
     EXPECT_TRUE(w.isVisible());
-    EXPECT_TRUE(win.asked.last().contains(QStringLiteral("PMX31570A.ini")));
     ASSERT_TRUE(home.rmdir(QStringLiteral("PMX31570A.ini")));
 
     win.answer = true;
@@ -191,6 +191,63 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     EXPECT_EQ(again.w->table.ModelName, QStringLiteral("PMX-31570A"));
     EXPECT_EQ(again.w->table.ItemData[127], -32768);
     EXPECT_EQ(again.w->Label_Modelname->text(), QStringLiteral("PMX-31570A"));
+}
+
+TEST(MainWindow, SaveFailureAtCloseKeepsTheWindowByDefaultInItsLanguage) {
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        Window win(true, lang);
+        ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("PMX31570A.ini")));
+        win.answers = {true, false};
+        EXPECT_FALSE(win.w->close());
+        ASSERT_EQ(win.askedDefaultNo.size(), 1); // two Enters must not lose the table
+        const QString question = win.askedDefaultNo.last();
+        EXPECT_EQ(question, win.asked.last());
+        const QString path = QDir::toNativeSeparators(win.path("PMX31570A.ini"));
+        EXPECT_EQ(question.count(path), 1) << question.toStdString();
+        // The reason is one of ours, in the window's language.
+        const QString created = strings::text(245);
+        EXPECT_TRUE(question.contains(created.left(created.indexOf(u'%'))))
+            << question.toStdString();
+    }
+}
+
+TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
+    const QByteArray good = [] {
+        ItemTable t;
+        t.ModelName = QStringLiteral("Kept");
+        return writeTableFile(t).value();
+    }();
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool loads;
+    } cases[] = {{"junk after the fields", good + QByteArray(5 * 1024 * 1024, '\xA5'), true},
+                 {"cut short", good.left(good.indexOf("\r\n\"\"\r\n0\r\n")), false},
+                 {"a bad value", good.left(good.size() - 3) + "x\r\n", false}};
+    for (const auto& c : cases) {
+        Window win(false, strings::Lang::English, [&](const QString& home) {
+            QFile f(home + QStringLiteral("/PMX31570A.ini"));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(c.bytes) == c.bytes.size());
+        });
+        EXPECT_EQ(win.w->table.ModelName, QStringLiteral("Kept")) << c.what;
+        EXPECT_EQ(win.errors.size(), c.loads ? 0 : 1) << c.what;
+        if (!c.loads) {
+            EXPECT_TRUE(win.errors[0].contains(QStringLiteral("PMX31570A.ini.bak")));
+            EXPECT_TRUE(win.errors[0].contains(QStringLiteral("line"))) << c.what;
+        }
+        win.answer = true;
+        EXPECT_TRUE(win.w->close());
+        EXPECT_EQ(QFile::exists(win.path("PMX31570A.ini.bak")), !c.loads) << c.what;
+        if (!c.loads) {
+            QFile kept(win.path("PMX31570A.ini.bak"));
+            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+            EXPECT_EQ(kept.readAll(), c.bytes) << c.what;
+        }
+        QFile saved(win.path("PMX31570A.ini"));
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().startsWith("\"Kept\"\r\n")) << c.what;
+        EXPECT_EQ(win.errors.size(), c.loads ? 0 : 1) << "said once: " << c.what;
+    }
 }
 
 TEST(MainMenus, HelpFileAndCaptionsFitInBothLanguages) {
@@ -274,11 +331,15 @@ TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     w.table.ItemData[0] = -5;
     win.nextFile = win.path("list.csv");
     w.menu_export->trigger();
+    EXPECT_TRUE(win.appendChosen); // never "replace?" for a file the rows are added to
+    EXPECT_EQ(win.infos, QStringList{"1 items written to the new file " +
+                                     QDir::toNativeSeparators(win.nextFile)});
     EXPECT_TRUE(win.lastFile.proposed.startsWith("PMX-31570A"));
     EXPECT_TRUE(win.lastFile.proposed.endsWith(".csv"));
     EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
     w.Option1[1]->setChecked(true);
     w.menu_export->trigger();
+    EXPECT_EQ(win.infos.last(), "1 items appended to " + QDir::toNativeSeparators(win.nextFile));
     QFile f(win.nextFile); // the bytes of a block are the CSV writer's tests' business
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
@@ -287,6 +348,7 @@ TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     win.nextFile = win.path("missing/list.csv");
     w.menu_export->trigger();
     EXPECT_EQ(win.errors.size(), 1);
+    EXPECT_EQ(win.infos.size(), 2);
 }
 
 TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
