@@ -10,6 +10,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPrinter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextItem>
@@ -221,6 +222,41 @@ TEST(ReportRender, PdfPagesAndJapaneseFont) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("NotoSansCJK"))
         << "no CJK face embedded for the Japanese texts";
+}
+
+TEST(ReportRender, PdfTextLayerIsTheTextDrawnInBothLanguages) {
+    // What a reader copies or searches must be what is printed: digits, blanks and
+    // ideographs that share a glyph with another character included.
+    ItemTable t = table(70, -32768);
+    t.ItemName[0] = QStringLiteral("データ項目 見出し 生産 1234567890");
+    t.ItemName[1] = QStringLiteral("Alarm 1 set value, high");
+    t.ItemData[2] = 31570;
+    QTemporaryDir dir;
+    for (const Lang lang : {Lang::English, Lang::Japanese}) {
+        const ReportModel m = modelOf(t, lang, true);
+        const QString path = dir.filePath(lang == Lang::English ? "en.pdf" : "ja.pdf");
+        QString error;
+        ASSERT_TRUE(ReportRenderer::renderPdf(m, path, &error, paper(QPageSize::A4)))
+            << error.toStdString();
+        ReportRenderer r(m);
+        r.paginate(13958); // A4 inside the margins
+        ASSERT_EQ(pdfPages(path), r.pageCount());
+        for (int page = 0; page < r.pageCount(); ++page) {
+            QProcess pdftotext;
+            pdftotext.start(QStringLiteral("pdftotext"),
+                            {"-raw", "-enc", "UTF-8", "-f", QString::number(page + 1), "-l",
+                             QString::number(page + 1), path, "-"});
+            ASSERT_TRUE(pdftotext.waitForFinished(60000) && pdftotext.exitCode() == 0)
+                << "pdftotext (poppler-utils) is needed: " << pdftotext.errorString().toStdString();
+            // Line breaks and spacing are the extractor's guess; the characters are not.
+            const QString extracted = QString::fromUtf8(pdftotext.readAllStandardOutput())
+                                          .remove(QRegularExpression(QStringLiteral("\\s")));
+            const QString drawn =
+                pageTexts(r, page).join(QString()).remove(QRegularExpression(QStringLiteral("\\s")));
+            EXPECT_EQ(extracted.toStdString(), drawn.toStdString())
+                << (lang == Lang::English ? "en" : "ja") << " page " << page;
+        }
+    }
 }
 
 TEST(ReportRender, PageImageHasItsBars) {
