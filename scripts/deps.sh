@@ -5,11 +5,12 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 # Fonts: the report and caption tests measure and embed real faces (Japanese included);
-# poppler-utils: the report tests read the PDF's text back with pdftotext.
+# poppler-utils: the report tests read the PDF's text back with pdftotext; clang and its
+# runtime: the fuzz harnesses (scripts/fuzz.sh).
 PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
           qt6-base-dev qt6-serialport-dev qt6-translations-l10n qt6-qpa-plugins
           fonts-dejavu-core fonts-noto-cjk
-          poppler-utils)
+          poppler-utils clang libclang-rt-14-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
