@@ -8,7 +8,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 # poppler-utils: the report tests read the PDF's text back with pdftotext; clang and its
 # runtime: the fuzz harnesses (scripts/fuzz.sh).
 PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
-          qt6-base-dev qt6-serialport-dev qt6-translations-l10n qt6-qpa-plugins
+          qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n qt6-qpa-plugins
           fonts-dejavu-core fonts-noto-cjk
           poppler-utils clang libclang-rt-14-dev)
 missing=()

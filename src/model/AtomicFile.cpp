@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 namespace pmx {
 
@@ -29,18 +29,19 @@ int removeStaleTemporaries(const QString& path) {
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error) {
     removeStaleTemporaries(path);
     QSaveFile file(path);
-    auto failed = [&](int reasonId) {
+    auto failed = [&](TextId reason) {
         if (error)
-            *error = strings::text(reasonId).arg(file.errorString());
+            *error = strings::text(reason).arg(file.errorString());
         file.cancelWriting();
         return false;
     };
     if (!file.open(QIODevice::WriteOnly))
-        return failed(245);
+        return failed(TextId::FileNotCreated);
     if (file.write(data) != data.size())
-        return failed(246);
+        return failed(TextId::FileNotWrittenToEnd);
     if (!file.commit())
-        return failed(file.error() == QFileDevice::RenameError ? 247 : 246);
+        return failed(file.error() == QFileDevice::RenameError ? TextId::FileNotReplaced
+                                                             : TextId::FileNotWrittenToEnd);
     return true;
 }
 

@@ -6,7 +6,7 @@
 
 #include "model/AppPaths.h"
 #include "model/TableFile.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 namespace pmx {
 
@@ -47,7 +47,7 @@ bool keepStateFileCopy(const QString& dir, QString* error) {
     QFile source(original);
     if (!source.copy(copy)) {
         if (error)
-            *error = strings::text(248).arg(QLatin1String(kStateBackupName), source.errorString());
+            *error = strings::text(TextId::CopyNotKept).arg(QLatin1String(kStateBackupName), source.errorString());
         return false;
     }
     return true;

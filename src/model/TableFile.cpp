@@ -19,10 +19,10 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
         return std::nullopt;
     };
     if (!isStorableText(table.ModelName))
-        return refuse(strings::text(242));
+        return refuse(strings::text(TextId::ModelNameNotStorable));
     for (int i = 0; i < kItemCount; ++i) {
         if (!isStorableText(table.ItemName[i]))
-            return refuse(strings::text(243).arg(itemAddressText(i)));
+            return refuse(strings::text(TextId::ItemNameNotStorable).arg(itemAddressText(i)));
     }
 
     QString text;
@@ -36,15 +36,15 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
     for (const QString& name : table.ItemName)
         line(quoted(name));
     // QString::number is locale-independent: no group separators, '-' only when negative.
-    for (qint16 sel : table.ItemSel)
-        line(QString::number(sel));
+    for (Selection sel : table.ItemSel)
+        line(QString::number(qint16(sel)));
     for (qint16 data : table.ItemData)
         line(QString::number(data));
 
     bool encoded = true;
     QByteArray bytes = encodeText(text, &encoded);
     if (!encoded)
-        return refuse(strings::text(244));
+        return refuse(strings::text(TextId::NameNotEncodable));
     return bytes;
 }
 
@@ -88,7 +88,7 @@ TableReadResult readTableText(const QString& fields, ItemTable& live, TableReadM
         qint16 sel = 0;
         if (!reader.readSelection(&sel))
             return finish();
-        table.ItemSel[i] = sel;
+        table.ItemSel[i] = Selection(sel);
         result.selectionsRead.append(i);
     }
     for (int i = 0; i < kItemCount; ++i) {

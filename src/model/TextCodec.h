@@ -4,11 +4,11 @@
 
 namespace pmx {
 
-// Text files come from two worlds: files this program wrote (system encoding, UTF-8 on
-// Linux) and files from the maker's Windows tool (Shift_JIS / CP932), sometimes re-saved
-// as UTF-16. Bytes starting with a UTF-16 byte-order mark (either order) are UTF-16; bytes
-// that are valid UTF-8 are taken as UTF-8 (a leading BOM is dropped); anything else is
-// decoded as CP932.
+// Text files come from two worlds: files written on this system (system encoding, UTF-8 on
+// Linux) and files written on Japanese Windows systems (Shift_JIS / CP932), sometimes
+// re-saved as UTF-16. Bytes starting with a UTF-16 byte-order mark (either order) are
+// UTF-16; bytes that are valid UTF-8 are taken as UTF-8 (a leading BOM is dropped);
+// anything else is decoded as CP932.
 QString decodeText(const QByteArray& bytes);
 
 // Whether bytes start with a UTF-16 byte-order mark, little or big endian.

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     before.ModelName = QStringLiteral("before");
     for (int i = 0; i < kItemCount; ++i) {
         before.ItemName[i] = QStringLiteral("name %1").arg(i);
-        before.ItemSel[i] = qint16(i % 3);
+        before.ItemSel[i] = Selection(i % 3);
         before.ItemData[i] = qint16(i * 100);
     }
     for (const bool langEng : {false, true}) {

@@ -16,7 +16,7 @@ ItemTable sentinel() {
     t.ModelName = QStringLiteral("before");
     for (int i = 0; i < kItemCount; ++i) {
         t.ItemName[i] = QStringLiteral("name %1").arg(i);
-        t.ItemSel[i] = 2;
+        t.ItemSel[i] = Selection::Partial;
         t.ItemData[i] = qint16(-1000 - i);
     }
     return t;

@@ -14,18 +14,19 @@ namespace pmx {
 // OK stores the eight texts exactly as shown (the apply step checks them) and deletes
 // the dialog; any other way of closing stores nothing. On Linux the port row also shows
 // which device the chosen COMn opens and lets the operator map it to another one.
-class SubDisp_comm : public QDialog {
+class ConditionsDialog : public QDialog {
     Q_OBJECT
   public:
     // discover: the serial devices offered for a COMn (defaults to the system's own).
-    explicit SubDisp_comm(SettingsStore& store, QWidget* parent = nullptr,
+    explicit ConditionsDialog(SettingsStore& store, QWidget* parent = nullptr,
                           PortMap::Discovery discover = {});
 
-    // Texts of Combo_Prot, Combo_Dev, Combo_Rate, Combo_Dat, Combo_Stop, Combo_Party,
-    // Combo_Port, Combo_Time, in that order: the main window's status display.
+    // The eight texts as shown (protocol, instrument, rate, data bits, stop bits, parity,
+    // port, time-out), in that order.
     QStringList statusTexts() const;
 
-    void Command1_Click();
+    // OK: stores the port choices and the eight texts, then closes.
+    void storeConditions();
     void reject() override;
 
   signals:
@@ -33,8 +34,10 @@ class SubDisp_comm : public QDialog {
     void conditionsStored();
 
   private:
-    void Form_Load();
+    // Fills the boxes from the stored record.
+    void loadStored();
     void refreshDevice();
+    void refreshBroadcastHint();
     void devicePicked(int index);
     QString comOfPortBox() const;
 
@@ -55,6 +58,7 @@ class SubDisp_comm : public QDialog {
     QComboBox* m_time = nullptr;
     QComboBox* m_device = nullptr;  // Combo_Device (Linux)
     QLabel* m_deviceInfo = nullptr; // Label_device (Linux)
+    QLabel* m_broadcast = nullptr;  // Label_broadcast: the Modbus station 0 hint
 };
 
 } // namespace pmx

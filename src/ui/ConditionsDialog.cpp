@@ -1,6 +1,7 @@
-#include "ui/SubDisp_comm.h"
+#include "ui/ConditionsDialog.h"
 #include "comm/Conditions.h"
-#include "ui/strings/StringTable.h"
+#include "ui/TextWrap.h"
+#include "text/StringTable.h"
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -14,32 +15,19 @@ namespace pmx {
 
 namespace {
 
-const int kCaptionIds[8] = {26, 27, 28, 29, 30, 31, 33, 34};
-
-// The device row has no entries in the string table; its few words live here.
-QString deviceText(const char* en, const char* ja) {
-    return strings::language() == strings::Lang::Japanese ? QString::fromUtf8(ja)
-                                                          : QString::fromUtf8(en);
-}
-
 QComboBox* combo(const QString& name, const QStringList& entries, QWidget* parent) {
     auto* c = new QComboBox(parent);
     c->setObjectName(name);
     c->setEditable(true);
     // Typed texts are stored as they are; they never become list entries.
     c->setInsertPolicy(QComboBox::NoInsert);
+    // No completion either: typing "50" must store 50, not the 500 an inline completion
+    // would fill in.
+    c->setCompleter(nullptr);
     c->addItems(entries);
     c->setMinimumContentsLength(12);
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     return c;
-}
-
-// Device paths under /dev/serial/by-id are long and have no blanks: let the label wrap
-// them after path and name separators.
-QString breakable(QString path) {
-    for (const QChar sep : {u'/', u'-', u'_'})
-        path.replace(sep, QString(sep) + QChar(0x200B));
-    return path;
 }
 
 // Selects the entry, or none; with none, the stored text stays visible so that an OK
@@ -52,7 +40,7 @@ void select(QComboBox* c, int index, const QString& stored) {
 
 } // namespace
 
-SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Discovery discover)
+ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMap::Discovery discover)
     : QDialog(parent), m_store(store), m_ports(store, std::move(discover)) {
     setObjectName(QStringLiteral("SubDisp_comm"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -86,7 +74,7 @@ SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Disco
 
 #ifndef Q_OS_WIN
     // Linux has no COMn: show what the chosen name opens and let the operator choose.
-    auto* deviceCaption = new QLabel(deviceText("Device for the port", "ポートのデバイス"), this);
+    auto* deviceCaption = new QLabel(strings::text(TextId::DeviceForPort), this);
     deviceCaption->setObjectName(QStringLiteral("Label_device_name"));
     m_device = new QComboBox(this);
     m_device->setObjectName(QStringLiteral("Combo_Device"));
@@ -104,31 +92,40 @@ SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Disco
     grid->addWidget(m_deviceInfo, 9, 1, 1, 2);
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
     connect(m_port, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
-    connect(m_device, &QComboBox::activated, this, &SubDisp_comm::devicePicked);
+    connect(m_device, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
 #endif
+
+    // Station 0 under Modbus is the broadcast address; say what that means before OK.
+    m_broadcast = new WrappedLabel(strings::text(TextId::BroadcastNoReads), this);
+    m_broadcast->setObjectName(QStringLiteral("Label_broadcast"));
+    m_broadcast->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_broadcast->setVisible(false);
+    connect(m_prot, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+    connect(m_dev, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
+    top->addWidget(m_broadcast);
     setMinimumWidth(440);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setAutoDefault(false);
-    connect(ok, &QPushButton::clicked, this, &SubDisp_comm::Command1_Click);
+    connect(ok, &QPushButton::clicked, this, &ConditionsDialog::storeConditions);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok);
     top->addSpacing(6);
     top->addLayout(buttons);
 
-    Form_Load();
+    loadStored();
 }
 
-void SubDisp_comm::Form_Load() {
-    setWindowTitle(strings::text(35));
+void ConditionsDialog::loadStored() {
+    setWindowTitle(strings::text(TextId::ConditionsTitle));
     for (int r = 0; r < 8; ++r)
         findChild<QLabel*>(QStringLiteral("Label_name_%1").arg(r))
-            ->setText(strings::text(kCaptionIds[r]));
+            ->setText(strings::text(cond::kCaptions[r]));
     m_dev->clear();
     m_dev->addItems(cond::deviceEntries());
 
@@ -147,15 +144,32 @@ void SubDisp_comm::Form_Load() {
     select(m_time, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
     m_filling = false;
     refreshDevice();
+    refreshBroadcastHint();
 }
 
-QString SubDisp_comm::comOfPortBox() const {
+void ConditionsDialog::refreshBroadcastHint() {
+    if (m_filling)
+        return;
+    const bool show = cond::meansModbusBroadcast(m_prot->currentText(), m_dev->currentText());
+    if (show == !m_broadcast->isHidden())
+        return;
+    m_broadcast->setVisible(show);
+    // The shown dialog makes room for the wrapped hint at its width, and gives it back.
+    if (isVisible() && layout()) {
+        layout()->activate();
+        const int need = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                       : layout()->totalSizeHint().height();
+        resize(width(), qMax(need, minimumSizeHint().height()));
+    }
+}
+
+QString ConditionsDialog::comOfPortBox() const {
     const QString text = m_port->currentText().trimmed();
     const auto n = PortMap::comNumber(text);
     return n ? QStringLiteral("COM%1").arg(*n) : QString();
 }
 
-void SubDisp_comm::refreshDevice() {
+void ConditionsDialog::refreshDevice() {
     if (!m_device || m_filling)
         return;
     const QString com = comOfPortBox();
@@ -164,8 +178,7 @@ void SubDisp_comm::refreshDevice() {
 
     m_device->clear();
     m_device->setEnabled(!com.isEmpty());
-    m_device->addItem(deviceText("Automatic (USB adapter in order)", "自動 (USB アダプタ順)"),
-                      QString());
+    m_device->addItem(strings::text(TextId::AutomaticDevice), QString());
     for (const SerialPortEntry& e : m_found) {
         QString label = QFileInfo(e.systemLocation).fileName();
         if (!e.description.isEmpty())
@@ -178,8 +191,7 @@ void SubDisp_comm::refreshDevice() {
         // A stored device that is not plugged in now stays choosable. One that exists but
         // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
         const bool present = QFileInfo::exists(chosen);
-        m_device->addItem(present ? chosen : chosen + deviceText(" (not connected)", " (未接続)"),
-                          chosen);
+        m_device->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
         index = m_device->count() - 1;
     }
     m_device->setCurrentIndex(index);
@@ -198,17 +210,13 @@ void SubDisp_comm::refreshDevice() {
         opens = PortMap(none, [found] { return found; }).resolve(com);
     }
     if (opens.isEmpty())
-        m_deviceInfo->setText(deviceText("%1 opens no device: no USB serial adapter found.",
-                                         "%1 に対応するデバイスがありません"
-                                         " (USB シリアルアダプタが見つかりません)。")
-                                  .arg(com));
+        m_deviceInfo->setText(strings::text(TextId::PortOpensNoDevice).arg(com));
     else
-        m_deviceInfo->setText(
-            deviceText("%1 opens %2", "%1 は %2 を開きます").arg(com, breakable(opens)));
+        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
     m_deviceInfo->setToolTip(opens);
 }
 
-void SubDisp_comm::devicePicked(int index) {
+void ConditionsDialog::devicePicked(int index) {
     const QString com = comOfPortBox();
     if (com.isEmpty() || index < 0)
         return;
@@ -216,13 +224,13 @@ void SubDisp_comm::devicePicked(int index) {
     refreshDevice();
 }
 
-QStringList SubDisp_comm::statusTexts() const {
+QStringList ConditionsDialog::statusTexts() const {
     return {m_prot->currentText(), m_dev->currentText(),  m_rate->currentText(),
             m_dat->currentText(),  m_stop->currentText(), m_party->currentText(),
             m_port->currentText(), m_time->currentText()};
 }
 
-void SubDisp_comm::Command1_Click() {
+void ConditionsDialog::storeConditions() {
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
             m_ports.setMapping(it.key(), it.value());
@@ -234,7 +242,7 @@ void SubDisp_comm::Command1_Click() {
     close();
 }
 
-void SubDisp_comm::reject() {
+void ConditionsDialog::reject() {
     // Escape and the close button store nothing, and end the dialog as OK does.
     QDialog::reject();
     close();
