@@ -38,7 +38,7 @@ class ItemSelectionDialog : public QDialog {
     void onFocusWindowChanged(QWindow* w);
 
     ItemTable& m_table;
-    std::array<QCheckBox*, kItemCount> m_check{};
+    std::array<QCheckBox*, kItemCount> m_boxes{};
     // Focus window before the latest change: tells a return from another window of this
     // program (reset the boxes) from a return from another application (keep them).
     QPointer<QWindow> m_lastFocus;

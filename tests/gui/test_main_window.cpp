@@ -313,7 +313,7 @@ TEST(MainMenus, DataFilesRoundTripOrChangeNothing) {
     loadButton(w)->click();
     EXPECT_EQ(w.items().ItemName[2], "Gain, coarse");
     EXPECT_EQ(w.items().ItemData[2], -1);
-    EXPECT_EQ(nameCell(w, 2)->text(), "Gain, coarse"); // RefreshName ran
+    EXPECT_EQ(nameCell(w, 2)->text(), "Gain, coarse"); // the page was redrawn
     EXPECT_TRUE(selectBox(w, 2)->isChecked());
     EXPECT_TRUE(w.selectionDialog()->boxTicked(2));
     EXPECT_TRUE(win.errors.isEmpty());

@@ -259,14 +259,14 @@ TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {
     w->close();
     EXPECT_FALSE(w->isVisible());
     EXPECT_FALSE(w->hasReport());
-    EXPECT_FALSE(w->savePdfAction()->isEnabled());
+    EXPECT_FALSE(w->canSavePdf());
     {
         LanguageGuard ja(Lang::Japanese);
         EXPECT_EQ(showAllData(&main, table(1, 7), false, lists), w);
     }
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->report()->captions().parameterBox, "パラメータ設定"); // the language now
-    EXPECT_TRUE(w->savePdfAction()->isEnabled());
+    EXPECT_TRUE(w->canSavePdf());
     w->close();
 }
 
@@ -288,13 +288,13 @@ TEST(ReportWindow, SavePdfThroughTheAction) {
     });
 
     // Cancelled: nothing happens.
-    w.savePdfAction()->trigger();
+    w.askAndSavePdf();
     EXPECT_TRUE(proposed.endsWith("PMX-31570A.pdf"));
     EXPECT_EQ(saved.count() + failed.count(), 0);
 
     // A name without extension gets ".pdf".
     answer = dir.filePath("list");
-    w.savePdfAction()->trigger();
+    w.askAndSavePdf();
     ASSERT_EQ(saved.count(), 1);
     EXPECT_EQ(saved.at(0), dir.filePath("list.pdf"));
     QFile pdf(dir.filePath("list.pdf"));
@@ -303,7 +303,7 @@ TEST(ReportWindow, SavePdfThroughTheAction) {
 
     // A failure is reported, in a box that does not block, and leaves no file.
     answer = dir.filePath("missing/list.pdf");
-    w.savePdfAction()->trigger();
+    w.askAndSavePdf();
     ASSERT_EQ(failed.count(), 1);
     EXPECT_FALSE(failed.at(0).isEmpty());
     EXPECT_FALSE(QFile::exists(answer));
