@@ -46,12 +46,12 @@ class Cli : public ::testing::Test {
     // A data file with items 0001, 0005 and 0044 selected and a value for each.
     QString table() {
         ItemTable t;
-        t.ModelName = "PMX-31570A";
+        t.modelName = "PMX-31570A";
         for (int i = 0; i < kItemCount; ++i)
-            t.ItemName[i] = QStringLiteral("Item %1").arg(i);
+            t.names[i] = QStringLiteral("Item %1").arg(i);
         for (int i : {1, 5, 68}) {
-            t.ItemSel[i] = Selection::Selected;
-            t.ItemData[i] = qint16(i - 100);
+            t.selections[i] = Selection::Selected;
+            t.values[i] = qint16(i - 100);
         }
         const QString path = dir.path() + "/in.dat";
         EXPECT_TRUE(saveTableFile(path, t));
@@ -78,8 +78,8 @@ TEST_F(Cli, ReadPrintsSelectedItemsAndWritesTheUpdatedTable) {
     EXPECT_EQ(r.out, "0001\tItem 1\t63h\n0005\tItem 5\t1F3h\n0044\tItem 68\t1A8Fh\n");
     ItemTable back;
     ASSERT_TRUE(loadTableFile(outPath, back, TableReadMode::AllOrNothing).ok);
-    EXPECT_EQ(back.ItemData[68], 6799);
-    EXPECT_EQ(back.ItemData[2], 0);
+    EXPECT_EQ(back.values[68], 6799);
+    EXPECT_EQ(back.values[2], 0);
 }
 
 TEST_F(Cli, WriteFollowsTheProgramsOrderAndReportsFailedItems) {
@@ -100,7 +100,7 @@ TEST_F(Cli, LostDeviceEndsTheRunAtOnceWithOneLineAndStatus3) {
             sim.start({"--protocol", protocol, "--instrument", "4", "--hangup-after", "2"}));
         // All 128 items selected: without noticing the loss, each would fail in turn.
         ItemTable t;
-        t.ItemSel.fill(Selection::Selected);
+        t.selections.fill(Selection::Selected);
         const QString in = dir.path() + "/all.dat";
         ASSERT_TRUE(saveTableFile(in, t));
         const QString outPath = dir.path() + "/lost.dat";
