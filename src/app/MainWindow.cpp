@@ -305,10 +305,10 @@ void MainWindow::setCaptions() {
 
 void MainWindow::loadInitialState() {
     // The report needs no preparation: it is built in memory when asked for.
-    m_table.ItemSel.fill(Selection::Cleared);
+    m_table.selections.fill(Selection::Cleared);
     m_appDir = applicationDirectory();
-    m_table.LangEng = strings::language() == strings::Lang::English;
-    m_helpPath = m_appDir + (m_table.LangEng ? QStringLiteral("/PMX-31570A_E.chm")
+    m_table.englishNames = strings::language() == strings::Lang::English;
+    m_helpPath = m_appDir + (m_table.englishNames ? QStringLiteral("/PMX-31570A_E.chm")
                                              : QStringLiteral("/PMX-31570A_J.chm"));
     setWindowTitle(strings::programTitle(strings::language()));
     setCaptions();
@@ -317,11 +317,11 @@ void MainWindow::loadInitialState() {
 }
 
 void MainWindow::setItems(const ItemTable& items) {
-    m_table.ModelName = items.ModelName;
-    m_table.ItemName = items.ItemName;
-    m_table.ItemData = items.ItemData;
-    m_table.ItemSel = items.ItemSel;
-    m_table.CurItem = items.CurItem;
+    m_table.modelName = items.modelName;
+    m_table.names = items.names;
+    m_table.values = items.values;
+    m_table.selections = items.selections;
+    m_table.currentItem = items.currentItem;
     drawPage();
 }
 

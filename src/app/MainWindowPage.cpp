@@ -36,9 +36,9 @@ void MainWindow::drawNamesAndBoxes() {
     const int base = firstItemOnPage();
     for (int r = 0; r < kRowsPerPage; ++r) {
         const int i = base + r;
-        m_nameCells[r]->setText(m_table.ItemName[i]);
+        m_nameCells[r]->setText(m_table.names[i]);
         m_nameCells[r]->setCursorPosition(0);
-        m_nameCells[r]->setToolTip(m_table.ItemName[i]);
+        m_nameCells[r]->setToolTip(m_table.names[i]);
         // Setting the box runs applySelectBox when its state changes, so a selected
         // undefined item whose box turns on here loses its selection.
         m_selectBoxes[r]->setChecked(m_table.isSelected(i));
@@ -50,7 +50,7 @@ void MainWindow::refreshValues() {
     for (int r = 0; r < kRowsPerPage; ++r) {
         const int i = base + r;
         const QString text =
-            m_table.isSelected(i) ? formatValue(m_table.ItemData[i]) : QStringLiteral("------");
+            m_table.isSelected(i) ? formatValue(m_table.values[i]) : QStringLiteral("------");
         if (m_valueCells[r]->text() != text) // idle ticks redraw nothing that did not change
             m_valueCells[r]->setText(text);
     }
@@ -63,11 +63,11 @@ void MainWindow::drawPage() {
 
 void MainWindow::applySelectBox(int row) {
     const int i = firstItemOnPage() + row;
-    if (!ItemTable::isUndefinedName(m_table.ItemName[i])) {
-        m_table.ItemSel[i] =
+    if (!ItemTable::isUndefinedName(m_table.names[i])) {
+        m_table.selections[i] =
             m_selectBoxes[row]->isChecked() ? Selection::Selected : Selection::Cleared;
     } else {
-        m_table.ItemSel[i] = Selection::Cleared;
+        m_table.selections[i] = Selection::Cleared;
         if (m_selectBoxes[row]->isChecked())
             m_selectBoxes[row]->setChecked(false);
     }
@@ -81,7 +81,7 @@ void MainWindow::showModelLabel(const QString& text, bool error) {
         return;
     }
     m_modelLabel->setStyleSheet(error ? kRed : kBlack);
-    m_modelLabel->setText(text.isEmpty() ? m_table.ModelName : text);
+    m_modelLabel->setText(text.isEmpty() ? m_table.modelName : text);
 }
 
 void MainWindow::setStatusText(QLabel* label, const QString& text) {

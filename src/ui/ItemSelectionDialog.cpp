@@ -73,14 +73,14 @@ void ItemSelectionDialog::loadBoxes() {
             m_boxes[i]->setChecked(m_table.isSelected(i));
         else
             m_boxes[i]->setEnabled(false);
-        m_boxes[i]->setToolTip(m_table.ItemName[i]);
+        m_boxes[i]->setToolTip(m_table.names[i]);
     }
 }
 
 void ItemSelectionDialog::resetBoxes() {
     for (int i = 0; i < kItemCount; ++i) {
         m_boxes[i]->setChecked(m_table.isSelected(i));
-        m_boxes[i]->setToolTip(m_table.ItemName[i]);
+        m_boxes[i]->setToolTip(m_table.names[i]);
     }
 }
 
@@ -120,7 +120,7 @@ void ItemSelectionDialog::setItemToolTip(int i, const QString& text) {
 void ItemSelectionDialog::applySelection() {
     // Disabled boxes included: a state loaded from a file passes on unchanged.
     for (int i = 0; i < kItemCount; ++i)
-        m_table.ItemSel[i] = m_boxes[i]->isChecked() ? Selection::Selected : Selection::Cleared;
+        m_table.selections[i] = m_boxes[i]->isChecked() ? Selection::Selected : Selection::Cleared;
     accept();
     close();
 }

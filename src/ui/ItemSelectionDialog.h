@@ -10,7 +10,7 @@ class QWindow;
 namespace pmx {
 
 // Communication item selection dialog: one box per command address, a second copy of
-// the selection flags that only OK hands back to ItemSel. It may live hidden (created
+// the selection flags that only OK hands back to selections. It may live hidden (created
 // by the main window to receive box states from loaded files); OK and Cancel delete it.
 class ItemSelectionDialog : public QDialog {
     Q_OBJECT
