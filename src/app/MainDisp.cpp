@@ -14,6 +14,7 @@
 #include "ui/SubDisp_comm.h"
 #include "ui/SubDisp_command.h"
 #include "ui/Setting_Disp.h"
+#include "ui/TextWrap.h"
 #include "ui/strings/StringTable.h"
 
 #include <QApplication>
@@ -40,6 +41,8 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace pmx {
 
 namespace {
@@ -54,6 +57,30 @@ constexpr int kIdleTickMs = 40;
 QString tr2(const char* en, const char* ja) {
     return strings::language() == strings::Lang::Japanese ? QString::fromUtf8(ja)
                                                           : QString::fromUtf8(en);
+}
+
+// A lost device is looked for once a second: quick enough for a re-plugged adapter,
+// and nothing runs while the line is in order.
+constexpr int kLostWatchMs = 1000;
+
+const QString kRed = QStringLiteral("color: rgb(255, 0, 0);");
+const QString kBlack = QStringLiteral("color: black;");
+const QString kGreen = QStringLiteral("color: rgb(0, 110, 0);");
+
+// The stable names (symbolic links in dir) that lead to the same device, so that an
+// adapter coming back under another kernel name is still recognised.
+QStringList stableNames(const QString& device, const QString& dir) {
+    QStringList names;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty() || dir.isEmpty())
+        return names;
+    const QFileInfoList links =
+        QDir(dir).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& link : links) {
+        if (link.canonicalFilePath() == target && link.absoluteFilePath() != device)
+            names << link.absoluteFilePath();
+    }
+    return names;
 }
 
 // Turns "*.txt(text file)|*.txt" style filters into Qt's "*.txt(text file) (*.txt)".
@@ -111,6 +138,9 @@ UserPrompts UserPrompts::interactive() {
     p.tellError = [](QWidget* parent, const QString& text) {
         QMessageBox::warning(parent, kTitle, text);
     };
+    p.tellInfo = [](QWidget* parent, const QString& text) {
+        QMessageBox::information(parent, kTitle, text);
+    };
     return p;
 }
 
@@ -125,11 +155,18 @@ MainDisp::MainDisp(std::unique_ptr<CommObject> com, UserPrompts prompts, QWidget
     Timer2.setInterval(5000);
     Timer2.setSingleShot(false);
     connect(&Timer2, &QTimer::timeout, this, &MainDisp::Timer2_Timer);
+    Timer_lost.setInterval(kLostWatchMs);
+    connect(&Timer_lost, &QTimer::timeout, this, &MainDisp::Timer_lost_Timer);
+    if (SetCom)
+        SetCom->setLostHandler([this] { enterLost(SetCom->lostDevice()); });
     Form_Load();
 }
 
 MainDisp::~MainDisp() {
     Timer1.stop();
+    Timer_lost.stop();
+    if (SetCom)
+        SetCom->setLostHandler({}); // closing the port below must not call back into us
     if (SetCom)
         SetCom->ClosePort();
     closeHelpViewers();
@@ -196,10 +233,7 @@ void MainDisp::buildUi() {
     connect(TabStrip1, &QTabBar::currentChanged, this, [this](int) {
         for (int r = 0; r < kRowsPerPage; ++r)
             m_rowAddress[r]->setText(itemAddressText((selectedTab() - 1) * kRowsPerPage + r));
-        RefreshName();
-        // Values of the new page at once rather than at the next idle tick.
-        if (m_dispatcher.CommTask == kTaskIdle && !m_dispatcher.busy())
-            SelectDispItem();
+        drawPage();
     });
 
     // Right: format, transfer, files, conditions.
@@ -211,7 +245,7 @@ void MainDisp::buildUi() {
         Option1[k]->setObjectName(QStringLiteral("Option1_%1").arg(k));
         formatLayout->addWidget(Option1[k]);
         connect(Option1[k], &QRadioButton::toggled, this, [this](bool on) {
-            if (on && m_dispatcher.CommTask == kTaskIdle && !m_dispatcher.busy())
+            if (on)
                 SelectDispItem();
         });
     }
@@ -238,15 +272,14 @@ void MainDisp::buildUi() {
     for (int k = 0; k < 8; ++k) {
         Label_comm[k] = new QLabel(Frame_Comm);
         Label_comm[k]->setObjectName(QStringLiteral("Label_comm_%1").arg(k));
-        Label_commdat[k] = new QLabel(Frame_Comm);
+        Label_commdat[k] = new WrappedLabel(Frame_Comm); // a typed port text can be long
         Label_commdat[k]->setObjectName(QStringLiteral("Label_commdat_%1").arg(k));
         Label_commdat[k]->setMinimumWidth(90);
         commLayout->addWidget(Label_comm[k], k, 0);
         commLayout->addWidget(Label_commdat[k], k, 1);
     }
-    Label_port = new QLabel(Frame_Comm);
+    Label_port = new WrappedLabel(Frame_Comm); // reasons and device paths can be long
     Label_port->setObjectName(QStringLiteral("Label_port"));
-    Label_port->setWordWrap(true);
     QFont small = Label_port->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     Label_port->setFont(small);
@@ -349,13 +382,15 @@ void MainDisp::Form_Load() {
     setWindowTitle(strings::text(3) + QLatin1Char(' ') + strings::text(1));
     setCaptions();
     loadState();
+    drawPage();
 }
 
 void MainDisp::loadState() {
     QList<int> selectionsRead;
     QString error;
     bool found = false;
-    const bool ok = loadStateFile(applicationDir, table, &selectionsRead, &error, &found);
+    // A damaged state file keeps what was read before the damage (as before).
+    loadStateFile(applicationDir, table, &selectionsRead, &error, &found);
     if (!found)
         return;
     // The selection dialog's boxes take the flags read, as they always have.
@@ -363,12 +398,6 @@ void MainDisp::loadState() {
         SubDisp_command* dlg = selectionDialog();
         for (int i : selectionsRead)
             dlg->setBox(i, table.ItemSel[i]);
-    }
-    // A damaged state file keeps what was read before the damage (as before); the page
-    // is drawn by the first tab change and the idle ticks.
-    if (ok) {
-        RefreshName();
-        SelectDispItem();
     }
 }
 
@@ -400,14 +429,39 @@ void MainDisp::Timer1_Timer() {
 
 void MainDisp::Timer2_Timer() {
     Timer2.stop();
-    Label_Modelname->setStyleSheet(QStringLiteral("color: black;"));
-    Label_Modelname->setText(table.ModelName);
+    showModelLabel(QString(), false);
+    // In a transfer the next exchange may block before the label would be painted, and
+    // its failure would replace the name unseen.
+    if (m_dispatcher.busy())
+        Label_Modelname->repaint();
+}
+
+void MainDisp::showModelLabel(const QString& text, bool error) {
+    if (text.isEmpty() && m_lost) {
+        // While the device is away its loss is what the label says.
+        showModelLabel(lostMessage(), true);
+        return;
+    }
+    Label_Modelname->setStyleSheet(error ? kRed : kBlack);
+    Label_Modelname->setText(text.isEmpty() ? table.ModelName : text);
+}
+
+void MainDisp::setStatusText(QLabel* label, const QString& text) {
+    label->setText(breakable(text));
+    label->setToolTip(text);
+}
+
+void MainDisp::setPortLine(const QString& text, bool alarm) {
+    Label_port->setStyleSheet(alarm ? kRed : QString());
+    setStatusText(Label_port, text);
 }
 
 int MainDisp::selectedTab() const { return TabStrip1->currentIndex() + 1; }
 
 void MainDisp::RefreshName() {
-    Label_Modelname->setText(table.ModelName);
+    // A message on show stays until its own end (Timer2, or the device coming back).
+    if (!Timer2.isActive() && !m_lost)
+        showModelLabel(QString(), false);
     const int base = (selectedTab() - 1) * kRowsPerPage;
     for (int r = 0; r < kRowsPerPage; ++r) {
         const int i = base + r;
@@ -430,6 +484,11 @@ void MainDisp::SelectDispItem() {
     }
 }
 
+void MainDisp::drawPage() {
+    RefreshName();
+    SelectDispItem();
+}
+
 QString MainDisp::hexordec(qint16 i) const {
     if (Option1[1]->isChecked())
         return QString::number(quint16(i), 16).toUpper() + QLatin1Char('h');
@@ -445,6 +504,7 @@ void MainDisp::Check_Command_Click(int row) {
         if (Check_Command[row]->isChecked())
             Check_Command[row]->setChecked(false);
     }
+    SelectDispItem(); // the cell shows the value or "------" with the box
 }
 
 // ---- dialogs -------------------------------------------------------------------
@@ -452,7 +512,7 @@ void MainDisp::Check_Command_Click(int row) {
 SubDisp_command* MainDisp::selectionDialog() {
     if (!m_selection) {
         m_selection = new SubDisp_command(table, this);
-        connect(m_selection, &SubDisp_command::accepted, this, &MainDisp::RefreshName);
+        connect(m_selection, &SubDisp_command::accepted, this, &MainDisp::drawPage);
     }
     return m_selection;
 }
@@ -502,7 +562,7 @@ void MainDisp::menu_set_model_Click() {
         m_prompts.tellError(this, result.errorText(strings::language()));
         return;
     }
-    RefreshName();
+    drawPage();
     SubDisp_command* dlg = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
         dlg->setItemToolTip(i, table.ItemName[i]);
@@ -593,7 +653,7 @@ void MainDisp::Command_File_Click(int index) {
     SubDisp_command* dlg = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
         dlg->setBox(i, table.ItemSel[i]);
-    RefreshName();
+    drawPage();
 }
 
 void MainDisp::Data0_Click(int row) {
@@ -602,7 +662,10 @@ void MainDisp::Data0_Click(int row) {
         m_valueDlg = nullptr; // closed, only waiting for its deferred deletion
     if (!m_valueDlg) {
         m_valueDlg = new Setting_Disp(table, this);
-        connect(m_valueDlg, &Setting_Disp::valueStored, this, [this] { postTask(kTaskWriteChanged); });
+        connect(m_valueDlg, &Setting_Disp::valueStored, this, [this] {
+            SelectDispItem(); // the new value is shown whether or not it is sent
+            postTask(kTaskWriteChanged);
+        });
     }
     m_valueDlg->setItem(table.CurItem);
     m_valueDlg->show();
@@ -625,29 +688,50 @@ bool MainDisp::applyStep() {
     // An item failure shown just before must not later replace what the apply step shows:
     // the restore tick would hide the communication error while the port stays closed.
     Timer2.stop();
-    Label_Modelname->setStyleSheet(QStringLiteral("color: black;"));
     if (result != QStringLiteral("ok")) {
-        Label_Modelname->setText(strings::text(50));
         for (QLabel* label : Label_commdat)
-            label->clear();
-        Label_port->setText(why);
+            setStatusText(label, QString());
+        if (m_lost) {
+            // The device is not usable yet: the loss stays on show and the watch goes on.
+            showModelLabel(QString(), true);
+            QStringList lines{lostMessage(), why, strings::text(202).arg(m_lostDevice)};
+            lines.removeAll(QString());
+            setPortLine(lines.join(QLatin1Char('\n')), true);
+            return false;
+        }
+        showModelLabel(strings::text(50), false);
+        setPortLine(why, false);
         return false;
     }
-    setMoveEnabled(true);
-    Label_Modelname->setText(table.ModelName);
-    const QStringList texts = conditionDialog()->statusTexts();
-    for (int k = 0; k < 8; ++k)
-        Label_commdat[k]->setText(texts.value(k));
-    // Which device the port name opened, so the operator can tell adapters apart.
     const QString device = SetCom->lastDevice();
-    Label_port->setText(device.isEmpty() || device == texts.value(6)
-                            ? QString()
-                            : texts.value(6) + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device));
-    Label_port->setToolTip(device);
+    const bool reconnected = m_lost;
+    leaveLost();
+    setMoveEnabled(true);
+    if (reconnected) {
+        // Said for as long as a failure message would be, then the model name returns.
+        Label_Modelname->setStyleSheet(kGreen);
+        Label_Modelname->setText(strings::text(201).arg(device.isEmpty() ? m_lostDevice : device));
+        Timer2.start();
+    } else {
+        showModelLabel(QString(), false);
+    }
+    // What is in effect, which is not always what was typed: the apply step replaces a
+    // text it refuses with its default.
+    const QStringList texts = SubDisp_comm::textsInEffect(*SetCom, InstNo);
+    for (int k = 0; k < 8; ++k)
+        setStatusText(Label_commdat[k], texts.value(k));
+    // Which device the port name opened, so the operator can tell adapters apart.
+    setPortLine(device.isEmpty() || device == texts.value(6)
+                    ? QString()
+                    : texts.value(6) + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
+                false);
+    m_openDevice = device;
+    m_openAliases = stableNames(device, m_aliasDir);
     return true;
 }
 
 void MainDisp::setMoveEnabled(bool on) {
+    on = on && !m_lost; // nothing to read from or write to until the device is back
     Frame_Move->setEnabled(on);
     Command_Move[0]->setEnabled(on);
     Command_Move[1]->setEnabled(on);
@@ -662,6 +746,7 @@ void MainDisp::WriteItem() {
         return;
     TransferContext ctx = context();
     pmx::WriteItem(ctx);
+    transferEnded();
 }
 
 void MainDisp::WriteAllItems() {
@@ -669,6 +754,7 @@ void MainDisp::WriteAllItems() {
         return;
     TransferContext ctx = context();
     pmx::WriteAllItems(ctx);
+    transferEnded();
 }
 
 void MainDisp::ReadAllItems() {
@@ -676,6 +762,7 @@ void MainDisp::ReadAllItems() {
         return;
     TransferContext ctx = context();
     pmx::ReadAllItems(ctx);
+    transferEnded();
 }
 
 // ---- transfer view -------------------------------------------------------------
@@ -690,9 +777,82 @@ void MainDisp::progressStep() { ProgressBar1->setValue(ProgressBar1->value() + 1
 void MainDisp::progressEnd() { ProgressBar1->setVisible(false); }
 
 void MainDisp::showError(int messageId, int) {
-    Label_Modelname->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
-    Label_Modelname->setText(strings::text(messageId));
-    Timer2.start();
+    if (m_lost)
+        return; // with the device away every item fails: the loss is the message
+    showModelLabel(strings::text(messageId), true);
+    // The first failure starts the 5 s; later ones only change the text, so the model
+    // name comes back even while failures keep coming, and the next one starts it again.
+    if (!Timer2.isActive())
+        Timer2.start();
+}
+
+void MainDisp::connectionLost(const QString& device) { enterLost(device); }
+
+QString MainDisp::lostMessage() const { return strings::text(200).arg(m_lostDevice); }
+
+void MainDisp::enterLost(const QString& device) {
+    if (m_ending)
+        return;
+    const QString lost = device.isEmpty() && SetCom ? SetCom->lastDevice() : device;
+    if (m_lost && lost == m_lostDevice)
+        return; // told once
+    m_lost = true;
+    m_lostDevice = lost;
+    m_watchPaths = {lost};
+    if (lost == m_openDevice)
+        m_watchPaths += m_openAliases;
+    setMoveEnabled(false);
+    Timer2.stop();
+    showModelLabel(QString(), true);
+    setPortLine(lostMessage() + QLatin1Char('\n') + strings::text(202).arg(lost), true);
+    Timer_lost.start();
+}
+
+void MainDisp::leaveLost() {
+    m_lost = false;
+    m_watchPaths.clear();
+    Timer_lost.stop();
+}
+
+void MainDisp::Timer_lost_Timer() {
+    if (!m_lost) {
+        Timer_lost.stop();
+        return;
+    }
+    // An apply already asked for, or a task running: look again at the next tick.
+    if (m_dispatcher.busy() || m_dispatcher.CommTask == kTaskApply)
+        return;
+    for (const QString& path : std::as_const(m_watchPaths)) {
+        if (QFileInfo::exists(path)) {
+            // The same step as the condition dialog's OK, with the conditions in effect.
+            postTask(kTaskApply);
+            return;
+        }
+    }
+}
+
+void MainDisp::notice(const QString& text) {
+    if (!m_notices.contains(text))
+        m_notices << text;
+    if (!m_dispatcher.busy())
+        QTimer::singleShot(0, this, &MainDisp::tellNotices);
+}
+
+void MainDisp::tellNotices() {
+    // Never a message box in the middle of a transfer: its end asks again.
+    if (m_dispatcher.busy())
+        return;
+    const QStringList notices = std::exchange(m_notices, {});
+    if (m_ending || !m_prompts.tellInfo)
+        return;
+    for (const QString& text : notices)
+        m_prompts.tellInfo(this, text);
+}
+
+void MainDisp::transferEnded() {
+    // After the dispatcher's tick, when the transfer is over.
+    if (!m_notices.isEmpty())
+        QTimer::singleShot(0, this, &MainDisp::tellNotices);
 }
 
 void MainDisp::processEvents() { QCoreApplication::processEvents(); }
@@ -725,6 +885,7 @@ void MainDisp::closeEvent(QCloseEvent* event) {
     m_ending = true; // a running transfer stops at its next item
     Timer1.stop();
     Timer2.stop();
+    Timer_lost.stop();
     if (SetCom)
         SetCom->ClosePort();
     closeHelpViewers();

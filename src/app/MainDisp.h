@@ -40,6 +40,8 @@ struct UserPrompts {
         saveFile;
     // An error the operator must see (files, settings); never for line failures.
     std::function<void(QWidget* parent, const QString& text)> tellError;
+    // Something the operator should know that is no error (a transfer's notice).
+    std::function<void(QWidget* parent, const QString& text)> tellInfo;
     static UserPrompts interactive();
 };
 
@@ -68,6 +70,8 @@ public:
     void RefreshName();
     void SelectDispItem() override;
     QString hexordec(qint16 i) const;
+    // Names, boxes and values of the current page, whatever the communication state.
+    void drawPage();
     int selectedTab() const; // 1..4
 
     // Menu and button commands.
@@ -83,6 +87,12 @@ public:
     void Data0_Click(int row);
     // Ends the display of a communication failure.
     void Timer2_Timer();
+    // While the device is lost: asks for the apply step once the device is back.
+    void Timer_lost_Timer();
+    bool deviceLost() const { return m_lost; }
+    QString lostDevice() const { return m_lostDevice; }
+    // Where the stable names of serial devices live (tests point it elsewhere).
+    void setDeviceAliasDir(const QString& dir) { m_aliasDir = dir; }
 
     // The selection dialog, created hidden when it does not exist.
     SubDisp_command* selectionDialog();
@@ -112,6 +122,8 @@ protected:
     void processEvents() override;
     bool selectionBoxTicked(int item) override;
     bool stopRequested() override { return m_ending; }
+    void connectionLost(const QString& device) override;
+    void notice(const QString& text) override;
 
 private:
     void buildUi();
@@ -123,6 +135,16 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void Check_Command_Click(int row);
+    // Label_Modelname: a message (red for an error) or, with an empty text, the model name.
+    void showModelLabel(const QString& text, bool error);
+    // A status frame line, wrapped wherever it must be, the whole text as its tool tip.
+    static void setStatusText(QLabel* label, const QString& text);
+    void setPortLine(const QString& text, bool alarm);
+    void enterLost(const QString& device);
+    void leaveLost();
+    QString lostMessage() const;
+    void tellNotices();
+    void transferEnded();
     void loadState();
     bool saveState(QString* error);
     void closeHelpViewers();
@@ -133,6 +155,13 @@ private:
     UserPrompts m_prompts;
     Dispatcher m_dispatcher{*this};
     bool m_ending = false;
+    bool m_lost = false;
+    QString m_lostDevice;
+    QStringList m_watchPaths;  // the lost device and its stable names
+    QString m_openDevice;      // the device the last apply opened
+    QStringList m_openAliases; // its stable names at that moment
+    QString m_aliasDir = QStringLiteral("/dev/serial/by-id");
+    QStringList m_notices; // shown once the running transfer has ended
 
 public:
     // Controls, named as in the design of the window.
@@ -154,6 +183,7 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QTimer Timer1;
     QTimer Timer2;
+    QTimer Timer_lost; // 1 s, runs only while the device is lost
 
     QMenu* menu_file = nullptr;
     QAction* menu_data = nullptr;

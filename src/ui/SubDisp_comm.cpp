@@ -1,5 +1,8 @@
 #include "ui/SubDisp_comm.h"
+#include "comm/Classification.h"
 #include "comm/Conditions.h"
+#include "comm/Numbers.h"
+#include "ui/TextWrap.h"
 #include "ui/strings/StringTable.h"
 #include <QComboBox>
 #include <QFileInfo>
@@ -28,18 +31,13 @@ QComboBox* combo(const QString& name, const QStringList& entries, QWidget* paren
     c->setEditable(true);
     // Typed texts are stored as they are; they never become list entries.
     c->setInsertPolicy(QComboBox::NoInsert);
+    // No completion either: typing "50" must store 50, not the 500 an inline completion
+    // would fill in.
+    c->setCompleter(nullptr);
     c->addItems(entries);
     c->setMinimumContentsLength(12);
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     return c;
-}
-
-// Device paths under /dev/serial/by-id are long and have no blanks: let the label wrap
-// them after path and name separators.
-QString breakable(QString path) {
-    for (const QChar sep : {u'/', u'-', u'_'})
-        path.replace(sep, QString(sep) + QChar(0x200B));
-    return path;
 }
 
 // Selects the entry, or none; with none, the stored text stays visible so that an OK
@@ -107,8 +105,17 @@ SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Disco
     connect(m_device, &QComboBox::activated, this, &SubDisp_comm::devicePicked);
 #endif
 
+    // Station 0 under Modbus is the broadcast address; say what that means before OK.
+    m_broadcast = new WrappedLabel(strings::text(203), this);
+    m_broadcast->setObjectName(QStringLiteral("Label_broadcast"));
+    m_broadcast->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_broadcast->setVisible(false);
+    connect(m_prot, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+    connect(m_dev, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
+    top->addWidget(m_broadcast);
     setMinimumWidth(440);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -147,6 +154,45 @@ void SubDisp_comm::Form_Load() {
     select(m_time, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
     m_filling = false;
     refreshDevice();
+    refreshBroadcastHint();
+}
+
+bool SubDisp_comm::isModbusBroadcast(const QString& protocol, const QString& devNo) {
+    // As the apply step takes the texts: the protocol or its default, the leading number
+    // or 0 for one outside 0..95; a number beyond 16 bits fails the apply, so nothing is
+    // ever sent with it.
+    const auto station = toInt16Rounded(leadingNumber(devNo));
+    if (!station)
+        return false;
+    const qint16 inEffect = *station < 0 || *station > 95 ? 0 : *station;
+    return pmx::isModbusBroadcast(cond::protocolNumber(protocol), inEffect);
+}
+
+void SubDisp_comm::refreshBroadcastHint() {
+    if (m_filling)
+        return;
+    const bool show = isModbusBroadcast(m_prot->currentText(), m_dev->currentText());
+    if (show == !m_broadcast->isHidden())
+        return;
+    m_broadcast->setVisible(show);
+    // The shown dialog makes room for the wrapped hint at its width, and gives it back.
+    if (isVisible() && layout()) {
+        layout()->activate();
+        const int need = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                       : layout()->totalSizeHint().height();
+        resize(width(), qMax(need, minimumSizeHint().height()));
+    }
+}
+
+QStringList SubDisp_comm::textsInEffect(const CommObject& com, qint16 instNo) {
+    QString protocol;
+    for (const QString& entry : cond::protocolEntries())
+        if (cond::protocolNumber(entry) == com.ProtocolNo)
+            protocol = entry;
+    const QString bit = QStringLiteral(" bit");
+    return {protocol,           QString::number(instNo), com.Rate,
+            com.DataBits + bit, com.StopBits + bit,      com.Parity,
+            com.PortName,       QString::number(com.Timeout)};
 }
 
 QString SubDisp_comm::comOfPortBox() const {

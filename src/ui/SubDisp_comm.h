@@ -1,4 +1,5 @@
 #pragma once
+#include "comm/CommObject.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include <QDialog>
@@ -24,6 +25,12 @@ class SubDisp_comm : public QDialog {
     // Texts of Combo_Prot, Combo_Dev, Combo_Rate, Combo_Dat, Combo_Stop, Combo_Party,
     // Combo_Port, Combo_Time, in that order: the main window's status display.
     QStringList statusTexts() const;
+    // The same eight texts for the conditions the communication object was last given
+    // (after the apply step replaced what it refused), in the dialog's wording.
+    static QStringList textsInEffect(const CommObject& com, qint16 instNo);
+    // True when the protocol and instrument number texts would make every command a
+    // Modbus broadcast (station 0), as the apply step would read them.
+    static bool isModbusBroadcast(const QString& protocol, const QString& devNo);
 
     void Command1_Click();
     void reject() override;
@@ -35,6 +42,7 @@ class SubDisp_comm : public QDialog {
   private:
     void Form_Load();
     void refreshDevice();
+    void refreshBroadcastHint();
     void devicePicked(int index);
     QString comOfPortBox() const;
 
@@ -55,6 +63,7 @@ class SubDisp_comm : public QDialog {
     QComboBox* m_time = nullptr;
     QComboBox* m_device = nullptr;  // Combo_Device (Linux)
     QLabel* m_deviceInfo = nullptr; // Label_device (Linux)
+    QLabel* m_broadcast = nullptr;  // Label_broadcast: the Modbus station 0 hint
 };
 
 } // namespace pmx

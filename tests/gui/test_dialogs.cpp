@@ -6,6 +6,7 @@
 #include "ui/Setting_Disp.h"
 #include "ui/SubDisp_comm.h"
 #include "ui/SubDisp_command.h"
+#include "ui/strings/StringTable.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -430,3 +432,46 @@ TEST(SubDispComm, PortRowShowsAndMapsTheDevice) {
     EXPECT_FALSE(unplugged.findChild<QLabel*>(QStringLiteral("Label_device"))->text().isEmpty());
 }
 #endif
+
+TEST(SubDispComm, TypedTextIsStoredAsTypedNeverCompleted) {
+    // Completion would make these 500, 1500, 4800 and "Modbus ASCII".
+    for (const auto& [combo, typed, key] :
+         {std::tuple{"Combo_Time", "50", "Timout"}, {"Combo_Time", "150", "Timout"},
+          {"Combo_Rate", "4", "Speed"}, {"Combo_Prot", "Mod", "Protocol"}}) {
+        RecordingStore store;
+        auto* dlg = new SubDisp_comm(store, nullptr, twoAdapters);
+        dlg->show();
+        dlg->activateWindow();
+        ASSERT_TRUE(waitActive(dlg)); // completion, when there is one, needs the focus
+        QLineEdit* edit = comboOf(dlg, combo)->lineEdit();
+        edit->setFocus();
+        edit->clear();
+        QTest::keyClicks(edit, QString::fromLatin1(typed));
+        click(dlg, QStringLiteral("Command1"));
+        EXPECT_EQ(store.get(QString::fromLatin1(key)).toStdString(), typed) << combo;
+    }
+}
+
+TEST(SubDispComm, BroadcastHintOnlyForModbusStationZero) {
+    RecordingStore store;
+    cond::writeStored(store, {"Modbus ASCII", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
+    SubDisp_comm dlg(store, nullptr, twoAdapters);
+    dlg.setAttribute(Qt::WA_DeleteOnClose, false);
+    dlg.show();
+    auto* hint = dlg.findChild<QLabel*>(QStringLiteral("Label_broadcast"));
+    ASSERT_TRUE(hint && hint->isVisible()) << "stored that way, said as the dialog opens";
+    EXPECT_EQ(hint->text(), strings::text(203));
+    // Station as the apply step takes it: 96 and a text without a number are 0; a number
+    // beyond 16 bits fails the apply; an unknown protocol text is applied as KORVAN.
+    for (const auto& [protocol, devNo, shown] :
+         {std::tuple{"KORVAN", "0", false}, {"Modbus RTU", "0", true}, {"Modbus RTU", "1", false},
+          {"Modbus RTU", "96", true}, {"Modbus RTU", "abc", true}, {"Modbus RTU", "99999", false},
+          {"modbus rtu", "0", false}}) {
+        comboOf(&dlg, "Combo_Prot")->setEditText(QString::fromLatin1(protocol));
+        comboOf(&dlg, "Combo_Dev")->setEditText(QString::fromLatin1(devNo));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(hint->isVisible(), shown) << protocol << " / " << devNo;
+        if (shown) // wrapped in full inside the dialog
+            EXPECT_GE(hint->height(), hint->heightForWidth(hint->width()));
+    }
+}

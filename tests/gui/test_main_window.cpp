@@ -1,8 +1,10 @@
 // The main window offscreen, with a fake communication object and scripted prompts:
-// pages, tasks, failures, closing, menus and file commands.
+// pages, tasks, failures, the line's state, closing, menus and file commands.
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
 #include "app/MainDisp.h"
+#include "comm/Conditions.h"
+#include "comm/SettingsStore.h"
 #include "ui/ReportWindow.h"
 #include "ui/Setting_Disp.h"
 #include "ui/SubDisp_About.h"
@@ -13,7 +15,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -21,9 +25,15 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace pmx;
+
+// Readable texts in failure messages.
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -43,11 +53,13 @@ struct Window : test::ScriptedPrompts {
         auto fake = std::make_unique<test::FakeComm>();
         com = fake.get();
         w = std::make_unique<MainDisp>(std::move(fake), prompts());
-        if (start) {
-            w->communicate();
-            QCoreApplication::processEvents();
-            w->dispatcher().tick(); // the first tick applies the conditions
-        }
+        if (start)
+            this->start();
+    }
+    void start() {
+        w->communicate();
+        QCoreApplication::processEvents();
+        w->dispatcher().tick(); // the first tick applies the conditions
     }
     ~Window() {
         if (w)
@@ -352,4 +364,182 @@ TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
     EXPECT_EQ(win.asked.last(), strings::text(51));
     EXPECT_TRUE(w.helpViewers().isEmpty());
     EXPECT_TRUE(QFile::exists(win.path("PMX31570A.ini")));
+}
+
+namespace {
+
+// The value cells as shown, and as the page, the DEC/HEX choice and the table want them.
+std::pair<std::string, std::string> cells(const MainDisp& w) {
+    QStringList shown, due;
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const int i = (w.selectedTab() - 1) * kRowsPerPage + r;
+        shown << w.Data0[r]->text();
+        due << (w.table.isSelected(i) ? w.hexordec(w.table.ItemData[i]) : QString("------"));
+    }
+    return {shown.join('|').toStdString(), due.join('|').toStdString()};
+}
+
+} // namespace
+
+TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
+    Window win(false);
+    win.com->openOk = false;
+    win.start();
+    MainDisp& w = *win.w;
+    for (int i = 0; i < kItemCount; ++i)
+        w.table.ItemData[i] = qint16(1000 + i);
+    w.table.ItemSel[33] = 1;
+    win.nextFile = win.path("other.dat"); // saved with item 34 selected, loaded without
+    w.table.ItemSel[34] = 1;
+    w.Command_File[1]->click();
+    w.table.ItemSel[34] = 0;
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"tab", [&] { w.TabStrip1->setCurrentIndex(1); }},
+        {"HEX", [&] { w.Option1[1]->setChecked(true); }},
+        {"data file", [&] { w.Command_File[0]->click(); }},
+        {"value pad",
+         [&] {
+             w.Data0_Click(1);
+             w.valueDialog()->Ten_key_Click(7);
+             w.valueDialog()->Command3_Click();
+         }},
+    };
+    for (const auto& [change, make] : changes) {
+        const std::string before = cells(w).first;
+        make();
+        const auto [shown, due] = cells(w);
+        EXPECT_EQ(shown, due) << change;
+        EXPECT_NE(shown, before) << change;
+    }
+}
+
+TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
+    Window win;
+    MainDisp& w = *win.w;
+    SubDisp_comm* dlg = w.conditionDialog();
+    for (const auto& [combo, typed] : {std::pair{"Combo_Prot", "Modbus RTU"}, {"Combo_Dev", "96"},
+                                       {"Combo_Rate", "115200"}, {"Combo_Dat", "9 bit"},
+                                       {"Combo_Party", "ODD"}, {"Combo_Time", "250"}})
+        dlg->findChild<QComboBox*>(combo)->setEditText(typed);
+    dlg->Command1_Click();
+    w.dispatcher().tick();
+    QStringList shown;
+    for (const QLabel* label : w.Label_commdat)
+        shown << label->text();
+    EXPECT_EQ(shown.join('|'), "Modbus RTU|0|9600|7 bit|1 bit|ODD|COM1|250");
+    // The shared store goes back to the defaults for the tests that follow.
+    QSettingsStore store;
+    cond::writeStored(store, {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
+}
+
+TEST(MainWindow, LongReasonWrapsInFullInTheStatusFrame) {
+    Window plain(false);
+    plain.w->show();
+    Window win(false);
+    win.com->openOk = false;
+    win.com->openErrorText = strings::text(212).arg(
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5ABC-if00-port0");
+    win.start();
+    win.w->show();
+    for (int pass = 0; pass < 3; ++pass) // showing, then the lines' height
+        QCoreApplication::processEvents();
+    QLabel* port = win.w->Label_port;
+    EXPECT_EQ(port->toolTip(), win.com->openErrorText);
+    EXPECT_EQ(port->text().remove(QChar(0x200B)), win.com->openErrorText);
+    EXPECT_GE(port->height(), port->heightForWidth(port->width())) << "cut off at the bottom";
+    EXPECT_LE(port->geometry().right(), win.w->Frame_Comm->contentsRect().right());
+    EXPECT_LE(win.w->sizeHint().width(), plain.w->sizeHint().width() + 10) << "widened";
+}
+
+TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
+    Window win;
+    MainDisp& w = *win.w;
+    w.table.ModelName = QStringLiteral("PMX-31570A");
+    w.Timer2.setInterval(150); // the rule, not the length, is tested
+    for (int i = 0; i < 24; ++i) {
+        w.table.ItemSel[i] = 1;
+        win.com->faults[i] = "nak";
+    }
+    QStringList seen; // the label as each exchange starts
+    win.com->onSend = [&] {
+        seen << w.Label_Modelname->text();
+        QThread::msleep(25);
+    };
+    w.postTask(kTaskReadAll);
+    w.dispatcher().tick();
+    // Restarted by every failure, the model name would never come back during the run;
+    // the failure after its return shows again and starts the next 150 ms.
+    int returns = 0;
+    for (int k = 2; k < seen.size(); ++k)
+        returns += seen[k] == QStringLiteral("PMX-31570A") && seen[k - 1] == strings::text(100);
+    EXPECT_GE(returns, 2) << seen.join('|').toStdString();
+}
+
+TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
+    Window win(false);
+    ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("by-id")));
+    const QString stable = win.path("by-id/usb-Maker_A-if00-port0");
+    const QString first = win.file("ttyUSB0", {});
+    ASSERT_TRUE(QFile::link(first, stable));
+    win.w->setDeviceAliasDir(win.path("by-id"));
+    win.com->devicePath = first;
+    win.start();
+    MainDisp& w = *win.w;
+    w.table.ModelName = QStringLiteral("PMX-31570A");
+    const QString lost = strings::text(200).arg(first);
+    const auto expectLost = [&](const char* when) {
+        EXPECT_EQ(w.Label_Modelname->text(), lost) << when;
+        EXPECT_TRUE(w.Label_port->toolTip().contains(lost)) << when;
+        EXPECT_FALSE(w.Command_Move[0]->isEnabled() || w.Command_Move[1]->isEnabled()) << when;
+    };
+
+    QFile::remove(first);
+    win.com->loseDevice();
+    win.com->loseDevice(); // told once
+    w.Timer2_Timer();
+    w.TabStrip1->setCurrentIndex(1);
+    w.dispatcher().tick();
+    static_cast<TransferView&>(w).showError(102, 0);
+    expectLost("after Timer2, a page change, an idle tick and an item failure");
+    w.Timer_lost_Timer();
+    EXPECT_NE(w.dispatcher().CommTask, kTaskApply) << "a dangling name is no device";
+
+    // Back under another kernel name but not usable yet: the watch goes on.
+    const QString second = win.file("ttyUSB1", {});
+    QFile::remove(stable);
+    ASSERT_TRUE(QFile::link(second, stable));
+    win.com->devicePath = second;
+    win.com->openOk = false;
+    w.Timer_lost_Timer();
+    ASSERT_EQ(w.dispatcher().CommTask, kTaskApply);
+    w.dispatcher().tick();
+    expectLost("after a failed reopening");
+
+    // Usable: reopened with the stored conditions, and said so until Timer2.
+    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("19200"));
+    win.com->openOk = true;
+    w.Timer_lost_Timer();
+    w.dispatcher().tick();
+    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
+    EXPECT_EQ(win.com->Rate, QStringLiteral("19200"));
+    EXPECT_TRUE(w.Command_Move[0]->isEnabled());
+    EXPECT_EQ(w.Label_Modelname->text(), strings::text(201).arg(second));
+    w.Timer2_Timer();
+    EXPECT_EQ(w.Label_Modelname->text(), QStringLiteral("PMX-31570A"));
+}
+
+TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
+    Window win;
+    MainDisp& w = *win.w;
+    w.table.ItemSel[1] = 1;
+    w.table.ItemSel[2] = 1;
+    TransferView& view = w;
+    win.com->onSend = [&] { view.notice(QStringLiteral("N")); };
+    w.postTask(kTaskReadAll);
+    w.dispatcher().tick();
+    EXPECT_TRUE(win.infos.isEmpty()) << "no box in the middle of a transfer";
+    QCoreApplication::processEvents();
+    view.notice(QStringLiteral("M")); // outside a transfer: at once
+    QCoreApplication::processEvents();
+    EXPECT_EQ(win.infos, QStringList({"N", "M"}));
 }

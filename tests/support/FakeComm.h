@@ -3,6 +3,7 @@
 // serial line: for sequence and window tests.
 #include "comm/CommObject.h"
 #include "model/ItemTable.h"
+#include <QFileInfo>
 #include <QMap>
 #include <QStringList>
 #include <functional>
@@ -13,19 +14,36 @@ class FakeComm : public CommObject {
 public:
     bool openOk = true;
     std::function<void()> onSend; // runs inside every exchange
+    // When set, the device the port opens: a file that must exist for OpenPort to work,
+    // so a test unplugs and re-plugs it by removing and creating the file.
+    QString devicePath;
+    QString openErrorText; // the reason a failed OpenPort gives
 
     void Activate(bool) override {}
     bool OpenPort() override {
-        m_device = PortName;
-        return openOk;
+        m_device = devicePath.isEmpty() ? PortName : devicePath;
+        const bool ok = openOk && (devicePath.isEmpty() || QFileInfo::exists(devicePath));
+        m_openErrorText = ok ? QString() : openErrorText;
+        if (ok)
+            m_lost = false;
+        return ok;
     }
     void ClosePort() override {}
+    // The device goes away while nothing is sent: the program hears of it by the handler.
+    void loseDevice() {
+        m_lost = true;
+        m_lostDevice = m_device;
+        if (m_lostHandler)
+            m_lostHandler();
+    }
     void PrepareA() override {}
     void PrepareB() override {}
     QByteArray SendCommand(QByteArray&, QByteArray&, QByteArray& type, QByteArray& item,
                            QByteArray& data, qint16&) override {
         if (onSend)
             onSend();
+        if (m_lost)
+            return {}; // the port closed with the device
         const bool korvan = ProtocolNo == kProtocolKorvan;
         const QByteArray addr = item.left(4);
         const bool write = korvan ? type == "P" : type == "06";

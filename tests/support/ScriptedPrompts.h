@@ -21,6 +21,7 @@ struct ScriptedPrompts {
     };
     QStringList asked;
     QStringList errors;
+    QStringList infos;
     bool answer = true;
     QList<bool> answers; // taken first, then `answer`
     QString nextFile;    // what the file dialogs return; empty = cancelled
@@ -42,6 +43,7 @@ struct ScriptedPrompts {
             return nextFile;
         };
         p.tellError = [this](QWidget*, const QString& text) { errors << text; };
+        p.tellInfo = [this](QWidget*, const QString& text) { infos << text; };
         return p;
     }
 };
