@@ -134,9 +134,9 @@ case_man_pages() {
 }
 
 # The installed programs start without anything from the build tree and describe
-# themselves; an unwritable home or a missing library would show here first.
+# themselves; a missing library or data file would show here first.
 case_programs() {
-  local home
+  local version="$3" home
   home=$(mktemp -d)
   trap 'rm -rf "$home"' RETURN
   local program
@@ -145,6 +145,11 @@ case_programs() {
       fail "$program --help: $(cat "$home/out")"
     elif ! grep -q "$program" "$home/out"; then
       fail "$program --help does not name the program"
+    elif grep -q -- '--version' "$home/out"; then
+      # A program that offers --version names the package's version.
+      "$PREFIX/bin/$program" --version >"$home/version" 2>&1
+      grep -qx "$program $version" "$home/version" ||
+        fail "$program --version says \"$(cat "$home/version")\", not \"$program $version\""
     fi
   done
   # The virtual instrument takes the shipped sample model: it names its device only
