@@ -1,0 +1,98 @@
+#include "transfer/BlockRead.h"
+
+#include "comm/Classification.h"
+#include "comm/CommandFields.h"
+#include "model/ItemTable.h"
+
+#include <algorithm>
+
+namespace pmx {
+
+QList<QPair<int, int>> blockRuns(const std::function<bool(int)>& selected, int itemCount,
+                                 int maxCount) {
+    QList<QPair<int, int>> runs;
+    maxCount = std::clamp(maxCount, 1, BlockReader::kMaxRegisters);
+    int i = 0;
+    while (i < itemCount) {
+        if (!selected(i)) {
+            ++i;
+            continue;
+        }
+        int count = 0;
+        while (i + count < itemCount && count < maxCount && selected(i + count))
+            ++count;
+        runs.append({i, count});
+        i += count;
+    }
+    return runs;
+}
+
+BlockReader::BlockReader(CommObject& com, qint16 instrument, SingleRead single)
+    : m_com(com), m_instrument(instrument), m_single(std::move(single)) {}
+
+void BlockReader::setMaxCount(int count) {
+    m_max = std::clamp(count, 1, kMaxRegisters);
+}
+
+int BlockReader::learnedLimit() const {
+    // Every count up to some limit taken and every larger one refused: an instrument that
+    // limits the count (not one that refuses certain spans), so keep to what it takes.
+    return m_smallestRefused > m_largestAccepted && m_largestAccepted > 1 ? m_largestAccepted
+                                                                          : kMaxRegisters;
+}
+
+std::optional<QList<qint16>> BlockReader::readBlock(int first, int count) {
+    QByteArray address = modbusAddress(m_instrument);
+    QByteArray sub;
+    QByteArray command("03");
+    QByteArray item = itemAddressText(first).toLatin1() +
+                      QByteArray::number(count, 16).rightJustified(4, '0').toUpper();
+    QByteArray data;
+    qint16 retn = 3;
+    ++m_requests;
+    const QByteArray text = m_com.SendCommand(address, sub, command, item, data, retn);
+    if (classifyResponse(text, m_com.ProtocolNo, "03") != kResponseOk)
+        return std::nullopt;
+    QList<qint16> values;
+    for (int n = 1; n <= count; ++n) {
+        const auto value = decodeDataField(m_com.ExtractData(text, n));
+        if (!value)
+            return std::nullopt; // the assembler checked the byte count: should not happen
+        values.append(*value);
+    }
+    return values;
+}
+
+bool BlockReader::readRun(int first, int count, const Outcome& outcome,
+                          const KeepGoing& keepGoing) {
+    // Longer runs than the instrument has taken are cut up front instead of refused again.
+    const int limit = std::min(m_max, learnedLimit());
+    if (count > limit) {
+        for (int at = first; at < first + count; at += limit)
+            if (!readRun(at, std::min(limit, first + count - at), outcome, keepGoing))
+                return false;
+        return true;
+    }
+    if (!keepGoing())
+        return false;
+    if (count == 1) {
+        qint16 value = 0;
+        const int result = m_single(first, &value);
+        outcome(first, result, value);
+        return true;
+    }
+    if (const auto values = readBlock(first, count)) {
+        m_largestAccepted = std::max(m_largestAccepted, count);
+        for (int k = 0; k < count; ++k)
+            outcome(first + k, 0, values->at(k));
+        return true;
+    }
+    if (m_com.deviceLost())
+        return false;
+    m_smallestRefused = std::min(m_smallestRefused, count);
+    const int firstHalf = count / 2;
+    return readRun(first, firstHalf, outcome, keepGoing) &&
+           readRun(first + firstHalf, count - firstHalf, outcome, keepGoing);
+}
+
+} // namespace pmx
