@@ -50,12 +50,12 @@ std::optional<QList<qint16>> BlockReader::readBlock(int first, int count) {
     QByteArray data;
     qint16 retn = 3;
     ++m_requests;
-    const QByteArray text = m_com.SendCommand(address, sub, command, item, data, retn);
-    if (classifyResponse(text, m_com.ProtocolNo, "03") != kResponseOk)
+    const QByteArray text = m_com.sendCommand(address, sub, command, item, data, retn);
+    if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk)
         return std::nullopt;
     QList<qint16> values;
     for (int n = 1; n <= count; ++n) {
-        const auto value = decodeDataField(m_com.ExtractData(text, n));
+        const auto value = decodeDataField(m_com.extractData(text, n));
         if (!value)
             return std::nullopt; // the assembler checked the byte count: should not happen
         values.append(*value);

@@ -4,6 +4,7 @@
 
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
+#include "comm/Conditions.h"
 #include "comm/Framing.h"
 #include "comm/SerialComm.h"
 #include "model/ItemTable.h"
@@ -64,17 +65,19 @@ struct Rig {
         com = std::make_unique<SerialComm>(std::move(t), [](const QString&) {
             return QStringLiteral("/dev/ttyFAKE0");
         });
-        com->ProtocolNo = protocol;
-        com->Timeout = 100;
-        EXPECT_TRUE(com->OpenPort());
+        Conditions c;
+        c.protocol = ProtocolNumber(protocol);
+        c.timeoutMs = 100;
+        com->setConditions(c);
+        EXPECT_TRUE(com->openPort());
         reader = std::make_unique<BlockReader>(*com, 1, [this](int item, qint16* value) {
             qint16 inst = 1;
             QByteArray sub, cmd("03"), no = itemAddressText(item).toLatin1(), data;
             qint16 retn = 3;
-            const QByteArray text = Sendcomm(*com, inst, sub, cmd, no, data, retn);
-            const int result = classifyResponse(text, com->ProtocolNo, "03");
+            const QByteArray text = sendItemCommand(*com, inst, sub, cmd, no, data, retn);
+            const int result = classifyResponse(text, com->conditions().protocol, "03");
             if (result == 0)
-                *value = *decodeDataField(com->ExtractData(text, 1));
+                *value = *decodeDataField(com->extractData(text, 1));
             return result;
         });
     }
