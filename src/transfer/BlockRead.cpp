@@ -8,6 +8,9 @@
 
 namespace pmx {
 
+static_assert(CommObject::BlockMemory{}.smallestRefused == BlockReader::kMaxRegisters + 1,
+              "nothing is known refused before the first block");
+
 QList<QPair<int, int>> blockRuns(const std::function<bool(int)>& selected, int itemCount,
                                  int maxCount) {
     QList<QPair<int, int>> runs;
@@ -28,7 +31,8 @@ QList<QPair<int, int>> blockRuns(const std::function<bool(int)>& selected, int i
 }
 
 BlockReader::BlockReader(CommObject& com, qint16 instrument, SingleRead single)
-    : m_com(com), m_instrument(instrument), m_single(std::move(single)) {}
+    : m_com(com), m_instrument(instrument), m_single(std::move(single)),
+      m_memory(com.blockMemory()) {}
 
 void BlockReader::setMaxCount(int count) {
     m_max = std::clamp(count, 1, kMaxRegisters);
@@ -37,7 +41,7 @@ void BlockReader::setMaxCount(int count) {
 int BlockReader::learnedLimit() const {
     // Every count up to some limit taken and every larger one refused: an instrument that
     // limits the count (not one that refuses certain spans), so keep to what it takes.
-    return m_smallestRefused > m_largestAccepted && m_largestAccepted > 1 ? m_largestAccepted
+    return m_memory.smallestRefused > m_memory.largestAccepted && m_memory.largestAccepted > 1 ? m_memory.largestAccepted
                                                                           : kMaxRegisters;
 }
 
@@ -50,6 +54,9 @@ std::optional<QList<qint16>> BlockReader::readBlock(int first, int count) {
     QByteArray data;
     qint16 retn = 3;
     ++m_requests;
+    // Prepared as sendItemCommand prepares a single read, so the line rules are the same.
+    m_com.resetExchange();
+    m_com.dropStaleInput();
     const QByteArray text = m_com.sendCommand(address, sub, command, item, data, retn);
     if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk)
         return std::nullopt;
@@ -82,14 +89,14 @@ bool BlockReader::readRun(int first, int count, const Outcome& outcome,
         return true;
     }
     if (const auto values = readBlock(first, count)) {
-        m_largestAccepted = std::max(m_largestAccepted, count);
+        m_memory.largestAccepted = std::max(m_memory.largestAccepted, count);
         for (int k = 0; k < count; ++k)
             outcome(first + k, 0, values->at(k));
         return true;
     }
     if (m_com.deviceLost())
         return false;
-    m_smallestRefused = std::min(m_smallestRefused, count);
+    m_memory.smallestRefused = std::min(m_memory.smallestRefused, count);
     const int firstHalf = count / 2;
     return readRun(first, firstHalf, outcome, keepGoing) &&
            readRun(first + firstHalf, count - firstHalf, outcome, keepGoing);

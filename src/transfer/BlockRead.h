@@ -33,7 +33,8 @@ class BlockReader {
 
     void setMaxCount(int count);
     int maxCount() const { return m_max; }
-    // The count above which the instrument has refused every block, once it is known.
+    // The count above which the instrument has refused every block, once it is known;
+    // remembered by the communication object for as long as its port stays open.
     int learnedLimit() const;
 
     // Reads `count` registers from `first`; false when it stopped early.
@@ -49,8 +50,7 @@ class BlockReader {
     qint16 m_instrument;
     SingleRead m_single;
     int m_max = kMaxRegisters;
-    int m_largestAccepted = 1;
-    int m_smallestRefused = kMaxRegisters + 1;
+    CommObject::BlockMemory& m_memory; // the port's, so it outlives one read
     int m_requests = 0;
 };
 

@@ -9,6 +9,7 @@
 #include "comm/SerialComm.h"
 #include "model/ItemTable.h"
 #include "transfer/BlockRead.h"
+#include "transfer/Sequences.h"
 
 #include <QMap>
 #include <QSet>
@@ -28,6 +29,8 @@ struct BlockInstrument {
     QSet<int> undefined;
     int maxCount = 125;
     QList<int> counts; // count of every request
+    bool garbleBlocks = false; // answers of more than one register arrive with a bad check
+    int vanishAtRequest = -1;  // the device goes away as this request (0-based) is written
 
     Reply answer(const QByteArray& request) const {
         const QByteArray msg = protocol == kProtocolModbusRtu
@@ -46,13 +49,18 @@ struct BlockInstrument {
             for (int i = first; i < first + count; ++i)
                 out += char((1000 + i) >> 8) + QByteArray(1, char((1000 + i) & 0xFF));
         }
-        return Reply::whole(protocol == kProtocolModbusAscii ? framing::modbusAsciiFrame(out)
-                                                             : framing::modbusRtuFrame(out));
+        QByteArray frame = protocol == kProtocolModbusAscii ? framing::modbusAsciiFrame(out)
+                                                            : framing::modbusRtuFrame(out);
+        if (garbleBlocks && count > 1)
+            frame[frame.size() - 3] = frame[frame.size() - 3] == '0' ? '1' : '0';
+        Reply reply = Reply::whole(frame);
+        reply.vanishOnWrite = counts.size() - 1 == vanishAtRequest;
+        return reply;
     }
 };
 
 struct Rig {
-    explicit Rig(qint16 protocol) : instrument{protocol} {
+    explicit Rig(qint16 protocol) : instrument{protocol, {}, 125, {}} {
         auto t = std::make_unique<ScriptedTransport>();
         line = t.get();
         line->responder = [this](const QByteArray& r) {
@@ -138,6 +146,130 @@ TEST_P(BlockRead, CountLimitIsLearnedOnce) {
     EXPECT_EQ(rig.read(0, 125), expected(0, 125, {}));
     for (int count : rig.instrument.counts)
         EXPECT_LE(count, 20) << "refused again after it was learned";
+}
+
+// The read of all items with block reads on against the same read item by item.
+class RecordingView : public TransferView {
+  public:
+    void progressStart() override { progress = 0; }
+    void progressStep() override { ++progress; }
+    void progressEnd() override { ended = true; }
+    void showError(int id, int item) override { errors << qMakePair(id, item); }
+    void processEvents() override { ++events; }
+    bool selectionBoxTicked(int) override { return true; }
+    bool stopRequested() override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
+    void connectionLost(const QString&) override { ++lost; }
+    int stopAfterEvents = -1;
+    int progress = -1;
+    int events = 0;
+    int lost = 0;
+    bool ended = false;
+    QList<QPair<int, int>> errors;
+};
+
+struct ReadAll {
+    TransferResult result;
+    QList<qint16> values;
+    QList<QPair<int, int>> errors;
+    int progress = 0;
+    int lost = 0;
+    int requests = 0;
+};
+
+ReadAll readAll(qint16 protocol, bool blocks, const std::function<void(BlockInstrument&)>& fault,
+                const QSet<int>& unselected, int blockMax = 125, int stopAfterEvents = -1) {
+    Rig rig(protocol);
+    fault(rig.instrument);
+    Conditions c = rig.com->conditions();
+    c.instrument = 1;
+    c.blockRead = blocks;
+    c.blockMax = blockMax;
+    rig.com->setConditions(c);
+    ItemTable table;
+    for (int i = 0; i < kItemCount; ++i) {
+        table.ItemData[i] = -1;
+        table.ItemSel[i] = unselected.contains(i) ? Selection::Cleared : Selection::Selected;
+    }
+    RecordingView view;
+    view.stopAfterEvents = stopAfterEvents;
+    TransferContext ctx{table, *rig.com, view};
+    ReadAll out;
+    out.result = readAllItems(ctx);
+    out.values = QList<qint16>(std::begin(table.ItemData), std::end(table.ItemData));
+    out.errors = view.errors;
+    out.progress = view.progress;
+    out.lost = view.lost;
+    out.requests = int(rig.instrument.counts.size());
+    return out;
+}
+
+struct Fault {
+    const char* name;
+    std::function<void(BlockInstrument&)> apply;
+    QSet<int> unselected;
+    int blockMax;
+    bool saves = true; // fewer requests than item by item
+};
+
+TEST_P(BlockRead, ReadOfAllItemsEndsAsTheItemByItemRead) {
+    const Fault faults[] = {
+        {"accepts every block", [](BlockInstrument&) {}, {}, 125},
+        {"undefined addresses", [](BlockInstrument& b) { b.undefined = {0, 40, 41, 127}; }, {}, 125},
+        {"count limit", [](BlockInstrument& b) { b.maxCount = 7; }, {}, 125},
+        // Every block garbled: the split down to single items, each block tried three times.
+        {"bad checks on blocks", [](BlockInstrument& b) { b.garbleBlocks = true; }, {}, 125, false},
+        {"gaps in the selection", [](BlockInstrument& b) { b.undefined = {12}; },
+         {3, 4, 5, 64, 100, 126}, 16},
+    };
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.name);
+        const ReadAll single = readAll(GetParam(), false, f.apply, f.unselected, f.blockMax);
+        const ReadAll block = readAll(GetParam(), true, f.apply, f.unselected, f.blockMax);
+        EXPECT_EQ(block.values, single.values);
+        EXPECT_EQ(block.result.good, single.result.good);
+        EXPECT_EQ(block.result.failed, single.result.failed);
+        EXPECT_EQ(block.result.failedMessage, single.result.failedMessage);
+        EXPECT_EQ(block.errors, single.errors);
+        EXPECT_EQ(block.progress, kItemCount);
+        if (f.saves) {
+            EXPECT_LT(block.requests, single.requests);
+        }
+    }
+}
+
+TEST_P(BlockRead, KorvanOrOffReadsItemByItem) {
+    const ReadAll off = readAll(GetParam(), false, [](BlockInstrument&) {}, {});
+    EXPECT_EQ(off.requests, kItemCount);
+    Conditions c;
+    c.blockRead = true;
+    EXPECT_FALSE(usesBlockReads(c)) << "KORVAN reads one item per exchange";
+    c.protocol = ProtocolNumber(GetParam());
+    EXPECT_TRUE(usesBlockReads(c));
+}
+
+TEST_P(BlockRead, StopAndLostDeviceEndTheReadOnce) {
+    // Stop asked for: no request after it, nothing recorded as failed.
+    const ReadAll stopped = readAll(GetParam(), true, [](BlockInstrument&) {}, {}, 16, 3);
+    EXPECT_TRUE(stopped.result.stopped);
+    EXPECT_TRUE(stopped.result.failed.isEmpty());
+    EXPECT_LT(stopped.requests, 8);
+    // The device goes away as the third block is written, and again during a split.
+    for (const auto& [vanishAt, undefined] :
+         {std::pair{2, QSet<int>{}}, std::pair{3, QSet<int>{5}}}) {
+        SCOPED_TRACE(vanishAt);
+        const ReadAll lost = readAll(
+            GetParam(), true,
+            [&](BlockInstrument& b) {
+                b.vanishAtRequest = vanishAt;
+                b.undefined = undefined;
+            },
+            {}, 16);
+        EXPECT_TRUE(lost.result.lost);
+        EXPECT_EQ(lost.lost, 1);
+        EXPECT_TRUE(lost.result.failed.isEmpty() ||
+                    lost.result.failed == QList<int>{5}) << "no item fails for the loss";
+        EXPECT_EQ(lost.requests, vanishAt + 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modbus, BlockRead,
