@@ -12,6 +12,7 @@ TEST(SimOptions, EveryOptionInBothForms) {
         {"--delay-all", "250"},     {"--link", "/tmp/x"},          {"--log", "/tmp/l"},
         {"--fault", "0005=nak:3"},  {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
         {"--fault", "0005=badsum"}, // the last fault for an item wins when they are applied
+        {"--refuse-span", "40,7f"}, {"--refuse-span", "0002"},     {"--max-count", "20"},
     };
     QStringList spaced{"--silent"}, joined{"--silent"};
     for (const auto& [name, value] : given) {
@@ -33,6 +34,8 @@ TEST(SimOptions, EveryOptionInBothForms) {
         EXPECT_EQ(c.faults[1].second.delayMs, 500);
         EXPECT_EQ(c.faults[2].second.echoItem, 0x7F);
         EXPECT_EQ(c.faults[3].second.kind, FaultKind::BadSum);
+        EXPECT_EQ(c.refuseSpans, (std::vector<int>{0x40, 0x7F, 2}));
+        EXPECT_EQ(c.maxCount, 20);
     }
     EXPECT_TRUE(parseArguments({"-h"}).help);
     EXPECT_TRUE(parseArguments({"--version"}).version);
@@ -69,6 +72,10 @@ TEST(SimOptions, BadArgumentsAreOneLineErrors) {
         {"--fault=0001=echo:0080"},
         {"--fault=0001=late"},
         {"--fault=0001=nak:100"},
+        {"--refuse-span", "0080"},
+        {"--refuse-span", "40,,41"},
+        {"--max-count", "0"},
+        {"--max-count", "126"},
     };
     for (const QStringList& args : bad) {
         const QString error = parseArguments(args).error;
