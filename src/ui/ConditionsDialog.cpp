@@ -2,6 +2,7 @@
 #include "comm/Conditions.h"
 #include "ui/TextWrap.h"
 #include "text/StringTable.h"
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace pmx {
@@ -103,9 +105,32 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     connect(m_prot, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
     connect(m_dev, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
 
+    // Block reads: beside the record, on for Modbus only (the status frame says so).
+    m_blockRead = new QCheckBox(strings::text(TextId::BlockReads), this);
+    m_blockRead->setObjectName(QStringLiteral("Check_BlockRead"));
+    m_blockMax = new QSpinBox(this);
+    m_blockMax->setObjectName(QStringLiteral("Spin_BlockMax"));
+    m_blockMax->setRange(cond::kBlockMaxSmallest, cond::kBlockMaxLargest);
+    auto* maxCaption = new QLabel(strings::text(TextId::BlockMaxCount), this);
+    maxCaption->setObjectName(QStringLiteral("Label_blockmax"));
+    maxCaption->setBuddy(m_blockMax);
+    auto* blockHint = new WrappedLabel(strings::text(TextId::BlockReadsHint), this);
+    blockHint->setObjectName(QStringLiteral("Label_blockhint"));
+    blockHint->setForegroundRole(QPalette::PlaceholderText);
+    connect(m_blockRead, &QCheckBox::toggled, m_blockMax, &QWidget::setEnabled);
+    auto* blockGrid = new QGridLayout;
+    blockGrid->setHorizontalSpacing(10);
+    blockGrid->addWidget(m_blockRead, 0, 0, 1, 3);
+    blockGrid->addWidget(maxCaption, 1, 0);
+    blockGrid->addWidget(m_blockMax, 1, 1);
+    blockGrid->setColumnStretch(2, 1);
+    blockGrid->addWidget(blockHint, 2, 0, 1, 3);
+
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
     top->addWidget(m_broadcast);
+    top->addSpacing(6);
+    top->addLayout(blockGrid);
     setMinimumWidth(440);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -142,6 +167,10 @@ void ConditionsDialog::loadStored() {
     select(m_party, cond::selectEqual(cond::parityEntries(), s.party), s.party);
     select(m_port, cond::selectEqual(cond::portEntries(), s.port), s.port);
     select(m_time, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
+    const cond::BlockReadSetting block = cond::readBlockSetting(m_store);
+    m_blockRead->setChecked(block.on);
+    m_blockMax->setValue(block.max);
+    m_blockMax->setEnabled(block.on);
     m_filling = false;
     refreshDevice();
     refreshBroadcastHint();
@@ -230,6 +259,10 @@ QStringList ConditionsDialog::statusTexts() const {
             m_port->currentText(), m_time->currentText()};
 }
 
+cond::BlockReadSetting ConditionsDialog::blockSetting() const {
+    return {m_blockRead->isChecked(), m_blockMax->value()};
+}
+
 void ConditionsDialog::storeConditions() {
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
@@ -237,6 +270,9 @@ void ConditionsDialog::storeConditions() {
     }
     const QStringList t = statusTexts();
     cond::writeStored(m_store, {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]});
+    // Written only when it differs, so an OK that changed nothing keeps absent keys absent.
+    if (blockSetting() != cond::readBlockSetting(m_store))
+        cond::writeBlockSetting(m_store, blockSetting());
     emit conditionsStored();
     accept();
     close();
