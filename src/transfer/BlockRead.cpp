@@ -41,11 +41,15 @@ void BlockReader::setMaxCount(int count) {
 int BlockReader::learnedLimit() const {
     // Every count up to some limit taken and every larger one refused: an instrument that
     // limits the count (not one that refuses certain spans), so keep to what it takes.
-    return m_memory.smallestRefused > m_memory.largestAccepted && m_memory.largestAccepted > 1 ? m_memory.largestAccepted
-                                                                          : kMaxRegisters;
+    // Known only once a count was refused; a short run taken before says nothing of it.
+    const CommObject::BlockMemory& m = m_memory;
+    const bool limited = m.smallestRefused <= kMaxRegisters &&
+                         m.smallestRefused > m.largestAccepted && m.largestAccepted > 1;
+    return limited ? m.largestAccepted : kMaxRegisters;
 }
 
-std::optional<QList<qint16>> BlockReader::readBlock(int first, int count) {
+std::optional<QList<qint16>> BlockReader::readBlock(int first, int count, bool* countRefused) {
+    *countRefused = false;
     QByteArray address = modbusAddress(m_instrument);
     QByteArray sub;
     QByteArray command("03");
@@ -58,8 +62,12 @@ std::optional<QList<qint16>> BlockReader::readBlock(int first, int count) {
     m_com.resetExchange();
     m_com.dropStaleInput();
     const QByteArray text = m_com.sendCommand(address, sub, command, item, data, retn);
-    if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk)
+    if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk) {
+        // Exception 03 (illegal data value) is how Modbus refuses a quantity; exception 02
+        // names an address, so a refused span says nothing of the count.
+        *countRefused = text.mid(3, 4) == "8303";
         return std::nullopt;
+    }
     QList<qint16> values;
     for (int n = 1; n <= count; ++n) {
         const auto value = decodeDataField(m_com.extractData(text, n));
@@ -88,7 +96,8 @@ bool BlockReader::readRun(int first, int count, const Outcome& outcome,
         outcome(first, result, value);
         return true;
     }
-    if (const auto values = readBlock(first, count)) {
+    bool countRefused = false;
+    if (const auto values = readBlock(first, count, &countRefused)) {
         m_memory.largestAccepted = std::max(m_memory.largestAccepted, count);
         for (int k = 0; k < count; ++k)
             outcome(first + k, 0, values->at(k));
@@ -96,7 +105,8 @@ bool BlockReader::readRun(int first, int count, const Outcome& outcome,
     }
     if (m_com.deviceLost())
         return false;
-    m_memory.smallestRefused = std::min(m_memory.smallestRefused, count);
+    if (countRefused)
+        m_memory.smallestRefused = std::min(m_memory.smallestRefused, count);
     const int firstHalf = count / 2;
     return readRun(first, firstHalf, outcome, keepGoing) &&
            readRun(first + firstHalf, count - firstHalf, outcome, keepGoing);

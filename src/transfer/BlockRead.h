@@ -33,7 +33,8 @@ class BlockReader {
 
     void setMaxCount(int count);
     int maxCount() const { return m_max; }
-    // The count above which the instrument has refused every block, once it is known;
+    // The largest count taken below the smallest one refused with exception 03, once a
+    // count has been refused (otherwise kMaxRegisters);
     // remembered by the communication object for as long as its port stays open.
     int learnedLimit() const;
 
@@ -43,8 +44,9 @@ class BlockReader {
     int requests() const { return m_requests; }
 
   private:
-    // One block exchange: the values, or nullopt when the block was not answered usably.
-    std::optional<QList<qint16>> readBlock(int first, int count);
+    // One block exchange: the values, or nullopt when the block was not answered usably
+    // (*countRefused when the instrument refused the count itself).
+    std::optional<QList<qint16>> readBlock(int first, int count, bool* countRefused);
 
     CommObject& m_com;
     qint16 m_instrument;

@@ -128,6 +128,18 @@ TEST_P(BlockRead, WholeTableInTwoRequests) {
     EXPECT_EQ(rig.instrument.counts, QList<int>({125, 3}));
 }
 
+TEST_P(BlockRead, ShortRunsAndRefusedSpansSayNothingOfACountLimit) {
+    Rig rig(GetParam());
+    EXPECT_EQ(rig.read(0, 3), expected(0, 3, {}));
+    EXPECT_EQ(rig.read(10, 100), expected(10, 100, {}));
+    EXPECT_EQ(rig.instrument.counts, QList<int>({3, 100}));
+    rig.instrument.undefined = {20};
+    EXPECT_EQ(rig.read(4, 100), expected(4, 100, {20}));
+    rig.instrument.counts.clear();
+    EXPECT_EQ(rig.read(25, 100), expected(25, 100, {}));
+    EXPECT_EQ(rig.instrument.counts, QList<int>({100})) << "exception 02 is no count limit";
+}
+
 TEST_P(BlockRead, RefusedSpanIsSplitAndEveryItemEndsAsAlone) {
     Rig rig(GetParam());
     rig.instrument.undefined = {40};
