@@ -65,6 +65,7 @@ struct Rig : test::ScriptedPrompts {
         QSettingsStore store;
         cond::writeStored(store,
                           {p.setting, "7", "9600", "7 bit", "1 bit", "EVEN", "COM1", timeout});
+        cond::writeBlockSetting(store, {false, 125}); // whatever an earlier test turned on
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), sim.devicePath());
         auto comm = std::make_unique<SerialComm>();
         serial = comm.get();
@@ -231,10 +232,6 @@ TEST_P(TransferE2e, BlockReadsFillTheTableAsTheItemByItemRead) {
     for (const QStringList& simArgs :
          {QStringList{}, QStringList{"--refuse-span", "0040", "--fault", "0041=nak:02"}}) {
         SCOPED_TRACE(simArgs.join(' ').toStdString());
-        {
-            QSettingsStore store;
-            cond::writeBlockSetting(store, {false, 125}); // what an earlier round turned on
-        }
         Rig rig(GetParam(), simArgs);
         ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
         MainWindow& w = *rig.w;
