@@ -60,7 +60,7 @@ struct Run {
 
 Run readAll(SerialComm& com, ItemTable* into = nullptr) {
     ItemTable table;
-    table.ItemSel.fill(Selection::Selected);
+    table.selections.fill(Selection::Selected);
     BenchView view;
     TransferContext ctx{table, com, view};
     Run run;
@@ -103,7 +103,7 @@ Pair readBothWays(SerialComm& com, test::SimProcess& sim) {
     out.block = readAll(com, &block);
     out.blockRequests = int(sim.logLines().size() - before);
     setBlockReads(com, false);
-    out.identical = single.ItemData == block.ItemData && out.single.result.good == out.block.result.good &&
+    out.identical = single.values == block.values && out.single.result.good == out.block.result.good &&
                     out.single.result.failed == out.block.result.failed &&
                     out.single.result.failedMessage == out.block.result.failedMessage;
     return out;
@@ -199,8 +199,8 @@ int main(int argc, char** argv) {
             continue;
         }
         ItemTable table;
-        table.ItemSel.fill(Selection::Selected);
-        table.ItemData.fill(-7); // no answer carries it
+        table.selections.fill(Selection::Selected);
+        table.values.fill(-7); // no answer carries it
         BenchView view;
         TransferContext ctx{table, com, view};
         const auto t0 = Clock::now();
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         int wrong = 0;
         for (int i = 0; i < kItemCount; ++i)
-            wrong += table.ItemData[i] != -7;
+            wrong += table.values[i] != -7;
         const bool met = wrong == 0 && result.good.isEmpty();
         allMet = allMet && met;
         std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,

@@ -23,10 +23,10 @@ int exchange(TransferContext& ctx, int i, bool write) {
     const QByteArray commandCode = write ? QByteArrayLiteral("06") : QByteArrayLiteral("03");
     QByteArray command = commandCode;
     QByteArray item = itemAddressText(i).toLatin1();
-    QByteArray data = write ? itemDataText(ctx.table.ItemData[i]).toLatin1() : QByteArray();
-    qint16 attempts = 3;
+    QByteArray data = write ? itemDataText(ctx.table.values[i]).toLatin1() : QByteArray();
+    qint16 maxSends = 3;
     const QByteArray response =
-        sendItemCommand(ctx.com, address, subAddress, command, item, data, attempts);
+        sendItemCommand(ctx.com, address, subAddress, command, item, data, maxSends);
     if (ctx.com.deviceLost())
         return kLost;
     if (write && isModbusBroadcast(protocol, instrument))
@@ -86,7 +86,7 @@ bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& respons
     const std::optional<qint16> value = decodeDataField(com.extractData(response, 1));
     if (!value)
         return false;
-    table.ItemData[item] = *value;
+    table.values[item] = *value;
     return true;
 }
 
@@ -118,7 +118,7 @@ bool usesBlockReads(const Conditions& c) {
 static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
     BlockReader reader(ctx.com, ctx.com.conditions().instrument, [&](int item, qint16* value) {
         const int result = exchange(ctx, item, false); // stores the value itself
-        *value = ctx.table.ItemData[item];
+        *value = ctx.table.values[item];
         return result;
     });
     reader.setMaxCount(ctx.com.conditions().blockMax);
@@ -139,7 +139,7 @@ static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
     };
     const auto outcome = [&](int item, int result, qint16 value) {
         if (result == kResponseOk)
-            ctx.table.ItemData[item] = value;
+            ctx.table.values[item] = value;
         if (record(ctx, out, item, result))
             passTo(item + 1);
     };
@@ -217,7 +217,7 @@ TransferResult writeAllItems(TransferContext& ctx) {
 
 TransferResult writeChangedItem(TransferContext& ctx) {
     TransferResult out;
-    const int i = ctx.table.CurItem;
+    const int i = ctx.table.currentItem;
     if (i < 0 || i >= kItemCount || !ctx.table.isSelected(i))
         return out;
     if (lostBeforeStart(ctx, out))

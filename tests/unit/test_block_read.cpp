@@ -199,15 +199,15 @@ ReadAll readAll(qint16 protocol, bool blocks, const std::function<void(BlockInst
     rig.com->setConditions(c);
     ItemTable table;
     for (int i = 0; i < kItemCount; ++i) {
-        table.ItemData[i] = -1;
-        table.ItemSel[i] = unselected.contains(i) ? Selection::Cleared : Selection::Selected;
+        table.values[i] = -1;
+        table.selections[i] = unselected.contains(i) ? Selection::Cleared : Selection::Selected;
     }
     RecordingView view;
     view.stopAfterEvents = stopAfterEvents;
     TransferContext ctx{table, *rig.com, view};
     ReadAll out;
     out.result = readAllItems(ctx);
-    out.values = QList<qint16>(std::begin(table.ItemData), std::end(table.ItemData));
+    out.values = QList<qint16>(std::begin(table.values), std::end(table.values));
     out.errors = view.errors;
     out.progress = view.progress;
     out.lost = view.lost;
