@@ -118,19 +118,19 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     blockHint->setObjectName(QStringLiteral("Label_blockhint"));
     blockHint->setForegroundRole(QPalette::PlaceholderText);
     connect(m_blockReadBox, &QCheckBox::toggled, m_blockMaxBox, &QWidget::setEnabled);
-    auto* blockGrid = new QGridLayout;
-    blockGrid->setHorizontalSpacing(10);
-    blockGrid->addWidget(m_blockReadBox, 0, 0, 1, 3);
-    blockGrid->addWidget(maxCaption, 1, 0);
-    blockGrid->addWidget(m_blockMaxBox, 1, 1);
-    blockGrid->setColumnStretch(2, 1);
-    blockGrid->addWidget(blockHint, 2, 0, 1, 3);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(maxCaption);
+    countRow->addWidget(m_blockMaxBox);
+    countRow->addStretch(1);
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
     top->addWidget(m_broadcastHint);
     top->addSpacing(6);
-    top->addLayout(blockGrid);
+    top->addWidget(m_blockReadBox);
+    top->addLayout(countRow);
+    top->addWidget(blockHint);
+    top->addStretch(1);
     setMinimumWidth(440);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
