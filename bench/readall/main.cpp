@@ -103,7 +103,8 @@ Pair readBothWays(SerialComm& com, test::SimProcess& sim) {
     out.block = readAll(com, &block);
     out.blockRequests = int(sim.logLines().size() - before);
     setBlockReads(com, false);
-    out.identical = single.values == block.values && out.single.result.good == out.block.result.good &&
+    out.identical = single.values == block.values &&
+                    out.single.result.good == out.block.result.good &&
                     out.single.result.failed == out.block.result.failed &&
                     out.single.result.failedMessage == out.block.result.failedMessage;
     return out;
@@ -227,9 +228,9 @@ int main(int argc, char** argv) {
         for (int baud : {9600, 19200}) {
             test::SimProcess sim;
             SerialComm com;
-            if (!startSim(sim, p,
-                          {"--baud", QString::number(baud), "--bits",
-                           QString::number(kBitsPerChar)}) ||
+            if (!startSim(
+                    sim, p,
+                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
                 !openAt(com, p, sim.devicePath(), baud, 1000)) {
                 std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
                 allMet = false;
@@ -259,8 +260,8 @@ int main(int argc, char** argv) {
         test::SimProcess sim;
         SerialComm com;
         if (!startSim(sim, p,
-                      {"--baud", "19200", "--bits", QString::number(kBitsPerChar),
-                       "--refuse-span", "0040"}) ||
+                      {"--baud", "19200", "--bits", QString::number(kBitsPerChar), "--refuse-span",
+                       "0040"}) ||
             !openAt(com, p, sim.devicePath(), 19200, 1000)) {
             std::printf("  %-7s cannot start or open\n", p.simName);
             allMet = false;

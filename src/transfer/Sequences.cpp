@@ -143,8 +143,8 @@ static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
         if (record(ctx, out, item, result))
             passTo(item + 1);
     };
-    const auto runs = blockRuns([&](int i) { return ctx.table.isSelected(i); }, kItemCount,
-                                reader.maxCount());
+    const auto selected = [&](int i) { return ctx.table.isSelected(i); };
+    const auto runs = blockRuns(selected, kItemCount, reader.maxCount());
     for (const auto& [first, count] : runs) {
         while (owed < first) { // addresses not selected: events and the bar as per item
             if (!keepGoing())

@@ -28,7 +28,7 @@ struct BlockInstrument {
     qint16 protocol;
     QSet<int> undefined;
     int maxCount = 125;
-    QList<int> counts; // count of every request
+    QList<int> counts;         // count of every request
     bool garbleBlocks = false; // answers of more than one register arrive with a bad check
     int vanishAtRequest = -1;  // the device goes away as this request (0-based) is written
 
@@ -70,9 +70,8 @@ struct Rig {
             instrument.counts << ((quint8(msg[4]) << 8) | quint8(msg[5]));
             return instrument.answer(r);
         };
-        com = std::make_unique<SerialComm>(std::move(t), [](const QString&) {
-            return QStringLiteral("/dev/ttyFAKE0");
-        });
+        com = std::make_unique<SerialComm>(
+            std::move(t), [](const QString&) { return QStringLiteral("/dev/ttyFAKE0"); });
         Conditions c;
         c.protocol = ProtocolNumber(protocol);
         c.timeoutMs = 100;
@@ -226,12 +225,19 @@ struct Fault {
 TEST_P(BlockRead, ReadOfAllItemsEndsAsTheItemByItemRead) {
     const Fault faults[] = {
         {"accepts every block", [](BlockInstrument&) {}, {}, 125},
-        {"undefined addresses", [](BlockInstrument& b) { b.undefined = {0, 40, 41, 127}; }, {}, 125},
+        {"undefined addresses",
+         [](BlockInstrument& b) {
+             b.undefined = {0, 40, 41, 127};
+         },
+         {},
+         125},
         {"count limit", [](BlockInstrument& b) { b.maxCount = 7; }, {}, 125},
         // Every block garbled: the split down to single items, each block tried three times.
         {"bad checks on blocks", [](BlockInstrument& b) { b.garbleBlocks = true; }, {}, 125, false},
-        {"gaps in the selection", [](BlockInstrument& b) { b.undefined = {12}; },
-         {3, 4, 5, 64, 100, 126}, 16},
+        {"gaps in the selection",
+         [](BlockInstrument& b) { b.undefined = {12}; },
+         {3, 4, 5, 64, 100, 126},
+         16},
     };
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.name);
@@ -261,7 +267,8 @@ TEST_P(BlockRead, KorvanOrOffReadsItemByItem) {
 
 TEST_P(BlockRead, StopAndLostDeviceEndTheReadOnce) {
     // Stop asked for: no request after it, nothing recorded as failed.
-    const ReadAll stopped = readAll(GetParam(), true, [](BlockInstrument&) {}, {}, 16, 3);
+    const ReadAll stopped = readAll(
+        GetParam(), true, [](BlockInstrument&) {}, {}, 16, 3);
     EXPECT_TRUE(stopped.result.stopped);
     EXPECT_TRUE(stopped.result.failed.isEmpty());
     EXPECT_LT(stopped.requests, 8);
@@ -278,8 +285,8 @@ TEST_P(BlockRead, StopAndLostDeviceEndTheReadOnce) {
             {}, 16);
         EXPECT_TRUE(lost.result.lost);
         EXPECT_EQ(lost.lost, 1);
-        EXPECT_TRUE(lost.result.failed.isEmpty() ||
-                    lost.result.failed == QList<int>{5}) << "no item fails for the loss";
+        EXPECT_TRUE(lost.result.failed.isEmpty() || lost.result.failed == QList<int>{5})
+            << "no item fails for the loss";
         EXPECT_EQ(lost.requests, vanishAt + 1);
     }
 }
