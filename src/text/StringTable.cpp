@@ -123,6 +123,14 @@ constexpr Entry kTable[] = {
           u"communication conditions.",
      u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
+    {380, u"Block reads (Modbus)", u"一括読出し (Modbus)"},
+    {381, u"Registers per request", u"1 回の読出し数"},
+    {382, u"On, %1 per request", u"あり (1 回 %1 個)"},
+    {383, u"Off", u"なし"},
+    {384, u"Not used (KORVAN)", u"不使用 (KORVAN)"},
+    {385, u"Reads consecutive items with one request. Items the instrument refuses in a "
+          u"block are read one by one.",
+     u"連続した項目を 1 回の要求で読み出します。機器が一括で受け付けない項目は 1 項目ずつ読み出します。"},
 };
 
 } // namespace

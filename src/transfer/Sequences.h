@@ -55,6 +55,9 @@ inline constexpr int kLeadingItems[5] = {68, 35, 36, 73, 74};
 // leaves the item unchanged when the data field is not exactly four hex digits.
 bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& response, int item);
 
+// Whether the read of all items goes by blocks: turned on, and a Modbus protocol.
+bool usesBlockReads(const Conditions& conditions);
+
 TransferResult readAllItems(TransferContext& ctx);
 TransferResult writeAllItems(TransferContext& ctx);
 TransferResult writeChangedItem(TransferContext& ctx);

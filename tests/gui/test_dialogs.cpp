@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -94,6 +95,11 @@ struct ValueDialog : ::testing::Test {
 // In-memory store whose stored texts a test reads back by key.
 class RecordingStore : public MemorySettingsStore {
   public:
+    void setValue(const QString& section, const QString& key, const QString& value) override {
+        writes << section + QLatin1Char('/') + key;
+        MemorySettingsStore::setValue(section, key, value);
+    }
+    QStringList writes;
     QString get(const QString& key, const QString& section = QStringLiteral("DKR4073")) const {
         return value(section, key, QStringLiteral("<missing>"));
     }
@@ -232,6 +238,51 @@ TEST_F(ValueDialog, OutOfRangeIsRefusedAndMarked) {
     click("Command3");
     EXPECT_EQ(t.values[37], -32768);
     EXPECT_TRUE(gone());
+}
+
+TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
+    const struct {
+        const char *on, *max; // stored texts; nullptr: absent
+        bool tick;            // the operator's change before OK
+        int setMax;
+        bool checked;         // as loaded
+        int shownMax;
+        QStringList written;  // block keys written on OK
+    } cases[] = {
+        {nullptr, nullptr, false, 125, false, 125, {}},
+        {nullptr, nullptr, true, 30, false, 125, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
+        {"1", "50", false, 50, true, 50, {}},
+        {"1", "999", false, 125, true, 125, {}}, // unreadable count shown as 125, not rewritten
+        {"1", "50", true, 50, true, 50, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.on ? c.on : "-") + "/" + (c.max ? c.max : "-"));
+        RecordingStore store;
+        if (c.on)
+            store.setValue(cond::kSection, cond::kBlockRead, c.on);
+        if (c.max)
+            store.setValue(cond::kSection, cond::kBlockMax, c.max);
+        store.writes.clear();
+        auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
+        QPointer<ConditionsDialog> guard(dlg);
+        dlg->show();
+        auto* check = dlg->findChild<QCheckBox*>(QStringLiteral("Check_BlockRead"));
+        auto* spin = dlg->findChild<QSpinBox*>(QStringLiteral("Spin_BlockMax"));
+        ASSERT_TRUE(check && spin);
+        EXPECT_EQ(check->isChecked(), c.checked);
+        EXPECT_EQ(spin->value(), c.shownMax);
+        EXPECT_EQ(spin->isEnabled(), c.checked) << "the count only matters when on";
+        if (c.tick)
+            check->click();
+        spin->setValue(c.setMax);
+        click(dlg, QStringLiteral("Command1"));
+        EXPECT_TRUE(gone(guard));
+        EXPECT_EQ(store.writes.mid(8), c.written);
+        if (!c.written.isEmpty()) {
+            EXPECT_EQ(cond::readBlockSetting(store),
+                      (cond::BlockReadSetting{c.checked != c.tick, c.setMax}));
+        }
+    }
 }
 
 TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
