@@ -9,14 +9,20 @@
 //      must stay quiet for one more time-out after a missing answer).
 //   3. A late instrument, every answer 1.5 time-outs after its request: no value may be
 //      stored and no item reported good; elapsed time per item in time-outs.
+//   4. As 1, with the communication monitor open (offscreen unless a display is chosen)
+//      and fed by the serial object: elapsed / wire time (goal <= 1.10), and against the
+//      same read without it.
 //
 // Usage: bench_readall
 #include "BenchSupport.h"
 #include "SimProcess.h"
+#include "comm/ExchangeRecord.h"
 #include "comm/SerialComm.h"
 #include "transfer/Sequences.h"
+#include "ui/MonitorWindow.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QMap>
 #include <QStringList>
 
 #include <chrono>
@@ -69,8 +75,11 @@ Run readAll(SerialComm& com) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     bool allMet = true;
+    QMap<QPair<int, int>, double> plainRatio; // by protocol and rate
 
     std::printf("Read of all 128 items (readAllItems + SerialComm) against pmx31570a-sim on a "
                 "pty\n\n");
@@ -101,6 +110,7 @@ int main(int argc, char** argv) {
             const double wire = kItemCount * perRead * kBitsPerChar / baud;
             const Run run = readAll(com);
             const double ratio = run.seconds / wire;
+            plainRatio.insert({p.number, baud}, ratio);
             const bool met = ratio <= 1.10 && run.result.failed.isEmpty() &&
                              run.result.good.size() == kItemCount;
             allMet = allMet && met;
@@ -171,6 +181,52 @@ int main(int argc, char** argv) {
         std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,
                     seconds * 1000 / kItemCount / kSilentTimeoutMs, qint64(result.good.size()),
                     wrong, met ? "met" : "NOT MET");
+    }
+
+    std::printf("\nPaced as above, the communication monitor open: elapsed / wire time (goal <= "
+                "1.10); against the read without it\n");
+    std::printf("  %-7s %6s %9s %9s %7s %9s %6s  %s\n", "proto", "baud", "elapsed", "wire",
+                "ratio", "vs plain", "rows", "");
+    for (const Proto& p : kProtocols) {
+        for (int baud : {9600, 19200}) {
+            test::SimProcess sim;
+            SerialComm com;
+            if (!startSim(
+                    sim, p,
+                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
+                !openAt(com, p, sim.devicePath(), baud, 1000)) {
+                std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            const int chars = charsPerRead(com);
+            if (chars <= 0) {
+                std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            ExchangeLog log;
+            MonitorWindow monitor(
+                log, [](const ExchangeRecord& r) { return QString::number(r.attempts); }, {}, {});
+            log.onChanged = [&] { monitor.logChanged(); };
+            com.addExchangeObserver(&log);
+            monitor.show();
+            QCoreApplication::processEvents();
+            double perRead = chars;
+            if (p.number == kProtocolModbusRtu)
+                perRead += 3.5;
+            const double wire = kItemCount * perRead * kBitsPerChar / baud;
+            const Run run = readAll(com);
+            com.removeExchangeObserver(&log);
+            const double ratio = run.seconds / wire;
+            const double plain = plainRatio.value({p.number, baud}, 0);
+            const bool met = ratio <= 1.10 && run.result.good.size() == kItemCount &&
+                             monitor.shownRows() == kItemCount;
+            allMet = allMet && met;
+            std::printf("  %-7s %6d %8.3fs %8.3fs %7.3f %9.3f %6d  %s\n", p.simName, baud,
+                        run.seconds, wire, ratio, plain > 0 ? ratio / plain : 0.0,
+                        monitor.shownRows(), met ? "met" : "NOT MET");
+        }
     }
     std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
     return allMet ? 0 : 1;

@@ -34,10 +34,12 @@ QString protocolText(qint16 protocol) {
     }
 }
 
+// What the operator looks for first on the left, the bytes on the right.
 constexpr TextId kHeaders[ExchangeTableModel::ColumnCount] = {
-    TextId::ColumnTime,    TextId::Protocol,      TextId::ColumnRequest, TextId::ColumnCharacters,
-    TextId::ColumnAnswer,  TextId::ColumnCharacters, TextId::ColumnMeaning, TextId::ColumnOutcome,
-    TextId::ColumnTries,   TextId::ColumnRoundTrip};
+    TextId::ColumnTime,    TextId::Protocol,      TextId::ColumnMeaning,
+    TextId::ColumnOutcome, TextId::ColumnTries,   TextId::ColumnRoundTrip,
+    TextId::ColumnRequest, TextId::ColumnCharacters, TextId::ColumnAnswer,
+    TextId::ColumnCharacters};
 
 // Shows only the failures when asked to.
 class FailureFilter : public QSortFilterProxyModel {
@@ -246,7 +248,7 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const int w = QFontMetrics(m_table->font()).horizontalAdvance(QLatin1Char('0'));
-    const int widths[ExchangeTableModel::ColumnCount] = {13, 13, 34, 17, 44, 20, 30, 16, 6, 10};
+    const int widths[ExchangeTableModel::ColumnCount] = {12, 12, 32, 25, 5, 14, 34, 20, 46, 24};
     for (int c = 0; c < ExchangeTableModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c] * w + 12);
     layout->addWidget(m_table, 1);

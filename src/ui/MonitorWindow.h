@@ -22,14 +22,14 @@ class ExchangeTableModel : public QAbstractTableModel {
     enum Column {
         Time,
         Protocol,
-        Request,
-        RequestCharacters,
-        Answer,
-        AnswerCharacters,
         Meaning,
         Outcome,
         Tries,
         RoundTrip,
+        Request,
+        RequestCharacters,
+        Answer,
+        AnswerCharacters,
         ColumnCount
     };
     // What a request means in the window's terms (item name, value in DEC or HEX).

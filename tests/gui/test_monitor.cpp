@@ -153,9 +153,10 @@ TEST(Monitor, SaveWritesTheRowsOnShow) {
     const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3); // counters, header, the one failure
     EXPECT_TRUE(lines[0].startsWith("Exchanges 2 "));
-    EXPECT_TRUE(lines[1].startsWith("Time\tProtocol\tRequest\tCharacters\tAnswer"));
+    EXPECT_TRUE(lines[1].startsWith("Time\tProtocol\tMeaning\tOutcome\tTries\tRound trip (ms)\t"
+                                    "Request\tCharacters\tAnswer"));
     EXPECT_TRUE(lines[2].contains("\t02 21 20 20 30 30 30 32 03 ")) << qPrintable(lines[2]);
-    EXPECT_TRUE(lines[2].contains("\tNAK 02\t1\t12.3"));
+    EXPECT_TRUE(lines[2].contains("\tNAK 02\t1\t12.3\t"));
 
     rig.savePath = dir.filePath("no/such/dir/monitor.txt");
     rig.window->save();
