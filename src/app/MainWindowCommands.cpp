@@ -83,7 +83,7 @@ QString MainWindow::describeExchange(const ExchangeRecord& record) const {
     if (!m.valid)
         return QString();
     const bool known = m.item >= 0 && m.item < kItemCount;
-    const QString name = known ? m_table.ItemName[m.item] : QString();
+    const QString name = known ? m_table.names[m.item] : QString();
     const QString address = QString::number(m.item, 16).toUpper().rightJustified(4, u'0');
     QString text = m.write ? strings::text(TextId::MeaningWrite)
                                  .arg(address, name, formatValue(m.value.value_or(0)))
@@ -114,7 +114,7 @@ void MainWindow::chooseModel() {
         m_prompts.openFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"));
     if (path.isEmpty())
         return;
-    const ModelLoadResult result = loadModelDefinition(path, m_table.LangEng, m_table);
+    const ModelLoadResult result = loadModelDefinition(path, m_table.englishNames, m_table);
     if (!result.ok) {
         m_prompts.tellError(this, result.errorText(strings::language()));
         return;
@@ -122,7 +122,7 @@ void MainWindow::chooseModel() {
     drawPage();
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
-        dialog->setItemToolTip(i, m_table.ItemName[i]);
+        dialog->setItemToolTip(i, m_table.names[i]);
 }
 
 void MainWindow::showAllData() {
@@ -172,12 +172,12 @@ void MainWindow::loadDataFile() {
     }
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
-        dialog->setBox(i, m_table.ItemSel[i]);
+        dialog->setBox(i, m_table.selections[i]);
     drawPage();
 }
 
 void MainWindow::editValue(int row) {
-    m_table.CurItem = qint16(firstItemOnPage() + row);
+    m_table.currentItem = qint16(firstItemOnPage() + row);
     if (m_valueDialog && !m_valueDialog->isVisible())
         m_valueDialog = nullptr; // closed, only waiting for its deferred deletion
     if (!m_valueDialog) {
@@ -187,7 +187,7 @@ void MainWindow::editValue(int row) {
             postTask(kTaskWriteChanged);
         });
     }
-    m_valueDialog->setItem(m_table.CurItem);
+    m_valueDialog->setItem(m_table.currentItem);
     present(m_valueDialog);
 }
 

@@ -176,7 +176,7 @@ bool SerialComm::waitQuietLine(int timeoutMs) {
 
 QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
                                    QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& retn) {
+                                   qint16& maxSends) {
     m_last = Exchange();
     const qint16 protocol = m_conditions.protocol;
     const QByteArray request =
@@ -195,7 +195,7 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
     }
     const qint64 wallMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 startNs = m_transport->clockNs();
-    const QByteArray text = exchange(request, retn);
+    const QByteArray text = exchange(request, maxSends);
     notifyObservers(request, text, wallMs, startNs);
     return text;
 }
@@ -225,7 +225,7 @@ void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& te
         qCDebug(lcComm).noquote() << traceLine(r);
 }
 
-QByteArray SerialComm::exchange(const QByteArray& request, qint16& retn) {
+QByteArray SerialComm::exchange(const QByteArray& request, qint16& maxSends) {
     const qint16 protocol = m_conditions.protocol;
     auto assembler = framing::ResponseAssembler::forRequest(protocol, request);
     m_last.request = request;
@@ -245,7 +245,7 @@ QByteArray SerialComm::exchange(const QByteArray& request, qint16& retn) {
     // Once an answer has begun, the longest answer's own wire time to finish.
     const qint64 answerWireMs =
         framing::maxResponseLength(protocol, request) * charNs / 1000000 + kAnswerMarginMs;
-    const int attempts = std::clamp<int>(retn, 1, kMaxAttempts);
+    const int attempts = std::clamp<int>(maxSends, 1, kMaxAttempts);
 
     QByteArray text;
     for (int attempt = 1; attempt <= attempts; ++attempt) {

@@ -34,12 +34,12 @@ namespace pmx {
 // Under Modbus RTU the line must also have been quiet for 3.5 characters since the last
 // byte received (so back-to-back exchanges only wait what is left of it).
 //
-// `retn` is the most times one request is sent: a further attempt is made only after a
+// `maxSends` is the most times one request is sent: a further attempt is made only after a
 // response arrived that was not usable as sent (a checksum or layout error on our side,
 // a frame from the wrong address, or a KORVAN ESC reply saying the instrument got our
 // request garbled). Silence, a NAK and a good response all end the exchange at once, so
 // a silent instrument never multiplies the wait. Values below 1 mean 1; more than
-// kMaxAttempts are capped. `retn` itself is left unchanged.
+// kMaxAttempts are capped. `maxSends` itself is left unchanged.
 //
 // Every exchange that reached the line (or found the device gone) is told to the
 // observers as an ExchangeRecord when it ends, and traced to the "pmx.comm" logging
@@ -64,7 +64,7 @@ class SerialComm : public CommObject {
     void resetExchange() override;
     void dropStaleInput() override;
     QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
-                           QByteArray& dataItem, QByteArray& data, qint16& retn) override;
+                           QByteArray& dataItem, QByteArray& data, qint16& maxSends) override;
     QByteArray extractData(const QByteArray& text, qint32 n) const override;
 
     bool isOpen() const;
@@ -99,7 +99,7 @@ class SerialComm : public CommObject {
     // one whole time-out after an exchange that ended without its answer, the broadcast
     // turnaround. False when the device went away meanwhile.
     bool waitQuietLine(int timeoutMs);
-    QByteArray exchange(const QByteArray& request, qint16& retn);
+    QByteArray exchange(const QByteArray& request, qint16& maxSends);
     void notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
                          qint64 startNs);
     void dropInput();

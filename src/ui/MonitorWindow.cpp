@@ -253,6 +253,9 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
         m_table->setColumnWidth(c, widths[c] * w + 12);
     layout->addWidget(m_table, 1);
 
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(kRefreshMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, [this] { refresh(); });
     connect(m_pauseButton, &QPushButton::toggled, this, [this](bool on) { setPaused(on); });
     connect(m_clearButton, &QPushButton::clicked, this, [this] { clear(); });
     connect(m_failuresBox, &QCheckBox::toggled, this, [this](bool on) { setFailuresOnly(on); });
@@ -261,6 +264,12 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
 }
 
 void MonitorWindow::logChanged() {
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
+}
+
+void MonitorWindow::refresh() {
+    m_refreshTimer.stop();
     if (paused())
         return;
     QScrollBar* bar = m_table->verticalScrollBar();
@@ -285,7 +294,7 @@ void MonitorWindow::setPaused(bool on) {
         return;
     }
     if (!on)
-        logChanged();
+        refresh();
 }
 
 void MonitorWindow::setFailuresOnly(bool on) {

@@ -3,6 +3,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QTimer>
 
 #include <functional>
 
@@ -75,8 +76,12 @@ class MonitorWindow : public QDialog {
                   std::function<QString()> askPath, std::function<void(const QString&)> tellError,
                   QWidget* parent = nullptr);
 
-    // The log has a new record (or was cleared).
+    // The log has a new record (or was cleared): the rows and counters follow at the next
+    // refresh, at most kRefreshMs later, so that a fast transfer is not slowed by drawing.
     void logChanged();
+    // Takes in what the log has now (unless paused).
+    void refresh();
+    static constexpr int kRefreshMs = 200;
     void meaningsChanged();
 
     bool paused() const;
@@ -96,6 +101,7 @@ class MonitorWindow : public QDialog {
     void showCounters();
 
     ExchangeLog& m_log;
+    QTimer m_refreshTimer;
     std::function<QString()> m_askPath;
     std::function<void(const QString&)> m_tellError;
     ExchangeTableModel* m_model;

@@ -93,7 +93,7 @@ struct Rig : test::ScriptedPrompts {
             kHangGuardMs);
     }
     void select(int i) {
-        edit([i](ItemTable& t) { t.ItemSel[i] = Selection::Selected; });
+        edit([i](ItemTable& t) { t.selections[i] = Selection::Selected; });
         w->selectionDialog()->setBox(i, Selection::Selected);
     }
     // Changes the window's items as a test needs them.
@@ -149,14 +149,14 @@ TEST_P(TransferE2e, ReadOfSelectedItemsFillsTableAndPage) {
     MainWindow& w = *rig.w;
     for (int i : {1, 0x44, 0x7F})
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData[2] = 555; }); // not selected: neither read nor changed
+    rig.edit([](ItemTable& t) { t.values[2] = 555; }); // not selected: neither read nor changed
 
     child<QPushButton>(&w, "Command_Move_0")->click(); // "read all", answered Yes
     ASSERT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmRead));
     ASSERT_TRUE(rig.waitIdle());
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0001", "0044", "007F"}));
-    EXPECT_EQ(w.items().ItemData[2], 555);
+    EXPECT_EQ(w.items().values[2], 555);
     EXPECT_FALSE(rig.progressShown());
     EXPECT_EQ(rig.cell(1), QStringLiteral("99"));
     EXPECT_EQ(rig.cell(2), QStringLiteral("------"));
@@ -172,12 +172,12 @@ TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
         rig.select(i);
     rig.edit([](ItemTable& t) {
         for (int i = 0; i < kItemCount; ++i)
-            t.ItemData[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
+            t.values[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
         // Bytes a cooked terminal would eat or change on the wire: XON, XOFF, CR, LF.
-        t.ItemData[1] = 0x1113;
-        t.ItemData[2] = 0x0D0A;
+        t.values[1] = 0x1113;
+        t.values[2] = 0x0D0A;
     });
-    const auto written = w.items().ItemData;
+    const auto written = w.items().values;
 
     child<QPushButton>(&w, "Command_Move_1")->click(); // "write all", answered Yes
     ASSERT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmWrite));
@@ -200,13 +200,13 @@ TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
     EXPECT_TRUE(rig.loggedItems("R").isEmpty());
 
     // Read back what the instrument now holds.
-    rig.edit([](ItemTable& t) { t.ItemData.fill(0); });
+    rig.edit([](ItemTable& t) { t.values.fill(0); });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("R").size(), kItemCount);
-    EXPECT_EQ(w.items().ItemData[0], simDefault(0));
+    EXPECT_EQ(w.items().values[0], simDefault(0));
     for (int i = 1; i < kItemCount; ++i)
-        EXPECT_EQ(w.items().ItemData[i], written[i]) << i;
+        EXPECT_EQ(w.items().values[i], written[i]) << i;
 }
 
 TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
@@ -215,14 +215,14 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
     MainWindow& w = *rig.w;
     for (int i : {4, 5, 6})
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData[5] = 1234; });
+    rig.edit([](ItemTable& t) { t.values[5] = 1234; });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0004", "0005", "0006"}));
-    EXPECT_EQ(w.items().ItemData[4], simDefault(4));
-    EXPECT_EQ(w.items().ItemData[5], 1234);
-    EXPECT_EQ(w.items().ItemData[6], simDefault(6));
+    EXPECT_EQ(w.items().values[4], simDefault(4));
+    EXPECT_EQ(w.items().values[5], 1234);
+    EXPECT_EQ(w.items().values[6], simDefault(6));
     EXPECT_EQ(rig.modelLabel(), strings::text(TextId(GetParam().nakMessage)));
     EXPECT_TRUE(w.failureOnShow());
 
@@ -238,7 +238,7 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
     EXPECT_FALSE(rig.marked(4));
 
     // The next transfer starts afresh: marks and summary are its own.
-    rig.edit([](ItemTable& t) { t.ItemSel[5] = Selection::Cleared; });
+    rig.edit([](ItemTable& t) { t.selections[5] = Selection::Cleared; });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.summary(), "Read: 2 of 2 items good");
@@ -253,7 +253,7 @@ TEST_P(TransferE2e, StopEndsReadAndWriteAfterTheCurrentExchange) {
     MainWindow& w = *rig.w;
     for (int i : {1, 2, 3, 0x44})
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData.fill(77); });
+    rig.edit([](ItemTable& t) { t.values.fill(77); });
     EXPECT_FALSE(rig.stopButton()->isVisible());
     // Pressed while the slow answer of 0001h is awaited; seen before 0002h.
     const auto pressStopSoon = [&] {
@@ -266,8 +266,8 @@ TEST_P(TransferE2e, StopEndsReadAndWriteAfterTheCurrentExchange) {
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("R"), QStringList{"0001"});
-    EXPECT_EQ(w.items().ItemData[1], simDefault(1));
-    EXPECT_EQ(w.items().ItemData[2], 77);
+    EXPECT_EQ(w.items().values[1], simDefault(1));
+    EXPECT_EQ(w.items().values[2], 77);
     EXPECT_EQ(rig.summary(), "Read: 1 of 4 items good; stopped");
     EXPECT_FALSE(rig.stopButton()->isVisible());
     EXPECT_FALSE(rig.progressShown());
@@ -294,15 +294,15 @@ TEST_P(TransferE2e, MonitorShowsTheWindowsExchanges) {
     for (int i : {4, 5})
         rig.select(i);
     rig.edit([](ItemTable& t) {
-        t.ItemName[4] = QStringLiteral("Alarm 1");
-        t.ItemData[4] = 500;
+        t.names[4] = QStringLiteral("Alarm 1");
+        t.values[4] = 500;
     });
     w.postTask(kTaskWriteAll);
     ASSERT_TRUE(rig.waitIdle());
     child<QAction>(&w, "menu_set_monitor")->trigger();
     MonitorWindow* monitor = w.monitorWindow();
     ASSERT_TRUE(monitor && monitor->isVisible());
-    ASSERT_EQ(monitor->shownRows(), 2);
+    ASSERT_EQ(monitor->shownRows(), 2) << "what happened before it was opened";
     const auto cell = [&](int row, int column) {
         return monitor->model()->index(row, column).data().toString();
     };
@@ -315,7 +315,8 @@ TEST_P(TransferE2e, MonitorShowsTheWindowsExchanges) {
 
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
-    EXPECT_EQ(monitor->shownRows(), 4) << "rows come as the exchanges happen";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->shownRows() == 4; }, kHangGuardMs))
+        << "rows come as the exchanges happen";
     EXPECT_EQ(cell(2, ExchangeTableModel::Meaning), "read 0004h Alarm 1");
 }
 
@@ -334,12 +335,12 @@ TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {
         ASSERT_TRUE(rig.waitIdle());
     };
     enter("42");
-    EXPECT_EQ(w.items().ItemData[2], 42);
+    EXPECT_EQ(w.items().values[2], 42);
     EXPECT_TRUE(rig.loggedItems("W").isEmpty()); // Check_write not ticked
 
     child<QCheckBox>(&w, "Check_write")->setChecked(true);
     enter("321-");
-    EXPECT_EQ(w.items().ItemData[2], -321);
+    EXPECT_EQ(w.items().values[2], -321);
     const QList<QStringList> writes = rig.logged("W");
     ASSERT_EQ(writes.size(), 1);
     EXPECT_EQ(writes[0][0], QStringLiteral("0002"));
@@ -354,7 +355,7 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     MainWindow& w = *rig.w;
     for (int i = 0; i < kItemCount; ++i)
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData.fill(77); });
+    rig.edit([](ItemTable& t) { t.values.fill(77); });
     const QString stateFile = rig.home.path() + QStringLiteral("/PMX31570A.ini");
     ASSERT_FALSE(QFile::exists(stateFile));
 
@@ -370,7 +371,7 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     const QStringList reads = rig.loggedItems("R");
     ASSERT_LE(reads.size(), 1); // at most the item whose answer was awaited
     for (int i = int(reads.size()); i < kItemCount; ++i)
-        EXPECT_EQ(w.items().ItemData[i], 77) << i;
+        EXPECT_EQ(w.items().values[i], 77) << i;
     EXPECT_FALSE(rig.serial->isOpen());
 
     // Nothing more goes out afterwards.

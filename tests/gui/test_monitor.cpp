@@ -38,7 +38,11 @@ struct Rig {
         window = std::make_unique<MonitorWindow>(
             log, [](const ExchangeRecord& r) { return QStringLiteral("item %1").arg(r.attempts); },
             [this] { return savePath; }, [this](const QString& e) { errors << e; });
-        log.onChanged = [this] { window->logChanged(); };
+        // The window draws at its own pace; here at once, as its timer would.
+        log.onChanged = [this] {
+            window->logChanged();
+            window->refresh();
+        };
     }
     QString cell(int row, int column) const {
         return window->model()->index(row, column).data().toString();
