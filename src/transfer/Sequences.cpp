@@ -141,9 +141,11 @@ QList<int> itemsToWrite(TransferContext& ctx) {
 }
 
 QString summaryLine(const TransferResult& result, bool write) {
-    QString line = QStringLiteral("%1: %2 items, %3 good, %4 failed")
+    const qsizetype items = result.good.size() + result.failed.size() + result.unconfirmed.size();
+    QString line = QStringLiteral("%1: %2 %3, %4 good, %5 failed")
                        .arg(write ? QLatin1String("write") : QLatin1String("read"))
-                       .arg(result.good.size() + result.failed.size() + result.unconfirmed.size())
+                       .arg(items)
+                       .arg(items == 1 ? QLatin1String("item") : QLatin1String("items"))
                        .arg(result.good.size())
                        .arg(result.failed.size());
     if (!result.unconfirmed.isEmpty())

@@ -207,6 +207,9 @@ TEST(TransferSummary, SaysHowATransferWentInBothLanguages) {
     }
     strings::setLanguage(strings::Lang::English);
     EXPECT_EQ(summaryLine(r, false), "read: 7 items, 3 good, 4 failed");
+    TransferResult one;
+    one.failed = {2};
+    EXPECT_EQ(summaryLine(one, true), "write: 1 item, 0 good, 1 failed");
 
     TransferResult clean;
     clean.good = {4};
