@@ -248,21 +248,30 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
 // Stop ends a transfer after the exchange under way; nothing after it is sent, and the
 // summary and the table say what was done.
 TEST_P(TransferE2e, StopEndsReadAndWriteAfterTheCurrentExchange) {
-    Rig rig(GetParam(), {"--fault", "0001=delay:150", "--fault", "0044=delay:150"});
+    Rig rig(GetParam(), {});
     ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
     MainWindow& w = *rig.w;
     for (int i : {1, 2, 3, 0x44})
         rig.select(i);
     rig.edit([](ItemTable& t) { t.values.fill(77); });
     EXPECT_FALSE(rig.stopButton()->isVisible());
-    // Pressed while the slow answer of 0001h is awaited; seen before 0002h.
-    const auto pressStopSoon = [&] {
-        QTimer::singleShot(40, &w, [&] {
-            EXPECT_TRUE(rig.stopButton()->isVisible());
-            rig.stopButton()->click();
-        });
-    };
-    pressStopSoon();
+    // Pressed while the exchange of the first item goes on (its end is the last moment
+    // that counts); seen before the next one.
+    struct PressStop : ExchangeObserver {
+        QPushButton* button = nullptr;
+        bool armed = false;
+        bool wasVisible = false;
+        void exchanged(const ExchangeRecord&) override {
+            if (!armed)
+                return;
+            armed = false;
+            wasVisible = button->isVisible();
+            button->click();
+        }
+    } press;
+    press.button = rig.stopButton();
+    rig.serial->addExchangeObserver(&press);
+    press.armed = true;
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("R"), QStringList{"0001"});
@@ -273,7 +282,7 @@ TEST_P(TransferE2e, StopEndsReadAndWriteAfterTheCurrentExchange) {
     EXPECT_FALSE(rig.progressShown());
 
     // The write sends 0044h first; Stop while it is under way leaves the rest unsent.
-    pressStopSoon();
+    press.armed = true;
     w.postTask(kTaskWriteAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("W"), QStringList{"0044"});
@@ -283,6 +292,8 @@ TEST_P(TransferE2e, StopEndsReadAndWriteAfterTheCurrentExchange) {
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.summary(), "Read: 4 of 4 items good");
+    EXPECT_TRUE(press.wasVisible) << "Stop is there during a transfer";
+    rig.serial->removeExchangeObserver(&press);
 }
 
 // The monitor opened from the Setting menu shows the window's exchanges with the item's

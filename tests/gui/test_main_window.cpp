@@ -381,6 +381,54 @@ TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
     EXPECT_TRUE(win.errors[0].contains("short.txt"));
 }
 
+TEST(MainWindow, WidgetsKeepTheirObjectNames) {
+    // The names are an interface for tests and accessibility tools (docs/architecture.md).
+    Window win(false);
+    MainWindow& w = *win.w;
+    w.editValue(0);
+    action(w, "menu_ver")->trigger();
+    const auto rows = [](const char* stem, int count) {
+        QStringList names;
+        for (int k = 0; k < count; ++k)
+            names << QStringLiteral("%1_%2").arg(QLatin1String(stem)).arg(k);
+        return names;
+    };
+    const std::pair<QWidget*, QStringList> windows[] = {
+        {&w,
+         QStringList{"Label_Modelname", "TabStrip1",      "Option1_0",      "Option1_1",
+                     "Frame_Move",      "Command_Move_0", "Command_Move_1", "Frame_File",
+                     "Command_File_0",  "Command_File_1", "Check_write",    "Frame_Comm",
+                     "Label_port",      "ProgressBar1",   "menu_file",      "menu_data",
+                     "menu_export",     "menu_file_end",  "menu_set",       "menu_set_com",
+                     "menu_set_model",  "numlin2",        "menu_set_comdata", "menu_ver",
+                     "menu_help"} +
+             rows("Label_row", kRowsPerPage) + rows("Check_Command", kRowsPerPage) +
+             rows("Text1", kRowsPerPage) + rows("Data0", kRowsPerPage) +
+             rows("Label_comm", 8) + rows("Label_commdat", 8)},
+        {w.conditionsDialog(),
+         QStringList{"Combo_Prot", "Combo_Dev", "Combo_Rate", "Combo_Dat", "Combo_Stop",
+                     "Combo_Party", "Combo_Port", "Combo_Time", "Label3", "Label1",
+                     "Label_broadcast", "Command1"} +
+             rows("Label_name", 8)},
+        {w.selectionDialog(),
+         QStringList{"Command1", "Command2"} + rows("Frame_page", 4) + rows("Check1", kItemCount)},
+        {w.valueDialog(),
+         QStringList{"Label1_2", "Text1_1", "Label1_0", "Now_data", "Disp_setdata", "change_data",
+                     "Command1", "Command2", "Command3", "Command4"} +
+             rows("Ten_key", 10)},
+        {w.aboutDialog(), {"Image1", "Label1", "Label6", "Label3", "Label4", "Label2", "Command1"}},
+    };
+    const QStringList windowNames{"MainDisp", "SubDisp_comm", "SubDisp_command", "Setting_Disp",
+                                  "SubDisp_About"};
+    for (int k = 0; k < int(std::size(windows)); ++k) {
+        const auto& [window, names] = windows[k];
+        ASSERT_TRUE(window) << k;
+        EXPECT_EQ(window->objectName(), windowNames[k]);
+        for (const QString& name : names)
+            EXPECT_NE(window->findChild<QObject*>(name), nullptr) << qPrintable(name);
+    }
+}
+
 TEST(MainMenus, DialogsOpenOnceAndReportShowsFreshData) {
     Window win(false);
     MainWindow& w = *win.w;
