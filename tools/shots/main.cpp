@@ -501,6 +501,19 @@ int main(int argc, char** argv) {
             return 4;
         }
         if (monitor) {
+            // The write's first rows: 0044h and the other leading items, then 0001h on.
+            monitor->refresh();
+            // Every selected item but 0000h is written (the dialog's boxes follow the table).
+            const ItemTable& items = window.items();
+            const int rows = monitor->model()->rowCount() -
+                             int(itemsToRead(items).size()) + (items.isSelected(0) ? 1 : 0);
+            if (auto* table = monitor->findChild<QTableView*>(QStringLiteral("Table_exchanges")))
+                table->scrollTo(table->model()->index(std::max(rows, 0), 0),
+                                QAbstractItemView::PositionAtTop);
+            settle(200);
+        }
+        shots.shoot(monitor, QStringLiteral("monitor-write"));
+        if (monitor) {
             monitor->setFailuresOnly(true);
             settle(200);
         }
