@@ -12,7 +12,7 @@
 namespace pmx::bench {
 
 struct Proto {
-    qint16 number;
+    ProtocolNumber number;
     const char* simName;
 };
 
@@ -20,29 +20,31 @@ inline constexpr Proto kProtocols[] = {
     {kProtocolKorvan, "korvan"}, {kProtocolModbusAscii, "ascii"}, {kProtocolModbusRtu, "rtu"}};
 inline constexpr int kBitsPerChar = 10; // 7 data bits, even parity, 1 stop bit
 
+// Opens the device for instrument 1 at 7E1.
 inline bool openAt(SerialComm& com, const Proto& p, const QString& device, int baud,
                    int timeoutMs = 1000) {
-    com.ClosePort();
-    com.ProtocolNo = p.number;
-    com.Rate = QString::number(baud);
-    com.DataBits = QStringLiteral("7");
-    com.StopBits = QStringLiteral("1");
-    com.Parity = QStringLiteral("EVEN");
-    com.PortName = device;
-    com.Timeout = timeoutMs;
-    return com.OpenPort();
+    com.closePort();
+    com.setConditions({.protocol = p.number,
+                       .instrument = 1,
+                       .rate = baud,
+                       .dataBits = 7,
+                       .stopBits = 1,
+                       .parity = Parity::Even,
+                       .port = device,
+                       .timeoutMs = timeoutMs});
+    return com.openPort();
 }
 
 // One read of an item as the read sequence sends it to instrument 1; true when good.
 inline bool readItem(SerialComm& com, const char* address) {
-    qint16 stAdr = 1;
-    qint16 retn = 3;
+    qint16 instrument = 1;
+    qint16 attempts = 3;
     QByteArray sub;
     QByteArray cmd("03");
     QByteArray item(address);
     QByteArray data;
-    const QByteArray text = Sendcomm(com, stAdr, sub, cmd, item, data, retn);
-    return classifyResponse(text, com.ProtocolNo, "03") == kResponseOk;
+    const QByteArray text = sendItemCommand(com, instrument, sub, cmd, item, data, attempts);
+    return classifyResponse(text, com.conditions().protocol, "03") == kResponseOk;
 }
 
 // Starts instrument 1 speaking p's protocol; says why on standard error when it cannot.

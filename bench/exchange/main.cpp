@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     }
 
     bool allMet = true;
-    std::printf("One read exchange (Sendcomm + SerialComm) against pmx31570a-sim on a pty\n\n");
+    std::printf("One read exchange (sendItemCommand + SerialComm) against pmx31570a-sim on a pty\n\n");
     std::printf("Unpaced, %d reads: median time of one exchange (goal < 0.5 ms)\n", count);
     for (const Proto& p : kProtocols) {
         test::SimProcess sim;

@@ -1,8 +1,8 @@
 // bench_idle: CPU use of the program while it is connected and idle (goal < 1% of one
-// core). It starts build/bin/pmx31570a with private settings whose COM1 is a virtual
-// instrument's pty, waits until the window is up and the port is open, then reads the
-// program's CPU time from /proc/PID/stat (utime + stime) and /proc/PID/schedstat over
-// 10 s.
+// core). It starts the program (as bench/startup's probe, which tells when its window is
+// up) with private settings whose COM1 is a virtual instrument's pty, waits until the
+// window is up and the port is open, then reads the program's CPU time from
+// /proc/PID/stat (utime + stime) and /proc/PID/schedstat over 10 s.
 //
 // Usage: bench_idle [seconds]
 #include "SimProcess.h"
@@ -97,14 +97,13 @@ int main(int argc, char** argv) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PMX31570A_HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    env.insert(QStringLiteral("PMX31570A_REPORT_SHOWN"), QStringLiteral("1"));
     if (!env.contains(QStringLiteral("DISPLAY")) &&
         !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
     QProcess program;
     program.setProcessEnvironment(env);
-    program.setProgram(QStringLiteral(PMX_BIN_DIR "/pmx31570a"));
+    program.setProgram(QStringLiteral(PMX_BIN_DIR "/pmx31570a-startup-probe"));
     program.start();
     const auto stop = [&program] {
         if (program.state() != QProcess::NotRunning) {

@@ -56,13 +56,12 @@ struct Run {
 
 Run readAll(SerialComm& com) {
     ItemTable table;
-    table.ItemSel.fill(1);
-    qint16 inst = 1;
+    table.ItemSel.fill(Selection::Selected);
     BenchView view;
-    TransferContext ctx{table, com, inst, view};
+    TransferContext ctx{table, com, view};
     Run run;
     const auto t0 = Clock::now();
-    run.result = ReadAllItems(ctx);
+    run.result = readAllItems(ctx);
     run.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     return run;
 }
@@ -73,7 +72,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     bool allMet = true;
 
-    std::printf("Read of all 128 items (ReadAllItems + SerialComm) against pmx31570a-sim on a "
+    std::printf("Read of all 128 items (readAllItems + SerialComm) against pmx31570a-sim on a "
                 "pty\n\n");
     std::printf("Paced, %d bits/char: elapsed / wire time (goal <= 1.10)\n", kBitsPerChar);
     std::printf("  %-7s %6s %9s %9s %9s %7s %6s  %s\n", "proto", "baud", "chars", "elapsed", "wire",
@@ -157,13 +156,12 @@ int main(int argc, char** argv) {
             continue;
         }
         ItemTable table;
-        table.ItemSel.fill(1);
+        table.ItemSel.fill(Selection::Selected);
         table.ItemData.fill(-7); // no answer carries it
-        qint16 inst = 1;
         BenchView view;
-        TransferContext ctx{table, com, inst, view};
+        TransferContext ctx{table, com, view};
         const auto t0 = Clock::now();
-        const TransferResult result = ReadAllItems(ctx);
+        const TransferResult result = readAllItems(ctx);
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         int wrong = 0;
         for (int i = 0; i < kItemCount; ++i)

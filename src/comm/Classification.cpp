@@ -1,6 +1,8 @@
 #include "comm/Classification.h"
 
-#include "comm/CommObject.h"
+#include "comm/Checksums.h"
+#include "comm/Conditions.h"
+#include "comm/Framing.h"
 
 namespace pmx {
 
@@ -9,11 +11,11 @@ int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray
         if (text.isEmpty())
             return kResponseNone;
         switch (text.at(0)) {
-        case '\x06':
+        case framing::kAck:
             return kResponseOk;
-        case '\x15':
+        case framing::kNak:
             return kResponseNak;
-        case '\x1B':
+        case framing::kEsc:
             return kResponseChecksum;
         default:
             return kResponseNone;
@@ -34,14 +36,8 @@ std::optional<qint16> decodeDataField(const QByteArray& field) {
         return std::nullopt;
     quint16 v = 0;
     for (char c : field) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else
+        const int d = checksum::hexDigitValue(c);
+        if (d < 0)
             return std::nullopt;
         v = quint16((v << 4) | d);
     }

@@ -1,5 +1,7 @@
 #include "comm/Conditions.h"
 
+#include "comm/Classification.h"
+#include "comm/CommObject.h"
 #include "comm/Numbers.h"
 
 namespace pmx {
@@ -97,14 +99,71 @@ bool isValidPort(const QString& text) {
     return last >= u'1' && last <= u'8';
 }
 
-qint16 protocolNumber(const QString& text) {
+std::optional<ProtocolNumber> protocolFromText(const QString& text) {
     if (text == QLatin1String("KORVAN"))
         return kProtocolKorvan;
     if (text == QLatin1String("Modbus ASCII"))
         return kProtocolModbusAscii;
     if (text == QLatin1String("Modbus RTU"))
         return kProtocolModbusRtu;
-    return -1;
+    return std::nullopt;
+}
+
+namespace {
+
+// The instrument number of a stored text: its leading number, nothing when that does not
+// fit 16 bits. Numbers outside 0..95 are for the caller to replace.
+std::optional<qint16> instrumentNumber(const QString& text) {
+    return toInt16Rounded(leadingNumber(text));
+}
+
+bool isInstrumentInRange(qint16 n) {
+    return n >= 0 && n <= 95;
+}
+
+QString parityText(Parity parity) {
+    switch (parity) {
+    case Parity::None:
+        return QStringLiteral("NONE");
+    case Parity::Even:
+        return QStringLiteral("EVEN");
+    case Parity::Odd:
+        return QStringLiteral("ODD");
+    }
+    return QString(QLatin1Char(char(parity)));
+}
+
+Parity parityFromText(const QString& text) {
+    return text == QLatin1String("NONE") ? Parity::None
+           : text == QLatin1String("ODD") ? Parity::Odd
+                                          : Parity::Even;
+}
+
+} // namespace
+
+bool meansModbusBroadcast(const QString& protocol, const QString& devNo) {
+    // A number beyond 16 bits fails the apply, so nothing is ever sent with it.
+    const auto station = instrumentNumber(devNo);
+    if (!station)
+        return false;
+    const qint16 inEffect = isInstrumentInRange(*station) ? *station : 0;
+    return isModbusBroadcast(protocolFromText(protocol).value_or(kProtocolKorvan), inEffect);
+}
+
+StoredConditions toTexts(const Conditions& c) {
+    QString protocol;
+    for (const QString& entry : protocolEntries())
+        if (protocolFromText(entry) == c.protocol)
+            protocol = entry;
+    const QString bit = QStringLiteral(" bit");
+    return {protocol,
+            QString::number(c.instrument),
+            QString::number(c.rate),
+            QString::number(c.dataBits) + bit,
+            QString::number(c.stopBits) + bit,
+            parityText(c.parity),
+            c.port,
+            QString::number(c.timeoutMs)};
 }
 
 } // namespace cond
@@ -121,43 +180,43 @@ QString checkedField(SettingsStore& store, const QString& key, const QString& de
     return def;
 }
 
-QString fail(QString* why, const QString& reason) {
-    if (why)
-        *why = reason;
-    return QString();
-}
-
 } // namespace
 
-QString SetSpeed(CommObject& com, SettingsStore& store, qint16& InstNo, QString* why) {
+ApplyResult applyConditions(CommObject& com, SettingsStore& store) {
     using namespace cond;
-    if (why)
-        why->clear();
-    com.ClosePort();
+    com.closePort();
+    Conditions c = com.conditions();
+    const auto unreadable = [&](const QString& why) {
+        com.setConditions(c); // what was read before the failing text
+        return ApplyResult{ApplyResult::Outcome::UnreadableText, why};
+    };
 
-    const QString protocol = checkedField(store, kProtocol, kDefaultProtocol,
-                                          [](const QString& t) { return protocolNumber(t) >= 0; });
-    com.ProtocolNo = protocolNumber(protocol);
+    const QString protocol = checkedField(store, kProtocol, kDefaultProtocol, [](const QString& t) {
+        return protocolFromText(t).has_value();
+    });
+    c.protocol = *protocolFromText(protocol);
 
     const QString devText = store.value(kSection, kDevNo, kDefaultDevNo);
-    const auto dev = toInt16Rounded(leadingNumber(devText));
+    const auto dev = instrumentNumber(devText);
     if (!dev)
-        return fail(why, QStringLiteral("Instrument number \"%1\" is out of range.").arg(devText));
-    qint16 devNo = *dev;
-    if (devNo < 0 || devNo > 95) {
-        devNo = 0;
+        return unreadable(QStringLiteral("Instrument number \"%1\" is out of range.").arg(devText));
+    c.instrument = *dev;
+    if (!isInstrumentInRange(c.instrument)) {
+        c.instrument = 0;
         store.setValue(kSection, kDevNo, kDefaultDevNo);
     }
-    InstNo = devNo;
 
     const auto inList = [](const QStringList& entries) {
         return [entries](const QString& t) { return entries.contains(t); };
     };
-    com.Rate = checkedField(store, kSpeed, kDefaultSpeed, inList(rateEntries()));
-    com.DataBits = checkedField(store, kDatabit, kDefaultDatabit, inList(dataBitEntries())).left(1);
-    com.StopBits = checkedField(store, kStopbit, kDefaultStopbit, inList(stopBitEntries())).left(1);
-    com.Parity = checkedField(store, kParty, kDefaultParty, inList(parityEntries()));
-    com.PortName = checkedField(store, kPort, kDefaultPort, isValidPort);
+    // Every text in these lists is a number (with " bit") or a parity name.
+    c.rate = checkedField(store, kSpeed, kDefaultSpeed, inList(rateEntries())).toInt();
+    c.dataBits =
+        checkedField(store, kDatabit, kDefaultDatabit, inList(dataBitEntries())).left(1).toInt();
+    c.stopBits =
+        checkedField(store, kStopbit, kDefaultStopbit, inList(stopBitEntries())).left(1).toInt();
+    c.parity = parityFromText(checkedField(store, kParty, kDefaultParty, inList(parityEntries())));
+    c.port = checkedField(store, kPort, kDefaultPort, isValidPort);
 
     const QString timeout = checkedField(store, kTimout, kDefaultTimout, [](const QString& t) {
         const double v = leadingNumber(t);
@@ -165,16 +224,17 @@ QString SetSpeed(CommObject& com, SettingsStore& store, qint16& InstNo, QString*
     });
     const auto ms = toInt32Whole(timeout);
     if (!ms)
-        return fail(why, QStringLiteral("Time-out \"%1\" is not a number.").arg(timeout));
-    com.Timeout = *ms;
+        return unreadable(QStringLiteral("Time-out \"%1\" is not a number.").arg(timeout));
+    c.timeoutMs = *ms;
+    com.setConditions(c);
 
-    if (!com.OpenPort()) {
+    if (!com.openPort()) {
         QString reason = com.lastOpenErrorText();
         if (reason.isEmpty())
-            reason = QStringLiteral("The port %1 could not be opened.").arg(com.PortName);
-        return fail(why, reason);
+            reason = QStringLiteral("The port %1 could not be opened.").arg(c.port);
+        return {ApplyResult::Outcome::PortNotOpened, reason};
     }
-    return QStringLiteral("ok");
+    return {};
 }
 
 } // namespace pmx

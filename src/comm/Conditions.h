@@ -1,14 +1,45 @@
 #pragma once
-#include "comm/CommObject.h"
 #include "comm/SettingsStore.h"
+#include "text/StringTable.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <array>
+#include <optional>
+
 namespace pmx {
 
+class CommObject;
+
+// Protocol numbers as the communication object knows them.
+enum ProtocolNumber : qint16 {
+    kProtocolKorvan = 0,
+    kProtocolModbusAscii = 2,
+    kProtocolModbusRtu = 3
+};
+
+// Parity of the line, by its letter.
+enum class Parity : char { None = 'N', Even = 'E', Odd = 'O' };
+
+// The communication conditions as the program works with them. They come from the stored
+// texts and go back to texts only here (namespace cond).
+struct Conditions {
+    ProtocolNumber protocol = kProtocolKorvan;
+    qint16 instrument = 0; // 0..95
+    qint32 rate = 9600;    // bit/s
+    int dataBits = 7;
+    int stopBits = 1;
+    Parity parity = Parity::Even;
+    QString port = QStringLiteral("COM1");
+    qint32 timeoutMs = 300;
+
+    bool operator==(const Conditions&) const = default;
+};
+
 // The communication conditions record: section and keys in the settings store. The key
-// names "Party" and "Timout" are spelled as the stored records have always had them.
+// names "Party" and "Timout" are spelled as they are in every stored record, so that
+// existing settings keep working.
 namespace cond {
 inline const QString kSection = QStringLiteral("DKR4073");
 inline const QString kProtocol = QStringLiteral("Protocol");
@@ -29,6 +60,12 @@ inline const QString kDefaultParty = QStringLiteral("EVEN");
 inline const QString kDefaultPort = QStringLiteral("COM1");
 inline const QString kDefaultTimout = QStringLiteral("300");
 
+// Captions of the eight conditions, in record order (dialog rows, status frame, command
+// line listing).
+inline constexpr std::array<TextId, 8> kCaptions = {
+    TextId::Protocol, TextId::InstrumentNumber, TextId::TransferRate, TextId::DataBits,
+    TextId::StopBits, TextId::ParityBits,       TextId::Port,         TextId::Timeout};
+
 // Entries of the condition dialog's combo boxes, in list order.
 QStringList protocolEntries(); // "KORVAN", "Modbus ASCII", "Modbus RTU"
 QStringList deviceEntries();   // "0" .. "95"
@@ -42,10 +79,19 @@ QStringList timeoutEntries();  // "100" .. "4000"
 // The stored texts as the dialog shows them (defaults for missing keys; nothing checked).
 struct StoredConditions {
     QString protocol, devNo, speed, databit, stopbit, party, port, timout;
+
+    // The eight texts in record order.
+    QStringList list() const {
+        return {protocol, devNo, speed, databit, stopbit, party, port, timout};
+    }
 };
 StoredConditions readStored(const SettingsStore& store);
 // The OK button: stores each text exactly as given, in dialog order, without checking.
 void writeStored(SettingsStore& store, const StoredConditions& texts);
+
+// Conditions in the dialog's wording ("Modbus RTU", "7 bit", "EVEN"): the status frame
+// shows what is in effect this way.
+StoredConditions toTexts(const Conditions& conditions);
 
 // Load-step selection: index of the entry to select, -1 for no selection.
 int selectEqual(const QStringList& entries,
@@ -54,17 +100,33 @@ int selectDevice(const QString& stored);  // position = numeric value as 16-bit;
 int selectDataBit(const QString& stored); // "7 bit" -> 0, anything else -> 1
 int selectStopBit(const QString& stored); // "1 bit" -> 0, anything else -> 1
 
-// Validity tests applied by SetSpeed.
-bool isValidPort(const QString& text);      // "COM" + ... + last char 1..8 (so "COM12" passes)
-qint16 protocolNumber(const QString& text); // 0, 2, 3; -1 when not one of the three
+// Validity tests applied by applyConditions.
+bool isValidPort(const QString& text); // "COM" + ... + last char 1..8 (so "COM12" passes)
+// The protocol of an entry text; nothing for any other text (letter case counts).
+std::optional<ProtocolNumber> protocolFromText(const QString& text);
+// True when the protocol and instrument texts would make every command a Modbus broadcast
+// (station 0), read as applyConditions reads them.
+bool meansModbusBroadcast(const QString& protocol, const QString& devNo);
 } // namespace cond
 
-// Applies the stored conditions to the communication object and opens the port.
-// Order of calls: ClosePort, ProtocolNo, Rate, DataBits, StopBits, Parity, PortName,
-// Timeout, OpenPort. A stored value that is not valid is replaced by its default and the
-// default is written back. Returns "ok" when the port opened, otherwise "" with the reason
-// in *why (a conversion that fails, or the OpenPort error text). InstNo is set as soon as
-// the instrument number has been taken, as the apply step has always done.
-QString SetSpeed(CommObject& com, SettingsStore& store, qint16& InstNo, QString* why = nullptr);
+// What applying the stored conditions came to.
+struct ApplyResult {
+    enum class Outcome {
+        Opened,         // every condition applied and the port open
+        UnreadableText, // a stored text could not be converted; the port stays closed
+        PortNotOpened,  // the conditions were applied, the port did not open
+    };
+    Outcome outcome = Outcome::Opened;
+    QString why; // the reason, for the operator; empty when opened
+
+    bool opened() const { return outcome == Outcome::Opened; }
+};
+
+// Closes the port, reads the stored conditions, gives them to the communication object
+// and opens the port. A stored text that is not valid is replaced by its default, and the
+// default is written back. A text that cannot be converted at all (an instrument number
+// beyond 16 bits, a time-out that is no number) stops the apply there: the conditions
+// read before it are still given, so the instrument number is taken before the time-out.
+ApplyResult applyConditions(CommObject& com, SettingsStore& store);
 
 } // namespace pmx

@@ -17,7 +17,7 @@ QByteArray korvanRequest(const QByteArray& address, const QByteArray& subAddress
                          const QByteArray& commandType, const QByteArray& dataItem,
                          const QByteArray& data);
 
-// Binary Modbus message (address, function, data) from the hex text fields Sendcomm
+// Binary Modbus message (address, function, data) from the hex text fields sendItemCommand
 // prepares: address "0A", command "03"/"06", data item "00440001" or "0044", data ""
 // or "FFFF". The sub-address has no place in a Modbus frame and is not taken.
 // nullopt when a field is not whole pairs of hex digits or address/function are missing.
@@ -40,7 +40,7 @@ QByteArray buildRequest(qint16 protocolNo, const QByteArray& address, const QByt
 // the request is not one buildRequest makes.
 qsizetype maxResponseLength(qint16 protocolNo, const QByteArray& request);
 
-// ExtractData: KORVAN read ACK -> characters 9..12; Modbus 03 response text -> the n-th
+// extractData: KORVAN read ACK -> characters 9..12; Modbus 03 response text -> the n-th
 // register's four hex digits. Empty when the text is not such a response.
 QByteArray extractData(const QByteArray& text, qint32 n);
 

@@ -1,10 +1,9 @@
 #include "comm/SerialComm.h"
 
 #include "comm/Framing.h"
-#include "comm/Numbers.h"
 #include "comm/PortMap.h"
 #include "comm/SerialTransport.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,13 +50,13 @@ SerialComm::~SerialComm() {
     m_transport->close();
 }
 
-void SerialComm::Activate(bool on) {
+void SerialComm::activate(bool on) {
     m_active = on;
     if (!on)
-        ClosePort();
+        closePort();
 }
 
-bool SerialComm::OpenPort() {
+bool SerialComm::openPort() {
     m_transport->close();
     m_openError = OpenError::None;
     m_openErrorText.clear();
@@ -73,38 +72,28 @@ bool SerialComm::OpenPort() {
         return false;
     };
 
+    const Conditions& c = m_conditions;
+    const auto refused = [&](const QString& value) {
+        return fail(OpenError::BadSettings,
+                    strings::text(TextId::ConditionsInvalid) + QStringLiteral(" (%1)").arg(value));
+    };
     LineSettings s;
-    const auto rate = toInt32Whole(Rate);
-    if (!rate || *rate <= 0)
-        return fail(OpenError::BadSettings,
-                    strings::text(216) + QStringLiteral(" (%1)").arg(Rate));
-    s.baudRate = *rate;
-    const auto bits = toInt32Whole(DataBits);
-    if (!bits || *bits < 5 || *bits > 8)
-        return fail(OpenError::BadSettings,
-                    strings::text(216) + QStringLiteral(" (%1)").arg(DataBits));
-    s.dataBits = *bits;
-    if (StopBits.trimmed() == QLatin1String("1"))
-        s.stopBits = 1;
-    else if (StopBits.trimmed() == QLatin1String("2"))
-        s.stopBits = 2;
-    else
-        return fail(OpenError::BadSettings,
-                    strings::text(216) + QStringLiteral(" (%1)").arg(StopBits));
-    const QString parity = Parity.trimmed().toUpper();
-    if (parity == QLatin1String("NONE"))
-        s.parity = 'N';
-    else if (parity == QLatin1String("EVEN"))
-        s.parity = 'E';
-    else if (parity == QLatin1String("ODD"))
-        s.parity = 'O';
-    else
-        return fail(OpenError::BadSettings,
-                    strings::text(216) + QStringLiteral(" (%1)").arg(Parity));
+    if (c.rate <= 0)
+        return refused(QString::number(c.rate));
+    s.baudRate = c.rate;
+    if (c.dataBits < 5 || c.dataBits > 8)
+        return refused(QString::number(c.dataBits));
+    s.dataBits = c.dataBits;
+    if (c.stopBits != 1 && c.stopBits != 2)
+        return refused(QString::number(c.stopBits));
+    s.stopBits = c.stopBits;
+    if (c.parity != Parity::None && c.parity != Parity::Even && c.parity != Parity::Odd)
+        return refused(QString(QLatin1Char(char(c.parity))));
+    s.parity = char(c.parity);
 
-    s.device = m_resolver(PortName);
+    s.device = m_resolver(c.port);
     if (s.device.isEmpty())
-        return fail(OpenError::NotFound, strings::text(215).arg(PortName));
+        return fail(OpenError::NotFound, strings::text(TextId::NoSerialDevice).arg(c.port));
     m_device = s.device;
     if (!m_transport->open(s))
         return fail(m_transport->lastOpenError(), m_transport->lastOpenErrorText());
@@ -116,7 +105,7 @@ bool SerialComm::OpenPort() {
     return true;
 }
 
-void SerialComm::ClosePort() {
+void SerialComm::closePort() {
     m_transport->close();
 }
 
@@ -124,11 +113,11 @@ bool SerialComm::isOpen() const {
     return m_transport->isOpen();
 }
 
-void SerialComm::PrepareA() {
+void SerialComm::resetExchange() {
     m_last = Exchange();
 }
 
-void SerialComm::PrepareB() {
+void SerialComm::dropStaleInput() {
     if (m_transport->isOpen())
         dropInput();
 }
@@ -150,7 +139,7 @@ qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
 }
 
 bool SerialComm::waitQuietLine(int timeoutMs) {
-    const qint64 rtuQuiet = ProtocolNo == kProtocolModbusRtu ? rtuSilenceNs(m_baud, m_charBits) : 0;
+    const qint64 rtuQuiet = m_conditions.protocol == kProtocolModbusRtu ? rtuSilenceNs(m_baud, m_charBits) : 0;
     const qint64 lateQuiet = m_answerMissing ? qint64(timeoutMs) * 1000000 : 0;
     const qint64 start = m_transport->clockNs();
     // A line that never rests (another master, a babbling device): send anyway after
@@ -179,11 +168,11 @@ bool SerialComm::waitQuietLine(int timeoutMs) {
     return true;
 }
 
-QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
+QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
                                    QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
                                    qint16& retn) {
     m_last = Exchange();
-    const qint16 protocol = ProtocolNo;
+    const qint16 protocol = m_conditions.protocol;
     const QByteArray request =
         framing::buildRequest(protocol, address, subAddress, commandType, dataItem, data);
     if (request.isEmpty())
@@ -205,7 +194,7 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
     const bool modbus = protocol != kProtocolKorvan;
     const bool broadcast =
         modbus && (protocol == kProtocolModbusRtu ? request[0] == 0 : request.mid(1, 2) == "00");
-    const int timeout = std::max<qint32>(Timeout, 1);
+    const int timeout = std::max<qint32>(m_conditions.timeoutMs, 1);
     const qint64 charNs = qint64(m_charBits) * 1000000000 / std::max(m_baud, 1);
     // Time the request needs on the wire, plus a margin, before writing counts as failed.
     const int writeWait = int(request.size() * charNs / 1000000) + timeout;
@@ -273,7 +262,7 @@ QByteArray SerialComm::SendCommand(QByteArray& address, QByteArray& subAddress,
     return text;
 }
 
-QByteArray SerialComm::ExtractData(const QByteArray& text, qint32 n) const {
+QByteArray SerialComm::extractData(const QByteArray& text, qint32 n) const {
     return framing::extractData(text, n);
 }
 

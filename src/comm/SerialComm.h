@@ -11,7 +11,7 @@ namespace pmx {
 // request and assembles the answer.
 //
 // One exchange: stale input is discarded; under Modbus the line must first be quiet (see
-// below); the request is written and drained; then the instrument has `Timeout` ms, from
+// below); the request is written and drained; then the instrument has the time-out, from
 // the moment the last byte of the request left the port, to begin its answer, and once an
 // answer has begun it gets the wire time of the longest answer at the current rate plus
 // kAnswerMarginMs to finish. The response assembler ends the wait as soon as the frame is
@@ -29,7 +29,7 @@ namespace pmx {
 //
 // Modbus station 0 is the broadcast address: a request to it is sent, never answered,
 // and followed by kBroadcastTurnaroundMs of quiet so that the instruments can carry it
-// out; SendCommand then returns an empty text with lastExchange().broadcast set.
+// out; sendCommand then returns an empty text with lastExchange().broadcast set.
 //
 // Under Modbus RTU the line must also have been quiet for 3.5 characters since the last
 // byte received (so back-to-back exchanges only wait what is left of it).
@@ -46,7 +46,7 @@ namespace pmx {
 // once until the port is opened again.
 class SerialComm : public CommObject {
   public:
-    // Maps PortName to a device (see PortMap).
+    // Maps the port name to a device (see PortMap).
     using PortResolver = std::function<QString(const QString& portName)>;
 
     // Defaults: a SerialTransport, and the port map of the user's settings store.
@@ -54,18 +54,18 @@ class SerialComm : public CommObject {
                         PortResolver resolver = {});
     ~SerialComm() override;
 
-    void Activate(bool on) override;
-    bool OpenPort() override;
-    void ClosePort() override;
-    void PrepareA() override;
-    void PrepareB() override;
-    QByteArray SendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
+    void activate(bool on) override;
+    bool openPort() override;
+    void closePort() override;
+    void resetExchange() override;
+    void dropStaleInput() override;
+    QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
                            QByteArray& dataItem, QByteArray& data, qint16& retn) override;
-    QByteArray ExtractData(const QByteArray& text, qint32 n) const override;
+    QByteArray extractData(const QByteArray& text, qint32 n) const override;
 
     bool isOpen() const;
 
-    // What happened in the last SendCommand, for diagnostics and the command line.
+    // What happened in the last sendCommand, for diagnostics and the command line.
     struct Exchange {
         QByteArray request;  // the last frame sent
         QByteArray received; // every byte read for the last attempt

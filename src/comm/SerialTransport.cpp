@@ -1,6 +1,6 @@
 #include "comm/SerialTransport.h"
 
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 #include <QFileInfo>
 #include <QSerialPort>
@@ -107,7 +107,7 @@ bool SerialTransport::open(const LineSettings& s) {
         break;
     default:
         m_openError = OpenError::BadSettings;
-        m_openErrorText = strings::text(213).arg(s.device);
+        m_openErrorText = strings::text(TextId::SettingsRefused).arg(s.device);
         return false;
     }
     const QSerialPort::Parity parity = s.parity == 'E'   ? QSerialPort::EvenParity
@@ -136,24 +136,24 @@ bool SerialTransport::open(const LineSettings& s) {
     switch (err) {
     case QSerialPort::DeviceNotFoundError:
         m_openError = OpenError::NotFound;
-        m_openErrorText = strings::text(210).arg(s.device) + detail;
+        m_openErrorText = strings::text(TextId::NoSuchDevice).arg(s.device) + detail;
         break;
     case QSerialPort::PermissionError:
         if (deviceAccessible(s.device)) {
             m_openError = OpenError::Busy;
-            m_openErrorText = strings::text(211).arg(s.device) + detail;
+            m_openErrorText = strings::text(TextId::DeviceBusy).arg(s.device) + detail;
         } else {
             m_openError = OpenError::PermissionDenied;
-            m_openErrorText = strings::text(212).arg(s.device);
+            m_openErrorText = strings::text(TextId::PermissionDenied).arg(s.device);
         }
         break;
     case QSerialPort::UnsupportedOperationError:
         m_openError = OpenError::BadSettings;
-        m_openErrorText = strings::text(213).arg(s.device) + detail;
+        m_openErrorText = strings::text(TextId::SettingsRefused).arg(s.device) + detail;
         break;
     default:
         m_openError = OpenError::Other;
-        m_openErrorText = strings::text(214).arg(s.device) + detail;
+        m_openErrorText = strings::text(TextId::OpenFailed).arg(s.device) + detail;
         break;
     }
     m_port->clearError();

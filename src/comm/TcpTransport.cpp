@@ -1,6 +1,6 @@
 #include "comm/TcpTransport.h"
 
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -45,7 +45,7 @@ bool TcpTransport::open(const LineSettings& settings) {
     const auto address = parseAddress(settings.device);
     if (!address) {
         m_openError = OpenError::NotFound;
-        m_openErrorText = strings::text(210).arg(settings.device);
+        m_openErrorText = text(TextId::NoSuchDevice).arg(settings.device);
         return false;
     }
     const bool wasBlocking = m_blocking;
@@ -61,7 +61,7 @@ bool TcpTransport::open(const LineSettings& settings) {
     const QString detail = QStringLiteral(" (%1)").arg(m_socket->errorString());
     m_openError = m_socket->error() == QAbstractSocket::HostNotFoundError ? OpenError::NotFound
                                                                           : OpenError::Other;
-    m_openErrorText = strings::text(214).arg(settings.device) + detail;
+    m_openErrorText = text(TextId::OpenFailed).arg(settings.device) + detail;
     m_socket->abort();
     return false;
 }

@@ -20,47 +20,35 @@ bool isDigit(QChar c) {
 } // namespace
 
 QString fieldFailureText(const FieldFailure& failure, strings::Lang lang) {
-    const bool ja = lang == strings::Lang::Japanese;
-    QString what;
+    const auto text = [lang](TextId id) { return strings::text(id, lang); };
+    TextId what = TextId::FileEndsEarly;
     switch (failure.kind) {
     case FieldError::None:
         return {};
     case FieldError::PastEnd:
-        what = ja ? QStringLiteral("ファイルが途中で終わっています")
-                  : QStringLiteral("the file ends too early");
+        what = TextId::FileEndsEarly;
         break;
     case FieldError::UnclosedQuote:
-        what = ja ? QStringLiteral("閉じる二重引用符がありません")
-                  : QStringLiteral("the closing double quote is missing");
+        what = TextId::ClosingQuoteMissing;
         break;
     case FieldError::QuoteInText:
-        what = ja ? QStringLiteral("名前に二重引用符 (\") は使えません")
-                  : QStringLiteral("names must not contain a double quote (\")");
+        what = TextId::QuoteInName;
         break;
     case FieldError::NotANumber:
-        what = ja ? QStringLiteral("整数ではありません") : QStringLiteral("not a whole number");
+        what = TextId::NotAWholeNumber;
         break;
     case FieldError::OutOfRange:
-        what = ja ? QStringLiteral("-32768〜32767 の範囲外です")
-                  : QStringLiteral("outside -32768 to 32767");
+        what = TextId::OutsideInt16;
         break;
     case FieldError::BadSelection:
-        what = ja ? QStringLiteral("選択値は 0, 1, 2 のいずれかです")
-                  : QStringLiteral("a selection must be 0, 1 or 2");
+        what = TextId::BadSelection;
         break;
     case FieldError::FileTooLarge:
-        return ja ? QStringLiteral("ファイルが大きすぎます")
-                  : QStringLiteral("the file is too large");
+        return text(TextId::FileTooLarge);
     case FieldError::CannotOpen:
-        return ja ? QStringLiteral("ファイルを開けません")
-                  : QStringLiteral("the file cannot be opened");
+        return text(TextId::FileCannotOpen);
     }
-    if (ja)
-        return QStringLiteral("フィールド %1 (%2 行目): %3")
-            .arg(failure.field)
-            .arg(failure.line)
-            .arg(what);
-    return QStringLiteral("field %1 (line %2): %3").arg(failure.field).arg(failure.line).arg(what);
+    return text(TextId::FieldFailure).arg(failure.field).arg(failure.line).arg(text(what));
 }
 
 double fieldLeadingNumber(const QString& text) {

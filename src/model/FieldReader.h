@@ -1,7 +1,7 @@
 #pragma once
 #include <QString>
 
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 namespace pmx {
 
@@ -54,7 +54,7 @@ class FieldReader {
     // hold plain whole numbers, and guessing at anything else would load wrong values.
     bool readInt16(qint16* value);
 
-    // A selection flag, read the lenient way the program always has: the number at the
+    // A selection flag, read leniently so that hand-edited files still load: the number at the
     // start of the field (blanks anywhere are ignored, reading stops at the first
     // character that cannot continue a number, no number gives 0), rounded to the nearest
     // whole number, ties to even. The result must be 0, 1 or 2.

@@ -7,19 +7,22 @@ namespace pmx {
 constexpr int kItemCount = 128;
 constexpr int kRowsPerPage = 32;
 
+// Whether an item takes part in transfers, as stored in files (0, 1, 2). Only Selected
+// selects: Partial is the third state of a check box, which files may hold.
+enum class Selection : qint16 { Cleared = 0, Selected = 1, Partial = 2 };
+
 // The program's one data model: the unit model name and, per command address
-// 0000h..007Fh, a name, a 16-bit value and a selection flag. Plain shared storage:
-// windows, sequences and files read and write it directly.
+// 0000h..007Fh, a name, a 16-bit value and a selection. The main window owns it; the
+// sequences, files and dialogs it hands it to read and write it directly.
 struct ItemTable {
     QString ModelName;
     std::array<QString, kItemCount> ItemName;
     std::array<qint16, kItemCount> ItemData{};
-    std::array<qint16, kItemCount> ItemSel{};
-    qint16 CurItem = 0;
-    bool LangEng = true;
+    std::array<Selection, kItemCount> ItemSel{};
+    qint16 CurItem = 0; // the item the value dialog edits and a single write sends
+    bool LangEng = true; // item names from the English block of a model definition
 
-    // Only the value 1 means selected; 2 (a tristate box) and anything else does not.
-    bool isSelected(int i) const { return ItemSel[i] == 1; }
+    bool isSelected(int i) const { return ItemSel[i] == Selection::Selected; }
     bool isUndefined(int i) const { return isUndefinedName(ItemName[i]); }
 
     // An item is undefined when its name ends in "----"; shorter names never are.

@@ -12,11 +12,8 @@ QString ModelLoadResult::errorText(strings::Lang lang) const {
         return {};
     const QString file = path.isEmpty() ? QString() : QFileInfo(path).fileName();
     const QString why = fieldFailureText(failure, lang);
-    if (lang == strings::Lang::Japanese)
-        return file.isEmpty() ? QStringLiteral("製品定義を読み込めません: %1").arg(why)
-                              : QStringLiteral("%1 を読み込めません: %2").arg(file, why);
-    return file.isEmpty() ? QStringLiteral("Cannot load the model definition: %1").arg(why)
-                          : QStringLiteral("Cannot load %1: %2").arg(file, why);
+    return file.isEmpty() ? strings::text(TextId::ModelNotLoaded, lang).arg(why)
+                          : strings::text(TextId::ModelFileNotLoaded, lang).arg(file, why);
 }
 
 ModelLoadResult readModelDefinition(const QByteArray& bytes, bool langEng, ItemTable& table) {

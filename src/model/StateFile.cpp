@@ -4,7 +4,7 @@
 
 #include "model/AppPaths.h"
 #include "model/TableFile.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 namespace pmx {
 

@@ -39,8 +39,8 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
     for (const QString& name : table.ItemName)
         line(quoted(name));
     // QString::number is locale-independent: no group separators, '-' only when negative.
-    for (qint16 sel : table.ItemSel)
-        line(QString::number(sel));
+    for (Selection sel : table.ItemSel)
+        line(QString::number(qint16(sel)));
     for (qint16 data : table.ItemData)
         line(QString::number(data));
 
@@ -89,7 +89,7 @@ TableReadResult readTableFile(const QByteArray& bytes, ItemTable& live, TableRea
         qint16 sel = 0;
         if (!reader.readSelection(&sel))
             return finish();
-        table.ItemSel[i] = sel;
+        table.ItemSel[i] = Selection(sel);
         result.selectionsRead.append(i);
     }
     for (int i = 0; i < kItemCount; ++i) {

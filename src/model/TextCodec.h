@@ -4,9 +4,10 @@
 
 namespace pmx {
 
-// Text files come from two worlds: files this program wrote (system encoding, UTF-8 on
-// Linux) and files from the maker's Windows tool (Shift_JIS / CP932). Bytes that are valid
-// UTF-8 are taken as UTF-8 (a leading BOM is dropped); anything else is decoded as CP932.
+// Text files come from two worlds: files written on this system (system encoding, UTF-8 on
+// Linux) and files written on Japanese Windows systems (Shift_JIS / CP932). Bytes that are
+// valid UTF-8 are taken as UTF-8 (a leading BOM is dropped); anything else is decoded as
+// CP932.
 QString decodeText(const QByteArray& bytes);
 
 // Encodes in the system encoding. Returns false in *ok when a character cannot be

@@ -17,7 +17,7 @@ QString field(const ListValue& v) {
 }
 } // namespace
 
-QString MakeCsvName(const QString& stem, const QDateTime& when) {
+QString csvFileName(const QString& stem, const QDateTime& when) {
     const QDate d = when.date();
     const QTime t = when.time();
     const QChar sep = QLatin1Char('_');
@@ -26,15 +26,15 @@ QString MakeCsvName(const QString& stem, const QDateTime& when) {
            QString::number(t.minute()) + sep + QString::number(t.second()) + QStringLiteral(".csv");
 }
 
-QString MakeCsvName(const QString& stem) {
-    return MakeCsvName(stem, QDateTime::currentDateTime());
+QString csvFileName(const QString& stem) {
+    return csvFileName(stem, QDateTime::currentDateTime());
 }
 
-QString CsvBlock(const ListArrays& lists, strings::Lang lang) {
+QString csvBlock(const ListArrays& lists, strings::Lang lang) {
     QString out;
-    out += quoted(strings::text(3, lang) + QLatin1Char(' ') + strings::text(1, lang)) + kEol;
-    out += quoted(strings::text(106, lang)) + kEol;
-    out += quoted(strings::text(107, lang)) + QLatin1Char(',') + quoted(strings::text(108, lang)) +
+    out += quoted(strings::programTitle(lang)) + kEol;
+    out += quoted(strings::text(TextId::ReportParameter, lang)) + kEol;
+    out += quoted(strings::text(TextId::ReportDataItem, lang)) + QLatin1Char(',') + quoted(strings::text(TextId::ReportData, lang)) +
            kEol;
     for (int i = 0; i < kItemCount; ++i) {
         if (!lists.ListValid[i])
@@ -44,7 +44,7 @@ QString CsvBlock(const ListArrays& lists, strings::Lang lang) {
     return out;
 }
 
-bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error) {
+bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error) {
     auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -52,7 +52,7 @@ bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang, 
     };
     // A character the system code page lacks is written as its replacement, as every other
     // text file of the program does.
-    const QByteArray bytes = encodeText(CsvBlock(lists, lang));
+    const QByteArray bytes = encodeText(csvBlock(lists, lang));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(file.errorString());

@@ -1,6 +1,6 @@
 #pragma once
 #include "report/ListData.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 #include <QDateTime>
 #include <QString>
 
@@ -8,16 +8,16 @@ namespace pmx {
 
 // The proposed export name: stem, then year_month_day_hour_minute_second without leading
 // zeros and ".csv" ("PMX-31570A2026_12_5_3_7_9.csv").
-QString MakeCsvName(const QString& stem, const QDateTime& when);
-QString MakeCsvName(const QString& stem); // local clock, now
+QString csvFileName(const QString& stem, const QDateTime& when);
+QString csvFileName(const QString& stem); // local clock, now
 
 // The lines of one export block, CR LF ended: title, "Parameter", the two column headings,
 // then one line per listed item. Numbers (DEC) unquoted, texts quoted as they stand.
-QString CsvBlock(const ListArrays& lists, strings::Lang lang);
+QString csvBlock(const ListArrays& lists, strings::Lang lang);
 
 // Appends one block to `path` (created when missing) in the system encoding. Returns false
 // and fills `error` when the file cannot be opened or written; what was written stays.
-bool WriteCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
+bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
               QString* error = nullptr);
 
 } // namespace pmx

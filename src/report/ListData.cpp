@@ -1,5 +1,7 @@
 #include "report/ListData.h"
 
+#include "text/ValueText.h"
+
 namespace pmx {
 
 QString ListValue::toText() const {
@@ -8,17 +10,17 @@ QString ListValue::toText() const {
     return QString::number(std::get<qint16>(m_value));
 }
 
-ListValue FormatData(qint16 value, bool hex) {
+ListValue listValue(qint16 value, bool hex) {
     if (!hex)
         return ListValue::fromNumber(value);
-    return ListValue::fromText(QString::number(quint16(value), 16).toUpper() + QLatin1Char('h'));
+    return ListValue::fromText(formatValue(value, true));
 }
 
-void SetListData(const ItemTable& table, bool hex, ListArrays& lists) {
+void fillListArrays(const ItemTable& table, bool hex, ListArrays& lists) {
     for (int i = 0; i < kItemCount; ++i) {
         lists.ListValid[i] = !ItemTable::isUndefinedName(table.ItemName[i]);
         lists.ListItem[i] = table.ItemName[i];
-        lists.ListData[i] = FormatData(table.ItemData[i], hex);
+        lists.ListData[i] = listValue(table.ItemData[i], hex);
         lists.ListUnit[i].clear();
     }
 }

@@ -28,7 +28,7 @@ class ListValue {
 };
 
 // The list shared by the all-data report and the CSV export, one entry per item.
-// Refilled by SetListData before every report or export; kept until the next one.
+// Refilled by fillListArrays before every report or export; kept until the next one.
 struct ListArrays {
     std::array<bool, kItemCount> ListValid{};
     std::array<QString, kItemCount> ListItem;
@@ -36,13 +36,11 @@ struct ListArrays {
     std::array<QString, kItemCount> ListUnit; // no source of units exists: always empty
 };
 
-// The display form of a value, the same rule as the pages use: the number in DEC mode;
-// in HEX mode upper-case hex of the 16-bit two's complement, no leading zeros, then "h"
-// (500 -> "1F4h", -1 -> "FFFFh", 0 -> "0h", -32768 -> "8000h").
-ListValue FormatData(qint16 value, bool hex);
+// The list form of a value: the number itself in DEC mode, formatValue's text in HEX mode.
+ListValue listValue(qint16 value, bool hex);
 
 // Fills the list from the item table with the DEC/HEX choice of this moment. An item is
 // listed unless its name ends in "----"; unselected items are listed too.
-void SetListData(const ItemTable& table, bool hex, ListArrays& lists);
+void fillListArrays(const ItemTable& table, bool hex, ListArrays& lists);
 
 } // namespace pmx

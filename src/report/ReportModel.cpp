@@ -5,39 +5,39 @@ namespace pmx {
 
 ReportCaptions ReportCaptions::fromStrings(strings::Lang lang) {
     ReportCaptions c;
-    c.lblAddress = strings::text(104, lang);
-    c.lblAddress1 = strings::text(105, lang);
-    c.lbpara_section2 = strings::text(3, lang) + QLatin1Char(' ') + strings::text(1, lang);
-    c.lbpara_section6 = strings::text(106, lang);
-    c.lbpara_section8_iterm = strings::text(107, lang);
-    c.lbpara_section8_data = strings::text(108, lang);
+    c.makerAddress = strings::text(TextId::MakerAddress, lang);
+    c.makerPhone = strings::text(TextId::MakerPhone, lang);
+    c.title = strings::programTitle(lang);
+    c.parameterBox = strings::text(TextId::ReportParameter, lang);
+    c.itemHeading = strings::text(TextId::ReportDataItem, lang);
+    c.valueHeading = strings::text(TextId::ReportData, lang);
     return c;
 }
 
-RootRow MakeListRecordset(const ListArrays& lists) {
+RootRow buildReportRows(const ListArrays& lists) {
     RootRow root;
-    root.stepbango = 0;
+    root.stepNumber = 0;
     StepRow step;
-    step.stepbango = root.stepbango;
-    step.sopatan = 0;
+    step.stepNumber = root.stepNumber;
+    step.patternNumber = 0;
     for (int i = 0; i < kItemCount; ++i) {
         if (!lists.ListValid[i])
             continue;
         ParameterRow row;
-        row.sopatan = step.sopatan;
+        row.patternNumber = step.patternNumber;
         // The columns are sized fields; a longer value is cut at the field width.
-        row.rp_dataitem = lists.ListItem[i].left(ParameterRow::kItemWidth);
-        row.rp_data = lists.ListData[i].toText().left(ParameterRow::kDataWidth);
-        row.rp_donvi = lists.ListUnit[i].left(ParameterRow::kUnitWidth);
-        step.thamso_patan.append(row);
+        row.name = lists.ListItem[i].left(ParameterRow::kItemWidth);
+        row.value = lists.ListData[i].toText().left(ParameterRow::kDataWidth);
+        row.unit = lists.ListUnit[i].left(ParameterRow::kUnitWidth);
+        step.parameters.append(row);
     }
-    root.step_patan.append(step);
+    root.steps.append(step);
     return root;
 }
 
 ReportModel ReportModel::build(const ListArrays& lists, strings::Lang lang) {
     ReportModel m;
-    m.m_root = MakeListRecordset(lists);
+    m.m_root = buildReportRows(lists);
     m.m_captions = ReportCaptions::fromStrings(lang);
     m.m_lang = lang;
     return m;
@@ -45,7 +45,7 @@ ReportModel ReportModel::build(const ListArrays& lists, strings::Lang lang) {
 
 const QList<ParameterRow>& ReportModel::parameterRows() const {
     static const QList<ParameterRow> none;
-    return m_root.step_patan.isEmpty() ? none : m_root.step_patan.constFirst().thamso_patan;
+    return m_root.steps.isEmpty() ? none : m_root.steps.constFirst().parameters;
 }
 
 QString ReportModel::footerDateText() const {

@@ -1,6 +1,6 @@
 #pragma once
 #include "report/ListData.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -10,36 +10,36 @@ namespace pmx {
 // The three-level list the report is drawn from: one root row, one step row under it and
 // one parameter row per defined item. The field widths follow the list's column sizes.
 struct ParameterRow {
-    static constexpr int kItemWidth = 200; // rp_dataitem
-    static constexpr int kDataWidth = 200; // rp_data
-    static constexpr int kUnitWidth = 100; // rp_donvi
+    static constexpr int kItemWidth = 200; // name
+    static constexpr int kDataWidth = 200; // value
+    static constexpr int kUnitWidth = 100; // unit
 
-    qint32 sopatan = 0;
-    QString rp_dataitem;
-    QString rp_data;
-    QString rp_donvi;
+    qint32 patternNumber = 0; // the step pattern the row belongs to
+    QString name;
+    QString value;
+    QString unit;
 };
 
 struct StepRow {
-    qint32 stepbango = 0;
-    qint32 sopatan = 0;
-    QList<ParameterRow> thamso_patan;
+    qint32 stepNumber = 0;
+    qint32 patternNumber = 0;
+    QList<ParameterRow> parameters;
 };
 
 struct RootRow {
-    qint32 stepbango = 0;
-    QList<StepRow> step_patan;
+    qint32 stepNumber = 0;
+    QList<StepRow> steps;
 };
 
 // Label captions of the report, taken from the string table when the report is built so
 // that an open report never changes under the operator.
 struct ReportCaptions {
-    QString lblAddress;            // 104
-    QString lblAddress1;           // 105
-    QString lbpara_section2;       // 3 + " " + 1, also the window title
-    QString lbpara_section6;       // 106
-    QString lbpara_section8_iterm; // 107
-    QString lbpara_section8_data;  // 108
+    QString makerAddress; // TextId::MakerAddress
+    QString makerPhone;   // TextId::MakerPhone
+    QString title;        // strings::programTitle, also the window title
+    QString parameterBox; // TextId::ReportParameter
+    QString itemHeading;  // TextId::ReportDataItem
+    QString valueHeading; // TextId::ReportData
 
     static ReportCaptions fromStrings(strings::Lang lang);
 };
@@ -73,8 +73,8 @@ class ReportModel {
     QDate m_date;
 };
 
-// The root row filled from the list: stepbango 0, one step row with sopatan 0, and a
+// The root row filled from the list: step number 0, one step row with pattern 0, and a
 // parameter row per item with ListValid true, in ascending item order.
-RootRow MakeListRecordset(const ListArrays& lists);
+RootRow buildReportRows(const ListArrays& lists);
 
 } // namespace pmx

@@ -1,7 +1,7 @@
 #include "transfer/Sequences.h"
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 #include <algorithm>
 
 namespace pmx {
@@ -15,23 +15,26 @@ constexpr int kLost = -2;        // the device went away
 // One exchange for item i; returns 0, a message id or one of the outcomes above, and
 // stores a read value.
 int exchange(TransferContext& ctx, int i, bool write) {
-    qint16 stAdr = ctx.InstNo;
-    QByteArray subadr;
-    QByteArray commod = write ? QByteArrayLiteral("06") : QByteArrayLiteral("03");
-    QByteArray commNo = itemAddressText(i).toLatin1();
-    QByteArray commdata = write ? itemDataText(ctx.table.ItemData[i]).toLatin1() : QByteArray();
-    qint16 retn = 3;
-    const QByteArray sentCode = commod;
-    const QByteArray response = Sendcomm(ctx.com, stAdr, subadr, commod, commNo, commdata, retn);
+    const qint16 instrument = ctx.com.conditions().instrument;
+    const ProtocolNumber protocol = ctx.com.conditions().protocol;
+    qint16 address = instrument;
+    QByteArray subAddress;
+    const QByteArray commandCode = write ? QByteArrayLiteral("06") : QByteArrayLiteral("03");
+    QByteArray command = commandCode;
+    QByteArray item = itemAddressText(i).toLatin1();
+    QByteArray data = write ? itemDataText(ctx.table.ItemData[i]).toLatin1() : QByteArray();
+    qint16 attempts = 3;
+    const QByteArray response =
+        sendItemCommand(ctx.com, address, subAddress, command, item, data, attempts);
     if (ctx.com.deviceLost())
         return kLost;
-    if (write && isModbusBroadcast(ctx.com.ProtocolNo, ctx.InstNo))
+    if (write && isModbusBroadcast(protocol, instrument))
         return kUnconfirmed;
-    int result = classifyResponse(response, ctx.com.ProtocolNo, sentCode);
-    if (result == 0 && !write) {
-        // ReadDataSet: a data field that is not four hex digits is not stored as a guess.
-        if (!ReadDataSet(ctx.com, ctx.table, response, i))
-            result = 103;
+    int result = classifyResponse(response, protocol, commandCode);
+    if (result == kResponseOk && !write) {
+        // A data field that is not four hex digits is not stored as a guess.
+        if (!storeReadValue(ctx.com, ctx.table, response, i))
+            result = kResponseCommError;
     }
     return result;
 }
@@ -46,7 +49,7 @@ bool record(TransferContext& ctx, TransferResult& out, int i, int result) {
     }
     if (result == kUnconfirmed) {
         out.unconfirmed.append(i);
-    } else if (result == 0) {
+    } else if (result == kResponseOk) {
         out.good.append(i);
     } else {
         out.failed.append(i);
@@ -67,7 +70,7 @@ bool lostBeforeStart(TransferContext& ctx, TransferResult& out) {
 
 void reportBroadcast(TransferContext& ctx, const TransferResult& out) {
     if (!out.unconfirmed.isEmpty())
-        ctx.view.notice(strings::text(204).arg(out.unconfirmed.size()));
+        ctx.view.notice(strings::text(TextId::BroadcastWritten).arg(out.unconfirmed.size()));
 }
 
 bool isLeading(int i) {
@@ -76,13 +79,13 @@ bool isLeading(int i) {
 
 } // namespace
 
-bool ReadDataSet(CommObject& com, ItemTable& table, const QByteArray& tt, int Com) {
-    if (Com < 0 || Com >= kItemCount)
+bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& response, int item) {
+    if (item < 0 || item >= kItemCount)
         return false;
-    const std::optional<qint16> value = decodeDataField(com.ExtractData(tt, 1));
+    const std::optional<qint16> value = decodeDataField(com.extractData(response, 1));
     if (!value)
         return false;
-    table.ItemData[Com] = *value;
+    table.ItemData[item] = *value;
     return true;
 }
 
@@ -104,14 +107,14 @@ static bool everyAddress(TransferContext& ctx, TransferResult& out, Visit visit)
     return true;
 }
 
-TransferResult ReadAllItems(TransferContext& ctx) {
+TransferResult readAllItems(TransferContext& ctx) {
     TransferResult out;
     if (lostBeforeStart(ctx, out))
         return out;
-    if (isModbusBroadcast(ctx.com.ProtocolNo, ctx.InstNo)) {
+    if (isModbusBroadcast(ctx.com.conditions().protocol, ctx.com.conditions().instrument)) {
         // Nobody answers station 0: asking would only fail every item after a time-out.
         out.readsImpossible = true;
-        ctx.view.notice(strings::text(203));
+        ctx.view.notice(strings::text(TextId::BroadcastNoReads));
         return out;
     }
     ctx.view.progressStart();
@@ -123,7 +126,7 @@ TransferResult ReadAllItems(TransferContext& ctx) {
     return out;
 }
 
-TransferResult WriteAllItems(TransferContext& ctx) {
+TransferResult writeAllItems(TransferContext& ctx) {
     TransferResult out;
     if (lostBeforeStart(ctx, out))
         return out;
@@ -148,7 +151,7 @@ TransferResult WriteAllItems(TransferContext& ctx) {
     return out;
 }
 
-TransferResult WriteItem(TransferContext& ctx) {
+TransferResult writeChangedItem(TransferContext& ctx) {
     TransferResult out;
     const int i = ctx.table.CurItem;
     if (i < 0 || i >= kItemCount || !ctx.table.isSelected(i))

@@ -13,11 +13,12 @@ public:
     virtual void progressStart() = 0; // visible, 0 of 128
     virtual void progressStep() = 0;
     virtual void progressEnd() = 0; // hidden again
-    // A failed item: message id 100..103 (red label and Timer2 in the window).
+    // A failed item: its ResponseClass, which is also the id of its text (the window
+    // shows it in red for a while).
     virtual void showError(int messageId, int item) = 0;
     virtual void processEvents() = 0;
-    // The selection dialog's copy of the selection (Check1(i)); the window creates the
-    // dialog hidden when it does not exist.
+    // The selection dialog's copy of the selection; the window creates the dialog hidden
+    // when it does not exist.
     virtual bool selectionBoxTicked(int item) = 0;
     // True once the program is ending: a running sequence stops at once.
     virtual bool stopRequested() { return false; }
@@ -28,10 +29,10 @@ public:
     virtual void notice(const QString& text) { Q_UNUSED(text); }
 };
 
+// What a sequence works on; the instrument is the one of the conditions in effect.
 struct TransferContext {
     ItemTable& table;
     CommObject& com;
-    qint16& InstNo;
     TransferView& view;
 };
 
@@ -50,12 +51,12 @@ struct TransferResult {
 // The five items the write of all items sends first, in this order.
 inline constexpr int kLeadingItems[5] = {68, 35, 36, 73, 74};
 
-// Stores the value of a good read response into ItemData(Com). Returns false and
+// Stores the value of a good read response into ItemData[item]. Returns false and
 // leaves the item unchanged when the data field is not exactly four hex digits.
-bool ReadDataSet(CommObject& com, ItemTable& table, const QByteArray& tt, int Com);
+bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& response, int item);
 
-TransferResult ReadAllItems(TransferContext& ctx);
-TransferResult WriteAllItems(TransferContext& ctx);
-TransferResult WriteItem(TransferContext& ctx);
+TransferResult readAllItems(TransferContext& ctx);
+TransferResult writeAllItems(TransferContext& ctx);
+TransferResult writeChangedItem(TransferContext& ctx);
 
 } // namespace pmx

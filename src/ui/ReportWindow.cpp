@@ -1,6 +1,6 @@
 #include "ui/ReportWindow.h"
 #include "report/render/ReportRenderer.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
@@ -16,13 +16,8 @@ namespace pmx {
 
 namespace {
 
-QString savePdfText() {
-    return strings::language() == strings::Lang::Japanese ? QStringLiteral("PDFで保存")
-                                                          : QStringLiteral("Save PDF");
-}
-
 QString defaultChoosePath(QWidget* parent, const QString& proposed) {
-    return QFileDialog::getSaveFileName(parent, savePdfText(), proposed,
+    return QFileDialog::getSaveFileName(parent, strings::text(TextId::SavePdf), proposed,
                                         QStringLiteral("PDF (*.pdf)"));
 }
 
@@ -37,7 +32,7 @@ ReportWindow::ReportWindow(QWidget* parent)
     printer()->setDocName(QStringLiteral("PMX-31570A"));
     connect(this, &QPrintPreviewDialog::paintRequested, this, &ReportWindow::paintReport);
 
-    m_savePdf = new QAction(savePdfText(), this);
+    m_savePdf = new QAction(strings::text(TextId::SavePdf), this);
     m_savePdf->setObjectName(QStringLiteral("actionSavePdf"));
     m_savePdf->setShortcut(QKeySequence::Save);
     connect(m_savePdf, &QAction::triggered, this, &ReportWindow::savePdfTriggered);
@@ -56,7 +51,7 @@ QPrintPreviewWidget* ReportWindow::previewWidget() const {
 
 void ReportWindow::setReport(const ReportModel& model) {
     m_model = model;
-    setWindowTitle(model.captions().lbpara_section2);
+    setWindowTitle(model.captions().title);
     m_savePdf->setEnabled(true);
     if (auto* preview = previewWidget())
         preview->updatePreview();
@@ -114,8 +109,8 @@ void ReportWindow::done(int result) {
     m_savePdf->setEnabled(false);
 }
 
-ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists) {
-    SetListData(table, hex, lists);
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists) {
+    fillListArrays(table, hex, lists);
     const ReportModel model = ReportModel::build(lists, strings::language());
 
     // One report window for the run.
@@ -129,9 +124,9 @@ ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex, Lis
     return window;
 }
 
-ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex) {
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex) {
     static ListArrays lists;
-    return ShowAllData(parent, table, hex, lists);
+    return showAllData(parent, table, hex, lists);
 }
 
 } // namespace pmx

@@ -11,7 +11,8 @@ class QPrintPreviewWidget;
 
 namespace pmx {
 
-// `rptver`: the all-data list in a print preview that does not block the main window.
+// The report window (object name "rptver"): the all-data list in a print preview that does
+// not block the main window.
 // The operator prints from it or saves it as a PDF. It shows a snapshot taken when the
 // list was requested; closing it releases the snapshot.
 class ReportWindow : public QPrintPreviewDialog {
@@ -55,7 +56,7 @@ class ReportWindow : public QPrintPreviewDialog {
 // The "All Data" command: fills `lists` from the table with the DEC/HEX choice of the
 // moment, builds the report in the run's language and shows it in the run's one report
 // window (created on first use), refreshed with the fresh data.
-ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists);
-ReportWindow* ShowAllData(QWidget* parent, const ItemTable& table, bool hex);
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists);
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex);
 
 } // namespace pmx

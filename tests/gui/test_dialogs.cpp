@@ -3,10 +3,10 @@
 // conditions dialog's stored texts and port row.
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
-#include "ui/Setting_Disp.h"
-#include "ui/SubDisp_comm.h"
-#include "ui/SubDisp_command.h"
-#include "ui/strings/StringTable.h"
+#include "ui/ValuePadDialog.h"
+#include "ui/ConditionsDialog.h"
+#include "ui/ItemSelectionDialog.h"
+#include "text/StringTable.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -67,17 +67,17 @@ QCheckBox* box(QWidget* dlg, int i) {
     return dlg->findChild<QCheckBox*>(QStringLiteral("Check1_%1").arg(i));
 }
 
-struct SettingDisp : ::testing::Test {
+struct ValueDialog : ::testing::Test {
     ItemTable t;
-    QPointer<Setting_Disp> dlg;
+    QPointer<ValuePadDialog> dlg;
     int stored = 0;
 
     void SetUp() override {
         t = namedTable();
         t.CurItem = 37;
-        dlg = new Setting_Disp(t);
+        dlg = new ValuePadDialog(t);
         dlg->setItem(37);
-        QObject::connect(dlg.data(), &Setting_Disp::valueStored, [this] { ++stored; });
+        QObject::connect(dlg.data(), &ValuePadDialog::valueStored, [this] { ++stored; });
         dlg->show();
     }
     void TearDown() override {
@@ -126,13 +126,13 @@ const char* const kCombos[8] = {"Combo_Prot", "Combo_Dev",   "Combo_Rate", "Comb
 
 } // namespace
 
-TEST(SubDispCommand, LoadTakesSelectionOfDefinedItemsOnly) {
+TEST(ItemSelectionDialog, LoadTakesSelectionOfDefinedItemsOnly) {
     ItemTable t = namedTable();
-    t.ItemSel[5] = 1;
-    t.ItemSel[6] = 2; // only 1 means selected
+    t.ItemSel[5] = Selection::Selected;
+    t.ItemSel[6] = Selection::Partial; // only Selected selects
     t.ItemName[9] = QStringLiteral("Spare ----");
-    t.ItemSel[9] = 1;
-    auto* dlg = new SubDisp_command(t);
+    t.ItemSel[9] = Selection::Selected;
+    auto* dlg = new ItemSelectionDialog(t);
 
     EXPECT_EQ(box(dlg, 127)->toolTip(), t.ItemName[127]);
     EXPECT_TRUE(box(dlg, 5)->isChecked());
@@ -141,29 +141,29 @@ TEST(SubDispCommand, LoadTakesSelectionOfDefinedItemsOnly) {
     // Undefined: disabled, and its state is not taken from ItemSel at load.
     EXPECT_FALSE(box(dlg, 9)->isEnabled());
     EXPECT_FALSE(dlg->boxTicked(9));
-    dlg->setBox(3, 2); // only 1 ticks
+    dlg->setBox(3, Selection::Partial); // only Selected ticks
     EXPECT_FALSE(dlg->boxTicked(3));
     // Out-of-range indexes are ignored rather than crashing.
-    dlg->setBox(128, 1);
+    dlg->setBox(128, Selection::Selected);
     dlg->setItemToolTip(-1, QString());
     EXPECT_FALSE(dlg->boxTicked(-1));
     delete dlg;
 }
 
-TEST(SubDispCommand, HiddenDialogKeepsBoxesUntilShown) {
+TEST(ItemSelectionDialog, HiddenDialogKeepsBoxesUntilShown) {
     ItemTable t = namedTable();
     t.ItemName[68] = QStringLiteral("----");
-    t.ItemSel[68] = 1;
-    t.ItemSel[35] = 1;
-    auto* dlg = new SubDisp_command(t);
-    QPointer<SubDisp_command> guard(dlg);
+    t.ItemSel[68] = Selection::Selected;
+    t.ItemSel[35] = Selection::Selected;
+    auto* dlg = new ItemSelectionDialog(t);
+    QPointer<ItemSelectionDialog> guard(dlg);
 
     // Newly created for an undefined leading item: the write of all items must not see it.
     EXPECT_FALSE(dlg->boxTicked(68));
     EXPECT_TRUE(dlg->boxTicked(35));
     // A data file load cleared box 35; ticking it on the main window changes ItemSel only.
-    dlg->setBox(35, 0);
-    t.ItemSel[35] = 1;
+    dlg->setBox(35, Selection::Cleared);
+    t.ItemSel[35] = Selection::Selected;
     QCoreApplication::processEvents();
     EXPECT_FALSE(dlg->boxTicked(35));
     dlg->setItemToolTip(35, QStringLiteral("renamed"));
@@ -179,16 +179,16 @@ TEST(SubDispCommand, HiddenDialogKeepsBoxesUntilShown) {
     EXPECT_TRUE(gone(guard));
 }
 
-TEST(SubDispCommand, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
+TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
     ItemTable t = namedTable();
-    t.ItemSel[5] = 1;
+    t.ItemSel[5] = Selection::Selected;
     QWidget main;
     main.setWindowTitle(QStringLiteral("main"));
     main.resize(200, 100);
     main.show();
     ASSERT_TRUE(waitActive(&main));
 
-    auto* dlg = new SubDisp_command(t, &main);
+    auto* dlg = new ItemSelectionDialog(t, &main);
     dlg->show();
     dlg->activateWindow();
     ASSERT_TRUE(waitActive(dlg));
@@ -215,15 +215,15 @@ TEST(SubDispCommand, ReturnFromProgramWindowResetsButNotFromAnotherApplication) 
     delete dlg;
 }
 
-TEST(SubDispCommand, OkCopiesEveryBoxCancelAndEscapeNothing) {
+TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelAndEscapeNothing) {
     for (const char* how : {"Command1", "Command2", "Escape"}) {
         ItemTable t = namedTable();
         t.ItemName[3] = QStringLiteral("Spare ----");
-        t.ItemSel[3] = 1; // the state file had it selected
-        t.ItemSel[10] = 1;
-        t.ItemSel[127] = 2;
-        auto* dlg = new SubDisp_command(t);
-        QPointer<SubDisp_command> guard(dlg);
+        t.ItemSel[3] = Selection::Selected; // the state file had it selected
+        t.ItemSel[10] = Selection::Selected;
+        t.ItemSel[127] = Selection::Partial;
+        auto* dlg = new ItemSelectionDialog(t);
+        QPointer<ItemSelectionDialog> guard(dlg);
         dlg->setBox(3, t.ItemSel[3]);
         dlg->show();
         int accepted = 0;
@@ -238,13 +238,15 @@ TEST(SubDispCommand, OkCopiesEveryBoxCancelAndEscapeNothing) {
         const bool ok = how == QLatin1String("Command1");
         EXPECT_EQ(accepted, ok ? 1 : 0) << how;
         // OK: a disabled box passes its checked state, and flags become plain 0/1.
-        EXPECT_EQ(QList<qint16>({t.ItemSel[3], t.ItemSel[10], t.ItemSel[20], t.ItemSel[127]}),
-                  ok ? QList<qint16>({1, 0, 1, 0}) : QList<qint16>({1, 1, 0, 2}))
+        using enum Selection;
+        EXPECT_EQ(QList<Selection>({t.ItemSel[3], t.ItemSel[10], t.ItemSel[20], t.ItemSel[127]}),
+                  ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
+                     : QList<Selection>({Selected, Selected, Cleared, Partial}))
             << how;
     }
 }
 
-TEST_F(SettingDisp, ShowsItemAndRefillsKeepingEntry) {
+TEST_F(ValueDialog, ShowsItemAndRefillsKeepingEntry) {
     auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("Text1_1"));
     auto* now = dlg->findChild<QLabel*>(QStringLiteral("Now_data"));
     EXPECT_EQ(name->text(), QStringLiteral("Item 37"));
@@ -264,7 +266,7 @@ TEST_F(SettingDisp, ShowsItemAndRefillsKeepingEntry) {
     EXPECT_EQ(t.ItemName[3], QStringLiteral("Item 3"));
 }
 
-TEST_F(SettingDisp, TypedKeysGoThroughThePad) {
+TEST_F(ValueDialog, TypedKeysGoThroughThePad) {
     pad("9C12");
     typeText(entry(), "3x");
     EXPECT_EQ(entry()->text(), QStringLiteral(" 123"));
@@ -282,7 +284,7 @@ TEST_F(SettingDisp, TypedKeysGoThroughThePad) {
     EXPECT_TRUE(gone());
 }
 
-TEST_F(SettingDisp, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
+TEST_F(ValueDialog, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
     dlg->setItem(0);
     click("Command3");
     EXPECT_EQ(t.ItemData[0], 0);
@@ -292,7 +294,7 @@ TEST_F(SettingDisp, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
     EXPECT_TRUE(gone());
 }
 
-TEST_F(SettingDisp, OutOfRangeIsRefusedAndMarked) {
+TEST_F(ValueDialog, OutOfRangeIsRefusedAndMarked) {
     pad("32768");
     click("Command3");
     EXPECT_FALSE(gone());
@@ -307,11 +309,11 @@ TEST_F(SettingDisp, OutOfRangeIsRefusedAndMarked) {
     EXPECT_TRUE(gone());
 }
 
-TEST_F(SettingDisp, CancelAndCloseStoreNothing) {
+TEST_F(ValueDialog, CancelAndCloseStoreNothing) {
     pad("99");
     click("Command4");
     EXPECT_TRUE(gone());
-    dlg = new Setting_Disp(t);
+    dlg = new ValuePadDialog(t);
     dlg->show();
     pad("5");
     dlg->close();
@@ -320,9 +322,9 @@ TEST_F(SettingDisp, CancelAndCloseStoreNothing) {
     EXPECT_EQ(stored, 0);
 }
 
-TEST(SubDispComm, EmptyStoreShowsDefaultsAndWritesNothing) {
+TEST(ConditionsDialog, EmptyStoreShowsDefaultsAndWritesNothing) {
     RecordingStore store;
-    SubDisp_comm dlg(store, nullptr, twoAdapters);
+    ConditionsDialog dlg(store, nullptr, twoAdapters);
     dlg.setAttribute(Qt::WA_DeleteOnClose, false);
 
     EXPECT_EQ(comboOf(&dlg, "Combo_Dev")->count(), 96);
@@ -331,7 +333,7 @@ TEST(SubDispComm, EmptyStoreShowsDefaultsAndWritesNothing) {
     EXPECT_EQ(comboOf(&dlg, "Combo_Time")->currentIndex(), 2);
     // Closing otherwise than with OK stores nothing.
     int stored = 0;
-    QObject::connect(&dlg, &SubDisp_comm::conditionsStored, [&stored] { ++stored; });
+    QObject::connect(&dlg, &ConditionsDialog::conditionsStored, [&stored] { ++stored; });
     dlg.show();
     comboOf(&dlg, "Combo_Rate")->setCurrentIndex(0);
     dlg.close();
@@ -339,13 +341,13 @@ TEST(SubDispComm, EmptyStoreShowsDefaultsAndWritesNothing) {
     EXPECT_EQ(store.writeCount(), 0);
 }
 
-TEST(SubDispComm, LoadSelectsFromStoredTexts) {
+TEST(ConditionsDialog, LoadSelectsFromStoredTexts) {
     // A leading number for DevNo, a rate not offered, anything but "7 bit" is the 8-bit
     // entry, entries match exactly ("odd").
     RecordingStore store;
     cond::writeStored(store,
                       {"Modbus RTU", "17abc", "115200", "8", "1 bit", "odd", "COM12", "250"});
-    SubDisp_comm dlg(store, nullptr, twoAdapters);
+    ConditionsDialog dlg(store, nullptr, twoAdapters);
     dlg.setAttribute(Qt::WA_DeleteOnClose, false);
 
     const int expected[8] = {2, 17, -1, 1, 0, -1, -1, -1};
@@ -357,18 +359,18 @@ TEST(SubDispComm, LoadSelectsFromStoredTexts) {
 
     store.setValue(cond::kSection, cond::kDatabit, "7 bit");
     store.setValue(cond::kSection, cond::kStopbit, "2");
-    SubDisp_comm again(store, nullptr, twoAdapters);
+    ConditionsDialog again(store, nullptr, twoAdapters);
     again.setAttribute(Qt::WA_DeleteOnClose, false);
     EXPECT_EQ(comboOf(&again, "Combo_Dat")->currentText(), QStringLiteral("7 bit"));
     EXPECT_EQ(comboOf(&again, "Combo_Stop")->currentText(), QStringLiteral("2 bit"));
 }
 
-TEST(SubDispComm, OkStoresTextsAsShownInOrder) {
+TEST(ConditionsDialog, OkStoresTextsAsShownInOrder) {
     RecordingStore store;
-    auto* dlg = new SubDisp_comm(store, nullptr, twoAdapters);
-    QPointer<SubDisp_comm> guard(dlg);
+    auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
+    QPointer<ConditionsDialog> guard(dlg);
     int stored = 0;
-    QObject::connect(dlg, &SubDisp_comm::conditionsStored, [&stored] { ++stored; });
+    QObject::connect(dlg, &ConditionsDialog::conditionsStored, [&stored] { ++stored; });
     dlg->show();
     comboOf(dlg, "Combo_Prot")->setCurrentIndex(1);
     comboOf(dlg, "Combo_Dev")->setCurrentIndex(95);
@@ -390,10 +392,10 @@ TEST(SubDispComm, OkStoresTextsAsShownInOrder) {
 }
 
 #ifndef Q_OS_WIN
-TEST(SubDispComm, PortRowShowsAndMapsTheDevice) {
+TEST(ConditionsDialog, PortRowShowsAndMapsTheDevice) {
     RecordingStore store;
-    auto* dlg = new SubDisp_comm(store, nullptr, twoAdapters);
-    QPointer<SubDisp_comm> guard(dlg);
+    auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
+    QPointer<ConditionsDialog> guard(dlg);
     auto* info = dlg->findChild<QLabel*>(QStringLiteral("Label_device"));
     auto* device = comboOf(dlg, "Combo_Device");
     ASSERT_TRUE(info && device);
@@ -423,7 +425,7 @@ TEST(SubDispComm, PortRowShowsAndMapsTheDevice) {
     EXPECT_EQ(store.get("Port"), QStringLiteral("COM3"));
 
     // Next time the stored device is shown, also when it is unplugged.
-    SubDisp_comm unplugged(store, nullptr, [] { return QList<SerialPortEntry>(); });
+    ConditionsDialog unplugged(store, nullptr, [] { return QList<SerialPortEntry>(); });
     unplugged.setAttribute(Qt::WA_DeleteOnClose, false);
     auto* device2 = comboOf(&unplugged, "Combo_Device");
     EXPECT_EQ(device2->currentData().toString(), QStringLiteral("/dev/ttyS0"));
@@ -433,13 +435,13 @@ TEST(SubDispComm, PortRowShowsAndMapsTheDevice) {
 }
 #endif
 
-TEST(SubDispComm, TypedTextIsStoredAsTypedNeverCompleted) {
+TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
     // Completion would make these 500, 1500, 4800 and "Modbus ASCII".
     for (const auto& [combo, typed, key] :
          {std::tuple{"Combo_Time", "50", "Timout"}, {"Combo_Time", "150", "Timout"},
           {"Combo_Rate", "4", "Speed"}, {"Combo_Prot", "Mod", "Protocol"}}) {
         RecordingStore store;
-        auto* dlg = new SubDisp_comm(store, nullptr, twoAdapters);
+        auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
         dlg->show();
         dlg->activateWindow();
         ASSERT_TRUE(waitActive(dlg)); // completion, when there is one, needs the focus
@@ -452,15 +454,15 @@ TEST(SubDispComm, TypedTextIsStoredAsTypedNeverCompleted) {
     }
 }
 
-TEST(SubDispComm, BroadcastHintOnlyForModbusStationZero) {
+TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
     RecordingStore store;
     cond::writeStored(store, {"Modbus ASCII", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
-    SubDisp_comm dlg(store, nullptr, twoAdapters);
+    ConditionsDialog dlg(store, nullptr, twoAdapters);
     dlg.setAttribute(Qt::WA_DeleteOnClose, false);
     dlg.show();
     auto* hint = dlg.findChild<QLabel*>(QStringLiteral("Label_broadcast"));
     ASSERT_TRUE(hint && hint->isVisible()) << "stored that way, said as the dialog opens";
-    EXPECT_EQ(hint->text(), strings::text(203));
+    EXPECT_EQ(hint->text(), strings::text(TextId::BroadcastNoReads));
     // Station as the apply step takes it: 96 and a text without a number are 0; a number
     // beyond 16 bits fails the apply; an unknown protocol text is applied as KORVAN.
     for (const auto& [protocol, devNo, shown] :
@@ -471,7 +473,8 @@ TEST(SubDispComm, BroadcastHintOnlyForModbusStationZero) {
         comboOf(&dlg, "Combo_Dev")->setEditText(QString::fromLatin1(devNo));
         QCoreApplication::processEvents();
         EXPECT_EQ(hint->isVisible(), shown) << protocol << " / " << devNo;
-        if (shown) // wrapped in full inside the dialog
+        if (shown) { // wrapped in full inside the dialog
             EXPECT_GE(hint->height(), hint->heightForWidth(hint->width()));
+        }
     }
 }

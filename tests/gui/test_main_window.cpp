@@ -2,15 +2,16 @@
 // pages, tasks, failures, the line's state, closing, menus and file commands.
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
-#include "app/MainDisp.h"
+#include "Widgets.h"
+#include "app/MainWindow.h"
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
+#include "text/StringTable.h"
+#include "ui/AboutDialog.h"
+#include "ui/ConditionsDialog.h"
+#include "ui/ItemSelectionDialog.h"
 #include "ui/ReportWindow.h"
-#include "ui/Setting_Disp.h"
-#include "ui/SubDisp_About.h"
-#include "ui/SubDisp_comm.h"
-#include "ui/SubDisp_command.h"
-#include "ui/strings/StringTable.h"
+#include "ui/ValuePadDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,6 +30,7 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
+using test::child;
 
 // Readable texts in failure messages.
 void PrintTo(const QString& text, std::ostream* os) {
@@ -42,7 +44,7 @@ test::PrivateSettingsScope g_scope;
 struct Window : test::ScriptedPrompts {
     QTemporaryDir home;
     test::FakeComm* com = nullptr;
-    std::unique_ptr<MainDisp> w;
+    std::unique_ptr<MainWindow> w;
 
     explicit Window(bool start = true, strings::Lang lang = strings::Lang::English,
                     std::function<void(const QString&)> beforeStart = {}) {
@@ -52,14 +54,20 @@ struct Window : test::ScriptedPrompts {
             beforeStart(home.path());
         auto fake = std::make_unique<test::FakeComm>();
         com = fake.get();
-        w = std::make_unique<MainDisp>(std::move(fake), prompts());
+        w = std::make_unique<MainWindow>(std::move(fake), prompts());
         if (start)
             this->start();
     }
     void start() {
-        w->communicate();
+        w->startCommunication();
         QCoreApplication::processEvents();
-        w->dispatcher().tick(); // the first tick applies the conditions
+        w->onDispatcherTick(); // the first tick applies the conditions
+    }
+    // Changes the window's items as a test needs them.
+    void edit(const std::function<void(ItemTable&)>& change) {
+        ItemTable t = w->items();
+        change(t);
+        w->setItems(t);
     }
     ~Window() {
         if (w)
@@ -74,115 +82,161 @@ struct Window : test::ScriptedPrompts {
     }
 };
 
+// The main window's widgets by their object names.
+QTabBar* tabs(MainWindow& w) {
+    return child<QTabBar>(&w, "TabStrip1");
+}
+QLineEdit* nameCell(MainWindow& w, int row) {
+    return child<QLineEdit>(&w, "Text1", row);
+}
+QLineEdit* valueCell(MainWindow& w, int row) {
+    return child<QLineEdit>(&w, "Data0", row);
+}
+QCheckBox* selectBox(MainWindow& w, int row) {
+    return child<QCheckBox>(&w, "Check_Command", row);
+}
+QRadioButton* hexButton(MainWindow& w) {
+    return child<QRadioButton>(&w, "Option1_1");
+}
+QPushButton* readButton(MainWindow& w) {
+    return child<QPushButton>(&w, "Command_Move_0");
+}
+QPushButton* writeButton(MainWindow& w) {
+    return child<QPushButton>(&w, "Command_Move_1");
+}
+QPushButton* loadButton(MainWindow& w) {
+    return child<QPushButton>(&w, "Command_File_0");
+}
+QPushButton* saveButton(MainWindow& w) {
+    return child<QPushButton>(&w, "Command_File_1");
+}
+QLabel* modelLabel(MainWindow& w) {
+    return child<QLabel>(&w, "Label_Modelname");
+}
+QAction* action(MainWindow& w, const char* name) {
+    return child<QAction>(&w, QString::fromLatin1(name));
+}
+
 } // namespace
 
 TEST(MainWindow, RowsMapToItemsOfTheSelectedTab) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ItemName[69] = QStringLiteral("Alarm 5");
-    w.table.ItemSel[69] = 1;
-    w.table.ItemData[69] = -1;
-    w.TabStrip1->setCurrentIndex(2);
-    EXPECT_EQ(w.Text1[5]->text(), QStringLiteral("Alarm 5"));
-    EXPECT_TRUE(w.Check_Command[5]->isChecked());
-    w.Option1[1]->setChecked(true); // decimal values are checked end to end
-    w.dispatcher().tick();
-    EXPECT_EQ(w.Data0[5]->text(), QStringLiteral("FFFFh"));
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ItemName[69] = QStringLiteral("Alarm 5");
+        t.ItemSel[69] = Selection::Selected;
+        t.ItemData[69] = -1;
+    });
+    tabs(w)->setCurrentIndex(2);
+    EXPECT_EQ(nameCell(w, 5)->text(), QStringLiteral("Alarm 5"));
+    EXPECT_TRUE(selectBox(w, 5)->isChecked());
+    hexButton(w)->setChecked(true); // decimal values are checked end to end
+    w.onDispatcherTick();
+    EXPECT_EQ(valueCell(w, 5)->text(), QStringLiteral("FFFFh"));
 }
 
 TEST(MainWindow, UndefinedItemCannotBeSelected) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ItemName[3] = QStringLiteral("Spare----");
-    w.table.ItemName[4] = QStringLiteral("Gain");
-    w.RefreshName();
-    w.Check_Command[3]->click();
-    w.Check_Command[4]->click();
-    EXPECT_FALSE(w.Check_Command[3]->isChecked());
-    EXPECT_EQ(w.table.ItemSel[3], 0);
-    EXPECT_EQ(w.table.ItemSel[4], 1);
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ItemName[3] = QStringLiteral("Spare----");
+        t.ItemName[4] = QStringLiteral("Gain");
+    });
+    selectBox(w, 3)->click();
+    selectBox(w, 4)->click();
+    EXPECT_FALSE(selectBox(w, 3)->isChecked());
+    EXPECT_EQ(w.items().ItemSel[3], Selection::Cleared);
+    EXPECT_EQ(w.items().ItemSel[4], Selection::Selected);
 
     // A page refresh that turns on the box of a selected undefined item clears it.
-    w.table.ItemName[40] = QStringLiteral("Spare----");
-    w.table.ItemSel[40] = 1;
-    w.TabStrip1->setCurrentIndex(1);
-    EXPECT_FALSE(w.Check_Command[8]->isChecked());
-    EXPECT_EQ(w.table.ItemSel[40], 0);
+    win.edit([](ItemTable& t) {
+        t.ItemName[40] = QStringLiteral("Spare----");
+        t.ItemSel[40] = Selection::Selected;
+    });
+    tabs(w)->setCurrentIndex(1);
+    EXPECT_FALSE(selectBox(w, 8)->isChecked());
+    EXPECT_EQ(w.items().ItemSel[40], Selection::Cleared);
 }
 
 TEST(MainWindow, ApplyEnablesTransferOrShowsTheCommunicationError) {
     Window good; // enabled transfer buttons are checked end to end
-    EXPECT_EQ(good.w->Label_commdat[0]->text(), QStringLiteral("KORVAN"));
+    EXPECT_EQ(child<QLabel>(good.w.get(), "Label_commdat", 0)->text(), QStringLiteral("KORVAN"));
 
     Window bad(false);
     bad.com->openOk = false;
-    bad.w->communicate();
-    bad.w->dispatcher().tick();
-    EXPECT_EQ(bad.w->Label_Modelname->text(), strings::text(50));
-    EXPECT_FALSE(bad.w->Command_Move[1]->isEnabled());
-    EXPECT_TRUE(bad.w->Label_commdat[0]->text().isEmpty());
-    EXPECT_EQ(bad.w->dispatcher().CommTask, kTaskStopped);
+    bad.w->startCommunication();
+    bad.w->onDispatcherTick();
+    EXPECT_EQ(modelLabel(*bad.w)->text(), strings::text(TextId::CommunicationError));
+    EXPECT_FALSE(writeButton(*bad.w)->isEnabled());
+    EXPECT_TRUE(child<QLabel>(bad.w.get(), "Label_commdat", 0)->text().isEmpty());
+    EXPECT_EQ(bad.w->pendingTask(), kTaskStopped);
 }
 
 TEST(MainWindow, WriteAnsweredNoOrConfirmedDuringAReadStartsNothing) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ItemSel[1] = 1;
-    w.table.ItemSel[2] = 1;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ItemSel[1] = Selection::Selected;
+        t.ItemSel[2] = Selection::Selected;
+    });
     win.answer = false;
-    w.Command_Move[1]->click();
-    EXPECT_EQ(win.asked.last(), strings::text(53));
-    EXPECT_EQ(w.dispatcher().CommTask, kTaskIdle);
+    writeButton(w)->click();
+    EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmWrite));
+    EXPECT_EQ(w.pendingTask(), kTaskIdle);
 
     win.answer = true;
     bool clicked = false;
     win.com->onSend = [&] {
         if (!clicked) {
             clicked = true;
-            w.Command_Move[1]->click(); // answered Yes while the read runs
+            writeButton(w)->click(); // answered Yes while the read runs
         }
     };
-    w.Command_Move[0]->click();
-    w.dispatcher().tick();
-    w.dispatcher().tick();
+    readButton(w)->click();
+    w.onDispatcherTick();
+    w.onDispatcherTick();
     EXPECT_EQ(win.com->log, (QStringList{"R 0001", "R 0002"}));
-    EXPECT_EQ(w.dispatcher().CommTask, kTaskIdle);
+    EXPECT_EQ(w.pendingTask(), kTaskIdle);
 }
 
-TEST(MainWindow, FailureShownInRedUntilTimer2) {
+TEST(MainWindow, FailureShownInRedForAWhile) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ModelName = QStringLiteral("PMX-31570A");
-    w.table.ItemSel[5] = 1;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ModelName = QStringLiteral("PMX-31570A");
+        t.ItemSel[5] = Selection::Selected;
+    });
     win.com->faults[5] = "nak";
     w.postTask(kTaskReadAll);
-    w.dispatcher().tick();
-    EXPECT_EQ(w.Label_Modelname->text(), strings::text(100));
-    EXPECT_TRUE(w.Timer2.isActive());
-    w.Timer2_Timer();
-    EXPECT_EQ(w.Label_Modelname->text(), QStringLiteral("PMX-31570A"));
-    EXPECT_FALSE(w.Timer2.isActive());
+    w.onDispatcherTick();
+    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::NegativeAcknowledgement));
+    EXPECT_TRUE(w.failureOnShow());
+    w.endFailureDisplay();
+    EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
+    EXPECT_FALSE(w.failureOnShow());
 
     // A failed apply right after an item failure keeps its message: no restore follows.
     w.postTask(kTaskReadAll);
-    w.dispatcher().tick();
-    ASSERT_TRUE(w.Timer2.isActive());
+    w.onDispatcherTick();
+    ASSERT_TRUE(w.failureOnShow());
     win.com->openOk = false;
     w.postTask(kTaskApply);
-    w.dispatcher().tick();
-    EXPECT_FALSE(w.Timer2.isActive());
-    EXPECT_EQ(w.Label_Modelname->text(), strings::text(50));
+    w.onDispatcherTick();
+    EXPECT_FALSE(w.failureOnShow());
+    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::CommunicationError));
 }
 
 TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ModelName = QStringLiteral("PMX-31570A");
-    w.table.ItemData[127] = -32768;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ModelName = QStringLiteral("PMX-31570A");
+        t.ItemData[127] = -32768;
+    });
     win.answer = false;
     EXPECT_FALSE(w.close());
     EXPECT_TRUE(w.isVisible());
-    EXPECT_EQ(win.asked.last(), strings::text(51));
+    EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmClose));
     EXPECT_FALSE(QFile::exists(win.path("PMX31570A.ini")));
 
     // A directory in the way makes the save fail: close? Yes; close without saving? No.
@@ -200,154 +254,161 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     Window again(false, strings::Lang::English, [&](const QString& home) {
         QFile::copy(win.path("PMX31570A.ini"), home + QStringLiteral("/PMX31570A.ini"));
     });
-    EXPECT_EQ(again.w->table.ModelName, QStringLiteral("PMX-31570A"));
-    EXPECT_EQ(again.w->table.ItemData[127], -32768);
-    EXPECT_EQ(again.w->Label_Modelname->text(), QStringLiteral("PMX-31570A"));
+    EXPECT_EQ(again.w->items().ModelName, QStringLiteral("PMX-31570A"));
+    EXPECT_EQ(again.w->items().ItemData[127], -32768);
+    EXPECT_EQ(modelLabel(*again.w)->text(), QStringLiteral("PMX-31570A"));
 }
 
 TEST(MainMenus, HelpFileAndCaptionsFitInBothLanguages) {
     for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
         Window win(false, lang);
-        MainDisp& w = *win.w;
-        EXPECT_EQ(w.table.LangEng, lang == strings::Lang::English);
+        MainWindow& w = *win.w;
+        EXPECT_EQ(w.items().LangEng, lang == strings::Lang::English);
         EXPECT_TRUE(
-            w.HelpPath.endsWith(w.table.LangEng ? "/PMX-31570A_E.chm" : "/PMX-31570A_J.chm"));
+            w.helpPath().endsWith(w.items().LangEng ? "/PMX-31570A_E.chm" : "/PMX-31570A_J.chm"));
         w.show();
-        w.table.ItemSel[0] = 1;
-        w.Data0_Click(0);
-        w.menu_ver->trigger();
-        w.menu_set_com->trigger();
-        w.menu_set_comdata->trigger();
+        win.edit([](ItemTable& t) { t.ItemSel[0] = Selection::Selected; });
+        w.editValue(0);
+        action(w, "menu_ver")->trigger();
+        action(w, "menu_set_com")->trigger();
+        action(w, "menu_set_comdata")->trigger();
         QCoreApplication::processEvents();
         // No caption of the window or its dialogs is cut off.
         for (QWidget* top : QList<QWidget*>{&w, w.valueDialog(), w.aboutDialog(),
-                                            w.selectionDialog(), w.conditionDialog()}) {
+                                            w.selectionDialog(), w.conditionsDialog()}) {
             ASSERT_TRUE(top && top->isVisible());
             for (QWidget* c : top->findChildren<QWidget*>()) {
                 if ((qobject_cast<QLabel*>(c) || qobject_cast<QAbstractButton*>(c)) &&
-                    c->isVisible())
+                    c->isVisible()) {
                     EXPECT_GE(c->width(), c->sizeHint().width()) << qPrintable(c->objectName());
+                }
             }
         }
         for (QWidget* d : QList<QWidget*>{w.valueDialog(), w.aboutDialog(), w.selectionDialog(),
-                                          w.conditionDialog()})
+                                          w.conditionsDialog()})
             d->close();
     }
 }
 
 TEST(MainMenus, DataFilesRoundTripOrChangeNothing) {
     Window win(false);
-    MainDisp& w = *win.w;
-    w.table.ModelName = "PMX-31570A";
-    w.table.ItemName[2] = "Gain, coarse";
-    w.table.ItemSel[2] = 1;
-    w.table.ItemData[2] = -1;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ModelName = "PMX-31570A";
+        t.ItemName[2] = "Gain, coarse";
+        t.ItemSel[2] = Selection::Selected;
+        t.ItemData[2] = -1;
+    });
     win.nextFile = win.path("a.dat");
-    w.Command_File[1]->click();
+    saveButton(w)->click();
     EXPECT_EQ(win.lastFile.filter, "*.dat(data file)|*.dat");
     EXPECT_EQ(win.lastFile.suffix, "dat");
     EXPECT_EQ(QDir(win.lastFile.dir), QDir(win.home.path()));
 
-    w.table.ItemName[2] = "changed";
-    w.table.ItemSel[2] = 0;
-    w.table.ItemData[2] = 5;
-    w.Command_File[0]->click();
-    EXPECT_EQ(w.table.ItemName[2], "Gain, coarse");
-    EXPECT_EQ(w.table.ItemData[2], -1);
-    EXPECT_EQ(w.Text1[2]->text(), "Gain, coarse"); // RefreshName ran
-    EXPECT_TRUE(w.Check_Command[2]->isChecked());
+    win.edit([](ItemTable& t) {
+        t.ItemName[2] = "changed";
+        t.ItemSel[2] = Selection::Cleared;
+        t.ItemData[2] = 5;
+    });
+    loadButton(w)->click();
+    EXPECT_EQ(w.items().ItemName[2], "Gain, coarse");
+    EXPECT_EQ(w.items().ItemData[2], -1);
+    EXPECT_EQ(nameCell(w, 2)->text(), "Gain, coarse"); // RefreshName ran
+    EXPECT_TRUE(selectBox(w, 2)->isChecked());
     EXPECT_TRUE(w.selectionDialog()->boxTicked(2));
     EXPECT_TRUE(win.errors.isEmpty());
 
     // A broken file changes nothing and says where.
     win.nextFile = win.file("cut.dat", "\"new model\"\r\n\"a\"\r\n");
-    w.Command_File[0]->click();
-    EXPECT_EQ(w.table.ModelName, "PMX-31570A");
-    EXPECT_EQ(w.table.ItemName[2], "Gain, coarse");
+    loadButton(w)->click();
+    EXPECT_EQ(w.items().ModelName, "PMX-31570A");
+    EXPECT_EQ(w.items().ItemName[2], "Gain, coarse");
     ASSERT_EQ(win.errors.size(), 1);
     EXPECT_TRUE(win.errors[0].contains("cut.dat"));
 
     // A save that cannot be done is told, never silent.
     win.nextFile = win.path("no/such/dir/x.dat");
-    w.Command_File[1]->click();
+    saveButton(w)->click();
     EXPECT_EQ(win.errors.size(), 2);
     // Cancelled dialogs do nothing.
     win.nextFile.clear();
-    w.Command_File[0]->click();
-    w.Command_File[1]->click();
+    loadButton(w)->click();
+    saveButton(w)->click();
     EXPECT_EQ(win.errors.size(), 2);
 }
 
 TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     Window win(false);
-    MainDisp& w = *win.w;
-    w.table.ItemName.fill("X----");
-    w.table.ItemName[0] = "P0";
-    w.table.ItemData[0] = -5;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ItemName.fill("X----");
+        t.ItemName[0] = "P0";
+        t.ItemData[0] = -5;
+    });
     win.nextFile = win.path("list.csv");
-    w.menu_export->trigger();
+    action(w, "menu_export")->trigger();
     EXPECT_TRUE(win.lastFile.proposed.startsWith("PMX-31570A"));
     EXPECT_TRUE(win.lastFile.proposed.endsWith(".csv"));
     EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
-    w.Option1[1]->setChecked(true);
-    w.menu_export->trigger();
+    hexButton(w)->setChecked(true);
+    action(w, "menu_export")->trigger();
     QFile f(win.nextFile); // the bytes of a block are the CSV writer's tests' business
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
     EXPECT_EQ(bytes.count("\"Data Item\""), 2);
     EXPECT_LT(bytes.indexOf("\"P0\",-5\r\n"), bytes.indexOf("\"P0\",\"FFFBh\"\r\n"));
     win.nextFile = win.path("missing/list.csv");
-    w.menu_export->trigger();
+    action(w, "menu_export")->trigger();
     EXPECT_EQ(win.errors.size(), 1);
 }
 
 TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
     Window win(false);
-    MainDisp& w = *win.w;
+    MainWindow& w = *win.w;
     win.nextFile = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt");
-    w.menu_set_model->trigger();
+    action(w, "menu_set_model")->trigger();
     EXPECT_EQ(win.lastFile.filter, "*.txt(text file)|*.txt");
-    EXPECT_EQ(w.table.ModelName, "PMX-31570A");
-    EXPECT_EQ(w.table.ItemName[0], "Instrument status");
-    EXPECT_EQ(w.Text1[0]->text(), "Instrument status");
-    EXPECT_EQ(w.Label_Modelname->text(), "PMX-31570A");
+    EXPECT_EQ(w.items().ModelName, "PMX-31570A");
+    EXPECT_EQ(w.items().ItemName[0], "Instrument status");
+    EXPECT_EQ(nameCell(w, 0)->text(), "Instrument status");
+    EXPECT_EQ(modelLabel(w)->text(), "PMX-31570A");
 
     win.nextFile = win.file("short.txt", "\"Other\"\r\n\"a\"\r\n");
-    w.menu_set_model->trigger();
-    EXPECT_EQ(w.table.ModelName, "PMX-31570A");
-    EXPECT_EQ(w.table.ItemName[0], "Instrument status");
+    action(w, "menu_set_model")->trigger();
+    EXPECT_EQ(w.items().ModelName, "PMX-31570A");
+    EXPECT_EQ(w.items().ItemName[0], "Instrument status");
     ASSERT_EQ(win.errors.size(), 1);
     EXPECT_TRUE(win.errors[0].contains("short.txt"));
 }
 
 TEST(MainMenus, DialogsOpenOnceAndReportShowsFreshData) {
     Window win(false);
-    MainDisp& w = *win.w;
-    w.menu_ver->trigger();
-    w.menu_ver->trigger();
-    EXPECT_EQ(w.findChildren<SubDisp_About*>().size(), 1);
+    MainWindow& w = *win.w;
+    action(w, "menu_ver")->trigger();
+    action(w, "menu_ver")->trigger();
+    EXPECT_EQ(w.findChildren<AboutDialog*>().size(), 1);
 
-    w.table.ItemName[0] = "Only";
-    w.menu_data->trigger();
+    win.edit([](ItemTable& t) { t.ItemName[0] = "Only"; });
+    action(w, "menu_data")->trigger();
     ReportWindow* report = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (top->isVisible() && qobject_cast<ReportWindow*>(top))
             report = qobject_cast<ReportWindow*>(top);
     ASSERT_TRUE(report && report->hasReport()); // refreshing is the report window's test
-    EXPECT_EQ(report->report()->parameterRows().first().rp_dataitem, "Only");
+    EXPECT_EQ(report->report()->parameterRows().first().name, "Only");
     report->close();
 }
 
 TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
     Window win(false);
-    MainDisp& w = *win.w;
+    MainWindow& w = *win.w;
     // A stand-in viewer that records what it was asked to open.
     const QString viewer = win.file(
         "viewer.sh",
         ("#!/bin/sh\necho \"$1\" > '" + win.path("opened") + "'\nexec sleep 60\n").toUtf8());
     QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("PMX31570A_HELP_VIEWER", viewer.toUtf8());
-    w.menu_help->trigger();
+    action(w, "menu_help")->trigger();
     qunsetenv("PMX31570A_HELP_VIEWER");
     ASSERT_EQ(w.helpViewers().size(), 1);
     QProcess* process = w.helpViewers().first();
@@ -356,12 +417,12 @@ TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
         QTest::qWait(50);
     QFile opened(win.path("opened"));
     ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-    EXPECT_EQ(opened.readAll().trimmed(), w.HelpPath.toUtf8());
+    EXPECT_EQ(opened.readAll().trimmed(), w.helpPath().toUtf8());
     EXPECT_TRUE(win.errors.isEmpty()); // a missing help file is the viewer's to report
 
     win.answer = true;
-    w.menu_file_end->trigger(); // End asks like closing the window
-    EXPECT_EQ(win.asked.last(), strings::text(51));
+    action(w, "menu_file_end")->trigger(); // End asks like closing the window
+    EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmClose));
     EXPECT_TRUE(w.helpViewers().isEmpty());
     EXPECT_TRUE(QFile::exists(win.path("PMX31570A.ini")));
 }
@@ -369,12 +430,13 @@ TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
 namespace {
 
 // The value cells as shown, and as the page, the DEC/HEX choice and the table want them.
-std::pair<std::string, std::string> cells(const MainDisp& w) {
+std::pair<std::string, std::string> cells(MainWindow& w) {
     QStringList shown, due;
     for (int r = 0; r < kRowsPerPage; ++r) {
-        const int i = (w.selectedTab() - 1) * kRowsPerPage + r;
-        shown << w.Data0[r]->text();
-        due << (w.table.isSelected(i) ? w.hexordec(w.table.ItemData[i]) : QString("------"));
+        const int i = w.currentPage() * kRowsPerPage + r;
+        shown << valueCell(w, r)->text();
+        due << (w.items().isSelected(i) ? w.formatValue(w.items().ItemData[i])
+                                        : QString("------"));
     }
     return {shown.join('|').toStdString(), due.join('|').toStdString()};
 }
@@ -385,23 +447,25 @@ TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
     Window win(false);
     win.com->openOk = false;
     win.start();
-    MainDisp& w = *win.w;
-    for (int i = 0; i < kItemCount; ++i)
-        w.table.ItemData[i] = qint16(1000 + i);
-    w.table.ItemSel[33] = 1;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        for (int i = 0; i < kItemCount; ++i)
+            t.ItemData[i] = qint16(1000 + i);
+        t.ItemSel[33] = Selection::Selected;
+        t.ItemSel[34] = Selection::Selected;
+    });
     win.nextFile = win.path("other.dat"); // saved with item 34 selected, loaded without
-    w.table.ItemSel[34] = 1;
-    w.Command_File[1]->click();
-    w.table.ItemSel[34] = 0;
+    saveButton(w)->click();
+    win.edit([](ItemTable& t) { t.ItemSel[34] = Selection::Cleared; });
     const std::pair<const char*, std::function<void()>> changes[] = {
-        {"tab", [&] { w.TabStrip1->setCurrentIndex(1); }},
-        {"HEX", [&] { w.Option1[1]->setChecked(true); }},
-        {"data file", [&] { w.Command_File[0]->click(); }},
+        {"tab", [&] { tabs(w)->setCurrentIndex(1); }},
+        {"HEX", [&] { hexButton(w)->setChecked(true); }},
+        {"data file", [&] { loadButton(w)->click(); }},
         {"value pad",
          [&] {
-             w.Data0_Click(1);
-             w.valueDialog()->Ten_key_Click(7);
-             w.valueDialog()->Command3_Click();
+             w.editValue(1);
+             w.valueDialog()->pressDigit(7);
+             w.valueDialog()->storeValue();
          }},
     };
     for (const auto& [change, make] : changes) {
@@ -415,17 +479,17 @@ TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
 
 TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
     Window win;
-    MainDisp& w = *win.w;
-    SubDisp_comm* dlg = w.conditionDialog();
+    MainWindow& w = *win.w;
+    ConditionsDialog* dlg = w.conditionsDialog();
     for (const auto& [combo, typed] : {std::pair{"Combo_Prot", "Modbus RTU"}, {"Combo_Dev", "96"},
                                        {"Combo_Rate", "115200"}, {"Combo_Dat", "9 bit"},
                                        {"Combo_Party", "ODD"}, {"Combo_Time", "250"}})
         dlg->findChild<QComboBox*>(combo)->setEditText(typed);
-    dlg->Command1_Click();
-    w.dispatcher().tick();
+    dlg->storeConditions();
+    w.onDispatcherTick();
     QStringList shown;
-    for (const QLabel* label : w.Label_commdat)
-        shown << label->text();
+    for (int k = 0; k < 8; ++k)
+        shown << child<QLabel>(&w, "Label_commdat", k)->text();
     EXPECT_EQ(shown.join('|'), "Modbus RTU|0|9600|7 bit|1 bit|ODD|COM1|250");
     // The shared store goes back to the defaults for the tests that follow.
     QSettingsStore store;
@@ -437,41 +501,41 @@ TEST(MainWindow, LongReasonWrapsInFullInTheStatusFrame) {
     plain.w->show();
     Window win(false);
     win.com->openOk = false;
-    win.com->openErrorText = strings::text(212).arg(
+    win.com->openErrorText = strings::text(TextId::PermissionDenied).arg(
         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5ABC-if00-port0");
     win.start();
     win.w->show();
     for (int pass = 0; pass < 3; ++pass) // showing, then the lines' height
         QCoreApplication::processEvents();
-    QLabel* port = win.w->Label_port;
+    QLabel* port = child<QLabel>(win.w.get(), "Label_port");
     EXPECT_EQ(port->toolTip(), win.com->openErrorText);
     EXPECT_EQ(port->text().remove(QChar(0x200B)), win.com->openErrorText);
     EXPECT_GE(port->height(), port->heightForWidth(port->width())) << "cut off at the bottom";
-    EXPECT_LE(port->geometry().right(), win.w->Frame_Comm->contentsRect().right());
+    EXPECT_LE(port->geometry().right(),
+              child<QGroupBox>(win.w.get(), "Frame_Comm")->contentsRect().right());
     EXPECT_LE(win.w->sizeHint().width(), plain.w->sizeHint().width() + 10) << "widened";
 }
 
 TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ModelName = QStringLiteral("PMX-31570A");
-    w.Timer2.setInterval(150); // the rule, not the length, is tested
-    for (int i = 0; i < 24; ++i) {
-        w.table.ItemSel[i] = 1;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) { t.ModelName = QStringLiteral("PMX-31570A"); });
+    w.setFailureDisplayTime(150); // the rule, not the length, is tested
+    win.edit([](ItemTable& t) { std::fill_n(t.ItemSel.begin(), 24, Selection::Selected); });
+    for (int i = 0; i < 24; ++i)
         win.com->faults[i] = "nak";
-    }
     QStringList seen; // the label as each exchange starts
     win.com->onSend = [&] {
-        seen << w.Label_Modelname->text();
+        seen << modelLabel(w)->text();
         QThread::msleep(25);
     };
     w.postTask(kTaskReadAll);
-    w.dispatcher().tick();
+    w.onDispatcherTick();
     // Restarted by every failure, the model name would never come back during the run;
     // the failure after its return shows again and starts the next 150 ms.
     int returns = 0;
     for (int k = 2; k < seen.size(); ++k)
-        returns += seen[k] == QStringLiteral("PMX-31570A") && seen[k - 1] == strings::text(100);
+        returns += seen[k] == QStringLiteral("PMX-31570A") && seen[k - 1] == strings::text(TextId::NegativeAcknowledgement);
     EXPECT_GE(returns, 2) << seen.join('|').toStdString();
 }
 
@@ -484,25 +548,25 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     win.w->setDeviceAliasDir(win.path("by-id"));
     win.com->devicePath = first;
     win.start();
-    MainDisp& w = *win.w;
-    w.table.ModelName = QStringLiteral("PMX-31570A");
-    const QString lost = strings::text(200).arg(first);
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) { t.ModelName = QStringLiteral("PMX-31570A"); });
+    const QString lost = strings::text(TextId::ConnectionLost).arg(first);
     const auto expectLost = [&](const char* when) {
-        EXPECT_EQ(w.Label_Modelname->text(), lost) << when;
-        EXPECT_TRUE(w.Label_port->toolTip().contains(lost)) << when;
-        EXPECT_FALSE(w.Command_Move[0]->isEnabled() || w.Command_Move[1]->isEnabled()) << when;
+        EXPECT_EQ(modelLabel(w)->text(), lost) << when;
+        EXPECT_TRUE(child<QLabel>(&w, "Label_port")->toolTip().contains(lost)) << when;
+        EXPECT_FALSE(readButton(w)->isEnabled() || writeButton(w)->isEnabled()) << when;
     };
 
     QFile::remove(first);
     win.com->loseDevice();
     win.com->loseDevice(); // told once
-    w.Timer2_Timer();
-    w.TabStrip1->setCurrentIndex(1);
-    w.dispatcher().tick();
+    w.endFailureDisplay();
+    tabs(w)->setCurrentIndex(1);
+    w.onDispatcherTick();
     static_cast<TransferView&>(w).showError(102, 0);
-    expectLost("after Timer2, a page change, an idle tick and an item failure");
-    w.Timer_lost_Timer();
-    EXPECT_NE(w.dispatcher().CommTask, kTaskApply) << "a dangling name is no device";
+    expectLost("after the failure display, a page change, an idle tick and an item failure");
+    w.checkLostDevice();
+    EXPECT_NE(w.pendingTask(), kTaskApply) << "a dangling name is no device";
 
     // Back under another kernel name but not usable yet: the watch goes on.
     const QString second = win.file("ttyUSB1", {});
@@ -510,33 +574,35 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     ASSERT_TRUE(QFile::link(second, stable));
     win.com->devicePath = second;
     win.com->openOk = false;
-    w.Timer_lost_Timer();
-    ASSERT_EQ(w.dispatcher().CommTask, kTaskApply);
-    w.dispatcher().tick();
+    w.checkLostDevice();
+    ASSERT_EQ(w.pendingTask(), kTaskApply);
+    w.onDispatcherTick();
     expectLost("after a failed reopening");
 
-    // Usable: reopened with the stored conditions, and said so until Timer2.
+    // Usable: reopened with the stored conditions, and said so for the failure display time.
     QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("19200"));
     win.com->openOk = true;
-    w.Timer_lost_Timer();
-    w.dispatcher().tick();
+    w.checkLostDevice();
+    w.onDispatcherTick();
     QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
-    EXPECT_EQ(win.com->Rate, QStringLiteral("19200"));
-    EXPECT_TRUE(w.Command_Move[0]->isEnabled());
-    EXPECT_EQ(w.Label_Modelname->text(), strings::text(201).arg(second));
-    w.Timer2_Timer();
-    EXPECT_EQ(w.Label_Modelname->text(), QStringLiteral("PMX-31570A"));
+    EXPECT_EQ(win.com->conditions().rate, 19200);
+    EXPECT_TRUE(readButton(w)->isEnabled());
+    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(second));
+    w.endFailureDisplay();
+    EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
 }
 
 TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
     Window win;
-    MainDisp& w = *win.w;
-    w.table.ItemSel[1] = 1;
-    w.table.ItemSel[2] = 1;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.ItemSel[1] = Selection::Selected;
+        t.ItemSel[2] = Selection::Selected;
+    });
     TransferView& view = w;
     win.com->onSend = [&] { view.notice(QStringLiteral("N")); };
     w.postTask(kTaskReadAll);
-    w.dispatcher().tick();
+    w.onDispatcherTick();
     EXPECT_TRUE(win.infos.isEmpty()) << "no box in the middle of a transfer";
     QCoreApplication::processEvents();
     view.notice(QStringLiteral("M")); // outside a transfer: at once

@@ -66,7 +66,7 @@ QStringList pageTexts(const ReportRenderer& r, int page) {
 
 ReportModel modelOf(const ItemTable& table, Lang lang, bool hex = false) {
     ListArrays lists;
-    SetListData(table, hex, lists);
+    fillListArrays(table, hex, lists);
     ReportModel m = ReportModel::build(lists, lang);
     m.setPrintDate(QDate(2026, 12, 5));
     return m;
@@ -237,20 +237,20 @@ TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {
     LanguageGuard lang(Lang::English);
     QWidget main;
     ListArrays lists;
-    ReportWindow* w = ShowAllData(&main, table(3, -1), false, lists);
+    ReportWindow* w = showAllData(&main, table(3, -1), false, lists);
     ASSERT_NE(w, nullptr);
     QApplication::processEvents();
     EXPECT_TRUE(w->isVisible());
     EXPECT_FALSE(w->isModal());
     ASSERT_TRUE(w->hasReport());
     ASSERT_EQ(w->report()->parameterRows().size(), 3);
-    EXPECT_EQ(w->report()->parameterRows()[0].rp_data, "-1");
+    EXPECT_EQ(w->report()->parameterRows()[0].value, "-1");
 
     // The second request reuses the window with fresh data in the new display mode.
-    ReportWindow* again = ShowAllData(&main, table(128, -1), true, lists);
+    ReportWindow* again = showAllData(&main, table(128, -1), true, lists);
     EXPECT_EQ(again, w);
     ASSERT_EQ(w->report()->parameterRows().size(), 128);
-    EXPECT_EQ(w->report()->parameterRows()[127].rp_data, "FFFFh");
+    EXPECT_EQ(w->report()->parameterRows()[127].value, "FFFFh");
     EXPECT_EQ(w->previewPageCount(),
               ReportRenderer::pageCount(*w->report(), w->printer()->pageLayout()));
     EXPECT_GT(w->previewPageCount(), 1);
@@ -262,10 +262,10 @@ TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {
     EXPECT_FALSE(w->savePdfAction()->isEnabled());
     {
         LanguageGuard ja(Lang::Japanese);
-        EXPECT_EQ(ShowAllData(&main, table(1, 7), false, lists), w);
+        EXPECT_EQ(showAllData(&main, table(1, 7), false, lists), w);
     }
     EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->report()->captions().lbpara_section6, "パラメータ設定"); // the language now
+    EXPECT_EQ(w->report()->captions().parameterBox, "パラメータ設定"); // the language now
     EXPECT_TRUE(w->savePdfAction()->isEnabled());
     w->close();
 }

@@ -14,21 +14,21 @@ class FakeComm : public CommObject {
 public:
     bool openOk = true;
     std::function<void()> onSend; // runs inside every exchange
-    // When set, the device the port opens: a file that must exist for OpenPort to work,
+    // When set, the device the port opens: a file that must exist for openPort to work,
     // so a test unplugs and re-plugs it by removing and creating the file.
     QString devicePath;
-    QString openErrorText; // the reason a failed OpenPort gives
+    QString openErrorText; // the reason a failed openPort gives
 
-    void Activate(bool) override {}
-    bool OpenPort() override {
-        m_device = devicePath.isEmpty() ? PortName : devicePath;
+    void activate(bool) override {}
+    bool openPort() override {
+        m_device = devicePath.isEmpty() ? m_conditions.port : devicePath;
         const bool ok = openOk && (devicePath.isEmpty() || QFileInfo::exists(devicePath));
         m_openErrorText = ok ? QString() : openErrorText;
         if (ok)
             m_lost = false;
         return ok;
     }
-    void ClosePort() override {}
+    void closePort() override {}
     // The device goes away while nothing is sent: the program hears of it by the handler.
     void loseDevice() {
         m_lost = true;
@@ -36,15 +36,15 @@ public:
         if (m_lostHandler)
             m_lostHandler();
     }
-    void PrepareA() override {}
-    void PrepareB() override {}
-    QByteArray SendCommand(QByteArray&, QByteArray&, QByteArray& type, QByteArray& item,
+    void resetExchange() override {}
+    void dropStaleInput() override {}
+    QByteArray sendCommand(QByteArray&, QByteArray&, QByteArray& type, QByteArray& item,
                            QByteArray& data, qint16&) override {
         if (onSend)
             onSend();
         if (m_lost)
             return {}; // the port closed with the device
-        const bool korvan = ProtocolNo == kProtocolKorvan;
+        const bool korvan = m_conditions.protocol == kProtocolKorvan;
         const QByteArray addr = item.left(4);
         const bool write = korvan ? type == "P" : type == "06";
         log << (write ? "W " + addr + " " + data : "R " + addr);
@@ -61,8 +61,8 @@ public:
             return ":01" + QByteArray(write ? "86" : "83") + "02XX\r\n";
         return write ? ":0106" + addr + data + "XX\r\n" : ":010302" + value(i) + "XX\r\n";
     }
-    QByteArray ExtractData(const QByteArray& text, qint32) const override {
-        return ProtocolNo == kProtocolKorvan ? text.mid(8, 4) : text.mid(7, 4);
+    QByteArray extractData(const QByteArray& text, qint32) const override {
+        return m_conditions.protocol == kProtocolKorvan ? text.mid(8, 4) : text.mid(7, 4);
     }
     QByteArray value(int i) const {
         return values.contains(i) ? values.value(i) : itemDataText(qint16(i * 10)).toLatin1();

@@ -25,10 +25,10 @@ ItemTable sampleTable() {
     ItemTable t = undefinedTable();
     t.ItemName[0] = QStringLiteral("P0");
     t.ItemData[0] = -5;
-    t.ItemSel[0] = 1;
+    t.ItemSel[0] = Selection::Selected;
     t.ItemName[3] = QStringLiteral("Alarm 1"); // not selected: still listed
     t.ItemData[3] = 500;
-    t.ItemSel[3] = 0;
+    t.ItemSel[3] = Selection::Cleared;
     t.ItemName[7] = QStringLiteral("Unit-----"); // ends in "----": left out
     t.ItemName[127] = QStringLiteral("温度");    // last address
     t.ItemData[127] = 10;
@@ -50,26 +50,26 @@ TEST(ReportSetListData, ShortNamesAreDefinedAndUnitsCleared) {
     // are always defined.
     ItemTable empty;
     empty.ItemName[1] = QStringLiteral("---");
-    SetListData(empty, false, lists);
+    fillListArrays(empty, false, lists);
     EXPECT_EQ(std::count(lists.ListValid.begin(), lists.ListValid.end(), true), kItemCount);
     EXPECT_TRUE(std::all_of(lists.ListUnit.begin(), lists.ListUnit.end(),
                             [](const QString& u) { return u.isEmpty(); }));
     // The item column is a 200-character field.
     empty.ItemName[0] = QString(250, QLatin1Char('x'));
-    SetListData(empty, false, lists);
-    EXPECT_EQ(MakeListRecordset(lists).step_patan[0].thamso_patan[0].rp_dataitem.size(), 200);
+    fillListArrays(empty, false, lists);
+    EXPECT_EQ(buildReportRows(lists).steps[0].parameters[0].name.size(), 200);
 }
 
 TEST(ReportModel, CaptionsAreASnapshotInTheRequestedLanguage) {
     ListArrays lists;
-    SetListData(sampleTable(), false, lists);
+    fillListArrays(sampleTable(), false, lists);
     const ReportModel en = ReportModel::build(lists, Lang::English);
     const ReportModel ja = ReportModel::build(lists, Lang::Japanese);
-    EXPECT_EQ(ja.captions().lbpara_section6, "パラメータ設定");
+    EXPECT_EQ(ja.captions().parameterBox, "パラメータ設定");
 
     // A later DEC/HEX switch refills the arrays but not a report already built.
-    SetListData(sampleTable(), true, lists);
-    EXPECT_EQ(en.parameterRows()[0].rp_data, "-5");
+    fillListArrays(sampleTable(), true, lists);
+    EXPECT_EQ(en.parameterRows()[0].value, "-5");
 
     ReportModel datedJa = ja;
     datedJa.setPrintDate(QDate(2026, 12, 5));
@@ -77,7 +77,7 @@ TEST(ReportModel, CaptionsAreASnapshotInTheRequestedLanguage) {
 }
 
 TEST(ReportCsv, ProposedName) {
-    EXPECT_EQ(MakeCsvName("PMX-31570A", QDateTime(QDate(2027, 1, 31), QTime(23, 59, 0))),
+    EXPECT_EQ(csvFileName("PMX-31570A", QDateTime(QDate(2027, 1, 31), QTime(23, 59, 0))),
               "PMX-31570A2027_1_31_23_59_0.csv");
 }
 
@@ -89,17 +89,17 @@ TEST(ReportCsv, DecimalAndHexBlocksByteForByte) {
                             "\"Parameter\"\r\n"
                             "\"Data Item\",\"Data\"\r\n";
 
-    SetListData(sampleTable(), false, lists);
+    fillListArrays(sampleTable(), false, lists);
     const QString dec = dir.filePath("dec.csv");
     QString error;
-    ASSERT_TRUE(WriteCsv(dec, lists, Lang::English, &error)) << error.toStdString();
+    ASSERT_TRUE(appendCsv(dec, lists, Lang::English, &error)) << error.toStdString();
     EXPECT_EQ(readAll(dec), head + "\"P0\",-5\r\n"
                                    "\"Alarm 1\",500\r\n"
                                    "\"温度\",10\r\n");
 
-    SetListData(sampleTable(), true, lists);
+    fillListArrays(sampleTable(), true, lists);
     const QString hex = dir.filePath("hex.csv");
-    ASSERT_TRUE(WriteCsv(hex, lists, Lang::English, &error));
+    ASSERT_TRUE(appendCsv(hex, lists, Lang::English, &error));
     EXPECT_EQ(readAll(hex), head + "\"P0\",\"FFFBh\"\r\n"
                                    "\"Alarm 1\",\"1F4h\"\r\n"
                                    "\"温度\",\"Ah\"\r\n");
@@ -107,9 +107,9 @@ TEST(ReportCsv, DecimalAndHexBlocksByteForByte) {
     // Japanese headings; a name holding a quotation mark is written as it stands.
     ItemTable quoted = undefinedTable();
     quoted.ItemName[0] = QStringLiteral("a\"b");
-    SetListData(quoted, false, lists);
+    fillListArrays(quoted, false, lists);
     const QString ja = dir.filePath("ja.csv");
-    ASSERT_TRUE(WriteCsv(ja, lists, Lang::Japanese, &error));
+    ASSERT_TRUE(appendCsv(ja, lists, Lang::Japanese, &error));
     EXPECT_EQ(readAll(ja), QByteArray("\"PMX-31570A 設定ソフトウェア\"\r\n"
                                       "\"パラメータ設定\"\r\n"
                                       "\"データ項目\",\"データ\"\r\n"
@@ -120,8 +120,8 @@ TEST(ReportCsv, HeadingsOnlyWhenNothingIsDefined) {
     // Appending is checked through the main window and the command line.
     QTemporaryDir dir;
     ListArrays lists;
-    SetListData(undefinedTable(), false, lists);
-    ASSERT_TRUE(WriteCsv(dir.filePath("none.csv"), lists, Lang::English));
+    fillListArrays(undefinedTable(), false, lists);
+    ASSERT_TRUE(appendCsv(dir.filePath("none.csv"), lists, Lang::English));
     const QByteArray bytes = readAll(dir.filePath("none.csv"));
     EXPECT_EQ(bytes.count("\r\n"), 3);
     EXPECT_EQ(bytes.count('\n'), 3);
@@ -130,14 +130,14 @@ TEST(ReportCsv, HeadingsOnlyWhenNothingIsDefined) {
 TEST(ReportCsv, UnwritablePathIsReported) {
     QTemporaryDir dir;
     ListArrays lists;
-    SetListData(sampleTable(), false, lists);
+    fillListArrays(sampleTable(), false, lists);
     ASSERT_TRUE(QDir(dir.path()).mkdir("taken.csv"));
     // A directory in place of the file; a device that accepts the open but no byte.
     for (const QString& path : {dir.filePath("taken.csv"), QStringLiteral("/dev/full")}) {
         if (!QFile::exists(path))
             continue;
         QString error;
-        EXPECT_FALSE(WriteCsv(path, lists, Lang::English, &error)) << path.toStdString();
+        EXPECT_FALSE(appendCsv(path, lists, Lang::English, &error)) << path.toStdString();
         EXPECT_FALSE(error.isEmpty());
     }
 }

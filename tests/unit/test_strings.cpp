@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 using namespace pmx::strings;
+using pmx::TextId;
 
 TEST(StringTable, EveryIdHasBothTextsAndUnknownIdsAreEmpty) {
     const int ids[] = {1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  13, 14,
@@ -10,13 +11,14 @@ TEST(StringTable, EveryIdHasBothTextsAndUnknownIdsAreEmpty) {
                        33,  34,  35,  36,  37,  39,  40,  41,  42,  50,  51,  52, 53,
                        100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111};
     for (int id : ids) {
-        EXPECT_FALSE(text(id, Lang::English).isEmpty()) << id;
-        EXPECT_FALSE(text(id, Lang::Japanese).isEmpty()) << id;
+        EXPECT_FALSE(text(TextId(id), Lang::English).isEmpty()) << id;
+        EXPECT_FALSE(text(TextId(id), Lang::Japanese).isEmpty()) << id;
     }
     for (int id : {0, 12, 38, 54, 99, 112, -1})
-        EXPECT_TRUE(text(id, Lang::English).isEmpty()) << id;
+        EXPECT_TRUE(text(TextId(id), Lang::English).isEmpty()) << id;
     // The double blank is part of the product's text.
-    EXPECT_EQ(text(53, Lang::English), QStringLiteral("Writing  will initiate. Is this OK?"));
+    EXPECT_EQ(text(TextId::ConfirmWrite, Lang::English),
+              QStringLiteral("Writing  will initiate. Is this OK?"));
 }
 
 TEST(StringTable, LanguageFromLocaleUsesFirstSetVariable) {

@@ -5,16 +5,17 @@
 // once and saves one PNG per window into the output directory. Run it under a real X
 // display (Xvfb will do) so fonts and styles are those an operator sees; the language
 // comes from LANG as in the program.
-#include "app/MainDisp.h"
-#include "comm/Dispatcher.h"
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "transfer/Dispatcher.h"
 #include "comm/SerialComm.h"
 #include "model/AppPaths.h"
 #include "ui/ReportWindow.h"
-#include "ui/Setting_Disp.h"
-#include "ui/SubDisp_About.h"
-#include "ui/SubDisp_comm.h"
-#include "ui/SubDisp_command.h"
-#include "ui/strings/StringTable.h"
+#include "ui/ValuePadDialog.h"
+#include "ui/AboutDialog.h"
+#include "ui/ConditionsDialog.h"
+#include "ui/ItemSelectionDialog.h"
+#include "text/StringTable.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -22,8 +23,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -273,16 +272,8 @@ int main(int argc, char** argv) {
         say(QStringLiteral("note: platform %1, not xcb; the pictures may differ from a desktop")
                 .arg(QGuiApplication::platformName()));
 
-    const strings::Lang lang = strings::languageFromLocale();
-    strings::setLanguage(lang);
-    const bool japanese = lang == strings::Lang::Japanese;
     QTranslator qtTranslator;
-    if (japanese) {
-        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
-        if (qtTranslator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
-                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-            QApplication::installTranslator(&qtTranslator);
-    }
+    const bool japanese = setUpLanguage(qtTranslator) == strings::Lang::Japanese;
     const QString suffix = japanese ? QStringLiteral("-ja") : QStringLiteral("-en");
 
     const QString src = parser.value(srcOpt);
@@ -309,12 +300,20 @@ int main(int argc, char** argv) {
     Shooter shots(outDir, suffix);
     int status = 0;
     {
-        MainDisp window(std::make_unique<SerialComm>(), UserPrompts::interactive());
+        MainWindow window(std::make_unique<SerialComm>(), UserPrompts::interactive());
         window.move(20, 20);
-        window.communicate();
+        window.startCommunication();
+        auto* readButton = window.findChild<QPushButton*>(QStringLiteral("Command_Move_0"));
+        auto* hexButton = window.findChild<QRadioButton*>(QStringLiteral("Option1_1"));
+        auto* decButton = window.findChild<QRadioButton*>(QStringLiteral("Option1_0"));
+        auto* tabs = window.findChild<QTabBar*>(QStringLiteral("TabStrip1"));
+        auto* settingMenu = window.findChild<QMenu*>(QStringLiteral("menu_set"));
+        if (!readButton || !hexButton || !decButton || !tabs || !settingMenu) {
+            say(QStringLiteral("the main window lacks a widget the pictures need"));
+            return 4;
+        }
         if (!waitFor([&] {
-                return window.Command_Move[0]->isEnabled() &&
-                       window.dispatcher().CommTask == kTaskIdle;
+                return readButton->isEnabled() && window.pendingTask() == kTaskIdle;
             }, 15000)) {
             say(QStringLiteral("the window did not connect to %1").arg(sim.device()));
             return 4;
@@ -323,7 +322,7 @@ int main(int argc, char** argv) {
         // One read of everything, as Read does after its question.
         window.postTask(kTaskReadAll);
         if (!waitFor([&] {
-                return window.dispatcher().CommTask == kTaskIdle && !window.dispatcher().busy();
+                return window.pendingTask() == kTaskIdle && !window.transferRunning();
             }, 120000)) {
             say(QStringLiteral("the read did not end"));
             return 4;
@@ -332,14 +331,14 @@ int main(int argc, char** argv) {
 
         // Main window: DEC and HEX on the first page, then the third page.
         shots.shoot(&window, QStringLiteral("main-window"));
-        window.Option1[1]->setChecked(true);
+        hexButton->setChecked(true);
         settle(200);
         shots.shoot(&window, QStringLiteral("main-window-hex"));
-        window.Option1[0]->setChecked(true);
-        window.TabStrip1->setCurrentIndex(2);
+        decButton->setChecked(true);
+        tabs->setCurrentIndex(2);
         settle(200);
         shots.shoot(&window, QStringLiteral("main-window-tab3"));
-        window.TabStrip1->setCurrentIndex(0);
+        tabs->setCurrentIndex(0);
         settle(200);
 
         // The Setting menu open over the window.
@@ -347,12 +346,12 @@ int main(int argc, char** argv) {
         settle(100);
         const QPoint menuAt = window.mapToGlobal(
             window.menuWidget() ? window.menuWidget()->geometry().bottomLeft() : QPoint());
-        window.menu_set->popup(menuAt + QPoint(40, 0));
-        waitExposed(window.menu_set);
-        const QRect menuShot = window.frameGeometry().united(window.menu_set->geometry()).intersected(
+        settingMenu->popup(menuAt + QPoint(40, 0));
+        waitExposed(settingMenu);
+        const QRect menuShot = window.frameGeometry().united(settingMenu->geometry()).intersected(
             QRect(window.frameGeometry().topLeft(), QSize(520, 260)));
         shots.shootScreen(menuShot, QStringLiteral("menu-setting"));
-        window.menu_set->hide();
+        settingMenu->hide();
         settle(100);
 
         // The question before Read, answered No.
@@ -364,47 +363,47 @@ int main(int argc, char** argv) {
                 say(QStringLiteral("no question box"));
             }
         });
-        window.Command_Move_Click(0);
+        window.requestRead();
         settle(200);
 
         // Communication item selection.
-        window.menu_set_com_Click();
-        SubDisp_command* selection = window.selectionDialog();
+        window.openItemSelection();
+        ItemSelectionDialog* selection = window.selectionDialog();
         shots.shoot(selection, QStringLiteral("selection"));
-        selection->Command2_Click();
+        selection->reject();
         settle(100);
 
         // Setting value change: "Alarm 1 set value" with a new value typed.
-        window.Data0_Click(16);
-        Setting_Disp* value = window.valueDialog();
+        window.editValue(16);
+        ValuePadDialog* value = window.valueDialog();
         if (value) {
             waitExposed(value);
             for (int digit : {1, 2, 5, 0})
-                value->Ten_key_Click(digit);
+                value->pressDigit(digit);
         }
         shots.shoot(value, QStringLiteral("value"));
         if (value)
-            value->Command4_Click();
+            value->reject();
         settle(100);
 
         // Communication conditions.
-        window.menu_set_comdata_Click();
-        SubDisp_comm* conditions = window.conditionDialog();
+        window.openConditions();
+        ConditionsDialog* conditions = window.conditionsDialog();
         shots.shoot(conditions, QStringLiteral("conditions"));
         if (conditions)
             conditions->reject();
         settle(100);
 
         // Version information.
-        window.menu_ver_Click();
-        SubDisp_About* about = window.aboutDialog();
+        window.showAbout();
+        AboutDialog* about = window.aboutDialog();
         shots.shoot(about, QStringLiteral("version"));
         if (about)
-            about->Command1_Click();
+            about->accept();
         settle(100);
 
         // The all-data report preview.
-        window.menu_data_Click();
+        window.showAllData();
         ReportWindow* report = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* r = qobject_cast<ReportWindow*>(w); r && r->isVisible())

@@ -1,7 +1,9 @@
 #include "SimOptions.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QStringDecoder>
+#include <climits>
 
 namespace pmx::sim {
 
@@ -157,97 +159,86 @@ bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
 ParseResult parseArguments(const QStringList& args) {
     ParseResult result;
     Config& c = result.config;
-    int instrumentNo = -1; // not given
     auto fail = [&](const QString& message) {
         result.error = message;
         return result;
     };
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString name = args[i];
-        QString value;
-        bool hasValue = false;
-        if (name.startsWith(QLatin1String("--")) && name.contains(QLatin1Char('='))) {
-            value = name.section(QLatin1Char('='), 1);
-            name = name.section(QLatin1Char('='), 0, 0);
-            hasValue = true;
-        }
-        auto next = [&](QString* out) {
-            if (hasValue) {
-                *out = value;
-                return true;
-            }
-            if (i + 1 >= args.size())
-                return false;
-            *out = args[++i];
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption silent(QStringLiteral("silent"));
+    parser.addOptions({help, version, silent});
+    const auto valued = [&parser](const char* name) {
+        const QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        parser.addOption(o);
+        return o;
+    };
+    const QCommandLineOption protocol = valued("protocol"), instrument = valued("instrument"),
+                             baud = valued("baud"), bits = valued("bits"),
+                             values = valued("values"), model = valued("model"),
+                             log = valued("log"), link = valued("link"),
+                             delayAll = valued("delay-all"), hangupAfter = valued("hangup-after"),
+                             hangupFor = valued("hangup-for"), fault = valued("fault");
+    // The parser skips the first word, the program's name.
+    if (!parser.parse(QStringList{QStringLiteral("pmx31570a-sim")} + args)) {
+        QString text = parser.errorText(); // "Unknown option 'x'."
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        if (!text.isEmpty())
+            text[0] = text[0].toLower();
+        return fail(text + QStringLiteral(" (see --help)"));
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unknown argument %1 (see --help)")
+                        .arg(parser.positionalArguments().first()));
+    result.help = parser.isSet(help);
+    result.version = parser.isSet(version);
+    c.silent = parser.isSet(silent);
+    // A whole number in [lo, hi] into *out, when the option is given.
+    const auto whole = [&parser](const QCommandLineOption& o, int lo, int hi, int* out) {
+        if (!parser.isSet(o))
             return true;
-        };
-        QString v;
-        if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
-            result.help = true;
-        } else if (name == QLatin1String("--silent")) {
-            c.silent = true;
-        } else if (name == QLatin1String("--protocol")) {
-            if (!next(&v))
-                return fail(QStringLiteral("--protocol needs a value"));
-            v = v.toLower();
-            if (v == QLatin1String("korvan"))
-                c.protocol = Protocol::Korvan;
-            else if (v == QLatin1String("ascii"))
-                c.protocol = Protocol::ModbusAscii;
-            else if (v == QLatin1String("rtu"))
-                c.protocol = Protocol::ModbusRtu;
-            else
-                return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1").arg(v));
-        } else if (name == QLatin1String("--instrument")) {
-            bool ok = false;
-            if (!next(&v) || (instrumentNo = v.toInt(&ok), !ok) || instrumentNo < 0 ||
-                instrumentNo > 95)
-                return fail(QStringLiteral("--instrument: a number 0 to 95"));
-        } else if (name == QLatin1String("--baud")) {
-            bool ok = false;
-            if (!next(&v) || (c.baud = v.toInt(&ok), !ok) || c.baud < 50 || c.baud > 4000000)
-                return fail(QStringLiteral("--baud: a rate from 50 to 4000000"));
-        } else if (name == QLatin1String("--bits")) {
-            bool ok = false;
-            if (!next(&v) || (c.bitsPerChar = v.toInt(&ok), !ok) || c.bitsPerChar < 7 ||
-                c.bitsPerChar > 12)
-                return fail(QStringLiteral("--bits: bits per character, 7 to 12"));
-        } else if (name == QLatin1String("--values")) {
-            if (!next(&c.valuesFile))
-                return fail(QStringLiteral("--values needs a file"));
-        } else if (name == QLatin1String("--model")) {
-            if (!next(&c.modelFile))
-                return fail(QStringLiteral("--model needs a file"));
-        } else if (name == QLatin1String("--log")) {
-            if (!next(&c.logFile))
-                return fail(QStringLiteral("--log needs a file"));
-        } else if (name == QLatin1String("--link")) {
-            if (!next(&c.linkPath))
-                return fail(QStringLiteral("--link needs a path"));
-        } else if (name == QLatin1String("--delay-all")) {
-            if (!next(&v) || !parseDelay(v, &c.delayAllMs))
-                return fail(QStringLiteral("--delay-all: milliseconds, 0 to 60000"));
-        } else if (name == QLatin1String("--hangup-after")) {
-            bool ok = false;
-            if (!next(&v) || (c.hangupAfter = v.toInt(&ok), !ok) || c.hangupAfter < 1)
-                return fail(QStringLiteral("--hangup-after: a number of requests, 1 or more"));
-        } else if (name == QLatin1String("--hangup-for")) {
-            bool ok = false;
-            if (!next(&v) || (c.hangupForMs = v.toInt(&ok), !ok) || c.hangupForMs < 0 ||
-                c.hangupForMs > 3600000)
-                return fail(QStringLiteral("--hangup-for: milliseconds, 0 to 3600000"));
-        } else if (name == QLatin1String("--fault")) {
-            if (!next(&v))
-                return fail(QStringLiteral("--fault needs ITEM=KIND"));
-            int item = 0;
-            Fault fault;
-            QString error;
-            if (!parseFault(v, &item, &fault, &error))
-                return fail(error);
-            c.faults.emplace_back(item, fault);
-        } else {
-            return fail(QStringLiteral("unknown argument %1 (see --help)").arg(args[i]));
-        }
+        bool ok = false;
+        const int v = parser.value(o).toInt(&ok);
+        if (ok && v >= lo && v <= hi)
+            *out = v;
+        return ok && v >= lo && v <= hi;
+    };
+    if (parser.isSet(protocol)) {
+        const QString v = parser.value(protocol).toLower();
+        if (v == QLatin1String("korvan"))
+            c.protocol = Protocol::Korvan;
+        else if (v == QLatin1String("ascii"))
+            c.protocol = Protocol::ModbusAscii;
+        else if (v == QLatin1String("rtu"))
+            c.protocol = Protocol::ModbusRtu;
+        else
+            return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1").arg(v));
+    }
+    int instrumentNo = -1; // not given
+    if (!whole(instrument, 0, 95, &instrumentNo))
+        return fail(QStringLiteral("--instrument: a number 0 to 95"));
+    if (!whole(baud, 50, 4000000, &c.baud))
+        return fail(QStringLiteral("--baud: a rate from 50 to 4000000"));
+    if (!whole(bits, 7, 12, &c.bitsPerChar))
+        return fail(QStringLiteral("--bits: bits per character, 7 to 12"));
+    if (parser.isSet(delayAll) && !parseDelay(parser.value(delayAll), &c.delayAllMs))
+        return fail(QStringLiteral("--delay-all: milliseconds, 0 to 60000"));
+    if (!whole(hangupAfter, 1, INT_MAX, &c.hangupAfter))
+        return fail(QStringLiteral("--hangup-after: a number of requests, 1 or more"));
+    if (!whole(hangupFor, 0, 3600000, &c.hangupForMs))
+        return fail(QStringLiteral("--hangup-for: milliseconds, 0 to 3600000"));
+    c.valuesFile = parser.value(values);
+    c.modelFile = parser.value(model);
+    c.logFile = parser.value(log);
+    c.linkPath = parser.value(link);
+    for (const QString& text : parser.values(fault)) {
+        int item = 0;
+        Fault f;
+        QString error;
+        if (!parseFault(text, &item, &f, &error))
+            return fail(error);
+        c.faults.emplace_back(item, f);
     }
     // Modbus station 0 is the broadcast address: no instrument can have it.
     if (c.protocol == Protocol::Korvan)
@@ -393,6 +384,9 @@ Options:
   --link PATH        also create a symbolic link PATH to the device (removed at exit).
   --log FILE         append one line per request received, flushed at once.
   -h, --help         this text.
+  --version          the program's name and version.
+
+An option's value follows it as the next word or after '=' (--fault=0005=nak).
 
 Signals: SIGTERM, SIGINT and SIGHUP end the program (status 0). SIGUSR1 hangs up at
 once, as --hangup-after does, dropping answers not yet sent.

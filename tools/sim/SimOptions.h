@@ -27,10 +27,12 @@ struct Config {
 struct ParseResult {
     Config config;
     bool help = false;
+    bool version = false;
     QString error; // empty when the arguments were good
 };
 
-// Command line (without the program name) to a configuration. Never exits.
+// Command line (without the program name) to a configuration. Options are "--name value"
+// or "--name=value"; --fault may be repeated. Never exits.
 ParseResult parseArguments(const QStringList& args);
 // The --help text: every option, the default values, the fault kinds and the log format.
 QString helpText();

@@ -1,6 +1,7 @@
 // pmx31570a-sim: one virtual instrument on a new pseudo-terminal.
 #include "SimInstrument.h"
 #include "SimOptions.h"
+#include "pmx_version.h"
 
 #include <QFile>
 #include <QStringList>
@@ -350,6 +351,10 @@ int main(int argc, char** argv) {
     const ParseResult parsed = parseArguments(args);
     if (parsed.help) {
         std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parsed.version) {
+        std::printf("pmx31570a-sim %s\n", PMX_VERSION_STRING);
         return 0;
     }
     if (!parsed.error.isEmpty()) {

@@ -163,12 +163,12 @@ void ReportRenderer::drawBand(QPainter& p, const ReportBand& band, int pageIndex
     switch (band.kind) {
     case ReportBand::ReportHeader:
         p.setFont(reportFont(lang, kAddressSize));
-        drawFitted(p, QRectF(0, 45, w, 270), Qt::AlignRight, c.lblAddress);
-        drawFitted(p, QRectF(0, 315, w, 270), Qt::AlignRight, c.lblAddress1);
+        drawFitted(p, QRectF(0, 45, w, 270), Qt::AlignRight, c.makerAddress);
+        drawFitted(p, QRectF(0, 315, w, 270), Qt::AlignRight, c.makerPhone);
         break;
     case ReportBand::PageHeader:
         p.setFont(reportFont(lang, kTitleSize, true));
-        drawFitted(p, QRectF(0, 0, w, 390), Qt::AlignLeft, c.lbpara_section2);
+        drawFitted(p, QRectF(0, 0, w, 390), Qt::AlignLeft, c.title);
         hRule(p, 405, 30, kBarColour);
         break;
     case ReportBand::OuterHeader: {
@@ -178,16 +178,16 @@ void ReportRenderer::drawBand(QPainter& p, const ReportBand& band, int pageIndex
         p.drawRect(box);
         p.setPen(Qt::black);
         p.setFont(reportFont(lang, kBoxSize, true));
-        drawFitted(p, box.adjusted(kPad, 0, -kPad, 0), Qt::AlignHCenter, c.lbpara_section6);
+        drawFitted(p, box.adjusted(kPad, 0, -kPad, 0), Qt::AlignHCenter, c.parameterBox);
         break;
     }
     case ReportBand::InnerHeader:
         hRule(p, 90, 15, kBarColour);
         p.setFont(reportFont(lang, kBodySize, true));
         drawFitted(p, QRectF(kItemLeft, 135, kItemRight - kItemLeft, 360), Qt::AlignLeft,
-                   c.lbpara_section8_iterm);
+                   c.itemHeading);
         drawFitted(p, QRectF(kDataLeft - 600, 135, kDataRight - kDataLeft + 600, 360),
-                   Qt::AlignRight, c.lbpara_section8_data);
+                   Qt::AlignRight, c.valueHeading);
         // The unit heading stays empty: no item carries a unit.
         hRule(p, 525, 15, kBarColour);
         break;
@@ -196,9 +196,9 @@ void ReportRenderer::drawBand(QPainter& p, const ReportBand& band, int pageIndex
         p.setFont(reportFont(lang, kBodySize));
         const qreal h = twips::kDetail - 15;
         drawFitted(p, QRectF(kItemLeft, 0, kItemRight - kItemLeft, h), Qt::AlignLeft,
-                   row.rp_dataitem);
-        drawFitted(p, QRectF(kDataLeft, 0, kDataRight - kDataLeft, h), Qt::AlignRight, row.rp_data);
-        drawFitted(p, QRectF(kUnitLeft, 0, kUnitRight - kUnitLeft, h), Qt::AlignLeft, row.rp_donvi);
+                   row.name);
+        drawFitted(p, QRectF(kDataLeft, 0, kDataRight - kDataLeft, h), Qt::AlignRight, row.value);
+        drawFitted(p, QRectF(kUnitLeft, 0, kUnitRight - kUnitLeft, h), Qt::AlignLeft, row.unit);
         hRule(p, twips::kDetail - 15, 15, kRuleColour);
         break;
     }
@@ -293,7 +293,7 @@ bool ReportRenderer::renderPdf(const ReportModel& model, const QString& path, QS
     {
         QPdfWriter writer(&file);
         writer.setPageLayout(layout);
-        writer.setTitle(model.captions().lbpara_section2);
+        writer.setTitle(model.captions().title);
         writer.setCreator(QStringLiteral("PMX-31570A"));
         drawn = render(&writer, model);
     } // the writer finishes the document when its painter ends

@@ -2,9 +2,16 @@
 // Request and response frames of the three protocols, built independently of the
 // instrument's own encoder, for the virtual instrument's tests.
 #include "SimInstrument.h"
+#include "TestPrinters.h"
 #include "comm/Checksums.h"
 
 #include <QByteArray>
+
+namespace pmx::sim {
+inline void PrintTo(Protocol p, std::ostream* os) {
+    *os << protocolName(p).toStdString();
+}
+} // namespace pmx::sim
 
 namespace pmx::sim::test {
 

@@ -39,8 +39,10 @@ TEST(SimKorvan, ErrorAnswersCarryTheirCode) {
         // Lower-case hexadecimal is accepted on input.
         {korvanRequest(0, 'P', "007f", "7fff"), korvanResponse('\x06', "  P007f")},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(answers(inst, c.request), c.response) << c.request.toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(hexText(c.request));
+        EXPECT_EQ(answers(inst, c.request), c.response);
+    }
     EXPECT_EQ(inst.value(1), 99);
     EXPECT_EQ(inst.value(0x7F), 32767);
 
@@ -92,10 +94,11 @@ TEST_P(SimModbus, ExceptionsOtherStationsAndSpoiledFrames) {
         {"0A0300000000", "0A8303"},                                    // no quantity
         {"0A0600800001", "0A8602"},         {"0B0300440001", nullptr}, // another station
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
         EXPECT_EQ(answers(inst, modbusFrame(p, c.request), true),
-                  c.response ? modbusFrame(p, c.response) : QByteArray())
-            << c.request;
+                  c.response ? modbusFrame(p, c.response) : QByteArray());
+    }
     // An unknown function; under RTU it can only end at a silence.
     EXPECT_EQ(answers(inst, modbusFrame(p, "0A100044000102FFFF"), true), modbusFrame(p, "0A9001"));
 
@@ -121,17 +124,18 @@ TEST_P(SimModbus, BroadcastIsCarriedOutAndNeverAnswered) {
         {"000600120005", 0x12, 1799, "W 0012 0005 -> none (broadcast; EXC 03 readonly)"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
         const auto replies = inst.feed(modbusFrame(p, c.request));
-        ASSERT_EQ(replies.size(), 1u) << c.request;
-        EXPECT_TRUE(replies[0].bytes.isEmpty() && replies[0].addressed) << c.request;
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_TRUE(replies[0].bytes.isEmpty() && replies[0].addressed);
         EXPECT_EQ(replies[0].logLine, protocolName(p) + QLatin1Char(' ') + QLatin1String(c.log));
-        EXPECT_EQ(inst.value(c.item), c.value) << c.request;
+        EXPECT_EQ(inst.value(c.item), c.value);
     }
     EXPECT_EQ(answers(inst, modbusFrame(p, "0A0300440001")), modbusFrame(p, "0A03021234"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, SimModbus,
-                         ::testing::Values(Protocol::ModbusAscii, Protocol::ModbusRtu));
+INSTANTIATE_TEST_SUITE_P(, SimModbus, ::testing::Values(Protocol::ModbusAscii, Protocol::ModbusRtu),
+                         ::testing::PrintToStringParamName());
 
 TEST(SimRtu, DelimitedByLengthOrSilence) {
     const Protocol rtu = Protocol::ModbusRtu;
@@ -180,9 +184,10 @@ TEST(SimFaults, EchoAnswersForAnotherItemWithAGoodChecksum) {
         {r, modbusFrame(r, "0103000E0004"), modbusFrame(r, "010308057705DB0C7F06A3"), 1599},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(hexText(c.request));
         Instrument inst(c.p, 1);
         inst.setFault(0x10, {FaultKind::Echo, 4, 0, 0x20});
-        EXPECT_EQ(answers(inst, c.request), c.response) << c.request.toHex().toStdString();
-        EXPECT_EQ(inst.value(0x10), c.written) << c.request.toHex().toStdString();
+        EXPECT_EQ(answers(inst, c.request), c.response);
+        EXPECT_EQ(inst.value(0x10), c.written);
     }
 }

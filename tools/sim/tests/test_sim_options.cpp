@@ -1,35 +1,41 @@
 #include "SimOptions.h"
+#include "TestPrinters.h"
 
 #include <gtest/gtest.h>
 
 using namespace pmx::sim;
 
-TEST(SimOptions, ArgumentsAndFaults) {
-    ParseResult r = parseArguments({"--protocol", "RTU", "--instrument=95", "--baud", "19200",
-                                    "--fault", "0005=nak:3", "--fault=007F=delay:500", "--fault",
-                                    "0010=badsum", "--silent", "--link", "/tmp/x"});
-    ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
-    EXPECT_EQ(r.config.protocol, Protocol::ModbusRtu);
-    EXPECT_EQ(r.config.instrumentNo, 95);
-    EXPECT_EQ(r.config.baud, 19200);
-    EXPECT_TRUE(r.config.silent);
-    EXPECT_EQ(r.config.linkPath, "/tmp/x");
-    ASSERT_EQ(r.config.faults.size(), 3u);
-    EXPECT_EQ(r.config.faults[0].first, 5);
-    EXPECT_EQ(r.config.faults[0].second.kind, FaultKind::Nak);
-    EXPECT_EQ(r.config.faults[0].second.code, 3);
-    EXPECT_EQ(r.config.faults[1].first, 0x7F);
-    EXPECT_EQ(r.config.faults[1].second.delayMs, 500);
-    EXPECT_EQ(r.config.faults[2].second.kind, FaultKind::BadSum);
-
-    EXPECT_TRUE(parseArguments({"--help"}).help);
-    for (const QStringList& bad :
-         {QStringList{"--protocol", "tcp"}, QStringList{"--instrument", "96"},
-          QStringList{"--instrument"}, QStringList{"--baud", "fast"},
-          QStringList{"--fault", "0080=nak"}, QStringList{"--fault", "0001=explode"},
-          QStringList{"--fault", "0001=delay:-5"}, QStringList{"--fault", "0001=silent:3"},
-          QStringList{"--fault", "nak"}, QStringList{"/dev/ttyS0"}})
-        EXPECT_FALSE(parseArguments(bad).error.isEmpty()) << bad.join(' ').toStdString();
+TEST(SimOptions, EveryOptionInBothForms) {
+    const std::pair<const char*, const char*> given[] = {
+        {"--protocol", "RTU"},      {"--instrument", "95"},       {"--baud", "19200"},
+        {"--bits", "11"},           {"--hangup-after", "3"},      {"--hangup-for", "500"},
+        {"--delay-all", "250"},     {"--link", "/tmp/x"},         {"--log", "/tmp/l"},
+        {"--fault", "0005=nak:3"},  {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
+        {"--fault", "0005=badsum"}, // the last fault for an item wins when they are applied
+    };
+    QStringList spaced{"--silent"}, joined{"--silent"};
+    for (const auto& [name, value] : given) {
+        spaced << name << value;
+        joined << QStringLiteral("%1=%2").arg(name, value);
+    }
+    for (const QStringList& args : {spaced, joined}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ParseResult r = parseArguments(args);
+        ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
+        const Config& c = r.config;
+        EXPECT_EQ(std::tuple(c.protocol, c.instrumentNo, c.baud, c.bitsPerChar, c.hangupAfter,
+                             c.hangupForMs, c.delayAllMs, c.silent, c.linkPath, c.logFile),
+                  std::tuple(Protocol::ModbusRtu, 95, 19200, 11, 3, 500, 250, true,
+                             QString("/tmp/x"), QString("/tmp/l")));
+        ASSERT_EQ(c.faults.size(), 4u);
+        const auto& [nakItem, nak] = c.faults[0];
+        EXPECT_EQ(std::tuple(nakItem, nak.kind, nak.code), std::tuple(5, FaultKind::Nak, 3));
+        EXPECT_EQ(c.faults[1].second.delayMs, 500);
+        EXPECT_EQ(c.faults[2].second.echoItem, 0x7F);
+        EXPECT_EQ(c.faults[3].second.kind, FaultKind::BadSum);
+    }
+    EXPECT_TRUE(parseArguments({"-h"}).help);
+    EXPECT_TRUE(parseArguments({"--version"}).version);
 }
 
 TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
@@ -40,23 +46,22 @@ TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
     EXPECT_FALSE(parseArguments({"--instrument", "0", "--protocol", "ascii"}).error.isEmpty());
 }
 
-TEST(SimOptions, HangupDelayAndEchoOptions) {
-    const ParseResult r =
-        parseArguments({"--hangup-after", "3", "--hangup-for=500", "--delay-all", "250", "--fault",
-                        "0010=echo:7f", "--fault", "0011=late:300"});
-    ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
-    EXPECT_EQ(r.config.hangupAfter, 3);
-    EXPECT_EQ(r.config.hangupForMs, 500);
-    EXPECT_EQ(r.config.delayAllMs, 250);
-    ASSERT_EQ(r.config.faults.size(), 2u);
-    EXPECT_EQ(r.config.faults[0].second.echoItem, 0x7F);
-    EXPECT_EQ(r.config.faults[1].second.kind, FaultKind::Delay);
-    EXPECT_EQ(r.config.faults[1].second.delayMs, 300);
-
-    for (const char* bad : {"--hangup-after=0", "--hangup-after=x", "--hangup-for=-1",
-                            "--delay-all=60001", "--delay-all=-5", "--fault=0001=echo",
-                            "--fault=0001=echo:0080", "--fault=0001=late", "--fault=0001=late:-1"})
-        EXPECT_FALSE(parseArguments({bad}).error.isEmpty()) << bad;
+TEST(SimOptions, BadArgumentsAreOneLineErrors) {
+    const QStringList bad[] = {
+        {"--protocol", "tcp"},      {"--instrument", "96"},      {"--instrument"},
+        {"--baud", "fast"},         {"--bits=13"},               {"/dev/ttyS0"},
+        {"--bogus"},                {"-x"},                      {"--silent=1"},
+        {"--hangup-after=0"},       {"--hangup-for=-1"},         {"--delay-all=60001"},
+        {"--fault", "0080=nak"},    {"--fault", "0001=explode"}, {"--fault", "0001=delay:-5"},
+        {"--fault", "0001=silent:3"}, {"--fault", "nak"},        {"--fault=0001=echo"},
+        {"--fault=0001=echo:0080"}, {"--fault=0001=late"},       {"--fault=0001=nak:100"},
+    };
+    for (const QStringList& args : bad) {
+        const QString error = parseArguments(args).error;
+        EXPECT_FALSE(error.isEmpty()) << args.join(' ').toStdString();
+        EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << error.toStdString();
+    }
+    EXPECT_TRUE(parseArguments({"--bogus"}).error.contains("see --help"));
 }
 
 TEST(SimOptions, ValuesFileBothForms) {
@@ -66,12 +71,9 @@ TEST(SimOptions, ValuesFileBothForms) {
                                       "0002=8000h\n0003=65535\n"),
                            inst, &error))
         << error.toStdString();
-    EXPECT_EQ(inst.value(0x44), 100);
-    EXPECT_EQ(inst.value(0x7F), -32768);
-    EXPECT_EQ(inst.value(1), -1);
-    EXPECT_EQ(inst.value(2), -32768);
-    EXPECT_EQ(inst.value(3), -1);
-    EXPECT_EQ(inst.value(4), defaultValue(4));
+    for (const auto& [item, value] :
+         {std::pair(0x44, 100), {0x7F, -32768}, {1, -1}, {2, -32768}, {3, -1}, {4, 399}})
+        EXPECT_EQ(inst.value(item), value) << item;
 
     for (const char* bad : {"0080=1\n", "0001=65536\n", "0001\n", "zz=1\n", "0001=1.5\n"}) {
         Instrument other(Protocol::Korvan, 0);
@@ -80,28 +82,19 @@ TEST(SimOptions, ValuesFileBothForms) {
     }
 
     // A data file of the program: model name, 128 names, 128 selections, 128 values.
-    QByteArray table = "\"PMX-31570A\"\r\n";
-    for (int i = 0; i < 128; ++i)
-        table += "\"n\"\r\n";
-    for (int i = 0; i < 128; ++i)
-        table += "1\r\n";
+    QByteArray table = "\"PMX-31570A\"\r\n" + QByteArray("\"n\"\r\n").repeated(128) +
+                       QByteArray("1\r\n").repeated(128);
     for (int i = 0; i < 128; ++i)
         table += QByteArray::number(i - 64) + "\r\n";
     ASSERT_TRUE(loadValues(table, inst, &error)) << error.toStdString();
-    EXPECT_EQ(inst.value(0), -64);
-    EXPECT_EQ(inst.value(127), 63);
+    EXPECT_EQ(std::pair(inst.value(0), inst.value(127)), std::pair(qint16(-64), qint16(63)));
 }
 
 TEST(SimOptions, ItemNamesFromModelFiles) {
-    QStringList utf8;
-    QStringList sjis;
+    QStringList utf8, sjis, names;
     QString error;
-    ASSERT_TRUE(
-        loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"), &utf8, &error))
-        << error.toStdString();
-    ASSERT_TRUE(
-        loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"), &sjis, &error))
-        << error.toStdString();
+    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"), &utf8, &error));
+    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"), &sjis, &error));
     ASSERT_EQ(utf8.size(), 128);
     EXPECT_EQ(utf8, sjis);
 
@@ -109,10 +102,8 @@ TEST(SimOptions, ItemNamesFromModelFiles) {
     QByteArray japaneseOnly = "\"M\"\r\n\"a,b\"\r\n";
     for (int i = 1; i < 128; ++i)
         japaneseOnly += "name" + QByteArray::number(i) + "\r\n";
-    QStringList names;
     ASSERT_TRUE(loadItemNames(japaneseOnly, &names, &error));
-    EXPECT_EQ(names.front(), "a,b");
-    EXPECT_EQ(names.back(), "name127");
+    EXPECT_EQ(std::pair(names.front(), names.back()), std::pair(QString("a,b"), QString("name127")));
     EXPECT_FALSE(loadItemNames(QByteArray("\"M\"\r\nx\r\n"), &names, &error));
     EXPECT_FALSE(loadItemNames(QStringLiteral("/nonexistent/model.txt"), &names, &error));
 }

@@ -6,18 +6,18 @@ namespace pmx {
 
 // Version information box. OK (or closing it) deletes it; keeping one instance at a
 // time is the opener's business.
-class SubDisp_About : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit SubDisp_About(QWidget* parent = nullptr);
+    explicit AboutDialog(QWidget* parent = nullptr);
 
     // "1.0.1": major, minor and revision in decimal, joined by ".".
     static QString versionText();
-    // The program mark at the given edge length: the SVG from the resources when an SVG
-    // reader is installed, otherwise the same shape painted here.
+    // The program mark (resources/logo.svg) at the given edge length.
     static QPixmap logo(int size);
 
-    void Command1_Click();
+    // OK, Escape and the close button end the box.
+    void accept() override;
     void reject() override;
 };
 

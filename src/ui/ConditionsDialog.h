@@ -1,5 +1,4 @@
 #pragma once
-#include "comm/CommObject.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include <QDialog>
@@ -15,24 +14,19 @@ namespace pmx {
 // OK stores the eight texts exactly as shown (the apply step checks them) and deletes
 // the dialog; any other way of closing stores nothing. On Linux the port row also shows
 // which device the chosen COMn opens and lets the operator map it to another one.
-class SubDisp_comm : public QDialog {
+class ConditionsDialog : public QDialog {
     Q_OBJECT
   public:
     // discover: the serial devices offered for a COMn (defaults to the system's own).
-    explicit SubDisp_comm(SettingsStore& store, QWidget* parent = nullptr,
+    explicit ConditionsDialog(SettingsStore& store, QWidget* parent = nullptr,
                           PortMap::Discovery discover = {});
 
-    // Texts of Combo_Prot, Combo_Dev, Combo_Rate, Combo_Dat, Combo_Stop, Combo_Party,
-    // Combo_Port, Combo_Time, in that order: the main window's status display.
+    // The eight texts as shown (protocol, instrument, rate, data bits, stop bits, parity,
+    // port, time-out), in that order.
     QStringList statusTexts() const;
-    // The same eight texts for the conditions the communication object was last given
-    // (after the apply step replaced what it refused), in the dialog's wording.
-    static QStringList textsInEffect(const CommObject& com, qint16 instNo);
-    // True when the protocol and instrument number texts would make every command a
-    // Modbus broadcast (station 0), as the apply step would read them.
-    static bool isModbusBroadcast(const QString& protocol, const QString& devNo);
 
-    void Command1_Click();
+    // OK: stores the port choices and the eight texts, then closes.
+    void storeConditions();
     void reject() override;
 
   signals:
@@ -40,7 +34,8 @@ class SubDisp_comm : public QDialog {
     void conditionsStored();
 
   private:
-    void Form_Load();
+    // Fills the boxes from the stored record.
+    void loadStored();
     void refreshDevice();
     void refreshBroadcastHint();
     void devicePicked(int index);

@@ -1,4 +1,4 @@
-#include "comm/Dispatcher.h"
+#include "transfer/Dispatcher.h"
 
 namespace pmx {
 
@@ -7,36 +7,36 @@ void Dispatcher::tick() {
         return; // never a task inside another
     m_busy = true;
     bool toIdle = true;
-    switch (CommTask) {
+    switch (m_task) {
     case kTaskStopped:
-        m_host.setMoveEnabled(false);
+        m_host.setTransferEnabled(false);
         toIdle = false;
         break;
     case kTaskApply:
         toIdle = m_host.applyStep();
         if (!toIdle)
-            CommTask = kTaskStopped;
+            m_task = kTaskStopped;
         break;
     case kTaskIdle:
-        m_host.SelectDispItem();
+        m_host.refreshValues();
         toIdle = false;
         break;
     case kTaskWriteChanged:
-        if (m_host.checkWriteTicked())
-            m_host.WriteItem();
+        if (m_host.sendOnChangeTicked())
+            m_host.writeChangedItem();
         break;
     case kTaskWriteAll:
-        m_host.WriteAllItems();
+        m_host.writeAllItems();
         break;
     case kTaskReadAll:
-        m_host.ReadAllItems();
+        m_host.readAllItems();
         break;
     default:
         // An unknown code cannot come from the program itself; treat it as idle.
         break;
     }
     if (toIdle)
-        CommTask = kTaskIdle;
+        m_task = kTaskIdle;
     m_busy = false;
 }
 

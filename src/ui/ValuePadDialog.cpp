@@ -1,5 +1,5 @@
-#include "ui/Setting_Disp.h"
-#include "ui/strings/StringTable.h"
+#include "ui/ValuePadDialog.h"
+#include "text/StringTable.h"
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -24,65 +24,59 @@ QPushButton* padButton(const QString& caption, const QString& name, QWidget* par
     return b;
 }
 
-QString outOfRangeText() {
-    return strings::language() == strings::Lang::Japanese
-               ? QStringLiteral("設定範囲外です (-32768 ～ 32767)")
-               : QStringLiteral("Out of range (-32768 to 32767)");
-}
-
 } // namespace
 
-Setting_Disp::Setting_Disp(ItemTable& table, QWidget* parent) : QDialog(parent), m_table(table) {
+ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent) : QDialog(parent), m_table(table) {
     setObjectName(QStringLiteral("Setting_Disp"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
-    setWindowTitle(strings::text(36));
+    setWindowTitle(strings::text(TextId::ValueTitle));
 
     auto* top = new QVBoxLayout(this);
 
     auto* info = new QFormLayout;
     info->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    auto* itemCaption = new QLabel(strings::text(39), this);
+    auto* itemCaption = new QLabel(strings::text(TextId::CommandItem), this);
     itemCaption->setObjectName(QStringLiteral("Label1_2"));
     m_name = new QLineEdit(this);
     m_name->setObjectName(QStringLiteral("Text1_1"));
     m_name->setMinimumWidth(220);
     info->addRow(itemCaption, m_name);
-    auto* nowCaption = new QLabel(strings::text(37), this);
+    auto* nowCaption = new QLabel(strings::text(TextId::CurrentValue), this);
     nowCaption->setObjectName(QStringLiteral("Label1_0"));
-    m_now = new QLabel(this);
-    m_now->setObjectName(QStringLiteral("Now_data"));
-    m_now->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    info->addRow(nowCaption, m_now);
+    m_current = new QLabel(this);
+    m_current->setObjectName(QStringLiteral("Now_data"));
+    m_current->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    info->addRow(nowCaption, m_current);
     top->addLayout(info);
 
-    m_display = new QLineEdit(this);
-    m_display->setObjectName(QStringLiteral("Disp_setdata"));
+    m_entryBox = new QLineEdit(this);
+    m_entryBox->setObjectName(QStringLiteral("Disp_setdata"));
     // Typed characters never go into the text: every key is handled by eventFilter.
-    m_display->setReadOnly(true);
-    m_display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QFont big = m_display->font();
+    m_entryBox->setReadOnly(true);
+    m_entryBox->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont big = m_entryBox->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);
-    m_display->setFont(big);
-    m_display->setMinimumHeight(40);
-    m_display->installEventFilter(this);
-    top->addWidget(m_display);
+    m_entryBox->setFont(big);
+    m_entryBox->setMinimumHeight(40);
+    m_entryBox->installEventFilter(this);
+    top->addWidget(m_entryBox);
 
     // The entry text itself; the box above shows a copy of it.
-    m_changeData = new QLabel(this);
-    m_changeData->setObjectName(QStringLiteral("change_data"));
-    m_changeData->setVisible(false);
-    top->addWidget(m_changeData);
+    m_entryCopy = new QLabel(this);
+    m_entryCopy->setObjectName(QStringLiteral("change_data"));
+    m_entryCopy->setVisible(false);
+    top->addWidget(m_entryCopy);
 
     auto* pad = new QGridLayout;
     pad->setSpacing(6);
     for (int d = 0; d <= 9; ++d) {
-        m_tenKey[d] = padButton(QString::number(d), QStringLiteral("Ten_key_%1").arg(d), this);
-        connect(m_tenKey[d], &QPushButton::clicked, this, [this, d] { Ten_key_Click(d); });
+        m_digitButtons[d] = padButton(QString::number(d), QStringLiteral("Ten_key_%1").arg(d), this);
+        connect(m_digitButtons[d], &QPushButton::clicked, this, [this, d] { pressDigit(d); });
     }
     for (int d = 1; d <= 9; ++d)
-        pad->addWidget(m_tenKey[d], 2 - (d - 1) / 3, (d - 1) % 3);
-    pad->addWidget(m_tenKey[0], 3, 0);
+        pad->addWidget(m_digitButtons[d], 2 - (d - 1) / 3, (d - 1) % 3);
+    pad->addWidget(m_digitButtons[0], 3, 0);
     auto* negate = padButton(QStringLiteral("+/-"), QStringLiteral("Command1"), this);
     auto* ce = padButton(QStringLiteral("CE"), QStringLiteral("Command2"), this);
     auto* ok = padButton(QStringLiteral("OK"), QStringLiteral("Command3"), this);
@@ -92,75 +86,75 @@ Setting_Disp::Setting_Disp(ItemTable& table, QWidget* parent) : QDialog(parent),
     pad->addWidget(ok, 2, 3);
     pad->addWidget(cancel, 3, 3);
     top->addLayout(pad);
-    connect(negate, &QPushButton::clicked, this, &Setting_Disp::Command1_Click);
-    connect(ce, &QPushButton::clicked, this, &Setting_Disp::Command2_Click);
-    connect(ok, &QPushButton::clicked, this, &Setting_Disp::Command3_Click);
-    connect(cancel, &QPushButton::clicked, this, &Setting_Disp::Command4_Click);
+    connect(negate, &QPushButton::clicked, this, &ValuePadDialog::pressSign);
+    connect(ce, &QPushButton::clicked, this, &ValuePadDialog::pressClear);
+    connect(ok, &QPushButton::clicked, this, &ValuePadDialog::storeValue);
+    connect(cancel, &QPushButton::clicked, this, &ValuePadDialog::reject);
 
     // Entry box first: it receives the keyboard when the dialog opens.
-    QWidget* order[] = {m_display,   m_tenKey[7], m_tenKey[8], m_tenKey[9],
-                        m_tenKey[4], m_tenKey[5], m_tenKey[6], m_tenKey[1],
-                        m_tenKey[2], m_tenKey[3], ok,          m_tenKey[0],
+    QWidget* order[] = {m_entryBox,   m_digitButtons[7], m_digitButtons[8], m_digitButtons[9],
+                        m_digitButtons[4], m_digitButtons[5], m_digitButtons[6], m_digitButtons[1],
+                        m_digitButtons[2], m_digitButtons[3], ok,          m_digitButtons[0],
                         negate,      ce,          cancel,      m_name};
     for (size_t k = 1; k < std::size(order); ++k)
         setTabOrder(order[k - 1], order[k]);
-    m_display->setFocus();
+    m_entryBox->setFocus();
 
     setItem(m_table.CurItem);
     syncEntry();
 }
 
-void Setting_Disp::setItem(int curItem) {
+void ValuePadDialog::setItem(int curItem) {
     if (curItem < 0 || curItem >= kItemCount)
         return;
     m_item = curItem;
     m_name->setText(m_table.ItemName[curItem]);
     m_name->setCursorPosition(0);
-    m_now->setText(QString::number(m_table.ItemData[curItem]));
+    m_current->setText(QString::number(m_table.ItemData[curItem]));
 }
 
-void Setting_Disp::syncEntry() {
-    m_changeData->setText(m_pad.entry());
-    m_display->setText(m_pad.entry());
+void ValuePadDialog::syncEntry() {
+    m_entryCopy->setText(m_pad.entry());
+    m_entryBox->setText(m_pad.entry());
 }
 
-void Setting_Disp::markOutOfRange(bool on) {
+void ValuePadDialog::markOutOfRange(bool on) {
     if (on == m_marked)
         return;
     m_marked = on;
-    QPalette pal = m_display->palette();
+    QPalette pal = m_entryBox->palette();
     if (on)
         pal.setColor(QPalette::Text, Qt::red);
     else
         pal = palette();
-    m_display->setPalette(pal);
-    m_display->setToolTip(on ? outOfRangeText() : QString());
+    m_entryBox->setPalette(pal);
+    m_entryBox->setToolTip(on ? strings::text(TextId::ValueOutOfRange) : QString());
 }
 
-void Setting_Disp::Ten_key_Click(int digit) {
+void ValuePadDialog::pressDigit(int digit) {
     m_pad.padDigit(digit);
     markOutOfRange(false);
     syncEntry();
 }
 
-void Setting_Disp::Command1_Click() {
+void ValuePadDialog::pressSign() {
     m_pad.padNegate();
     markOutOfRange(false);
     syncEntry();
 }
 
-void Setting_Disp::Command2_Click() {
+void ValuePadDialog::pressClear() {
     m_pad.clear();
     markOutOfRange(false);
     syncEntry();
 }
 
-void Setting_Disp::Command3_Click() {
+void ValuePadDialog::storeValue() {
     const std::optional<qint16> value = m_pad.storableValue();
     if (!value) {
         // A 16-bit item cannot hold it: keep the dialog and the old value, and say why.
         markOutOfRange(true);
-        m_display->setFocus();
+        m_entryBox->setFocus();
         return;
     }
     m_table.ItemData[m_item] = *value;
@@ -170,24 +164,20 @@ void Setting_Disp::Command3_Click() {
     close();
 }
 
-void Setting_Disp::Command4_Click() {
-    reject();
-}
-
-void Setting_Disp::reject() {
+void ValuePadDialog::reject() {
     // Escape and the close button end the dialog like Cancel.
     QDialog::reject();
     close();
 }
 
-bool Setting_Disp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_display && event->type() == QEvent::FocusIn) {
+bool ValuePadDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_entryBox && event->type() == QEvent::FocusIn) {
         // The line edit selects its text on keyboard focus; a highlighted entry reads
         // as if the next key replaced it, which it never does.
-        QMetaObject::invokeMethod(m_display, &QLineEdit::deselect, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_entryBox, &QLineEdit::deselect, Qt::QueuedConnection);
         return false;
     }
-    if (watched != m_display || event->type() != QEvent::KeyPress)
+    if (watched != m_entryBox || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     // Keyboard navigation keeps working; the entry is only re-shown.
@@ -210,7 +200,7 @@ bool Setting_Disp::eventFilter(QObject* watched, QEvent* event) {
     }
     switch (m_pad.typedKey(ch)) {
     case ValuePad::KeyAction::Ok:
-        Command3_Click();
+        storeValue();
         return true;
     case ValuePad::KeyAction::Digit:
     case ValuePad::KeyAction::Negate:

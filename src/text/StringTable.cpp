@@ -1,4 +1,4 @@
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 
 #include <QLocale>
 
@@ -55,8 +55,27 @@ constexpr Entry kTable[] = {
      u"通信エラー! 通信条件を確認してください。"},
     {51, u"Do you want to close the software?", u"設定ソフトウェアを終了しますか?"},
     {52, u"Reading will initiate. Is this OK?", u"読込みを開始します。よろしいですか?"},
-    // Two blanks after "Writing": the text as the product has always shown it.
+    // Two blanks after "Writing": operators and their written procedures know the
+    // question in this exact wording.
     {53, u"Writing  will initiate. Is this OK?", u"書込みを開始します。よろしいですか?"},
+    // Operator messages of the windows.
+    {60, u"The CSV file could not be written:\n%1\n%2", u"CSVファイルを書き込めませんでした:\n%1\n%2"},
+    {61, u"The data file could not be saved:\n%1\n%2",
+     u"データファイルを保存できませんでした:\n%1\n%2"},
+    {62, u"The data file was not loaded; nothing was changed.\n%1\n%2",
+     u"データファイルを読み込めませんでした。何も変更していません。\n%1\n%2"},
+    {63, u"The settings could not be saved to\n%1\n%2\n\nClose the software anyway?",
+     u"設定を保存できませんでした:\n%1\n%2\n\nこのまま終了しますか?"},
+    {70, u"Device for the port", u"ポートのデバイス"},
+    {71, u"Automatic (USB adapter in order)", u"自動 (USB アダプタ順)"},
+    {72, u" (not connected)", u" (未接続)"},
+    {73, u"%1 opens no device: no USB serial adapter found.",
+     u"%1 に対応するデバイスがありません (USB シリアルアダプタが見つかりません)。"},
+    {74, u"%1 opens %2", u"%1 は %2 を開きます"},
+    {75, u"Out of range (-32768 to 32767)", u"設定範囲外です (-32768 ～ 32767)"},
+    {76, u"Save PDF", u"PDFで保存"},
+    {77, u"Setting software for the PMX-31570A instrument family.",
+     u"PMX-31570A シリーズ計器用の設定ソフトウェアです。"},
     {100, u"Negative acknowledgement. Check the sending data.",
      u"否定応答。送信データ確認してください。"},
     {101, u"Checksum error", u"チャックサムエラー"},
@@ -72,6 +91,18 @@ constexpr Entry kTable[] = {
     {109, u"Unit", u"単位"},
     {110, u"All Data(&A)", u"データ一覧(&A)"},
     {111, u"Export(&E)", u"エクスポート(&E)"},
+    // Why a table or model file was not read.
+    {120, u"field %1 (line %2): %3", u"フィールド %1 (%2 行目): %3"},
+    {121, u"the file ends too early", u"ファイルが途中で終わっています"},
+    {122, u"the closing double quote is missing", u"閉じる二重引用符がありません"},
+    {123, u"names must not contain a double quote (\")", u"名前に二重引用符 (\") は使えません"},
+    {124, u"not a whole number", u"整数ではありません"},
+    {125, u"outside -32768 to 32767", u"-32768〜32767 の範囲外です"},
+    {126, u"a selection must be 0, 1 or 2", u"選択値は 0, 1, 2 のいずれかです"},
+    {127, u"the file is too large", u"ファイルが大きすぎます"},
+    {128, u"the file cannot be opened", u"ファイルを開けません"},
+    {130, u"Cannot load the model definition: %1", u"製品定義を読み込めません: %1"},
+    {131, u"Cannot load %1: %2", u"%1 を読み込めません: %2"},
     // The line's own reports.
     {200, u"Connection to %1 lost.", u"%1 との接続が切れました。"},
     {201, u"Reconnected to %1.", u"%1 に再接続しました。"},
@@ -115,16 +146,20 @@ Lang language() {
     return g_lang;
 }
 
-QString text(int id) {
+QString text(TextId id) {
     return text(id, g_lang);
 }
 
-QString text(int id, Lang lang) {
+QString text(TextId id, Lang lang) {
     for (const Entry& entry : kTable) {
-        if (entry.id == id)
+        if (entry.id == int(id))
             return QString::fromUtf16(lang == Lang::Japanese ? entry.japanese : entry.english);
     }
     return {};
+}
+
+QString programTitle(Lang lang) {
+    return text(TextId::ProductName, lang) + QLatin1Char(' ') + text(TextId::ProgramKind, lang);
 }
 
 } // namespace pmx::strings

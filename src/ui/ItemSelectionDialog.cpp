@@ -1,5 +1,5 @@
-#include "ui/SubDisp_command.h"
-#include "ui/strings/StringTable.h"
+#include "ui/ItemSelectionDialog.h"
+#include "text/StringTable.h"
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -17,7 +17,7 @@ namespace {
 constexpr int kColumns = 8;
 } // namespace
 
-SubDisp_command::SubDisp_command(ItemTable& table, QWidget* parent)
+ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
     : QDialog(parent), m_table(table) {
     setObjectName(QStringLiteral("SubDisp_command"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -56,43 +56,43 @@ SubDisp_command::SubDisp_command(ItemTable& table, QWidget* parent)
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     top->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, this, &SubDisp_command::Command1_Click);
-    connect(cancel, &QPushButton::clicked, this, &SubDisp_command::Command2_Click);
+    connect(ok, &QPushButton::clicked, this, &ItemSelectionDialog::applySelection);
+    connect(cancel, &QPushButton::clicked, this, &ItemSelectionDialog::reject);
 
     m_lastFocus = QGuiApplication::focusWindow();
     connect(qApp, &QGuiApplication::focusWindowChanged, this,
-            &SubDisp_command::onFocusWindowChanged);
+            &ItemSelectionDialog::onFocusWindowChanged);
 
-    Form_Load();
+    loadBoxes();
 }
 
-void SubDisp_command::Form_Load() {
-    setWindowTitle(strings::text(40));
+void ItemSelectionDialog::loadBoxes() {
+    setWindowTitle(strings::text(TextId::SelectionTitle));
     for (int i = 0; i < kItemCount; ++i) {
         if (!m_table.isUndefined(i))
-            m_check[i]->setChecked(m_table.ItemSel[i] == 1);
+            m_check[i]->setChecked(m_table.isSelected(i));
         else
             m_check[i]->setEnabled(false);
         m_check[i]->setToolTip(m_table.ItemName[i]);
     }
 }
 
-void SubDisp_command::Form_Activate() {
+void ItemSelectionDialog::resetBoxes() {
     for (int i = 0; i < kItemCount; ++i) {
-        m_check[i]->setChecked(m_table.ItemSel[i] == 1);
+        m_check[i]->setChecked(m_table.isSelected(i));
         m_check[i]->setToolTip(m_table.ItemName[i]);
     }
 }
 
-void SubDisp_command::showEvent(QShowEvent* e) {
+void ItemSelectionDialog::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     // Showing by the program counts as an activation; a spontaneous show (restored
     // from the task bar) is judged by where the focus came from instead.
     if (!e->spontaneous())
-        Form_Activate();
+        resetBoxes();
 }
 
-void SubDisp_command::onFocusWindowChanged(QWindow* w) {
+void ItemSelectionDialog::onFocusWindowChanged(QWindow* w) {
     QWindow* const previous = m_lastFocus;
     m_lastFocus = w;
     QWindow* const mine = windowHandle();
@@ -100,36 +100,32 @@ void SubDisp_command::onFocusWindowChanged(QWindow* w) {
         return;
     // Focus that was nowhere in this program came from another application.
     if (previous && previous != mine && QGuiApplication::allWindows().contains(previous))
-        Form_Activate();
+        resetBoxes();
 }
 
-void SubDisp_command::setBox(int i, qint16 state) {
+void ItemSelectionDialog::setBox(int i, Selection state) {
     if (i >= 0 && i < kItemCount)
-        m_check[i]->setChecked(state == 1);
+        m_check[i]->setChecked(state == Selection::Selected);
 }
 
-bool SubDisp_command::boxTicked(int i) const {
+bool ItemSelectionDialog::boxTicked(int i) const {
     return i >= 0 && i < kItemCount && m_check[i]->isChecked();
 }
 
-void SubDisp_command::setItemToolTip(int i, const QString& text) {
+void ItemSelectionDialog::setItemToolTip(int i, const QString& text) {
     if (i >= 0 && i < kItemCount)
         m_check[i]->setToolTip(text);
 }
 
-void SubDisp_command::Command1_Click() {
+void ItemSelectionDialog::applySelection() {
     // Disabled boxes included: a state loaded from a file passes on unchanged.
     for (int i = 0; i < kItemCount; ++i)
-        m_table.ItemSel[i] = m_check[i]->isChecked() ? 1 : 0;
+        m_table.ItemSel[i] = m_check[i]->isChecked() ? Selection::Selected : Selection::Cleared;
     accept();
     close();
 }
 
-void SubDisp_command::Command2_Click() {
-    reject();
-}
-
-void SubDisp_command::reject() {
+void ItemSelectionDialog::reject() {
     // Escape and the window's close button end the dialog like Cancel: a dialog left
     // hidden would keep stale boxes that the write of all items consults.
     QDialog::reject();

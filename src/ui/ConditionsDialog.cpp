@@ -1,9 +1,7 @@
-#include "ui/SubDisp_comm.h"
-#include "comm/Classification.h"
+#include "ui/ConditionsDialog.h"
 #include "comm/Conditions.h"
-#include "comm/Numbers.h"
 #include "ui/TextWrap.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -16,14 +14,6 @@
 namespace pmx {
 
 namespace {
-
-const int kCaptionIds[8] = {26, 27, 28, 29, 30, 31, 33, 34};
-
-// The device row has no entries in the string table; its few words live here.
-QString deviceText(const char* en, const char* ja) {
-    return strings::language() == strings::Lang::Japanese ? QString::fromUtf8(ja)
-                                                          : QString::fromUtf8(en);
-}
 
 QComboBox* combo(const QString& name, const QStringList& entries, QWidget* parent) {
     auto* c = new QComboBox(parent);
@@ -50,7 +40,7 @@ void select(QComboBox* c, int index, const QString& stored) {
 
 } // namespace
 
-SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Discovery discover)
+ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMap::Discovery discover)
     : QDialog(parent), m_store(store), m_ports(store, std::move(discover)) {
     setObjectName(QStringLiteral("SubDisp_comm"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -84,7 +74,7 @@ SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Disco
 
 #ifndef Q_OS_WIN
     // Linux has no COMn: show what the chosen name opens and let the operator choose.
-    auto* deviceCaption = new QLabel(deviceText("Device for the port", "ポートのデバイス"), this);
+    auto* deviceCaption = new QLabel(strings::text(TextId::DeviceForPort), this);
     deviceCaption->setObjectName(QStringLiteral("Label_device_name"));
     m_device = new QComboBox(this);
     m_device->setObjectName(QStringLiteral("Combo_Device"));
@@ -102,11 +92,11 @@ SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Disco
     grid->addWidget(m_deviceInfo, 9, 1, 1, 2);
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
     connect(m_port, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
-    connect(m_device, &QComboBox::activated, this, &SubDisp_comm::devicePicked);
+    connect(m_device, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
 #endif
 
     // Station 0 under Modbus is the broadcast address; say what that means before OK.
-    m_broadcast = new WrappedLabel(strings::text(203), this);
+    m_broadcast = new WrappedLabel(strings::text(TextId::BroadcastNoReads), this);
     m_broadcast->setObjectName(QStringLiteral("Label_broadcast"));
     m_broadcast->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_broadcast->setVisible(false);
@@ -121,21 +111,21 @@ SubDisp_comm::SubDisp_comm(SettingsStore& store, QWidget* parent, PortMap::Disco
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setAutoDefault(false);
-    connect(ok, &QPushButton::clicked, this, &SubDisp_comm::Command1_Click);
+    connect(ok, &QPushButton::clicked, this, &ConditionsDialog::storeConditions);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok);
     top->addSpacing(6);
     top->addLayout(buttons);
 
-    Form_Load();
+    loadStored();
 }
 
-void SubDisp_comm::Form_Load() {
-    setWindowTitle(strings::text(35));
+void ConditionsDialog::loadStored() {
+    setWindowTitle(strings::text(TextId::ConditionsTitle));
     for (int r = 0; r < 8; ++r)
         findChild<QLabel*>(QStringLiteral("Label_name_%1").arg(r))
-            ->setText(strings::text(kCaptionIds[r]));
+            ->setText(strings::text(cond::kCaptions[r]));
     m_dev->clear();
     m_dev->addItems(cond::deviceEntries());
 
@@ -157,21 +147,10 @@ void SubDisp_comm::Form_Load() {
     refreshBroadcastHint();
 }
 
-bool SubDisp_comm::isModbusBroadcast(const QString& protocol, const QString& devNo) {
-    // As the apply step takes the texts: the protocol or its default, the leading number
-    // or 0 for one outside 0..95; a number beyond 16 bits fails the apply, so nothing is
-    // ever sent with it.
-    const auto station = toInt16Rounded(leadingNumber(devNo));
-    if (!station)
-        return false;
-    const qint16 inEffect = *station < 0 || *station > 95 ? 0 : *station;
-    return pmx::isModbusBroadcast(cond::protocolNumber(protocol), inEffect);
-}
-
-void SubDisp_comm::refreshBroadcastHint() {
+void ConditionsDialog::refreshBroadcastHint() {
     if (m_filling)
         return;
-    const bool show = isModbusBroadcast(m_prot->currentText(), m_dev->currentText());
+    const bool show = cond::meansModbusBroadcast(m_prot->currentText(), m_dev->currentText());
     if (show == !m_broadcast->isHidden())
         return;
     m_broadcast->setVisible(show);
@@ -184,24 +163,13 @@ void SubDisp_comm::refreshBroadcastHint() {
     }
 }
 
-QStringList SubDisp_comm::textsInEffect(const CommObject& com, qint16 instNo) {
-    QString protocol;
-    for (const QString& entry : cond::protocolEntries())
-        if (cond::protocolNumber(entry) == com.ProtocolNo)
-            protocol = entry;
-    const QString bit = QStringLiteral(" bit");
-    return {protocol,           QString::number(instNo), com.Rate,
-            com.DataBits + bit, com.StopBits + bit,      com.Parity,
-            com.PortName,       QString::number(com.Timeout)};
-}
-
-QString SubDisp_comm::comOfPortBox() const {
+QString ConditionsDialog::comOfPortBox() const {
     const QString text = m_port->currentText().trimmed();
     const auto n = PortMap::comNumber(text);
     return n ? QStringLiteral("COM%1").arg(*n) : QString();
 }
 
-void SubDisp_comm::refreshDevice() {
+void ConditionsDialog::refreshDevice() {
     if (!m_device || m_filling)
         return;
     const QString com = comOfPortBox();
@@ -210,8 +178,7 @@ void SubDisp_comm::refreshDevice() {
 
     m_device->clear();
     m_device->setEnabled(!com.isEmpty());
-    m_device->addItem(deviceText("Automatic (USB adapter in order)", "自動 (USB アダプタ順)"),
-                      QString());
+    m_device->addItem(strings::text(TextId::AutomaticDevice), QString());
     for (const SerialPortEntry& e : m_found) {
         QString label = QFileInfo(e.systemLocation).fileName();
         if (!e.description.isEmpty())
@@ -224,8 +191,7 @@ void SubDisp_comm::refreshDevice() {
         // A stored device that is not plugged in now stays choosable. One that exists but
         // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
         const bool present = QFileInfo::exists(chosen);
-        m_device->addItem(present ? chosen : chosen + deviceText(" (not connected)", " (未接続)"),
-                          chosen);
+        m_device->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
         index = m_device->count() - 1;
     }
     m_device->setCurrentIndex(index);
@@ -244,17 +210,13 @@ void SubDisp_comm::refreshDevice() {
         opens = PortMap(none, [found] { return found; }).resolve(com);
     }
     if (opens.isEmpty())
-        m_deviceInfo->setText(deviceText("%1 opens no device: no USB serial adapter found.",
-                                         "%1 に対応するデバイスがありません"
-                                         " (USB シリアルアダプタが見つかりません)。")
-                                  .arg(com));
+        m_deviceInfo->setText(strings::text(TextId::PortOpensNoDevice).arg(com));
     else
-        m_deviceInfo->setText(
-            deviceText("%1 opens %2", "%1 は %2 を開きます").arg(com, breakable(opens)));
+        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
     m_deviceInfo->setToolTip(opens);
 }
 
-void SubDisp_comm::devicePicked(int index) {
+void ConditionsDialog::devicePicked(int index) {
     const QString com = comOfPortBox();
     if (com.isEmpty() || index < 0)
         return;
@@ -262,13 +224,13 @@ void SubDisp_comm::devicePicked(int index) {
     refreshDevice();
 }
 
-QStringList SubDisp_comm::statusTexts() const {
+QStringList ConditionsDialog::statusTexts() const {
     return {m_prot->currentText(), m_dev->currentText(),  m_rate->currentText(),
             m_dat->currentText(),  m_stop->currentText(), m_party->currentText(),
             m_port->currentText(), m_time->currentText()};
 }
 
-void SubDisp_comm::Command1_Click() {
+void ConditionsDialog::storeConditions() {
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
             m_ports.setMapping(it.key(), it.value());
@@ -280,7 +242,7 @@ void SubDisp_comm::Command1_Click() {
     close();
 }
 
-void SubDisp_comm::reject() {
+void ConditionsDialog::reject() {
     // Escape and the close button store nothing, and end the dialog as OK does.
     QDialog::reject();
     close();

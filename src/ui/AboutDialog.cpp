@@ -1,40 +1,17 @@
-#include "ui/SubDisp_About.h"
+#include "ui/AboutDialog.h"
 #include "pmx_version.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
+#include <QSvgRenderer>
 #include <QVBoxLayout>
 
 namespace pmx {
 
 namespace {
-
-// Same shape as resources/logo.svg (64 x 64 units).
-QPixmap paintLogo(int size, qreal dpr) {
-    QPixmap pm(QSize(size, size) * dpr);
-    pm.setDevicePixelRatio(dpr);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x1f, 0x5f, 0x99));
-    p.drawRoundedRect(QRectF(2, 2, 60, 60), 10, 10);
-    QPen wave(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(wave);
-    p.setBrush(Qt::NoBrush);
-    const QPointF pts[] = {{10, 42}, {18, 42}, {18, 22}, {28, 22}, {28, 42},
-                           {36, 42}, {36, 22}, {46, 22}, {46, 42}, {54, 42}};
-    p.drawPolyline(pts, int(std::size(pts)));
-    p.setPen(QPen(QColor(0x9c, 0xc3, 0xe6), 2, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(10, 50), QPointF(54, 50));
-    return pm;
-}
 
 QLabel* label(const QString& text, const QString& name, QWidget* parent) {
     auto* l = new QLabel(text, parent);
@@ -44,36 +21,33 @@ QLabel* label(const QString& text, const QString& name, QWidget* parent) {
 
 } // namespace
 
-QString SubDisp_About::versionText() {
+QString AboutDialog::versionText() {
     return QStringLiteral("%1.%2.%3")
         .arg(PMX_VERSION_MAJOR)
         .arg(PMX_VERSION_MINOR)
         .arg(PMX_VERSION_PATCH);
 }
 
-QPixmap SubDisp_About::logo(int size) {
-    QImageReader reader(QStringLiteral(":/logo.svg"));
-    if (reader.canRead()) {
-        reader.setScaledSize(QSize(size, size));
-        const QImage img = reader.read();
-        if (!img.isNull())
-            return QPixmap::fromImage(img);
-    }
-    return paintLogo(size, 1.0);
+QPixmap AboutDialog::logo(int size) {
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter painter(&pm);
+    QSvgRenderer(QStringLiteral(":/logo.svg")).render(&painter);
+    return pm;
 }
 
-SubDisp_About::SubDisp_About(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SubDisp_About"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
-    setWindowTitle(strings::text(41));
+    setWindowTitle(strings::text(TextId::VersionTitle));
 
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
     image->setPixmap(logo(64));
     image->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
-    auto* title = label(strings::text(1), QStringLiteral("Label1"), this);
+    auto* title = label(strings::text(TextId::ProgramKind), QStringLiteral("Label1"), this);
     QFont bold = title->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.2);
@@ -82,10 +56,7 @@ SubDisp_About::SubDisp_About(QWidget* parent) : QDialog(parent) {
     product->setFont(bold);
     auto* versionCaption = label(QStringLiteral("Version"), QStringLiteral("Label3"), this);
     auto* version = label(versionText(), QStringLiteral("Label4"), this);
-    auto* notice = label(strings::language() == strings::Lang::Japanese
-                             ? QStringLiteral("PMX-31570A シリーズ計器用の設定ソフトウェアです。")
-                             : QStringLiteral("Setting software for the PMX-31570A instrument family."),
-                         QStringLiteral("Label2"), this);
+    auto* notice = label(strings::text(TextId::AboutNotice), QStringLiteral("Label2"), this);
     notice->setWordWrap(true);
 
     auto* text = new QGridLayout;
@@ -105,7 +76,7 @@ SubDisp_About::SubDisp_About(QWidget* parent) : QDialog(parent) {
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &SubDisp_About::Command1_Click);
+    connect(ok, &QPushButton::clicked, this, &AboutDialog::accept);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok);
@@ -118,12 +89,12 @@ SubDisp_About::SubDisp_About(QWidget* parent) : QDialog(parent) {
     ok->setFocus();
 }
 
-void SubDisp_About::Command1_Click() {
-    accept();
+void AboutDialog::accept() {
+    QDialog::accept();
     close();
 }
 
-void SubDisp_About::reject() {
+void AboutDialog::reject() {
     QDialog::reject();
     close();
 }

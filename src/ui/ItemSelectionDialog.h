@@ -12,29 +12,29 @@ namespace pmx {
 // Communication item selection dialog: one box per command address, a second copy of
 // the selection flags that only OK hands back to ItemSel. It may live hidden (created
 // by the main window to receive box states from loaded files); OK and Cancel delete it.
-class SubDisp_command : public QDialog {
+class ItemSelectionDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit SubDisp_command(ItemTable& table, QWidget* parent = nullptr);
+    explicit ItemSelectionDialog(ItemTable& table, QWidget* parent = nullptr);
 
-    // Box state as stored in files: 1 ticks, anything else clears.
-    void setBox(int i, qint16 state);
+    // A box from a selection: only Selected ticks it.
+    void setBox(int i, Selection state);
     bool boxTicked(int i) const;
     void setItemToolTip(int i, const QString& text);
 
-    // OK (accepted(), inherited from QDialog, follows the copy into ItemSel) and Cancel.
-    void Command1_Click();
-    void Command2_Click();
-
+    // OK: copies every box into the table's selection and closes (accepted() follows).
+    void applySelection();
+    // Cancel, Escape and the close button: closes without copying.
     void reject() override;
 
   protected:
     void showEvent(QShowEvent* e) override;
 
   private:
-    void Form_Load();
+    // Boxes of defined items, tool tips and enabled states from the item table.
+    void loadBoxes();
     // Every box and tool tip from the item table; enabled states are left alone.
-    void Form_Activate();
+    void resetBoxes();
     void onFocusWindowChanged(QWindow* w);
 
     ItemTable& m_table;

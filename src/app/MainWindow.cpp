@@ -1,0 +1,408 @@
+// The main window: building its widgets and drawing the item pages.
+#include "app/MainWindow.h"
+
+#include "comm/Conditions.h"
+#include "comm/SettingsStore.h"
+#include "model/AppPaths.h"
+#include "text/StringTable.h"
+#include "text/ValueText.h"
+#include "ui/TextWrap.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace pmx {
+
+namespace {
+
+// The dispatcher's idle redraw period. Posted tasks start at once anyway (postTask), so
+// the idle redraw only needs to be quicker than the eye, and the program stays near zero
+// CPU while idle.
+constexpr int kIdleTickMs = 40;
+
+// How long an item failure or a reconnection stays in the model label.
+constexpr int kFailureDisplayMs = 5000;
+
+// A lost device is looked for once a second: quick enough for a re-plugged adapter,
+// and nothing runs while the line is in order.
+constexpr int kLostWatchMs = 1000;
+
+const QString kRed = QStringLiteral("color: rgb(255, 0, 0);");
+const QString kBlack = QStringLiteral("color: black;");
+
+// Clicking a value cell opens the value change dialog for its item.
+class ClickFilter : public QObject {
+  public:
+    ClickFilter(QObject* parent, std::function<void()> onClick)
+        : QObject(parent), m_onClick(std::move(onClick)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            if (me->button() == Qt::LeftButton)
+                m_onClick();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> m_onClick;
+};
+
+} // namespace
+
+MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWidget* parent)
+    : QMainWindow(parent), m_com(std::move(com)), m_store(std::make_unique<QSettingsStore>()),
+      m_prompts(std::move(prompts)) {
+    setObjectName(QStringLiteral("MainDisp"));
+    buildUi();
+    buildMenus();
+    m_dispatcherTimer.setInterval(kIdleTickMs);
+    connect(&m_dispatcherTimer, &QTimer::timeout, this, &MainWindow::onDispatcherTick);
+    m_failureTimer.setInterval(kFailureDisplayMs);
+    m_failureTimer.setSingleShot(false);
+    connect(&m_failureTimer, &QTimer::timeout, this, &MainWindow::endFailureDisplay);
+    m_lostDeviceTimer.setInterval(kLostWatchMs);
+    connect(&m_lostDeviceTimer, &QTimer::timeout, this, &MainWindow::checkLostDevice);
+    if (m_com)
+        m_com->setLostHandler([this] { enterLost(m_com->lostDevice()); });
+    loadInitialState();
+}
+
+MainWindow::~MainWindow() {
+    m_dispatcherTimer.stop();
+    m_lostDeviceTimer.stop();
+    if (m_com) {
+        m_com->setLostHandler({}); // closing the port below must not call back into us
+        m_com->closePort();
+    }
+    closeHelpViewers();
+}
+
+void MainWindow::buildUi() {
+    auto* central = new QWidget(this);
+    auto* outer = new QVBoxLayout(central);
+
+    m_modelLabel = new QLabel(central);
+    m_modelLabel->setObjectName(QStringLiteral("Label_Modelname"));
+    QFont big = m_modelLabel->font();
+    big.setPointSizeF(big.pointSizeF() * 1.3);
+    big.setBold(true);
+    m_modelLabel->setFont(big);
+    m_modelLabel->setMinimumHeight(28);
+    outer->addWidget(m_modelLabel);
+
+    auto* body = new QHBoxLayout;
+    outer->addLayout(body, 1);
+    buildPage(central, body);
+    buildSide(central, body);
+
+    m_progressBar = new QProgressBar(central);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar->setRange(0, kItemCount);
+    QSizePolicy keepRoom = m_progressBar->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true); // the window does not jump when a transfer starts
+    m_progressBar->setSizePolicy(keepRoom);
+    m_progressBar->setVisible(false);
+    outer->addWidget(m_progressBar);
+
+    setCentralWidget(central);
+}
+
+// The tab strip over 32 rows shared by the four pages.
+void MainWindow::buildPage(QWidget* central, QBoxLayout* into) {
+    auto* pageBox = new QVBoxLayout;
+    m_pageTabs = new QTabBar(central);
+    m_pageTabs->setObjectName(QStringLiteral("TabStrip1"));
+    for (int page = 0; page < kItemCount / kRowsPerPage; ++page) {
+        const int first = page * kRowsPerPage;
+        m_pageTabs->addTab(QStringLiteral("%1-%2h").arg(itemAddressText(first),
+                                                        itemAddressText(first + kRowsPerPage - 1)));
+    }
+    pageBox->addWidget(m_pageTabs);
+
+    auto* rows = new QGridLayout;
+    rows->setVerticalSpacing(1);
+    rows->setHorizontalSpacing(4);
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        // Two columns of 16 rows keep the window within a laptop screen.
+        const int col = (r / 16) * 4;
+        const int line = r % 16;
+        m_rowAddress[r] = new QLabel(itemAddressText(r), central);
+        m_rowAddress[r]->setObjectName(QStringLiteral("Label_row_%1").arg(r));
+        rows->addWidget(m_rowAddress[r], line, col);
+        m_selectBoxes[r] = new QCheckBox(central);
+        m_selectBoxes[r]->setObjectName(QStringLiteral("Check_Command_%1").arg(r));
+        rows->addWidget(m_selectBoxes[r], line, col + 1);
+        m_nameCells[r] = new QLineEdit(central);
+        m_nameCells[r]->setObjectName(QStringLiteral("Text1_%1").arg(r));
+        m_nameCells[r]->setReadOnly(true);
+        m_nameCells[r]->setMinimumWidth(190);
+        rows->addWidget(m_nameCells[r], line, col + 2);
+        QLineEdit* value = new QLineEdit(QStringLiteral("----"), central);
+        m_valueCells[r] = value;
+        value->setObjectName(QStringLiteral("Data0_%1").arg(r));
+        value->setReadOnly(true);
+        value->setAlignment(Qt::AlignRight);
+        value->setFixedWidth(80);
+        value->setCursor(Qt::PointingHandCursor);
+        value->installEventFilter(new ClickFilter(value, [this, r] { editValue(r); }));
+        rows->addWidget(value, line, col + 3);
+        connect(m_selectBoxes[r], &QCheckBox::stateChanged, this,
+                [this, r](int) { applySelectBox(r); });
+    }
+    rows->setColumnStretch(2, 1);
+    rows->setColumnStretch(6, 1);
+    pageBox->addLayout(rows);
+    pageBox->addStretch();
+    into->addLayout(pageBox, 1);
+    connect(m_pageTabs, &QTabBar::currentChanged, this, [this](int) {
+        for (int r = 0; r < kRowsPerPage; ++r)
+            m_rowAddress[r]->setText(itemAddressText(firstItemOnPage() + r));
+        drawPage();
+    });
+}
+
+// Format, transfer, files, conditions.
+void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
+    auto* side = new QVBoxLayout;
+    auto* formatBox = new QGroupBox(central);
+    auto* formatLayout = new QHBoxLayout(formatBox);
+    m_decButton = new QRadioButton(formatBox);
+    m_hexButton = new QRadioButton(formatBox);
+    m_decButton->setObjectName(QStringLiteral("Option1_0"));
+    m_hexButton->setObjectName(QStringLiteral("Option1_1"));
+    for (QRadioButton* button : {m_decButton, m_hexButton}) {
+        formatLayout->addWidget(button);
+        connect(button, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                refreshValues();
+        });
+    }
+    m_decButton->setChecked(true);
+    side->addWidget(formatBox);
+
+    m_transferFrame = buttonFrame(central, QStringLiteral("Frame_Move"),
+                                  QStringLiteral("Command_Move"), m_readButton, m_writeButton);
+    connect(m_readButton, &QPushButton::clicked, this, &MainWindow::requestRead);
+    connect(m_writeButton, &QPushButton::clicked, this, &MainWindow::requestWrite);
+    side->addWidget(m_transferFrame);
+    setTransferEnabled(false);
+
+    m_fileFrame = buttonFrame(central, QStringLiteral("Frame_File"), QStringLiteral("Command_File"),
+                              m_loadButton, m_saveButton);
+    connect(m_loadButton, &QPushButton::clicked, this, &MainWindow::loadDataFile);
+    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::saveDataFile);
+    side->addWidget(m_fileFrame);
+
+    m_sendOnChangeBox = new QCheckBox(central);
+    m_sendOnChangeBox->setObjectName(QStringLiteral("Check_write"));
+    m_sendOnChangeBox->setChecked(false);
+    side->addWidget(m_sendOnChangeBox);
+
+    m_conditionsFrame = new QGroupBox(central);
+    m_conditionsFrame->setObjectName(QStringLiteral("Frame_Comm"));
+    auto* commLayout = new QGridLayout(m_conditionsFrame);
+    for (int k = 0; k < 8; ++k) {
+        m_conditionCaptions[k] = new QLabel(m_conditionsFrame);
+        m_conditionCaptions[k]->setObjectName(QStringLiteral("Label_comm_%1").arg(k));
+        m_conditionValues[k] = new WrappedLabel(m_conditionsFrame); // a typed port can be long
+        m_conditionValues[k]->setObjectName(QStringLiteral("Label_commdat_%1").arg(k));
+        m_conditionValues[k]->setMinimumWidth(90);
+        commLayout->addWidget(m_conditionCaptions[k], k, 0);
+        commLayout->addWidget(m_conditionValues[k], k, 1);
+    }
+    m_portLine = new WrappedLabel(m_conditionsFrame); // reasons and device paths can be long
+    m_portLine->setObjectName(QStringLiteral("Label_port"));
+    QFont small = m_portLine->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    m_portLine->setFont(small);
+    commLayout->addWidget(m_portLine, 8, 0, 1, 2);
+    side->addWidget(m_conditionsFrame);
+    side->addStretch();
+    into->addLayout(side);
+}
+
+QGroupBox* MainWindow::buttonFrame(QWidget* parent, const QString& frameName,
+                                   const QString& buttonName, QPushButton*& first,
+                                   QPushButton*& second) {
+    auto* frame = new QGroupBox(parent);
+    frame->setObjectName(frameName);
+    auto* layout = new QHBoxLayout(frame);
+    first = new QPushButton(frame);
+    second = new QPushButton(frame);
+    first->setObjectName(buttonName + QStringLiteral("_0"));
+    second->setObjectName(buttonName + QStringLiteral("_1"));
+    layout->addWidget(first);
+    layout->addWidget(second);
+    return frame;
+}
+
+void MainWindow::buildMenus() {
+    const auto named = [](auto* object, const char* name) {
+        object->setObjectName(QString::fromLatin1(name));
+        return object;
+    };
+    m_fileMenu = named(menuBar()->addMenu(QString()), "menu_file");
+    m_allDataAction =
+        named(m_fileMenu->addAction(QString(), this, &MainWindow::showAllData), "menu_data");
+    m_exportAction =
+        named(m_fileMenu->addAction(QString(), this, &MainWindow::exportCsv), "menu_export");
+    m_endAction =
+        named(m_fileMenu->addAction(QString(), this, [this] { close(); }), "menu_file_end");
+
+    m_settingMenu = named(menuBar()->addMenu(QString()), "menu_set");
+    m_itemSelectionAction = named(
+        m_settingMenu->addAction(QString(), this, &MainWindow::openItemSelection), "menu_set_com");
+    m_unitSelectionAction = named(
+        m_settingMenu->addAction(QString(), this, &MainWindow::chooseModel), "menu_set_model");
+    named(m_settingMenu->addSeparator(), "numlin2");
+    m_conditionsAction = named(
+        m_settingMenu->addAction(QString(), this, &MainWindow::openConditions), "menu_set_comdata");
+
+    // "Version information" and "Help" are commands on the menu bar itself.
+    m_versionAction =
+        named(menuBar()->addAction(QString(), this, &MainWindow::showAbout), "menu_ver");
+    m_helpAction = named(menuBar()->addAction(QString(), this, &MainWindow::showHelp), "menu_help");
+}
+
+void MainWindow::setCaptions() {
+    using strings::text;
+    m_fileMenu->setTitle(text(TextId::MenuFile));
+    m_allDataAction->setText(text(TextId::MenuAllData));
+    m_exportAction->setText(text(TextId::MenuExport));
+    m_endAction->setText(text(TextId::MenuEnd));
+    m_settingMenu->setTitle(text(TextId::MenuSetting));
+    m_itemSelectionAction->setText(text(TextId::MenuItemSelection));
+    m_unitSelectionAction->setText(text(TextId::MenuUnitSelection));
+    m_conditionsAction->setText(text(TextId::MenuConditions));
+    m_versionAction->setText(text(TextId::MenuVersion));
+    m_helpAction->setText(text(TextId::MenuHelp));
+    m_decButton->setText(text(TextId::Decimal));
+    m_hexButton->setText(text(TextId::Hexadecimal));
+    m_transferFrame->setTitle(text(TextId::TransferFrame));
+    m_readButton->setText(text(TextId::Read));
+    m_writeButton->setText(text(TextId::Write));
+    m_fileFrame->setTitle(text(TextId::FilesFrame));
+    m_loadButton->setText(text(TextId::Load));
+    m_saveButton->setText(text(TextId::Save));
+    m_sendOnChangeBox->setText(text(TextId::SendOnChange));
+    m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
+    for (int k = 0; k < 8; ++k)
+        m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));
+    m_pageTabs->setToolTip(text(TextId::CommandItem));
+}
+
+void MainWindow::loadInitialState() {
+    // The report needs no preparation: it is built in memory when asked for.
+    m_table.ItemSel.fill(Selection::Cleared);
+    m_appDir = applicationDirectory();
+    m_table.LangEng = strings::language() == strings::Lang::English;
+    m_helpPath = m_appDir + (m_table.LangEng ? QStringLiteral("/PMX-31570A_E.chm")
+                                             : QStringLiteral("/PMX-31570A_J.chm"));
+    setWindowTitle(strings::programTitle(strings::language()));
+    setCaptions();
+    loadState();
+    drawPage();
+}
+
+void MainWindow::setItems(const ItemTable& items) {
+    m_table.ModelName = items.ModelName;
+    m_table.ItemName = items.ItemName;
+    m_table.ItemData = items.ItemData;
+    m_table.ItemSel = items.ItemSel;
+    m_table.CurItem = items.CurItem;
+    drawPage();
+}
+
+// ---- drawing -------------------------------------------------------------------
+
+int MainWindow::currentPage() const {
+    return m_pageTabs->currentIndex();
+}
+
+QString MainWindow::formatValue(qint16 value) const {
+    return pmx::formatValue(value, m_hexButton->isChecked());
+}
+
+void MainWindow::drawNamesAndBoxes() {
+    // A message on show stays until its own end (the failure display timer, or the
+    // device coming back).
+    if (!m_failureTimer.isActive() && !m_lost)
+        showModelLabel(QString(), false);
+    const int base = firstItemOnPage();
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const int i = base + r;
+        m_nameCells[r]->setText(m_table.ItemName[i]);
+        m_nameCells[r]->setCursorPosition(0);
+        m_nameCells[r]->setToolTip(m_table.ItemName[i]);
+        // Setting the box runs applySelectBox when its state changes, so a selected
+        // undefined item whose box turns on here loses its selection.
+        m_selectBoxes[r]->setChecked(m_table.isSelected(i));
+    }
+}
+
+void MainWindow::refreshValues() {
+    const int base = firstItemOnPage();
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const int i = base + r;
+        const QString text =
+            m_table.isSelected(i) ? formatValue(m_table.ItemData[i]) : QStringLiteral("------");
+        if (m_valueCells[r]->text() != text) // idle ticks redraw nothing that did not change
+            m_valueCells[r]->setText(text);
+    }
+}
+
+void MainWindow::drawPage() {
+    drawNamesAndBoxes();
+    refreshValues();
+}
+
+void MainWindow::applySelectBox(int row) {
+    const int i = firstItemOnPage() + row;
+    if (!ItemTable::isUndefinedName(m_table.ItemName[i])) {
+        m_table.ItemSel[i] =
+            m_selectBoxes[row]->isChecked() ? Selection::Selected : Selection::Cleared;
+    } else {
+        m_table.ItemSel[i] = Selection::Cleared;
+        if (m_selectBoxes[row]->isChecked())
+            m_selectBoxes[row]->setChecked(false);
+    }
+    refreshValues(); // the cell shows the value or "------" with the box
+}
+
+void MainWindow::showModelLabel(const QString& text, bool error) {
+    if (text.isEmpty() && m_lost) {
+        // While the device is away its loss is what the label says.
+        showModelLabel(lostMessage(), true);
+        return;
+    }
+    m_modelLabel->setStyleSheet(error ? kRed : kBlack);
+    m_modelLabel->setText(text.isEmpty() ? m_table.ModelName : text);
+}
+
+void MainWindow::setStatusText(QLabel* label, const QString& text) {
+    label->setText(breakable(text));
+    label->setToolTip(text);
+}
+
+void MainWindow::setPortLine(const QString& text, bool alarm) {
+    m_portLine->setStyleSheet(alarm ? kRed : QString());
+    setStatusText(m_portLine, text);
+}
+
+} // namespace pmx

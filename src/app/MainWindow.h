@@ -1,0 +1,228 @@
+#pragma once
+#include "app/UserPrompts.h"
+#include "comm/CommObject.h"
+#include "model/ItemTable.h"
+#include "transfer/Dispatcher.h"
+#include "transfer/Sequences.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QBoxLayout;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProcess;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTabBar;
+
+namespace pmx {
+
+class AboutDialog;
+class ConditionsDialog;
+class ItemSelectionDialog;
+class SettingsStore;
+class ValuePadDialog;
+
+// The main window: item pages, transfer and file buttons, condition status, menus.
+// It owns the item table, the communication object and the dispatcher for the run.
+// Its widgets carry stable object names (docs/architecture.md) for tests and
+// accessibility tools; everything else goes through the commands and queries below.
+class MainWindow : public QMainWindow, public DispatcherHost, public TransferView {
+    Q_OBJECT
+  public:
+    MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Starts the run: activates the communication object, posts the apply task, shows the
+    // window and starts the dispatcher.
+    void startCommunication();
+    // The task starts at the next pass of the event loop, not at the next idle tick.
+    void postTask(Task task);
+    // Runs the pending task; the dispatcher timer calls it.
+    void onDispatcherTick();
+
+    // ---- queries
+    const ItemTable& items() const { return m_table; }
+    Task pendingTask() const { return m_dispatcher.task(); }
+    bool transferRunning() const { return m_dispatcher.busy(); }
+    int currentPage() const; // 0..3
+    // A value as the pages show it in the DEC/HEX mode chosen.
+    QString formatValue(qint16 value) const;
+    // The help file opened by Help (it may not exist).
+    QString helpPath() const { return m_helpPath; }
+    // An item failure or a reconnection is on show in the model label.
+    bool failureOnShow() const { return m_failureTimer.isActive(); }
+    bool deviceLost() const { return m_lost; }
+    QString lostDevice() const { return m_lostDevice; }
+    QList<QProcess*> helpViewers() const { return m_helpViewers; }
+
+    // Replaces names, values and selections (as a data file load does) and redraws the
+    // page.
+    void setItems(const ItemTable& items);
+
+    // ---- commands of the buttons and menus
+    void requestRead();  // asks, then posts the read of all items
+    void requestWrite(); // asks, then posts the write of all items
+    void loadDataFile();
+    void saveDataFile();
+    void chooseModel(); // loads item names from a model definition file
+    void openItemSelection();
+    void openConditions();
+    void showAbout();
+    void showHelp();
+    void showAllData();
+    void exportCsv();
+    // The value cell of a row was clicked: the value dialog edits its item.
+    void editValue(int row);
+
+    // Ends the display of an item failure; the failure display timer calls it.
+    void endFailureDisplay();
+    // How long an item failure stays on show (5 s unless a test shortens it).
+    void setFailureDisplayTime(int ms) { m_failureTimer.setInterval(ms); }
+    // While the device is lost: posts the apply step once it is back; the lost device
+    // timer calls it every second.
+    void checkLostDevice();
+    // Where the stable names of serial devices live (tests point it elsewhere).
+    void setDeviceAliasDir(const QString& dir) { m_aliasDir = dir; }
+
+    // The selection dialog, created hidden when it does not exist.
+    ItemSelectionDialog* selectionDialog();
+    // The conditions dialog, created hidden when it does not exist.
+    ConditionsDialog* conditionsDialog();
+    // The open value and version dialogs, or null.
+    ValuePadDialog* valueDialog() const;
+    AboutDialog* aboutDialog() const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+    // DispatcherHost
+    bool applyStep() override;
+    void setTransferEnabled(bool on) override;
+    void refreshValues() override;
+    bool sendOnChangeTicked() override;
+    void writeChangedItem() override;
+    void writeAllItems() override;
+    void readAllItems() override;
+
+    // TransferView
+    void progressStart() override;
+    void progressStep() override;
+    void progressEnd() override;
+    void showError(int messageId, int item) override;
+    void processEvents() override;
+    bool selectionBoxTicked(int item) override;
+    bool stopRequested() override { return m_ending; }
+    void connectionLost(const QString& device) override;
+    void notice(const QString& text) override;
+
+  private:
+    // ---- building (MainWindow.cpp)
+    void buildUi();
+    void buildPage(QWidget* central, QBoxLayout* into);
+    void buildSide(QWidget* central, QBoxLayout* into);
+    void buildMenus();
+    // A frame holding two buttons named buttonName_0 and _1.
+    QGroupBox* buttonFrame(QWidget* parent, const QString& frameName, const QString& buttonName,
+                           QPushButton*& first, QPushButton*& second);
+    void setCaptions();
+    void loadInitialState();
+
+    // ---- drawing (MainWindow.cpp)
+    // Names and selection boxes of the current page.
+    void drawNamesAndBoxes();
+    // Names, boxes and values of the current page, whatever the communication state.
+    void drawPage();
+    int firstItemOnPage() const { return currentPage() * kRowsPerPage; }
+    // A selection box was changed by the operator or by drawing.
+    void applySelectBox(int row);
+    // The model label: a message (red for an error) or, with an empty text, the model name.
+    void showModelLabel(const QString& text, bool error);
+    // A status frame line, wrapped wherever it must be, the whole text as its tool tip.
+    static void setStatusText(QLabel* label, const QString& text);
+    void setPortLine(const QString& text, bool alarm);
+
+    // ---- the line (MainWindowLine.cpp)
+    void enterLost(const QString& device);
+    void leaveLost();
+    QString lostMessage() const;
+    void tellNotices();
+    void transferEnded();
+    TransferContext context();
+
+    // ---- state file, help and shutdown (MainWindowState.cpp)
+    void loadState();
+    bool saveState(QString* error);
+    void closeHelpViewers();
+    void stopEverything();
+
+    std::unique_ptr<CommObject> m_com;
+    std::unique_ptr<SettingsStore> m_store;
+    UserPrompts m_prompts;
+    ItemTable m_table;
+    Dispatcher m_dispatcher{*this};
+    QString m_appDir;
+    QString m_helpPath;
+    bool m_ending = false;
+    bool m_lost = false;
+    QString m_lostDevice;
+    QStringList m_watchPaths;  // the lost device and its stable names
+    QString m_openDevice;      // the device the last apply opened
+    QStringList m_openAliases; // its stable names at that moment
+    QString m_aliasDir = QStringLiteral("/dev/serial/by-id");
+    QStringList m_notices; // shown once the running transfer has ended
+
+    QTimer m_dispatcherTimer;
+    QTimer m_failureTimer;    // ends the display of an item failure
+    QTimer m_lostDeviceTimer; // runs only while the device is lost
+
+    QLabel* m_modelLabel = nullptr;
+    QTabBar* m_pageTabs = nullptr;
+    std::array<QLabel*, kRowsPerPage> m_rowAddress{};
+    std::array<QCheckBox*, kRowsPerPage> m_selectBoxes{};
+    std::array<QLineEdit*, kRowsPerPage> m_nameCells{};
+    std::array<QLineEdit*, kRowsPerPage> m_valueCells{};
+    QRadioButton* m_decButton = nullptr;
+    QRadioButton* m_hexButton = nullptr;
+    QGroupBox* m_transferFrame = nullptr;
+    QPushButton* m_readButton = nullptr;
+    QPushButton* m_writeButton = nullptr;
+    QGroupBox* m_fileFrame = nullptr;
+    QPushButton* m_loadButton = nullptr;
+    QPushButton* m_saveButton = nullptr;
+    QCheckBox* m_sendOnChangeBox = nullptr;
+    QGroupBox* m_conditionsFrame = nullptr;
+    std::array<QLabel*, 8> m_conditionCaptions{};
+    std::array<QLabel*, 8> m_conditionValues{};
+    QLabel* m_portLine = nullptr; // the device the port name resolved to, or why not
+    QProgressBar* m_progressBar = nullptr;
+
+    QMenu* m_fileMenu = nullptr;
+    QAction* m_allDataAction = nullptr;
+    QAction* m_exportAction = nullptr;
+    QAction* m_endAction = nullptr;
+    QMenu* m_settingMenu = nullptr;
+    QAction* m_itemSelectionAction = nullptr;
+    QAction* m_unitSelectionAction = nullptr;
+    QAction* m_conditionsAction = nullptr;
+    QAction* m_versionAction = nullptr;
+    QAction* m_helpAction = nullptr;
+
+    QPointer<ItemSelectionDialog> m_selectionDialog;
+    QPointer<ValuePadDialog> m_valueDialog;
+    QPointer<ConditionsDialog> m_conditionsDialog;
+    QPointer<AboutDialog> m_aboutDialog;
+    QList<QProcess*> m_helpViewers;
+};
+
+} // namespace pmx

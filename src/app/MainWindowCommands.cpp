@@ -1,0 +1,168 @@
+// The main window's commands: the transfer and file buttons, the menus and the dialogs
+// they open.
+#include "app/MainWindow.h"
+
+#include "model/ModelDefinition.h"
+#include "model/TableFile.h"
+#include "report/CsvExport.h"
+#include "report/ListData.h"
+#include "text/StringTable.h"
+#include "ui/AboutDialog.h"
+#include "ui/ConditionsDialog.h"
+#include "ui/ItemSelectionDialog.h"
+#include "ui/ReportWindow.h"
+#include "ui/ValuePadDialog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QRadioButton>
+
+namespace pmx {
+
+namespace {
+
+const QString kDataFileFilter = QStringLiteral("*.dat(data file)|*.dat");
+
+// Brings a dialog that may be hidden or behind the window to the front.
+void present(QWidget* dialog) {
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+} // namespace
+
+ItemSelectionDialog* MainWindow::selectionDialog() {
+    if (!m_selectionDialog) {
+        m_selectionDialog = new ItemSelectionDialog(m_table, this);
+        connect(m_selectionDialog, &ItemSelectionDialog::accepted, this, &MainWindow::drawPage);
+    }
+    return m_selectionDialog;
+}
+
+ConditionsDialog* MainWindow::conditionsDialog() {
+    if (!m_conditionsDialog) {
+        m_conditionsDialog = new ConditionsDialog(*m_store, this);
+        connect(m_conditionsDialog, &ConditionsDialog::conditionsStored, this,
+                [this] { postTask(kTaskApply); });
+    }
+    return m_conditionsDialog;
+}
+
+ValuePadDialog* MainWindow::valueDialog() const {
+    return m_valueDialog;
+}
+
+AboutDialog* MainWindow::aboutDialog() const {
+    return m_aboutDialog;
+}
+
+void MainWindow::openItemSelection() {
+    present(selectionDialog());
+}
+
+void MainWindow::openConditions() {
+    present(conditionsDialog());
+}
+
+void MainWindow::showAbout() {
+    if (m_aboutDialog && !m_aboutDialog->isVisible())
+        m_aboutDialog = nullptr; // closed, only waiting for its deferred deletion
+    if (!m_aboutDialog)
+        m_aboutDialog = new AboutDialog(this);
+    present(m_aboutDialog);
+}
+
+void MainWindow::chooseModel() {
+    const QString path =
+        m_prompts.openFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"));
+    if (path.isEmpty())
+        return;
+    const ModelLoadResult result = loadModelDefinition(path, m_table.LangEng, m_table);
+    if (!result.ok) {
+        m_prompts.tellError(this, result.errorText(strings::language()));
+        return;
+    }
+    drawPage();
+    ItemSelectionDialog* dialog = selectionDialog();
+    for (int i = 0; i < kItemCount; ++i)
+        dialog->setItemToolTip(i, m_table.ItemName[i]);
+}
+
+void MainWindow::showAllData() {
+    pmx::showAllData(this, m_table, m_hexButton->isChecked());
+}
+
+void MainWindow::exportCsv() {
+    const QString folder = m_appDir + QStringLiteral("/csvdata");
+    const QString proposed =
+        csvFileName(QStringLiteral("PMX-31570A"), QDateTime::currentDateTime());
+    const QString path =
+        m_prompts.saveFile(this, folder, QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
+                           QStringLiteral("csv"), proposed);
+    if (path.isEmpty())
+        return;
+    ListArrays lists;
+    fillListArrays(m_table, m_hexButton->isChecked(), lists);
+    QString error;
+    if (!appendCsv(path, lists, strings::language(), &error))
+        m_prompts.tellError(
+            this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
+}
+
+void MainWindow::saveDataFile() {
+    const QString path =
+        m_prompts.saveFile(this, m_appDir, kDataFileFilter, QStringLiteral("dat"), QString());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!saveTableFile(path, m_table, &error))
+        m_prompts.tellError(
+            this,
+            strings::text(TextId::DataFileNotSaved).arg(QDir::toNativeSeparators(path), error));
+}
+
+void MainWindow::loadDataFile() {
+    const QString path = m_prompts.openFile(this, m_appDir, kDataFileFilter);
+    if (path.isEmpty())
+        return;
+    const TableReadResult result = loadTableFile(path, m_table, TableReadMode::AllOrNothing);
+    if (!result.ok) {
+        // Nothing was changed: a half-loaded table could later be written to a machine.
+        m_prompts.tellError(
+            this, strings::text(TextId::DataFileNotLoaded)
+                      .arg(QDir::toNativeSeparators(path), result.errorText(strings::language())));
+        return;
+    }
+    ItemSelectionDialog* dialog = selectionDialog();
+    for (int i = 0; i < kItemCount; ++i)
+        dialog->setBox(i, m_table.ItemSel[i]);
+    drawPage();
+}
+
+void MainWindow::editValue(int row) {
+    m_table.CurItem = qint16(firstItemOnPage() + row);
+    if (m_valueDialog && !m_valueDialog->isVisible())
+        m_valueDialog = nullptr; // closed, only waiting for its deferred deletion
+    if (!m_valueDialog) {
+        m_valueDialog = new ValuePadDialog(m_table, this);
+        connect(m_valueDialog, &ValuePadDialog::valueStored, this, [this] {
+            refreshValues(); // the new value is shown whether or not it is sent
+            postTask(kTaskWriteChanged);
+        });
+    }
+    m_valueDialog->setItem(m_table.CurItem);
+    present(m_valueDialog);
+}
+
+void MainWindow::requestRead() {
+    if (m_prompts.askYesNo(this, strings::text(TextId::ConfirmRead)))
+        postTask(kTaskReadAll);
+}
+
+void MainWindow::requestWrite() {
+    if (m_prompts.askYesNo(this, strings::text(TextId::ConfirmWrite)))
+        postTask(kTaskWriteAll);
+}
+
+} // namespace pmx

@@ -1,0 +1,278 @@
+// The main window and the line: the dispatcher's tasks, the transfer's progress and
+// failures, and a device that goes away and comes back.
+#include "app/MainWindow.h"
+
+#include "comm/Conditions.h"
+#include "comm/SettingsStore.h"
+#include "text/StringTable.h"
+#include "ui/ItemSelectionDialog.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <utility>
+
+namespace pmx {
+
+namespace {
+
+const QString kGreen = QStringLiteral("color: rgb(0, 110, 0);");
+
+// The stable names (symbolic links in dir) that lead to the same device, so that an
+// adapter coming back under another kernel name is still recognised.
+QStringList stableNames(const QString& device, const QString& dir) {
+    QStringList names;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty() || dir.isEmpty())
+        return names;
+    const QFileInfoList links =
+        QDir(dir).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& link : links) {
+        if (link.canonicalFilePath() == target && link.absoluteFilePath() != device)
+            names << link.absoluteFilePath();
+    }
+    return names;
+}
+
+} // namespace
+
+void MainWindow::startCommunication() {
+    m_ending = false;
+    if (m_com)
+        m_com->activate(true);
+    m_dispatcher.post(kTaskApply);
+    show();
+    m_dispatcherTimer.start();
+    QTimer::singleShot(0, this, &MainWindow::onDispatcherTick);
+}
+
+void MainWindow::postTask(Task task) {
+    m_dispatcher.post(task);
+    QTimer::singleShot(0, this, &MainWindow::onDispatcherTick);
+}
+
+void MainWindow::onDispatcherTick() {
+    if (m_ending)
+        return;
+    m_dispatcher.tick();
+}
+
+void MainWindow::endFailureDisplay() {
+    m_failureTimer.stop();
+    showModelLabel(QString(), false);
+    // In a transfer the next exchange may block before the label would be painted, and
+    // its failure would replace the name unseen.
+    if (m_dispatcher.busy())
+        m_modelLabel->repaint();
+}
+
+// ---- dispatcher host -----------------------------------------------------------
+
+bool MainWindow::applyStep() {
+    const ApplyResult result = m_com ? applyConditions(*m_com, *m_store)
+                                     : ApplyResult{ApplyResult::Outcome::PortNotOpened, QString()};
+    // An item failure shown just before must not later replace what the apply step shows:
+    // the restoring tick would hide the communication error while the port stays closed.
+    m_failureTimer.stop();
+    if (!result.opened()) {
+        for (QLabel* label : m_conditionValues)
+            setStatusText(label, QString());
+        if (m_lost) {
+            // The device is not usable yet: the loss stays on show and the watch goes on.
+            showModelLabel(QString(), true);
+            QStringList lines{lostMessage(), result.why,
+                              strings::text(TextId::WaitingForDevice).arg(m_lostDevice)};
+            lines.removeAll(QString());
+            setPortLine(lines.join(QLatin1Char('\n')), true);
+            return false;
+        }
+        showModelLabel(strings::text(TextId::CommunicationError), false);
+        setPortLine(result.why, false);
+        return false;
+    }
+    const QString device = m_com->lastDevice();
+    const bool reconnected = m_lost;
+    leaveLost();
+    setTransferEnabled(true);
+    if (reconnected) {
+        // Said for as long as a failure message would be, then the model name returns.
+        m_modelLabel->setStyleSheet(kGreen);
+        m_modelLabel->setText(
+            strings::text(TextId::Reconnected).arg(device.isEmpty() ? m_lostDevice : device));
+        m_failureTimer.start();
+    } else {
+        showModelLabel(QString(), false);
+    }
+    // What is in effect, which is not always what was stored: the apply step replaces a
+    // text it refuses with its default.
+    const QStringList texts = cond::toTexts(m_com->conditions()).list();
+    for (int k = 0; k < 8; ++k)
+        setStatusText(m_conditionValues[k], texts.value(k));
+    // Which device the port name opened, so the operator can tell adapters apart.
+    const QString port = m_com->conditions().port;
+    setPortLine(device.isEmpty() || device == port
+                    ? QString()
+                    : port + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
+                false);
+    m_openDevice = device;
+    m_openAliases = stableNames(device, m_aliasDir);
+    return true;
+}
+
+void MainWindow::setTransferEnabled(bool on) {
+    on = on && !m_lost; // nothing to read from or write to until the device is back
+    m_transferFrame->setEnabled(on);
+    m_readButton->setEnabled(on);
+    m_writeButton->setEnabled(on);
+}
+
+bool MainWindow::sendOnChangeTicked() {
+    return m_sendOnChangeBox->isChecked();
+}
+
+TransferContext MainWindow::context() {
+    return TransferContext{m_table, *m_com, *this};
+}
+
+void MainWindow::writeChangedItem() {
+    if (!m_com)
+        return;
+    TransferContext ctx = context();
+    pmx::writeChangedItem(ctx);
+    transferEnded();
+}
+
+void MainWindow::writeAllItems() {
+    if (!m_com)
+        return;
+    TransferContext ctx = context();
+    pmx::writeAllItems(ctx);
+    transferEnded();
+}
+
+void MainWindow::readAllItems() {
+    if (!m_com)
+        return;
+    TransferContext ctx = context();
+    pmx::readAllItems(ctx);
+    transferEnded();
+}
+
+// ---- transfer view -------------------------------------------------------------
+
+void MainWindow::progressStart() {
+    m_progressBar->setValue(0);
+    m_progressBar->setVisible(true);
+}
+
+void MainWindow::progressStep() {
+    m_progressBar->setValue(m_progressBar->value() + 1);
+}
+
+void MainWindow::progressEnd() {
+    m_progressBar->setVisible(false);
+}
+
+void MainWindow::showError(int messageId, int) {
+    if (m_lost)
+        return; // with the device away every item fails: the loss is the message
+    showModelLabel(strings::text(TextId(messageId)), true);
+    // The first failure starts the display time; later ones only change the text, so the
+    // model name comes back even while failures keep coming, and the next one starts it
+    // again.
+    if (!m_failureTimer.isActive())
+        m_failureTimer.start();
+}
+
+void MainWindow::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+bool MainWindow::selectionBoxTicked(int item) {
+    return selectionDialog()->boxTicked(item);
+}
+
+void MainWindow::notice(const QString& text) {
+    if (!m_notices.contains(text))
+        m_notices << text;
+    if (!m_dispatcher.busy())
+        QTimer::singleShot(0, this, &MainWindow::tellNotices);
+}
+
+void MainWindow::tellNotices() {
+    // Never a message box in the middle of a transfer: its end asks again.
+    if (m_dispatcher.busy())
+        return;
+    const QStringList notices = std::exchange(m_notices, {});
+    if (m_ending || !m_prompts.tellInfo)
+        return;
+    for (const QString& text : notices)
+        m_prompts.tellInfo(this, text);
+}
+
+void MainWindow::transferEnded() {
+    // After the dispatcher's tick, when the transfer is over.
+    if (!m_notices.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::tellNotices);
+}
+
+// ---- a lost device -------------------------------------------------------------
+
+void MainWindow::connectionLost(const QString& device) {
+    enterLost(device);
+}
+
+QString MainWindow::lostMessage() const {
+    return strings::text(TextId::ConnectionLost).arg(m_lostDevice);
+}
+
+void MainWindow::enterLost(const QString& device) {
+    if (m_ending)
+        return;
+    const QString lost = device.isEmpty() && m_com ? m_com->lastDevice() : device;
+    if (m_lost && lost == m_lostDevice)
+        return; // told once
+    m_lost = true;
+    m_lostDevice = lost;
+    m_watchPaths = {lost};
+    if (lost == m_openDevice)
+        m_watchPaths += m_openAliases;
+    setTransferEnabled(false);
+    m_failureTimer.stop();
+    showModelLabel(QString(), true);
+    setPortLine(lostMessage() + QLatin1Char('\n') +
+                    strings::text(TextId::WaitingForDevice).arg(lost),
+                true);
+    m_lostDeviceTimer.start();
+}
+
+void MainWindow::leaveLost() {
+    m_lost = false;
+    m_watchPaths.clear();
+    m_lostDeviceTimer.stop();
+}
+
+void MainWindow::checkLostDevice() {
+    if (!m_lost) {
+        m_lostDeviceTimer.stop();
+        return;
+    }
+    // An apply already asked for, or a task running: look again at the next tick.
+    if (m_dispatcher.busy() || m_dispatcher.task() == kTaskApply)
+        return;
+    for (const QString& path : std::as_const(m_watchPaths)) {
+        if (QFileInfo::exists(path)) {
+            // The same step as the condition dialog's OK, with the conditions stored.
+            postTask(kTaskApply);
+            return;
+        }
+    }
+}
+
+} // namespace pmx

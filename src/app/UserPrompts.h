@@ -1,0 +1,28 @@
+#pragma once
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace pmx {
+
+// Answers the questions and file choices the main window asks, so tests can script them.
+struct UserPrompts {
+    // Yes/No with Yes as default and the warning icon, title "PMX-31570A".
+    std::function<bool(QWidget* parent, const QString& text)> askYesNo;
+    // Filters are written "*.txt(text file)|*.txt".
+    std::function<QString(QWidget* parent, const QString& dir, const QString& filter)> openFile;
+    std::function<QString(QWidget* parent, const QString& dir, const QString& filter,
+                          const QString& suffix, const QString& proposed)>
+        saveFile;
+    // An error the operator must see (files, settings); never for line failures.
+    std::function<void(QWidget* parent, const QString& text)> tellError;
+    // Something the operator should know that is no error (a transfer's notice).
+    std::function<void(QWidget* parent, const QString& text)> tellInfo;
+
+    // Message boxes and file dialogs.
+    static UserPrompts interactive();
+};
+
+} // namespace pmx

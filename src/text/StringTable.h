@@ -1,0 +1,122 @@
+#pragma once
+#include <QString>
+
+namespace pmx {
+
+// Ids of the texts the program shows. The numbers are the keys of the table and stay as
+// they are; gaps are ids that were never used.
+enum class TextId : int {
+    ProgramKind = 1, // "Setting software"
+    MakerName = 2,
+    ProductName = 3,
+    MenuFile = 4,
+    MenuEnd = 5,
+    MenuSetting = 6,
+    MenuHelp = 7,
+    MenuVersion = 8,
+    MenuItemSelection = 9,
+    MenuUnitSelection = 10,
+    MenuConditions = 11,
+    Decimal = 13,
+    Hexadecimal = 14,
+    TransferFrame = 20,
+    Read = 21,
+    Write = 22,
+    FilesFrame = 23,
+    Load = 24,
+    Save = 25,
+    Protocol = 26,
+    InstrumentNumber = 27,
+    TransferRate = 28,
+    DataBits = 29,
+    StopBits = 30,
+    ParityBits = 31,
+    ConditionsFrame = 32,
+    Port = 33,
+    Timeout = 34,
+    ConditionsTitle = 35,
+    ValueTitle = 36,
+    CurrentValue = 37,
+    CommandItem = 39,
+    SelectionTitle = 40,
+    VersionTitle = 41,
+    SendOnChange = 42,
+    CommunicationError = 50,
+    ConfirmClose = 51,
+    ConfirmRead = 52,
+    ConfirmWrite = 53,
+    // Operator messages of the windows.
+    CsvNotWritten = 60,
+    DataFileNotSaved = 61,
+    DataFileNotLoaded = 62,
+    StateNotSaved = 63,
+    DeviceForPort = 70,
+    AutomaticDevice = 71,
+    NotConnected = 72,
+    PortOpensNoDevice = 73,
+    PortOpensDevice = 74,
+    ValueOutOfRange = 75,
+    SavePdf = 76,
+    AboutNotice = 77,
+    // Item failures: the values of ResponseClass.
+    NegativeAcknowledgement = 100,
+    ChecksumError = 101,
+    NoResponse = 102,
+    CommErrorOrNak = 103,
+    MakerAddress = 104,
+    MakerPhone = 105,
+    ReportParameter = 106,
+    ReportDataItem = 107,
+    ReportData = 108,
+    ReportUnit = 109,
+    MenuAllData = 110,
+    MenuExport = 111,
+    // Why a table or model file was not read.
+    FieldFailure = 120, // "field %1 (line %2): %3"
+    FileEndsEarly = 121,
+    ClosingQuoteMissing = 122,
+    QuoteInName = 123,
+    NotAWholeNumber = 124,
+    OutsideInt16 = 125,
+    BadSelection = 126,
+    FileTooLarge = 127,
+    FileCannotOpen = 128,
+    ModelNotLoaded = 130,     // "Cannot load the model definition: %1"
+    ModelFileNotLoaded = 131, // "Cannot load %1: %2"
+    // The line's own reports.
+    ConnectionLost = 200,
+    Reconnected = 201,
+    WaitingForDevice = 202,
+    BroadcastNoReads = 203,
+    BroadcastWritten = 204,
+    // Why a port did not open.
+    NoSuchDevice = 210,
+    DeviceBusy = 211,
+    PermissionDenied = 212,
+    SettingsRefused = 213,
+    OpenFailed = 214,
+    NoSerialDevice = 215,
+    ConditionsInvalid = 216,
+};
+
+namespace strings {
+
+enum class Lang { English, Japanese };
+
+// Japanese when the user's locale (LANG / LC_ALL / LC_MESSAGES) is Japanese,
+// English for every other user. Decided once at start-up.
+Lang languageFromLocale();
+
+// The language of this run; English until set.
+void setLanguage(Lang lang);
+Lang language();
+
+// Text of an id in the run's language, or in `lang`; empty for an id not in the table.
+QString text(TextId id);
+QString text(TextId id, Lang lang);
+
+// "PMX-31570A Setting software": the title of the main window, the report and the export.
+QString programTitle(Lang lang);
+
+} // namespace strings
+} // namespace pmx
