@@ -45,7 +45,7 @@ bool TcpTransport::open(const LineSettings& settings) {
     const auto address = parseAddress(settings.device);
     if (!address) {
         m_openError = OpenError::NotFound;
-        m_openErrorText = text(TextId::NoSuchDevice).arg(settings.device);
+        m_openErrorText = strings::text(TextId::NoSuchDevice).arg(settings.device);
         return false;
     }
     const bool wasBlocking = m_blocking;
@@ -61,7 +61,7 @@ bool TcpTransport::open(const LineSettings& settings) {
     const QString detail = QStringLiteral(" (%1)").arg(m_socket->errorString());
     m_openError = m_socket->error() == QAbstractSocket::HostNotFoundError ? OpenError::NotFound
                                                                           : OpenError::Other;
-    m_openErrorText = text(TextId::OpenFailed).arg(settings.device) + detail;
+    m_openErrorText = strings::text(TextId::OpenFailed).arg(settings.device) + detail;
     m_socket->abort();
     return false;
 }
