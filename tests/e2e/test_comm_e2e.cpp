@@ -1,15 +1,16 @@
 // The real serial object against the virtual instrument on a pseudo-terminal, the same
 // cases for each protocol.
 #include "SimProcess.h"
+#include "TestPrinters.h"
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -19,51 +20,48 @@ namespace {
 
 constexpr qint16 kInst = 3;
 
-struct Case {
-    qint16 protocolNo;
-    const char* simName;
-};
-
-class CommE2E : public ::testing::TestWithParam<Case> {
+class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
   protected:
     // Starts the instrument with extra arguments and opens the port at 9600 7E1.
     void startAndOpen(const QStringList& extra = {}) {
         ASSERT_TRUE(m_sim.start(
-            QStringList{"--protocol", GetParam().simName, "--instrument", QString::number(kInst)} +
+            QStringList{"--protocol", GetParam().name, "--instrument", QString::number(kInst)} +
             extra))
             << m_sim.errorText().toStdString();
         ASSERT_TRUE(open(m_com, "7", "EVEN")) << m_com.lastOpenErrorText().toStdString();
     }
     bool open(SerialComm& com, const QString& dataBits, const QString& parity,
               const QString& device = {}, int rate = 9600) {
-        com.ClosePort();
-        com.ProtocolNo = GetParam().protocolNo;
-        com.Rate = QString::number(rate);
-        com.DataBits = dataBits;
-        com.StopBits = QStringLiteral("1");
-        com.Parity = parity;
-        com.PortName = device.isEmpty() ? m_sim.devicePath() : device;
-        com.Timeout = 200;
-        return com.OpenPort();
+        com.closePort();
+        com.setConditions({.protocol = ProtocolNumber(GetParam().no),
+                           .rate = rate,
+                           .dataBits = dataBits.toInt(),
+                           .stopBits = 1,
+                           .parity = parity == "NONE"  ? Parity::None
+                                     : parity == "ODD" ? Parity::Odd
+                                                       : Parity::Even,
+                           .port = device.isEmpty() ? m_sim.devicePath() : device,
+                           .timeoutMs = 200});
+        return com.openPort();
     }
     // One command as the read and write sequences send it.
     QByteArray send(const char* commod, const char* item, const char* data = "",
                     qint16 inst = kInst) {
         qint16 retn = 3;
         QByteArray sub, cmd(commod), no(item), d(data);
-        return Sendcomm(m_com, inst, sub, cmd, no, d, retn);
+        return sendItemCommand(m_com, inst, sub, cmd, no, d, retn);
     }
     int classify(const QByteArray& text, const char* commod) {
-        return classifyResponse(text, m_com.ProtocolNo, QByteArray(commod));
+        return classifyResponse(text, m_com.conditions().protocol, QByteArray(commod));
     }
     // The value of a read, or nullopt when it failed.
     std::optional<qint16> read(const char* item) {
         const QByteArray text = send("03", item);
         if (classify(text, "03") != kResponseOk)
             return std::nullopt;
-        return decodeDataField(m_com.ExtractData(text, 1));
+        return decodeDataField(m_com.extractData(text, 1));
     }
-    bool korvan() const { return GetParam().protocolNo == kProtocolKorvan; }
+    bool korvan() const { return GetParam().no == kProtocolKorvan; }
     // The classes of a refusal (NAK / exception) and of silence or unusable bytes.
     int refusal() const { return korvan() ? kResponseNak : kResponseCommError; }
     int nothing() const { return korvan() ? kResponseNone : kResponseCommError; }
@@ -74,36 +72,6 @@ class CommE2E : public ::testing::TestWithParam<Case> {
 };
 
 } // namespace
-
-TEST_P(CommE2E, ReadWriteAndReadBackPaced) {
-    // Values made of bytes a cooked terminal would eat or change: XON, XOFF, CR, LF.
-    QFile values(m_dir.filePath("values.txt"));
-    ASSERT_TRUE(values.open(QIODevice::WriteOnly));
-    values.write("0001=0x1113\n0002=0x0D0A\n0003=0x7F03\n");
-    values.close();
-    startAndOpen({"--values", values.fileName(), "--baud", "9600"});
-    EXPECT_EQ(read("0001"), qint16(0x1113));
-    EXPECT_EQ(read("0002"), qint16(0x0D0A));
-    EXPECT_EQ(read("0003"), qint16(0x7F03));
-    EXPECT_EQ(read("0044"), qint16(6799)); // the instrument's default: 100 * item - 1
-    EXPECT_EQ(classify(send("06", "0044", "FFFF"), "06"), kResponseOk);
-    EXPECT_EQ(classify(send("06", "007F", "8000"), "06"), kResponseOk);
-    EXPECT_EQ(read("0044"), qint16(-1));
-    EXPECT_EQ(read("007F"), qint16(-32768));
-    EXPECT_EQ(m_sim.logLines().size(), 8); // nothing sent twice
-}
-
-TEST_P(CommE2E, RefusalsAndChecksumErrors) {
-    startAndOpen({"--fault", "0005=nak", "--fault", "0012=readonly", "--fault", "0010=badsum"});
-    EXPECT_EQ(classify(send("03", "0005"), "03"), refusal());
-    EXPECT_EQ(classify(send("06", "0012", "0001"), "06"), refusal());
-    EXPECT_EQ(read("0012"), qint16(1799));                    // the refused write changed nothing
-    EXPECT_EQ(classify(send("03", "0080"), "03"), refusal()); // no such item
-    // A spoiled checksum: a checksum error under KORVAN, no response under Modbus.
-    EXPECT_EQ(classify(send("03", "0010"), "03"),
-              korvan() ? kResponseChecksum : kResponseCommError);
-    EXPECT_EQ(read("0001"), qint16(99));
-}
 
 TEST_P(CommE2E, SilenceGarbageLateAnswersAndOtherInstrumentsCostOneExchange) {
     startAndOpen(
@@ -137,10 +105,12 @@ TEST_P(CommE2E, EveryAnswerLateGivesNoValueAndHidesNoRefusal) {
 TEST_P(CommE2E, ShortTimeOutAtASlowRate) {
     // 100 ms is less than a request and its answer take at 2400 bit/s; the time-out
     // measures the instrument only.
-    ASSERT_TRUE(m_sim.start({"--protocol", GetParam().simName, "--instrument",
-                             QString::number(kInst), "--baud", "2400"}));
+    ASSERT_TRUE(m_sim.start(
+        {"--protocol", GetParam().name, "--instrument", QString::number(kInst), "--baud", "2400"}));
     ASSERT_TRUE(open(m_com, "7", "EVEN", {}, 2400));
-    m_com.Timeout = 100;
+    Conditions shortWait = m_com.conditions();
+    shortWait.timeoutMs = 100;
+    m_com.setConditions(shortWait);
     EXPECT_EQ(read("0001"), qint16(99));
     EXPECT_EQ(classify(send("06", "0002", "0005"), "06"), kResponseOk);
     EXPECT_EQ(read("0002"), qint16(5));
@@ -192,16 +162,12 @@ TEST_P(CommE2E, ReopeningThroughTheLinkAndCleanExit) {
     EXPECT_EQ(read("0002"), qint16(199));
     ASSERT_TRUE(open(m_com, "7", "EVEN", link));
     EXPECT_EQ(classify(send("06", "0003", "0007"), "06"), kResponseOk);
-    m_com.ClosePort();
+    m_com.closePort();
     ASSERT_TRUE(open(m_com, "7", "EVEN"));
     EXPECT_EQ(read("0003"), qint16(7));
-    m_com.ClosePort();
+    m_com.closePort();
     EXPECT_TRUE(m_sim.terminate());
     EXPECT_FALSE(QFileInfo(link).isSymLink());
 }
 
-INSTANTIATE_TEST_SUITE_P(Protocols, CommE2E,
-                         ::testing::Values(Case{kProtocolKorvan, "korvan"},
-                                           Case{kProtocolModbusAscii, "ascii"},
-                                           Case{kProtocolModbusRtu, "rtu"}),
-                         [](const auto& info) { return std::string(info.param.simName); });
+INSTANTIATE_TEST_SUITE_P(, CommE2E, test::allProtocols(), ::testing::PrintToStringParamName());

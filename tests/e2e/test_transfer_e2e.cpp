@@ -3,13 +3,15 @@
 // addressing is exercised; the settings and the port map are the real store.
 #include "ScriptedPrompts.h"
 #include "SimProcess.h"
-#include "app/MainDisp.h"
+#include "TestPrinters.h"
+#include "Widgets.h"
+#include "app/MainWindow.h"
 #include "comm/Conditions.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
-#include "ui/Setting_Disp.h"
-#include "ui/SubDisp_command.h"
-#include "ui/strings/StringTable.h"
+#include "text/StringTable.h"
+#include "ui/ItemSelectionDialog.h"
+#include "ui/ValuePadDialog.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -24,6 +26,7 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
+using test::child;
 
 namespace {
 
@@ -36,7 +39,6 @@ struct Proto {
     const char* sim;     // --protocol of the instrument
     const char* setting; // Protocol in the settings
     int nakMessage;      // message of a refused request
-    int silentMessage;   // message of no answer
 };
 
 // The instrument's default memory: item i holds 100 * i - 1.
@@ -49,7 +51,8 @@ qint16 simDefault(int i) {
 struct Rig : test::ScriptedPrompts {
     QTemporaryDir home;
     test::SimProcess sim;
-    std::unique_ptr<MainDisp> w;
+    std::unique_ptr<MainWindow> w;
+    SerialComm* serial = nullptr; // the window's
 
     Rig(const Proto& p, const QStringList& simArgs, const char* timeout = "300") {
         qputenv("PMX31570A_HOME", home.path().toUtf8());
@@ -63,11 +66,13 @@ struct Rig : test::ScriptedPrompts {
         cond::writeStored(store,
                           {p.setting, "7", "9600", "7 bit", "1 bit", "EVEN", "COM1", timeout});
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), sim.devicePath());
-        w = std::make_unique<MainDisp>(std::make_unique<SerialComm>(), prompts());
-        w->communicate();
+        auto comm = std::make_unique<SerialComm>();
+        serial = comm.get();
+        w = std::make_unique<MainWindow>(std::move(comm), prompts());
+        w->startCommunication();
         // The first tick applies the conditions and opens the pty.
-        static_cast<void>(QTest::qWaitFor([this] { return w->dispatcher().CommTask != kTaskApply; },
-                                          kHangGuardMs));
+        static_cast<void>(
+            QTest::qWaitFor([this] { return w->pendingTask() != kTaskApply; }, kHangGuardMs));
     }
     ~Rig() {
         EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
@@ -75,18 +80,28 @@ struct Rig : test::ScriptedPrompts {
             w->hide();
     }
     bool ready() const {
-        return w && w->dispatcher().CommTask == kTaskIdle && w->Command_Move[0]->isEnabled();
+        return w && w->pendingTask() == kTaskIdle &&
+               child<QPushButton>(w.get(), "Command_Move_0")->isEnabled();
     }
     // Runs the task to its end (hang guard only).
     bool waitIdle() {
         return QTest::qWaitFor(
-            [this] { return w->dispatcher().CommTask == kTaskIdle && !w->dispatcher().busy(); },
+            [this] { return w->pendingTask() == kTaskIdle && !w->transferRunning(); },
             kHangGuardMs);
     }
     void select(int i) {
-        w->table.ItemSel[i] = 1;
-        w->selectionDialog()->setBox(i, 1);
+        edit([i](ItemTable& t) { t.ItemSel[i] = Selection::Selected; });
+        w->selectionDialog()->setBox(i, Selection::Selected);
     }
+    // Changes the window's items as a test needs them.
+    void edit(const std::function<void(ItemTable&)>& change) {
+        ItemTable t = w->items();
+        change(t);
+        w->setItems(t);
+    }
+    QString portLine() const { return child<QLabel>(w.get(), "Label_port")->text(); }
+    QString modelLabel() const { return child<QLabel>(w.get(), "Label_Modelname")->text(); }
+    bool progressShown() const { return child<QProgressBar>(w.get(), "ProgressBar1")->isVisible(); }
     // The instrument's log lines of reads or writes ("R" / "W"), as [item, rest].
     QList<QStringList> logged(const QString& kind) const {
         QList<QStringList> out;
@@ -104,11 +119,15 @@ struct Rig : test::ScriptedPrompts {
     }
     // Item i's value cell: the tab of its page is chosen and the idle tick draws it.
     QString cell(int i) {
-        w->TabStrip1->setCurrentIndex(i / kRowsPerPage);
-        w->dispatcher().tick();
-        return w->Data0[i % kRowsPerPage]->text();
+        child<QTabBar>(w.get(), "TabStrip1")->setCurrentIndex(i / kRowsPerPage);
+        w->onDispatcherTick();
+        return child<QLineEdit>(w.get(), "Data0", i % kRowsPerPage)->text();
     }
 };
+
+void PrintTo(const Proto& p, std::ostream* os) {
+    *os << p.sim;
+}
 
 class TransferE2e : public ::testing::TestWithParam<Proto> {};
 
@@ -116,19 +135,19 @@ class TransferE2e : public ::testing::TestWithParam<Proto> {};
 
 TEST_P(TransferE2e, ReadOfSelectedItemsFillsTableAndPage) {
     Rig rig(GetParam(), {});
-    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
-    MainDisp& w = *rig.w;
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
     for (int i : {1, 0x44, 0x7F})
         rig.select(i);
-    w.table.ItemData[2] = 555; // not selected: neither read nor changed
+    rig.edit([](ItemTable& t) { t.ItemData[2] = 555; }); // not selected: neither read nor changed
 
-    w.Command_Move[0]->click(); // "read all", answered Yes
-    ASSERT_EQ(rig.asked.value(0), strings::text(52));
+    child<QPushButton>(&w, "Command_Move_0")->click(); // "read all", answered Yes
+    ASSERT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmRead));
     ASSERT_TRUE(rig.waitIdle());
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0001", "0044", "007F"}));
-    EXPECT_EQ(w.table.ItemData[2], 555);
-    EXPECT_FALSE(w.ProgressBar1->isVisible());
+    EXPECT_EQ(w.items().ItemData[2], 555);
+    EXPECT_FALSE(rig.progressShown());
     EXPECT_EQ(rig.cell(1), QStringLiteral("99"));
     EXPECT_EQ(rig.cell(2), QStringLiteral("------"));
     EXPECT_EQ(rig.cell(0x44), QStringLiteral("6799"));
@@ -137,16 +156,21 @@ TEST_P(TransferE2e, ReadOfSelectedItemsFillsTableAndPage) {
 
 TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
     Rig rig(GetParam(), {});
-    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
-    MainDisp& w = *rig.w;
-    for (int i = 0; i < kItemCount; ++i) {
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
+    for (int i = 0; i < kItemCount; ++i)
         rig.select(i);
-        w.table.ItemData[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
-    }
-    const auto written = w.table.ItemData;
+    rig.edit([](ItemTable& t) {
+        for (int i = 0; i < kItemCount; ++i)
+            t.ItemData[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
+        // Bytes a cooked terminal would eat or change on the wire: XON, XOFF, CR, LF.
+        t.ItemData[1] = 0x1113;
+        t.ItemData[2] = 0x0D0A;
+    });
+    const auto written = w.items().ItemData;
 
-    w.Command_Move[1]->click(); // "write all", answered Yes
-    ASSERT_EQ(rig.asked.value(0), strings::text(53));
+    child<QPushButton>(&w, "Command_Move_1")->click(); // "write all", answered Yes
+    ASSERT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmWrite));
     ASSERT_TRUE(rig.waitIdle());
 
     QStringList expectedOrder = {"0044", "0023", "0024", "0049", "004A"};
@@ -166,63 +190,46 @@ TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
     EXPECT_TRUE(rig.loggedItems("R").isEmpty());
 
     // Read back what the instrument now holds.
-    w.table.ItemData.fill(0);
+    rig.edit([](ItemTable& t) { t.ItemData.fill(0); });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("R").size(), kItemCount);
-    EXPECT_EQ(w.table.ItemData[0], simDefault(0));
+    EXPECT_EQ(w.items().ItemData[0], simDefault(0));
     for (int i = 1; i < kItemCount; ++i)
-        EXPECT_EQ(w.table.ItemData[i], written[i]) << i;
+        EXPECT_EQ(w.items().ItemData[i], written[i]) << i;
 }
 
 TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
     Rig rig(GetParam(), {"--fault", "0005=nak"});
-    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
-    MainDisp& w = *rig.w;
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
     for (int i : {4, 5, 6})
         rig.select(i);
-    w.table.ItemData[5] = 1234;
+    rig.edit([](ItemTable& t) { t.ItemData[5] = 1234; });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0004", "0005", "0006"}));
-    EXPECT_EQ(w.table.ItemData[4], simDefault(4));
-    EXPECT_EQ(w.table.ItemData[5], 1234);
-    EXPECT_EQ(w.table.ItemData[6], simDefault(6));
-    EXPECT_EQ(w.Label_Modelname->text(), strings::text(GetParam().nakMessage));
-    EXPECT_TRUE(w.Timer2.isActive());
+    EXPECT_EQ(w.items().ItemData[4], simDefault(4));
+    EXPECT_EQ(w.items().ItemData[5], 1234);
+    EXPECT_EQ(w.items().ItemData[6], simDefault(6));
+    EXPECT_EQ(rig.modelLabel(), strings::text(TextId(GetParam().nakMessage)));
+    EXPECT_TRUE(w.failureOnShow());
 
     // The same refusal on a write of all items: the others are still written.
     w.postTask(kTaskWriteAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("W"), (QStringList{"0004", "0005", "0006"}));
-    EXPECT_EQ(w.Label_Modelname->text(), strings::text(GetParam().nakMessage));
-}
-
-TEST_P(TransferE2e, SilentInstrumentEndsWithNoResponseMessage) {
-    Rig rig(GetParam(), {"--silent"}, "100");
-    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
-    MainDisp& w = *rig.w;
-    for (int i : {1, 2, 3})
-        rig.select(i);
-    w.table.ItemData[2] = -5;
-    w.postTask(kTaskReadAll);
-    ASSERT_TRUE(rig.waitIdle());
-
-    // Each item asked once (silence is not retried), nothing changed.
-    EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0001", "0002", "0003"}));
-    EXPECT_EQ(w.table.ItemData[2], -5);
-    EXPECT_EQ(w.Label_Modelname->text(), strings::text(GetParam().silentMessage));
-    EXPECT_FALSE(w.ProgressBar1->isVisible());
+    EXPECT_EQ(rig.modelLabel(), strings::text(TextId(GetParam().nakMessage)));
 }
 
 TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {
     Rig rig(GetParam(), {});
-    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
-    MainDisp& w = *rig.w;
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
     rig.select(2);
     const auto enter = [&](const char* keys) {
-        w.Data0_Click(2);
+        w.editValue(2);
         ASSERT_TRUE(w.valueDialog());
         auto* field = w.valueDialog()->findChild<QLineEdit*>(QStringLiteral("Disp_setdata"));
         ASSERT_TRUE(field);
@@ -231,12 +238,12 @@ TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {
         ASSERT_TRUE(rig.waitIdle());
     };
     enter("42");
-    EXPECT_EQ(w.table.ItemData[2], 42);
+    EXPECT_EQ(w.items().ItemData[2], 42);
     EXPECT_TRUE(rig.loggedItems("W").isEmpty()); // Check_write not ticked
 
-    w.Check_write->setChecked(true);
+    child<QCheckBox>(&w, "Check_write")->setChecked(true);
     enter("321-");
-    EXPECT_EQ(w.table.ItemData[2], -321);
+    EXPECT_EQ(w.items().ItemData[2], -321);
     const QList<QStringList> writes = rig.logged("W");
     ASSERT_EQ(writes.size(), 1);
     EXPECT_EQ(writes[0][0], QStringLiteral("0002"));
@@ -247,11 +254,11 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     // A slow instrument: the close is asked while the read is under way.
     Rig rig(GetParam(), {"--fault", "0000=delay:200", "--fault", "0001=delay:200", "--fault",
                          "0002=delay:200"});
-    ASSERT_TRUE(rig.ready()) << rig.w->Label_port->text().toStdString();
-    MainDisp& w = *rig.w;
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
     for (int i = 0; i < kItemCount; ++i)
         rig.select(i);
-    w.table.ItemData.fill(77);
+    rig.edit([](ItemTable& t) { t.ItemData.fill(77); });
     const QString stateFile = rig.home.path() + QStringLiteral("/PMX31570A.ini");
     ASSERT_FALSE(QFile::exists(stateFile));
 
@@ -260,23 +267,23 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     // between two items.
     QTimer::singleShot(50, &w, [&w] { w.close(); });
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return !w.isVisible() && !w.dispatcher().busy(); }, kHangGuardMs));
+        QTest::qWaitFor([&] { return !w.isVisible() && !w.transferRunning(); }, kHangGuardMs));
 
-    EXPECT_EQ(rig.asked.value(0), strings::text(51));
+    EXPECT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmClose));
     EXPECT_TRUE(QFile::exists(stateFile));
     const QStringList reads = rig.loggedItems("R");
     ASSERT_LE(reads.size(), 1); // at most the item whose answer was awaited
     for (int i = int(reads.size()); i < kItemCount; ++i)
-        EXPECT_EQ(w.table.ItemData[i], 77) << i;
-    EXPECT_FALSE(w.comm() && static_cast<SerialComm*>(w.comm())->isOpen());
+        EXPECT_EQ(w.items().ItemData[i], 77) << i;
+    EXPECT_FALSE(rig.serial->isOpen());
 
     // Nothing more goes out afterwards.
     QTest::qWait(300);
     EXPECT_EQ(rig.loggedItems("R"), reads);
 }
 
-INSTANTIATE_TEST_SUITE_P(Protocols, TransferE2e,
-                         ::testing::Values(Proto{"korvan", "KORVAN", 100, 102},
-                                           Proto{"ascii", "Modbus ASCII", 103, 103},
-                                           Proto{"rtu", "Modbus RTU", 103, 103}),
-                         [](const auto& info) { return std::string(info.param.sim); });
+INSTANTIATE_TEST_SUITE_P(, TransferE2e,
+                         ::testing::Values(Proto{"korvan", "KORVAN", 100},
+                                           Proto{"ascii", "Modbus ASCII", 103},
+                                           Proto{"rtu", "Modbus RTU", 103}),
+                         ::testing::PrintToStringParamName());

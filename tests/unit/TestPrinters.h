@@ -1,7 +1,7 @@
 #pragma once
 // Test output a person can read: bytes as hex text, Qt strings as text with control
 // characters escaped, and the three protocols by name in parameterised tests.
-#include "comm/CommObject.h"
+#include "comm/Conditions.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,6 +26,9 @@ inline void PrintTo(const QString& text, std::ostream* os) {
             *os << QString(c).toStdString();
     *os << '"';
 }
+inline void PrintTo(QLatin1String text, std::ostream* os) {
+    PrintTo(QString(text), os);
+}
 
 namespace pmx::test {
 
@@ -36,10 +39,10 @@ struct ProtocolCase {
 inline void PrintTo(const ProtocolCase& p, std::ostream* os) {
     *os << p.name;
 }
+inline constexpr ProtocolCase kProtocolCases[] = {
+    {kProtocolKorvan, "korvan"}, {kProtocolModbusAscii, "ascii"}, {kProtocolModbusRtu, "rtu"}};
 inline auto allProtocols() {
-    return ::testing::Values(ProtocolCase{kProtocolKorvan, "korvan"},
-                             ProtocolCase{kProtocolModbusAscii, "ascii"},
-                             ProtocolCase{kProtocolModbusRtu, "rtu"});
+    return ::testing::ValuesIn(kProtocolCases);
 }
 
 } // namespace pmx::test

@@ -1,3 +1,7 @@
+// The communication conditions: stored texts, the apply step, the numbers under them and
+// the port map.
+#include "TestPrinters.h"
+#include "comm/CommObject.h"
 #include "comm/Conditions.h"
 #include "comm/Numbers.h"
 #include "comm/PortMap.h"
@@ -11,42 +15,26 @@ using namespace pmx;
 
 namespace {
 
-// Records what SetSpeed hands over; OpenPort succeeds unless told otherwise.
+// Records the calls the apply step makes; openPort succeeds unless told otherwise.
 class PropertyComm : public CommObject {
   public:
-    void Activate(bool) override {}
-    bool OpenPort() override {
-        calls << QStringLiteral("OpenPort");
-        if (!openOk) {
-            m_openError = OpenError::Busy;
-            m_openErrorText = QStringLiteral("busy");
-        }
+    void activate(bool) override {}
+    bool openPort() override {
+        calls << QStringLiteral("openPort");
+        m_openError = openOk ? OpenError::None : OpenError::Busy;
+        m_openErrorText = openOk ? QString() : QStringLiteral("busy");
         return openOk;
     }
-    void ClosePort() override { calls << QStringLiteral("ClosePort"); }
-    void PrepareA() override {}
-    void PrepareB() override {}
-    QByteArray SendCommand(QByteArray&, QByteArray&, QByteArray&, QByteArray&, QByteArray&,
+    void closePort() override { calls << QStringLiteral("closePort"); }
+    void resetExchange() override {}
+    void dropStaleInput() override {}
+    QByteArray sendCommand(QByteArray&, QByteArray&, QByteArray&, QByteArray&, QByteArray&,
                            qint16&) override {
         return {};
     }
-    QByteArray ExtractData(const QByteArray&, qint32) const override { return {}; }
+    QByteArray extractData(const QByteArray&, qint32) const override { return {}; }
     QStringList calls;
     bool openOk = true;
-};
-
-// One SetSpeed call on a memory store, after setting the given stored texts.
-struct Apply {
-    MemorySettingsStore store;
-    PropertyComm com;
-    qint16 inst = 42;
-    QString why;
-    QString run(std::initializer_list<std::pair<QString, const char*>> texts = {}) {
-        for (const auto& [key, text] : texts)
-            store.setValue(cond::kSection, key, QString::fromLatin1(text));
-        com.calls.clear();
-        return SetSpeed(com, store, inst, &why);
-    }
 };
 
 } // namespace
@@ -73,7 +61,7 @@ TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
                                                       {"abc", 0},      {"", 0},
                                                       {"-", 0},        {".", 0}};
     for (const auto& [text, value] : leading)
-        EXPECT_EQ(leadingNumber(QString::fromLatin1(text)), value) << text;
+        EXPECT_EQ(leadingNumber(QString::fromLatin1(text)), value) << '"' << text << '"';
 
     // Half to even, and nothing ({}) outside the 16-bit range.
     const std::pair<double, std::optional<qint16>> rounded[] = {
@@ -90,7 +78,7 @@ TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
         {"inf", {}},        {"nan", {}},
         {"2147483648", {}}, {"-2147483648", INT32_MIN}};
     for (const auto& [text, result] : whole)
-        EXPECT_EQ(toInt32Whole(QString::fromLatin1(text)), result) << text;
+        EXPECT_EQ(toInt32Whole(QString::fromLatin1(text)), result) << '"' << text << '"';
 
     // A German locale writes a decimal comma; stored texts are always C-locale numbers.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -100,82 +88,82 @@ TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
     QLocale::setDefault(QLocale::c());
 }
 
-TEST(SetSpeed, EmptyStoreAppliesDefaultsAndWritesNothing) {
-    Apply a;
-    a.com.ProtocolNo = 3;
-    EXPECT_EQ(a.run(), QStringLiteral("ok"));
-    EXPECT_EQ(a.store.writeCount(), 0);
-    EXPECT_EQ(std::tuple(a.com.ProtocolNo, a.inst, a.com.Rate, a.com.DataBits, a.com.StopBits,
-                         a.com.Parity, a.com.PortName, a.com.Timeout),
-              std::tuple(qint16(0), qint16(0), QStringLiteral("9600"), QStringLiteral("7"),
-                         QStringLiteral("1"), QStringLiteral("EVEN"), QStringLiteral("COM1"),
-                         qint32(300)));
-    EXPECT_EQ(a.com.calls, QStringList({"ClosePort", "OpenPort"}));
-}
-
-TEST(SetSpeed, InvalidValuesAreReplacedAndWrittenBack) {
-    Apply a;
-    cond::writeStored(a.store, {"modbus rtu", "96", "115200", "8", "2 bit", "MARK", "COM9", "300"});
-    ASSERT_EQ(a.run(), QStringLiteral("ok"));
-    EXPECT_EQ(std::tuple(a.com.ProtocolNo, a.inst, a.com.Rate, a.com.StopBits),
-              std::tuple(qint16(0), qint16(0), QStringLiteral("9600"), QStringLiteral("2")));
-    const auto back = cond::readStored(a.store);
-    EXPECT_EQ(
-        QStringList({back.protocol, back.devNo, back.speed, back.databit, back.party, back.port}),
-        QStringList({"KORVAN", "0", "9600", "7 bit", "EVEN", "COM1"}));
-}
-
-TEST(SetSpeed, ValuesKeptAsStored) {
-    Apply a;
-    cond::writeStored(a.store,
-                      {"Modbus ASCII", "abc", "9600", "7 bit", "1 bit", "EVEN", "COM12", "250"});
-    const int writes = a.store.writeCount();
-    ASSERT_EQ(a.run(), QStringLiteral("ok"));
-    EXPECT_EQ(a.store.writeCount(), writes);
-    EXPECT_EQ(std::tuple(a.com.ProtocolNo, a.inst, a.com.PortName, a.com.Timeout),
-              std::tuple(qint16(2), qint16(0), QStringLiteral("COM12"), 250));
-    EXPECT_EQ(cond::readStored(a.store).devNo, QStringLiteral("abc"));
-    ASSERT_EQ(a.run({{cond::kTimout, "4000"}, {cond::kDevNo, "95"}}), QStringLiteral("ok"));
-    EXPECT_EQ(std::pair(a.com.Timeout, a.inst), std::pair(4000, qint16(95)));
-}
-
-TEST(SetSpeed, TimeoutOutOfRangeBecomes300) {
-    for (const char* bad : {"4001", "50", "99.9", ""}) {
-        Apply a;
-        ASSERT_EQ(a.run({{cond::kTimout, bad}}), QStringLiteral("ok")) << bad;
-        EXPECT_EQ(a.com.Timeout, 300) << bad;
-        EXPECT_EQ(cond::readStored(a.store).timout, QStringLiteral("300")) << bad;
+TEST(ApplyConditions, StoredTextsInEffectAndWrittenBack) {
+    const QStringList defaults = {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"};
+    const auto timeout = [&](const char* text) {
+        QStringList t = defaults;
+        t.last() = QString::fromLatin1(text);
+        return t;
+    };
+    const struct {
+        QStringList stored; // empty: nothing stored
+        QStringList inEffect;
+        bool writtenBack; // the texts in effect are stored afterwards
+    } cases[] = {
+        {{}, defaults, false},
+        {{"modbus rtu", "96", "115200", "8", "2 bit", "MARK", "COM9", "300"},
+         {"KORVAN", "0", "9600", "7 bit", "2 bit", "EVEN", "COM1", "300"},
+         true},
+        {{"Modbus ASCII", "abc", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
+         {"Modbus ASCII", "0", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
+         false},
+        {timeout("4000"), timeout("4000"), false},
+        {timeout("4001"), defaults, true},
+        {timeout("50"), defaults, true},
+        {timeout("99.9"), defaults, true},
+        {timeout(""), defaults, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored.join(QLatin1Char('|')).toStdString());
+        MemorySettingsStore store;
+        if (!c.stored.isEmpty()) {
+            const QStringList& t = c.stored;
+            cond::writeStored(store, {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]});
+        }
+        const int writes = store.writeCount();
+        PropertyComm com;
+        const ApplyResult r = applyConditions(com, store);
+        EXPECT_TRUE(r.opened()) << r.why.toStdString();
+        EXPECT_EQ(cond::toTexts(com.conditions()).list(), c.inEffect);
+        EXPECT_EQ(com.calls, QStringList({"closePort", "openPort"}));
+        if (c.writtenBack)
+            EXPECT_EQ(cond::readStored(store).list(), c.inEffect);
+        else
+            EXPECT_EQ(store.writeCount(), writes);
     }
 }
 
-TEST(SetSpeed, FailuresGiveAnEmptyResult) {
-    Apply busy;
-    busy.com.openOk = false;
-    EXPECT_EQ(busy.run(), QString());
-    EXPECT_EQ(busy.why, QStringLiteral("busy"));
-    // Conversion failures stop before opening and leave the stored text alone; the
-    // instrument number is taken before the time-out.
+TEST(ApplyConditions, FailuresSayWhy) {
+    MemorySettingsStore store;
+    PropertyComm busy;
+    busy.openOk = false;
+    const ApplyResult r = applyConditions(busy, store);
+    EXPECT_EQ(std::pair(r.outcome, r.why),
+              std::pair(ApplyResult::Outcome::PortNotOpened, QStringLiteral("busy")));
+    // Unconvertible texts stop before opening and stay stored; the instrument number is
+    // taken before the time-out.
     const std::tuple<QString, const char*, qint16> cases[] = {{cond::kTimout, "300abc", 0},
                                                               {cond::kDevNo, "40000", 3}};
     for (const auto& [key, text, inst] : cases) {
-        Apply a;
-        a.inst = 3;
-        EXPECT_EQ(a.run({{key, text}}), QString()) << text;
-        EXPECT_FALSE(a.why.isEmpty()) << text;
-        EXPECT_EQ(a.inst, inst) << text;
-        EXPECT_FALSE(a.com.calls.contains(QStringLiteral("OpenPort"))) << text;
-        EXPECT_EQ(a.store.value(cond::kSection, key, {}), QLatin1String(text));
+        SCOPED_TRACE(text);
+        MemorySettingsStore s;
+        s.setValue(cond::kSection, key, QString::fromLatin1(text));
+        PropertyComm com;
+        Conditions before;
+        before.instrument = 3;
+        com.setConditions(before);
+        const ApplyResult u = applyConditions(com, s);
+        EXPECT_EQ(u.outcome, ApplyResult::Outcome::UnreadableText);
+        EXPECT_FALSE(u.why.isEmpty());
+        EXPECT_EQ(com.conditions().instrument, inst);
+        EXPECT_FALSE(com.calls.contains(QStringLiteral("openPort")));
+        EXPECT_EQ(s.value(cond::kSection, key, {}), QString::fromLatin1(text));
     }
 }
 
-TEST(ConditionDialog, DeviceAndTimeoutSelection) {
-    // The rest of the load step is checked through the dialog.
-    EXPECT_EQ(cond::selectEqual(cond::timeoutEntries(), QStringLiteral("4000")), 13);
+TEST(ConditionDialog, DeviceSelectionAndTextsThatSurviveTheSettingsFile) {
     for (const auto& [text, index] : {std::pair("95", 95), {"abc", 0}, {"96", -1}, {"99999", -1}})
         EXPECT_EQ(cond::selectDevice(QString::fromLatin1(text)), index) << text;
-}
-
-TEST(ConditionDialog, StoredTextsRoundTripThroughQSettingsFile) {
     // QSettings would make a list of a text with a comma if the store did not guard it.
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("store.conf"));
@@ -185,9 +173,7 @@ TEST(ConditionDialog, StoredTextsRoundTripThroughQSettingsFile) {
         QSettingsStore store(file);
         cond::writeStored(store, typed);
     }
-    const auto back = cond::readStored(QSettingsStore(file));
-    EXPECT_EQ(QStringList({back.protocol, back.devNo, back.timout}),
-              QStringList({typed.protocol, typed.devNo, typed.timout}));
+    EXPECT_EQ(cond::readStored(QSettingsStore(file)).list(), typed.list());
 }
 
 #ifndef Q_OS_WIN

@@ -1,6 +1,7 @@
-// The messages: the command fields Sendcomm hands to the communication object, checksums,
-// request bytes, the assembler cases the exchange tests do not reach, and the
+// The messages: the command fields sendItemCommand hands to the communication object,
+// checksums, request bytes, the assembler cases the exchange tests do not reach, and the
 // classification of response texts.
+#include "TestPrinters.h"
 #include "comm/Checksums.h"
 #include "comm/Classification.h"
 #include "comm/CommObject.h"
@@ -14,94 +15,65 @@ using namespace pmx;
 using namespace pmx::framing;
 using Status = ResponseAssembler::Status;
 
-namespace pmx {
-bool operator==(const CommandFieldSet& a, const CommandFieldSet& b) {
-    return a.address == b.address && a.subAddress == b.subAddress &&
-           a.commandType == b.commandType && a.dataItem == b.dataItem && a.data == b.data;
-}
-} // namespace pmx
-
 namespace {
 
-// Records the fields SendCommand receives and answers with a fixed text.
+// Records the fields sendCommand receives and answers with a fixed text.
 class FieldRecorder : public CommObject {
   public:
-    void Activate(bool) override {}
-    bool OpenPort() override { return true; }
-    void ClosePort() override {}
-    void PrepareA() override { calls << "PrepareA"; }
-    void PrepareB() override { calls << "PrepareB"; }
-    QByteArray SendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
+    void activate(bool) override {}
+    bool openPort() override { return true; }
+    void closePort() override {}
+    void resetExchange() override { calls << "resetExchange"; }
+    void dropStaleInput() override { calls << "dropStaleInput"; }
+    QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
                            QByteArray& dataItem, QByteArray& data, qint16& retn) override {
-        calls << "SendCommand";
+        calls << "sendCommand";
         sent = {address, subAddress, commandType, dataItem, data};
         sentRetn = retn;
         return "reply";
     }
-    QByteArray ExtractData(const QByteArray&, qint32) const override { return {}; }
-
-    // Sends one command; the caller's subaddress and command come back as Sendcomm left them.
-    QByteArray send(qint16 stAdr, QByteArray commod, QByteArray commNo, QByteArray commdata,
-                    QByteArray* commodOut = nullptr) {
-        QByteArray subadr;
-        qint16 retn = 3;
-        const QByteArray r = Sendcomm(*this, stAdr, subadr, commod, commNo, commdata, retn);
-        if (commodOut)
-            *commodOut = commod;
-        return r;
-    }
+    QByteArray extractData(const QByteArray&, qint32) const override { return {}; }
 
     QList<QByteArray> calls;
-    CommandFieldSet sent;
+    QList<QByteArray> sent;
     qint16 sentRetn = -1;
 };
 
 } // namespace
 
-TEST(Sendcomm, FieldsPerProtocol) {
+TEST(SendItemCommand, FieldsPerProtocol) {
     constexpr qint16 K = kProtocolKorvan, A = kProtocolModbusAscii, R = kProtocolModbusRtu;
     const struct {
         qint16 protocol, inst;
         const char *commod, *data;
-        CommandFieldSet sent;
+        QList<QByteArray> sent; // address, sub-address, command type, item, data
     } cases[] = {
         {K, 0, "03", "", {" ", " ", " ", "0044", ""}},
         {K, 1, "06", "FFFF", {"!", " ", "P", "0044", "FFFF"}},
-        {K, 10, "03", "", {"*", " ", " ", "0044", ""}},
         {K, 95, "03", "", {"\x7F", " ", " ", "0044", ""}},
+        {K, 1, "q", "", {"!", " ", "q", "0044", ""}},       // q r a b ` stay as they are
+        {K, 1, "Q", "", {"!", " ", "P", "0044", ""}},       // any other code writes
         {A, 0, "03", "", {"00", "", "03", "00440001", ""}}, // a read adds the quantity
         {A, 10, "06", "FFFF", {"0A", "", "06", "0044", "FFFF"}},
-        {R, 1, "03", "", {"01", "", "03", "00440001", ""}},
         {R, 95, "06", "FFFF", {"5F", "", "06", "0044", "FFFF"}},
+        {1, 1, "03", "", {}}, // no such protocol: nothing is sent
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.protocol << " " << c.inst << " " << c.commod);
         FieldRecorder com;
-        com.ProtocolNo = c.protocol;
-        QByteArray commod;
-        EXPECT_EQ(com.send(c.inst, c.commod, "0044", c.data, &commod), QByteArray("reply"));
-        EXPECT_EQ(com.sent, c.sent) << c.protocol << " " << c.inst;
-        EXPECT_EQ(commod, c.sent.commandType); // the prepared fields replace the caller's
+        Conditions conditions;
+        conditions.protocol = ProtocolNumber(c.protocol);
+        com.setConditions(conditions);
+        QByteArray subadr, commod(c.commod), item("0044"), data(c.data);
+        qint16 inst = c.inst, retn = 3;
+        const QByteArray r = sendItemCommand(com, inst, subadr, commod, item, data, retn);
+        EXPECT_EQ(r, c.sent.isEmpty() ? QByteArray() : QByteArray("reply"));
+        EXPECT_EQ(com.sent, c.sent);
+        if (c.sent.isEmpty())
+            continue;
+        EXPECT_EQ(commod, c.sent[2]); // the prepared fields replace the caller's
         EXPECT_EQ(com.sentRetn, 3);
-    }
-}
-
-TEST(Sendcomm, KorvanCommandTypes) {
-    FieldRecorder com;
-    com.send(1, "06", "0044", "FFFF");
-    EXPECT_EQ(com.calls, QList<QByteArray>({"PrepareA", "PrepareB", "SendCommand"}));
-    EXPECT_EQ(korvanCommandType("03"), QByteArray(" "));
-    for (const char* keep : {"q", "r", "a", "b", "`"})
-        EXPECT_EQ(korvanCommandType(keep), QByteArray(keep));
-    for (const char* other : {"06", "", "Q", "qq", "3"})
-        EXPECT_EQ(korvanCommandType(other), QByteArray("P")) << other;
-}
-
-TEST(Sendcomm, UnknownProtocolSendsNothing) {
-    for (qint16 protocol : {qint16(1), qint16(4), qint16(-1)}) {
-        FieldRecorder com;
-        com.ProtocolNo = protocol;
-        EXPECT_EQ(com.send(1, "03", "0044", ""), QByteArray());
-        EXPECT_FALSE(com.calls.contains("SendCommand"));
+        EXPECT_EQ(com.calls, QList<QByteArray>({"resetExchange", "dropStaleInput", "sendCommand"}));
     }
 }
 
@@ -124,9 +96,10 @@ TEST(Classification, ResponseTable) {
         {":0A0", "03", kResponseNone, kResponseCommError},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(classifyResponse(c.text, kProtocolKorvan, c.commod), c.korvan) << c.text;
+        SCOPED_TRACE(hexText(c.text) + " answering " + c.commod);
+        EXPECT_EQ(classifyResponse(c.text, kProtocolKorvan, c.commod), c.korvan);
         for (qint16 modbus : {kProtocolModbusAscii, kProtocolModbusRtu})
-            EXPECT_EQ(classifyResponse(c.text, modbus, c.commod), c.modbus) << c.text;
+            EXPECT_EQ(classifyResponse(c.text, modbus, c.commod), c.modbus);
     }
 }
 
@@ -141,7 +114,7 @@ TEST(Classification, DataField) {
                  {"00G4", std::nullopt}, {"", std::nullopt},
                  {" 123", std::nullopt}};
     for (const auto& c : cases)
-        EXPECT_EQ(decodeDataField(c.text), c.value) << c.text;
+        EXPECT_EQ(decodeDataField(c.text), c.value) << '"' << c.text << '"';
 }
 
 namespace {
@@ -180,14 +153,14 @@ TEST(Framing, PublishedVectors) {
     EXPECT_EQ(buildRequest(kProtocolModbusRtu, "11", "", "06", "0001", "0003"),
               QByteArray::fromHex("1106000100039A9B"));
 
-    for (const QByteArray& bad :
+    for (const QByteArray& bad : // fields that make no request
          {korvanRequest("", " ", " ", "0044", ""), korvanRequest("!", " ", " ", "44", ""),
           korvanRequest("!", " ", "P", "0044", "FFFFF"),
           korvanRequest("!", " ", "P", "0044", "FF\x03F"),
           buildRequest(kProtocolModbusAscii, "0A", "", "03", "0044000", ""),
           buildRequest(kProtocolModbusRtu, "0A", "", "0G", "0044", ""),
           buildRequest(1, "0A", "", "03", "00440001", "")})
-        EXPECT_TRUE(bad.isEmpty()) << bad.toHex().toStdString();
+        EXPECT_EQ(bad, QByteArray());
 }
 
 TEST(Framing, AssemblerCases) {
@@ -234,15 +207,16 @@ TEST(Framing, AssemblerCases) {
          ":0A060044FFFFAE\r\n"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         auto a = ResponseAssembler::forRequest(c.protocol, c.request);
-        ASSERT_TRUE(a.has_value()) << c.what;
+        ASSERT_TRUE(a.has_value());
         Status st = Status::Pending;
         for (const QByteArray& chunk : c.chunks) {
-            EXPECT_EQ(st, Status::Pending) << c.what;
+            EXPECT_EQ(st, Status::Pending);
             st = a->feed(chunk);
         }
-        EXPECT_EQ(st, c.status) << c.what;
-        EXPECT_EQ(a->text(), c.text) << c.what;
+        EXPECT_EQ(st, c.status);
+        EXPECT_EQ(a->text(), c.text);
     }
 }
 
@@ -259,13 +233,15 @@ TEST(Framing, BufferStaysBoundedOnEndlessNoise) {
         {kProtocolModbusRtu, kRtuRead, QByteArray(50, '\x55'), 2 * ResponseAssembler::kRtuMaxFrame},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.protocol);
         auto a = ResponseAssembler::forRequest(c.protocol, c.request);
         ASSERT_TRUE(a.has_value());
         for (int i = 0; i < 200; ++i)
-            ASSERT_EQ(a->feed(c.noise), Status::Pending) << c.protocol;
-        EXPECT_LE(a->buffered(), c.bound) << c.protocol;
-        if (c.protocol == kProtocolKorvan) // recovers once a frame comes
+            ASSERT_EQ(a->feed(c.noise), Status::Pending);
+        EXPECT_LE(a->buffered(), c.bound);
+        if (c.protocol == kProtocolKorvan) { // recovers once a frame comes
             EXPECT_EQ(a->feed(korvanFrame(kAck, "!  00440001")), Status::Complete);
+        }
     }
 }
 
@@ -278,5 +254,5 @@ TEST(Framing, ExtractDataOnlyFromReadResponses) {
                                    extractData(":0A0302", 1), extractData(":0A060044FFFFAE\r\n", 1),
                                    extractData("", 1), extractData("\x06!  0044FFFF\x03", 1),
                                    extractData(modbusAsciiFrame(QByteArray::fromHex("0A8302")), 1)})
-        EXPECT_TRUE(none.isEmpty()) << none.toStdString();
+        EXPECT_EQ(none, QByteArray());
 }

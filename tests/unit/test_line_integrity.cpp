@@ -1,16 +1,20 @@
-// An answer belongs to its request: late answers, answers that name another item, a
-// device that goes away and Modbus broadcasts, through the real sequences and serial
-// object on a scripted line with a virtual clock.
+// The serial object and the transfer sequences on a scripted line with a virtual clock,
+// answered by the virtual instrument's logic: what the pty tests cannot see (how many
+// requests went out, how long each exchange waited), and that an answer belongs to its
+// request: late answers, answers that name another item or instrument, a device that goes
+// away, Modbus broadcasts.
 #include "ScriptedTransport.h"
-
+#include "SimInstrument.h"
+#include "TestPrinters.h"
 #include "comm/Checksums.h"
+#include "comm/Classification.h"
+#include "comm/CommandFields.h"
 #include "comm/Framing.h"
 #include "comm/SerialComm.h"
 #include "transfer/Sequences.h"
 
-#include <QMap>
-#include <QSet>
 #include <gtest/gtest.h>
+#include <span>
 
 using namespace pmx;
 using pmx::test::ScriptedTransport;
@@ -19,68 +23,7 @@ using Reply = ScriptedTransport::Reply;
 namespace {
 
 constexpr int kTimeout = 200;
-
-// A scripted instrument: memory of item i = 1000 + i, answers in the order of the
-// requests (a late answer holds back the ones after it, as a busy instrument does).
-struct Instrument {
-    qint16 protocol;
-    ScriptedTransport* line = nullptr;
-    QMap<int, int> lateMs;     // item -> how late its answer is
-    QSet<int> refused;         // item -> NAK 03 / exception 03 on write
-    QMap<int, int> echoItem;   // item -> the item its answer names instead
-    int vanishAt = -1;         // the device goes away as this item's request is written
-    int everyAnswerLateMs = 0; // for all items
-    qint64 busyUntil = 0;
-
-    Reply answer(const QByteArray& request) {
-        const bool korvan = protocol == kProtocolKorvan;
-        QByteArray msg = korvan ? QByteArray() : message(request);
-        const int item = korvan ? request.mid(4, 4).toInt(nullptr, 16)
-                                : (quint8(msg[2]) << 8 | quint8(msg[3]));
-        const bool write = korvan ? request[3] == 'P' : msg[1] == '\x06';
-        if (item == vanishAt)
-            return Reply{{}, false, true};
-        const int named = echoItem.value(item, item);
-        QByteArray frame;
-        if (korvan) {
-            const QByteArray head = request.mid(1, 3) + itemHex(named);
-            QByteArray body = head;
-            char lead = framing::kAck;
-            if (write && refused.contains(item)) {
-                lead = framing::kNak;
-                body += "03";
-            } else if (!write) {
-                body += itemHex(1000 + named);
-            }
-            body += framing::kEtx;
-            frame = lead + body + checksum::hex2(checksum::bcc(body));
-        } else {
-            QByteArray out = msg.left(2);
-            if (write && refused.contains(item))
-                out = msg.left(1) + char(0x86) + char(3);
-            else if (write)
-                out = msg.left(2) + char(named >> 8) + char(named & 0xFF) + msg.mid(4, 2);
-            else
-                out += QByteArray(1, 2) + char((1000 + named) >> 8) + char((1000 + named) & 0xFF);
-            frame = protocol == kProtocolModbusAscii ? framing::modbusAsciiFrame(out)
-                                                     : framing::modbusRtuFrame(out);
-        }
-        const qint64 now = line->clockMs();
-        const qint64 due =
-            std::max(now + 1 + everyAnswerLateMs + lateMs.value(item, 0), busyUntil + 1);
-        busyUntil = due;
-        return Reply::whole(frame, int(due - now));
-    }
-
-    QByteArray message(const QByteArray& request) const {
-        if (protocol == kProtocolModbusRtu)
-            return request.left(request.size() - 2);
-        return QByteArray::fromHex(request.mid(1, request.size() - 5));
-    }
-    static QByteArray itemHex(int v) {
-        return QByteArray::number(v & 0xFFFF, 16).rightJustified(4, '0').toUpper();
-    }
-};
+const QList<int> kItems = {5, 6, 7, 8, 9, 10};
 
 class View : public TransferView {
   public:
@@ -92,31 +35,79 @@ class View : public TransferView {
     bool selectionBoxTicked(int) override { return true; }
     void connectionLost(const QString& device) override { lost << device; }
     void notice(const QString& text) override { notices << text; }
-    QStringList lost;
-    QStringList notices;
+    QStringList lost, notices;
 };
 
+// A serial object on a scripted line to one virtual instrument whose item i holds
+// 1000 + i. Answers go out in the order of the requests: a late one holds back those
+// after it, as a busy instrument does.
 struct Rig {
-    explicit Rig(qint16 protocol) : instrument{protocol} {
+    explicit Rig(qint16 protocol, qint16 instrumentNo = 1)
+        : protocol(protocol),
+          instrument(protocol == kProtocolKorvan        ? sim::Protocol::Korvan
+                     : protocol == kProtocolModbusAscii ? sim::Protocol::ModbusAscii
+                                                        : sim::Protocol::ModbusRtu,
+                     instrumentNo) {
+        for (int i = 0; i < kItemCount; ++i)
+            instrument.setValue(i, qint16(1000 + i));
         auto t = std::make_unique<ScriptedTransport>();
         line = t.get();
-        instrument.line = line;
-        line->responder = [this](const QByteArray& r) { return instrument.answer(r); };
-        com = std::make_unique<SerialComm>(std::move(t), [](const QString&) {
-            return QStringLiteral("/dev/ttyFAKE0");
-        });
-        com->ProtocolNo = protocol;
-        com->Timeout = kTimeout;
-        com->Rate = QStringLiteral("9600");
-        EXPECT_TRUE(com->OpenPort());
+        line->responder = [this](const QByteArray& request) { return answer(request); };
+        com = std::make_unique<SerialComm>(
+            std::move(t), [](const QString&) { return QStringLiteral("/dev/ttyFAKE0"); });
+        Conditions c;
+        c.protocol = ProtocolNumber(protocol);
+        c.instrument = instrumentNo;
+        c.timeoutMs = kTimeout;
+        com->setConditions(c);
+        EXPECT_TRUE(com->openPort());
         table.ItemData.fill(-7); // a value no answer carries
     }
+    Reply answer(const QByteArray& request) {
+        QByteArray bytes;
+        int delayMs = 0, item = -1;
+        for (const sim::Reply& r : instrument.feed(request)) {
+            bytes += r.bytes;
+            delayMs = r.delayMs;
+            item = r.logLine.section(QLatin1Char(' '), 2, 2).toInt(nullptr, 16);
+        }
+        if (item == vanishAt)
+            return Reply{{}, false, true};
+        lastAnswer = bytes;
+        if (bytes.isEmpty())
+            return {};
+        const qint64 now = line->clockMs();
+        busyUntil = std::max(now + 1 + delayMs, busyUntil + 1);
+        Reply r = Reply::whole(bytes, int(busyUntil - now));
+        return shape ? shape(r) : r;
+    }
+    void delayAll(int ms) {
+        for (int i = 0; i < kItemCount; ++i)
+            instrument.setFault(i, {sim::FaultKind::Delay, 4, ms, 0});
+    }
+    bool korvan() const { return protocol == kProtocolKorvan; }
+    // One read of item 0044h, through sendItemCommand as the sequences do it (retn 3).
+    QByteArray read(qint16 inst = 1) {
+        QByteArray subadr, commod("03"), item("0044"), data;
+        qint16 retn = 3;
+        return sendItemCommand(*com, inst, subadr, commod, item, data, retn);
+    }
+    std::optional<qint16> value(const QByteArray& text) const {
+        return decodeDataField(com->extractData(text, 1));
+    }
+    int classify(const QByteArray& text) const { return classifyResponse(text, protocol, "03"); }
+    int garbled() const { return korvan() ? kResponseChecksum : kResponseCommError; }
+    // RTU's silence at 9600 bit/s, 7E1, in the whole milliseconds of the virtual clock.
+    static qint64 silenceMs() { return (SerialComm::rtuSilenceNs(9600, 10) + 999999) / 1000000; }
+    // Virtual time an exchange may take before its request goes out.
+    qint64 lead() const { return protocol == kProtocolModbusRtu ? silenceMs() : 0; }
+
     TransferResult run(const QList<int>& items, bool write) {
-        table.ItemSel.fill(0);
+        table.ItemSel.fill(Selection::Cleared);
         for (int i : items)
-            table.ItemSel[i] = 1;
-        TransferContext ctx{table, *com, instNo, view};
-        return write ? WriteAllItems(ctx) : ReadAllItems(ctx);
+            table.ItemSel[i] = Selection::Selected;
+        TransferContext ctx{table, *com, view};
+        return write ? writeAllItems(ctx) : readAllItems(ctx);
     }
     // Every stored value is the item's own or untouched; returns the items stored.
     QList<int> storedItems() const {
@@ -130,41 +121,114 @@ struct Rig {
         return stored;
     }
 
-    Instrument instrument;
+    qint16 protocol;
+    sim::Instrument instrument;
+    std::function<Reply(Reply)> shape; // reshapes every answer on its way to the line
+    int vanishAt = -1;                 // the device goes away as this item's request is written
+    qint64 busyUntil = 0;
+    QByteArray lastAnswer;
     ScriptedTransport* line;
     std::unique_ptr<SerialComm> com;
     ItemTable table;
-    qint16 instNo = 1;
     View view;
 };
 
-class LineIntegrity : public ::testing::TestWithParam<qint16> {};
+class LineIntegrity : public ::testing::TestWithParam<test::ProtocolCase> {};
 
-const QList<int> kItems = {5, 6, 7, 8, 9, 10};
+} // namespace
+
+TEST_P(LineIntegrity, FrameInPiecesAfterStaleInputAndGarbage) {
+    Rig rig(GetParam().no);
+    rig.read();
+    rig.line->inject(0, rig.lastAnswer); // an earlier answer again, late
+    rig.instrument.setValue(0x44, -1);
+    rig.shape = [](const Reply& r) {
+        Reply pieces = Reply::pieces(r.chunks.front().bytes, 1, 1);
+        pieces.chunks.prepend({1, QByteArray("\xFF\x00zz\x0D", 5)});
+        return pieces;
+    };
+    const qint64 start = rig.line->clockMs();
+    EXPECT_EQ(rig.value(rig.read()), -1);
+    // One byte a millisecond: done as soon as the last byte came, not at the time-out.
+    EXPECT_EQ(rig.line->clockMs() - start, rig.lead() + 1 + rig.lastAnswer.size());
+}
+
+TEST_P(LineIntegrity, SilenceAndRefusalsAreNotRetried) {
+    Rig rig(GetParam().no);
+    rig.instrument.setSilent(true);
+    const qint64 start = rig.line->clockMs();
+    EXPECT_EQ(rig.classify(rig.read()), rig.korvan() ? kResponseNone : kResponseCommError);
+    EXPECT_EQ(rig.line->clockMs() - start, rig.lead() + kTimeout); // one time-out only
+    EXPECT_TRUE(rig.com->lastExchange().silent);
+
+    rig.instrument.setSilent(false);
+    rig.instrument.setFault(0x44, {sim::FaultKind::Nak, 2, 0, 0});
+    EXPECT_EQ(rig.classify(rig.read()), rig.korvan() ? kResponseNak : kResponseCommError);
+    EXPECT_EQ(rig.line->written.size(), 2);
+}
+
+TEST_P(LineIntegrity, CorruptedAnswerIsRetriedUpToRetn) {
+    Rig rig(GetParam().no);
+    // A value whose RTU answer has no 03h or 83h after its function code: such a byte,
+    // spoiled or not, could begin another answer, and the reader waits for the rest.
+    rig.instrument.setValue(0x44, 0x7FFF);
+    rig.instrument.setFault(0x44, {sim::FaultKind::BadSum});
+    rig.shape = [&rig](const Reply& r) { // spoiled once
+        rig.instrument.setFault(0x44, {});
+        return r;
+    };
+    EXPECT_EQ(rig.value(rig.read()), 0x7FFF);
+    ASSERT_EQ(rig.line->written.size(), 2);
+    EXPECT_EQ(rig.line->written[0], rig.line->written[1]);
+
+    rig.shape = {};
+    rig.instrument.setFault(0x44, {sim::FaultKind::BadSum});
+    const QByteArray text = rig.read();
+    EXPECT_EQ(rig.classify(text), rig.garbled());
+    EXPECT_EQ(rig.line->written.size(), 2 + 3);
+    EXPECT_EQ(rig.value(text), std::nullopt);
+}
+
+TEST_P(LineIntegrity, AnswerFromAnotherInstrument) {
+    Rig other(GetParam().no, 2);
+    other.read(2);
+    Rig rig(GetParam().no);
+    rig.line->responder = [&](const QByteArray&) { return Reply::whole(other.lastAnswer); };
+    const qint64 start = rig.line->clockMs();
+    const QByteArray text = rig.read(1);
+    if (GetParam().no == kProtocolModbusAscii) {
+        // Another station's frame is ignored; ours never comes, so it is silence.
+        EXPECT_EQ(rig.line->written.size(), 1);
+        EXPECT_EQ(rig.line->clockMs() - start, kTimeout);
+    } else {
+        EXPECT_EQ(rig.classify(text), rig.garbled());
+        EXPECT_EQ(rig.line->written.size(), 3);
+    }
+    EXPECT_EQ(text.isEmpty(), !rig.korvan());
+}
 
 // Late: the answer begins this long after its request, past the time-out; the promise
 // holds up to twice the time-out.
 TEST_P(LineIntegrity, EveryAnswerLateStoresNothingAndReportsNothingGood) {
     for (const int late : {kTimeout * 5 / 4, kTimeout * 3 / 2, kTimeout * 19 / 10}) {
-        Rig rig(GetParam());
-        rig.instrument.everyAnswerLateMs = late;
-        const TransferResult read = rig.run(kItems, false);
-        EXPECT_TRUE(read.good.isEmpty()) << "late by " << late;
+        SCOPED_TRACE(late);
+        Rig rig(GetParam().no);
+        rig.delayAll(late);
+        EXPECT_TRUE(rig.run(kItems, false).good.isEmpty());
         EXPECT_TRUE(rig.storedItems().isEmpty());
-        const TransferResult write = rig.run(kItems, true);
-        EXPECT_TRUE(write.good.isEmpty()) << "late by " << late;
+        EXPECT_TRUE(rig.run(kItems, true).good.isEmpty());
     }
 }
 
 TEST_P(LineIntegrity, OneLateAnswerIsNotTakenForTheNextItem) {
-    Rig rig(GetParam());
-    rig.instrument.lateMs[7] = kTimeout * 3 / 2;
+    Rig rig(GetParam().no);
+    rig.instrument.setFault(7, {sim::FaultKind::Delay, 4, kTimeout * 3 / 2, 0});
     const TransferResult read = rig.run(kItems, false);
     EXPECT_EQ(read.failed, QList<int>({7}));
     EXPECT_EQ(rig.storedItems(), QList<int>({5, 6, 8, 9, 10}));
 
     // A refusal right after a late acknowledgement stays a refusal of its own item.
-    rig.instrument.refused = {8};
+    rig.instrument.setFault(8, {sim::FaultKind::ReadOnly});
     const TransferResult write = rig.run(kItems, true);
     EXPECT_EQ(write.failed, QList<int>({7, 8}));
     EXPECT_EQ(write.good, QList<int>({5, 6, 9, 10}));
@@ -173,24 +237,20 @@ TEST_P(LineIntegrity, OneLateAnswerIsNotTakenForTheNextItem) {
 // KORVAN answers echo the item of reads and writes, Modbus only those of writes (a 03
 // answer names no register, so there the quiet line is the guard).
 TEST_P(LineIntegrity, AnswerNamingAnotherItemIsNeverTaken) {
-    Rig rig(GetParam());
-    rig.instrument.echoItem[6] = 9;
-    if (GetParam() == kProtocolKorvan) {
-        const TransferResult read = rig.run(kItems, false);
-        EXPECT_EQ(read.failed, QList<int>({6}));
+    Rig rig(GetParam().no);
+    rig.instrument.setFault(6, {sim::FaultKind::Echo, 4, 0, 9});
+    if (rig.korvan()) {
+        EXPECT_EQ(rig.run(kItems, false).failed, QList<int>({6}));
         EXPECT_FALSE(rig.storedItems().contains(6));
     }
-    const TransferResult write = rig.run(kItems, true);
-    EXPECT_EQ(write.failed, QList<int>({6}));
+    EXPECT_EQ(rig.run(kItems, true).failed, QList<int>({6}));
 }
 
 TEST_P(LineIntegrity, AnswerBegunBeforeTheTimeOutGetsItsWireTime) {
-    Rig rig(GetParam());
+    Rig rig(GetParam().no);
     // The first byte just inside the time-out, the rest at 2400 bit/s (4 ms a character).
-    rig.line->responder = [&rig](const QByteArray& request) {
-        Reply whole = rig.instrument.answer(request);
-        const QByteArray frame = whole.chunks.front().bytes;
-        Reply slow = Reply::pieces(frame, 1, 4);
+    rig.shape = [](const Reply& r) {
+        Reply slow = Reply::pieces(r.chunks.front().bytes, 1, 4);
         slow.chunks.front().delayMs = kTimeout - 2;
         return slow;
     };
@@ -199,47 +259,51 @@ TEST_P(LineIntegrity, AnswerBegunBeforeTheTimeOutGetsItsWireTime) {
 }
 
 TEST_P(LineIntegrity, DeviceGoneStopsTheSequenceWithOneReport) {
-    Rig rig(GetParam());
-    rig.instrument.vanishAt = 8;
+    Rig rig(GetParam().no);
+    rig.vanishAt = 8;
     const TransferResult read = rig.run(kItems, false);
     EXPECT_TRUE(read.lost);
     EXPECT_EQ(read.good, QList<int>({5, 6, 7}));
     EXPECT_TRUE(read.failed.isEmpty()) << "a lost device is not an item failure";
     EXPECT_EQ(rig.view.lost, QStringList({"/dev/ttyFAKE0"}));
-    EXPECT_TRUE(rig.com->deviceLost());
+    EXPECT_TRUE(rig.com->deviceLost() && !rig.com->isOpen());
     const qsizetype sent = rig.line->written.size();
     rig.run(kItems, true);
     EXPECT_EQ(rig.line->written.size(), sent) << "nothing is sent to a lost device";
     EXPECT_EQ(rig.view.lost.size(), 2);
+
+    // Gone in the middle of an answer: that and every later exchange fail at once.
+    Rig cut(GetParam().no);
+    cut.shape = [](const Reply& r) { return Reply{{{1, r.chunks.front().bytes.left(4)}}, true}; };
+    EXPECT_TRUE(cut.read().isEmpty());
+    const qint64 before = cut.line->clockMs();
+    EXPECT_TRUE(cut.read().isEmpty());
+    EXPECT_TRUE(cut.com->lastExchange().deviceGone);
+    EXPECT_EQ(cut.line->clockMs(), before);
+    EXPECT_EQ(cut.line->written.size(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Protocols, LineIntegrity,
-                         ::testing::Values(kProtocolKorvan, kProtocolModbusAscii,
-                                           kProtocolModbusRtu),
-                         [](const auto& info) {
-                             return info.param == kProtocolKorvan        ? "korvan"
-                                    : info.param == kProtocolModbusAscii ? "ascii"
-                                                                         : "rtu";
-                         });
+INSTANTIATE_TEST_SUITE_P(, LineIntegrity, test::allProtocols(),
+                         ::testing::PrintToStringParamName());
 
-TEST(LineIntegrity, SilentInstrumentCostsOneTimeOutKorvanTwoModbus) {
-    for (const qint16 protocol : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
+TEST(SilentInstrument, CostsOneTimeOutUnderKorvanTwoUnderModbus) {
+    for (const auto& [protocol, name] : test::kProtocolCases) {
+        SCOPED_TRACE(name);
         Rig rig(protocol);
-        rig.line->responder = {};
+        rig.instrument.setSilent(true);
         const qint64 start = rig.line->clockMs();
         rig.run(kItems, false);
         const double perItem = double(rig.line->clockMs() - start) / kItems.size() / kTimeout;
         // Modbus: the first item needs no quiet before it.
-        EXPECT_GE(perItem, protocol == kProtocolKorvan ? 1.0 : 1.8) << protocol;
-        EXPECT_LE(perItem, protocol == kProtocolKorvan ? 1.05 : 2.05) << protocol;
+        EXPECT_GE(perItem, protocol == kProtocolKorvan ? 1.0 : 1.8);
+        EXPECT_LE(perItem, protocol == kProtocolKorvan ? 1.05 : 2.05);
     }
 }
 
-TEST(LineIntegrity, ModbusStationZeroBroadcastsWritesAndDoesNotRead) {
-    for (const qint16 protocol : {kProtocolModbusAscii, kProtocolModbusRtu}) {
-        Rig rig(protocol);
-        rig.instNo = 0;
-        rig.line->responder = {}; // nobody answers a broadcast
+TEST(ModbusStationZero, BroadcastsWritesAndDoesNotRead) {
+    for (const auto& [protocol, name] : std::span(test::kProtocolCases).subspan(1)) {
+        SCOPED_TRACE(name);
+        Rig rig(protocol, 0);
         const TransferResult read = rig.run(kItems, false);
         EXPECT_TRUE(read.readsImpossible);
         EXPECT_TRUE(rig.line->written.isEmpty());
@@ -247,20 +311,93 @@ TEST(LineIntegrity, ModbusStationZeroBroadcastsWritesAndDoesNotRead) {
 
         const TransferResult write = rig.run(kItems, true);
         EXPECT_EQ(write.unconfirmed, kItems);
-        EXPECT_TRUE(write.good.isEmpty());
-        EXPECT_TRUE(write.failed.isEmpty());
+        EXPECT_TRUE(write.good.isEmpty() && write.failed.isEmpty());
         ASSERT_EQ(rig.line->written.size(), kItems.size());
         for (qsizetype i = 1; i < rig.line->writeTimes.size(); ++i) {
             const qint64 gap = rig.line->writeTimes[i] - rig.line->writeTimes[i - 1];
             EXPECT_GE(gap, SerialComm::kBroadcastTurnaroundMs);
             EXPECT_LT(gap, kTimeout) << "a broadcast is not waited for";
         }
+        EXPECT_EQ(rig.instrument.value(5), rig.table.ItemData[5]) << "carried out";
         EXPECT_EQ(rig.view.notices.size(), 2);
     }
     // KORVAN keeps 0 as an ordinary instrument.
-    Rig korvan(kProtocolKorvan);
-    korvan.instNo = 0;
+    Rig korvan(kProtocolKorvan, 0);
     EXPECT_EQ(korvan.run({7}, false).good, QList<int>({7}));
 }
 
-} // namespace
+TEST(SerialComm, KorvanEscReplyIsRetried) {
+    Rig rig(kProtocolKorvan);
+    const QByteArray esc = framing::kEsc + QByteArray("!  0044\x03");
+    rig.line->replies.push_back(Reply::whole(esc + checksum::hex2(checksum::bcc(esc.mid(1)))));
+    EXPECT_EQ(rig.value(rig.read()), 1068);
+    EXPECT_EQ(rig.line->written.size(), 2);
+}
+
+TEST(SerialComm, RtuSilenceCountsFromTheLastByteReceived) {
+    // 3.5 characters: 7E1 is 10 bits, 8E2 is 12; above 19200 bit/s a fixed 1.75 ms.
+    EXPECT_EQ(SerialComm::rtuSilenceNs(9600, 10), 3645834);
+    EXPECT_EQ(SerialComm::rtuSilenceNs(19200, 12), 2187500);
+    EXPECT_EQ(SerialComm::rtuSilenceNs(38400, 10), 1750000);
+    Rig rig(kProtocolModbusRtu);
+    // One read; returns when its request went out.
+    const auto exchange = [&] {
+        EXPECT_EQ(rig.classify(rig.read()), kResponseOk);
+        return rig.line->writeTimes.last();
+    };
+    exchange();
+    // Back to back: the next request waits out the silence from the answer's last byte.
+    qint64 lastByte = rig.line->clockMs();
+    EXPECT_EQ(exchange(), lastByte + Rig::silenceMs());
+    // Part of it already passed: only the rest is waited.
+    lastByte = rig.line->clockMs();
+    rig.line->read(2);
+    EXPECT_EQ(exchange(), lastByte + Rig::silenceMs());
+    // Quiet for longer than the silence: sent at once.
+    rig.line->read(50);
+    const qint64 idle = rig.line->clockMs();
+    EXPECT_EQ(exchange(), idle);
+    // A byte during the wait starts the silence again.
+    lastByte = rig.line->clockMs();
+    rig.line->inject(2, "\x55");
+    EXPECT_EQ(exchange(), lastByte + 2 + Rig::silenceMs());
+}
+
+TEST(SerialComm, OpenPortSettingsAndFailures) {
+    auto t = std::make_unique<ScriptedTransport>();
+    ScriptedTransport* line = t.get();
+    SerialComm com(std::move(t), [](const QString& name) {
+        return name.startsWith(u'/') ? name : name == "COM2" ? QStringLiteral("/dev/x") : QString();
+    });
+    Conditions c;
+    c.port = QStringLiteral("COM2");
+    c.rate = 115200; // any positive rate is taken
+    c.stopBits = 2;
+    c.parity = Parity::Odd;
+    com.setConditions(c);
+    ASSERT_TRUE(com.openPort());
+    const LineSettings& o = line->opened;
+    EXPECT_EQ(std::tuple(o.device, o.baudRate, o.dataBits, o.stopBits, o.parity),
+              std::tuple(QStringLiteral("/dev/x"), 115200, 7, 2, 'O'));
+
+    c.port = QStringLiteral("/dev/ttyUSB7");
+    com.setConditions(c);
+    line->failOpenWith = OpenError::PermissionDenied;
+    line->failOpenText = QStringLiteral("add the user to the 'dialout' group");
+    EXPECT_FALSE(com.openPort());
+    EXPECT_EQ(com.lastOpenError(), OpenError::PermissionDenied);
+    EXPECT_EQ(com.lastOpenErrorText(), line->failOpenText);
+    EXPECT_EQ(com.lastDevice(), QStringLiteral("/dev/ttyUSB7"));
+    QByteArray a("!"), s(" "), cmd(" "), i("0044"), d;
+    qint16 retn = 3;
+    EXPECT_TRUE(com.sendCommand(a, s, cmd, i, d, retn).isEmpty());
+    EXPECT_TRUE(line->written.isEmpty());
+
+    line->failOpenWith = OpenError::None;
+    for (const qint32 rate : {0, -9600}) {
+        c.rate = rate;
+        com.setConditions(c);
+        EXPECT_FALSE(com.openPort()) << rate;
+        EXPECT_EQ(com.lastOpenError(), OpenError::BadSettings) << rate;
+    }
+}

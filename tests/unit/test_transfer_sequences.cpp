@@ -1,7 +1,8 @@
 // The tasks: the dispatcher that runs them, and the transfer sequences against a fake
 // communication object that answers per item.
 #include "FakeComm.h"
-#include "comm/Dispatcher.h"
+#include "TestPrinters.h"
+#include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
 #include <QMap>
 #include <functional>
@@ -28,15 +29,19 @@ class FakeView : public TransferView {
 };
 
 struct Rig {
-    explicit Rig(qint16 protocol) { com.ProtocolNo = protocol; }
+    explicit Rig(qint16 protocol) {
+        Conditions c;
+        c.protocol = ProtocolNumber(protocol);
+        c.instrument = 1;
+        com.setConditions(c);
+    }
     ItemTable table;
     test::FakeComm com;
     FakeView view;
-    qint16 instNo = 1;
-    TransferContext ctx{table, com, instNo, view};
+    TransferContext ctx{table, com, view};
 };
 
-class Sequences : public ::testing::TestWithParam<qint16> {};
+class Sequences : public ::testing::TestWithParam<test::ProtocolCase> {};
 
 struct Host : DispatcherHost {
     bool applyOk = true;
@@ -49,16 +54,16 @@ struct Host : DispatcherHost {
             moveEnabled = true;
         return applyOk;
     }
-    void setMoveEnabled(bool on) override { moveEnabled = on; }
-    void SelectDispItem() override { calls << "redraw"; }
-    bool checkWriteTicked() override { return false; } // Check_write is tested end to end
-    void WriteItem() override { calls << "writeItem"; }
-    void WriteAllItems() override {
+    void setTransferEnabled(bool on) override { moveEnabled = on; }
+    void refreshValues() override { calls << "redraw"; }
+    bool sendOnChangeTicked() override { return false; } // Check_write is tested end to end
+    void writeChangedItem() override { calls << "writeItem"; }
+    void writeAllItems() override {
         calls << "writeAll";
         if (duringTask)
             duringTask();
     }
-    void ReadAllItems() override {
+    void readAllItems() override {
         calls << "readAll";
         if (duringTask)
             duringTask();
@@ -67,25 +72,24 @@ struct Host : DispatcherHost {
 } // namespace
 
 TEST_P(Sequences, LeadingItemNeedsTheDialogBoxToo) {
-    Rig rig(GetParam());
-    rig.table.ItemSel[68] = 1;
-    rig.table.ItemSel[69] = 1;
+    Rig rig(GetParam().no);
+    rig.table.ItemSel[68] = rig.table.ItemSel[69] = Selection::Selected;
     rig.view.clearedBoxes = {68, 69};
-    WriteAllItems(rig.ctx);
+    writeAllItems(rig.ctx);
     // The box is consulted for the five leading items only.
     EXPECT_EQ(rig.com.log, QStringList{"W 0045 0000"});
 }
 
 TEST_P(Sequences, ReadStoresGoodValuesAndReportsFailures) {
     // Refusals and silence are tested end to end; here what the instrument there cannot do.
-    Rig rig(GetParam());
+    Rig rig(GetParam().no);
     for (int i : {0, 3, 6, 127})
-        rig.table.ItemSel[i] = 1;
-    rig.table.ItemSel[7] = 2; // only 1 selects
+        rig.table.ItemSel[i] = Selection::Selected;
+    rig.table.ItemSel[7] = Selection::Partial; // does not select
     rig.table.ItemData[3] = 77;
     rig.com.values[3] = "12G4"; // a malformed data field
     rig.com.values[6] = "FFFF";
-    const TransferResult r = ReadAllItems(rig.ctx);
+    const TransferResult r = readAllItems(rig.ctx);
     EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0003", "R 0006", "R 007F"}));
     EXPECT_EQ(rig.table.ItemData[3], 77);
     EXPECT_EQ(rig.table.ItemData[6], -1);
@@ -97,46 +101,44 @@ TEST_P(Sequences, ReadStoresGoodValuesAndReportsFailures) {
 }
 
 TEST_P(Sequences, WriteItemOnlyForASelectedItem) {
-    Rig rig(GetParam());
+    Rig rig(GetParam().no);
     rig.table.CurItem = 0;
     rig.table.ItemData[0] = 255;
-    WriteItem(rig.ctx);
+    writeChangedItem(rig.ctx);
     EXPECT_TRUE(rig.com.log.isEmpty());
-    rig.table.ItemSel[0] = 1;
-    WriteItem(rig.ctx);
+    rig.table.ItemSel[0] = Selection::Selected;
+    writeChangedItem(rig.ctx);
     EXPECT_EQ(rig.com.log, QStringList{"W 0000 00FF"});
     EXPECT_EQ(rig.view.progress, -1); // no progress display for a single item
 }
 
 TEST_P(Sequences, EndingTheProgramStopsATransferAtOnce) {
-    Rig rig(GetParam());
-    rig.table.ItemSel.fill(1);
+    Rig rig(GetParam().no);
+    rig.table.ItemSel.fill(Selection::Selected);
     rig.view.stopAfterEvents = 3; // the close question answered Yes while item 3 waits
-    const TransferResult r = ReadAllItems(rig.ctx);
+    const TransferResult r = readAllItems(rig.ctx);
     EXPECT_TRUE(r.stopped);
     EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0001", "R 0002"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(AllProtocols, Sequences,
-                         ::testing::Values(qint16(kProtocolKorvan), qint16(kProtocolModbusAscii),
-                                           qint16(kProtocolModbusRtu)));
+INSTANTIATE_TEST_SUITE_P(, Sequences, test::allProtocols(), ::testing::PrintToStringParamName());
 
 TEST(Dispatcher, FailedApplyStopsCommunicationUntilTheNextApply) {
     Host host;
     Dispatcher d(host);
     host.applyOk = false;
-    d.CommTask = kTaskApply;
+    d.post(kTaskApply);
     d.tick();
-    EXPECT_EQ(d.CommTask, kTaskStopped);
+    EXPECT_EQ(d.task(), kTaskStopped);
     host.moveEnabled = true;
     d.tick();
     d.tick();
     EXPECT_FALSE(host.moveEnabled); // every tick disables Read/Write again
-    EXPECT_EQ(d.CommTask, kTaskStopped);
+    EXPECT_EQ(d.task(), kTaskStopped);
     host.applyOk = true;
-    d.CommTask = kTaskApply;
+    d.post(kTaskApply);
     d.tick();
-    EXPECT_EQ(d.CommTask, kTaskIdle);
+    EXPECT_EQ(d.task(), kTaskIdle);
     d.tick();
     EXPECT_EQ(host.calls.last(), "redraw");
 }
@@ -144,14 +146,14 @@ TEST(Dispatcher, FailedApplyStopsCommunicationUntilTheNextApply) {
 TEST(Dispatcher, RequestPostedDuringATaskIsDroppedAndNoTaskNests) {
     Host host;
     Dispatcher d(host);
-    d.CommTask = kTaskWriteAll;
+    d.post(kTaskWriteAll);
     host.duringTask = [&] {
-        d.CommTask = kTaskReadAll; // a Read confirmed while the write runs
-        d.tick();                  // a tick falling due inside the task's event processing
+        d.post(kTaskReadAll); // a Read confirmed while the write runs
+        d.tick();             // a tick falling due inside the task's event processing
     };
     d.tick();
     EXPECT_EQ(host.calls, QStringList{"writeAll"});
-    EXPECT_EQ(d.CommTask, kTaskIdle);
+    EXPECT_EQ(d.task(), kTaskIdle);
     d.tick();
     EXPECT_EQ(host.calls, (QStringList{"writeAll", "redraw"}));
 }

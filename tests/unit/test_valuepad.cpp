@@ -1,3 +1,4 @@
+#include "TestPrinters.h"
 #include "files/ValuePad.h"
 #include <gtest/gtest.h>
 
@@ -34,12 +35,14 @@ TEST(ValuePad, PadAndTypedKeys) {
         {"", "7.", "", 0},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE("pad " + testing::PrintToString(QString::fromLatin1(c.pad)) + ", typed " +
+                     testing::PrintToString(c.typed));
         ValuePad p;
         for (const char* k = c.pad; *k; ++k)
             *k == '~' ? p.padNegate() : p.padDigit(*k - '0');
         for (QChar ch : c.typed)
             p.typedKey(ch);
-        EXPECT_EQ(p.entry(), QLatin1String(c.entry)) << c.pad << c.typed.toStdString();
-        EXPECT_EQ(p.storableValue(), c.stored) << c.pad << c.typed.toStdString();
+        EXPECT_EQ(p.entry(), QLatin1String(c.entry));
+        EXPECT_EQ(p.storableValue(), c.stored);
     }
 }

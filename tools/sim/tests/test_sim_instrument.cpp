@@ -128,7 +128,8 @@ TEST_P(SimModbus, BroadcastIsCarriedOutAndNeverAnswered) {
         const auto replies = inst.feed(modbusFrame(p, c.request));
         ASSERT_EQ(replies.size(), 1u);
         EXPECT_TRUE(replies[0].bytes.isEmpty() && replies[0].addressed);
-        EXPECT_EQ(replies[0].logLine, protocolName(p) + QLatin1Char(' ') + QLatin1String(c.log));
+        EXPECT_EQ(replies[0].logLine,
+                  QString(protocolName(p) + QLatin1Char(' ') + QLatin1String(c.log)));
         EXPECT_EQ(inst.value(c.item), c.value);
     }
     EXPECT_EQ(answers(inst, modbusFrame(p, "0A0300440001")), modbusFrame(p, "0A03021234"));

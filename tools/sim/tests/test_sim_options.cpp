@@ -7,9 +7,9 @@ using namespace pmx::sim;
 
 TEST(SimOptions, EveryOptionInBothForms) {
     const std::pair<const char*, const char*> given[] = {
-        {"--protocol", "RTU"},      {"--instrument", "95"},       {"--baud", "19200"},
-        {"--bits", "11"},           {"--hangup-after", "3"},      {"--hangup-for", "500"},
-        {"--delay-all", "250"},     {"--link", "/tmp/x"},         {"--log", "/tmp/l"},
+        {"--protocol", "RTU"},      {"--instrument", "95"},        {"--baud", "19200"},
+        {"--bits", "11"},           {"--hangup-after", "3"},       {"--hangup-for", "500"},
+        {"--delay-all", "250"},     {"--link", "/tmp/x"},          {"--log", "/tmp/l"},
         {"--fault", "0005=nak:3"},  {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
         {"--fault", "0005=badsum"}, // the last fault for an item wins when they are applied
     };
@@ -48,13 +48,27 @@ TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
 
 TEST(SimOptions, BadArgumentsAreOneLineErrors) {
     const QStringList bad[] = {
-        {"--protocol", "tcp"},      {"--instrument", "96"},      {"--instrument"},
-        {"--baud", "fast"},         {"--bits=13"},               {"/dev/ttyS0"},
-        {"--bogus"},                {"-x"},                      {"--silent=1"},
-        {"--hangup-after=0"},       {"--hangup-for=-1"},         {"--delay-all=60001"},
-        {"--fault", "0080=nak"},    {"--fault", "0001=explode"}, {"--fault", "0001=delay:-5"},
-        {"--fault", "0001=silent:3"}, {"--fault", "nak"},        {"--fault=0001=echo"},
-        {"--fault=0001=echo:0080"}, {"--fault=0001=late"},       {"--fault=0001=nak:100"},
+        {"--protocol", "tcp"},
+        {"--instrument", "96"},
+        {"--instrument"},
+        {"--baud", "fast"},
+        {"--bits=13"},
+        {"/dev/ttyS0"},
+        {"--bogus"},
+        {"-x"},
+        {"--silent=1"},
+        {"--hangup-after=0"},
+        {"--hangup-for=-1"},
+        {"--delay-all=60001"},
+        {"--fault", "0080=nak"},
+        {"--fault", "0001=explode"},
+        {"--fault", "0001=delay:-5"},
+        {"--fault", "0001=silent:3"},
+        {"--fault", "nak"},
+        {"--fault=0001=echo"},
+        {"--fault=0001=echo:0080"},
+        {"--fault=0001=late"},
+        {"--fault=0001=nak:100"},
     };
     for (const QStringList& args : bad) {
         const QString error = parseArguments(args).error;
@@ -93,8 +107,10 @@ TEST(SimOptions, ValuesFileBothForms) {
 TEST(SimOptions, ItemNamesFromModelFiles) {
     QStringList utf8, sjis, names;
     QString error;
-    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"), &utf8, &error));
-    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"), &sjis, &error));
+    ASSERT_TRUE(
+        loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a.txt"), &utf8, &error));
+    ASSERT_TRUE(loadItemNames(QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt"), &sjis,
+                              &error));
     ASSERT_EQ(utf8.size(), 128);
     EXPECT_EQ(utf8, sjis);
 
@@ -103,7 +119,8 @@ TEST(SimOptions, ItemNamesFromModelFiles) {
     for (int i = 1; i < 128; ++i)
         japaneseOnly += "name" + QByteArray::number(i) + "\r\n";
     ASSERT_TRUE(loadItemNames(japaneseOnly, &names, &error));
-    EXPECT_EQ(std::pair(names.front(), names.back()), std::pair(QString("a,b"), QString("name127")));
+    EXPECT_EQ(std::pair(names.front(), names.back()),
+              std::pair(QString("a,b"), QString("name127")));
     EXPECT_FALSE(loadItemNames(QByteArray("\"M\"\r\nx\r\n"), &names, &error));
     EXPECT_FALSE(loadItemNames(QStringLiteral("/nonexistent/model.txt"), &names, &error));
 }

@@ -1,0 +1,113 @@
+#include "CliArgs.h"
+
+#include "Overrides.h"
+
+#include <QCommandLineParser>
+
+namespace pmx::cli {
+
+namespace {
+
+const char* const kValued[] = {"protocol", "instrument", "rate", "data-bits", "stop-bits", "parity",
+                               "port",     "timeout",    "lang", "table",     "out",       "pdf"};
+
+const char* const kCommandHelp[][2] = {
+    {"conditions",
+     "pmx31570a-cli [OPTIONS] conditions\n"
+     "Applies the communication conditions, opens the port and prints the eight status\n"
+     "values as \"caption: value\". Exit 0, or 3 when the port cannot be opened.\n"},
+    {"read", "pmx31570a-cli [OPTIONS] read [--table IN.dat] [--out OUT.dat] [--hex]\n"
+             "Reads every item selected in IN.dat from the instrument and prints one line per\n"
+             "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
+             "updated table file. Failed items go to standard error.\n"},
+    {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat\n"
+              "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
+              "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"},
+    {"ports", "pmx31570a-cli ports\nLists the serial devices found and what COM1..COM8 open.\n"},
+    {"export-csv", "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
+                   "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does.\n"},
+    {"report", "pmx31570a-cli report [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
+               "Renders the all-data list report of IN.dat to a PDF file.\n"},
+};
+
+// Qt's "Unknown option 'x'." as one of this program's error lines.
+QString errorLine(QString text) {
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text + QStringLiteral(" (see --help)");
+}
+
+} // namespace
+
+bool parseArgs(const QStringList& argv, Args* args, QString* error) {
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption hex(QStringLiteral("hex"));
+    parser.addOptions({help, version, hex});
+    for (const char* name : kValued)
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
+    if (!parser.parse(argv)) {
+        *error = errorLine(parser.errorText());
+        return false;
+    }
+    for (const char* name : kValued) {
+        const QString n = QString::fromLatin1(name);
+        if (parser.isSet(n))
+            args->options.insert(n, parser.value(n));
+    }
+    args->help = parser.isSet(help);
+    args->version = parser.isSet(version);
+    args->hex = parser.isSet(hex);
+    args->positional = parser.positionalArguments();
+    if (!args->positional.isEmpty())
+        args->command = args->positional.takeFirst();
+    return true;
+}
+
+QString usageText() {
+    const Choices& c = choices();
+    return QStringLiteral(
+               "Usage:\n"
+               "  pmx31570a-cli [OPTIONS] conditions\n"
+               "  pmx31570a-cli [OPTIONS] read  [--table IN.dat] [--out OUT.dat] [--hex]\n"
+               "  pmx31570a-cli [OPTIONS] write --table IN.dat\n"
+               "  pmx31570a-cli ports\n"
+               "  pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
+               "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
+               "  pmx31570a-cli --version | --help | COMMAND --help\n"
+               "\n"
+               "OPTIONS override the stored communication conditions for this run only; they are\n"
+               "never stored:\n"
+               "  --protocol %1   --instrument N (%2..%3)\n"
+               "  --rate %4   --data-bits %5   --stop-bits %6\n"
+               "  --parity %7   --port COMn|/dev/DEVICE   --timeout MS (%8..%9)\n"
+               "  --lang en|ja   (default: from the locale)\n"
+               "An option's value follows it as the next word or after '=' (--rate=9600).\n"
+               "Without them the stored conditions apply, with the same validation as the program\n"
+               "(invalid stored values fall back to their defaults; nothing is written back).\n"
+               "\n"
+               "IN.dat defaults to the program's state file PMX31570A.ini.\n"
+               "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
+               "unreadable\n"
+               "file, 3 the port could not be opened or was lost.\n")
+        .arg(alternatives(c.protocols))
+        .arg(c.firstInstrument)
+        .arg(c.lastInstrument)
+        .arg(alternatives(c.rates), alternatives(c.dataBits), alternatives(c.stopBits),
+             alternatives(c.parities))
+        .arg(c.minTimeoutMs)
+        .arg(c.maxTimeoutMs);
+}
+
+QString commandHelp(const QString& command) {
+    for (const auto& [name, text] : kCommandHelp)
+        if (command == QLatin1String(name))
+            return QString::fromLatin1(text);
+    return {};
+}
+
+} // namespace pmx::cli

@@ -1,0 +1,32 @@
+#pragma once
+// The command line of pmx31570a-cli: its options, help texts and exit statuses.
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+namespace pmx::cli {
+
+enum Exit { kExitOk = 0, kExitSomeFailed = 1, kExitUsage = 2, kExitPort = 3 };
+
+struct Args {
+    QString command; // the first word that is not an option
+    QStringList positional;
+    QMap<QString, QString> options; // valued options given, by name without dashes
+    bool hex = false;
+    bool help = false;
+    bool version = false;
+
+    bool has(const char* name) const { return options.contains(QLatin1String(name)); }
+    QString value(const char* name) const { return options.value(QLatin1String(name)); }
+};
+
+// `argv` with the program name first. Options may come before or after the command, as
+// "--name value" or "--name=value". An unknown option or a missing value gives false and
+// a one-line *error.
+bool parseArgs(const QStringList& argv, Args* args, QString* error);
+
+QString usageText();
+// The help of one command; empty for a word that is not a command.
+QString commandHelp(const QString& command);
+
+} // namespace pmx::cli

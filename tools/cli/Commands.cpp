@@ -1,0 +1,238 @@
+// The commands run the same conditions, sequences, files, CSV writer and report renderer
+// as the windows.
+#include "Commands.h"
+
+#include "Overrides.h"
+#include "comm/Classification.h"
+#include "comm/Conditions.h"
+#include "comm/PortMap.h"
+#include "comm/SerialComm.h"
+#include "model/AppPaths.h"
+#include "model/TableFile.h"
+#include "report/CsvExport.h"
+#include "report/ListData.h"
+#include "report/ReportModel.h"
+#include "report/render/ReportRenderer.h"
+#include "text/StringTable.h"
+#include "text/ValueText.h"
+#include "transfer/Sequences.h"
+
+#include <QGuiApplication>
+#include <QTextStream>
+#include <csignal>
+#include <memory>
+
+namespace pmx::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void onSignal(int) {
+    g_interrupted = 1;
+}
+
+class CliView : public TransferView {
+  public:
+    explicit CliView(const ItemTable& table) : m_table(table) {}
+    void progressStart() override {}
+    void progressStep() override {}
+    void progressEnd() override {}
+    void showError(int messageId, int item) override {
+        err() << itemAddressText(item) << ' ' << strings::text(TextId(messageId)) << '\n';
+        err().flush();
+    }
+    void processEvents() override {}
+    // Headless there is no dialog: its copy of the selection is the file's selection.
+    bool selectionBoxTicked(int item) override { return m_table.isSelected(item); }
+    bool stopRequested() override { return g_interrupted != 0; }
+    void connectionLost(const QString& device) override {
+        err() << strings::text(TextId::ConnectionLost).arg(device) << '\n';
+        err().flush();
+    }
+    void notice(const QString& text) override {
+        err() << text << '\n';
+        err().flush();
+    }
+
+  private:
+    const ItemTable& m_table;
+};
+
+bool loadTable(const Args& args, ItemTable& table, bool required) {
+    QString path = args.value("table");
+    if (path.isEmpty()) {
+        if (required) {
+            err() << "error: --table IN.dat is required\n";
+            return false;
+        }
+        path = stateFilePath();
+    }
+    const TableReadResult result = loadTableFile(path, table, TableReadMode::AllOrNothing);
+    if (!result.ok) {
+        err() << "error: " << path << ": " << result.errorText(strings::language()) << '\n';
+        return false;
+    }
+    return true;
+}
+
+QString display(qint16 v, bool hex) {
+    return formatValue(v, hex);
+}
+
+std::unique_ptr<SerialComm> makeComm(OverlayStore& store) {
+    return std::make_unique<SerialComm>(
+        nullptr, [&store](const QString& name) { return PortMap(store).resolve(name); });
+}
+
+int openPort(CommObject& com, OverlayStore& store) {
+    com.activate(true);
+    const ApplyResult applied = applyConditions(com, store);
+    if (!applied.opened()) {
+        err() << strings::text(TextId::CommunicationError) << '\n';
+        if (!applied.why.isEmpty())
+            err() << applied.why << '\n';
+        return kExitPort;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+QTextStream& out() {
+    static QTextStream s(stdout);
+    return s;
+}
+QTextStream& err() {
+    static QTextStream s(stderr);
+    return s;
+}
+
+void installStopSignals() {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+int cmdConditions(OverlayStore& store) {
+    auto com = makeComm(store);
+    if (int rc = openPort(*com, store))
+        return rc;
+    // The texts in effect after the apply step (invalid ones replaced by defaults), with
+    // the instrument number as applied.
+    QStringList values = cond::readStored(store).list();
+    values[1] = QString::number(com->conditions().instrument);
+    for (std::size_t k = 0; k < cond::kCaptions.size(); ++k) {
+        QString value = values[qsizetype(k)];
+        if (cond::kCaptions[k] == TextId::Port && !com->lastDevice().isEmpty() &&
+            com->lastDevice() != value)
+            value += QStringLiteral(" (") + com->lastDevice() + QLatin1Char(')');
+        out() << strings::text(cond::kCaptions[k]) << ": " << value << '\n';
+    }
+    com->closePort();
+    return kExitOk;
+}
+
+int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
+    ItemTable table;
+    table.LangEng = strings::language() == strings::Lang::English;
+    if (!loadTable(args, table, write))
+        return kExitUsage;
+    auto com = makeComm(store);
+    if (int rc = openPort(*com, store))
+        return rc;
+    CliView view(table);
+    TransferContext ctx{table, *com, view};
+    const TransferResult result = write ? writeAllItems(ctx) : readAllItems(ctx);
+    com->closePort();
+    if (result.lost)
+        return kExitPort; // a partial table is neither printed nor saved
+    if (result.readsImpossible)
+        return kExitUsage;
+    if (!write) {
+        for (int i = 0; i < kItemCount; ++i) {
+            if (table.isSelected(i))
+                out() << itemAddressText(i) << '\t' << table.ItemName[i] << '\t'
+                      << display(table.ItemData[i], args.hex) << '\n';
+        }
+        const QString outPath = args.value("out");
+        if (!outPath.isEmpty()) {
+            QString error;
+            if (!saveTableFile(outPath, table, &error)) {
+                err() << "error: cannot write " << outPath << ": " << error << '\n';
+                return kExitUsage;
+            }
+        }
+    }
+    if (result.stopped)
+        return kExitSomeFailed;
+    return result.failed.isEmpty() ? kExitOk : kExitSomeFailed;
+}
+
+int cmdPorts() {
+    QSettingsStore stored;
+    PortMap map(stored);
+    const QList<SerialPortEntry> ports = map.discovered();
+    out() << "Serial devices found:\n";
+    if (ports.isEmpty())
+        out() << "  (none)\n";
+    for (const SerialPortEntry& p : ports) {
+        out() << "  " << p.device;
+        if (p.systemLocation != p.device && !p.systemLocation.isEmpty())
+            out() << " -> " << p.systemLocation;
+        if (!p.description.isEmpty())
+            out() << "  (" << p.description << ')';
+        out() << '\n';
+    }
+    for (int n = 1; n <= 8; ++n) {
+        const QString name = QStringLiteral("COM%1").arg(n);
+        const QString device = map.resolve(name);
+        const QString mapped = map.mapping(name);
+        out() << name << ": " << (device.isEmpty() ? QStringLiteral("(no device)") : device)
+              << (mapped.isEmpty() ? QStringLiteral("  [automatic]") : QStringLiteral("  [mapped]"))
+              << '\n';
+    }
+    return kExitOk;
+}
+
+int cmdExportCsv(const Args& args) {
+    if (args.positional.size() != 1) {
+        err() << "error: export-csv needs exactly one OUT.csv\n" << commandHelp("export-csv");
+        return kExitUsage;
+    }
+    ItemTable table;
+    if (!loadTable(args, table, false))
+        return kExitUsage;
+    ListArrays lists;
+    fillListArrays(table, args.hex, lists);
+    QString error;
+    if (!appendCsv(args.positional.first(), lists, strings::language(), &error)) {
+        err() << "error: cannot write " << args.positional.first() << ": " << error << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+int cmdReport(int argc, char** argv, const Args& args) {
+    const QString pdf = args.value("pdf");
+    if (pdf.isEmpty() || !args.positional.isEmpty()) {
+        err() << "error: report needs --pdf OUT.pdf\n" << commandHelp("report");
+        return kExitUsage;
+    }
+    ItemTable table;
+    if (!loadTable(args, table, false))
+        return kExitUsage;
+    // Rendering needs QtGui; no display is needed for a PDF.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication gui(argc, argv);
+    ListArrays lists;
+    fillListArrays(table, args.hex, lists);
+    const ReportModel model = ReportModel::build(lists, strings::language());
+    QString error;
+    if (!ReportRenderer::renderPdf(model, pdf, &error)) {
+        err() << "error: cannot write " << pdf << ": " << error << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+} // namespace pmx::cli

@@ -1,0 +1,152 @@
+#include "Overrides.h"
+
+#include "comm/Conditions.h"
+#include "comm/PortMap.h"
+
+#include <algorithm>
+
+namespace pmx::cli {
+
+namespace {
+
+QString quoted(const QString& entry) {
+    return entry.contains(QLatin1Char(' ')) ? QLatin1Char('"') + entry + QLatin1Char('"') : entry;
+}
+
+// "7 bit" -> "7".
+QStringList leadingWords(const QStringList& entries) {
+    QStringList out;
+    for (const QString& e : entries)
+        out << e.section(QLatin1Char(' '), 0, 0);
+    return out;
+}
+
+QString key(const QString& section, const QString& key) {
+    return section + QLatin1Char('/') + key;
+}
+
+} // namespace
+
+const Choices& choices() {
+    static const Choices c = [] {
+        const QStringList devices = cond::deviceEntries();
+        const QStringList timeouts = cond::timeoutEntries();
+        return Choices{cond::protocolEntries(),
+                       cond::rateEntries(),
+                       leadingWords(cond::dataBitEntries()),
+                       leadingWords(cond::stopBitEntries()),
+                       cond::parityEntries(),
+                       devices.first().toInt(),
+                       devices.last().toInt(),
+                       timeouts.first().toInt(),
+                       timeouts.last().toInt()};
+    }();
+    return c;
+}
+
+QString oneOf(const QStringList& entries) {
+    QStringList q;
+    for (const QString& e : entries)
+        q << quoted(e);
+    const QString last = q.takeLast();
+    return q.isEmpty() ? last : q.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QString alternatives(const QStringList& entries) {
+    QStringList q;
+    for (const QString& e : entries)
+        q << quoted(e);
+    return q.join(QLatin1Char('|'));
+}
+
+QString OverlayStore::value(const QString& section, const QString& k,
+                            const QString& fallback) const {
+    const auto it = m_values.constFind(key(section, k));
+    return it != m_values.constEnd() ? *it : m_base.value(section, k, fallback);
+}
+
+void OverlayStore::setValue(const QString& section, const QString& k, const QString& text) {
+    m_values.insert(key(section, k), text);
+}
+
+bool OverlayStore::contains(const QString& section, const QString& k) const {
+    return m_values.contains(key(section, k)) || m_base.contains(section, k);
+}
+
+bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
+    const Choices& c = choices();
+    const auto set = [&store](const QString& k, const QString& text) {
+        store.setValue(cond::kSection, k, text);
+    };
+    const auto fail = [error](const QString& text) {
+        *error = text;
+        return false;
+    };
+    // The entry of `entries` that `text` names, compared as `cs` says; empty for none.
+    const auto pick = [](const QStringList& entries, const QString& text, Qt::CaseSensitivity cs) {
+        const auto it = std::find_if(entries.begin(), entries.end(),
+                                     [&](const QString& e) { return e.compare(text, cs) == 0; });
+        return it == entries.end() ? QString() : *it;
+    };
+    if (args.has("protocol")) {
+        const QString p = pick(c.protocols, args.value("protocol"), Qt::CaseInsensitive);
+        if (p.isEmpty())
+            return fail(QStringLiteral("--protocol must be %1").arg(oneOf(c.protocols)));
+        set(cond::kProtocol, p);
+    }
+    if (args.has("instrument")) {
+        bool ok = false;
+        const int n = args.value("instrument").toInt(&ok);
+        if (!ok || n < c.firstInstrument || n > c.lastInstrument)
+            return fail(QStringLiteral("--instrument must be %1..%2")
+                            .arg(c.firstInstrument)
+                            .arg(c.lastInstrument));
+        set(cond::kDevNo, QString::number(n));
+    }
+    if (args.has("rate")) {
+        const QString r = pick(c.rates, args.value("rate"), Qt::CaseSensitive);
+        if (r.isEmpty())
+            return fail(QStringLiteral("--rate must be %1").arg(oneOf(c.rates)));
+        set(cond::kSpeed, r);
+    }
+    // The stored texts of the bit counts are the dialog's entries ("7 bit").
+    if (args.has("data-bits")) {
+        const qsizetype at = c.dataBits.indexOf(args.value("data-bits"));
+        if (at < 0)
+            return fail(QStringLiteral("--data-bits must be %1").arg(oneOf(c.dataBits)));
+        set(cond::kDatabit, cond::dataBitEntries().at(at));
+    }
+    if (args.has("stop-bits")) {
+        const qsizetype at = c.stopBits.indexOf(args.value("stop-bits"));
+        if (at < 0)
+            return fail(QStringLiteral("--stop-bits must be %1").arg(oneOf(c.stopBits)));
+        set(cond::kStopbit, cond::stopBitEntries().at(at));
+    }
+    if (args.has("parity")) {
+        const QString p = pick(c.parities, args.value("parity"), Qt::CaseInsensitive);
+        if (p.isEmpty())
+            return fail(QStringLiteral("--parity must be %1").arg(oneOf(c.parities)));
+        set(cond::kParty, p);
+    }
+    if (args.has("timeout")) {
+        bool ok = false;
+        const int t = args.value("timeout").toInt(&ok);
+        if (!ok || t < c.minTimeoutMs || t > c.maxTimeoutMs)
+            return fail(QStringLiteral("--timeout must be %1..%2 ms")
+                            .arg(c.minTimeoutMs)
+                            .arg(c.maxTimeoutMs));
+        set(cond::kTimout, QString::number(t));
+    }
+    const QString port = args.value("port");
+    if (!port.isEmpty()) {
+        if (PortMap::comNumber(port.toUpper())) {
+            set(cond::kPort, port.toUpper());
+        } else {
+            set(cond::kPort, QStringLiteral("COM1"));
+            store.setValue(PortMap::kSection, QStringLiteral("COM1"), port);
+        }
+    }
+    return true;
+}
+
+} // namespace pmx::cli
