@@ -45,7 +45,7 @@ bool TcpTransport::open(const LineSettings& settings) {
     const auto address = parseAddress(settings.device);
     if (!address) {
         m_openError = OpenError::NotFound;
-        m_openErrorText = strings::text(TextId::NoSuchDevice).arg(settings.device);
+        m_openErrorText = strings::text(TextId::NotANetworkAddress).arg(settings.device);
         return false;
     }
     const bool wasBlocking = m_blocking;
@@ -58,10 +58,19 @@ bool TcpTransport::open(const LineSettings& settings) {
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         return true;
     }
-    const QString detail = QStringLiteral(" (%1)").arg(m_socket->errorString());
-    m_openError = m_socket->error() == QAbstractSocket::HostNotFoundError ? OpenError::NotFound
-                                                                          : OpenError::Other;
-    m_openErrorText = strings::text(TextId::OpenFailed).arg(settings.device) + detail;
+    const auto error = m_socket->error();
+    m_openError = error == QAbstractSocket::HostNotFoundError ? OpenError::NotFound
+                                                             : OpenError::Other;
+    // Nothing answering at all (a device server switched off, a wrong network) is a
+    // time-out, which Qt reports as an unknown error when the wait simply ran out.
+    if (error == QAbstractSocket::SocketTimeoutError ||
+        (error == QAbstractSocket::UnknownSocketError &&
+         m_socket->state() != QAbstractSocket::UnconnectedState))
+        m_openErrorText =
+            strings::text(TextId::ConnectTimedOut).arg(settings.device).arg(kConnectTimeoutMs / 1000);
+    else
+        m_openErrorText = strings::text(TextId::OpenFailed).arg(settings.device) +
+                          QStringLiteral(" (%1)").arg(m_socket->errorString());
     m_socket->abort();
     return false;
 }
@@ -110,7 +119,10 @@ QByteArray TcpTransport::read(int waitMs) {
         m_socket->waitForReadyRead(waitMs);
     QByteArray bytes = m_socket->readAll();
     m_blocking = wasBlocking;
-    checkGone();
+    // The last answer before the far end closed is still an answer: the loss is seen by
+    // the next read.
+    if (bytes.isEmpty())
+        checkGone();
     return bytes;
 }
 

@@ -28,7 +28,7 @@ class TcpTransport : public ByteTransport {
     };
     static std::optional<Address> parseAddress(const QString& text);
     static bool isNetworkAddress(const QString& text) {
-        return text.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
+        return text.trimmed().startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
     }
 
     bool open(const LineSettings& settings) override;
@@ -38,6 +38,7 @@ class TcpTransport : public ByteTransport {
     bool write(const QByteArray& bytes, int waitMs) override;
     QByteArray read(int waitMs) override;
     bool deviceGone() const override { return m_gone; }
+    bool isNetwork() const override { return true; }
     qint64 clockMs() const override { return m_clock.elapsed(); }
     qint64 clockNs() const override { return m_clock.nsecsElapsed(); }
 

@@ -123,6 +123,12 @@ constexpr Entry kTable[] = {
           u"communication conditions.",
      u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
+    {350, u"Rate, bits and parity are not used for a network port: the device server sets them.",
+     u"ネットワークポートでは通信速度・ビット・パリティは使いません (デバイスサーバーで設定します)。"},
+    {351, u"%1 (connected)", u"%1 (接続中)"},
+    {352, u"%1 is not a network address (tcp://HOST:PORT)",
+     u"%1 はネットワークアドレスではありません (tcp://ホスト:ポート)"},
+    {353, u"%1: no connection within %2 s", u"%1: %2 秒以内に接続できませんでした"},
 };
 
 } // namespace

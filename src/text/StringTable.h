@@ -97,6 +97,11 @@ enum class TextId : int {
     OpenFailed = 214,
     NoSerialDevice = 215,
     ConditionsInvalid = 216,
+    // A line reached over the network.
+    NetworkLineUnused = 350,
+    NetworkConnected = 351,
+    NotANetworkAddress = 352,
+    ConnectTimedOut = 353,
 };
 
 namespace strings {
