@@ -1,5 +1,6 @@
 #include "ui/ConditionsDialog.h"
 #include "comm/Conditions.h"
+#include "comm/TcpTransport.h"
 #include "ui/TextWrap.h"
 #include "text/StringTable.h"
 #include <QComboBox>
@@ -80,6 +81,9 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     m_device->setObjectName(QStringLiteral("Combo_Device"));
     m_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_device->setMinimumContentsLength(12);
+    m_device->setEditable(true);
+    m_device->setInsertPolicy(QComboBox::NoInsert);
+    m_device->setCompleter(nullptr);
     deviceCaption->setBuddy(m_device);
     m_deviceInfo = new QLabel(this);
     m_deviceInfo->setObjectName(QStringLiteral("Label_device"));
@@ -93,6 +97,7 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
     connect(m_port, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
     connect(m_device, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
+    connect(m_device->lineEdit(), &QLineEdit::editingFinished, this, &ConditionsDialog::deviceTyped);
 #endif
 
     // Station 0 under Modbus is the broadcast address; say what that means before OK.
@@ -190,12 +195,13 @@ void ConditionsDialog::refreshDevice() {
     if (index < 0) {
         // A stored device that is not plugged in now stays choosable. One that exists but
         // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
-        const bool present = QFileInfo::exists(chosen);
+        const bool present = QFileInfo::exists(chosen) || TcpTransport::isNetworkAddress(chosen);
         m_device->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
         index = m_device->count() - 1;
     }
     m_device->setCurrentIndex(index);
 
+    showLineSettingsUsed(com.isEmpty() || !TcpTransport::isNetworkAddress(chosen));
     if (com.isEmpty()) {
         // Not a COMn: the apply step replaces it, so there is nothing to show.
         m_deviceInfo->clear();
@@ -211,9 +217,42 @@ void ConditionsDialog::refreshDevice() {
     }
     if (opens.isEmpty())
         m_deviceInfo->setText(strings::text(TextId::PortOpensNoDevice).arg(com));
+    else if (TcpTransport::isNetworkAddress(opens))
+        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)) +
+                              QLatin1Char('\n') + strings::text(TextId::NetworkLineUnused));
     else
         m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
     m_deviceInfo->setToolTip(opens);
+}
+
+void ConditionsDialog::showLineSettingsUsed(bool used) {
+    // Shown as they are stored, so that choosing a serial device again finds them.
+    const QString why = used ? QString() : strings::text(TextId::NetworkLineUnused);
+    for (QComboBox* box : {m_rate, m_dat, m_stop, m_party}) {
+        box->setEnabled(used);
+        box->setToolTip(why);
+    }
+}
+
+bool ConditionsDialog::deviceTyped() {
+    const QString com = comOfPortBox();
+    const int index = m_device->currentIndex();
+    const QString text = m_device->currentText().trimmed();
+    if (com.isEmpty() || (index >= 0 && text == m_device->itemText(index)))
+        return true; // nothing typed
+    if (text.isEmpty()) {
+        refreshDevice();
+        return true;
+    }
+    if (TcpTransport::isNetworkAddress(text) ? !TcpTransport::parseAddress(text)
+                                             : !text.startsWith(QLatin1Char('/'))) {
+        // Kept in the box to be corrected; nothing is chosen.
+        m_deviceInfo->setText(strings::text(TextId::NotANetworkAddress).arg(breakable(text)));
+        return false;
+    }
+    m_pendingMap.insert(com, text);
+    refreshDevice();
+    return true;
 }
 
 void ConditionsDialog::devicePicked(int index) {
@@ -231,6 +270,10 @@ QStringList ConditionsDialog::statusTexts() const {
 }
 
 void ConditionsDialog::storeConditions() {
+    // Typed, and OK clicked without leaving the box; a text that opens nothing is not
+    // stored, and the dialog stays for it to be corrected.
+    if (m_device && !deviceTyped())
+        return;
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
             m_ports.setMapping(it.key(), it.value());
