@@ -7,7 +7,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 # Fonts: the report and caption tests measure and embed real faces (Japanese included).
 PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
           qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n qt6-qpa-plugins
-          fonts-dejavu-core fonts-noto-cjk)
+          fonts-dejavu-core fonts-noto-cjk
+          socat)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
