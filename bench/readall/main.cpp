@@ -9,6 +9,9 @@
 //      must stay quiet for one more time-out after a missing answer).
 //   3. A late instrument, every answer 1.5 time-outs after its request: no value may be
 //      stored and no item reported good; elapsed time per item in time-outs.
+//   4. Unpaced, on a pty and over loopback TCP (the instrument's --tcp): elapsed time of
+//      the whole read; TCP against the pty (goal <= 1.5: the connection adds little).
+//      Over TCP no RTU silence is kept, so RTU may come out faster than on the pty.
 //
 // Usage: bench_readall
 #include "BenchSupport.h"
@@ -171,6 +174,35 @@ int main(int argc, char** argv) {
         std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,
                     seconds * 1000 / kItemCount / kSilentTimeoutMs, qint64(result.good.size()),
                     wrong, met ? "met" : "NOT MET");
+    }
+    std::printf("\nUnpaced: elapsed on a pty and over loopback TCP (goal TCP / pty <= 1.5)\n");
+    std::printf("  %-7s %9s %9s %7s %6s  %s\n", "proto", "pty", "tcp", "ratio", "failed", "");
+    for (const Proto& p : kProtocols) {
+        double seconds[2] = {0, 0};
+        qsizetype failed = 0;
+        bool opened = true;
+        for (int tcp = 0; tcp < 2 && opened; ++tcp) {
+            test::SimProcess sim;
+            SerialComm com;
+            opened = startSim(sim, p, tcp ? QStringList{"--tcp", "0"} : QStringList{}) &&
+                     openAt(com, p, sim.devicePath(), 9600, 1000);
+            if (!opened)
+                break;
+            readItem(com, "0000");
+            const Run run = readAll(com);
+            seconds[tcp] = run.seconds;
+            failed += run.result.failed.size() + (kItemCount - run.result.good.size());
+        }
+        if (!opened) {
+            std::printf("  %-7s cannot start or open\n", p.simName);
+            allMet = false;
+            continue;
+        }
+        const double ratio = seconds[1] / seconds[0];
+        const bool met = ratio <= 1.5 && failed == 0;
+        allMet = allMet && met;
+        std::printf("  %-7s %8.4fs %8.4fs %7.3f %6lld  %s\n", p.simName, seconds[0], seconds[1],
+                    ratio, qint64(failed), met ? "met" : "NOT MET");
     }
     std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
     return allMet ? 0 : 1;
