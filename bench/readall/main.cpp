@@ -59,7 +59,7 @@ struct Run {
 
 Run readAll(SerialComm& com) {
     ItemTable table;
-    table.ItemSel.fill(Selection::Selected);
+    table.selections.fill(Selection::Selected);
     BenchView view;
     TransferContext ctx{table, com, view};
     Run run;
@@ -159,8 +159,8 @@ int main(int argc, char** argv) {
             continue;
         }
         ItemTable table;
-        table.ItemSel.fill(Selection::Selected);
-        table.ItemData.fill(-7); // no answer carries it
+        table.selections.fill(Selection::Selected);
+        table.values.fill(-7); // no answer carries it
         BenchView view;
         TransferContext ctx{table, com, view};
         const auto t0 = Clock::now();
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         int wrong = 0;
         for (int i = 0; i < kItemCount; ++i)
-            wrong += table.ItemData[i] != -7;
+            wrong += table.values[i] != -7;
         const bool met = wrong == 0 && result.good.isEmpty();
         allMet = allMet && met;
         std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,

@@ -1,11 +1,10 @@
-// The main window: building its widgets and drawing the item pages.
+// The main window: building its widgets and captions, and its state at start-up.
 #include "app/MainWindow.h"
 
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
 #include "text/StringTable.h"
-#include "text/ValueText.h"
 #include "ui/TextWrap.h"
 
 #include <QCheckBox>
@@ -39,9 +38,6 @@ constexpr int kFailureDisplayMs = 5000;
 // A lost device is looked for once a second: quick enough for a re-plugged adapter,
 // and nothing runs while the line is in order.
 constexpr int kLostWatchMs = 1000;
-
-const QString kRed = QStringLiteral("color: rgb(255, 0, 0);");
-const QString kBlack = QStringLiteral("color: black;");
 
 // Clicking a value cell opens the value change dialog for its item.
 class ClickFilter : public QObject {
@@ -309,10 +305,10 @@ void MainWindow::setCaptions() {
 
 void MainWindow::loadInitialState() {
     // The report needs no preparation: it is built in memory when asked for.
-    m_table.ItemSel.fill(Selection::Cleared);
+    m_table.selections.fill(Selection::Cleared);
     m_appDir = applicationDirectory();
-    m_table.LangEng = strings::language() == strings::Lang::English;
-    m_helpPath = m_appDir + (m_table.LangEng ? QStringLiteral("/PMX-31570A_E.chm")
+    m_table.englishNames = strings::language() == strings::Lang::English;
+    m_helpPath = m_appDir + (m_table.englishNames ? QStringLiteral("/PMX-31570A_E.chm")
                                              : QStringLiteral("/PMX-31570A_J.chm"));
     setWindowTitle(strings::programTitle(strings::language()));
     setCaptions();
@@ -321,88 +317,12 @@ void MainWindow::loadInitialState() {
 }
 
 void MainWindow::setItems(const ItemTable& items) {
-    m_table.ModelName = items.ModelName;
-    m_table.ItemName = items.ItemName;
-    m_table.ItemData = items.ItemData;
-    m_table.ItemSel = items.ItemSel;
-    m_table.CurItem = items.CurItem;
+    m_table.modelName = items.modelName;
+    m_table.names = items.names;
+    m_table.values = items.values;
+    m_table.selections = items.selections;
+    m_table.currentItem = items.currentItem;
     drawPage();
-}
-
-// ---- drawing -------------------------------------------------------------------
-
-int MainWindow::currentPage() const {
-    return m_pageTabs->currentIndex();
-}
-
-QString MainWindow::formatValue(qint16 value) const {
-    return pmx::formatValue(value, m_hexButton->isChecked());
-}
-
-void MainWindow::drawNamesAndBoxes() {
-    // A message on show stays until its own end (the failure display timer, or the
-    // device coming back).
-    if (!m_failureTimer.isActive() && !m_lost)
-        showModelLabel(QString(), false);
-    const int base = firstItemOnPage();
-    for (int r = 0; r < kRowsPerPage; ++r) {
-        const int i = base + r;
-        m_nameCells[r]->setText(m_table.ItemName[i]);
-        m_nameCells[r]->setCursorPosition(0);
-        m_nameCells[r]->setToolTip(m_table.ItemName[i]);
-        // Setting the box runs applySelectBox when its state changes, so a selected
-        // undefined item whose box turns on here loses its selection.
-        m_selectBoxes[r]->setChecked(m_table.isSelected(i));
-    }
-}
-
-void MainWindow::refreshValues() {
-    const int base = firstItemOnPage();
-    for (int r = 0; r < kRowsPerPage; ++r) {
-        const int i = base + r;
-        const QString text =
-            m_table.isSelected(i) ? formatValue(m_table.ItemData[i]) : QStringLiteral("------");
-        if (m_valueCells[r]->text() != text) // idle ticks redraw nothing that did not change
-            m_valueCells[r]->setText(text);
-    }
-}
-
-void MainWindow::drawPage() {
-    drawNamesAndBoxes();
-    refreshValues();
-}
-
-void MainWindow::applySelectBox(int row) {
-    const int i = firstItemOnPage() + row;
-    if (!ItemTable::isUndefinedName(m_table.ItemName[i])) {
-        m_table.ItemSel[i] =
-            m_selectBoxes[row]->isChecked() ? Selection::Selected : Selection::Cleared;
-    } else {
-        m_table.ItemSel[i] = Selection::Cleared;
-        if (m_selectBoxes[row]->isChecked())
-            m_selectBoxes[row]->setChecked(false);
-    }
-    refreshValues(); // the cell shows the value or "------" with the box
-}
-
-void MainWindow::showModelLabel(const QString& text, bool error) {
-    if (text.isEmpty() && m_lost) {
-        // While the device is away its loss is what the label says.
-        showModelLabel(lostMessage(), true);
-        return;
-    }
-    m_modelLabel->setStyleSheet(error ? kRed : kBlack);
-    m_modelLabel->setText(text.isEmpty() ? m_table.ModelName : text);
-}
-
-void MainWindow::setStatusText(QLabel* label, const QString& text) {
-    label->setText(breakable(text));
-    label->setToolTip(text);
-}
-
-void MainWindow::setPortLine(const QString& text, bool alarm) {
-    m_portLine->setStyleSheet(alarm ? kRed : QString());
-    setStatusText(m_portLine, text);
 }
 
 } // namespace pmx

@@ -145,7 +145,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void setCaptions();
     void loadInitialState();
 
-    // ---- drawing (MainWindow.cpp)
+    // ---- the item pages (MainWindowPage.cpp)
     // Names and selection boxes of the current page.
     void drawNamesAndBoxes();
     // Names, boxes and values of the current page, whatever the communication state.

@@ -78,7 +78,7 @@ void MainWindow::chooseModel() {
         m_prompts.openFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"));
     if (path.isEmpty())
         return;
-    const ModelLoadResult result = loadModelDefinition(path, m_table.LangEng, m_table);
+    const ModelLoadResult result = loadModelDefinition(path, m_table.englishNames, m_table);
     if (!result.ok) {
         m_prompts.tellError(this, result.errorText(strings::language()));
         return;
@@ -86,7 +86,7 @@ void MainWindow::chooseModel() {
     drawPage();
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
-        dialog->setItemToolTip(i, m_table.ItemName[i]);
+        dialog->setItemToolTip(i, m_table.names[i]);
 }
 
 void MainWindow::showAllData() {
@@ -136,12 +136,12 @@ void MainWindow::loadDataFile() {
     }
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
-        dialog->setBox(i, m_table.ItemSel[i]);
+        dialog->setBox(i, m_table.selections[i]);
     drawPage();
 }
 
 void MainWindow::editValue(int row) {
-    m_table.CurItem = qint16(firstItemOnPage() + row);
+    m_table.currentItem = qint16(firstItemOnPage() + row);
     if (m_valueDialog && !m_valueDialog->isVisible())
         m_valueDialog = nullptr; // closed, only waiting for its deferred deletion
     if (!m_valueDialog) {
@@ -151,7 +151,7 @@ void MainWindow::editValue(int row) {
             postTask(kTaskWriteChanged);
         });
     }
-    m_valueDialog->setItem(m_table.CurItem);
+    m_valueDialog->setItem(m_table.currentItem);
     present(m_valueDialog);
 }
 

@@ -35,7 +35,7 @@ class CommObject {
     // back.
     virtual QByteArray sendCommand(QByteArray& address, QByteArray& subAddress,
                                    QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& retn) = 0;
+                                   qint16& maxSends) = 0;
     // The data field of a good read response (n = 1): four hex digits, or empty.
     virtual QByteArray extractData(const QByteArray& text, qint32 n) const = 0;
 

@@ -187,7 +187,7 @@ bool SerialComm::waitQuietLine(int timeoutMs) {
 
 QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
                                    QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& retn) {
+                                   qint16& maxSends) {
     m_last = Exchange();
     const qint16 protocol = m_conditions.protocol;
     const QByteArray request =
@@ -218,7 +218,7 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
     // Once an answer has begun, the longest answer's own wire time to finish.
     const qint64 answerWireMs =
         framing::maxResponseLength(protocol, request) * charNs / 1000000 + kAnswerMarginMs;
-    const int attempts = std::clamp<int>(retn, 1, kMaxAttempts);
+    const int attempts = std::clamp<int>(maxSends, 1, kMaxAttempts);
 
     QByteArray text;
     for (int attempt = 1; attempt <= attempts; ++attempt) {

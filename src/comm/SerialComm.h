@@ -36,12 +36,12 @@ namespace pmx {
 // network connection: there the device server keeps the serial line's timing, and the
 // arrival of packets says nothing of it; frame ends are found by length all the same.
 //
-// `retn` is the most times one request is sent: a further attempt is made only after a
+// `maxSends` is the most times one request is sent: a further attempt is made only after a
 // response arrived that was not usable as sent (a checksum or layout error on our side,
 // a frame from the wrong address, or a KORVAN ESC reply saying the instrument got our
 // request garbled). Silence, a NAK and a good response all end the exchange at once, so
 // a silent instrument never multiplies the wait. Values below 1 mean 1; more than
-// kMaxAttempts are capped. `retn` itself is left unchanged.
+// kMaxAttempts are capped. `maxSends` itself is left unchanged.
 //
 // When the device goes away (hang-up, unplugged adapter, I/O error), the port is closed,
 // deviceLost() turns true, and this and every later exchange returns an empty text at
@@ -64,7 +64,7 @@ class SerialComm : public CommObject {
     void resetExchange() override;
     void dropStaleInput() override;
     QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
-                           QByteArray& dataItem, QByteArray& data, qint16& retn) override;
+                           QByteArray& dataItem, QByteArray& data, qint16& maxSends) override;
     QByteArray extractData(const QByteArray& text, qint32 n) const override;
 
     bool isOpen() const;

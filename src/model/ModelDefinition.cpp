@@ -33,8 +33,8 @@ ModelLoadResult readModelDefinition(const QByteArray& bytes, bool langEng, ItemT
     result.failure = reader.failure();
     result.ok = good;
     if (good) {
-        table.ModelName = modelName;
-        table.ItemName = names;
+        table.modelName = modelName;
+        table.names = names;
     }
     return result;
 }

@@ -22,10 +22,10 @@ int exchange(TransferContext& ctx, int i, bool write) {
     const QByteArray commandCode = write ? QByteArrayLiteral("06") : QByteArrayLiteral("03");
     QByteArray command = commandCode;
     QByteArray item = itemAddressText(i).toLatin1();
-    QByteArray data = write ? itemDataText(ctx.table.ItemData[i]).toLatin1() : QByteArray();
-    qint16 attempts = 3;
+    QByteArray data = write ? itemDataText(ctx.table.values[i]).toLatin1() : QByteArray();
+    qint16 maxSends = 3;
     const QByteArray response =
-        sendItemCommand(ctx.com, address, subAddress, command, item, data, attempts);
+        sendItemCommand(ctx.com, address, subAddress, command, item, data, maxSends);
     if (ctx.com.deviceLost())
         return kLost;
     if (write && isModbusBroadcast(protocol, instrument))
@@ -85,7 +85,7 @@ bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& respons
     const std::optional<qint16> value = decodeDataField(com.extractData(response, 1));
     if (!value)
         return false;
-    table.ItemData[item] = *value;
+    table.values[item] = *value;
     return true;
 }
 
@@ -153,7 +153,7 @@ TransferResult writeAllItems(TransferContext& ctx) {
 
 TransferResult writeChangedItem(TransferContext& ctx) {
     TransferResult out;
-    const int i = ctx.table.CurItem;
+    const int i = ctx.table.currentItem;
     if (i < 0 || i >= kItemCount || !ctx.table.isSelected(i))
         return out;
     if (lostBeforeStart(ctx, out))

@@ -51,7 +51,7 @@ struct TransferResult {
 // The five items the write of all items sends first, in this order.
 inline constexpr int kLeadingItems[5] = {68, 35, 36, 73, 74};
 
-// Stores the value of a good read response into ItemData[item]. Returns false and
+// Stores the value of a good read response into values[item]. Returns false and
 // leaves the item unchanged when the data field is not exactly four hex digits.
 bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& response, int item);
 

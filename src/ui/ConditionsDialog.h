@@ -55,17 +55,17 @@ class ConditionsDialog : public QDialog {
     QHash<QString, QString> m_pendingMap;
     bool m_filling = false;
 
-    QComboBox* m_prot = nullptr;
-    QComboBox* m_dev = nullptr;
-    QComboBox* m_rate = nullptr;
-    QComboBox* m_dat = nullptr;
-    QComboBox* m_stop = nullptr;
-    QComboBox* m_party = nullptr;
-    QComboBox* m_port = nullptr;
-    QComboBox* m_time = nullptr;
-    QComboBox* m_device = nullptr;  // Combo_Device (Linux)
+    QComboBox* m_protocolBox = nullptr;
+    QComboBox* m_instrumentBox = nullptr;
+    QComboBox* m_rateBox = nullptr;
+    QComboBox* m_dataBitsBox = nullptr;
+    QComboBox* m_stopBitsBox = nullptr;
+    QComboBox* m_parityBox = nullptr;
+    QComboBox* m_portBox = nullptr;
+    QComboBox* m_timeoutBox = nullptr;
+    QComboBox* m_deviceBox = nullptr;  // Combo_Device (Linux)
     QLabel* m_deviceInfo = nullptr; // Label_device (Linux)
-    QLabel* m_broadcast = nullptr;  // Label_broadcast: the Modbus station 0 hint
+    QLabel* m_broadcastHint = nullptr;  // Label_broadcast: the Modbus station 0 hint
 };
 
 } // namespace pmx

@@ -90,7 +90,7 @@ struct Rig : test::ScriptedPrompts {
             kHangGuardMs);
     }
     void select(int i) {
-        edit([i](ItemTable& t) { t.ItemSel[i] = Selection::Selected; });
+        edit([i](ItemTable& t) { t.selections[i] = Selection::Selected; });
         w->selectionDialog()->setBox(i, Selection::Selected);
     }
     // Changes the window's items as a test needs them.
@@ -139,14 +139,14 @@ TEST_P(TransferE2e, ReadOfSelectedItemsFillsTableAndPage) {
     MainWindow& w = *rig.w;
     for (int i : {1, 0x44, 0x7F})
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData[2] = 555; }); // not selected: neither read nor changed
+    rig.edit([](ItemTable& t) { t.values[2] = 555; }); // not selected: neither read nor changed
 
     child<QPushButton>(&w, "Command_Move_0")->click(); // "read all", answered Yes
     ASSERT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmRead));
     ASSERT_TRUE(rig.waitIdle());
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0001", "0044", "007F"}));
-    EXPECT_EQ(w.items().ItemData[2], 555);
+    EXPECT_EQ(w.items().values[2], 555);
     EXPECT_FALSE(rig.progressShown());
     EXPECT_EQ(rig.cell(1), QStringLiteral("99"));
     EXPECT_EQ(rig.cell(2), QStringLiteral("------"));
@@ -162,12 +162,12 @@ TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
         rig.select(i);
     rig.edit([](ItemTable& t) {
         for (int i = 0; i < kItemCount; ++i)
-            t.ItemData[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
+            t.values[i] = qint16(i % 2 ? -(i * 211) : i * 257); // both signs
         // Bytes a cooked terminal would eat or change on the wire: XON, XOFF, CR, LF.
-        t.ItemData[1] = 0x1113;
-        t.ItemData[2] = 0x0D0A;
+        t.values[1] = 0x1113;
+        t.values[2] = 0x0D0A;
     });
-    const auto written = w.items().ItemData;
+    const auto written = w.items().values;
 
     child<QPushButton>(&w, "Command_Move_1")->click(); // "write all", answered Yes
     ASSERT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmWrite));
@@ -190,13 +190,13 @@ TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBack) {
     EXPECT_TRUE(rig.loggedItems("R").isEmpty());
 
     // Read back what the instrument now holds.
-    rig.edit([](ItemTable& t) { t.ItemData.fill(0); });
+    rig.edit([](ItemTable& t) { t.values.fill(0); });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("R").size(), kItemCount);
-    EXPECT_EQ(w.items().ItemData[0], simDefault(0));
+    EXPECT_EQ(w.items().values[0], simDefault(0));
     for (int i = 1; i < kItemCount; ++i)
-        EXPECT_EQ(w.items().ItemData[i], written[i]) << i;
+        EXPECT_EQ(w.items().values[i], written[i]) << i;
 }
 
 TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
@@ -205,14 +205,14 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
     MainWindow& w = *rig.w;
     for (int i : {4, 5, 6})
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData[5] = 1234; });
+    rig.edit([](ItemTable& t) { t.values[5] = 1234; });
     w.postTask(kTaskReadAll);
     ASSERT_TRUE(rig.waitIdle());
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0004", "0005", "0006"}));
-    EXPECT_EQ(w.items().ItemData[4], simDefault(4));
-    EXPECT_EQ(w.items().ItemData[5], 1234);
-    EXPECT_EQ(w.items().ItemData[6], simDefault(6));
+    EXPECT_EQ(w.items().values[4], simDefault(4));
+    EXPECT_EQ(w.items().values[5], 1234);
+    EXPECT_EQ(w.items().values[6], simDefault(6));
     EXPECT_EQ(rig.modelLabel(), strings::text(TextId(GetParam().nakMessage)));
     EXPECT_TRUE(w.failureOnShow());
 
@@ -238,12 +238,12 @@ TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {
         ASSERT_TRUE(rig.waitIdle());
     };
     enter("42");
-    EXPECT_EQ(w.items().ItemData[2], 42);
+    EXPECT_EQ(w.items().values[2], 42);
     EXPECT_TRUE(rig.loggedItems("W").isEmpty()); // Check_write not ticked
 
     child<QCheckBox>(&w, "Check_write")->setChecked(true);
     enter("321-");
-    EXPECT_EQ(w.items().ItemData[2], -321);
+    EXPECT_EQ(w.items().values[2], -321);
     const QList<QStringList> writes = rig.logged("W");
     ASSERT_EQ(writes.size(), 1);
     EXPECT_EQ(writes[0][0], QStringLiteral("0002"));
@@ -258,7 +258,7 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     MainWindow& w = *rig.w;
     for (int i = 0; i < kItemCount; ++i)
         rig.select(i);
-    rig.edit([](ItemTable& t) { t.ItemData.fill(77); });
+    rig.edit([](ItemTable& t) { t.values.fill(77); });
     const QString stateFile = rig.home.path() + QStringLiteral("/PMX31570A.ini");
     ASSERT_FALSE(QFile::exists(stateFile));
 
@@ -274,7 +274,7 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     const QStringList reads = rig.loggedItems("R");
     ASSERT_LE(reads.size(), 1); // at most the item whose answer was awaited
     for (int i = int(reads.size()); i < kItemCount; ++i)
-        EXPECT_EQ(w.items().ItemData[i], 77) << i;
+        EXPECT_EQ(w.items().values[i], 77) << i;
     EXPECT_FALSE(rig.serial->isOpen());
 
     // Nothing more goes out afterwards.

@@ -57,8 +57,8 @@ void click(QWidget* dlg, const QString& name) {
 ItemTable namedTable() {
     ItemTable t;
     for (int i = 0; i < kItemCount; ++i) {
-        t.ItemName[i] = QStringLiteral("Item %1").arg(i);
-        t.ItemData[i] = qint16(i * 10);
+        t.names[i] = QStringLiteral("Item %1").arg(i);
+        t.values[i] = qint16(i * 10);
     }
     return t;
 }
@@ -74,7 +74,7 @@ struct ValueDialog : ::testing::Test {
 
     void SetUp() override {
         t = namedTable();
-        t.CurItem = 37;
+        t.currentItem = 37;
         dlg = new ValuePadDialog(t);
         dlg->setItem(37);
         QObject::connect(dlg.data(), &ValuePadDialog::valueStored, [this] { ++stored; });
@@ -128,17 +128,17 @@ const char* const kCombos[8] = {"Combo_Prot", "Combo_Dev",   "Combo_Rate", "Comb
 
 TEST(ItemSelectionDialog, LoadTakesSelectionOfDefinedItemsOnly) {
     ItemTable t = namedTable();
-    t.ItemSel[5] = Selection::Selected;
-    t.ItemSel[6] = Selection::Partial; // only Selected selects
-    t.ItemName[9] = QStringLiteral("Spare ----");
-    t.ItemSel[9] = Selection::Selected;
+    t.selections[5] = Selection::Selected;
+    t.selections[6] = Selection::Partial; // only Selected selects
+    t.names[9] = QStringLiteral("Spare ----");
+    t.selections[9] = Selection::Selected;
     auto* dlg = new ItemSelectionDialog(t);
 
-    EXPECT_EQ(box(dlg, 127)->toolTip(), t.ItemName[127]);
+    EXPECT_EQ(box(dlg, 127)->toolTip(), t.names[127]);
     EXPECT_TRUE(box(dlg, 5)->isChecked());
     EXPECT_FALSE(box(dlg, 6)->isChecked());
     EXPECT_TRUE(box(dlg, 5)->isEnabled());
-    // Undefined: disabled, and its state is not taken from ItemSel at load.
+    // Undefined: disabled, and its state is not taken from selections at load.
     EXPECT_FALSE(box(dlg, 9)->isEnabled());
     EXPECT_FALSE(dlg->boxTicked(9));
     dlg->setBox(3, Selection::Partial); // only Selected ticks
@@ -152,18 +152,18 @@ TEST(ItemSelectionDialog, LoadTakesSelectionOfDefinedItemsOnly) {
 
 TEST(ItemSelectionDialog, HiddenDialogKeepsBoxesUntilShown) {
     ItemTable t = namedTable();
-    t.ItemName[68] = QStringLiteral("----");
-    t.ItemSel[68] = Selection::Selected;
-    t.ItemSel[35] = Selection::Selected;
+    t.names[68] = QStringLiteral("----");
+    t.selections[68] = Selection::Selected;
+    t.selections[35] = Selection::Selected;
     auto* dlg = new ItemSelectionDialog(t);
     QPointer<ItemSelectionDialog> guard(dlg);
 
     // Newly created for an undefined leading item: the write of all items must not see it.
     EXPECT_FALSE(dlg->boxTicked(68));
     EXPECT_TRUE(dlg->boxTicked(35));
-    // A data file load cleared box 35; ticking it on the main window changes ItemSel only.
+    // A data file load cleared box 35; ticking it on the main window changes selections only.
     dlg->setBox(35, Selection::Cleared);
-    t.ItemSel[35] = Selection::Selected;
+    t.selections[35] = Selection::Selected;
     QCoreApplication::processEvents();
     EXPECT_FALSE(dlg->boxTicked(35));
     dlg->setItemToolTip(35, QStringLiteral("renamed"));
@@ -174,14 +174,14 @@ TEST(ItemSelectionDialog, HiddenDialogKeepsBoxesUntilShown) {
     EXPECT_TRUE(dlg->boxTicked(35));
     EXPECT_TRUE(dlg->boxTicked(68));
     EXPECT_FALSE(box(dlg, 68)->isEnabled()) << "activation does not enable boxes";
-    EXPECT_EQ(box(dlg, 35)->toolTip(), t.ItemName[35]);
+    EXPECT_EQ(box(dlg, 35)->toolTip(), t.names[35]);
     dlg->close();
     EXPECT_TRUE(gone(guard));
 }
 
 TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
     ItemTable t = namedTable();
-    t.ItemSel[5] = Selection::Selected;
+    t.selections[5] = Selection::Selected;
     QWidget main;
     main.setWindowTitle(QStringLiteral("main"));
     main.resize(200, 100);
@@ -218,13 +218,13 @@ TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplicat
 TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelAndEscapeNothing) {
     for (const char* how : {"Command1", "Command2", "Escape"}) {
         ItemTable t = namedTable();
-        t.ItemName[3] = QStringLiteral("Spare ----");
-        t.ItemSel[3] = Selection::Selected; // the state file had it selected
-        t.ItemSel[10] = Selection::Selected;
-        t.ItemSel[127] = Selection::Partial;
+        t.names[3] = QStringLiteral("Spare ----");
+        t.selections[3] = Selection::Selected; // the state file had it selected
+        t.selections[10] = Selection::Selected;
+        t.selections[127] = Selection::Partial;
         auto* dlg = new ItemSelectionDialog(t);
         QPointer<ItemSelectionDialog> guard(dlg);
-        dlg->setBox(3, t.ItemSel[3]);
+        dlg->setBox(3, t.selections[3]);
         dlg->show();
         int accepted = 0;
         QObject::connect(dlg, &QDialog::accepted, [&accepted] { ++accepted; });
@@ -239,7 +239,7 @@ TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelAndEscapeNothing) {
         EXPECT_EQ(accepted, ok ? 1 : 0) << how;
         // OK: a disabled box passes its checked state, and flags become plain 0/1.
         using enum Selection;
-        EXPECT_EQ(QList<Selection>({t.ItemSel[3], t.ItemSel[10], t.ItemSel[20], t.ItemSel[127]}),
+        EXPECT_EQ(QList<Selection>({t.selections[3], t.selections[10], t.selections[20], t.selections[127]}),
                   ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
                      : QList<Selection>({Selected, Selected, Cleared, Partial}))
             << how;
@@ -254,7 +254,7 @@ TEST_F(ValueDialog, ShowsItemAndRefillsKeepingEntry) {
     EXPECT_EQ(dlg->focusWidget(), entry());
     pad("12~");
     EXPECT_EQ(dlg->findChild<QLabel*>(QStringLiteral("change_data"))->text(), "-12");
-    t.ItemData[3] = -5;
+    t.values[3] = -5;
     dlg->setItem(3);
     EXPECT_EQ(name->text(), QStringLiteral("Item 3"));
     EXPECT_EQ(now->text(), QStringLiteral("-5"));
@@ -263,7 +263,7 @@ TEST_F(ValueDialog, ShowsItemAndRefillsKeepingEntry) {
     name->setText(QStringLiteral("edited")); // changes nothing in the table
     dlg->setItem(200);                       // ignored
     EXPECT_EQ(dlg->item(), 3);
-    EXPECT_EQ(t.ItemName[3], QStringLiteral("Item 3"));
+    EXPECT_EQ(t.names[3], QStringLiteral("Item 3"));
 }
 
 TEST_F(ValueDialog, TypedKeysGoThroughThePad) {
@@ -279,7 +279,7 @@ TEST_F(ValueDialog, TypedKeysGoThroughThePad) {
     EXPECT_TRUE(entry()->text().isEmpty());
     typeText(entry(), "250-");
     key(entry(), Qt::Key_Return, QStringLiteral("\r"));
-    EXPECT_EQ(t.ItemData[37], -250);
+    EXPECT_EQ(t.values[37], -250);
     EXPECT_EQ(stored, 1);
     EXPECT_TRUE(gone());
 }
@@ -287,9 +287,9 @@ TEST_F(ValueDialog, TypedKeysGoThroughThePad) {
 TEST_F(ValueDialog, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
     dlg->setItem(0);
     click("Command3");
-    EXPECT_EQ(t.ItemData[0], 0);
-    EXPECT_EQ(t.ItemData[37], 370);
-    EXPECT_EQ(t.CurItem, 0) << "the item sent afterwards is the one stored";
+    EXPECT_EQ(t.values[0], 0);
+    EXPECT_EQ(t.values[37], 370);
+    EXPECT_EQ(t.currentItem, 0) << "the item sent afterwards is the one stored";
     EXPECT_EQ(stored, 1);
     EXPECT_TRUE(gone());
 }
@@ -298,14 +298,14 @@ TEST_F(ValueDialog, OutOfRangeIsRefusedAndMarked) {
     pad("32768");
     click("Command3");
     EXPECT_FALSE(gone());
-    EXPECT_EQ(t.ItemData[37], 370);
+    EXPECT_EQ(t.values[37], 370);
     EXPECT_FALSE(entry()->toolTip().isEmpty());
     EXPECT_EQ(entry()->palette().color(QPalette::Text), QColor(Qt::red));
 
     pad("~"); // fits: the mark goes
     EXPECT_NE(entry()->palette().color(QPalette::Text), QColor(Qt::red));
     click("Command3");
-    EXPECT_EQ(t.ItemData[37], -32768);
+    EXPECT_EQ(t.values[37], -32768);
     EXPECT_TRUE(gone());
 }
 
@@ -318,7 +318,7 @@ TEST_F(ValueDialog, CancelAndCloseStoreNothing) {
     pad("5");
     dlg->close();
     EXPECT_TRUE(gone());
-    EXPECT_EQ(t.ItemData[37], 370);
+    EXPECT_EQ(t.values[37], 370);
     EXPECT_EQ(stored, 0);
 }
 

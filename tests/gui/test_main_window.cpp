@@ -125,9 +125,9 @@ TEST(MainWindow, RowsMapToItemsOfTheSelectedTab) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ItemName[69] = QStringLiteral("Alarm 5");
-        t.ItemSel[69] = Selection::Selected;
-        t.ItemData[69] = -1;
+        t.names[69] = QStringLiteral("Alarm 5");
+        t.selections[69] = Selection::Selected;
+        t.values[69] = -1;
     });
     tabs(w)->setCurrentIndex(2);
     EXPECT_EQ(nameCell(w, 5)->text(), QStringLiteral("Alarm 5"));
@@ -141,23 +141,23 @@ TEST(MainWindow, UndefinedItemCannotBeSelected) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ItemName[3] = QStringLiteral("Spare----");
-        t.ItemName[4] = QStringLiteral("Gain");
+        t.names[3] = QStringLiteral("Spare----");
+        t.names[4] = QStringLiteral("Gain");
     });
     selectBox(w, 3)->click();
     selectBox(w, 4)->click();
     EXPECT_FALSE(selectBox(w, 3)->isChecked());
-    EXPECT_EQ(w.items().ItemSel[3], Selection::Cleared);
-    EXPECT_EQ(w.items().ItemSel[4], Selection::Selected);
+    EXPECT_EQ(w.items().selections[3], Selection::Cleared);
+    EXPECT_EQ(w.items().selections[4], Selection::Selected);
 
     // A page refresh that turns on the box of a selected undefined item clears it.
     win.edit([](ItemTable& t) {
-        t.ItemName[40] = QStringLiteral("Spare----");
-        t.ItemSel[40] = Selection::Selected;
+        t.names[40] = QStringLiteral("Spare----");
+        t.selections[40] = Selection::Selected;
     });
     tabs(w)->setCurrentIndex(1);
     EXPECT_FALSE(selectBox(w, 8)->isChecked());
-    EXPECT_EQ(w.items().ItemSel[40], Selection::Cleared);
+    EXPECT_EQ(w.items().selections[40], Selection::Cleared);
 }
 
 TEST(MainWindow, ApplyEnablesTransferOrShowsTheCommunicationError) {
@@ -178,8 +178,8 @@ TEST(MainWindow, WriteAnsweredNoOrConfirmedDuringAReadStartsNothing) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ItemSel[1] = Selection::Selected;
-        t.ItemSel[2] = Selection::Selected;
+        t.selections[1] = Selection::Selected;
+        t.selections[2] = Selection::Selected;
     });
     win.answer = false;
     writeButton(w)->click();
@@ -205,8 +205,8 @@ TEST(MainWindow, FailureShownInRedForAWhile) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ModelName = QStringLiteral("PMX-31570A");
-        t.ItemSel[5] = Selection::Selected;
+        t.modelName = QStringLiteral("PMX-31570A");
+        t.selections[5] = Selection::Selected;
     });
     win.com->faults[5] = "nak";
     w.postTask(kTaskReadAll);
@@ -232,8 +232,8 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ModelName = QStringLiteral("PMX-31570A");
-        t.ItemData[127] = -32768;
+        t.modelName = QStringLiteral("PMX-31570A");
+        t.values[127] = -32768;
     });
     win.answer = false;
     EXPECT_FALSE(w.close());
@@ -256,8 +256,8 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     Window again(false, strings::Lang::English, [&](const QString& home) {
         QFile::copy(win.path("PMX31570A.ini"), home + QStringLiteral("/PMX31570A.ini"));
     });
-    EXPECT_EQ(again.w->items().ModelName, QStringLiteral("PMX-31570A"));
-    EXPECT_EQ(again.w->items().ItemData[127], -32768);
+    EXPECT_EQ(again.w->items().modelName, QStringLiteral("PMX-31570A"));
+    EXPECT_EQ(again.w->items().values[127], -32768);
     EXPECT_EQ(modelLabel(*again.w)->text(), QStringLiteral("PMX-31570A"));
 }
 
@@ -265,11 +265,11 @@ TEST(MainMenus, HelpFileAndCaptionsFitInBothLanguages) {
     for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
         Window win(false, lang);
         MainWindow& w = *win.w;
-        EXPECT_EQ(w.items().LangEng, lang == strings::Lang::English);
+        EXPECT_EQ(w.items().englishNames, lang == strings::Lang::English);
         EXPECT_TRUE(
-            w.helpPath().endsWith(w.items().LangEng ? "/PMX-31570A_E.chm" : "/PMX-31570A_J.chm"));
+            w.helpPath().endsWith(w.items().englishNames ? "/PMX-31570A_E.chm" : "/PMX-31570A_J.chm"));
         w.show();
-        win.edit([](ItemTable& t) { t.ItemSel[0] = Selection::Selected; });
+        win.edit([](ItemTable& t) { t.selections[0] = Selection::Selected; });
         w.editValue(0);
         action(w, "menu_ver")->trigger();
         action(w, "menu_set_com")->trigger();
@@ -296,10 +296,10 @@ TEST(MainMenus, DataFilesRoundTripOrChangeNothing) {
     Window win(false);
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ModelName = "PMX-31570A";
-        t.ItemName[2] = "Gain, coarse";
-        t.ItemSel[2] = Selection::Selected;
-        t.ItemData[2] = -1;
+        t.modelName = "PMX-31570A";
+        t.names[2] = "Gain, coarse";
+        t.selections[2] = Selection::Selected;
+        t.values[2] = -1;
     });
     win.nextFile = win.path("a.dat");
     saveButton(w)->click();
@@ -308,14 +308,14 @@ TEST(MainMenus, DataFilesRoundTripOrChangeNothing) {
     EXPECT_EQ(QDir(win.lastFile.dir), QDir(win.home.path()));
 
     win.edit([](ItemTable& t) {
-        t.ItemName[2] = "changed";
-        t.ItemSel[2] = Selection::Cleared;
-        t.ItemData[2] = 5;
+        t.names[2] = "changed";
+        t.selections[2] = Selection::Cleared;
+        t.values[2] = 5;
     });
     loadButton(w)->click();
-    EXPECT_EQ(w.items().ItemName[2], "Gain, coarse");
-    EXPECT_EQ(w.items().ItemData[2], -1);
-    EXPECT_EQ(nameCell(w, 2)->text(), "Gain, coarse"); // RefreshName ran
+    EXPECT_EQ(w.items().names[2], "Gain, coarse");
+    EXPECT_EQ(w.items().values[2], -1);
+    EXPECT_EQ(nameCell(w, 2)->text(), "Gain, coarse"); // the page was redrawn
     EXPECT_TRUE(selectBox(w, 2)->isChecked());
     EXPECT_TRUE(w.selectionDialog()->boxTicked(2));
     EXPECT_TRUE(win.errors.isEmpty());
@@ -323,8 +323,8 @@ TEST(MainMenus, DataFilesRoundTripOrChangeNothing) {
     // A broken file changes nothing and says where.
     win.nextFile = win.file("cut.dat", "\"new model\"\r\n\"a\"\r\n");
     loadButton(w)->click();
-    EXPECT_EQ(w.items().ModelName, "PMX-31570A");
-    EXPECT_EQ(w.items().ItemName[2], "Gain, coarse");
+    EXPECT_EQ(w.items().modelName, "PMX-31570A");
+    EXPECT_EQ(w.items().names[2], "Gain, coarse");
     ASSERT_EQ(win.errors.size(), 1);
     EXPECT_TRUE(win.errors[0].contains("cut.dat"));
 
@@ -343,9 +343,9 @@ TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     Window win(false);
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ItemName.fill("X----");
-        t.ItemName[0] = "P0";
-        t.ItemData[0] = -5;
+        t.names.fill("X----");
+        t.names[0] = "P0";
+        t.values[0] = -5;
     });
     win.nextFile = win.path("list.csv");
     action(w, "menu_export")->trigger();
@@ -370,17 +370,65 @@ TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
     win.nextFile = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt");
     action(w, "menu_set_model")->trigger();
     EXPECT_EQ(win.lastFile.filter, "*.txt(text file)|*.txt");
-    EXPECT_EQ(w.items().ModelName, "PMX-31570A");
-    EXPECT_EQ(w.items().ItemName[0], "Instrument status");
+    EXPECT_EQ(w.items().modelName, "PMX-31570A");
+    EXPECT_EQ(w.items().names[0], "Instrument status");
     EXPECT_EQ(nameCell(w, 0)->text(), "Instrument status");
     EXPECT_EQ(modelLabel(w)->text(), "PMX-31570A");
 
     win.nextFile = win.file("short.txt", "\"Other\"\r\n\"a\"\r\n");
     action(w, "menu_set_model")->trigger();
-    EXPECT_EQ(w.items().ModelName, "PMX-31570A");
-    EXPECT_EQ(w.items().ItemName[0], "Instrument status");
+    EXPECT_EQ(w.items().modelName, "PMX-31570A");
+    EXPECT_EQ(w.items().names[0], "Instrument status");
     ASSERT_EQ(win.errors.size(), 1);
     EXPECT_TRUE(win.errors[0].contains("short.txt"));
+}
+
+TEST(MainWindow, WidgetsKeepTheirObjectNames) {
+    // The names are an interface for tests and accessibility tools (docs/architecture.md).
+    Window win(false);
+    MainWindow& w = *win.w;
+    w.editValue(0);
+    action(w, "menu_ver")->trigger();
+    const auto rows = [](const char* stem, int count) {
+        QStringList names;
+        for (int k = 0; k < count; ++k)
+            names << QStringLiteral("%1_%2").arg(QLatin1String(stem)).arg(k);
+        return names;
+    };
+    const std::pair<QWidget*, QStringList> windows[] = {
+        {&w,
+         QStringList{"Label_Modelname", "TabStrip1",      "Option1_0",      "Option1_1",
+                     "Frame_Move",      "Command_Move_0", "Command_Move_1", "Frame_File",
+                     "Command_File_0",  "Command_File_1", "Check_write",    "Frame_Comm",
+                     "Label_port",      "ProgressBar1",   "menu_file",      "menu_data",
+                     "menu_export",     "menu_file_end",  "menu_set",       "menu_set_com",
+                     "menu_set_model",  "numlin2",        "menu_set_comdata", "menu_ver",
+                     "menu_help"} +
+             rows("Label_row", kRowsPerPage) + rows("Check_Command", kRowsPerPage) +
+             rows("Text1", kRowsPerPage) + rows("Data0", kRowsPerPage) +
+             rows("Label_comm", 8) + rows("Label_commdat", 8)},
+        {w.conditionsDialog(),
+         QStringList{"Combo_Prot", "Combo_Dev", "Combo_Rate", "Combo_Dat", "Combo_Stop",
+                     "Combo_Party", "Combo_Port", "Combo_Time", "Label3", "Label1",
+                     "Label_broadcast", "Command1"} +
+             rows("Label_name", 8)},
+        {w.selectionDialog(),
+         QStringList{"Command1", "Command2"} + rows("Frame_page", 4) + rows("Check1", kItemCount)},
+        {w.valueDialog(),
+         QStringList{"Label1_2", "Text1_1", "Label1_0", "Now_data", "Disp_setdata", "change_data",
+                     "Command1", "Command2", "Command3", "Command4"} +
+             rows("Ten_key", 10)},
+        {w.aboutDialog(), {"Image1", "Label1", "Label6", "Label3", "Label4", "Label2", "Command1"}},
+    };
+    const QStringList windowNames{"MainDisp", "SubDisp_comm", "SubDisp_command", "Setting_Disp",
+                                  "SubDisp_About"};
+    for (int k = 0; k < int(std::size(windows)); ++k) {
+        const auto& [window, names] = windows[k];
+        ASSERT_TRUE(window) << k;
+        EXPECT_EQ(window->objectName(), windowNames[k]);
+        for (const QString& name : names)
+            EXPECT_NE(window->findChild<QObject*>(name), nullptr) << qPrintable(name);
+    }
 }
 
 TEST(MainMenus, DialogsOpenOnceAndReportShowsFreshData) {
@@ -390,7 +438,7 @@ TEST(MainMenus, DialogsOpenOnceAndReportShowsFreshData) {
     action(w, "menu_ver")->trigger();
     EXPECT_EQ(w.findChildren<AboutDialog*>().size(), 1);
 
-    win.edit([](ItemTable& t) { t.ItemName[0] = "Only"; });
+    win.edit([](ItemTable& t) { t.names[0] = "Only"; });
     action(w, "menu_data")->trigger();
     ReportWindow* report = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets())
@@ -437,7 +485,7 @@ std::pair<std::string, std::string> cells(MainWindow& w) {
     for (int r = 0; r < kRowsPerPage; ++r) {
         const int i = w.currentPage() * kRowsPerPage + r;
         shown << valueCell(w, r)->text();
-        due << (w.items().isSelected(i) ? w.formatValue(w.items().ItemData[i])
+        due << (w.items().isSelected(i) ? w.formatValue(w.items().values[i])
                                         : QString("------"));
     }
     return {shown.join('|').toStdString(), due.join('|').toStdString()};
@@ -452,13 +500,13 @@ TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
         for (int i = 0; i < kItemCount; ++i)
-            t.ItemData[i] = qint16(1000 + i);
-        t.ItemSel[33] = Selection::Selected;
-        t.ItemSel[34] = Selection::Selected;
+            t.values[i] = qint16(1000 + i);
+        t.selections[33] = Selection::Selected;
+        t.selections[34] = Selection::Selected;
     });
     win.nextFile = win.path("other.dat"); // saved with item 34 selected, loaded without
     saveButton(w)->click();
-    win.edit([](ItemTable& t) { t.ItemSel[34] = Selection::Cleared; });
+    win.edit([](ItemTable& t) { t.selections[34] = Selection::Cleared; });
     const std::pair<const char*, std::function<void()>> changes[] = {
         {"tab", [&] { tabs(w)->setCurrentIndex(1); }},
         {"HEX", [&] { hexButton(w)->setChecked(true); }},
@@ -521,9 +569,9 @@ TEST(MainWindow, LongReasonWrapsInFullInTheStatusFrame) {
 TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
     Window win;
     MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) { t.ModelName = QStringLiteral("PMX-31570A"); });
+    win.edit([](ItemTable& t) { t.modelName = QStringLiteral("PMX-31570A"); });
     w.setFailureDisplayTime(150); // the rule, not the length, is tested
-    win.edit([](ItemTable& t) { std::fill_n(t.ItemSel.begin(), 24, Selection::Selected); });
+    win.edit([](ItemTable& t) { std::fill_n(t.selections.begin(), 24, Selection::Selected); });
     for (int i = 0; i < 24; ++i)
         win.com->faults[i] = "nak";
     QStringList seen; // the label as each exchange starts
@@ -551,7 +599,7 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     win.com->devicePath = first;
     win.start();
     MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) { t.ModelName = QStringLiteral("PMX-31570A"); });
+    win.edit([](ItemTable& t) { t.modelName = QStringLiteral("PMX-31570A"); });
     const QString lost = strings::text(TextId::ConnectionLost).arg(first);
     const auto expectLost = [&](const char* when) {
         EXPECT_EQ(modelLabel(w)->text(), lost) << when;
@@ -638,8 +686,8 @@ TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
-        t.ItemSel[1] = Selection::Selected;
-        t.ItemSel[2] = Selection::Selected;
+        t.selections[1] = Selection::Selected;
+        t.selections[2] = Selection::Selected;
     });
     TransferView& view = w;
     win.com->onSend = [&] { view.notice(QStringLiteral("N")); };

@@ -75,8 +75,8 @@ ReportModel modelOf(const ItemTable& table, Lang lang, bool hex = false) {
 ItemTable longNames() {
     ItemTable t;
     for (int i = 0; i < kItemCount; ++i) {
-        t.ItemName[i] = QStringLiteral("Item %1 ").arg(i) + QString(150, QLatin1Char('W'));
-        t.ItemData[i] = qint16(-i);
+        t.names[i] = QStringLiteral("Item %1 ").arg(i) + QString(150, QLatin1Char('W'));
+        t.values[i] = qint16(-i);
     }
     return t;
 }
@@ -97,8 +97,8 @@ int pdfPages(const QString& path) {
 ItemTable table(int defined, qint16 value) {
     ItemTable t;
     for (int i = 0; i < kItemCount; ++i) {
-        t.ItemName[i] = i < defined ? QStringLiteral("Item %1").arg(i) : QStringLiteral("----");
-        t.ItemData[i] = value;
+        t.names[i] = i < defined ? QStringLiteral("Item %1").arg(i) : QStringLiteral("----");
+        t.values[i] = value;
     }
     return t;
 }
@@ -141,7 +141,7 @@ TEST(ReportRender, PaginationOfAFullTable) {
 
 TEST(ReportRender, EmptyListAndAFooterThatSpillsOver) {
     ItemTable none;
-    for (QString& n : none.ItemName)
+    for (QString& n : none.names)
         n = QStringLiteral("----");
     ReportRenderer empty(modelOf(none, Lang::English));
     empty.paginate(13958);
@@ -155,8 +155,8 @@ TEST(ReportRender, EmptyListAndAFooterThatSpillsOver) {
 
     // Two rows filling page 1 exactly leave no room for the report footer.
     ItemTable two = none;
-    two.ItemName[0] = QStringLiteral("A");
-    two.ItemName[1] = QStringLiteral("B");
+    two.names[0] = QStringLiteral("A");
+    two.names[1] = QStringLiteral("B");
     const ReportModel m = modelOf(two, Lang::English);
     ReportRenderer r(m);
     r.paginate(630 + 480 + 510 + 630 + 2 * 360 + twips::kPageFooter);
@@ -203,7 +203,7 @@ TEST(ReportRender, PdfPagesAndJapaneseFont) {
 
     ItemTable ja = longNames();
     for (int i = 0; i < kItemCount; ++i)
-        ja.ItemName[i] = QStringLiteral("設定項目 %1").arg(i);
+        ja.names[i] = QStringLiteral("設定項目 %1").arg(i);
     const QString jaPath = dir.filePath("ja.pdf");
     ASSERT_TRUE(ReportRenderer::renderPdf(modelOf(ja, Lang::Japanese), jaPath, &error,
                                           paper(QPageSize::Letter)))
@@ -219,7 +219,7 @@ TEST(ReportRender, PageImageHasItsBars) {
     const QPageLayout a4 = paper(QPageSize::A4);
     const int dpi = 100;
     ItemTable t = longNames();
-    t.ItemName[1] = QStringLiteral("温度上限アラーム");
+    t.names[1] = QStringLiteral("温度上限アラーム");
     const QImage page = ReportRenderer::renderPageImage(modelOf(t, Lang::Japanese), 0, a4, dpi);
     ASSERT_EQ(page.size(), a4.fullRectPixels(dpi).size());
     const QRect body = a4.paintRectPixels(dpi);
@@ -259,14 +259,14 @@ TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {
     w->close();
     EXPECT_FALSE(w->isVisible());
     EXPECT_FALSE(w->hasReport());
-    EXPECT_FALSE(w->savePdfAction()->isEnabled());
+    EXPECT_FALSE(w->canSavePdf());
     {
         LanguageGuard ja(Lang::Japanese);
         EXPECT_EQ(showAllData(&main, table(1, 7), false, lists), w);
     }
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->report()->captions().parameterBox, "パラメータ設定"); // the language now
-    EXPECT_TRUE(w->savePdfAction()->isEnabled());
+    EXPECT_TRUE(w->canSavePdf());
     w->close();
 }
 
@@ -288,13 +288,13 @@ TEST(ReportWindow, SavePdfThroughTheAction) {
     });
 
     // Cancelled: nothing happens.
-    w.savePdfAction()->trigger();
+    w.askAndSavePdf();
     EXPECT_TRUE(proposed.endsWith("PMX-31570A.pdf"));
     EXPECT_EQ(saved.count() + failed.count(), 0);
 
     // A name without extension gets ".pdf".
     answer = dir.filePath("list");
-    w.savePdfAction()->trigger();
+    w.askAndSavePdf();
     ASSERT_EQ(saved.count(), 1);
     EXPECT_EQ(saved.at(0), dir.filePath("list.pdf"));
     QFile pdf(dir.filePath("list.pdf"));
@@ -303,7 +303,7 @@ TEST(ReportWindow, SavePdfThroughTheAction) {
 
     // A failure is reported, in a box that does not block, and leaves no file.
     answer = dir.filePath("missing/list.pdf");
-    w.savePdfAction()->trigger();
+    w.askAndSavePdf();
     ASSERT_EQ(failed.count(), 1);
     EXPECT_FALSE(failed.at(0).isEmpty());
     EXPECT_FALSE(QFile::exists(answer));

@@ -61,7 +61,7 @@ struct Rig {
         c.timeoutMs = kTimeout;
         com->setConditions(c);
         EXPECT_TRUE(com->openPort());
-        table.ItemData.fill(-7); // a value no answer carries
+        table.values.fill(-7); // a value no answer carries
     }
     Reply answer(const QByteArray& request) {
         QByteArray bytes;
@@ -103,9 +103,9 @@ struct Rig {
     qint64 lead() const { return protocol == kProtocolModbusRtu ? silenceMs() : 0; }
 
     TransferResult run(const QList<int>& items, bool write) {
-        table.ItemSel.fill(Selection::Cleared);
+        table.selections.fill(Selection::Cleared);
         for (int i : items)
-            table.ItemSel[i] = Selection::Selected;
+            table.selections[i] = Selection::Selected;
         TransferContext ctx{table, *com, view};
         return write ? writeAllItems(ctx) : readAllItems(ctx);
     }
@@ -113,9 +113,9 @@ struct Rig {
     QList<int> storedItems() const {
         QList<int> stored;
         for (int i = 0; i < kItemCount; ++i) {
-            if (table.ItemData[i] == -7)
+            if (table.values[i] == -7)
                 continue;
-            EXPECT_EQ(table.ItemData[i], 1000 + i) << "item " << i << " holds another's value";
+            EXPECT_EQ(table.values[i], 1000 + i) << "item " << i << " holds another's value";
             stored << i;
         }
         return stored;
@@ -318,7 +318,7 @@ TEST(ModbusStationZero, BroadcastsWritesAndDoesNotRead) {
             EXPECT_GE(gap, SerialComm::kBroadcastTurnaroundMs);
             EXPECT_LT(gap, kTimeout) << "a broadcast is not waited for";
         }
-        EXPECT_EQ(rig.instrument.value(5), rig.table.ItemData[5]) << "carried out";
+        EXPECT_EQ(rig.instrument.value(5), rig.table.values[5]) << "carried out";
         EXPECT_EQ(rig.view.notices.size(), 2);
     }
     // KORVAN keeps 0 as an ordinary instrument.

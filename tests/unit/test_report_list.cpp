@@ -17,23 +17,23 @@ namespace {
 ItemTable undefinedTable() {
     ItemTable t;
     for (int i = 0; i < kItemCount; ++i) {
-        t.ItemName[i] = QStringLiteral("----");
-        t.ItemData[i] = qint16(i);
+        t.names[i] = QStringLiteral("----");
+        t.values[i] = qint16(i);
     }
     return t;
 }
 
 ItemTable sampleTable() {
     ItemTable t = undefinedTable();
-    t.ItemName[0] = QStringLiteral("P0");
-    t.ItemData[0] = -5;
-    t.ItemSel[0] = Selection::Selected;
-    t.ItemName[3] = QStringLiteral("Alarm 1"); // not selected: still listed
-    t.ItemData[3] = 500;
-    t.ItemSel[3] = Selection::Cleared;
-    t.ItemName[7] = QStringLiteral("Unit-----"); // ends in "----": left out
-    t.ItemName[127] = QStringLiteral("温度");    // last address
-    t.ItemData[127] = 10;
+    t.names[0] = QStringLiteral("P0");
+    t.values[0] = -5;
+    t.selections[0] = Selection::Selected;
+    t.names[3] = QStringLiteral("Alarm 1"); // not selected: still listed
+    t.values[3] = 500;
+    t.selections[3] = Selection::Cleared;
+    t.names[7] = QStringLiteral("Unit-----"); // ends in "----": left out
+    t.names[127] = QStringLiteral("温度");    // last address
+    t.values[127] = 10;
     return t;
 }
 
@@ -47,17 +47,17 @@ QByteArray readAll(const QString& path) {
 TEST(ReportSetListData, ShortNamesAreDefinedAndUnitsCleared) {
     // Which items are listed shows in the CSV blocks below and on the printed pages.
     ListArrays lists;
-    lists.ListUnit[5] = QStringLiteral("stale"); // refilling clears every entry
+    lists.units[5] = QStringLiteral("stale"); // refilling clears every entry
     // Names shorter than four characters, the empty name of an unloaded model included,
     // are always defined.
     ItemTable empty;
-    empty.ItemName[1] = QStringLiteral("---");
+    empty.names[1] = QStringLiteral("---");
     fillListArrays(empty, false, lists);
-    EXPECT_EQ(std::count(lists.ListValid.begin(), lists.ListValid.end(), true), kItemCount);
-    EXPECT_TRUE(std::all_of(lists.ListUnit.begin(), lists.ListUnit.end(),
+    EXPECT_EQ(std::count(lists.listed.begin(), lists.listed.end(), true), kItemCount);
+    EXPECT_TRUE(std::all_of(lists.units.begin(), lists.units.end(),
                             [](const QString& u) { return u.isEmpty(); }));
     // The item column is a 200-character field.
-    empty.ItemName[0] = QString(250, QLatin1Char('x'));
+    empty.names[0] = QString(250, QLatin1Char('x'));
     fillListArrays(empty, false, lists);
     EXPECT_EQ(buildReportRows(lists).steps[0].parameters[0].name.size(), 200);
 }
@@ -92,7 +92,7 @@ TEST(ReportCsv, BlocksAppendedByteForByte) {
         EXPECT_TRUE(appendCsv(path, lists, lang, &error)) << error.toStdString();
     };
     ItemTable quoted = undefinedTable();
-    quoted.ItemName[0] = QStringLiteral("a\"b"); // written as it stands
+    quoted.names[0] = QStringLiteral("a\"b"); // written as it stands
     append(sampleTable(), false, Lang::English);
     append(sampleTable(), true, Lang::English);
     append(quoted, false, Lang::Japanese);

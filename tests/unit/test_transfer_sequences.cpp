@@ -73,7 +73,7 @@ struct Host : DispatcherHost {
 
 TEST_P(Sequences, LeadingItemNeedsTheDialogBoxToo) {
     Rig rig(GetParam().no);
-    rig.table.ItemSel[68] = rig.table.ItemSel[69] = Selection::Selected;
+    rig.table.selections[68] = rig.table.selections[69] = Selection::Selected;
     rig.view.clearedBoxes = {68, 69};
     writeAllItems(rig.ctx);
     // The box is consulted for the five leading items only.
@@ -84,16 +84,16 @@ TEST_P(Sequences, ReadStoresGoodValuesAndReportsFailures) {
     // Refusals and silence are tested end to end; here what the instrument there cannot do.
     Rig rig(GetParam().no);
     for (int i : {0, 3, 6, 127})
-        rig.table.ItemSel[i] = Selection::Selected;
-    rig.table.ItemSel[7] = Selection::Partial; // does not select
-    rig.table.ItemData[3] = 77;
+        rig.table.selections[i] = Selection::Selected;
+    rig.table.selections[7] = Selection::Partial; // does not select
+    rig.table.values[3] = 77;
     rig.com.values[3] = "12G4"; // a malformed data field
     rig.com.values[6] = "FFFF";
     const TransferResult r = readAllItems(rig.ctx);
     EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0003", "R 0006", "R 007F"}));
-    EXPECT_EQ(rig.table.ItemData[3], 77);
-    EXPECT_EQ(rig.table.ItemData[6], -1);
-    EXPECT_EQ(rig.table.ItemData[127], 1270);
+    EXPECT_EQ(rig.table.values[3], 77);
+    EXPECT_EQ(rig.table.values[6], -1);
+    EXPECT_EQ(rig.table.values[127], 1270);
     EXPECT_EQ(rig.view.errors, (QList<QPair<int, int>>{{103, 3}}));
     EXPECT_EQ(r.failed, QList<int>{3});
     EXPECT_EQ(rig.view.progress, 128);
@@ -102,11 +102,11 @@ TEST_P(Sequences, ReadStoresGoodValuesAndReportsFailures) {
 
 TEST_P(Sequences, WriteItemOnlyForASelectedItem) {
     Rig rig(GetParam().no);
-    rig.table.CurItem = 0;
-    rig.table.ItemData[0] = 255;
+    rig.table.currentItem = 0;
+    rig.table.values[0] = 255;
     writeChangedItem(rig.ctx);
     EXPECT_TRUE(rig.com.log.isEmpty());
-    rig.table.ItemSel[0] = Selection::Selected;
+    rig.table.selections[0] = Selection::Selected;
     writeChangedItem(rig.ctx);
     EXPECT_EQ(rig.com.log, QStringList{"W 0000 00FF"});
     EXPECT_EQ(rig.view.progress, -1); // no progress display for a single item
@@ -114,7 +114,7 @@ TEST_P(Sequences, WriteItemOnlyForASelectedItem) {
 
 TEST_P(Sequences, EndingTheProgramStopsATransferAtOnce) {
     Rig rig(GetParam().no);
-    rig.table.ItemSel.fill(Selection::Selected);
+    rig.table.selections.fill(Selection::Selected);
     rig.view.stopAfterEvents = 3; // the close question answered Yes while item 3 waits
     const TransferResult r = readAllItems(rig.ctx);
     EXPECT_TRUE(r.stopped);

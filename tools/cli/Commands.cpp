@@ -133,7 +133,7 @@ int cmdConditions(OverlayStore& store) {
 
 int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     ItemTable table;
-    table.LangEng = strings::language() == strings::Lang::English;
+    table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
         return kExitUsage;
     auto com = makeComm(store);
@@ -150,8 +150,8 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     if (!write) {
         for (int i = 0; i < kItemCount; ++i) {
             if (table.isSelected(i))
-                out() << itemAddressText(i) << '\t' << table.ItemName[i] << '\t'
-                      << display(table.ItemData[i], args.hex) << '\n';
+                out() << itemAddressText(i) << '\t' << table.names[i] << '\t'
+                      << display(table.values[i], args.hex) << '\n';
         }
         const QString outPath = args.value("out");
         if (!outPath.isEmpty()) {

@@ -40,7 +40,7 @@ QString decode(const QByteArray& bytes) {
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
-    // Files from the maker's Windows tool are Shift_JIS.
+    // Files written on a Japanese Windows machine are Shift_JIS.
     QStringDecoder sjis("Shift_JIS");
     if (sjis.isValid())
         return sjis.decode(bytes);

@@ -47,32 +47,15 @@ TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
 }
 
 TEST(SimOptions, BadArgumentsAreOneLineErrors) {
-    const QStringList bad[] = {
-        {"--protocol", "tcp"},
-        {"--instrument", "96"},
-        {"--instrument"},
-        {"--baud", "fast"},
-        {"--bits=13"},
-        {"/dev/ttyS0"},
-        {"--bogus"},
-        {"-x"},
-        {"--silent=1"},
-        {"--hangup-after=0"},
-        {"--hangup-for=-1"},
-        {"--delay-all=60001"},
-        {"--fault", "0080=nak"},
-        {"--fault", "0001=explode"},
-        {"--fault", "0001=delay:-5"},
-        {"--fault", "0001=silent:3"},
-        {"--fault", "nak"},
-        {"--fault=0001=echo"},
-        {"--fault=0001=echo:0080"},
-        {"--fault=0001=late"},
-        {"--fault=0001=nak:100"},
-    };
-    for (const QStringList& args : bad) {
-        const QString error = parseArguments(args).error;
-        EXPECT_FALSE(error.isEmpty()) << args.join(' ').toStdString();
+    // Command lines apart at '|', words at blanks.
+    const QString bad = QStringLiteral(
+        "--protocol tcp|--instrument 96|--instrument|--baud fast|--bits=13|/dev/ttyS0|--bogus|-x|"
+        "--silent=1|--hangup-after=0|--hangup-for=-1|--delay-all=60001|--fault 0080=nak|"
+        "--fault 0001=explode|--fault 0001=delay:-5|--fault 0001=silent:3|--fault nak|"
+        "--fault=0001=echo|--fault=0001=echo:0080|--fault=0001=late|--fault=0001=nak:100");
+    for (const QString& line : bad.split(QLatin1Char('|'))) {
+        const QString error = parseArguments(line.split(QLatin1Char(' '))).error;
+        EXPECT_FALSE(error.isEmpty()) << line.toStdString();
         EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << error.toStdString();
     }
     EXPECT_TRUE(parseArguments({"--bogus"}).error.contains("see --help"));
