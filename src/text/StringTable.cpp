@@ -170,6 +170,12 @@ constexpr Entry kTable[] = {
     {333, u"error or refusal", u"エラーまたは拒否"},
     {334, u"Text files (*.txt)", u"テキストファイル (*.txt)"},
     {335, u"%1 could not be written.", u"%1 を書き込めませんでした。"},
+    {350, u"Rate, bits and parity are not used for a network port: the device server sets them.",
+     u"ネットワークポートでは通信速度・ビット・パリティは使いません (デバイスサーバーで設定します)。"},
+    {351, u"%1 (connected)", u"%1 (接続中)"},
+    {352, u"%1 is not a network address (tcp://HOST:PORT)",
+     u"%1 はネットワークアドレスではありません (tcp://ホスト:ポート)"},
+    {353, u"%1: no connection within %2 s", u"%1: %2 秒以内に接続できませんでした"},
 };
 
 } // namespace

@@ -41,6 +41,14 @@ TEST(SimOptions, EveryOptionInBothForms) {
     EXPECT_TRUE(parseArguments({"--version"}).version);
 }
 
+TEST(SimOptions, TcpPortAndListenAddress) {
+    // A pty unless --tcp is given; the loopback unless --listen says otherwise.
+    EXPECT_EQ(parseArguments({}).config.tcpPort, -1);
+    const Config c = parseArguments({"--tcp", "0", "--listen=::1"}).config;
+    EXPECT_EQ(std::pair(c.tcpPort, c.tcpListen), std::pair(0, QStringLiteral("::1")));
+    EXPECT_EQ(parseArguments({"--tcp=4001"}).config.tcpListen, QStringLiteral("127.0.0.1"));
+}
+
 TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
     // KORVAN defaults to 0, Modbus to 1; Modbus refuses 0, its broadcast address, in any order.
     EXPECT_EQ(parseArguments({}).config.instrumentNo, 0);
@@ -56,7 +64,8 @@ TEST(SimOptions, BadArgumentsAreOneLineErrors) {
         "--silent=1|--hangup-after=0|--hangup-for=-1|--delay-all=60001|--fault 0080=nak|"
         "--fault 0001=explode|--fault 0001=delay:-5|--fault 0001=silent:3|--fault nak|"
         "--fault=0001=echo|--fault=0001=echo:0080|--fault=0001=late|--fault=0001=nak:100|"
-        "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126");
+        "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126|"
+        "--tcp 65536|--tcp -1|--tcp x|--listen 127.0.0.1|--tcp 0 --link /tmp/x");
     for (const QString& line : bad.split(QLatin1Char('|'))) {
         const QString error = parseArguments(line.split(QLatin1Char(' '))).error;
         EXPECT_FALSE(error.isEmpty()) << line.toStdString();
