@@ -1,17 +1,18 @@
-// The main window: building its widgets and drawing the item pages.
+// The main window: building its widgets and captions, and its state at start-up.
 #include "app/MainWindow.h"
 
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
 #include "text/StringTable.h"
-#include "text/ValueText.h"
+#include "ui/MonitorWindow.h"
 #include "ui/TextWrap.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -39,9 +40,6 @@ constexpr int kFailureDisplayMs = 5000;
 // A lost device is looked for once a second: quick enough for a re-plugged adapter,
 // and nothing runs while the line is in order.
 constexpr int kLostWatchMs = 1000;
-
-const QString kRed = QStringLiteral("color: rgb(255, 0, 0);");
-const QString kBlack = QStringLiteral("color: black;");
 
 // Clicking a value cell opens the value change dialog for its item.
 class ClickFilter : public QObject {
@@ -78,8 +76,14 @@ MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWi
     connect(&m_failureTimer, &QTimer::timeout, this, &MainWindow::endFailureDisplay);
     m_lostDeviceTimer.setInterval(kLostWatchMs);
     connect(&m_lostDeviceTimer, &QTimer::timeout, this, &MainWindow::checkLostDevice);
-    if (m_com)
+    if (m_com) {
         m_com->setLostHandler([this] { enterLost(m_com->lostDevice()); });
+        m_com->addExchangeObserver(&m_exchangeLog);
+    }
+    m_exchangeLog.onChanged = [this] {
+        if (m_monitor)
+            m_monitor->logChanged();
+    };
     loadInitialState();
 }
 
@@ -88,8 +92,10 @@ MainWindow::~MainWindow() {
     m_lostDeviceTimer.stop();
     if (m_com) {
         m_com->setLostHandler({}); // closing the port below must not call back into us
+        m_com->removeExchangeObserver(&m_exchangeLog);
         m_com->closePort();
     }
+    m_exchangeLog.onChanged = {};
     closeHelpViewers();
 }
 
@@ -111,14 +117,27 @@ void MainWindow::buildUi() {
     buildPage(central, body);
     buildSide(central, body);
 
+    // The progress bar and the Stop button during a transfer, its summary after it; the
+    // row keeps its height so that the window does not jump.
+    auto* progressRow = new QHBoxLayout;
     m_progressBar = new QProgressBar(central);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
     m_progressBar->setRange(0, kItemCount);
-    QSizePolicy keepRoom = m_progressBar->sizePolicy();
-    keepRoom.setRetainSizeWhenHidden(true); // the window does not jump when a transfer starts
-    m_progressBar->setSizePolicy(keepRoom);
     m_progressBar->setVisible(false);
-    outer->addWidget(m_progressBar);
+    m_summaryLabel = new QLabel(central);
+    m_summaryLabel->setObjectName(QStringLiteral("Label_summary"));
+    m_summaryLabel->setMinimumHeight(m_progressBar->sizeHint().height());
+    m_stopButton = new QPushButton(central);
+    m_stopButton->setObjectName(QStringLiteral("Command_Stop"));
+    QSizePolicy keepRoom = m_stopButton->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_stopButton->setSizePolicy(keepRoom);
+    m_stopButton->setVisible(false);
+    connect(m_stopButton, &QPushButton::clicked, this, &MainWindow::stopTransfer);
+    progressRow->addWidget(m_progressBar, 1);
+    progressRow->addWidget(m_summaryLabel, 1);
+    progressRow->addWidget(m_stopButton);
+    outer->addLayout(progressRow);
 
     setCentralWidget(central);
 }
@@ -189,8 +208,11 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
     for (QRadioButton* button : {m_decButton, m_hexButton}) {
         formatLayout->addWidget(button);
         connect(button, &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                refreshValues();
+            if (!on)
+                return;
+            refreshValues();
+            if (m_monitor)
+                m_monitor->meaningsChanged();
         });
     }
     m_decButton->setChecked(true);
@@ -226,12 +248,18 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
         commLayout->addWidget(m_conditionCaptions[k], k, 0);
         commLayout->addWidget(m_conditionValues[k], k, 1);
     }
+    m_blockCaption = new QLabel(m_conditionsFrame);
+    m_blockCaption->setObjectName(QStringLiteral("Label_comm_block"));
+    m_blockValue = new WrappedLabel(m_conditionsFrame);
+    m_blockValue->setObjectName(QStringLiteral("Label_commdat_block"));
+    commLayout->addWidget(m_blockCaption, 8, 0);
+    commLayout->addWidget(m_blockValue, 8, 1);
     m_portLine = new WrappedLabel(m_conditionsFrame); // reasons and device paths can be long
     m_portLine->setObjectName(QStringLiteral("Label_port"));
     QFont small = m_portLine->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     m_portLine->setFont(small);
-    commLayout->addWidget(m_portLine, 8, 0, 1, 2);
+    commLayout->addWidget(m_portLine, 9, 0, 1, 2);
     side->addWidget(m_conditionsFrame);
     side->addStretch();
     into->addLayout(side);
@@ -273,6 +301,9 @@ void MainWindow::buildMenus() {
     named(m_settingMenu->addSeparator(), "numlin2");
     m_conditionsAction = named(
         m_settingMenu->addAction(QString(), this, &MainWindow::openConditions), "menu_set_comdata");
+    m_monitorAction = named(
+        m_settingMenu->addAction(QString(), this, &MainWindow::openMonitor), "menu_set_monitor");
+    m_monitorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
 
     // "Version information" and "Help" are commands on the menu bar itself.
     m_versionAction =
@@ -290,12 +321,14 @@ void MainWindow::setCaptions() {
     m_itemSelectionAction->setText(text(TextId::MenuItemSelection));
     m_unitSelectionAction->setText(text(TextId::MenuUnitSelection));
     m_conditionsAction->setText(text(TextId::MenuConditions));
+    m_monitorAction->setText(text(TextId::MenuMonitor));
     m_versionAction->setText(text(TextId::MenuVersion));
     m_helpAction->setText(text(TextId::MenuHelp));
     m_decButton->setText(text(TextId::Decimal));
     m_hexButton->setText(text(TextId::Hexadecimal));
     m_transferFrame->setTitle(text(TextId::TransferFrame));
     m_readButton->setText(text(TextId::Read));
+    m_stopButton->setText(text(TextId::Stop));
     m_writeButton->setText(text(TextId::Write));
     m_fileFrame->setTitle(text(TextId::FilesFrame));
     m_loadButton->setText(text(TextId::Load));
@@ -304,15 +337,16 @@ void MainWindow::setCaptions() {
     m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
     for (int k = 0; k < 8; ++k)
         m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));
+    m_blockCaption->setText(text(TextId::BlockReads));
     m_pageTabs->setToolTip(text(TextId::CommandItem));
 }
 
 void MainWindow::loadInitialState() {
     // The report needs no preparation: it is built in memory when asked for.
-    m_table.ItemSel.fill(Selection::Cleared);
+    m_table.selections.fill(Selection::Cleared);
     m_appDir = applicationDirectory();
-    m_table.LangEng = strings::language() == strings::Lang::English;
-    m_helpPath = m_appDir + (m_table.LangEng ? QStringLiteral("/PMX-31570A_E.chm")
+    m_table.englishNames = strings::language() == strings::Lang::English;
+    m_helpPath = m_appDir + (m_table.englishNames ? QStringLiteral("/PMX-31570A_E.chm")
                                              : QStringLiteral("/PMX-31570A_J.chm"));
     setWindowTitle(strings::programTitle(strings::language()));
     setCaptions();
@@ -321,88 +355,12 @@ void MainWindow::loadInitialState() {
 }
 
 void MainWindow::setItems(const ItemTable& items) {
-    m_table.ModelName = items.ModelName;
-    m_table.ItemName = items.ItemName;
-    m_table.ItemData = items.ItemData;
-    m_table.ItemSel = items.ItemSel;
-    m_table.CurItem = items.CurItem;
+    m_table.modelName = items.modelName;
+    m_table.names = items.names;
+    m_table.values = items.values;
+    m_table.selections = items.selections;
+    m_table.currentItem = items.currentItem;
     drawPage();
-}
-
-// ---- drawing -------------------------------------------------------------------
-
-int MainWindow::currentPage() const {
-    return m_pageTabs->currentIndex();
-}
-
-QString MainWindow::formatValue(qint16 value) const {
-    return pmx::formatValue(value, m_hexButton->isChecked());
-}
-
-void MainWindow::drawNamesAndBoxes() {
-    // A message on show stays until its own end (the failure display timer, or the
-    // device coming back).
-    if (!m_failureTimer.isActive() && !m_lost)
-        showModelLabel(QString(), false);
-    const int base = firstItemOnPage();
-    for (int r = 0; r < kRowsPerPage; ++r) {
-        const int i = base + r;
-        m_nameCells[r]->setText(m_table.ItemName[i]);
-        m_nameCells[r]->setCursorPosition(0);
-        m_nameCells[r]->setToolTip(m_table.ItemName[i]);
-        // Setting the box runs applySelectBox when its state changes, so a selected
-        // undefined item whose box turns on here loses its selection.
-        m_selectBoxes[r]->setChecked(m_table.isSelected(i));
-    }
-}
-
-void MainWindow::refreshValues() {
-    const int base = firstItemOnPage();
-    for (int r = 0; r < kRowsPerPage; ++r) {
-        const int i = base + r;
-        const QString text =
-            m_table.isSelected(i) ? formatValue(m_table.ItemData[i]) : QStringLiteral("------");
-        if (m_valueCells[r]->text() != text) // idle ticks redraw nothing that did not change
-            m_valueCells[r]->setText(text);
-    }
-}
-
-void MainWindow::drawPage() {
-    drawNamesAndBoxes();
-    refreshValues();
-}
-
-void MainWindow::applySelectBox(int row) {
-    const int i = firstItemOnPage() + row;
-    if (!ItemTable::isUndefinedName(m_table.ItemName[i])) {
-        m_table.ItemSel[i] =
-            m_selectBoxes[row]->isChecked() ? Selection::Selected : Selection::Cleared;
-    } else {
-        m_table.ItemSel[i] = Selection::Cleared;
-        if (m_selectBoxes[row]->isChecked())
-            m_selectBoxes[row]->setChecked(false);
-    }
-    refreshValues(); // the cell shows the value or "------" with the box
-}
-
-void MainWindow::showModelLabel(const QString& text, bool error) {
-    if (text.isEmpty() && m_lost) {
-        // While the device is away its loss is what the label says.
-        showModelLabel(lostMessage(), true);
-        return;
-    }
-    m_modelLabel->setStyleSheet(error ? kRed : kBlack);
-    m_modelLabel->setText(text.isEmpty() ? m_table.ModelName : text);
-}
-
-void MainWindow::setStatusText(QLabel* label, const QString& text) {
-    label->setText(breakable(text));
-    label->setToolTip(text);
-}
-
-void MainWindow::setPortLine(const QString& text, bool alarm) {
-    m_portLine->setStyleSheet(alarm ? kRed : QString());
-    setStatusText(m_portLine, text);
 }
 
 } // namespace pmx

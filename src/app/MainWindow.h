@@ -1,16 +1,19 @@
 #pragma once
 #include "app/UserPrompts.h"
 #include "comm/CommObject.h"
+#include "comm/ExchangeRecord.h"
 #include "model/ItemTable.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 
 #include <array>
 #include <memory>
+#include <set>
 
 class QAction;
 class QBoxLayout;
@@ -24,12 +27,14 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTabBar;
+class QTcpSocket;
 
 namespace pmx {
 
 class AboutDialog;
 class ConditionsDialog;
 class ItemSelectionDialog;
+class MonitorWindow;
 class SettingsStore;
 class ValuePadDialog;
 
@@ -65,6 +70,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     bool deviceLost() const { return m_lost; }
     QString lostDevice() const { return m_lostDevice; }
     QList<QProcess*> helpViewers() const { return m_helpViewers; }
+    // Every exchange of the run (the last 10 000), as the monitor shows them.
+    const ExchangeLog& exchangeLog() const { return m_exchangeLog; }
+    // The last Read's or Write's summary line; empty before the first.
+    QString transferSummaryText() const;
+    // Items that failed in the last Read or Write (marked on the pages).
+    const std::set<int>& failedItems() const { return m_failedItems; }
 
     // Replaces names, values and selections (as a data file load does) and redraws the
     // page.
@@ -82,6 +93,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void showHelp();
     void showAllData();
     void exportCsv();
+    void openMonitor();
+    // Ends the running Read or Write after its current exchange.
+    void stopTransfer();
     // The value cell of a row was clicked: the value dialog edits its item.
     void editValue(int row);
 
@@ -90,8 +104,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // How long an item failure stays on show (5 s unless a test shortens it).
     void setFailureDisplayTime(int ms) { m_failureTimer.setInterval(ms); }
     // While the device is lost: posts the apply step once it is back; the lost device
-    // timer calls it every second.
+    // timer calls it every second. A network address cannot be watched like a file: a
+    // connection is tried in the background every kNetworkRetryMs, and its success posts
+    // the apply step, so the window never waits on an unreachable device server.
     void checkLostDevice();
+    static constexpr int kNetworkRetryMs = 3000;
+    void setNetworkRetryTime(int ms) { m_networkRetryMs = ms; }
     // Where the stable names of serial devices live (tests point it elsewhere).
     void setDeviceAliasDir(const QString& dir) { m_aliasDir = dir; }
 
@@ -102,6 +120,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // The open value and version dialogs, or null.
     ValuePadDialog* valueDialog() const;
     AboutDialog* aboutDialog() const;
+    MonitorWindow* monitorWindow() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -119,14 +138,16 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void progressStart() override;
     void progressStep() override;
     void progressEnd() override;
+    void progressItem(int n, int m, int item) override;
     void showError(int messageId, int item) override;
     void processEvents() override;
     bool selectionBoxTicked(int item) override;
-    bool stopRequested() override { return m_ending; }
+    bool stopRequested() override { return m_ending || m_stopPressed; }
     void connectionLost(const QString& device) override;
     void notice(const QString& text) override;
 
   private:
+    void probeNetworkDevice();
     // ---- building (MainWindow.cpp)
     void buildUi();
     void buildPage(QWidget* central, QBoxLayout* into);
@@ -138,7 +159,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void setCaptions();
     void loadInitialState();
 
-    // ---- drawing (MainWindow.cpp)
+    // ---- the item pages (MainWindowPage.cpp)
     // Names and selection boxes of the current page.
     void drawNamesAndBoxes();
     // Names, boxes and values of the current page, whatever the communication state.
@@ -159,6 +180,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void tellNotices();
     void transferEnded();
     TransferContext context();
+    // Around a Read or Write: the Stop button, the summary and the marks of failed items.
+    void beginTransfer();
+    void endTransfer(const TransferResult& result, bool write, int planned);
+    // A page's value cell shows whether its item failed in the last transfer.
+    void markFailedRows();
+    QString describeExchange(const ExchangeRecord& record) const;
 
     // ---- state file, help and shutdown (MainWindowState.cpp)
     void loadState();
@@ -175,6 +202,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QString m_helpPath;
     bool m_ending = false;
     bool m_keepStateCopy = false; // the state file was not loaded: keep it before replacing it
+    bool m_stopPressed = false;
     bool m_lost = false;
     QString m_lostDevice;
     QStringList m_watchPaths;  // the lost device and its stable names
@@ -182,6 +210,11 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QStringList m_openAliases; // its stable names at that moment
     QString m_aliasDir = QStringLiteral("/dev/serial/by-id");
     QStringList m_notices; // shown once the running transfer has ended
+    ExchangeLog m_exchangeLog;
+    std::set<int> m_failedItems;
+    QTcpSocket* m_probe = nullptr; // tries a lost network address
+    QElapsedTimer m_probeStarted;
+    int m_networkRetryMs = kNetworkRetryMs;
 
     QTimer m_dispatcherTimer;
     QTimer m_failureTimer;    // ends the display of an item failure
@@ -205,8 +238,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QGroupBox* m_conditionsFrame = nullptr;
     std::array<QLabel*, 8> m_conditionCaptions{};
     std::array<QLabel*, 8> m_conditionValues{};
+    QLabel* m_blockCaption = nullptr; // Label_comm_block
+    QLabel* m_blockValue = nullptr;   // Label_commdat_block: block reads in effect
     QLabel* m_portLine = nullptr; // the device the port name resolved to, or why not
     QProgressBar* m_progressBar = nullptr;
+    QLabel* m_summaryLabel = nullptr;
+    QPushButton* m_stopButton = nullptr;
 
     QMenu* m_fileMenu = nullptr;
     QAction* m_allDataAction = nullptr;
@@ -216,6 +253,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QAction* m_itemSelectionAction = nullptr;
     QAction* m_unitSelectionAction = nullptr;
     QAction* m_conditionsAction = nullptr;
+    QAction* m_monitorAction = nullptr;
     QAction* m_versionAction = nullptr;
     QAction* m_helpAction = nullptr;
 
@@ -223,6 +261,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<ValuePadDialog> m_valueDialog;
     QPointer<ConditionsDialog> m_conditionsDialog;
     QPointer<AboutDialog> m_aboutDialog;
+    QPointer<MonitorWindow> m_monitor;
     QList<QProcess*> m_helpViewers;
 };
 

@@ -10,6 +10,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
+#include "ui/MonitorWindow.h"
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 
@@ -57,6 +58,41 @@ AboutDialog* MainWindow::aboutDialog() const {
     return m_aboutDialog;
 }
 
+MonitorWindow* MainWindow::monitorWindow() const {
+    return m_monitor;
+}
+
+void MainWindow::openMonitor() {
+    if (!m_monitor) {
+        m_monitor = new MonitorWindow(
+            m_exchangeLog, [this](const ExchangeRecord& r) { return describeExchange(r); },
+            [this] {
+                return m_prompts.saveFile(this, m_appDir,
+                                          QStringLiteral("*.txt(text file)|*.txt"),
+                                          QStringLiteral("txt"), QStringLiteral("monitor.txt"));
+            },
+            [this](const QString& text) { m_prompts.tellError(this, text); }, this);
+    }
+    present(m_monitor);
+}
+
+// "read 0044h Baud rate" / "write 0023h Alarm = 1F4h": the item's name and the value as the
+// pages show it.
+QString MainWindow::describeExchange(const ExchangeRecord& record) const {
+    const RequestMeaning m = describeRequest(record.protocol, record.request);
+    if (!m.valid)
+        return QString();
+    const bool known = m.item >= 0 && m.item < kItemCount;
+    const QString name = known ? m_table.names[m.item] : QString();
+    const QString address = QString::number(m.item, 16).toUpper().rightJustified(4, u'0');
+    QString text = m.write ? strings::text(TextId::MeaningWrite)
+                                 .arg(address, name, formatValue(m.value.value_or(0)))
+                           : strings::text(TextId::MeaningRead).arg(address, name);
+    if (!m.write && m.count > 1)
+        text += QStringLiteral(" (%1)").arg(m.count);
+    return text.simplified();
+}
+
 void MainWindow::openItemSelection() {
     present(selectionDialog());
 }
@@ -78,7 +114,7 @@ void MainWindow::chooseModel() {
         m_prompts.openFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"));
     if (path.isEmpty())
         return;
-    const ModelLoadResult result = loadModelDefinition(path, m_table.LangEng, m_table);
+    const ModelLoadResult result = loadModelDefinition(path, m_table.englishNames, m_table);
     if (!result.ok) {
         m_prompts.tellError(this, result.errorText(strings::language()));
         return;
@@ -86,7 +122,7 @@ void MainWindow::chooseModel() {
     drawPage();
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
-        dialog->setItemToolTip(i, m_table.ItemName[i]);
+        dialog->setItemToolTip(i, m_table.names[i]);
 }
 
 void MainWindow::showAllData() {
@@ -140,12 +176,12 @@ void MainWindow::loadDataFile() {
     }
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
-        dialog->setBox(i, m_table.ItemSel[i]);
+        dialog->setBox(i, m_table.selections[i]);
     drawPage();
 }
 
 void MainWindow::editValue(int row) {
-    m_table.CurItem = qint16(firstItemOnPage() + row);
+    m_table.currentItem = qint16(firstItemOnPage() + row);
     if (m_valueDialog && !m_valueDialog->isVisible())
         m_valueDialog = nullptr; // closed, only waiting for its deferred deletion
     if (!m_valueDialog) {
@@ -155,7 +191,7 @@ void MainWindow::editValue(int row) {
             postTask(kTaskWriteChanged);
         });
     }
-    m_valueDialog->setItem(m_table.CurItem);
+    m_valueDialog->setItem(m_table.currentItem);
     present(m_valueDialog);
 }
 

@@ -4,6 +4,7 @@
 
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
+#include "comm/TcpTransport.h"
 #include "text/StringTable.h"
 #include "ui/ItemSelectionDialog.h"
 
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTcpSocket>
 
 #include <utility>
 
@@ -83,6 +85,7 @@ bool MainWindow::applyStep() {
     if (!result.opened()) {
         for (QLabel* label : m_conditionValues)
             setStatusText(label, QString());
+        setStatusText(m_blockValue, QString());
         if (m_lost) {
             // The device is not usable yet: the loss stays on show and the watch goes on.
             showModelLabel(QString(), true);
@@ -114,12 +117,19 @@ bool MainWindow::applyStep() {
     const QStringList texts = cond::toTexts(m_com->conditions()).list();
     for (int k = 0; k < 8; ++k)
         setStatusText(m_conditionValues[k], texts.value(k));
+    setStatusText(m_blockValue, cond::blockSettingText(m_com->conditions()));
     // Which device the port name opened, so the operator can tell adapters apart.
     const QString port = m_com->conditions().port;
-    setPortLine(device.isEmpty() || device == port
-                    ? QString()
-                    : port + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
-                false);
+    if (TcpTransport::isNetworkAddress(device))
+        // A connection, unlike a device file, can be there or not: say which.
+        setPortLine(strings::text(TextId::NetworkConnected)
+                        .arg(port + QStringLiteral(" \u2192 ") + device),
+                    false);
+    else
+        setPortLine(device.isEmpty() || device == port
+                        ? QString()
+                        : port + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
+                    false);
     m_openDevice = device;
     m_openAliases = stableNames(device, m_aliasDir);
     return true;
@@ -151,32 +161,78 @@ void MainWindow::writeChangedItem() {
 void MainWindow::writeAllItems() {
     if (!m_com)
         return;
+    beginTransfer();
     TransferContext ctx = context();
-    pmx::writeAllItems(ctx);
+    const int planned = int(itemsToWrite(ctx).size());
+    endTransfer(pmx::writeAllItems(ctx), true, planned);
     transferEnded();
 }
 
 void MainWindow::readAllItems() {
     if (!m_com)
         return;
+    beginTransfer();
     TransferContext ctx = context();
-    pmx::readAllItems(ctx);
+    const int planned = int(itemsToRead(m_table).size());
+    endTransfer(pmx::readAllItems(ctx), false, planned);
     transferEnded();
+}
+
+void MainWindow::stopTransfer() {
+    m_stopPressed = true;
+    m_stopButton->setEnabled(false); // pressed once is enough; the exchange is finishing
+}
+
+QString MainWindow::transferSummaryText() const {
+    return m_summaryLabel->text();
+}
+
+void MainWindow::beginTransfer() {
+    m_stopPressed = false;
+    m_failedItems.clear();
+    m_summaryLabel->clear();
+    markFailedRows();
+}
+
+void MainWindow::endTransfer(const TransferResult& result, bool write, int planned) {
+    if (m_ending)
+        return; // the window is going away with the sequence
+    progressEnd();
+    if (result.readsImpossible)
+        return; // the notice says why nothing was read
+    m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
+    m_summaryLabel->setText(pmx::transferSummary(result, write, planned));
+    m_summaryLabel->setStyleSheet(result.failed.isEmpty() && !result.lost
+                                      ? QString()
+                                      : QStringLiteral("color: rgb(200, 0, 0);"));
+    markFailedRows();
 }
 
 // ---- transfer view -------------------------------------------------------------
 
 void MainWindow::progressStart() {
+    m_progressBar->setRange(0, kItemCount);
     m_progressBar->setValue(0);
+    m_progressBar->resetFormat();
+    m_summaryLabel->setVisible(false);
     m_progressBar->setVisible(true);
+    m_stopButton->setEnabled(true);
+    m_stopButton->setVisible(true);
 }
 
-void MainWindow::progressStep() {
-    m_progressBar->setValue(m_progressBar->value() + 1);
+void MainWindow::progressStep() {}
+
+void MainWindow::progressItem(int n, int m, int item) {
+    m_progressBar->setRange(0, m);
+    m_progressBar->setValue(n - 1);
+    m_progressBar->setFormat(
+        strings::text(TextId::ProgressItem).arg(n).arg(m).arg(itemAddressText(item)));
 }
 
 void MainWindow::progressEnd() {
     m_progressBar->setVisible(false);
+    m_stopButton->setVisible(false);
+    m_summaryLabel->setVisible(true);
 }
 
 void MainWindow::showError(int messageId, int) {
@@ -253,6 +309,9 @@ void MainWindow::enterLost(const QString& device) {
 }
 
 void MainWindow::leaveLost() {
+    if (m_probe)
+        m_probe->abort();
+    m_probeStarted.invalidate();
     m_lost = false;
     m_watchPaths.clear();
     m_lostDeviceTimer.stop();
@@ -266,6 +325,10 @@ void MainWindow::checkLostDevice() {
     // An apply already asked for, or a task running: look again at the next tick.
     if (m_dispatcher.busy() || m_dispatcher.task() == kTaskApply)
         return;
+    if (TcpTransport::isNetworkAddress(m_lostDevice)) {
+        probeNetworkDevice();
+        return;
+    }
     for (const QString& path : std::as_const(m_watchPaths)) {
         if (QFileInfo::exists(path)) {
             // The same step as the condition dialog's OK, with the conditions stored.
@@ -273,6 +336,35 @@ void MainWindow::checkLostDevice() {
             return;
         }
     }
+}
+
+} // namespace pmx
+
+namespace pmx {
+
+void MainWindow::probeNetworkDevice() {
+    if (m_probe && m_probe->state() != QAbstractSocket::UnconnectedState) {
+        if (m_probeStarted.elapsed() >= TcpTransport::kConnectTimeoutMs)
+            m_probe->abort(); // nothing answers; the next try comes at its time
+        return;
+    }
+    if (m_probeStarted.isValid() && m_probeStarted.elapsed() < m_networkRetryMs)
+        return;
+    const auto address = TcpTransport::parseAddress(m_lostDevice);
+    if (!address)
+        return;
+    if (!m_probe) {
+        m_probe = new QTcpSocket(this);
+        connect(m_probe, &QTcpSocket::connected, this, [this] {
+            // Reachable again: let go at once (a device server may serve one client at a
+            // time) and open it as the condition dialog's OK does.
+            m_probe->abort();
+            if (m_lost && !m_ending && m_dispatcher.task() != kTaskApply)
+                postTask(kTaskApply);
+        });
+    }
+    m_probeStarted.start();
+    m_probe->connectToHost(address->host, address->port);
 }
 
 } // namespace pmx

@@ -35,7 +35,7 @@ void MainWindow::loadState() {
     if (!selectionsRead.isEmpty()) {
         ItemSelectionDialog* dialog = selectionDialog();
         for (int i : selectionsRead)
-            dialog->setBox(i, m_table.ItemSel[i]);
+            dialog->setBox(i, m_table.selections[i]);
     }
 }
 

@@ -6,7 +6,7 @@
 
 namespace pmx {
 
-int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray& commod) {
+int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray& command) {
     if (protocolNo == kProtocolKorvan) {
         if (text.isEmpty())
             return kResponseNone;
@@ -23,7 +23,7 @@ int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray
     }
     if (text.size() < 5)
         return kResponseCommError;
-    return text.mid(3, 2) == commod ? kResponseOk : kResponseCommError;
+    return text.mid(3, 2) == command ? kResponseOk : kResponseCommError;
 }
 
 bool isModbusBroadcast(qint16 protocolNo, qint16 instrumentNo) {

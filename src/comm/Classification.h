@@ -16,7 +16,7 @@ enum ResponseClass : int {
 // KORVAN (protocol 0): by the first character: ACK 0, NAK 100, ESC 101, anything else or
 // empty 102. Any other protocol: characters 4 and 5 must equal the command code sent
 // ("03"/"06"), else 103 (a text shorter than five characters included).
-int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray& commod);
+int classifyResponse(const QByteArray& text, qint16 protocolNo, const QByteArray& command);
 
 // Under Modbus, instrument number 0 is the broadcast address: every instrument on the
 // line carries out a write to it and none answers, so reads cannot be made there.

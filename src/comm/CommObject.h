@@ -5,8 +5,11 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 namespace pmx {
+
+class ExchangeObserver;
 
 // Why the last openPort failed, so the program can say which.
 enum class OpenError { None, NotFound, Busy, PermissionDenied, BadSettings, Other };
@@ -35,7 +38,7 @@ class CommObject {
     // back.
     virtual QByteArray sendCommand(QByteArray& address, QByteArray& subAddress,
                                    QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& retn) = 0;
+                                   qint16& maxSends) = 0;
     // The data field of a good read response (n = 1): four hex digits, or empty.
     virtual QByteArray extractData(const QByteArray& text, qint32 n) const = 0;
 
@@ -55,7 +58,23 @@ class CommObject {
     // Called once per loss when it is noticed outside an exchange (the program idle).
     void setLostHandler(std::function<void()> handler) { m_lostHandler = std::move(handler); }
 
+    // What block reads learned of the instrument on this port: the largest count it
+    // accepted and the smallest it refused. Kept while the port stays open, so a refusing
+    // instrument costs the split once per session; forgotten by openPort.
+    struct BlockMemory {
+        int largestAccepted = 1;
+        int smallestRefused = 126; // above what one function-03 request may ask
+    };
+    BlockMemory& blockMemory() { return m_blockMemory; }
+    // Everyone told of each exchange as it ends (the monitor window, the trace). The
+    // observers are not owned; remove one before it goes away.
+    void addExchangeObserver(ExchangeObserver* observer) { m_observers.push_back(observer); }
+    void removeExchangeObserver(ExchangeObserver* observer) {
+        std::erase(m_observers, observer);
+    }
+
   protected:
+    std::vector<ExchangeObserver*> m_observers;
     Conditions m_conditions;
     OpenError m_openError = OpenError::None;
     QString m_openErrorText;
@@ -63,6 +82,7 @@ class CommObject {
     bool m_lost = false;
     QString m_lostDevice;
     std::function<void()> m_lostHandler;
+    BlockMemory m_blockMemory;
 };
 
 } // namespace pmx

@@ -2,11 +2,11 @@
 
 namespace pmx {
 
-QByteArray korvanCommandType(const QByteArray& commod) {
-    if (commod == "03")
+QByteArray korvanCommandType(const QByteArray& command) {
+    if (command == "03")
         return QByteArray(" ");
-    if (commod == "q" || commod == "r" || commod == "a" || commod == "b" || commod == "`")
-        return commod;
+    if (command == "q" || command == "r" || command == "a" || command == "b" || command == "`")
+        return command;
     return QByteArray("P");
 }
 
@@ -22,7 +22,7 @@ QByteArray modbusAddress(qint16 instrument) {
 
 QByteArray sendItemCommand(CommObject& com, qint16& instrument, QByteArray& subAddress,
                            QByteArray& command, QByteArray& item, QByteArray& data,
-                           qint16& attempts) {
+                           qint16& maxSends) {
     com.resetExchange();
     com.dropStaleInput();
     const qint16 protocol = com.conditions().protocol;
@@ -30,14 +30,14 @@ QByteArray sendItemCommand(CommObject& com, qint16& instrument, QByteArray& subA
         QByteArray address = korvanAddress(instrument);
         subAddress = QByteArray(" ");
         command = korvanCommandType(command);
-        return com.sendCommand(address, subAddress, command, item, data, attempts);
+        return com.sendCommand(address, subAddress, command, item, data, maxSends);
     }
     if (protocol == kProtocolModbusAscii || protocol == kProtocolModbusRtu) {
         QByteArray dataItem = item;
         if (command == "03")
             dataItem += "0001"; // start address and a quantity of one register
         QByteArray address = modbusAddress(instrument);
-        return com.sendCommand(address, subAddress, command, dataItem, data, attempts);
+        return com.sendCommand(address, subAddress, command, dataItem, data, maxSends);
     }
     return {};
 }

@@ -369,7 +369,10 @@ void ResponseAssembler::scanRtu() {
             continue;
         const qsizetype len = rtuLength(m_buf, i, f);
         if (len == 0 || i + len > n) {
-            pending = true;
+            // Only a frame of ours is worth waiting for: the bytes 03h or 83h inside a
+            // spoiled frame's CRC must not hold up its report as corrupt.
+            if (m_buf[i] == m_address)
+                pending = true;
             continue;
         }
         const QByteArray message = m_buf.mid(i, len - 2);

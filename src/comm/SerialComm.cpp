@@ -1,14 +1,21 @@
 #include "comm/SerialComm.h"
 
+#include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
 #include "comm/PortMap.h"
 #include "comm/SerialTransport.h"
+#include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cmath>
 
 namespace pmx {
+
+Q_LOGGING_CATEGORY(lcComm, "pmx.comm", QtWarningMsg)
 
 namespace {
 
@@ -22,8 +29,21 @@ SerialComm::PortResolver defaultResolver() {
 } // namespace
 
 SerialComm::SerialComm(std::unique_ptr<ByteTransport> transport, PortResolver resolver)
-    : m_transport(transport ? std::move(transport) : std::make_unique<SerialTransport>()),
+    : m_chooseTransport(!transport),
+      m_transport(transport ? std::move(transport) : std::make_unique<SerialTransport>()),
       m_resolver(resolver ? std::move(resolver) : defaultResolver()) {
+    m_transport->setGoneHandler([this] { onTransportGone(); });
+}
+
+void SerialComm::useTransportFor(const QString& device) {
+    const bool network = TcpTransport::isNetworkAddress(device);
+    if (!m_chooseTransport || network == m_transport->isNetwork())
+        return;
+    m_transport->close();
+    if (network)
+        m_transport = std::make_unique<TcpTransport>();
+    else
+        m_transport = std::make_unique<SerialTransport>();
     m_transport->setGoneHandler([this] { onTransportGone(); });
 }
 
@@ -58,6 +78,7 @@ void SerialComm::activate(bool on) {
 
 bool SerialComm::openPort() {
     m_transport->close();
+    m_blockMemory = BlockMemory(); // another port, or the same one after a loss: learn anew
     m_openError = OpenError::None;
     m_openErrorText.clear();
     m_device.clear();
@@ -95,6 +116,7 @@ bool SerialComm::openPort() {
     if (s.device.isEmpty())
         return fail(OpenError::NotFound, strings::text(TextId::NoSerialDevice).arg(c.port));
     m_device = s.device;
+    useTransportFor(s.device);
     if (!m_transport->open(s))
         return fail(m_transport->lastOpenError(), m_transport->lastOpenErrorText());
     m_baud = s.baudRate;
@@ -139,7 +161,9 @@ qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
 }
 
 bool SerialComm::waitQuietLine(int timeoutMs) {
-    const qint64 rtuQuiet = m_conditions.protocol == kProtocolModbusRtu ? rtuSilenceNs(m_baud, m_charBits) : 0;
+    const qint64 rtuQuiet = m_conditions.protocol == kProtocolModbusRtu && !m_transport->isNetwork()
+                                ? rtuSilenceNs(m_baud, m_charBits)
+                                : 0;
     const qint64 lateQuiet = m_answerMissing ? qint64(timeoutMs) * 1000000 : 0;
     const qint64 start = m_transport->clockNs();
     // A line that never rests (another master, a babbling device): send anyway after
@@ -170,20 +194,58 @@ bool SerialComm::waitQuietLine(int timeoutMs) {
 
 QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
                                    QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& retn) {
+                                   qint16& maxSends) {
     m_last = Exchange();
     const qint16 protocol = m_conditions.protocol;
     const QByteArray request =
         framing::buildRequest(protocol, address, subAddress, commandType, dataItem, data);
     if (request.isEmpty())
         return {};
-    auto assembler = framing::ResponseAssembler::forRequest(protocol, request);
-    if (!assembler)
+    if (!framing::ResponseAssembler::forRequest(protocol, request))
         return {};
     if (!m_transport->isOpen()) {
+        // Nothing goes out; only a lost device is worth a record.
         m_last.deviceGone = m_transport->deviceGone() || m_lost;
+        if (m_last.deviceGone)
+            notifyObservers(request, {}, QDateTime::currentMSecsSinceEpoch(),
+                            m_transport->clockNs());
         return {};
     }
+    const qint64 wallMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 startNs = m_transport->clockNs();
+    const QByteArray text = exchange(request, maxSends);
+    notifyObservers(request, text, wallMs, startNs);
+    return text;
+}
+
+void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& text,
+                                 qint64 wallMs, qint64 startNs) {
+    const bool traced = lcComm().isDebugEnabled();
+    if (m_observers.empty() && !traced)
+        return;
+    ExchangeRecord r;
+    r.timeMs = wallMs;
+    r.protocol = m_conditions.protocol;
+    r.request = request;
+    r.answer = m_last.received;
+    r.outcome = classifyExchange(r.protocol, text, m_last.silent, m_last.deviceGone,
+                                 m_last.broadcast, m_last.discardedFrames, &r.refusalCode);
+    r.attempts = std::max(m_last.attempts, 1);
+    r.discardedFrames = m_last.discardedFrames;
+    r.discardedBytes = m_last.discardedBytes;
+    // From the last request leaving until the wait ended; from the start when it never
+    // left (a lost device).
+    const qint64 from = m_last.sentNs > 0 ? m_last.sentNs : startNs;
+    r.roundTripMs = double(std::max<qint64>(m_transport->clockNs() - from, 0)) / 1e6;
+    for (ExchangeObserver* o : m_observers)
+        o->exchanged(r);
+    if (traced)
+        qCDebug(lcComm).noquote() << traceLine(r);
+}
+
+QByteArray SerialComm::exchange(const QByteArray& request, qint16& maxSends) {
+    const qint16 protocol = m_conditions.protocol;
+    auto assembler = framing::ResponseAssembler::forRequest(protocol, request);
     m_last.request = request;
     m_inExchange = true;
     struct ExchangeSpan {
@@ -201,7 +263,7 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
     // Once an answer has begun, the longest answer's own wire time to finish.
     const qint64 answerWireMs =
         framing::maxResponseLength(protocol, request) * charNs / 1000000 + kAnswerMarginMs;
-    const int attempts = std::clamp<int>(retn, 1, kMaxAttempts);
+    const int attempts = std::clamp<int>(maxSends, 1, kMaxAttempts);
 
     QByteArray text;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
@@ -212,8 +274,14 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
             return lose();
         if (m_transport->deviceGone())
             return lose();
-        if (!m_transport->write(request, writeWait))
-            return m_transport->deviceGone() ? lose() : QByteArray();
+        m_last.sentNs = 0;
+        if (!m_transport->write(request, writeWait)) {
+            if (m_transport->deviceGone())
+                return lose();
+            m_last.silent = true; // the request never left: nothing can have answered
+            return {};
+        }
+        m_last.sentNs = m_transport->clockNs();
         if (broadcast) {
             m_last.broadcast = true;
             m_turnaroundEndNs = m_transport->clockNs() + qint64(kBroadcastTurnaroundMs) * 1000000;

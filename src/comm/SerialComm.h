@@ -32,14 +32,20 @@ namespace pmx {
 // out; sendCommand then returns an empty text with lastExchange().broadcast set.
 //
 // Under Modbus RTU the line must also have been quiet for 3.5 characters since the last
-// byte received (so back-to-back exchanges only wait what is left of it).
+// byte received (so back-to-back exchanges only wait what is left of it). Not over a
+// network connection: there the device server keeps the serial line's timing, and the
+// arrival of packets says nothing of it; frame ends are found by length all the same.
 //
-// `retn` is the most times one request is sent: a further attempt is made only after a
+// `maxSends` is the most times one request is sent: a further attempt is made only after a
 // response arrived that was not usable as sent (a checksum or layout error on our side,
 // a frame from the wrong address, or a KORVAN ESC reply saying the instrument got our
 // request garbled). Silence, a NAK and a good response all end the exchange at once, so
 // a silent instrument never multiplies the wait. Values below 1 mean 1; more than
-// kMaxAttempts are capped. `retn` itself is left unchanged.
+// kMaxAttempts are capped. `maxSends` itself is left unchanged.
+//
+// Every exchange that reached the line (or found the device gone) is told to the
+// observers as an ExchangeRecord when it ends, and traced to the "pmx.comm" logging
+// category at debug level.
 //
 // When the device goes away (hang-up, unplugged adapter, I/O error), the port is closed,
 // deviceLost() turns true, and this and every later exchange returns an empty text at
@@ -49,7 +55,9 @@ class SerialComm : public CommObject {
     // Maps the port name to a device (see PortMap).
     using PortResolver = std::function<QString(const QString& portName)>;
 
-    // Defaults: a SerialTransport, and the port map of the user's settings store.
+    // Defaults: the port map of the user's settings store, and a transport chosen by the
+    // device the port resolves to (TcpTransport for "tcp://", else SerialTransport). A
+    // transport given here is used for every device.
     explicit SerialComm(std::unique_ptr<ByteTransport> transport = nullptr,
                         PortResolver resolver = {});
     ~SerialComm() override;
@@ -60,10 +68,12 @@ class SerialComm : public CommObject {
     void resetExchange() override;
     void dropStaleInput() override;
     QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
-                           QByteArray& dataItem, QByteArray& data, qint16& retn) override;
+                           QByteArray& dataItem, QByteArray& data, qint16& maxSends) override;
     QByteArray extractData(const QByteArray& text, qint32 n) const override;
 
     bool isOpen() const;
+    // True when the open port is a network connection.
+    bool isNetwork() const { return m_transport->isNetwork(); }
 
     // What happened in the last sendCommand, for diagnostics and the command line.
     struct Exchange {
@@ -75,6 +85,7 @@ class SerialComm : public CommObject {
         bool broadcast = false;  // sent to Modbus station 0: no answer is waited for
         int discardedFrames = 0; // answers to other requests, dropped
         qsizetype discardedBytes = 0; // every byte dropped: stale input and those frames
+        qint64 sentNs = 0; // transport clock when the last attempt's request was written
     };
     const Exchange& lastExchange() const { return m_last; }
 
@@ -94,10 +105,16 @@ class SerialComm : public CommObject {
     // one whole time-out after an exchange that ended without its answer, the broadcast
     // turnaround. False when the device went away meanwhile.
     bool waitQuietLine(int timeoutMs);
+    QByteArray exchange(const QByteArray& request, qint16& maxSends);
+    void notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
+                         qint64 startNs);
+    // Replaces the chosen transport when the device needs the other kind.
+    void useTransportFor(const QString& device);
     void dropInput();
     QByteArray lose();
     void onTransportGone();
 
+    bool m_chooseTransport = false; // no transport was given: pick one per device
     std::unique_ptr<ByteTransport> m_transport;
     PortResolver m_resolver;
     qint32 m_baud = 9600;

@@ -15,18 +15,20 @@ enum class Selection : qint16 { Cleared = 0, Selected = 1, Partial = 2 };
 // 0000h..007Fh, a name, a 16-bit value and a selection. The main window owns it; the
 // sequences, files and dialogs it hands it to read and write it directly.
 struct ItemTable {
-    QString ModelName;
-    std::array<QString, kItemCount> ItemName;
-    std::array<qint16, kItemCount> ItemData{};
-    std::array<Selection, kItemCount> ItemSel{};
-    qint16 CurItem = 0; // the item the value dialog edits and a single write sends
-    bool LangEng = true; // item names from the English block of a model definition
+    QString modelName;
+    std::array<QString, kItemCount> names;
+    std::array<qint16, kItemCount> values{};
+    std::array<Selection, kItemCount> selections{};
+    qint16 currentItem = 0;   // the item the value dialog edits and a single write sends
+    bool englishNames = true; // item names from the English block of a model definition
 
-    bool isSelected(int i) const { return ItemSel[i] == Selection::Selected; }
-    bool isUndefined(int i) const { return isUndefinedName(ItemName[i]); }
+    bool isSelected(int i) const { return selections[i] == Selection::Selected; }
+    bool isUndefined(int i) const { return isUndefinedName(names[i]); }
 
     // An item is undefined when its name ends in "----"; shorter names never are.
-    static bool isUndefinedName(const QString& name) { return name.endsWith(QStringLiteral("----")); }
+    static bool isUndefinedName(const QString& name) {
+        return name.endsWith(QStringLiteral("----"));
+    }
 };
 
 // "0044" for index 68: four upper-case hex digits, rightmost four of "0000"+hex.

@@ -39,8 +39,8 @@ ModelLoadResult readModelText(const QString& fields, bool langEng, ItemTable& ta
     result.failure = reader.failure();
     result.ok = good;
     if (good) {
-        table.ModelName = modelName;
-        table.ItemName = names;
+        table.modelName = modelName;
+        table.names = names;
     }
     return result;
 }

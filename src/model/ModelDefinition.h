@@ -23,9 +23,9 @@ struct ModelLoadResult {
     QString errorText(strings::Lang lang = strings::Lang::English) const;
 };
 
-// Loads ModelName and ItemName(0..127) from a model definition file. All or nothing: on
+// Loads modelName and names[0..127] from a model definition file. All or nothing: on
 // any failure (cannot open, too short, a name with a double quote, ...) the table is left
-// exactly as it was. ItemSel and ItemData are never touched.
+// exactly as it was. selections and values are never touched.
 ModelLoadResult loadModelDefinition(const QString& path, bool langEng, ItemTable& table);
 
 // The same on the file's bytes (decoded as decodeText does; only the fields needed).

@@ -6,14 +6,14 @@
 
 namespace pmx {
 
-// Loads "PMX31570A.ini" from dir into the table (ModelName, ItemName, ItemSel, ItemData).
+// Loads "PMX31570A.ini" from dir into the table (modelName, names, selections, values).
 // - The name must match exactly, letter case included, even on a file system that ignores
 //   case: "pmx31570a.ini" is not loaded. A missing file is not an error: returns true,
 //   *found false, table untouched.
 // - A file that is cut short or holds a bad field loads up to that field; later fields
 //   keep their values. Returns false with the reason in *error (field and line, in the
 //   run's language). Whatever follows the 385 fields is ignored.
-// *selectionsRead receives the indices whose ItemSel was set, so the caller can mirror
+// *selectionsRead receives the indices whose selection was set, so the caller can mirror
 // them into the selection dialog.
 bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsRead, QString* error,
                    bool* found = nullptr);

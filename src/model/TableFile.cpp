@@ -18,10 +18,10 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
             *error = message;
         return std::nullopt;
     };
-    if (!isStorableText(table.ModelName))
+    if (!isStorableText(table.modelName))
         return refuse(strings::text(TextId::ModelNameNotStorable));
     for (int i = 0; i < kItemCount; ++i) {
-        if (!isStorableText(table.ItemName[i]))
+        if (!isStorableText(table.names[i]))
             return refuse(strings::text(TextId::ItemNameNotStorable).arg(itemAddressText(i)));
     }
 
@@ -32,13 +32,13 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
         text += QLatin1String(kLineEnd);
     };
     auto quoted = [](const QString& s) { return u'"' + s + u'"'; };
-    line(quoted(table.ModelName));
-    for (const QString& name : table.ItemName)
+    line(quoted(table.modelName));
+    for (const QString& name : table.names)
         line(quoted(name));
     // QString::number is locale-independent: no group separators, '-' only when negative.
-    for (Selection sel : table.ItemSel)
+    for (Selection sel : table.selections)
         line(QString::number(qint16(sel)));
-    for (qint16 data : table.ItemData)
+    for (qint16 data : table.values)
         line(QString::number(data));
 
     bool encoded = true;
@@ -64,10 +64,10 @@ TableReadResult readTableText(const QString& fields, ItemTable& live, TableReadM
         result.ok = result.failure.kind == FieldError::None;
         if (mode == TableReadMode::AllOrNothing) {
             if (result.ok) {
-                live.ModelName = staged.ModelName;
-                live.ItemName = staged.ItemName;
-                live.ItemSel = staged.ItemSel;
-                live.ItemData = staged.ItemData;
+                live.modelName = staged.modelName;
+                live.names = staged.names;
+                live.selections = staged.selections;
+                live.values = staged.values;
             } else {
                 result.selectionsRead.clear();
             }
@@ -78,24 +78,24 @@ TableReadResult readTableText(const QString& fields, ItemTable& live, TableReadM
     QString text;
     if (!reader.readText(&text))
         return finish();
-    table.ModelName = text;
+    table.modelName = text;
     for (int i = 0; i < kItemCount; ++i) {
         if (!reader.readText(&text))
             return finish();
-        table.ItemName[i] = text;
+        table.names[i] = text;
     }
     for (int i = 0; i < kItemCount; ++i) {
         qint16 sel = 0;
         if (!reader.readSelection(&sel))
             return finish();
-        table.ItemSel[i] = Selection(sel);
+        table.selections[i] = Selection(sel);
         result.selectionsRead.append(i);
     }
     for (int i = 0; i < kItemCount; ++i) {
         qint16 data = 0;
         if (!reader.readInt16(&data))
             return finish();
-        table.ItemData[i] = data;
+        table.values[i] = data;
     }
     return finish();
 }

@@ -9,8 +9,8 @@
 
 namespace pmx {
 
-// The 385-line layout shared by the state file and the data files: ModelName,
-// ItemName(0..127) between double quotes, then ItemSel(0..127) and ItemData(0..127) as
+// The 385-line layout shared by the state file and the data files: modelName,
+// names[0..127] between double quotes, then selections[0..127] and values[0..127] as
 // plain decimal numbers, one field per line, CR LF line ends.
 constexpr int kTableFileLines = 1 + 3 * kItemCount;
 
@@ -25,7 +25,7 @@ enum class TableReadMode {
 struct TableReadResult {
     bool ok = false;
     FieldFailure failure;      // kind None when ok
-    QList<int> selectionsRead; // indices whose ItemSel was set by this read
+    QList<int> selectionsRead; // indices whose selection was set by this read
     QString errorText(strings::Lang lang = strings::Lang::English) const {
         return fieldFailureText(failure, lang);
     }
@@ -36,11 +36,11 @@ struct TableReadResult {
 bool isStorableText(const QString& text);
 
 // The file's bytes (system encoding). Returns nothing, with a message in *error, when
-// ModelName or a name holds a double quote or a line end, or cannot be encoded: such a
+// modelName or a name holds a double quote or a line end, or cannot be encoded: such a
 // file would not read back as the same table.
 std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error = nullptr);
 
-// Reads ModelName, ItemName, ItemSel and ItemData from a table file's bytes; nothing else
+// Reads modelName, names, selections and values from a table file's bytes; nothing else
 // in the table is touched. Only the first 385 fields count: whatever follows them is
 // neither read nor decoded.
 TableReadResult readTableFile(const QByteArray& bytes, ItemTable& table, TableReadMode mode);

@@ -39,9 +39,9 @@ QString csvBlock(const ListArrays& lists, strings::Lang lang) {
     out += quoted(strings::text(TextId::ReportDataItem, lang)) + QLatin1Char(',') + quoted(strings::text(TextId::ReportData, lang)) +
            kEol;
     for (int i = 0; i < kItemCount; ++i) {
-        if (!lists.ListValid[i])
+        if (!lists.listed[i])
             continue;
-        out += quoted(lists.ListItem[i]) + QLatin1Char(',') + field(lists.ListData[i]) + kEol;
+        out += quoted(lists.names[i]) + QLatin1Char(',') + field(lists.values[i]) + kEol;
     }
     return out;
 }
@@ -68,7 +68,7 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
     if (file.error() != QFileDevice::NoError)
         return fail(file.errorString());
     if (written)
-        *written = {int(std::count(lists.ListValid.begin(), lists.ListValid.end(), true)), existed};
+        *written = {int(std::count(lists.listed.begin(), lists.listed.end(), true)), existed};
     return true;
 }
 

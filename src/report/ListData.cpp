@@ -18,10 +18,10 @@ ListValue listValue(qint16 value, bool hex) {
 
 void fillListArrays(const ItemTable& table, bool hex, ListArrays& lists) {
     for (int i = 0; i < kItemCount; ++i) {
-        lists.ListValid[i] = !ItemTable::isUndefinedName(table.ItemName[i]);
-        lists.ListItem[i] = table.ItemName[i];
-        lists.ListData[i] = listValue(table.ItemData[i], hex);
-        lists.ListUnit[i].clear();
+        lists.listed[i] = !ItemTable::isUndefinedName(table.names[i]);
+        lists.names[i] = table.names[i];
+        lists.values[i] = listValue(table.values[i], hex);
+        lists.units[i].clear();
     }
 }
 

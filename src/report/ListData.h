@@ -30,10 +30,10 @@ class ListValue {
 // The list shared by the all-data report and the CSV export, one entry per item.
 // Refilled by fillListArrays before every report or export; kept until the next one.
 struct ListArrays {
-    std::array<bool, kItemCount> ListValid{};
-    std::array<QString, kItemCount> ListItem;
-    std::array<ListValue, kItemCount> ListData;
-    std::array<QString, kItemCount> ListUnit; // no source of units exists: always empty
+    std::array<bool, kItemCount> listed{};
+    std::array<QString, kItemCount> names;
+    std::array<ListValue, kItemCount> values;
+    std::array<QString, kItemCount> units; // no source of units exists: always empty
 };
 
 // The list form of a value: the number itself in DEC mode, formatValue's text in HEX mode.

@@ -21,14 +21,14 @@ RootRow buildReportRows(const ListArrays& lists) {
     step.stepNumber = root.stepNumber;
     step.patternNumber = 0;
     for (int i = 0; i < kItemCount; ++i) {
-        if (!lists.ListValid[i])
+        if (!lists.listed[i])
             continue;
         ParameterRow row;
         row.patternNumber = step.patternNumber;
         // The columns are sized fields; a longer value is cut at the field width.
-        row.name = lists.ListItem[i].left(ParameterRow::kItemWidth);
-        row.value = lists.ListData[i].toText().left(ParameterRow::kDataWidth);
-        row.unit = lists.ListUnit[i].left(ParameterRow::kUnitWidth);
+        row.name = lists.names[i].left(ParameterRow::kItemWidth);
+        row.value = lists.values[i].toText().left(ParameterRow::kDataWidth);
+        row.unit = lists.units[i].left(ParameterRow::kUnitWidth);
         step.parameters.append(row);
     }
     root.steps.append(step);

@@ -74,7 +74,7 @@ class ReportModel {
 };
 
 // The root row filled from the list: step number 0, one step row with pattern 0, and a
-// parameter row per item with ListValid true, in ascending item order.
+// parameter row per item with listed true, in ascending item order.
 RootRow buildReportRows(const ListArrays& lists);
 
 } // namespace pmx

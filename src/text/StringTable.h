@@ -108,6 +108,55 @@ enum class TextId : int {
     FileNotReplaced = 247,
     CopyNotKept = 248,      // "... as %1 (%2)"
     CsvItemsWritten = 249,  // "%1 items written to the new file %2"
+    // Block reads.
+    BlockReads = 380,       // the condition's caption
+    BlockMaxCount = 381,    // the dialog's count caption
+    BlockReadsOn = 382,     // "On, %1 per request"
+    BlockReadsOff = 383,
+    BlockReadsUnused = 384, // under KORVAN
+    BlockReadsHint = 385,   // the dialog's note on when to use them
+    // The communication monitor and the feedback of transfers.
+    MenuMonitor = 300,
+    MonitorTitle = 301,
+    ColumnTime = 302,
+    ColumnRequest = 303,
+    ColumnAnswer = 304,
+    ColumnCharacters = 305,
+    ColumnMeaning = 306,
+    ColumnOutcome = 307,
+    ColumnTries = 308,
+    ColumnRoundTrip = 309,
+    MonitorCounters = 310, // exchanges, good, refused, checksum, no answer, discarded bytes
+    MonitorPause = 311,
+    MonitorClear = 312,
+    MonitorFailuresOnly = 313,
+    MonitorSave = 314,
+    OutcomeGood = 315,
+    OutcomeNak = 316,       // "NAK %1"
+    OutcomeException = 317, // "exception %1"
+    OutcomeChecksum = 318,
+    OutcomeNoAnswer = 319,
+    OutcomeStale = 320,
+    OutcomeDeviceLost = 321,
+    OutcomeBroadcast = 322,
+    MeaningRead = 323,  // "read %1h %2" (address, name)
+    MeaningWrite = 324, // "write %1h %2 = %3" (address, name, value)
+    Stop = 325,
+    ProgressItem = 326, // "item %1 of %2  %3h"
+    SummaryRead = 327,  // "Read: %1 of %2 items good"
+    SummaryWrite = 328,
+    SummaryFailed = 329, // "; %1 failed: %2"
+    SummaryStopped = 330,
+    SummaryLost = 331,
+    OutcomeRefused = 332,
+    OutcomeErrorOrRefused = 333,
+    TextFiles = 334,
+    MonitorNotSaved = 335, // "%1 could not be written."
+    // A line reached over the network.
+    NetworkLineUnused = 350,
+    NetworkConnected = 351,
+    NotANetworkAddress = 352,
+    ConnectTimedOut = 353,
 };
 
 namespace strings {

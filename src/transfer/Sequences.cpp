@@ -2,6 +2,7 @@
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
 #include "text/StringTable.h"
+#include "transfer/BlockRead.h"
 #include <algorithm>
 
 namespace pmx {
@@ -22,10 +23,10 @@ int exchange(TransferContext& ctx, int i, bool write) {
     const QByteArray commandCode = write ? QByteArrayLiteral("06") : QByteArrayLiteral("03");
     QByteArray command = commandCode;
     QByteArray item = itemAddressText(i).toLatin1();
-    QByteArray data = write ? itemDataText(ctx.table.ItemData[i]).toLatin1() : QByteArray();
-    qint16 attempts = 3;
+    QByteArray data = write ? itemDataText(ctx.table.values[i]).toLatin1() : QByteArray();
+    qint16 maxSends = 3;
     const QByteArray response =
-        sendItemCommand(ctx.com, address, subAddress, command, item, data, attempts);
+        sendItemCommand(ctx.com, address, subAddress, command, item, data, maxSends);
     if (ctx.com.deviceLost())
         return kLost;
     if (write && isModbusBroadcast(protocol, instrument))
@@ -73,6 +74,20 @@ void reportBroadcast(TransferContext& ctx, const TransferResult& out) {
         ctx.view.notice(strings::text(TextId::BroadcastWritten).arg(out.unconfirmed.size()));
 }
 
+// The short name of a failure for the summary.
+TextId failureName(int messageId) {
+    switch (messageId) {
+    case kResponseNak:
+        return TextId::OutcomeRefused;
+    case kResponseChecksum:
+        return TextId::OutcomeChecksum;
+    case kResponseNone:
+        return TextId::OutcomeNoAnswer;
+    default:
+        return TextId::OutcomeErrorOrRefused;
+    }
+}
+
 bool isLeading(int i) {
     return std::find(std::begin(kLeadingItems), std::end(kLeadingItems), i) != std::end(kLeadingItems);
 }
@@ -85,7 +100,7 @@ bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& respons
     const std::optional<qint16> value = decodeDataField(com.extractData(response, 1));
     if (!value)
         return false;
-    table.ItemData[item] = *value;
+    table.values[item] = *value;
     return true;
 }
 
@@ -107,6 +122,129 @@ static bool everyAddress(TransferContext& ctx, TransferResult& out, Visit visit)
     return true;
 }
 
+bool usesBlockReads(const Conditions& c) {
+    return c.blockRead && (c.protocol == kProtocolModbusAscii || c.protocol == kProtocolModbusRtu);
+}
+
+// The read by runs of consecutive selected items, one request each. Events run before
+// every request, the bar still moves once per address and every item is recorded as the
+// per-item read records it. Returns false when it stopped (program ending, device lost).
+static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
+    BlockReader reader(ctx.com, ctx.com.conditions().instrument, [&](int item, qint16* value) {
+        const int result = exchange(ctx, item, false); // stores the value itself
+        *value = ctx.table.values[item];
+        return result;
+    });
+    reader.setMaxCount(ctx.com.conditions().blockMax);
+    const auto keepGoing = [&] {
+        if (out.lost)
+            return false;
+        ctx.view.processEvents();
+        if (ctx.view.stopRequested()) {
+            out.stopped = true;
+            return false;
+        }
+        return true;
+    };
+    int owed = 0; // the first address the bar has not yet passed
+    const auto passTo = [&](int end) {
+        for (; owed < end; ++owed)
+            ctx.view.progressStep();
+    };
+    const int total = int(itemsToRead(ctx.table).size());
+    int n = 0;
+    const auto outcome = [&](int item, int result, qint16 value) {
+        ctx.view.progressItem(++n, total, item);
+        if (result == kResponseOk)
+            ctx.table.values[item] = value;
+        if (record(ctx, out, item, result))
+            passTo(item + 1);
+    };
+    const auto selected = [&](int i) { return ctx.table.isSelected(i); };
+    const auto runs = blockRuns(selected, kItemCount, reader.maxCount());
+    for (const auto& [first, count] : runs) {
+        while (owed < first) { // addresses not selected: events and the bar as per item
+            if (!keepGoing())
+                return false;
+            passTo(owed + 1);
+        }
+        if (!reader.readRun(first, count, outcome, keepGoing) || out.lost) {
+            if (ctx.com.deviceLost() && !out.lost) {
+                // A block went unanswered because the device went away.
+                ctx.view.connectionLost(ctx.com.lostDevice());
+                out.lost = true;
+            }
+            return false;
+        }
+    }
+    while (owed < kItemCount) {
+        if (!keepGoing())
+            return false;
+        passTo(owed + 1);
+    }
+    return true;
+}
+
+QList<int> itemsToRead(const ItemTable& table) {
+    QList<int> items;
+    for (int i = 0; i < kItemCount; ++i)
+        if (table.isSelected(i))
+            items << i;
+    return items;
+}
+
+QList<int> itemsToWrite(TransferContext& ctx) {
+    QList<int> items;
+    for (int i : kLeadingItems)
+        if (ctx.table.isSelected(i) && ctx.view.selectionBoxTicked(i))
+            items << i;
+    for (int i = 1; i < kItemCount; ++i)
+        if (!isLeading(i) && ctx.table.isSelected(i))
+            items << i;
+    return items;
+}
+
+QString summaryLine(const TransferResult& result, bool write) {
+    const qsizetype items = result.good.size() + result.failed.size() + result.unconfirmed.size();
+    QString line = QStringLiteral("%1: %2 %3, %4 good, %5 failed")
+                       .arg(write ? QLatin1String("write") : QLatin1String("read"))
+                       .arg(items)
+                       .arg(items == 1 ? QLatin1String("item") : QLatin1String("items"))
+                       .arg(result.good.size())
+                       .arg(result.failed.size());
+    if (!result.unconfirmed.isEmpty())
+        line += QStringLiteral(", %1 not confirmed").arg(result.unconfirmed.size());
+    if (result.stopped)
+        line += QStringLiteral(", stopped");
+    else if (result.lost)
+        line += QStringLiteral(", device lost");
+    return line;
+}
+
+QString transferSummary(const TransferResult& result, bool write, int planned) {
+    QString text = strings::text(write ? TextId::SummaryWrite : TextId::SummaryRead)
+                       .arg(result.good.size())
+                       .arg(planned);
+    if (!result.failed.isEmpty()) {
+        // The first few by name; the monitor has them all.
+        constexpr int kNamed = 3;
+        QStringList named;
+        for (qsizetype k = 0; k < result.failed.size() && k < kNamed; ++k)
+            named << itemAddressText(result.failed[k]) + QStringLiteral("h ") +
+                         strings::text(failureName(result.failedMessage.value(k)));
+        if (result.failed.size() > kNamed)
+            named << QStringLiteral("\u2026");
+        text += strings::text(TextId::SummaryFailed)
+                    .arg(result.failed.size())
+                    .arg(named.join(QStringLiteral(", ")));
+    }
+    if (result.stopped)
+        text += strings::text(TextId::SummaryStopped);
+    else if (result.lost)
+        text += strings::text(TextId::SummaryLost);
+    return text;
+}
+
 TransferResult readAllItems(TransferContext& ctx) {
     TransferResult out;
     if (lostBeforeStart(ctx, out))
@@ -118,9 +256,17 @@ TransferResult readAllItems(TransferContext& ctx) {
         return out;
     }
     ctx.view.progressStart();
-    const bool done = everyAddress(ctx, out, [&](int i) {
-        return !ctx.table.isSelected(i) || record(ctx, out, i, exchange(ctx, i, false));
-    });
+    const int total = int(itemsToRead(ctx.table).size());
+    int n = 0;
+    const bool done =
+        usesBlockReads(ctx.com.conditions())
+            ? readByBlocks(ctx, out)
+            : everyAddress(ctx, out, [&](int i) {
+                  if (!ctx.table.isSelected(i))
+                      return true;
+                  ctx.view.progressItem(++n, total, i);
+                  return record(ctx, out, i, exchange(ctx, i, false));
+              });
     if (done || out.lost)
         ctx.view.progressEnd();
     return out;
@@ -131,10 +277,14 @@ TransferResult writeAllItems(TransferContext& ctx) {
     if (lostBeforeStart(ctx, out))
         return out;
     ctx.view.progressStart();
+    const int total = int(itemsToWrite(ctx).size());
+    int n = 0;
     // The leading items need both copies of the selection; no events run between them.
     for (int i : kLeadingItems) {
-        if (ctx.table.isSelected(i) && ctx.view.selectionBoxTicked(i) &&
-            !record(ctx, out, i, exchange(ctx, i, true))) {
+        if (!ctx.table.isSelected(i) || !ctx.view.selectionBoxTicked(i))
+            continue;
+        ctx.view.progressItem(++n, total, i);
+        if (!record(ctx, out, i, exchange(ctx, i, true))) {
             ctx.view.progressEnd();
             return out;
         }
@@ -143,6 +293,7 @@ TransferResult writeAllItems(TransferContext& ctx) {
         // Item 0000h is never written by the write of all items.
         if (i == 0 || isLeading(i) || !ctx.table.isSelected(i))
             return true;
+        ctx.view.progressItem(++n, total, i);
         return record(ctx, out, i, exchange(ctx, i, true));
     });
     if (done || out.lost)
@@ -153,7 +304,7 @@ TransferResult writeAllItems(TransferContext& ctx) {
 
 TransferResult writeChangedItem(TransferContext& ctx) {
     TransferResult out;
-    const int i = ctx.table.CurItem;
+    const int i = ctx.table.currentItem;
     if (i < 0 || i >= kItemCount || !ctx.table.isSelected(i))
         return out;
     if (lostBeforeStart(ctx, out))

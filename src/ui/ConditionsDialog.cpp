@@ -1,7 +1,9 @@
 #include "ui/ConditionsDialog.h"
 #include "comm/Conditions.h"
+#include "comm/TcpTransport.h"
 #include "ui/TextWrap.h"
 #include "text/StringTable.h"
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace pmx {
@@ -48,15 +51,15 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
-    m_prot = combo(QStringLiteral("Combo_Prot"), cond::protocolEntries(), this);
-    m_dev = combo(QStringLiteral("Combo_Dev"), {}, this);
-    m_rate = combo(QStringLiteral("Combo_Rate"), cond::rateEntries(), this);
-    m_dat = combo(QStringLiteral("Combo_Dat"), cond::dataBitEntries(), this);
-    m_stop = combo(QStringLiteral("Combo_Stop"), cond::stopBitEntries(), this);
-    m_party = combo(QStringLiteral("Combo_Party"), cond::parityEntries(), this);
-    m_port = combo(QStringLiteral("Combo_Port"), cond::portEntries(), this);
-    m_time = combo(QStringLiteral("Combo_Time"), cond::timeoutEntries(), this);
-    QComboBox* const rows[8] = {m_prot, m_dev, m_rate, m_dat, m_stop, m_party, m_port, m_time};
+    m_protocolBox = combo(QStringLiteral("Combo_Prot"), cond::protocolEntries(), this);
+    m_instrumentBox = combo(QStringLiteral("Combo_Dev"), {}, this);
+    m_rateBox = combo(QStringLiteral("Combo_Rate"), cond::rateEntries(), this);
+    m_dataBitsBox = combo(QStringLiteral("Combo_Dat"), cond::dataBitEntries(), this);
+    m_stopBitsBox = combo(QStringLiteral("Combo_Stop"), cond::stopBitEntries(), this);
+    m_parityBox = combo(QStringLiteral("Combo_Party"), cond::parityEntries(), this);
+    m_portBox = combo(QStringLiteral("Combo_Port"), cond::portEntries(), this);
+    m_timeoutBox = combo(QStringLiteral("Combo_Time"), cond::timeoutEntries(), this);
+    QComboBox* const rows[8] = {m_protocolBox, m_instrumentBox, m_rateBox, m_dataBitsBox, m_stopBitsBox, m_parityBox, m_portBox, m_timeoutBox};
     for (int r = 0; r < 8; ++r) {
         auto* caption = new QLabel(this);
         caption->setObjectName(QStringLiteral("Label_name_%1").arg(r));
@@ -76,11 +79,14 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     // Linux has no COMn: show what the chosen name opens and let the operator choose.
     auto* deviceCaption = new QLabel(strings::text(TextId::DeviceForPort), this);
     deviceCaption->setObjectName(QStringLiteral("Label_device_name"));
-    m_device = new QComboBox(this);
-    m_device->setObjectName(QStringLiteral("Combo_Device"));
-    m_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_device->setMinimumContentsLength(12);
-    deviceCaption->setBuddy(m_device);
+    m_deviceBox = new QComboBox(this);
+    m_deviceBox->setObjectName(QStringLiteral("Combo_Device"));
+    m_deviceBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_deviceBox->setMinimumContentsLength(12);
+    m_deviceBox->setEditable(true);
+    m_deviceBox->setInsertPolicy(QComboBox::NoInsert);
+    m_deviceBox->setCompleter(nullptr);
+    deviceCaption->setBuddy(m_deviceBox);
     m_deviceInfo = new QLabel(this);
     m_deviceInfo->setObjectName(QStringLiteral("Label_device"));
     m_deviceInfo->setWordWrap(true);
@@ -88,24 +94,48 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     m_deviceInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_deviceInfo->setForegroundRole(QPalette::PlaceholderText);
     grid->addWidget(deviceCaption, 8, 0);
-    grid->addWidget(m_device, 8, 1, 1, 2);
+    grid->addWidget(m_deviceBox, 8, 1, 1, 2);
     grid->addWidget(m_deviceInfo, 9, 1, 1, 2);
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
-    connect(m_port, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
-    connect(m_device, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
+    connect(m_portBox, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
+    connect(m_deviceBox, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
+    connect(m_deviceBox->lineEdit(), &QLineEdit::editingFinished, this, &ConditionsDialog::deviceTyped);
 #endif
 
     // Station 0 under Modbus is the broadcast address; say what that means before OK.
-    m_broadcast = new WrappedLabel(strings::text(TextId::BroadcastNoReads), this);
-    m_broadcast->setObjectName(QStringLiteral("Label_broadcast"));
-    m_broadcast->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_broadcast->setVisible(false);
-    connect(m_prot, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
-    connect(m_dev, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+    m_broadcastHint = new WrappedLabel(strings::text(TextId::BroadcastNoReads), this);
+    m_broadcastHint->setObjectName(QStringLiteral("Label_broadcast"));
+    m_broadcastHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_broadcastHint->setVisible(false);
+    connect(m_protocolBox, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+    connect(m_instrumentBox, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+
+    // Block reads: beside the record, on for Modbus only (the status frame says so).
+    m_blockReadBox = new QCheckBox(strings::text(TextId::BlockReads), this);
+    m_blockReadBox->setObjectName(QStringLiteral("Check_BlockRead"));
+    m_blockMaxBox = new QSpinBox(this);
+    m_blockMaxBox->setObjectName(QStringLiteral("Spin_BlockMax"));
+    m_blockMaxBox->setRange(cond::kBlockMaxSmallest, cond::kBlockMaxLargest);
+    auto* maxCaption = new QLabel(strings::text(TextId::BlockMaxCount), this);
+    maxCaption->setObjectName(QStringLiteral("Label_blockmax"));
+    maxCaption->setBuddy(m_blockMaxBox);
+    auto* blockHint = new WrappedLabel(strings::text(TextId::BlockReadsHint), this);
+    blockHint->setObjectName(QStringLiteral("Label_blockhint"));
+    blockHint->setForegroundRole(QPalette::PlaceholderText);
+    connect(m_blockReadBox, &QCheckBox::toggled, m_blockMaxBox, &QWidget::setEnabled);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(maxCaption);
+    countRow->addWidget(m_blockMaxBox);
+    countRow->addStretch(1);
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
-    top->addWidget(m_broadcast);
+    top->addWidget(m_broadcastHint);
+    top->addSpacing(6);
+    top->addWidget(m_blockReadBox);
+    top->addLayout(countRow);
+    top->addWidget(blockHint);
+    top->addStretch(1);
     setMinimumWidth(440);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -126,22 +156,26 @@ void ConditionsDialog::loadStored() {
     for (int r = 0; r < 8; ++r)
         findChild<QLabel*>(QStringLiteral("Label_name_%1").arg(r))
             ->setText(strings::text(cond::kCaptions[r]));
-    m_dev->clear();
-    m_dev->addItems(cond::deviceEntries());
+    m_instrumentBox->clear();
+    m_instrumentBox->addItems(cond::deviceEntries());
 
-    if (m_device)
+    if (m_deviceBox)
         m_found = m_ports.discovered();
 
     const cond::StoredConditions s = cond::readStored(m_store);
     m_filling = true;
-    select(m_prot, cond::selectEqual(cond::protocolEntries(), s.protocol), s.protocol);
-    select(m_dev, cond::selectDevice(s.devNo), s.devNo);
-    select(m_rate, cond::selectEqual(cond::rateEntries(), s.speed), s.speed);
-    select(m_dat, cond::selectDataBit(s.databit), s.databit);
-    select(m_stop, cond::selectStopBit(s.stopbit), s.stopbit);
-    select(m_party, cond::selectEqual(cond::parityEntries(), s.party), s.party);
-    select(m_port, cond::selectEqual(cond::portEntries(), s.port), s.port);
-    select(m_time, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
+    select(m_protocolBox, cond::selectEqual(cond::protocolEntries(), s.protocol), s.protocol);
+    select(m_instrumentBox, cond::selectDevice(s.devNo), s.devNo);
+    select(m_rateBox, cond::selectEqual(cond::rateEntries(), s.speed), s.speed);
+    select(m_dataBitsBox, cond::selectDataBit(s.databit), s.databit);
+    select(m_stopBitsBox, cond::selectStopBit(s.stopbit), s.stopbit);
+    select(m_parityBox, cond::selectEqual(cond::parityEntries(), s.party), s.party);
+    select(m_portBox, cond::selectEqual(cond::portEntries(), s.port), s.port);
+    select(m_timeoutBox, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
+    const cond::BlockReadSetting block = cond::readBlockSetting(m_store);
+    m_blockReadBox->setChecked(block.on);
+    m_blockMaxBox->setValue(block.max);
+    m_blockMaxBox->setEnabled(block.on);
     m_filling = false;
     refreshDevice();
     refreshBroadcastHint();
@@ -150,10 +184,10 @@ void ConditionsDialog::loadStored() {
 void ConditionsDialog::refreshBroadcastHint() {
     if (m_filling)
         return;
-    const bool show = cond::meansModbusBroadcast(m_prot->currentText(), m_dev->currentText());
-    if (show == !m_broadcast->isHidden())
+    const bool show = cond::meansModbusBroadcast(m_protocolBox->currentText(), m_instrumentBox->currentText());
+    if (show == !m_broadcastHint->isHidden())
         return;
-    m_broadcast->setVisible(show);
+    m_broadcastHint->setVisible(show);
     // The shown dialog makes room for the wrapped hint at its width, and gives it back.
     if (isVisible() && layout()) {
         layout()->activate();
@@ -164,38 +198,39 @@ void ConditionsDialog::refreshBroadcastHint() {
 }
 
 QString ConditionsDialog::comOfPortBox() const {
-    const QString text = m_port->currentText().trimmed();
+    const QString text = m_portBox->currentText().trimmed();
     const auto n = PortMap::comNumber(text);
     return n ? QStringLiteral("COM%1").arg(*n) : QString();
 }
 
 void ConditionsDialog::refreshDevice() {
-    if (!m_device || m_filling)
+    if (!m_deviceBox || m_filling)
         return;
     const QString com = comOfPortBox();
     const QString chosen =
         m_pendingMap.contains(com) ? m_pendingMap.value(com) : m_ports.mapping(com);
 
-    m_device->clear();
-    m_device->setEnabled(!com.isEmpty());
-    m_device->addItem(strings::text(TextId::AutomaticDevice), QString());
+    m_deviceBox->clear();
+    m_deviceBox->setEnabled(!com.isEmpty());
+    m_deviceBox->addItem(strings::text(TextId::AutomaticDevice), QString());
     for (const SerialPortEntry& e : m_found) {
         QString label = QFileInfo(e.systemLocation).fileName();
         if (!e.description.isEmpty())
             label += QStringLiteral(" - ") + e.description;
-        m_device->addItem(label, e.device);
-        m_device->setItemData(m_device->count() - 1, e.device, Qt::ToolTipRole);
+        m_deviceBox->addItem(label, e.device);
+        m_deviceBox->setItemData(m_deviceBox->count() - 1, e.device, Qt::ToolTipRole);
     }
-    int index = chosen.isEmpty() ? 0 : m_device->findData(chosen);
+    int index = chosen.isEmpty() ? 0 : m_deviceBox->findData(chosen);
     if (index < 0) {
         // A stored device that is not plugged in now stays choosable. One that exists but
         // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
-        const bool present = QFileInfo::exists(chosen);
-        m_device->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
-        index = m_device->count() - 1;
+        const bool present = QFileInfo::exists(chosen) || TcpTransport::isNetworkAddress(chosen);
+        m_deviceBox->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
+        index = m_deviceBox->count() - 1;
     }
-    m_device->setCurrentIndex(index);
+    m_deviceBox->setCurrentIndex(index);
 
+    showLineSettingsUsed(com.isEmpty() || !TcpTransport::isNetworkAddress(chosen));
     if (com.isEmpty()) {
         // Not a COMn: the apply step replaces it, so there is nothing to show.
         m_deviceInfo->clear();
@@ -211,32 +246,76 @@ void ConditionsDialog::refreshDevice() {
     }
     if (opens.isEmpty())
         m_deviceInfo->setText(strings::text(TextId::PortOpensNoDevice).arg(com));
+    else if (TcpTransport::isNetworkAddress(opens))
+        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)) +
+                              QLatin1Char('\n') + strings::text(TextId::NetworkLineUnused));
     else
         m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
     m_deviceInfo->setToolTip(opens);
+}
+
+void ConditionsDialog::showLineSettingsUsed(bool used) {
+    // Shown as they are stored, so that choosing a serial device again finds them.
+    const QString why = used ? QString() : strings::text(TextId::NetworkLineUnused);
+    for (QComboBox* box : {m_rateBox, m_dataBitsBox, m_stopBitsBox, m_parityBox}) {
+        box->setEnabled(used);
+        box->setToolTip(why);
+    }
+}
+
+bool ConditionsDialog::deviceTyped() {
+    const QString com = comOfPortBox();
+    const int index = m_deviceBox->currentIndex();
+    const QString text = m_deviceBox->currentText().trimmed();
+    if (com.isEmpty() || (index >= 0 && text == m_deviceBox->itemText(index)))
+        return true; // nothing typed
+    if (text.isEmpty()) {
+        refreshDevice();
+        return true;
+    }
+    if (TcpTransport::isNetworkAddress(text) ? !TcpTransport::parseAddress(text)
+                                             : !text.startsWith(QLatin1Char('/'))) {
+        // Kept in the box to be corrected; nothing is chosen.
+        m_deviceInfo->setText(strings::text(TextId::NotANetworkAddress).arg(breakable(text)));
+        return false;
+    }
+    m_pendingMap.insert(com, text);
+    refreshDevice();
+    return true;
 }
 
 void ConditionsDialog::devicePicked(int index) {
     const QString com = comOfPortBox();
     if (com.isEmpty() || index < 0)
         return;
-    m_pendingMap.insert(com, m_device->itemData(index).toString());
+    m_pendingMap.insert(com, m_deviceBox->itemData(index).toString());
     refreshDevice();
 }
 
 QStringList ConditionsDialog::statusTexts() const {
-    return {m_prot->currentText(), m_dev->currentText(),  m_rate->currentText(),
-            m_dat->currentText(),  m_stop->currentText(), m_party->currentText(),
-            m_port->currentText(), m_time->currentText()};
+    return {m_protocolBox->currentText(), m_instrumentBox->currentText(),  m_rateBox->currentText(),
+            m_dataBitsBox->currentText(),  m_stopBitsBox->currentText(), m_parityBox->currentText(),
+            m_portBox->currentText(), m_timeoutBox->currentText()};
+}
+
+cond::BlockReadSetting ConditionsDialog::blockSetting() const {
+    return {m_blockReadBox->isChecked(), m_blockMaxBox->value()};
 }
 
 void ConditionsDialog::storeConditions() {
+    // Typed, and OK clicked without leaving the box; a text that opens nothing is not
+    // stored, and the dialog stays for it to be corrected.
+    if (m_deviceBox && !deviceTyped())
+        return;
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
             m_ports.setMapping(it.key(), it.value());
     }
     const QStringList t = statusTexts();
     cond::writeStored(m_store, {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]});
+    // Written only when it differs, so an OK that changed nothing keeps absent keys absent.
+    if (blockSetting() != cond::readBlockSetting(m_store))
+        cond::writeBlockSetting(m_store, blockSetting());
     emit conditionsStored();
     accept();
     close();

@@ -1,19 +1,24 @@
 #pragma once
+#include "comm/Conditions.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include <QDialog>
 #include <QHash>
 #include <QStringList>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QSpinBox;
 
 namespace pmx {
 
 // Communication condition dialog: eight editable combo boxes over the stored record.
 // OK stores the eight texts exactly as shown (the apply step checks them) and deletes
 // the dialog; any other way of closing stores nothing. On Linux the port row also shows
-// which device the chosen COMn opens and lets the operator map it to another one.
+// which device the chosen COMn opens and lets the operator map it to another one, picked
+// from the serial devices found or typed: a device path or a device server's
+// tcp://HOST:PORT, kept in the port map so that the stored port stays a COMn.
 class ConditionsDialog : public QDialog {
     Q_OBJECT
   public:
@@ -25,7 +30,10 @@ class ConditionsDialog : public QDialog {
     // port, time-out), in that order.
     QStringList statusTexts() const;
 
-    // OK: stores the port choices and the eight texts, then closes.
+    // The block read setting as shown.
+    cond::BlockReadSetting blockSetting() const;
+
+    // OK: stores the port choices, the eight texts and the block read setting, then closes.
     void storeConditions();
     void reject() override;
 
@@ -39,6 +47,11 @@ class ConditionsDialog : public QDialog {
     void refreshDevice();
     void refreshBroadcastHint();
     void devicePicked(int index);
+    // A device path or network address typed into the device box: the choice for the COMn.
+    // False when the text is neither (it stays in the box, and the reason is shown).
+    bool deviceTyped();
+    // The line settings are the device server's when the COMn opens a network address.
+    void showLineSettingsUsed(bool used);
     QString comOfPortBox() const;
 
     SettingsStore& m_store;
@@ -48,17 +61,19 @@ class ConditionsDialog : public QDialog {
     QHash<QString, QString> m_pendingMap;
     bool m_filling = false;
 
-    QComboBox* m_prot = nullptr;
-    QComboBox* m_dev = nullptr;
-    QComboBox* m_rate = nullptr;
-    QComboBox* m_dat = nullptr;
-    QComboBox* m_stop = nullptr;
-    QComboBox* m_party = nullptr;
-    QComboBox* m_port = nullptr;
-    QComboBox* m_time = nullptr;
-    QComboBox* m_device = nullptr;  // Combo_Device (Linux)
+    QComboBox* m_protocolBox = nullptr;
+    QComboBox* m_instrumentBox = nullptr;
+    QComboBox* m_rateBox = nullptr;
+    QComboBox* m_dataBitsBox = nullptr;
+    QComboBox* m_stopBitsBox = nullptr;
+    QComboBox* m_parityBox = nullptr;
+    QComboBox* m_portBox = nullptr;
+    QComboBox* m_timeoutBox = nullptr;
+    QComboBox* m_deviceBox = nullptr;  // Combo_Device (Linux)
     QLabel* m_deviceInfo = nullptr; // Label_device (Linux)
-    QLabel* m_broadcast = nullptr;  // Label_broadcast: the Modbus station 0 hint
+    QLabel* m_broadcastHint = nullptr;  // Label_broadcast: the Modbus station 0 hint
+    QCheckBox* m_blockReadBox = nullptr; // Check_BlockRead
+    QSpinBox* m_blockMaxBox = nullptr;   // Spin_BlockMax
 };
 
 } // namespace pmx

@@ -40,7 +40,7 @@ ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
             auto* box = new QCheckBox(itemAddressText(i), frame);
             box->setObjectName(QStringLiteral("Check1_%1").arg(i));
             grid->addWidget(box, r / kColumns, r % kColumns);
-            m_check[i] = box;
+            m_boxes[i] = box;
         }
         pages->addWidget(frame, page, 0);
     }
@@ -70,17 +70,17 @@ void ItemSelectionDialog::loadBoxes() {
     setWindowTitle(strings::text(TextId::SelectionTitle));
     for (int i = 0; i < kItemCount; ++i) {
         if (!m_table.isUndefined(i))
-            m_check[i]->setChecked(m_table.isSelected(i));
+            m_boxes[i]->setChecked(m_table.isSelected(i));
         else
-            m_check[i]->setEnabled(false);
-        m_check[i]->setToolTip(m_table.ItemName[i]);
+            m_boxes[i]->setEnabled(false);
+        m_boxes[i]->setToolTip(m_table.names[i]);
     }
 }
 
 void ItemSelectionDialog::resetBoxes() {
     for (int i = 0; i < kItemCount; ++i) {
-        m_check[i]->setChecked(m_table.isSelected(i));
-        m_check[i]->setToolTip(m_table.ItemName[i]);
+        m_boxes[i]->setChecked(m_table.isSelected(i));
+        m_boxes[i]->setToolTip(m_table.names[i]);
     }
 }
 
@@ -105,22 +105,22 @@ void ItemSelectionDialog::onFocusWindowChanged(QWindow* w) {
 
 void ItemSelectionDialog::setBox(int i, Selection state) {
     if (i >= 0 && i < kItemCount)
-        m_check[i]->setChecked(state == Selection::Selected);
+        m_boxes[i]->setChecked(state == Selection::Selected);
 }
 
 bool ItemSelectionDialog::boxTicked(int i) const {
-    return i >= 0 && i < kItemCount && m_check[i]->isChecked();
+    return i >= 0 && i < kItemCount && m_boxes[i]->isChecked();
 }
 
 void ItemSelectionDialog::setItemToolTip(int i, const QString& text) {
     if (i >= 0 && i < kItemCount)
-        m_check[i]->setToolTip(text);
+        m_boxes[i]->setToolTip(text);
 }
 
 void ItemSelectionDialog::applySelection() {
     // Disabled boxes included: a state loaded from a file passes on unchanged.
     for (int i = 0; i < kItemCount; ++i)
-        m_table.ItemSel[i] = m_check[i]->isChecked() ? Selection::Selected : Selection::Cleared;
+        m_table.selections[i] = m_boxes[i]->isChecked() ? Selection::Selected : Selection::Cleared;
     accept();
     close();
 }

@@ -10,7 +10,7 @@ class QWindow;
 namespace pmx {
 
 // Communication item selection dialog: one box per command address, a second copy of
-// the selection flags that only OK hands back to ItemSel. It may live hidden (created
+// the selection flags that only OK hands back to selections. It may live hidden (created
 // by the main window to receive box states from loaded files); OK and Cancel delete it.
 class ItemSelectionDialog : public QDialog {
     Q_OBJECT
@@ -38,7 +38,7 @@ class ItemSelectionDialog : public QDialog {
     void onFocusWindowChanged(QWindow* w);
 
     ItemTable& m_table;
-    std::array<QCheckBox*, kItemCount> m_check{};
+    std::array<QCheckBox*, kItemCount> m_boxes{};
     // Focus window before the latest change: tells a return from another window of this
     // program (reset the boxes) from a return from another application (keep them).
     QPointer<QWindow> m_lastFocus;

@@ -35,7 +35,7 @@ ReportWindow::ReportWindow(QWidget* parent)
     m_savePdf = new QAction(strings::text(TextId::SavePdf), this);
     m_savePdf->setObjectName(QStringLiteral("actionSavePdf"));
     m_savePdf->setShortcut(QKeySequence::Save);
-    connect(m_savePdf, &QAction::triggered, this, &ReportWindow::savePdfTriggered);
+    connect(m_savePdf, &QAction::triggered, this, &ReportWindow::askAndSavePdf);
     // The preview's own tool bar has Print but no direct PDF export; put ours beside it.
     if (auto* bar = findChild<QToolBar*>()) {
         bar->addSeparator();
@@ -55,6 +55,10 @@ void ReportWindow::setReport(const ReportModel& model) {
     m_savePdf->setEnabled(true);
     if (auto* preview = previewWidget())
         preview->updatePreview();
+}
+
+bool ReportWindow::canSavePdf() const {
+    return m_savePdf->isEnabled();
 }
 
 int ReportWindow::previewPageCount() const {
@@ -77,7 +81,7 @@ bool ReportWindow::savePdf(const QString& path, QString* error) {
     return ReportRenderer::renderPdf(*m_model, path, error, printer()->pageLayout());
 }
 
-void ReportWindow::savePdfTriggered() {
+void ReportWindow::askAndSavePdf() {
     if (!m_model)
         return;
     const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

@@ -34,7 +34,10 @@ class ReportWindow : public QPrintPreviewDialog {
     // Asks where to save the PDF; empty means cancelled. Replaceable for tests.
     using PathChooser = std::function<QString(QWidget* parent, const QString& proposed)>;
     void setPdfPathChooser(PathChooser chooser) { m_choosePath = std::move(chooser); }
-    QAction* savePdfAction() const { return m_savePdf; }
+    // Save PDF can be used (a report is shown).
+    bool canSavePdf() const;
+    // Save PDF, as its tool bar button does: asks where, then saves.
+    void askAndSavePdf();
 
   signals:
     void pdfSaved(const QString& path);
@@ -45,7 +48,6 @@ class ReportWindow : public QPrintPreviewDialog {
 
   private:
     void paintReport(QPrinter* printer);
-    void savePdfTriggered();
     QPrintPreviewWidget* previewWidget() const;
 
     std::optional<ReportModel> m_model;

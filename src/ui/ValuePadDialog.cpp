@@ -100,7 +100,7 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent) : QDialog(pare
         setTabOrder(order[k - 1], order[k]);
     m_entryBox->setFocus();
 
-    setItem(m_table.CurItem);
+    setItem(m_table.currentItem);
     syncEntry();
 }
 
@@ -108,9 +108,9 @@ void ValuePadDialog::setItem(int curItem) {
     if (curItem < 0 || curItem >= kItemCount)
         return;
     m_item = curItem;
-    m_name->setText(m_table.ItemName[curItem]);
+    m_name->setText(m_table.names[curItem]);
     m_name->setCursorPosition(0);
-    m_current->setText(QString::number(m_table.ItemData[curItem]));
+    m_current->setText(QString::number(m_table.values[curItem]));
 }
 
 void ValuePadDialog::syncEntry() {
@@ -157,8 +157,8 @@ void ValuePadDialog::storeValue() {
         m_entryBox->setFocus();
         return;
     }
-    m_table.ItemData[m_item] = *value;
-    m_table.CurItem = qint16(m_item);
+    m_table.values[m_item] = *value;
+    m_table.currentItem = qint16(m_item);
     emit valueStored();
     accept();
     close();

@@ -35,7 +35,8 @@ class ValuePadDialog : public QDialog {
     void reject() override;
 
   signals:
-    // The item's value (ItemData[CurItem]) is stored; the main window posts the send request.
+    // The item's value (values[currentItem]) is stored; the main window posts the send
+    // request.
     void valueStored();
 
   protected:

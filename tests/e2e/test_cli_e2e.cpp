@@ -6,9 +6,11 @@
 #include "report/CsvExport.h"
 #include "report/ListData.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace pmx;
@@ -44,12 +46,12 @@ class Cli : public ::testing::Test {
     // A data file with items 0001, 0005 and 0044 selected and a value for each.
     QString table() {
         ItemTable t;
-        t.ModelName = "PMX-31570A";
+        t.modelName = "PMX-31570A";
         for (int i = 0; i < kItemCount; ++i)
-            t.ItemName[i] = QStringLiteral("Item %1").arg(i);
+            t.names[i] = QStringLiteral("Item %1").arg(i);
         for (int i : {1, 5, 68}) {
-            t.ItemSel[i] = Selection::Selected;
-            t.ItemData[i] = qint16(i - 100);
+            t.selections[i] = Selection::Selected;
+            t.values[i] = qint16(i - 100);
         }
         const QString path = dir.path() + "/in.dat";
         EXPECT_TRUE(saveTableFile(path, t));
@@ -76,15 +78,16 @@ TEST_F(Cli, ReadPrintsSelectedItemsAndWritesTheUpdatedTable) {
     EXPECT_EQ(r.out, "0001\tItem 1\t63h\n0005\tItem 5\t1F3h\n0044\tItem 68\t1A8Fh\n");
     ItemTable back;
     ASSERT_TRUE(loadTableFile(outPath, back, TableReadMode::AllOrNothing).ok);
-    EXPECT_EQ(back.ItemData[68], 6799);
-    EXPECT_EQ(back.ItemData[2], 0);
+    EXPECT_EQ(back.values[68], 6799);
+    EXPECT_EQ(back.values[2], 0);
 }
 
 TEST_F(Cli, WriteFollowsTheProgramsOrderAndReportsFailedItems) {
     ASSERT_TRUE(sim.start({"--protocol", "korvan", "--instrument", "4", "--fault", "0005=nak"}));
     const CliRun r = cli(conn("KORVAN") + QStringList{"write", "--table", table()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "0005 Negative acknowledgement. Check the sending data.\n");
+    EXPECT_EQ(r.err, "0005 Negative acknowledgement. Check the sending data.\n"
+                     "write: 3 items, 2 good, 1 failed\n");
     const QStringList writes = sim.logLines().filter(" W ");
     ASSERT_EQ(writes.size(), 3);
     EXPECT_TRUE(writes[0].startsWith("korvan W 0044 FFE0")) << qPrintable(writes[0]);
@@ -98,14 +101,16 @@ TEST_F(Cli, LostDeviceEndsTheRunAtOnceWithOneLineAndStatus3) {
             sim.start({"--protocol", protocol, "--instrument", "4", "--hangup-after", "2"}));
         // All 128 items selected: without noticing the loss, each would fail in turn.
         ItemTable t;
-        t.ItemSel.fill(Selection::Selected);
+        t.selections.fill(Selection::Selected);
         const QString in = dir.path() + "/all.dat";
         ASSERT_TRUE(saveTableFile(in, t));
         const QString outPath = dir.path() + "/lost.dat";
         const CliRun r = cli(conn(protocol == QLatin1String("korvan") ? "KORVAN" : "Modbus RTU") +
                              QStringList{"read", "--table", in, "--out", outPath});
         EXPECT_EQ(r.code, 3) << protocol;
-        EXPECT_EQ(r.err, QStringLiteral("Connection to %1 lost.\n").arg(sim.devicePath()));
+        EXPECT_EQ(r.err, QStringLiteral("Connection to %1 lost.\nread: 2 items, 2 good, 0 failed, "
+                                        "device lost\n")
+                             .arg(sim.devicePath()));
         EXPECT_FALSE(QFile::exists(outPath)) << "a partial table is not saved";
         sim.kill();
     }
@@ -122,8 +127,13 @@ TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
 
     r = cli(station0 + QStringList{"write", "--table", table()});
     EXPECT_EQ(r.code, 0) << qPrintable(r.err);
-    EXPECT_EQ(r.err, "3 written as broadcast, not confirmed.\n");
-    EXPECT_EQ(sim.logLinesOnce(3, "(broadcast)").filter("(broadcast)").size(), 3);
+    EXPECT_EQ(r.err, "3 written as broadcast, not confirmed.\n"
+                     "write: 3 items, 0 good, 0 failed, 3 not confirmed\n");
+    // Nothing answers a broadcast, so the instrument may log the last one after the run ends.
+    const auto broadcasts = [this] { return sim.logLines().filter("(broadcast)").size(); };
+    for (QDeadlineTimer hangGuard(10000); broadcasts() < 3 && !hangGuard.hasExpired();)
+        QThread::msleep(10);
+    EXPECT_EQ(broadcasts(), 3);
     // The instrument carried the writes out.
     r = cli({"--port", sim.devicePath(), "--protocol", "Modbus ASCII", "--instrument", "1", "read",
              "--table", table()});
@@ -136,11 +146,68 @@ TEST_F(Cli, ConditionsAndUnopenablePort) {
     EXPECT_EQ(r.code, 0) << qPrintable(r.err);
     EXPECT_TRUE(
         r.out.startsWith("Protocol: Modbus RTU\nInstrument number: 4\nTransfer rate: 9600\n"));
+    EXPECT_TRUE(r.out.endsWith("Block reads (Modbus): Off\n"));
+    r = cli(conn("Modbus RTU") + QStringList{"--block-read", "--block-max=40", "conditions"});
+    EXPECT_TRUE(r.out.endsWith("Block reads (Modbus): On, 40 per request\n")) << qPrintable(r.out);
     r = cli({"--port", dir.path() + "/no-such-device", "conditions"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.startsWith("Communication error! Check the communication conditions.\n"));
     // Overrides are never stored.
     EXPECT_FALSE(QFile::exists(dir.path() + "/config/KORVAN DELTRIS.conf"));
+}
+
+// Block reads give what the per-item read gives, from an instrument that takes blocks and
+// from one with an undefined register (0041) inside a refused span (0040 and 0041).
+TEST_F(Cli, BlockReadsPrintWhatTheItemByItemReadPrints) {
+    ItemTable t;
+    t.modelName = "PMX-31570A";
+    for (int i = 0; i < kItemCount; ++i) {
+        t.names[i] = QStringLiteral("Item %1").arg(i);
+        t.selections[i] = i % 37 == 20 ? Selection::Cleared : Selection::Selected;
+    }
+    const QString in = dir.path() + "/all.dat";
+    ASSERT_TRUE(saveTableFile(in, t));
+    const struct {
+        const char* name;
+        QStringList sim;
+        int code;
+    } instruments[] = {
+        {"accepts blocks", {"--protocol", "rtu", "--instrument", "4"}, 0},
+        {"undefined register",
+         {"--protocol", "ascii", "--instrument", "4", "--refuse-span", "0040", "--fault",
+          "0041=nak:02", "--max-count", "50"},
+         1},
+    };
+    for (const auto& i : instruments) {
+        SCOPED_TRACE(i.name);
+        ASSERT_TRUE(sim.start(i.sim)) << qPrintable(sim.errorText());
+        const QStringList c = conn(i.sim[1] == "rtu" ? "Modbus RTU" : "Modbus ASCII");
+        const CliRun single = cli(c + QStringList{"read", "--table", in});
+        const int singleRequests = int(sim.logLines().size());
+        const CliRun block = cli(c + QStringList{"--block-read", "read", "--table", in});
+        const int blockRequests = int(sim.logLines().size()) - singleRequests;
+        EXPECT_EQ(single.code, i.code) << qPrintable(single.err);
+        EXPECT_EQ(block.code, single.code);
+        EXPECT_EQ(block.out, single.out);
+        EXPECT_EQ(block.err, single.err);
+        EXPECT_EQ(single.out.count('\n'), 125); // every selected item
+        EXPECT_LT(blockRequests, 20) << "against " << singleRequests;
+        EXPECT_GT(sim.logLines().filter(" n=").size(), 0);
+    }
+}
+
+TEST_F(Cli, NetworkPortReadsAndARefusedOneIsStatus3WithTheReason) {
+    ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4", "--tcp", "0"}))
+        << qPrintable(sim.errorText());
+    CliRun r = cli(conn("Modbus RTU") + QStringList{"read", "--table", table()});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.out, "0001\tItem 1\t99\n0005\tItem 5\t499\n0044\tItem 68\t6799\n");
+    const QString address = sim.devicePath();
+    sim.kill(); // nobody listens on the port now
+    r = cli({"--port", address, "conditions"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("\n" + address + " could not be opened (")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("refused", Qt::CaseInsensitive)) << qPrintable(r.err);
 }
 
 TEST_F(Cli, ArgumentsHelpAndVersion) {
@@ -159,14 +226,14 @@ TEST_F(Cli, ArgumentsHelpAndVersion) {
         {{"--hex=1", "read"}, 2, "", "error: unexpected value after '--hex' (see --help)\n"},
         {{"write"}, 2, "", "error: --table IN.dat is required\n"},
         // The choices are the conditions dialog's.
-        {{"--rate=115200", "conditions"},
-         2,
-         "",
-         "error: --rate must be 2400, 4800, 9600 or 19200\n"},
+        {{"--rate=1", "conditions"}, 2, "", "error: --rate must be 2400, 4800, 9600 or 19200\n"},
         {{"--parity", "mark", "conditions"}, 2, "", "error: --parity must be NONE, EVEN or ODD\n"},
         {{"--data-bits=9", "conditions"}, 2, "", "error: --data-bits must be 7 or 8\n"},
         {{"--instrument", "96", "conditions"}, 2, "", "error: --instrument must be 0..95\n"},
         {{"--timeout=99", "conditions"}, 2, "", "error: --timeout must be 100..4000 ms\n"},
+        {{"--block-max=1", "read"}, 2, "", "error: --block-max must be 2..125\n"},
+        {{"--block-max", "12x", "read"}, 2, "", "error: --block-max must be 2..125\n"},
+        {{"--block-read=1", "read"}, 2, "", "error: unexpected value after '--block-read'"},
         {{"--protocol=tcp", "conditions"},
          2,
          "",
@@ -184,7 +251,8 @@ TEST_F(Cli, ArgumentsHelpAndVersion) {
         cli({"--help"})
             .out.contains(
                 "  --rate 2400|4800|9600|19200   --data-bits 7|8   --stop-bits 1|2\n"
-                "  --parity NONE|EVEN|ODD   --port COMn|/dev/DEVICE   --timeout MS (100..4000)\n"));
+                "  --parity NONE|EVEN|ODD   --timeout MS (100..4000)\n"
+                "  --port COMn|/dev/DEVICE|tcp://HOST:PORT"));
 }
 
 TEST_F(Cli, UnreadableTableIsNamedAndNothingIsWritten) {
@@ -218,4 +286,39 @@ TEST_F(Cli, ExportAndReportUseTheWindowsWriters) {
     QFile p(pdf); // its pages are the renderer's tests' business
     ASSERT_TRUE(p.open(QIODevice::ReadOnly));
     EXPECT_TRUE(p.readAll().startsWith("%PDF"));
+}
+
+// The trace names each exchange's bytes; the progress line rewrites itself and is wiped
+// before anything else is said; --quiet leaves only the errors.
+TEST_F(Cli, TraceProgressAndSummaryLines) {
+    ASSERT_TRUE(sim.start({"--protocol", "korvan", "--instrument", "1", "--fault", "0005=silent"}))
+        << qPrintable(sim.errorText());
+    const QStringList korvan1 = {"--port", sim.devicePath(), "--protocol", "KORVAN",
+                                 "--instrument", "1", "--timeout", "100"};
+    const QString traceFile = dir.path() + "/trace.txt";
+    CliRun r = cli(korvan1 + QStringList{"--trace", "--trace-file", traceFile, "read", "--table",
+                                         table()});
+    EXPECT_EQ(r.code, 1);
+    const QStringList lines = r.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << qPrintable(r.err); // three exchanges, one failure, summary
+    const QString item44 = lines.filter("R 0044h").value(0);
+    EXPECT_TRUE(item44.contains("> 02 21 20 20 30 30 34 34 03 32 43 < 06 ")) << qPrintable(item44);
+    EXPECT_TRUE(item44.contains(": good, 1 try")) << qPrintable(item44);
+    EXPECT_TRUE(lines.filter("R 0005h").value(0).contains("< - : no answer"));
+    EXPECT_EQ(lines.last(), "read: 3 items, 2 good, 1 failed");
+    QFile f(traceFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts),
+              lines.filter(" korvan "));
+
+    r = cli(korvan1 + QStringList{"--progress", "write", "--table", table()});
+    EXPECT_TRUE(r.err.startsWith("\rwrite 1/3  0044h\r")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("\rwrite 3/3  0005h")) << qPrintable(r.err);
+    // Wiped before the failure and the summary, which stand on lines of their own.
+    const QStringList said = r.err.split('\r').last().split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(said.last(), "write: 3 items, 2 good, 1 failed");
+
+    r = cli(korvan1 + QStringList{"--quiet", "--progress", "read", "--table", table()});
+    EXPECT_EQ(r.err, "0005 No response. Check the wiring and communication conditions.\n");
+    EXPECT_EQ(r.out.count('\n'), 3);
 }

@@ -73,36 +73,6 @@ class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
 
 } // namespace
 
-TEST_P(CommE2E, ReadWriteAndReadBackPaced) {
-    // Values made of bytes a cooked terminal would eat or change: XON, XOFF, CR, LF.
-    QFile values(m_dir.filePath("values.txt"));
-    ASSERT_TRUE(values.open(QIODevice::WriteOnly));
-    values.write("0001=0x1113\n0002=0x0D0A\n0003=0x7F03\n");
-    values.close();
-    startAndOpen({"--values", values.fileName(), "--baud", "9600"});
-    EXPECT_EQ(read("0001"), qint16(0x1113));
-    EXPECT_EQ(read("0002"), qint16(0x0D0A));
-    EXPECT_EQ(read("0003"), qint16(0x7F03));
-    EXPECT_EQ(read("0044"), qint16(6799)); // the instrument's default: 100 * item - 1
-    EXPECT_EQ(classify(send("06", "0044", "FFFF"), "06"), kResponseOk);
-    EXPECT_EQ(classify(send("06", "007F", "8000"), "06"), kResponseOk);
-    EXPECT_EQ(read("0044"), qint16(-1));
-    EXPECT_EQ(read("007F"), qint16(-32768));
-    EXPECT_EQ(m_sim.logLines().size(), 8); // nothing sent twice
-}
-
-TEST_P(CommE2E, RefusalsAndChecksumErrors) {
-    startAndOpen({"--fault", "0005=nak", "--fault", "0012=readonly", "--fault", "0010=badsum"});
-    EXPECT_EQ(classify(send("03", "0005"), "03"), refusal());
-    EXPECT_EQ(classify(send("06", "0012", "0001"), "06"), refusal());
-    EXPECT_EQ(read("0012"), qint16(1799));                    // the refused write changed nothing
-    EXPECT_EQ(classify(send("03", "0080"), "03"), refusal()); // no such item
-    // A spoiled checksum: a checksum error under KORVAN, no response under Modbus.
-    EXPECT_EQ(classify(send("03", "0010"), "03"),
-              korvan() ? kResponseChecksum : kResponseCommError);
-    EXPECT_EQ(read("0001"), qint16(99));
-}
-
 TEST_P(CommE2E, SilenceGarbageLateAnswersAndOtherInstrumentsCostOneExchange) {
     startAndOpen(
         {"--fault", "0011=silent", "--fault", "0013=garbage", "--fault", "0014=delay:300"});

@@ -13,18 +13,18 @@ namespace {
 
 ItemTable sentinel() {
     ItemTable t;
-    t.ModelName = QStringLiteral("before");
+    t.modelName = QStringLiteral("before");
     for (int i = 0; i < kItemCount; ++i) {
-        t.ItemName[i] = QStringLiteral("name %1").arg(i);
-        t.ItemSel[i] = Selection::Partial;
-        t.ItemData[i] = qint16(-1000 - i);
+        t.names[i] = QStringLiteral("name %1").arg(i);
+        t.selections[i] = Selection::Partial;
+        t.values[i] = qint16(-1000 - i);
     }
     return t;
 }
 
 bool sameStored(const ItemTable& a, const ItemTable& b) {
-    return a.ModelName == b.ModelName && a.ItemName == b.ItemName && a.ItemSel == b.ItemSel &&
-           a.ItemData == b.ItemData;
+    return a.modelName == b.modelName && a.names == b.names && a.selections == b.selections &&
+           a.values == b.values;
 }
 
 } // namespace
@@ -49,14 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(field >= 1 && field <= kTableFileLines);
         FUZZ_CHECK(part.selectionsRead.size() == qBound(0, field - 1 - 1 - kItemCount, kItemCount));
         if (field == 1)
-            FUZZ_CHECK(partial.ModelName == before.ModelName);
+            FUZZ_CHECK(partial.modelName == before.modelName);
         for (int i = 0; i < kItemCount; ++i) {
             if (field <= 1 + 1 + i)
-                FUZZ_CHECK(partial.ItemName[i] == before.ItemName[i]);
+                FUZZ_CHECK(partial.names[i] == before.names[i]);
             if (field <= 1 + kItemCount + 1 + i)
-                FUZZ_CHECK(partial.ItemSel[i] == before.ItemSel[i]);
+                FUZZ_CHECK(partial.selections[i] == before.selections[i]);
             if (field <= 1 + 2 * kItemCount + 1 + i)
-                FUZZ_CHECK(partial.ItemData[i] == before.ItemData[i]);
+                FUZZ_CHECK(partial.values[i] == before.values[i]);
         }
         return 0;
     }

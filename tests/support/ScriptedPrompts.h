@@ -1,7 +1,7 @@
 #pragma once
 // Answers the main window's questions and file choices from a script, and keeps every
 // question and error it was shown, for offscreen window tests.
-#include "app/MainWindow.h"
+#include "app/UserPrompts.h"
 #include <QList>
 #include <QStringList>
 #include <QTemporaryDir>

@@ -3,7 +3,6 @@
 // stops it again. Header-only; needs QtCore and PMX_BIN_DIR.
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QThread>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -86,19 +85,6 @@ class SimProcess {
         if (m_logPath.isEmpty() || !f.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    // The log once it holds at least `count` lines containing `part`: a request that gets
-    // no answer (a broadcast) may be logged after its sender has ended. Gives up at the
-    // deadline (a hang guard) with what the log holds then.
-    QStringList logLinesOnce(qsizetype count, const QString& part, int timeoutMs = 10000) const {
-        QDeadlineTimer deadline(timeoutMs);
-        QStringList lines = logLines();
-        while (lines.filter(part).size() < count && !deadline.hasExpired()) {
-            QThread::msleep(10);
-            lines = logLines();
-        }
-        return lines;
     }
 
     // Ends it at once (SIGKILL): the device vanishes as if unplugged.

@@ -1,3 +1,5 @@
+// The all-data list: which items it lists, the report built from it and the CSV export.
+#include "TestPrinters.h"
 #include "report/CsvExport.h"
 #include "report/ListData.h"
 #include "report/ReportModel.h"
@@ -15,23 +17,23 @@ namespace {
 ItemTable undefinedTable() {
     ItemTable t;
     for (int i = 0; i < kItemCount; ++i) {
-        t.ItemName[i] = QStringLiteral("----");
-        t.ItemData[i] = qint16(i);
+        t.names[i] = QStringLiteral("----");
+        t.values[i] = qint16(i);
     }
     return t;
 }
 
 ItemTable sampleTable() {
     ItemTable t = undefinedTable();
-    t.ItemName[0] = QStringLiteral("P0");
-    t.ItemData[0] = -5;
-    t.ItemSel[0] = Selection::Selected;
-    t.ItemName[3] = QStringLiteral("Alarm 1"); // not selected: still listed
-    t.ItemData[3] = 500;
-    t.ItemSel[3] = Selection::Cleared;
-    t.ItemName[7] = QStringLiteral("Unit-----"); // ends in "----": left out
-    t.ItemName[127] = QStringLiteral("温度");    // last address
-    t.ItemData[127] = 10;
+    t.names[0] = QStringLiteral("P0");
+    t.values[0] = -5;
+    t.selections[0] = Selection::Selected;
+    t.names[3] = QStringLiteral("Alarm 1"); // not selected: still listed
+    t.values[3] = 500;
+    t.selections[3] = Selection::Cleared;
+    t.names[7] = QStringLiteral("Unit-----"); // ends in "----": left out
+    t.names[127] = QStringLiteral("温度");    // last address
+    t.values[127] = 10;
     return t;
 }
 
@@ -45,17 +47,17 @@ QByteArray readAll(const QString& path) {
 TEST(ReportSetListData, ShortNamesAreDefinedAndUnitsCleared) {
     // Which items are listed shows in the CSV blocks below and on the printed pages.
     ListArrays lists;
-    lists.ListUnit[5] = QStringLiteral("stale"); // refilling clears every entry
+    lists.units[5] = QStringLiteral("stale"); // refilling clears every entry
     // Names shorter than four characters, the empty name of an unloaded model included,
     // are always defined.
     ItemTable empty;
-    empty.ItemName[1] = QStringLiteral("---");
+    empty.names[1] = QStringLiteral("---");
     fillListArrays(empty, false, lists);
-    EXPECT_EQ(std::count(lists.ListValid.begin(), lists.ListValid.end(), true), kItemCount);
-    EXPECT_TRUE(std::all_of(lists.ListUnit.begin(), lists.ListUnit.end(),
+    EXPECT_EQ(std::count(lists.listed.begin(), lists.listed.end(), true), kItemCount);
+    EXPECT_TRUE(std::all_of(lists.units.begin(), lists.units.end(),
                             [](const QString& u) { return u.isEmpty(); }));
     // The item column is a 200-character field.
-    empty.ItemName[0] = QString(250, QLatin1Char('x'));
+    empty.names[0] = QString(250, QLatin1Char('x'));
     fillListArrays(empty, false, lists);
     EXPECT_EQ(buildReportRows(lists).steps[0].parameters[0].name.size(), 200);
 }
@@ -65,7 +67,6 @@ TEST(ReportModel, CaptionsAreASnapshotInTheRequestedLanguage) {
     fillListArrays(sampleTable(), false, lists);
     const ReportModel en = ReportModel::build(lists, Lang::English);
     const ReportModel ja = ReportModel::build(lists, Lang::Japanese);
-    EXPECT_EQ(ja.captions().parameterBox, "パラメータ設定");
 
     // A later DEC/HEX switch refills the arrays but not a report already built.
     fillListArrays(sampleTable(), true, lists);
@@ -81,50 +82,29 @@ TEST(ReportCsv, ProposedName) {
               "PMX-31570A2027_1_31_23_59_0.csv");
 }
 
-TEST(ReportCsv, DecimalAndHexBlocksByteForByte) {
+TEST(ReportCsv, BlocksAppendedByteForByte) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("list.csv");
     ListArrays lists;
+    const auto append = [&](const ItemTable& t, bool hex, Lang lang) {
+        fillListArrays(t, hex, lists);
+        QString error;
+        EXPECT_TRUE(appendCsv(path, lists, lang, &error)) << error.toStdString();
+    };
+    ItemTable quoted = undefinedTable();
+    quoted.names[0] = QStringLiteral("a\"b"); // written as it stands
+    append(sampleTable(), false, Lang::English);
+    append(sampleTable(), true, Lang::English);
+    append(quoted, false, Lang::Japanese);
+    append(undefinedTable(), false, Lang::English); // headings only
     const QByteArray head = "\"PMX-31570A Setting software\"\r\n"
                             "\"Parameter\"\r\n"
                             "\"Data Item\",\"Data\"\r\n";
-
-    fillListArrays(sampleTable(), false, lists);
-    const QString dec = dir.filePath("dec.csv");
-    QString error;
-    ASSERT_TRUE(appendCsv(dec, lists, Lang::English, &error)) << error.toStdString();
-    EXPECT_EQ(readAll(dec), head + "\"P0\",-5\r\n"
-                                   "\"Alarm 1\",500\r\n"
-                                   "\"温度\",10\r\n");
-
-    fillListArrays(sampleTable(), true, lists);
-    const QString hex = dir.filePath("hex.csv");
-    ASSERT_TRUE(appendCsv(hex, lists, Lang::English, &error));
-    EXPECT_EQ(readAll(hex), head + "\"P0\",\"FFFBh\"\r\n"
-                                   "\"Alarm 1\",\"1F4h\"\r\n"
-                                   "\"温度\",\"Ah\"\r\n");
-
-    // Japanese headings; a name holding a quotation mark is written as it stands.
-    ItemTable quoted = undefinedTable();
-    quoted.ItemName[0] = QStringLiteral("a\"b");
-    fillListArrays(quoted, false, lists);
-    const QString ja = dir.filePath("ja.csv");
-    ASSERT_TRUE(appendCsv(ja, lists, Lang::Japanese, &error));
-    EXPECT_EQ(readAll(ja), QByteArray("\"PMX-31570A 設定ソフトウェア\"\r\n"
-                                      "\"パラメータ設定\"\r\n"
-                                      "\"データ項目\",\"データ\"\r\n"
-                                      "\"a\"b\",0\r\n"));
-}
-
-TEST(ReportCsv, HeadingsOnlyWhenNothingIsDefined) {
-    // Appending is checked through the main window and the command line.
-    QTemporaryDir dir;
-    ListArrays lists;
-    fillListArrays(undefinedTable(), false, lists);
-    ASSERT_TRUE(appendCsv(dir.filePath("none.csv"), lists, Lang::English));
-    const QByteArray bytes = readAll(dir.filePath("none.csv"));
-    EXPECT_EQ(bytes.count("\r\n"), 3);
-    EXPECT_EQ(bytes.count('\n'), 3);
+    EXPECT_EQ(readAll(path), head + "\"P0\",-5\r\n\"Alarm 1\",500\r\n\"温度\",10\r\n" + head +
+                                 "\"P0\",\"FFFBh\"\r\n\"Alarm 1\",\"1F4h\"\r\n\"温度\",\"Ah\"\r\n" +
+                                 "\"PMX-31570A 設定ソフトウェア\"\r\n\"パラメータ設定\"\r\n"
+                                 "\"データ項目\",\"データ\"\r\n\"a\"b\",0\r\n" +
+                                 head);
 }
 
 TEST(ReportCsv, UnwritablePathIsReported) {

@@ -9,7 +9,8 @@ namespace pmx::cli {
 namespace {
 
 const char* const kValued[] = {"protocol", "instrument", "rate", "data-bits", "stop-bits", "parity",
-                               "port",     "timeout",    "lang", "table",     "out",       "pdf"};
+                               "port",     "timeout",    "lang", "table",     "out",       "pdf",
+                               "block-max", "trace-file"};
 
 const char* const kCommandHelp[][2] = {
     {"conditions",
@@ -19,10 +20,12 @@ const char* const kCommandHelp[][2] = {
     {"read", "pmx31570a-cli [OPTIONS] read [--table IN.dat] [--out OUT.dat] [--hex]\n"
              "Reads every item selected in IN.dat from the instrument and prints one line per\n"
              "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
-             "updated table file. Failed items go to standard error.\n"},
+             "updated table file. Failed items go to standard error, and the run ends with\n"
+             "\"read: N items, G good, F failed\" there (not with --quiet).\n"},
     {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat\n"
               "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
-              "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"},
+              "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"
+              "Ends with \"write: N items, G good, F failed\" on standard error.\n"},
     {"ports", "pmx31570a-cli ports\nLists the serial devices found and what COM1..COM8 open.\n"},
     {"export-csv", "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                    "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does.\n"},
@@ -46,7 +49,11 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption hex(QStringLiteral("hex"));
-    parser.addOptions({help, version, hex});
+    const QCommandLineOption blockRead(QStringLiteral("block-read"));
+    const QCommandLineOption trace(QStringLiteral("trace"));
+    const QCommandLineOption progress(QStringLiteral("progress"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    parser.addOptions({help, version, hex, blockRead, trace, progress, quiet});
     for (const char* name : kValued)
         parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
@@ -59,9 +66,14 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
         if (parser.isSet(n))
             args->options.insert(n, parser.value(n));
     }
+    if (parser.isSet(blockRead))
+        args->options.insert(QStringLiteral("block-read"), QString());
     args->help = parser.isSet(help);
     args->version = parser.isSet(version);
     args->hex = parser.isSet(hex);
+    args->trace = parser.isSet(trace);
+    args->progress = parser.isSet(progress);
+    args->quiet = parser.isSet(quiet);
     args->positional = parser.positionalArguments();
     if (!args->positional.isEmpty())
         args->command = args->positional.takeFirst();
@@ -84,8 +96,16 @@ QString usageText() {
                "never stored:\n"
                "  --protocol %1   --instrument N (%2..%3)\n"
                "  --rate %4   --data-bits %5   --stop-bits %6\n"
-               "  --parity %7   --port COMn|/dev/DEVICE   --timeout MS (%8..%9)\n"
+               "  --parity %7   --timeout MS (%8..%9)\n"
+               "  --port COMn|/dev/DEVICE|tcp://HOST:PORT   (a device server's address)\n"
+               "  --block-read   Modbus: read runs of consecutive items with one request each\n"
+               "  --block-max N  registers per request for --block-read (2..125, default 125)\n"
                "  --lang en|ja   (default: from the locale)\n"
+               "read and write also take:\n"
+               "  --trace   every exchange on standard error, one line each\n"
+               "  --trace-file FILE   the same lines into FILE\n"
+               "  --progress   the progress line even when standard error is not a terminal\n"
+               "  --quiet   nothing on standard error but errors (no progress, no summary)\n"
                "An option's value follows it as the next word or after '=' (--rate=9600).\n"
                "Without them the stored conditions apply, with the same validation as the program\n"
                "(invalid stored values fall back to their defaults; nothing is written back).\n"

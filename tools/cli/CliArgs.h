@@ -15,6 +15,9 @@ struct Args {
     bool hex = false;
     bool help = false;
     bool version = false;
+    bool trace = false;    // every exchange on standard error
+    bool progress = false; // the progress line even when standard error is not a terminal
+    bool quiet = false;    // nothing but errors (and a trace asked for)
 
     bool has(const char* name) const { return options.contains(QLatin1String(name)); }
     QString value(const char* name) const { return options.value(QLatin1String(name)); }

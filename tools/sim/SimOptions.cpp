@@ -40,7 +40,7 @@ QString decode(const QByteArray& bytes) {
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
-    // Files from the maker's Windows tool are Shift_JIS.
+    // Files written on a Japanese Windows machine are Shift_JIS.
     QStringDecoder sjis("Shift_JIS");
     if (sjis.isValid())
         return sjis.decode(bytes);
@@ -178,7 +178,9 @@ ParseResult parseArguments(const QStringList& args) {
                              values = valued("values"), model = valued("model"),
                              log = valued("log"), link = valued("link"),
                              delayAll = valued("delay-all"), hangupAfter = valued("hangup-after"),
-                             hangupFor = valued("hangup-for"), fault = valued("fault");
+                             hangupFor = valued("hangup-for"), fault = valued("fault"),
+                             refuseSpan = valued("refuse-span"), maxCount = valued("max-count"),
+                             tcp = valued("tcp"), listen = valued("listen");
     // The parser skips the first word, the program's name.
     if (!parser.parse(QStringList{QStringLiteral("pmx31570a-sim")} + args)) {
         QString text = parser.errorText(); // "Unknown option 'x'."
@@ -228,10 +230,29 @@ ParseResult parseArguments(const QStringList& args) {
         return fail(QStringLiteral("--hangup-after: a number of requests, 1 or more"));
     if (!whole(hangupFor, 0, 3600000, &c.hangupForMs))
         return fail(QStringLiteral("--hangup-for: milliseconds, 0 to 3600000"));
+    if (!whole(maxCount, 1, 125, &c.maxCount))
+        return fail(QStringLiteral("--max-count: registers per read, 1 to 125"));
+    for (const QString& list : parser.values(refuseSpan)) {
+        for (const QString& text : list.split(QLatin1Char(','))) {
+            int item = 0;
+            if (!parseItem(text, &item))
+                return fail(QStringLiteral("--refuse-span: items 0000 to 007F, not %1").arg(text));
+            c.refuseSpans.push_back(item);
+        }
+    }
     c.valuesFile = parser.value(values);
     c.modelFile = parser.value(model);
     c.logFile = parser.value(log);
     c.linkPath = parser.value(link);
+    if (!whole(tcp, 0, 65535, &c.tcpPort))
+        return fail(QStringLiteral("--tcp: a port number 0 to 65535"));
+    if (parser.isSet(listen)) {
+        if (c.tcpPort < 0)
+            return fail(QStringLiteral("--listen needs --tcp"));
+        c.tcpListen = parser.value(listen);
+    }
+    if (c.tcpPort >= 0 && !c.linkPath.isEmpty())
+        return fail(QStringLiteral("--link needs a pty: not with --tcp"));
     for (const QString& text : parser.values(fault)) {
         int item = 0;
         Fault f;
@@ -371,6 +392,13 @@ Options:
                        none        behave
                      Faults other than silent act after a write is carried out.
   --delay-all MS     delay:MS for every item that no --fault names (0 to 60000).
+  --refuse-span ITEMS
+                     Modbus: a read of more than one register that spans one of these
+                     items (hexadecimal, comma-separated; may be repeated) gets
+                     exception 02, as from an instrument that defines no register
+                     there; a read of the item alone is answered.
+  --max-count N      Modbus: a read of more than N registers (1 to 125, default 125)
+                     gets exception 03.
   --silent           never answer anything (requests are still logged).
   --hangup-after N   after N requests for this instrument (broadcasts and unanswered
                      ones included) and the answer to the last of them, hang up: close
@@ -382,6 +410,14 @@ Options:
                      the --link PATH at it (the link is gone meanwhile) and serve
                      again with the same memory.
   --link PATH        also create a symbolic link PATH to the device (removed at exit).
+  --tcp PORT         listen on TCP port PORT (0: one the system picks) instead of
+                     opening a pseudo-terminal, as a device server does, and print
+                     tcp://ADDRESS:PORT. One client at a time; when it disconnects
+                     the next is accepted, with the same memory. A hang-up closes
+                     the client's connection; with --hangup-for the port is closed
+                     for MS milliseconds, then listened on again.
+  --listen ADDRESS   the address --tcp listens on (default 127.0.0.1, the loopback;
+                     ::1, or 0.0.0.0 for every interface).
   --log FILE         append one line per request received, flushed at once.
   -h, --help         this text.
   --version          the program's name and version.

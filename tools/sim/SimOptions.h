@@ -15,6 +15,8 @@ struct Config {
     QString modelFile;
     QString logFile;
     QString linkPath;
+    int tcpPort = -1;    // listen on TCP instead of a pty; 0: a port the system picks
+    QString tcpListen = QStringLiteral("127.0.0.1"); // the address listened on
     int baud = 0;         // 0: no pacing
     int bitsPerChar = 10; // start + 7 data + parity + stop, or start + 8 data + stop
     bool silent = false;
@@ -22,6 +24,8 @@ struct Config {
     int hangupAfter = 0;  // hang up after this many requests; 0: never
     int hangupForMs = -1; // after a hang-up, a new device after this long; -1: exit
     std::vector<std::pair<int, Fault>> faults;
+    std::vector<int> refuseSpans; // blocks spanning these items get exception 02
+    int maxCount = 125;           // blocks of more registers get exception 03
 };
 
 struct ParseResult {

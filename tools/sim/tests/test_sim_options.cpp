@@ -12,6 +12,7 @@ TEST(SimOptions, EveryOptionInBothForms) {
         {"--delay-all", "250"},     {"--link", "/tmp/x"},          {"--log", "/tmp/l"},
         {"--fault", "0005=nak:3"},  {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
         {"--fault", "0005=badsum"}, // the last fault for an item wins when they are applied
+        {"--refuse-span", "40,7f"}, {"--refuse-span", "0002"},     {"--max-count", "20"},
     };
     QStringList spaced{"--silent"}, joined{"--silent"};
     for (const auto& [name, value] : given) {
@@ -33,9 +34,19 @@ TEST(SimOptions, EveryOptionInBothForms) {
         EXPECT_EQ(c.faults[1].second.delayMs, 500);
         EXPECT_EQ(c.faults[2].second.echoItem, 0x7F);
         EXPECT_EQ(c.faults[3].second.kind, FaultKind::BadSum);
+        EXPECT_EQ(c.refuseSpans, (std::vector<int>{0x40, 0x7F, 2}));
+        EXPECT_EQ(c.maxCount, 20);
     }
     EXPECT_TRUE(parseArguments({"-h"}).help);
     EXPECT_TRUE(parseArguments({"--version"}).version);
+}
+
+TEST(SimOptions, TcpPortAndListenAddress) {
+    // A pty unless --tcp is given; the loopback unless --listen says otherwise.
+    EXPECT_EQ(parseArguments({}).config.tcpPort, -1);
+    const Config c = parseArguments({"--tcp", "0", "--listen=::1"}).config;
+    EXPECT_EQ(std::pair(c.tcpPort, c.tcpListen), std::pair(0, QStringLiteral("::1")));
+    EXPECT_EQ(parseArguments({"--tcp=4001"}).config.tcpListen, QStringLiteral("127.0.0.1"));
 }
 
 TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
@@ -47,32 +58,17 @@ TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
 }
 
 TEST(SimOptions, BadArgumentsAreOneLineErrors) {
-    const QStringList bad[] = {
-        {"--protocol", "tcp"},
-        {"--instrument", "96"},
-        {"--instrument"},
-        {"--baud", "fast"},
-        {"--bits=13"},
-        {"/dev/ttyS0"},
-        {"--bogus"},
-        {"-x"},
-        {"--silent=1"},
-        {"--hangup-after=0"},
-        {"--hangup-for=-1"},
-        {"--delay-all=60001"},
-        {"--fault", "0080=nak"},
-        {"--fault", "0001=explode"},
-        {"--fault", "0001=delay:-5"},
-        {"--fault", "0001=silent:3"},
-        {"--fault", "nak"},
-        {"--fault=0001=echo"},
-        {"--fault=0001=echo:0080"},
-        {"--fault=0001=late"},
-        {"--fault=0001=nak:100"},
-    };
-    for (const QStringList& args : bad) {
-        const QString error = parseArguments(args).error;
-        EXPECT_FALSE(error.isEmpty()) << args.join(' ').toStdString();
+    // Command lines apart at '|', words at blanks.
+    const QString bad = QStringLiteral(
+        "--protocol tcp|--instrument 96|--instrument|--baud fast|--bits=13|/dev/ttyS0|--bogus|-x|"
+        "--silent=1|--hangup-after=0|--hangup-for=-1|--delay-all=60001|--fault 0080=nak|"
+        "--fault 0001=explode|--fault 0001=delay:-5|--fault 0001=silent:3|--fault nak|"
+        "--fault=0001=echo|--fault=0001=echo:0080|--fault=0001=late|--fault=0001=nak:100|"
+        "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126|"
+        "--tcp 65536|--tcp -1|--tcp x|--listen 127.0.0.1|--tcp 0 --link /tmp/x");
+    for (const QString& line : bad.split(QLatin1Char('|'))) {
+        const QString error = parseArguments(line.split(QLatin1Char(' '))).error;
+        EXPECT_FALSE(error.isEmpty()) << line.toStdString();
         EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << error.toStdString();
     }
     EXPECT_TRUE(parseArguments({"--bogus"}).error.contains("see --help"));

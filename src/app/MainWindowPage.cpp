@@ -1,0 +1,110 @@
+// The main window's item pages: names, selection boxes and values of the page shown, and
+// the model label and status lines beside them.
+#include "app/MainWindow.h"
+
+#include "text/ValueText.h"
+#include "ui/TextWrap.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTabBar>
+
+namespace pmx {
+
+namespace {
+
+const QString kRed = QStringLiteral("color: rgb(255, 0, 0);");
+const QString kBlack = QStringLiteral("color: black;");
+
+} // namespace
+
+int MainWindow::currentPage() const {
+    return m_pageTabs->currentIndex();
+}
+
+QString MainWindow::formatValue(qint16 value) const {
+    return pmx::formatValue(value, m_hexButton->isChecked());
+}
+
+void MainWindow::drawNamesAndBoxes() {
+    // A message on show stays until its own end (the failure display timer, or the
+    // device coming back).
+    if (!m_failureTimer.isActive() && !m_lost)
+        showModelLabel(QString(), false);
+    const int base = firstItemOnPage();
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const int i = base + r;
+        m_nameCells[r]->setText(m_table.names[i]);
+        m_nameCells[r]->setCursorPosition(0);
+        m_nameCells[r]->setToolTip(m_table.names[i]);
+        // Setting the box runs applySelectBox when its state changes, so a selected
+        // undefined item whose box turns on here loses its selection.
+        m_selectBoxes[r]->setChecked(m_table.isSelected(i));
+    }
+}
+
+void MainWindow::refreshValues() {
+    const int base = firstItemOnPage();
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const int i = base + r;
+        const QString text =
+            m_table.isSelected(i) ? formatValue(m_table.values[i]) : QStringLiteral("------");
+        if (m_valueCells[r]->text() != text) // idle ticks redraw nothing that did not change
+            m_valueCells[r]->setText(text);
+    }
+    markFailedRows();
+}
+
+void MainWindow::markFailedRows() {
+    const int base = firstItemOnPage();
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const bool failed = m_failedItems.count(base + r) > 0;
+        QLineEdit* cell = m_valueCells[r];
+        if (cell->property("failed").toBool() == failed)
+            continue;
+        cell->setProperty("failed", failed);
+        cell->setStyleSheet(failed ? QStringLiteral("background: rgb(255, 210, 210);") : QString());
+    }
+}
+
+void MainWindow::drawPage() {
+    drawNamesAndBoxes();
+    refreshValues();
+}
+
+void MainWindow::applySelectBox(int row) {
+    const int i = firstItemOnPage() + row;
+    if (!ItemTable::isUndefinedName(m_table.names[i])) {
+        m_table.selections[i] =
+            m_selectBoxes[row]->isChecked() ? Selection::Selected : Selection::Cleared;
+    } else {
+        m_table.selections[i] = Selection::Cleared;
+        if (m_selectBoxes[row]->isChecked())
+            m_selectBoxes[row]->setChecked(false);
+    }
+    refreshValues(); // the cell shows the value or "------" with the box
+}
+
+void MainWindow::showModelLabel(const QString& text, bool error) {
+    if (text.isEmpty() && m_lost) {
+        // While the device is away its loss is what the label says.
+        showModelLabel(lostMessage(), true);
+        return;
+    }
+    m_modelLabel->setStyleSheet(error ? kRed : kBlack);
+    m_modelLabel->setText(text.isEmpty() ? m_table.modelName : text);
+}
+
+void MainWindow::setStatusText(QLabel* label, const QString& text) {
+    label->setText(breakable(text));
+    label->setToolTip(text);
+}
+
+void MainWindow::setPortLine(const QString& text, bool alarm) {
+    m_portLine->setStyleSheet(alarm ? kRed : QString());
+    setStatusText(m_portLine, text);
+}
+
+} // namespace pmx
