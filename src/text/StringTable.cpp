@@ -123,6 +123,8 @@ constexpr Entry kTable[] = {
           u"communication conditions.",
      u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
+    {400, u"%1h: wrote %2, instrument holds %3", u"%1h: 書込み値 %2、機器の値 %3"},
+    {401, u"%1 of %2 items differ; %3 could not be read", u"%2 項目中 %1 項目が異なります。%3 項目は読めませんでした"},
 };
 
 } // namespace

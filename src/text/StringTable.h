@@ -97,6 +97,9 @@ enum class TextId : int {
     OpenFailed = 214,
     NoSerialDevice = 215,
     ConditionsInvalid = 216,
+    // Compare and verify.
+    ReadBackDiffers = 400,   // "%1h: wrote %2, instrument holds %3"
+    CompareCounts = 401,     // "%1 of %2 items differ; %3 could not be read"
 };
 
 namespace strings {
