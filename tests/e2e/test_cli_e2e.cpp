@@ -136,6 +136,74 @@ TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
     EXPECT_EQ(r.out, "0001\tItem 1\t-99\n0005\tItem 5\t-95\n0044\tItem 68\t-32\n");
 }
 
+// The instrument's memory for --values: ITEM=VALUE lines.
+static QString valuesFile(const QString& path, const QString& lines) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(lines.toUtf8());
+    return path;
+}
+
+TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
+    const struct {
+        const char* sim;
+        const char* name;
+    } protocols[] = {{"korvan", "KORVAN"}, {"ascii", "Modbus ASCII"}, {"rtu", "Modbus RTU"}};
+    for (const auto& p : protocols) {
+        SCOPED_TRACE(p.sim);
+        const QString in = table(); // 0001 = -99, 0005 = -95, 0044 = -32
+        const QStringList instrument = {"--protocol", p.sim, "--instrument", "4"};
+        // The device path changes with every start of the instrument.
+        const auto compare = [&] { return conn(p.name) + QStringList{"compare", "--table", in}; };
+
+        // Equal: the instrument starts with the file's values.
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--values", in}));
+        CliRun r = cli(compare());
+        EXPECT_EQ(std::tuple(r.code, r.out, r.err),
+                  std::tuple(0, QString(), QString("0 of 3 items differ; 0 could not be read\n")));
+
+        // Different: the default memory (100 * i - 1); --hex as the read prints it.
+        ASSERT_TRUE(sim.start(instrument));
+        r = cli(compare() + QStringList{"--hex"});
+        EXPECT_EQ(r.code, 4) << qPrintable(r.err);
+        EXPECT_EQ(r.out, "0001\tItem 1\tFF9Dh\t63h\n0005\tItem 5\tFFA1h\t1F3h\n"
+                         "0044\tItem 68\tFFE0h\t1A8Fh\n");
+
+        // Unreadable wins over different; the reason stands in the instrument's place.
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--fault", "0005=nak"}));
+        r = cli(compare());
+        EXPECT_EQ(r.code, 1);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_EQ(lines[0], "0001\tItem 1\t-99\t99");
+        EXPECT_TRUE(lines[1].startsWith("0005\tItem 5\t-95\t")) << qPrintable(lines[1]);
+        EXPECT_FALSE(lines[1].endsWith("\t499"));
+        EXPECT_TRUE(r.err.endsWith("2 of 3 items differ; 1 could not be read\n")) << qPrintable(r.err);
+
+        // Only the differing item is written, after one read of each selected item.
+        const QString mem = valuesFile(dir.path() + "/mem.txt", "0001=7\n0005=-95\n0044=-32\n");
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--values", mem}));
+        r = cli(conn(p.name) + QStringList{"write", "--table", in, "--only-changed"});
+        EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+        EXPECT_EQ(sim.logLines().filter(" R ").size(), 3);
+        const QStringList writes = sim.logLines().filter(" W ");
+        ASSERT_EQ(writes.size(), 1);
+        EXPECT_TRUE(writes[0].contains(" W 0001 FF9D")) << qPrintable(writes[0]);
+        EXPECT_EQ(cli(compare()).code, 0);
+
+        // Verify: a clamped item is reported and gives status 4; without --verify it is not.
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--fault", "0044=clamp:0:100"}));
+        r = cli(conn(p.name) + QStringList{"write", "--table", in});
+        EXPECT_EQ(std::tuple(r.code, r.err), std::tuple(0, QString()));
+        r = cli(conn(p.name) + QStringList{"write", "--table", in, "--verify"});
+        EXPECT_EQ(r.code, 4);
+        EXPECT_EQ(r.err, "0044h: wrote -32, instrument holds 0\n");
+        sim.kill();
+    }
+    // The options belong to write.
+    EXPECT_EQ(cli({"read", "--verify"}).code, 2);
+}
+
 TEST_F(Cli, ConditionsAndUnopenablePort) {
     ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4"}));
     CliRun r = cli(conn("Modbus RTU") + QStringList{"conditions"});

@@ -20,9 +20,22 @@ const char* const kCommandHelp[][2] = {
              "Reads every item selected in IN.dat from the instrument and prints one line per\n"
              "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
              "updated table file. Failed items go to standard error.\n"},
-    {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat\n"
+    {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
               "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
-              "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"},
+              "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"
+              "--only-changed reads the selected items first and writes only those whose value\n"
+              "differs (items that cannot be read are not written). --verify reads every\n"
+              "written item back and prints \"0023h: wrote 1500, instrument holds 1000\" to\n"
+              "standard error for each value the instrument did not keep.\n"
+              "Exit 0 all written (and kept), 1 some items failed, 4 a read-back differs.\n"},
+    {"compare", "pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
+                "Reads every item selected in IN.dat from the instrument (the file is not\n"
+                "changed) and prints one line per item that differs: address, name, value in\n"
+                "the file, value in the instrument; or, for an item that could not be read,\n"
+                "address, name, value in the file and the reason. A last line on standard\n"
+                "error gives the counts.\n"
+                "Exit 0 everything matches, 4 values differ, 1 items could not be read (1 wins\n"
+                "over 4), 2 and 3 as for read.\n"},
     {"ports", "pmx31570a-cli ports\nLists the serial devices found and what COM1..COM8 open.\n"},
     {"export-csv", "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                    "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does.\n"},
@@ -46,7 +59,9 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption hex(QStringLiteral("hex"));
-    parser.addOptions({help, version, hex});
+    const QCommandLineOption onlyChanged(QStringLiteral("only-changed"));
+    const QCommandLineOption verify(QStringLiteral("verify"));
+    parser.addOptions({help, version, hex, onlyChanged, verify});
     for (const char* name : kValued)
         parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
@@ -62,6 +77,8 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     args->help = parser.isSet(help);
     args->version = parser.isSet(version);
     args->hex = parser.isSet(hex);
+    args->onlyChanged = parser.isSet(onlyChanged);
+    args->verify = parser.isSet(verify);
     args->positional = parser.positionalArguments();
     if (!args->positional.isEmpty())
         args->command = args->positional.takeFirst();
@@ -74,7 +91,8 @@ QString usageText() {
                "Usage:\n"
                "  pmx31570a-cli [OPTIONS] conditions\n"
                "  pmx31570a-cli [OPTIONS] read  [--table IN.dat] [--out OUT.dat] [--hex]\n"
-               "  pmx31570a-cli [OPTIONS] write --table IN.dat\n"
+               "  pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
+               "  pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
                "  pmx31570a-cli ports\n"
                "  pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
@@ -93,7 +111,8 @@ QString usageText() {
                "IN.dat defaults to the program's state file PMX31570A.ini.\n"
                "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
                "unreadable\n"
-               "file, 3 the port could not be opened or was lost.\n")
+               "file, 3 the port could not be opened or was lost, 4 values differ (compare) or a\n"
+               "written value was not kept (write --verify); 1 wins over 4.\n")
         .arg(alternatives(c.protocols))
         .arg(c.firstInstrument)
         .arg(c.lastInstrument)

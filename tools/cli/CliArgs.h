@@ -6,13 +6,16 @@
 
 namespace pmx::cli {
 
-enum Exit { kExitOk = 0, kExitSomeFailed = 1, kExitUsage = 2, kExitPort = 3 };
+// kExitDiffer: compare found values that differ, or write --verify read back another value.
+enum Exit { kExitOk = 0, kExitSomeFailed = 1, kExitUsage = 2, kExitPort = 3, kExitDiffer = 4 };
 
 struct Args {
     QString command; // the first word that is not an option
     QStringList positional;
     QMap<QString, QString> options; // valued options given, by name without dashes
     bool hex = false;
+    bool onlyChanged = false; // write: read first, write only the differing items
+    bool verify = false;      // write: read every written item back
     bool help = false;
     bool version = false;
 

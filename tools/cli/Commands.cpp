@@ -15,6 +15,7 @@
 #include "report/render/ReportRenderer.h"
 #include "text/StringTable.h"
 #include "text/ValueText.h"
+#include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
 #include <QGuiApplication>
@@ -51,6 +52,10 @@ class CliView : public TransferView {
     }
     void notice(const QString& text) override {
         err() << text << '\n';
+        err().flush();
+    }
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
+        err() << mismatchText({item, wrote, holds}) << '\n';
         err().flush();
     }
 
@@ -132,6 +137,10 @@ int cmdConditions(OverlayStore& store) {
 }
 
 int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
+    if (!write && (args.onlyChanged || args.verify)) {
+        err() << "error: --only-changed and --verify belong to write (see --help)\n";
+        return kExitUsage;
+    }
     ItemTable table;
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
@@ -140,8 +149,20 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     if (int rc = openPort(*com, store))
         return rc;
     CliView view(table);
-    TransferContext ctx{table, *com, view};
-    const TransferResult result = write ? writeAllItems(ctx) : readAllItems(ctx);
+    TransferContext ctx{table, *com, view, args.verify};
+    TransferResult result;
+    bool unread = false;
+    if (write && args.onlyChanged) {
+        const Comparison cmp = compareWithInstrument(ctx);
+        unread = cmp.count(ItemComparison::Outcome::Unreadable) > 0;
+        if (cmp.read.lost || cmp.read.readsImpossible || cmp.read.stopped)
+            result = cmp.read;
+        else
+            result = writeListedItems(ctx, cmp.differing());
+        err() << cmp.countsText() << '\n';
+    } else {
+        result = write ? writeAllItems(ctx) : readAllItems(ctx);
+    }
     com->closePort();
     if (result.lost)
         return kExitPort; // a partial table is neither printed nor saved
@@ -162,9 +183,42 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
             }
         }
     }
-    if (result.stopped)
+    if (result.stopped || unread || !result.failed.isEmpty())
         return kExitSomeFailed;
-    return result.failed.isEmpty() ? kExitOk : kExitSomeFailed;
+    return result.mismatches.isEmpty() ? kExitOk : kExitDiffer;
+}
+
+int cmdCompare(const Args& args, OverlayStore& store) {
+    ItemTable table;
+    table.englishNames = strings::language() == strings::Lang::English;
+    if (!loadTable(args, table, false))
+        return kExitUsage;
+    auto com = makeComm(store);
+    if (int rc = openPort(*com, store))
+        return rc;
+    CliView view(table);
+    TransferContext ctx{table, *com, view};
+    const Comparison cmp = compareWithInstrument(ctx);
+    com->closePort();
+    if (cmp.read.lost)
+        return kExitPort;
+    if (cmp.read.readsImpossible)
+        return kExitUsage;
+    for (const ItemComparison& c : cmp.items) {
+        if (c.outcome == ItemComparison::Outcome::Equal)
+            continue;
+        out() << itemAddressText(c.item) << '\t' << table.names[c.item] << '\t'
+              << display(c.tableValue, args.hex) << '\t'
+              << (c.outcome == ItemComparison::Outcome::Different
+                      ? display(c.instrumentValue, args.hex)
+                      : strings::text(TextId(c.messageId)))
+              << '\n';
+    }
+    out().flush();
+    err() << cmp.countsText() << '\n';
+    if (cmp.read.stopped || cmp.count(ItemComparison::Outcome::Unreadable) > 0)
+        return kExitSomeFailed;
+    return cmp.count(ItemComparison::Outcome::Different) > 0 ? kExitDiffer : kExitOk;
 }
 
 int cmdPorts() {

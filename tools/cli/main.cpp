@@ -68,5 +68,7 @@ int main(int argc, char** argv) {
     }
     if (args.command == QLatin1String("conditions"))
         return cmdConditions(store);
+    if (args.command == QLatin1String("compare"))
+        return cmdCompare(args, store);
     return cmdTransfer(args, store, args.command == QLatin1String("write"));
 }
