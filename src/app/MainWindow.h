@@ -28,6 +28,7 @@ class QTabBar;
 namespace pmx {
 
 class AboutDialog;
+class CompareDialog;
 class ConditionsDialog;
 class ItemSelectionDialog;
 class SettingsStore;
@@ -82,6 +83,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void showHelp();
     void showAllData();
     void exportCsv();
+    // Posts the comparison with the instrument; its end shows the comparison dialog.
+    void requestCompare();
+    // Appends the comparison shown to a CSV file the operator names.
+    void exportComparison();
+    // The comparison dialog, or null before the first comparison.
+    CompareDialog* compareDialog() const;
     // The value cell of a row was clicked: the value dialog edits its item.
     void editValue(int row);
 
@@ -114,6 +121,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void writeChangedItem() override;
     void writeAllItems() override;
     void readAllItems() override;
+    void compareItems() override;
+    void writeDifferences() override;
 
     // TransferView
     void progressStart() override;
@@ -125,6 +134,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     bool stopRequested() override { return m_ending; }
     void connectionLost(const QString& device) override;
     void notice(const QString& text) override;
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override;
 
   private:
     // ---- building (MainWindow.cpp)
@@ -201,6 +211,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPushButton* m_loadButton = nullptr;
     QPushButton* m_saveButton = nullptr;
     QCheckBox* m_sendOnChangeBox = nullptr;
+    QCheckBox* m_verifyBox = nullptr;
     QGroupBox* m_conditionsFrame = nullptr;
     std::array<QLabel*, 8> m_conditionCaptions{};
     std::array<QLabel*, 8> m_conditionValues{};
@@ -210,6 +221,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QMenu* m_fileMenu = nullptr;
     QAction* m_allDataAction = nullptr;
     QAction* m_exportAction = nullptr;
+    QAction* m_compareAction = nullptr;
     QAction* m_endAction = nullptr;
     QMenu* m_settingMenu = nullptr;
     QAction* m_itemSelectionAction = nullptr;
@@ -222,6 +234,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<ValuePadDialog> m_valueDialog;
     QPointer<ConditionsDialog> m_conditionsDialog;
     QPointer<AboutDialog> m_aboutDialog;
+    QPointer<CompareDialog> m_compareDialog;
     QList<QProcess*> m_helpViewers;
 };
 

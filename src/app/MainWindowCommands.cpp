@@ -8,13 +8,16 @@
 #include "report/ListData.h"
 #include "text/StringTable.h"
 #include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <QDir>
+#include <QPushButton>
 #include <QRadioButton>
 
 namespace pmx {
@@ -106,6 +109,39 @@ void MainWindow::exportCsv() {
     fillListArrays(m_table, m_hexButton->isChecked(), lists);
     QString error;
     if (!appendCsv(path, lists, strings::language(), &error))
+        m_prompts.tellError(
+            this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
+}
+
+void MainWindow::requestCompare() {
+    if (!m_readButton->isEnabled())
+        return; // no port open, or a transfer runs
+    if (std::none_of(m_table.selections.begin(), m_table.selections.end(),
+                     [](Selection s) { return s == Selection::Selected; })) {
+        m_prompts.tellInfo(this, strings::text(TextId::CompareNothingSelected));
+        return;
+    }
+    postTask(kTaskCompare);
+}
+
+void MainWindow::exportComparison() {
+    if (!m_compareDialog)
+        return;
+    const QString folder = m_appDir + QStringLiteral("/csvdata");
+    const QString proposed =
+        csvFileName(QStringLiteral("PMX-31570A-compare"), QDateTime::currentDateTime());
+    const QString path =
+        m_prompts.saveFile(m_compareDialog, folder,
+                           QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
+                           QStringLiteral("csv"), proposed);
+    if (path.isEmpty())
+        return;
+    QString error;
+    const QString block =
+        csvRowsBlock(strings::programTitle(strings::language()) + QStringLiteral(" - ") +
+                         strings::text(TextId::CompareTitle),
+                     m_compareDialog->csvRows());
+    if (!appendCsvText(path, block, &error))
         m_prompts.tellError(
             this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
 }

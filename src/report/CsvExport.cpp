@@ -44,7 +44,25 @@ QString csvBlock(const ListArrays& lists, strings::Lang lang) {
     return out;
 }
 
+QString csvRowsBlock(const QString& title, const QList<QStringList>& rows) {
+    QString out = quoted(title) + kEol;
+    for (const QStringList& row : rows) {
+        QStringList fields;
+        for (const QString& text : row) {
+            bool number = false;
+            text.toInt(&number);
+            fields << (number ? text : quoted(text));
+        }
+        out += fields.join(QLatin1Char(',')) + kEol;
+    }
+    return out;
+}
+
 bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error) {
+    return appendCsvText(path, csvBlock(lists, lang), error);
+}
+
+bool appendCsvText(const QString& path, const QString& block, QString* error) {
     auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -52,7 +70,7 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
     };
     // A character the system code page lacks is written as its replacement, as every other
     // text file of the program does.
-    const QByteArray bytes = encodeText(csvBlock(lists, lang));
+    const QByteArray bytes = encodeText(block);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(file.errorString());

@@ -20,4 +20,11 @@ QString csvBlock(const ListArrays& lists, strings::Lang lang);
 bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
               QString* error = nullptr);
 
+// A block of rows of texts, CR LF ended: the title, then each row (the first may be the
+// headings). A field that is a decimal number is written unquoted, any other quoted.
+QString csvRowsBlock(const QString& title, const QList<QStringList>& rows);
+
+// Appends `block` to `path` as appendCsv does.
+bool appendCsvText(const QString& path, const QString& block, QString* error = nullptr);
+
 } // namespace pmx

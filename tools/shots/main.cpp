@@ -13,11 +13,13 @@
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 #include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -417,6 +419,39 @@ int main(int argc, char** argv) {
         shots.shoot(report, QStringLiteral("report"));
         if (report)
             report->close();
+        settle(100);
+
+        // The comparison with the instrument after three values of the table changed.
+        {
+            ItemTable t = window.items();
+            int changed = 0;
+            for (int i = 0x10; i < kItemCount && changed < 3; i += 5) {
+                if (t.isSelected(i) && !t.isUndefined(i)) {
+                    t.values[i] = qint16(t.values[i] + 10 * (changed + 1));
+                    ++changed;
+                }
+            }
+            window.setItems(t);
+        }
+        window.postTask(kTaskCompare);
+        if (!waitFor([&] {
+                return window.pendingTask() == kTaskIdle && !window.transferRunning() &&
+                       window.compareDialog();
+            }, 120000)) {
+            say(QStringLiteral("the comparison did not end"));
+            return 4;
+        }
+        CompareDialog* compare = window.compareDialog();
+        compare->move(60, 40);
+        compare->resize(640, 480);
+        waitExposed(compare);
+        settle(300);
+        shots.shoot(compare, QStringLiteral("compare"));
+        if (auto* only = compare->findChild<QCheckBox*>(QStringLiteral("Check_diffonly")))
+            only->setChecked(true);
+        settle(200);
+        shots.shoot(compare, QStringLiteral("compare-differences"));
+        compare->accept();
         settle(100);
 
         // Leave without the closing question: the scope is thrown away.
