@@ -9,6 +9,10 @@
 //      must stay quiet for one more time-out after a missing answer).
 //   3. A late instrument, every answer 1.5 time-outs after its request: no value may be
 //      stored and no item reported good; elapsed time per item in time-outs.
+//   4. Block reads (Modbus), paced as in 1: elapsed against the per-item read of the same
+//      line (goal <= 0.20) and against the block read's own wire time (goal <= 1.10), with
+//      the values identical; then an instrument that refuses blocks spanning 0040h: the
+//      fallback's elapsed time and requests against the per-item read.
 //
 // Usage: bench_readall
 #include "BenchSupport.h"
@@ -54,7 +58,7 @@ struct Run {
     TransferResult result;
 };
 
-Run readAll(SerialComm& com) {
+Run readAll(SerialComm& com, ItemTable* into = nullptr) {
     ItemTable table;
     table.selections.fill(Selection::Selected);
     BenchView view;
@@ -63,7 +67,47 @@ Run readAll(SerialComm& com) {
     const auto t0 = Clock::now();
     run.result = readAllItems(ctx);
     run.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (into)
+        *into = table;
     return run;
+}
+
+void setBlockReads(SerialComm& com, bool on) {
+    Conditions c = com.conditions();
+    c.blockRead = on;
+    com.setConditions(c);
+}
+
+// Characters on the wire for one function-03 read of `count` registers, request and
+// answer, plus RTU's 3.5-character silence before the request.
+double blockChars(ProtocolNumber protocol, int count) {
+    if (protocol == kProtocolModbusRtu)
+        return 8 + (5 + 2 * count) + 3.5; // address, function, 4 bytes, CRC; + byte count
+    return 17 + (11 + 4 * count);         // ':', hex pairs, LRC, CR LF
+}
+
+// The per-item read and the block read of the same line: (per-item, block, identical).
+struct Pair {
+    Run single, block;
+    bool identical = false;
+    int blockRequests = 0;
+};
+
+Pair readBothWays(SerialComm& com, test::SimProcess& sim) {
+    Pair out;
+    ItemTable single, block;
+    setBlockReads(com, false);
+    out.single = readAll(com, &single);
+    const qsizetype before = sim.logLines().size();
+    setBlockReads(com, true);
+    out.block = readAll(com, &block);
+    out.blockRequests = int(sim.logLines().size() - before);
+    setBlockReads(com, false);
+    out.identical = single.values == block.values &&
+                    out.single.result.good == out.block.result.good &&
+                    out.single.result.failed == out.block.result.failed &&
+                    out.single.result.failedMessage == out.block.result.failedMessage;
+    return out;
 }
 
 } // namespace
@@ -171,6 +215,64 @@ int main(int argc, char** argv) {
         std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,
                     seconds * 1000 / kItemCount / kSilentTimeoutMs, qint64(result.good.size()),
                     wrong, met ? "met" : "NOT MET");
+    }
+
+    std::printf("\nBlock reads (Modbus), paced, %d bits/char: elapsed / per-item read (goal <= "
+                "0.20), elapsed / block wire time (goal <= 1.10), values identical\n",
+                kBitsPerChar);
+    std::printf("  %-7s %6s %9s %9s %9s %7s %7s %5s %9s  %s\n", "proto", "baud", "per-item",
+                "block", "wire", "/item", "/wire", "reqs", "identical", "");
+    for (const Proto& p : kProtocols) {
+        if (p.number == kProtocolKorvan)
+            continue; // one item per exchange
+        for (int baud : {9600, 19200}) {
+            test::SimProcess sim;
+            SerialComm com;
+            if (!startSim(
+                    sim, p,
+                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
+                !openAt(com, p, sim.devicePath(), baud, 1000)) {
+                std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            const Pair r = readBothWays(com, sim);
+            // All 128 selected: one run of 125 registers and one of 3.
+            const double wire =
+                (blockChars(p.number, 125) + blockChars(p.number, 3)) * kBitsPerChar / baud;
+            const double toItem = r.block.seconds / r.single.seconds;
+            const double toWire = r.block.seconds / wire;
+            const bool met = toItem <= 0.20 && toWire <= 1.10 && r.identical &&
+                             r.block.result.good.size() == kItemCount;
+            allMet = allMet && met;
+            std::printf("  %-7s %6d %8.3fs %8.3fs %8.3fs %7.3f %7.3f %5d %9s  %s\n", p.simName,
+                        baud, r.single.seconds, r.block.seconds, wire, toItem, toWire,
+                        r.blockRequests, r.identical ? "yes" : "NO", met ? "met" : "NOT MET");
+        }
+    }
+    std::printf("\nBlock reads, blocks spanning 0040h refused with exception 02, 19200 baud: "
+                "the fallback (values identical)\n");
+    std::printf("  %-7s %9s %9s %7s %5s %9s  %s\n", "proto", "per-item", "block", "/item", "reqs",
+                "identical", "");
+    for (const Proto& p : kProtocols) {
+        if (p.number == kProtocolKorvan)
+            continue;
+        test::SimProcess sim;
+        SerialComm com;
+        if (!startSim(sim, p,
+                      {"--baud", "19200", "--bits", QString::number(kBitsPerChar), "--refuse-span",
+                       "0040"}) ||
+            !openAt(com, p, sim.devicePath(), 19200, 1000)) {
+            std::printf("  %-7s cannot start or open\n", p.simName);
+            allMet = false;
+            continue;
+        }
+        const Pair r = readBothWays(com, sim);
+        const bool met = r.identical && r.block.result.good.size() == kItemCount;
+        allMet = allMet && met;
+        std::printf("  %-7s %8.3fs %8.3fs %7.3f %5d %9s  %s\n", p.simName, r.single.seconds,
+                    r.block.seconds, r.block.seconds / r.single.seconds, r.blockRequests,
+                    r.identical ? "yes" : "NO", met ? "met" : "NOT MET");
     }
     std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
     return allMet ? 0 : 1;

@@ -212,8 +212,8 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
 
     m_verifyBox = new QCheckBox(central);
     m_verifyBox->setObjectName(QStringLiteral("Check_verify"));
-    m_verifyBox->setChecked(m_store->value(cond::kSection, cond::kVerifyAfterWrite, QStringLiteral("0")) ==
-                            QLatin1String("1"));
+    m_verifyBox->setChecked(m_store->value(cond::kSection, cond::kVerifyAfterWrite,
+                                           QStringLiteral("0")) == QLatin1String("1"));
     connect(m_verifyBox, &QCheckBox::toggled, this, [this](bool on) {
         m_store->setValue(cond::kSection, cond::kVerifyAfterWrite,
                           on ? QStringLiteral("1") : QStringLiteral("0"));
@@ -232,12 +232,18 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
         commLayout->addWidget(m_conditionCaptions[k], k, 0);
         commLayout->addWidget(m_conditionValues[k], k, 1);
     }
+    m_blockCaption = new QLabel(m_conditionsFrame);
+    m_blockCaption->setObjectName(QStringLiteral("Label_comm_block"));
+    m_blockValue = new WrappedLabel(m_conditionsFrame);
+    m_blockValue->setObjectName(QStringLiteral("Label_commdat_block"));
+    commLayout->addWidget(m_blockCaption, 8, 0);
+    commLayout->addWidget(m_blockValue, 8, 1);
     m_portLine = new WrappedLabel(m_conditionsFrame); // reasons and device paths can be long
     m_portLine->setObjectName(QStringLiteral("Label_port"));
     QFont small = m_portLine->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     m_portLine->setFont(small);
-    commLayout->addWidget(m_portLine, 8, 0, 1, 2);
+    commLayout->addWidget(m_portLine, 9, 0, 1, 2);
     side->addWidget(m_conditionsFrame);
     side->addStretch();
     into->addLayout(side);
@@ -315,6 +321,7 @@ void MainWindow::setCaptions() {
     m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
     for (int k = 0; k < 8; ++k)
         m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));
+    m_blockCaption->setText(text(TextId::BlockReads));
     m_pageTabs->setToolTip(text(TextId::CommandItem));
 }
 

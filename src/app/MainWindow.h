@@ -215,6 +215,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QGroupBox* m_conditionsFrame = nullptr;
     std::array<QLabel*, 8> m_conditionCaptions{};
     std::array<QLabel*, 8> m_conditionValues{};
+    QLabel* m_blockCaption = nullptr; // Label_comm_block
+    QLabel* m_blockValue = nullptr;   // Label_commdat_block: block reads in effect
     QLabel* m_portLine = nullptr; // the device the port name resolved to, or why not
     QProgressBar* m_progressBar = nullptr;
 

@@ -15,10 +15,10 @@
 #include "ui/ValuePadDialog.h"
 
 #include <QDateTime>
-#include <algorithm>
 #include <QDir>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 namespace pmx {
 
@@ -130,10 +130,9 @@ void MainWindow::exportComparison() {
     const QString folder = m_appDir + QStringLiteral("/csvdata");
     const QString proposed =
         csvFileName(QStringLiteral("PMX-31570A-compare"), QDateTime::currentDateTime());
-    const QString path =
-        m_prompts.saveFile(m_compareDialog, folder,
-                           QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
-                           QStringLiteral("csv"), proposed);
+    const QString path = m_prompts.saveFile(m_compareDialog, folder,
+                                            QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
+                                            QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
     QString error;

@@ -85,6 +85,7 @@ bool MainWindow::applyStep() {
     if (!result.opened()) {
         for (QLabel* label : m_conditionValues)
             setStatusText(label, QString());
+        setStatusText(m_blockValue, QString());
         if (m_lost) {
             // The device is not usable yet: the loss stays on show and the watch goes on.
             showModelLabel(QString(), true);
@@ -116,6 +117,7 @@ bool MainWindow::applyStep() {
     const QStringList texts = cond::toTexts(m_com->conditions()).list();
     for (int k = 0; k < 8; ++k)
         setStatusText(m_conditionValues[k], texts.value(k));
+    setStatusText(m_blockValue, cond::blockSettingText(m_com->conditions()));
     // Which device the port name opened, so the operator can tell adapters apart.
     const QString port = m_com->conditions().port;
     setPortLine(device.isEmpty() || device == port
@@ -178,8 +180,7 @@ void MainWindow::compareItems() {
         m_compareDialog = new CompareDialog(this);
         connect(m_compareDialog, &CompareDialog::writeDifferencesRequested, this, [this] {
             const qsizetype n = m_compareDialog->comparison().differing().size();
-            if (m_prompts.askYesNo(this,
-                                   strings::text(TextId::ConfirmWriteDifferences).arg(n)))
+            if (m_prompts.askYesNo(this, strings::text(TextId::ConfirmWriteDifferences).arg(n)))
                 postTask(kTaskWriteDifferences);
         });
         connect(m_compareDialog, &CompareDialog::takeValuesRequested, this, [this] {

@@ -55,6 +55,15 @@ class CommObject {
     // Called once per loss when it is noticed outside an exchange (the program idle).
     void setLostHandler(std::function<void()> handler) { m_lostHandler = std::move(handler); }
 
+    // What block reads learned of the instrument on this port: the largest count it
+    // accepted and the smallest it refused. Kept while the port stays open, so a refusing
+    // instrument costs the split once per session; forgotten by openPort.
+    struct BlockMemory {
+        int largestAccepted = 1;
+        int smallestRefused = 126; // above what one function-03 request may ask
+    };
+    BlockMemory& blockMemory() { return m_blockMemory; }
+
   protected:
     Conditions m_conditions;
     OpenError m_openError = OpenError::None;
@@ -63,6 +72,7 @@ class CommObject {
     bool m_lost = false;
     QString m_lostDevice;
     std::function<void()> m_lostHandler;
+    BlockMemory m_blockMemory;
 };
 
 } // namespace pmx

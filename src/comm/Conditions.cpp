@@ -166,6 +166,28 @@ StoredConditions toTexts(const Conditions& c) {
             QString::number(c.timeoutMs)};
 }
 
+BlockReadSetting readBlockSetting(const SettingsStore& store) {
+    BlockReadSetting b;
+    b.on = store.value(kSection, kBlockRead, QStringLiteral("0")).trimmed() == QStringLiteral("1");
+    bool ok = false;
+    const int max = store.value(kSection, kBlockMax, QString()).trimmed().toInt(&ok);
+    if (ok && max >= kBlockMaxSmallest && max <= kBlockMaxLargest)
+        b.max = max;
+    return b;
+}
+
+void writeBlockSetting(SettingsStore& store, const BlockReadSetting& setting) {
+    store.setValue(kSection, kBlockRead, setting.on ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(kSection, kBlockMax, QString::number(setting.max));
+}
+
+QString blockSettingText(const Conditions& c) {
+    if (c.protocol == kProtocolKorvan)
+        return strings::text(TextId::BlockReadsUnused);
+    return c.blockRead ? strings::text(TextId::BlockReadsOn).arg(c.blockMax)
+                       : strings::text(TextId::BlockReadsOff);
+}
+
 } // namespace cond
 
 namespace {
@@ -195,6 +217,10 @@ ApplyResult applyConditions(CommObject& com, SettingsStore& store) {
         return protocolFromText(t).has_value();
     });
     c.protocol = *protocolFromText(protocol);
+    // Beside the record and never written back here: absent stays absent (off).
+    const BlockReadSetting block = readBlockSetting(store);
+    c.blockRead = block.on;
+    c.blockMax = block.max;
 
     const QString devText = store.value(kSection, kDevNo, kDefaultDevNo);
     const auto dev = instrumentNumber(devText);

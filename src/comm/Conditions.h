@@ -33,6 +33,10 @@ struct Conditions {
     Parity parity = Parity::Even;
     QString port = QStringLiteral("COM1");
     qint32 timeoutMs = 300;
+    // Modbus only: read runs of consecutive selected items with one request each, at
+    // most blockMax registers per request.
+    bool blockRead = false;
+    int blockMax = 125;
 
     bool operator==(const Conditions&) const = default;
 };
@@ -61,6 +65,22 @@ inline const QString kDefaultStopbit = QStringLiteral("1 bit");
 inline const QString kDefaultParty = QStringLiteral("EVEN");
 inline const QString kDefaultPort = QStringLiteral("COM1");
 inline const QString kDefaultTimout = QStringLiteral("300");
+
+// Block reads, stored beside the record: "1" turns them on (absent or anything else is
+// off); the count per request is 2..125 (anything else is 125).
+inline const QString kBlockRead = QStringLiteral("BlockRead");
+inline const QString kBlockMax = QStringLiteral("BlockMax");
+inline constexpr int kBlockMaxLargest = 125; // what one function-03 request may ask
+inline constexpr int kBlockMaxSmallest = 2;
+struct BlockReadSetting {
+    bool on = false;
+    int max = kBlockMaxLargest;
+    bool operator==(const BlockReadSetting&) const = default;
+};
+BlockReadSetting readBlockSetting(const SettingsStore& store);
+void writeBlockSetting(SettingsStore& store, const BlockReadSetting& setting);
+// The status frame's text: on with its count, off, or not used under KORVAN.
+QString blockSettingText(const Conditions& conditions);
 
 // Captions of the eight conditions, in record order (dialog rows, status frame, command
 // line listing).

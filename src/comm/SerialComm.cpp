@@ -58,6 +58,7 @@ void SerialComm::activate(bool on) {
 
 bool SerialComm::openPort() {
     m_transport->close();
+    m_blockMemory = BlockMemory(); // another port, or the same one after a loss: learn anew
     m_openError = OpenError::None;
     m_openErrorText.clear();
     m_device.clear();

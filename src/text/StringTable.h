@@ -97,6 +97,13 @@ enum class TextId : int {
     OpenFailed = 214,
     NoSerialDevice = 215,
     ConditionsInvalid = 216,
+    // Block reads.
+    BlockReads = 380,       // the condition's caption
+    BlockMaxCount = 381,    // the dialog's count caption
+    BlockReadsOn = 382,     // "On, %1 per request"
+    BlockReadsOff = 383,
+    BlockReadsUnused = 384, // under KORVAN
+    BlockReadsHint = 385,   // the dialog's note on when to use them
     // Compare and verify.
     ReadBackDiffers = 400,   // "%1h: wrote %2, instrument holds %3"
     CompareCounts = 401,     // "%1 of %2 items differ; %3 could not be read"

@@ -2,6 +2,7 @@
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
 #include "text/StringTable.h"
+#include "transfer/BlockRead.h"
 #include <algorithm>
 
 namespace pmx {
@@ -131,6 +132,66 @@ static bool everyAddress(TransferContext& ctx, TransferResult& out, Visit visit)
     return true;
 }
 
+bool usesBlockReads(const Conditions& c) {
+    return c.blockRead && (c.protocol == kProtocolModbusAscii || c.protocol == kProtocolModbusRtu);
+}
+
+// The read by runs of consecutive selected items, one request each. Events run before
+// every request, the bar still moves once per address and every item is recorded as the
+// per-item read records it. Returns false when it stopped (program ending, device lost).
+static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
+    BlockReader reader(ctx.com, ctx.com.conditions().instrument, [&](int item, qint16* value) {
+        const int result = exchange(ctx, item, false); // stores the value itself
+        *value = ctx.table.values[item];
+        return result;
+    });
+    reader.setMaxCount(ctx.com.conditions().blockMax);
+    const auto keepGoing = [&] {
+        if (out.lost)
+            return false;
+        ctx.view.processEvents();
+        if (ctx.view.stopRequested()) {
+            out.stopped = true;
+            return false;
+        }
+        return true;
+    };
+    int owed = 0; // the first address the bar has not yet passed
+    const auto passTo = [&](int end) {
+        for (; owed < end; ++owed)
+            ctx.view.progressStep();
+    };
+    const auto outcome = [&](int item, int result, qint16 value) {
+        if (result == kResponseOk)
+            ctx.table.values[item] = value;
+        if (record(ctx, out, item, result))
+            passTo(item + 1);
+    };
+    const auto selected = [&](int i) { return ctx.table.isSelected(i); };
+    const auto runs = blockRuns(selected, kItemCount, reader.maxCount());
+    for (const auto& [first, count] : runs) {
+        while (owed < first) { // addresses not selected: events and the bar as per item
+            if (!keepGoing())
+                return false;
+            passTo(owed + 1);
+        }
+        if (!reader.readRun(first, count, outcome, keepGoing) || out.lost) {
+            if (ctx.com.deviceLost() && !out.lost) {
+                // A block went unanswered because the device went away.
+                ctx.view.connectionLost(ctx.com.lostDevice());
+                out.lost = true;
+            }
+            return false;
+        }
+    }
+    while (owed < kItemCount) {
+        if (!keepGoing())
+            return false;
+        passTo(owed + 1);
+    }
+    return true;
+}
+
 TransferResult readAllItems(TransferContext& ctx) {
     TransferResult out;
     if (lostBeforeStart(ctx, out))
@@ -142,9 +203,12 @@ TransferResult readAllItems(TransferContext& ctx) {
         return out;
     }
     ctx.view.progressStart();
-    const bool done = everyAddress(ctx, out, [&](int i) {
-        return !ctx.table.isSelected(i) || record(ctx, out, i, exchange(ctx, i, false));
-    });
+    const bool done =
+        usesBlockReads(ctx.com.conditions())
+            ? readByBlocks(ctx, out)
+            : everyAddress(ctx, out, [&](int i) {
+                  return !ctx.table.isSelected(i) || record(ctx, out, i, exchange(ctx, i, false));
+              });
     if (done || out.lost)
         ctx.view.progressEnd();
     return out;
@@ -159,14 +223,17 @@ QString mismatchText(const ReadBackMismatch& m) {
 
 // The write of all items, of the listed items only when `only` is given.
 static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
-    const auto wanted = [&](int i) { return ctx.table.isSelected(i) && (!only || only->contains(i)); };
+    const auto wanted = [&](int i) {
+        return ctx.table.isSelected(i) && (!only || only->contains(i));
+    };
     TransferResult out;
     if (lostBeforeStart(ctx, out))
         return out;
     ctx.view.progressStart();
     // The leading items need both copies of the selection; no events run between them.
     for (int i : kLeadingItems) {
-        if (wanted(i) && ctx.view.selectionBoxTicked(i) && !record(ctx, out, i, writeItem(ctx, out, i))) {
+        if (wanted(i) && ctx.view.selectionBoxTicked(i) &&
+            !record(ctx, out, i, writeItem(ctx, out, i))) {
             ctx.view.progressEnd();
             return out;
         }

@@ -79,6 +79,9 @@ bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& respons
 // "0023h: wrote 1500, instrument holds 1000" (decimal values, the run's language).
 QString mismatchText(const ReadBackMismatch& m);
 
+// Whether the read of all items goes by blocks: turned on, and a Modbus protocol.
+bool usesBlockReads(const Conditions& conditions);
+
 TransferResult readAllItems(TransferContext& ctx);
 TransferResult writeAllItems(TransferContext& ctx);
 // The write of all items restricted to `items` (same order, same rules: selected only,

@@ -2,6 +2,7 @@
 #include "comm/Conditions.h"
 #include "ui/TextWrap.h"
 #include "text/StringTable.h"
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace pmx {
@@ -103,9 +105,32 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     connect(m_protocolBox, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
     connect(m_instrumentBox, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
 
+    // Block reads: beside the record, on for Modbus only (the status frame says so).
+    m_blockReadBox = new QCheckBox(strings::text(TextId::BlockReads), this);
+    m_blockReadBox->setObjectName(QStringLiteral("Check_BlockRead"));
+    m_blockMaxBox = new QSpinBox(this);
+    m_blockMaxBox->setObjectName(QStringLiteral("Spin_BlockMax"));
+    m_blockMaxBox->setRange(cond::kBlockMaxSmallest, cond::kBlockMaxLargest);
+    auto* maxCaption = new QLabel(strings::text(TextId::BlockMaxCount), this);
+    maxCaption->setObjectName(QStringLiteral("Label_blockmax"));
+    maxCaption->setBuddy(m_blockMaxBox);
+    auto* blockHint = new WrappedLabel(strings::text(TextId::BlockReadsHint), this);
+    blockHint->setObjectName(QStringLiteral("Label_blockhint"));
+    blockHint->setForegroundRole(QPalette::PlaceholderText);
+    connect(m_blockReadBox, &QCheckBox::toggled, m_blockMaxBox, &QWidget::setEnabled);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(maxCaption);
+    countRow->addWidget(m_blockMaxBox);
+    countRow->addStretch(1);
+
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
     top->addWidget(m_broadcastHint);
+    top->addSpacing(6);
+    top->addWidget(m_blockReadBox);
+    top->addLayout(countRow);
+    top->addWidget(blockHint);
+    top->addStretch(1);
     setMinimumWidth(440);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -142,6 +167,10 @@ void ConditionsDialog::loadStored() {
     select(m_parityBox, cond::selectEqual(cond::parityEntries(), s.party), s.party);
     select(m_portBox, cond::selectEqual(cond::portEntries(), s.port), s.port);
     select(m_timeoutBox, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
+    const cond::BlockReadSetting block = cond::readBlockSetting(m_store);
+    m_blockReadBox->setChecked(block.on);
+    m_blockMaxBox->setValue(block.max);
+    m_blockMaxBox->setEnabled(block.on);
     m_filling = false;
     refreshDevice();
     refreshBroadcastHint();
@@ -230,6 +259,10 @@ QStringList ConditionsDialog::statusTexts() const {
             m_portBox->currentText(), m_timeoutBox->currentText()};
 }
 
+cond::BlockReadSetting ConditionsDialog::blockSetting() const {
+    return {m_blockReadBox->isChecked(), m_blockMaxBox->value()};
+}
+
 void ConditionsDialog::storeConditions() {
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
@@ -237,6 +270,9 @@ void ConditionsDialog::storeConditions() {
     }
     const QStringList t = statusTexts();
     cond::writeStored(m_store, {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]});
+    // Written only when it differs, so an OK that changed nothing keeps absent keys absent.
+    if (blockSetting() != cond::readBlockSetting(m_store))
+        cond::writeBlockSetting(m_store, blockSetting());
     emit conditionsStored();
     accept();
     close();

@@ -1,12 +1,15 @@
 #pragma once
+#include "comm/Conditions.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include <QDialog>
 #include <QHash>
 #include <QStringList>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QSpinBox;
 
 namespace pmx {
 
@@ -25,7 +28,10 @@ class ConditionsDialog : public QDialog {
     // port, time-out), in that order.
     QStringList statusTexts() const;
 
-    // OK: stores the port choices and the eight texts, then closes.
+    // The block read setting as shown.
+    cond::BlockReadSetting blockSetting() const;
+
+    // OK: stores the port choices, the eight texts and the block read setting, then closes.
     void storeConditions();
     void reject() override;
 
@@ -59,6 +65,8 @@ class ConditionsDialog : public QDialog {
     QComboBox* m_deviceBox = nullptr;  // Combo_Device (Linux)
     QLabel* m_deviceInfo = nullptr; // Label_device (Linux)
     QLabel* m_broadcastHint = nullptr;  // Label_broadcast: the Modbus station 0 hint
+    QCheckBox* m_blockReadBox = nullptr; // Check_BlockRead
+    QSpinBox* m_blockMaxBox = nullptr;   // Spin_BlockMax
 };
 
 } // namespace pmx

@@ -178,7 +178,8 @@ TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
         EXPECT_EQ(lines[0], "0001\tItem 1\t-99\t99");
         EXPECT_TRUE(lines[1].startsWith("0005\tItem 5\t-95\t")) << qPrintable(lines[1]);
         EXPECT_FALSE(lines[1].endsWith("\t499"));
-        EXPECT_TRUE(r.err.endsWith("2 of 3 items differ; 1 could not be read\n")) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.endsWith("2 of 3 items differ; 1 could not be read\n"))
+            << qPrintable(r.err);
 
         // Only the differing item is written, after one read of each selected item.
         const QString mem = valuesFile(dir.path() + "/mem.txt", "0001=7\n0005=-95\n0044=-32\n");
@@ -210,11 +211,54 @@ TEST_F(Cli, ConditionsAndUnopenablePort) {
     EXPECT_EQ(r.code, 0) << qPrintable(r.err);
     EXPECT_TRUE(
         r.out.startsWith("Protocol: Modbus RTU\nInstrument number: 4\nTransfer rate: 9600\n"));
+    EXPECT_TRUE(r.out.endsWith("Block reads (Modbus): Off\n"));
+    r = cli(conn("Modbus RTU") + QStringList{"--block-read", "--block-max=40", "conditions"});
+    EXPECT_TRUE(r.out.endsWith("Block reads (Modbus): On, 40 per request\n")) << qPrintable(r.out);
     r = cli({"--port", dir.path() + "/no-such-device", "conditions"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.startsWith("Communication error! Check the communication conditions.\n"));
     // Overrides are never stored.
     EXPECT_FALSE(QFile::exists(dir.path() + "/config/KORVAN DELTRIS.conf"));
+}
+
+// Block reads give what the per-item read gives, from an instrument that takes blocks and
+// from one with an undefined register (0041) inside a refused span (0040 and 0041).
+TEST_F(Cli, BlockReadsPrintWhatTheItemByItemReadPrints) {
+    ItemTable t;
+    t.modelName = "PMX-31570A";
+    for (int i = 0; i < kItemCount; ++i) {
+        t.names[i] = QStringLiteral("Item %1").arg(i);
+        t.selections[i] = i % 37 == 20 ? Selection::Cleared : Selection::Selected;
+    }
+    const QString in = dir.path() + "/all.dat";
+    ASSERT_TRUE(saveTableFile(in, t));
+    const struct {
+        const char* name;
+        QStringList sim;
+        int code;
+    } instruments[] = {
+        {"accepts blocks", {"--protocol", "rtu", "--instrument", "4"}, 0},
+        {"undefined register",
+         {"--protocol", "ascii", "--instrument", "4", "--refuse-span", "0040", "--fault",
+          "0041=nak:02", "--max-count", "50"},
+         1},
+    };
+    for (const auto& i : instruments) {
+        SCOPED_TRACE(i.name);
+        ASSERT_TRUE(sim.start(i.sim)) << qPrintable(sim.errorText());
+        const QStringList c = conn(i.sim[1] == "rtu" ? "Modbus RTU" : "Modbus ASCII");
+        const CliRun single = cli(c + QStringList{"read", "--table", in});
+        const int singleRequests = int(sim.logLines().size());
+        const CliRun block = cli(c + QStringList{"--block-read", "read", "--table", in});
+        const int blockRequests = int(sim.logLines().size()) - singleRequests;
+        EXPECT_EQ(single.code, i.code) << qPrintable(single.err);
+        EXPECT_EQ(block.code, single.code);
+        EXPECT_EQ(block.out, single.out);
+        EXPECT_EQ(block.err, single.err);
+        EXPECT_EQ(single.out.count('\n'), 125); // every selected item
+        EXPECT_LT(blockRequests, 20) << "against " << singleRequests;
+        EXPECT_GT(sim.logLines().filter(" n=").size(), 0);
+    }
 }
 
 TEST_F(Cli, ArgumentsHelpAndVersion) {
@@ -238,6 +282,9 @@ TEST_F(Cli, ArgumentsHelpAndVersion) {
         {{"--data-bits=9", "conditions"}, 2, "", "error: --data-bits must be 7 or 8\n"},
         {{"--instrument", "96", "conditions"}, 2, "", "error: --instrument must be 0..95\n"},
         {{"--timeout=99", "conditions"}, 2, "", "error: --timeout must be 100..4000 ms\n"},
+        {{"--block-max=1", "read"}, 2, "", "error: --block-max must be 2..125\n"},
+        {{"--block-max", "12x", "read"}, 2, "", "error: --block-max must be 2..125\n"},
+        {{"--block-read=1", "read"}, 2, "", "error: unexpected value after '--block-read'"},
         {{"--protocol=tcp", "conditions"},
          2,
          "",

@@ -65,6 +65,7 @@ struct Rig : test::ScriptedPrompts {
         QSettingsStore store;
         cond::writeStored(store,
                           {p.setting, "7", "9600", "7 bit", "1 bit", "EVEN", "COM1", timeout});
+        cond::writeBlockSetting(store, {false, 125}); // whatever an earlier test turned on
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), sim.devicePath());
         auto comm = std::make_unique<SerialComm>();
         serial = comm.get();
@@ -221,6 +222,49 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("W"), (QStringList{"0004", "0005", "0006"}));
     EXPECT_EQ(rig.modelLabel(), strings::text(TextId(GetParam().nakMessage)));
+}
+
+// Block reads turned on in the settings give the window the values and the failure the
+// per-item read gives, from an instrument that takes blocks and from one with an undefined
+// register (0041) inside a refused span; under KORVAN they are not used.
+TEST_P(TransferE2e, BlockReadsFillTheTableAsTheItemByItemRead) {
+    const bool korvan = GetParam().sim == std::string("korvan");
+    for (const QStringList& simArgs :
+         {QStringList{}, QStringList{"--refuse-span", "0040", "--fault", "0041=nak:02"}}) {
+        SCOPED_TRACE(simArgs.join(' ').toStdString());
+        Rig rig(GetParam(), simArgs);
+        ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+        MainWindow& w = *rig.w;
+        for (int i = 0; i < kItemCount; ++i)
+            if (i != 3 && i != 90)
+                rig.select(i);
+        const auto readAll = [&] {
+            rig.edit([](ItemTable& t) { t.values.fill(-5); });
+            w.postTask(kTaskReadAll);
+            EXPECT_TRUE(rig.waitIdle());
+            return std::pair(w.items().values, rig.modelLabel());
+        };
+        const auto single = readAll();
+        const qsizetype singleRequests = rig.sim.logLines().size();
+        EXPECT_EQ(child<QLabel>(&w, "Label_commdat_block")->text(),
+                  strings::text(korvan ? TextId::BlockReadsUnused : TextId::BlockReadsOff));
+
+        QSettingsStore store;
+        cond::writeBlockSetting(store, {true, 125});
+        w.postTask(kTaskApply);
+        ASSERT_TRUE(rig.waitIdle());
+        EXPECT_EQ(child<QLabel>(&w, "Label_commdat_block")->text(),
+                  korvan ? strings::text(TextId::BlockReadsUnused)
+                         : strings::text(TextId::BlockReadsOn).arg(125));
+        const auto block = readAll();
+        EXPECT_EQ(block, single);
+        EXPECT_EQ(block.first[0x44], simDefault(0x44));
+        const qsizetype blockRequests = rig.sim.logLines().size() - singleRequests;
+        // A refused span costs about two requests per halving, not one per item.
+        EXPECT_TRUE(korvan ? blockRequests == singleRequests : blockRequests < 32)
+            << blockRequests << " requests against " << singleRequests;
+        EXPECT_FALSE(rig.progressShown());
+    }
 }
 
 TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {

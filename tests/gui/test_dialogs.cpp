@@ -1,6 +1,6 @@
 // The dialogs on their own: the selection dialog's second copy of the selections, the
 // value dialog's buttons and keys (the pad rules are the value pad's tests), and the
-// conditions dialog's stored texts and port row.
+// conditions dialog's typed texts and station-0 hint.
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
 #include "ui/ValuePadDialog.h"
@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -35,11 +36,6 @@ bool waitActive(QWidget* w) {
 void key(QWidget* target, int k, const QString& text = QString()) {
     QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, text);
     QCoreApplication::sendEvent(target, &press);
-}
-
-void typeText(QWidget* target, const char* s) {
-    for (const char* c = s; *c; ++c)
-        key(target, Qt::Key_unknown, QString(QLatin1Char(*c)));
 }
 
 // Whether a dialog that deletes itself on closing is gone.
@@ -96,17 +92,17 @@ struct ValueDialog : ::testing::Test {
     }
 };
 
-// In-memory store that also remembers the order of writes.
+// In-memory store whose stored texts a test reads back by key.
 class RecordingStore : public MemorySettingsStore {
   public:
     void setValue(const QString& section, const QString& key, const QString& value) override {
         writes << section + QLatin1Char('/') + key;
         MemorySettingsStore::setValue(section, key, value);
     }
+    QStringList writes;
     QString get(const QString& key, const QString& section = QStringLiteral("DKR4073")) const {
         return value(section, key, QStringLiteral("<missing>"));
     }
-    QStringList writes;
 };
 
 QList<SerialPortEntry> twoAdapters() {
@@ -121,34 +117,7 @@ QComboBox* comboOf(QWidget* dlg, const char* name) {
     return dlg->findChild<QComboBox*>(QString::fromLatin1(name));
 }
 
-const char* const kCombos[8] = {"Combo_Prot", "Combo_Dev",   "Combo_Rate", "Combo_Dat",
-                                "Combo_Stop", "Combo_Party", "Combo_Port", "Combo_Time"};
-
 } // namespace
-
-TEST(ItemSelectionDialog, LoadTakesSelectionOfDefinedItemsOnly) {
-    ItemTable t = namedTable();
-    t.selections[5] = Selection::Selected;
-    t.selections[6] = Selection::Partial; // only Selected selects
-    t.names[9] = QStringLiteral("Spare ----");
-    t.selections[9] = Selection::Selected;
-    auto* dlg = new ItemSelectionDialog(t);
-
-    EXPECT_EQ(box(dlg, 127)->toolTip(), t.names[127]);
-    EXPECT_TRUE(box(dlg, 5)->isChecked());
-    EXPECT_FALSE(box(dlg, 6)->isChecked());
-    EXPECT_TRUE(box(dlg, 5)->isEnabled());
-    // Undefined: disabled, and its state is not taken from selections at load.
-    EXPECT_FALSE(box(dlg, 9)->isEnabled());
-    EXPECT_FALSE(dlg->boxTicked(9));
-    dlg->setBox(3, Selection::Partial); // only Selected ticks
-    EXPECT_FALSE(dlg->boxTicked(3));
-    // Out-of-range indexes are ignored rather than crashing.
-    dlg->setBox(128, Selection::Selected);
-    dlg->setItemToolTip(-1, QString());
-    EXPECT_FALSE(dlg->boxTicked(-1));
-    delete dlg;
-}
 
 TEST(ItemSelectionDialog, HiddenDialogKeepsBoxesUntilShown) {
     ItemTable t = namedTable();
@@ -246,44 +215,6 @@ TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelAndEscapeNothing) {
     }
 }
 
-TEST_F(ValueDialog, ShowsItemAndRefillsKeepingEntry) {
-    auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("Text1_1"));
-    auto* now = dlg->findChild<QLabel*>(QStringLiteral("Now_data"));
-    EXPECT_EQ(name->text(), QStringLiteral("Item 37"));
-    EXPECT_EQ(now->text(), QStringLiteral("370"));
-    EXPECT_EQ(dlg->focusWidget(), entry());
-    pad("12~");
-    EXPECT_EQ(dlg->findChild<QLabel*>(QStringLiteral("change_data"))->text(), "-12");
-    t.values[3] = -5;
-    dlg->setItem(3);
-    EXPECT_EQ(name->text(), QStringLiteral("Item 3"));
-    EXPECT_EQ(now->text(), QStringLiteral("-5"));
-    EXPECT_EQ(entry()->text(), QStringLiteral("-12"));
-
-    name->setText(QStringLiteral("edited")); // changes nothing in the table
-    dlg->setItem(200);                       // ignored
-    EXPECT_EQ(dlg->item(), 3);
-    EXPECT_EQ(t.names[3], QStringLiteral("Item 3"));
-}
-
-TEST_F(ValueDialog, TypedKeysGoThroughThePad) {
-    pad("9C12");
-    typeText(entry(), "3x");
-    EXPECT_EQ(entry()->text(), QStringLiteral(" 123"));
-    entry()->setText(QStringLiteral("garbage")); // a stray change is undone by the next key
-    key(entry(), Qt::Key_Left);
-    EXPECT_EQ(entry()->text(), QStringLiteral(" 123"));
-    key(entry(), Qt::Key_Escape, QStringLiteral("\x1b"));
-    EXPECT_FALSE(gone());
-    key(entry(), Qt::Key_Backspace, QStringLiteral("\b"));
-    EXPECT_TRUE(entry()->text().isEmpty());
-    typeText(entry(), "250-");
-    key(entry(), Qt::Key_Return, QStringLiteral("\r"));
-    EXPECT_EQ(t.values[37], -250);
-    EXPECT_EQ(stored, 1);
-    EXPECT_TRUE(gone());
-}
-
 TEST_F(ValueDialog, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
     dlg->setItem(0);
     click("Command3");
@@ -309,131 +240,50 @@ TEST_F(ValueDialog, OutOfRangeIsRefusedAndMarked) {
     EXPECT_TRUE(gone());
 }
 
-TEST_F(ValueDialog, CancelAndCloseStoreNothing) {
-    pad("99");
-    click("Command4");
-    EXPECT_TRUE(gone());
-    dlg = new ValuePadDialog(t);
-    dlg->show();
-    pad("5");
-    dlg->close();
-    EXPECT_TRUE(gone());
-    EXPECT_EQ(t.values[37], 370);
-    EXPECT_EQ(stored, 0);
+TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
+    const struct {
+        const char *on, *max; // stored texts; nullptr: absent
+        bool tick;            // the operator's change before OK
+        int setMax;
+        bool checked;         // as loaded
+        int shownMax;
+        QStringList written;  // block keys written on OK
+    } cases[] = {
+        {nullptr, nullptr, false, 125, false, 125, {}},
+        {nullptr, nullptr, true, 30, false, 125, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
+        {"1", "50", false, 50, true, 50, {}},
+        {"1", "999", false, 125, true, 125, {}}, // unreadable count shown as 125, not rewritten
+        {"1", "50", true, 50, true, 50, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.on ? c.on : "-") + "/" + (c.max ? c.max : "-"));
+        RecordingStore store;
+        if (c.on)
+            store.setValue(cond::kSection, cond::kBlockRead, c.on);
+        if (c.max)
+            store.setValue(cond::kSection, cond::kBlockMax, c.max);
+        store.writes.clear();
+        auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
+        QPointer<ConditionsDialog> guard(dlg);
+        dlg->show();
+        auto* check = dlg->findChild<QCheckBox*>(QStringLiteral("Check_BlockRead"));
+        auto* spin = dlg->findChild<QSpinBox*>(QStringLiteral("Spin_BlockMax"));
+        ASSERT_TRUE(check && spin);
+        EXPECT_EQ(check->isChecked(), c.checked);
+        EXPECT_EQ(spin->value(), c.shownMax);
+        EXPECT_EQ(spin->isEnabled(), c.checked) << "the count only matters when on";
+        if (c.tick)
+            check->click();
+        spin->setValue(c.setMax);
+        click(dlg, QStringLiteral("Command1"));
+        EXPECT_TRUE(gone(guard));
+        EXPECT_EQ(store.writes.mid(8), c.written);
+        if (!c.written.isEmpty()) {
+            EXPECT_EQ(cond::readBlockSetting(store),
+                      (cond::BlockReadSetting{c.checked != c.tick, c.setMax}));
+        }
+    }
 }
-
-TEST(ConditionsDialog, EmptyStoreShowsDefaultsAndWritesNothing) {
-    RecordingStore store;
-    ConditionsDialog dlg(store, nullptr, twoAdapters);
-    dlg.setAttribute(Qt::WA_DeleteOnClose, false);
-
-    EXPECT_EQ(comboOf(&dlg, "Combo_Dev")->count(), 96);
-    EXPECT_EQ(dlg.statusTexts(),
-              QStringList({"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"}));
-    EXPECT_EQ(comboOf(&dlg, "Combo_Time")->currentIndex(), 2);
-    // Closing otherwise than with OK stores nothing.
-    int stored = 0;
-    QObject::connect(&dlg, &ConditionsDialog::conditionsStored, [&stored] { ++stored; });
-    dlg.show();
-    comboOf(&dlg, "Combo_Rate")->setCurrentIndex(0);
-    dlg.close();
-    EXPECT_EQ(stored, 0);
-    EXPECT_EQ(store.writeCount(), 0);
-}
-
-TEST(ConditionsDialog, LoadSelectsFromStoredTexts) {
-    // A leading number for DevNo, a rate not offered, anything but "7 bit" is the 8-bit
-    // entry, entries match exactly ("odd").
-    RecordingStore store;
-    cond::writeStored(store,
-                      {"Modbus RTU", "17abc", "115200", "8", "1 bit", "odd", "COM12", "250"});
-    ConditionsDialog dlg(store, nullptr, twoAdapters);
-    dlg.setAttribute(Qt::WA_DeleteOnClose, false);
-
-    const int expected[8] = {2, 17, -1, 1, 0, -1, -1, -1};
-    for (int r = 0; r < 8; ++r)
-        EXPECT_EQ(comboOf(&dlg, kCombos[r])->currentIndex(), expected[r]) << kCombos[r];
-    // No list selection, but the stored text is kept visible so OK does not lose it.
-    EXPECT_EQ(dlg.statusTexts(),
-              QStringList({"Modbus RTU", "17", "115200", "8 bit", "1 bit", "odd", "COM12", "250"}));
-
-    store.setValue(cond::kSection, cond::kDatabit, "7 bit");
-    store.setValue(cond::kSection, cond::kStopbit, "2");
-    ConditionsDialog again(store, nullptr, twoAdapters);
-    again.setAttribute(Qt::WA_DeleteOnClose, false);
-    EXPECT_EQ(comboOf(&again, "Combo_Dat")->currentText(), QStringLiteral("7 bit"));
-    EXPECT_EQ(comboOf(&again, "Combo_Stop")->currentText(), QStringLiteral("2 bit"));
-}
-
-TEST(ConditionsDialog, OkStoresTextsAsShownInOrder) {
-    RecordingStore store;
-    auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
-    QPointer<ConditionsDialog> guard(dlg);
-    int stored = 0;
-    QObject::connect(dlg, &ConditionsDialog::conditionsStored, [&stored] { ++stored; });
-    dlg->show();
-    comboOf(dlg, "Combo_Prot")->setCurrentIndex(1);
-    comboOf(dlg, "Combo_Dev")->setCurrentIndex(95);
-    comboOf(dlg, "Combo_Dat")->setEditText(QStringLiteral("nine bits")); // unchecked
-    comboOf(dlg, "Combo_Time")->setCurrentIndex(13);
-    click(dlg, QStringLiteral("Command1"));
-
-    EXPECT_EQ(stored, 1);
-    EXPECT_TRUE(gone(guard));
-    EXPECT_EQ(store.writes,
-              QStringList({"DKR4073/Protocol", "DKR4073/DevNo", "DKR4073/Speed", "DKR4073/Databit",
-                           "DKR4073/Stopbit", "DKR4073/Party", "DKR4073/Port", "DKR4073/Timout"}));
-    EXPECT_EQ(store.get("Protocol"), QStringLiteral("Modbus ASCII"));
-    EXPECT_EQ(store.get("DevNo"), QStringLiteral("95"));
-    EXPECT_EQ(store.get("Databit"), QStringLiteral("nine bits"));
-    EXPECT_EQ(store.get("Party"), QStringLiteral("EVEN"));
-    EXPECT_EQ(store.get("Timout"), QStringLiteral("4000"));
-    EXPECT_FALSE(store.contains(PortMap::kSection, "COM1")) << "untouched port map not written";
-}
-
-#ifndef Q_OS_WIN
-TEST(ConditionsDialog, PortRowShowsAndMapsTheDevice) {
-    RecordingStore store;
-    auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
-    QPointer<ConditionsDialog> guard(dlg);
-    auto* info = dlg->findChild<QLabel*>(QStringLiteral("Label_device"));
-    auto* device = comboOf(dlg, "Combo_Device");
-    ASSERT_TRUE(info && device);
-    // Automatic: COMn is the n-th USB adapter.
-    EXPECT_TRUE(info->toolTip().endsWith(QStringLiteral("A10K5ABC-if00-port0")));
-    comboOf(dlg, "Combo_Port")->setCurrentIndex(1);
-    EXPECT_EQ(info->toolTip(), QStringLiteral("/dev/serial/by-id/usb-B-port0"));
-    comboOf(dlg, "Combo_Port")->setCurrentIndex(2);
-    EXPECT_TRUE(info->toolTip().isEmpty()) << "only two USB adapters";
-
-    // Map COM3 to the on-board port; only OK stores the choice.
-    const int onboard = device->findData(QStringLiteral("/dev/ttyS0"));
-    ASSERT_GE(onboard, 0);
-    device->setCurrentIndex(onboard);
-    emit device->activated(onboard);
-    EXPECT_EQ(info->toolTip(), QStringLiteral("/dev/ttyS0"));
-    EXPECT_FALSE(store.contains(PortMap::kSection, "COM3"));
-    // Typed non-COM text: nothing to map.
-    comboOf(dlg, "Combo_Port")->setEditText(QStringLiteral("ttyS0"));
-    EXPECT_FALSE(device->isEnabled());
-    EXPECT_TRUE(info->text().isEmpty());
-    comboOf(dlg, "Combo_Port")->setCurrentIndex(2);
-    EXPECT_EQ(device->currentData().toString(), QStringLiteral("/dev/ttyS0")) << "pending kept";
-    click(dlg, QStringLiteral("Command1"));
-    EXPECT_TRUE(gone(guard));
-    EXPECT_EQ(store.get("COM3", PortMap::kSection), QStringLiteral("/dev/ttyS0"));
-    EXPECT_EQ(store.get("Port"), QStringLiteral("COM3"));
-
-    // Next time the stored device is shown, also when it is unplugged.
-    ConditionsDialog unplugged(store, nullptr, [] { return QList<SerialPortEntry>(); });
-    unplugged.setAttribute(Qt::WA_DeleteOnClose, false);
-    auto* device2 = comboOf(&unplugged, "Combo_Device");
-    EXPECT_EQ(device2->currentData().toString(), QStringLiteral("/dev/ttyS0"));
-    comboOf(&unplugged, "Combo_Port")->setCurrentIndex(0);
-    EXPECT_EQ(device2->currentIndex(), 0) << "COM1 is automatic";
-    EXPECT_FALSE(unplugged.findChild<QLabel*>(QStringLiteral("Label_device"))->text().isEmpty());
-}
-#endif
 
 TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
     // Completion would make these 500, 1500, 4800 and "Modbus ASCII".

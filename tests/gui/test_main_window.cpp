@@ -1,5 +1,5 @@
 // The main window offscreen, with a fake communication object and scripted prompts:
-// pages, tasks, failures, the line's state, closing, menus and file commands.
+// pages, tasks, failures, the line's state, closing, object names and help.
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
 #include "Widgets.h"
@@ -10,7 +10,6 @@
 #include "ui/AboutDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
-#include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 
 #include <QAction>
@@ -18,7 +17,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -86,9 +84,6 @@ struct Window : test::ScriptedPrompts {
 QTabBar* tabs(MainWindow& w) {
     return child<QTabBar>(&w, "TabStrip1");
 }
-QLineEdit* nameCell(MainWindow& w, int row) {
-    return child<QLineEdit>(&w, "Text1", row);
-}
 QLineEdit* valueCell(MainWindow& w, int row) {
     return child<QLineEdit>(&w, "Data0", row);
 }
@@ -119,22 +114,6 @@ QAction* action(MainWindow& w, const char* name) {
 
 } // namespace
 
-TEST(MainWindow, RowsMapToItemsOfTheSelectedTab) {
-    Window win;
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) {
-        t.names[69] = QStringLiteral("Alarm 5");
-        t.selections[69] = Selection::Selected;
-        t.values[69] = -1;
-    });
-    tabs(w)->setCurrentIndex(2);
-    EXPECT_EQ(nameCell(w, 5)->text(), QStringLiteral("Alarm 5"));
-    EXPECT_TRUE(selectBox(w, 5)->isChecked());
-    hexButton(w)->setChecked(true); // decimal values are checked end to end
-    w.onDispatcherTick();
-    EXPECT_EQ(valueCell(w, 5)->text(), QStringLiteral("FFFFh"));
-}
-
 TEST(MainWindow, UndefinedItemCannotBeSelected) {
     Window win;
     MainWindow& w = *win.w;
@@ -156,20 +135,6 @@ TEST(MainWindow, UndefinedItemCannotBeSelected) {
     tabs(w)->setCurrentIndex(1);
     EXPECT_FALSE(selectBox(w, 8)->isChecked());
     EXPECT_EQ(w.items().selections[40], Selection::Cleared);
-}
-
-TEST(MainWindow, ApplyEnablesTransferOrShowsTheCommunicationError) {
-    Window good; // enabled transfer buttons are checked end to end
-    EXPECT_EQ(child<QLabel>(good.w.get(), "Label_commdat", 0)->text(), QStringLiteral("KORVAN"));
-
-    Window bad(false);
-    bad.com->openOk = false;
-    bad.w->startCommunication();
-    bad.w->onDispatcherTick();
-    EXPECT_EQ(modelLabel(*bad.w)->text(), strings::text(TextId::CommunicationError));
-    EXPECT_FALSE(writeButton(*bad.w)->isEnabled());
-    EXPECT_TRUE(child<QLabel>(bad.w.get(), "Label_commdat", 0)->text().isEmpty());
-    EXPECT_EQ(bad.w->pendingTask(), kTaskStopped);
 }
 
 TEST(MainWindow, WriteAnsweredNoOrConfirmedDuringAReadStartsNothing) {
@@ -259,128 +224,6 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     EXPECT_EQ(modelLabel(*again.w)->text(), QStringLiteral("PMX-31570A"));
 }
 
-TEST(MainMenus, HelpFileAndCaptionsFitInBothLanguages) {
-    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
-        Window win(false, lang);
-        MainWindow& w = *win.w;
-        EXPECT_EQ(w.items().englishNames, lang == strings::Lang::English);
-        EXPECT_TRUE(
-            w.helpPath().endsWith(w.items().englishNames ? "/PMX-31570A_E.chm" : "/PMX-31570A_J.chm"));
-        w.show();
-        win.edit([](ItemTable& t) { t.selections[0] = Selection::Selected; });
-        w.editValue(0);
-        action(w, "menu_ver")->trigger();
-        action(w, "menu_set_com")->trigger();
-        action(w, "menu_set_comdata")->trigger();
-        QCoreApplication::processEvents();
-        // No caption of the window or its dialogs is cut off.
-        for (QWidget* top : QList<QWidget*>{&w, w.valueDialog(), w.aboutDialog(),
-                                            w.selectionDialog(), w.conditionsDialog()}) {
-            ASSERT_TRUE(top && top->isVisible());
-            for (QWidget* c : top->findChildren<QWidget*>()) {
-                if ((qobject_cast<QLabel*>(c) || qobject_cast<QAbstractButton*>(c)) &&
-                    c->isVisible()) {
-                    EXPECT_GE(c->width(), c->sizeHint().width()) << qPrintable(c->objectName());
-                }
-            }
-        }
-        for (QWidget* d : QList<QWidget*>{w.valueDialog(), w.aboutDialog(), w.selectionDialog(),
-                                          w.conditionsDialog()})
-            d->close();
-    }
-}
-
-TEST(MainMenus, DataFilesRoundTripOrChangeNothing) {
-    Window win(false);
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) {
-        t.modelName = "PMX-31570A";
-        t.names[2] = "Gain, coarse";
-        t.selections[2] = Selection::Selected;
-        t.values[2] = -1;
-    });
-    win.nextFile = win.path("a.dat");
-    saveButton(w)->click();
-    EXPECT_EQ(win.lastFile.filter, "*.dat(data file)|*.dat");
-    EXPECT_EQ(win.lastFile.suffix, "dat");
-    EXPECT_EQ(QDir(win.lastFile.dir), QDir(win.home.path()));
-
-    win.edit([](ItemTable& t) {
-        t.names[2] = "changed";
-        t.selections[2] = Selection::Cleared;
-        t.values[2] = 5;
-    });
-    loadButton(w)->click();
-    EXPECT_EQ(w.items().names[2], "Gain, coarse");
-    EXPECT_EQ(w.items().values[2], -1);
-    EXPECT_EQ(nameCell(w, 2)->text(), "Gain, coarse"); // the page was redrawn
-    EXPECT_TRUE(selectBox(w, 2)->isChecked());
-    EXPECT_TRUE(w.selectionDialog()->boxTicked(2));
-    EXPECT_TRUE(win.errors.isEmpty());
-
-    // A broken file changes nothing and says where.
-    win.nextFile = win.file("cut.dat", "\"new model\"\r\n\"a\"\r\n");
-    loadButton(w)->click();
-    EXPECT_EQ(w.items().modelName, "PMX-31570A");
-    EXPECT_EQ(w.items().names[2], "Gain, coarse");
-    ASSERT_EQ(win.errors.size(), 1);
-    EXPECT_TRUE(win.errors[0].contains("cut.dat"));
-
-    // A save that cannot be done is told, never silent.
-    win.nextFile = win.path("no/such/dir/x.dat");
-    saveButton(w)->click();
-    EXPECT_EQ(win.errors.size(), 2);
-    // Cancelled dialogs do nothing.
-    win.nextFile.clear();
-    loadButton(w)->click();
-    saveButton(w)->click();
-    EXPECT_EQ(win.errors.size(), 2);
-}
-
-TEST(MainMenus, ExportAppendsToTheChosenCsv) {
-    Window win(false);
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) {
-        t.names.fill("X----");
-        t.names[0] = "P0";
-        t.values[0] = -5;
-    });
-    win.nextFile = win.path("list.csv");
-    action(w, "menu_export")->trigger();
-    EXPECT_TRUE(win.lastFile.proposed.startsWith("PMX-31570A"));
-    EXPECT_TRUE(win.lastFile.proposed.endsWith(".csv"));
-    EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
-    hexButton(w)->setChecked(true);
-    action(w, "menu_export")->trigger();
-    QFile f(win.nextFile); // the bytes of a block are the CSV writer's tests' business
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray bytes = f.readAll();
-    EXPECT_EQ(bytes.count("\"Data Item\""), 2);
-    EXPECT_LT(bytes.indexOf("\"P0\",-5\r\n"), bytes.indexOf("\"P0\",\"FFFBh\"\r\n"));
-    win.nextFile = win.path("missing/list.csv");
-    action(w, "menu_export")->trigger();
-    EXPECT_EQ(win.errors.size(), 1);
-}
-
-TEST(MainMenus, UnitSelectionLoadsNamesOrRefusesWholly) {
-    Window win(false);
-    MainWindow& w = *win.w;
-    win.nextFile = QStringLiteral(PMX_TEST_DATA_DIR "/model-pmx31570a-sjis.txt");
-    action(w, "menu_set_model")->trigger();
-    EXPECT_EQ(win.lastFile.filter, "*.txt(text file)|*.txt");
-    EXPECT_EQ(w.items().modelName, "PMX-31570A");
-    EXPECT_EQ(w.items().names[0], "Instrument status");
-    EXPECT_EQ(nameCell(w, 0)->text(), "Instrument status");
-    EXPECT_EQ(modelLabel(w)->text(), "PMX-31570A");
-
-    win.nextFile = win.file("short.txt", "\"Other\"\r\n\"a\"\r\n");
-    action(w, "menu_set_model")->trigger();
-    EXPECT_EQ(w.items().modelName, "PMX-31570A");
-    EXPECT_EQ(w.items().names[0], "Instrument status");
-    ASSERT_EQ(win.errors.size(), 1);
-    EXPECT_TRUE(win.errors[0].contains("short.txt"));
-}
-
 TEST(MainWindow, WidgetsKeepTheirObjectNames) {
     // The names are an interface for tests and accessibility tools (docs/architecture.md).
     Window win(false);
@@ -427,24 +270,6 @@ TEST(MainWindow, WidgetsKeepTheirObjectNames) {
         for (const QString& name : names)
             EXPECT_NE(window->findChild<QObject*>(name), nullptr) << qPrintable(name);
     }
-}
-
-TEST(MainMenus, DialogsOpenOnceAndReportShowsFreshData) {
-    Window win(false);
-    MainWindow& w = *win.w;
-    action(w, "menu_ver")->trigger();
-    action(w, "menu_ver")->trigger();
-    EXPECT_EQ(w.findChildren<AboutDialog*>().size(), 1);
-
-    win.edit([](ItemTable& t) { t.names[0] = "Only"; });
-    action(w, "menu_data")->trigger();
-    ReportWindow* report = nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (top->isVisible() && qobject_cast<ReportWindow*>(top))
-            report = qobject_cast<ReportWindow*>(top);
-    ASSERT_TRUE(report && report->hasReport()); // refreshing is the report window's test
-    EXPECT_EQ(report->report()->parameterRows().first().name, "Only");
-    report->close();
 }
 
 TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
@@ -542,26 +367,6 @@ TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
     // The shared store goes back to the defaults for the tests that follow.
     QSettingsStore store;
     cond::writeStored(store, {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
-}
-
-TEST(MainWindow, LongReasonWrapsInFullInTheStatusFrame) {
-    Window plain(false);
-    plain.w->show();
-    Window win(false);
-    win.com->openOk = false;
-    win.com->openErrorText = strings::text(TextId::PermissionDenied).arg(
-        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5ABC-if00-port0");
-    win.start();
-    win.w->show();
-    for (int pass = 0; pass < 3; ++pass) // showing, then the lines' height
-        QCoreApplication::processEvents();
-    QLabel* port = child<QLabel>(win.w.get(), "Label_port");
-    EXPECT_EQ(port->toolTip(), win.com->openErrorText);
-    EXPECT_EQ(port->text().remove(QChar(0x200B)), win.com->openErrorText);
-    EXPECT_GE(port->height(), port->heightForWidth(port->width())) << "cut off at the bottom";
-    EXPECT_LE(port->geometry().right(),
-              child<QGroupBox>(win.w.get(), "Frame_Comm")->contentsRect().right());
-    EXPECT_LE(win.w->sizeHint().width(), plain.w->sizeHint().width() + 10) << "widened";
 }
 
 TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {

@@ -1,4 +1,4 @@
-// The printed list: pages, their texts and the PDF, and the report window around them.
+// The printed list: pages and the PDF, and the report window around them.
 #include "report/ListData.h"
 #include "report/ReportModel.h"
 #include "report/render/ReportRenderer.h"
@@ -7,62 +7,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
-#include <QPaintEngine>
-#include <QPainter>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTextItem>
 #include <gtest/gtest.h>
 
 using namespace pmx;
 using strings::Lang;
 
 namespace {
-
-// Records the texts a page draws, so a page's content can be checked without pixels.
-class TextRecorder : public QPaintEngine {
-  public:
-    TextRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
-    bool begin(QPaintDevice*) override { return true; }
-    bool end() override { return true; }
-    void updateState(const QPaintEngineState&) override {}
-    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
-    void drawPath(const QPainterPath&) override {}
-    void drawRects(const QRectF*, int) override {}
-    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
-    void drawTextItem(const QPointF&, const QTextItem& item) override { texts.append(item.text()); }
-    Type type() const override { return User; }
-    QStringList texts;
-};
-
-class RecordingDevice : public QPaintDevice {
-  public:
-    QPaintEngine* paintEngine() const override { return &m_engine; }
-    QStringList texts() const { return m_engine.texts; }
-
-  protected:
-    int metric(PaintDeviceMetric m) const override {
-        return m == PdmWidth                          ? 12000
-               : m == PdmHeight                       ? 17000
-               : m >= PdmDpiX && m <= PdmPhysicalDpiY ? 1440
-               : m == PdmDepth                        ? 32
-               : m == PdmDevicePixelRatio             ? 1
-               : m == PdmDevicePixelRatioScaled       ? int(devicePixelRatioFScale())
-                                                      : 0;
-    }
-
-  private:
-    mutable TextRecorder m_engine;
-};
-
-QStringList pageTexts(const ReportRenderer& r, int page) {
-    RecordingDevice device;
-    QPainter painter(&device);
-    r.drawPage(painter, page);
-    painter.end();
-    return device.texts();
-}
 
 ReportModel modelOf(const ItemTable& table, Lang lang, bool hex = false) {
     ListArrays lists;
@@ -165,32 +118,6 @@ TEST(ReportRender, EmptyListAndAFooterThatSpillsOver) {
     EXPECT_EQ(r.pages()[1][1].top, twips::kPageHeader);
 }
 
-TEST(ReportRender, PageTextsHeadersFootersAndElidedNames) {
-    const ReportModel m = modelOf(longNames(), Lang::English, true);
-    ReportRenderer r(m);
-    r.paginate(13958);
-    const QString date = m.footerDateText();
-    ASSERT_FALSE(date.isEmpty());
-    int names = 0;
-    for (int p = 0; p < r.pageCount(); ++p) {
-        const QStringList texts = pageTexts(r, p);
-        EXPECT_TRUE(texts.contains(QStringLiteral("Page %1 of 4").arg(p + 1))) << p;
-        EXPECT_TRUE(texts.contains(date)) << p;
-        EXPECT_TRUE(texts.contains("PMX-31570A Setting software")) << p;
-        EXPECT_EQ(texts.contains("Parameter"), p == 0);
-        for (const QString& t : texts) {
-            if (!t.startsWith("Item "))
-                continue;
-            ++names;
-            EXPECT_TRUE(t.endsWith(QChar(0x2026))) << "long name not shortened: " << t.size();
-            EXPECT_LT(t.size(), 150);
-        }
-    }
-    EXPECT_EQ(names, kItemCount);
-    EXPECT_TRUE(pageTexts(r, 0).contains("0h"));
-    EXPECT_TRUE(pageTexts(r, 3).contains("FF81h")); // -127, the last row
-}
-
 TEST(ReportRender, PdfPagesAndJapaneseFont) {
     // Letter is shorter than A4: 27 rows, then 32 a page.
     QTemporaryDir dir;
@@ -213,24 +140,6 @@ TEST(ReportRender, PdfPagesAndJapaneseFont) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("NotoSansCJK"))
         << "no CJK face embedded for the Japanese texts";
-}
-
-TEST(ReportRender, PageImageHasItsBars) {
-    const QPageLayout a4 = paper(QPageSize::A4);
-    const int dpi = 100;
-    ItemTable t = longNames();
-    t.names[1] = QStringLiteral("温度上限アラーム");
-    const QImage page = ReportRenderer::renderPageImage(modelOf(t, Lang::Japanese), 0, a4, dpi);
-    ASSERT_EQ(page.size(), a4.fullRectPixels(dpi).size());
-    const QRect body = a4.paintRectPixels(dpi);
-    auto dark = [&](int twipY) {
-        const int y = body.top() + twipY * dpi / 1440;
-        return qGray(page.pixel(body.left() + body.width() / 2, y)) < 128;
-    };
-    // Page header bar under the title, page footer bar above the page number.
-    EXPECT_TRUE(dark(630 + 420));
-    EXPECT_TRUE(dark(13958 - twips::kPageFooter + 15));
-    EXPECT_EQ(qGray(page.pixel(5, 5)), 255); // margins stay blank
 }
 
 TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {

@@ -133,6 +133,39 @@ TEST(ApplyConditions, StoredTextsInEffectAndWrittenBack) {
     }
 }
 
+TEST(ApplyConditions, BlockReadsBesideTheRecordAbsentMeansOff) {
+    const struct {
+        const char* on;  // nullptr: absent
+        const char* max; // nullptr: absent
+        bool inEffect;
+        int maxInEffect;
+    } cases[] = {
+        {nullptr, nullptr, false, 125}, {"1", "40", true, 40},  {"0", "40", false, 40},
+        {"yes", nullptr, false, 125},   {" 1 ", "2", true, 2},  {"1", "1", true, 125},
+        {"1", "126", true, 125},        {"1", "12x", true, 125}, {"1", "", true, 125},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.on ? c.on : "-") + "/" + (c.max ? c.max : "-"));
+        MemorySettingsStore store;
+        cond::writeStored(store, {"Modbus RTU", "1", "9600", "8 bit", "1 bit", "EVEN", "COM1", "300"});
+        if (c.on)
+            store.setValue(cond::kSection, cond::kBlockRead, QString::fromLatin1(c.on));
+        if (c.max)
+            store.setValue(cond::kSection, cond::kBlockMax, QString::fromLatin1(c.max));
+        const int writes = store.writeCount();
+        PropertyComm com;
+        applyConditions(com, store);
+        EXPECT_EQ(com.conditions().blockRead, c.inEffect);
+        EXPECT_EQ(com.conditions().blockMax, c.maxInEffect);
+        EXPECT_EQ(store.writeCount(), writes) << "nothing written back";
+        EXPECT_EQ(store.contains(cond::kSection, cond::kBlockRead), c.on != nullptr);
+    }
+    // The dialog's OK stores both keys; a stored setting reads back as it was.
+    MemorySettingsStore store;
+    cond::writeBlockSetting(store, {true, 17});
+    EXPECT_EQ(cond::readBlockSetting(store), (cond::BlockReadSetting{true, 17}));
+}
+
 TEST(ApplyConditions, FailuresSayWhy) {
     MemorySettingsStore store;
     PropertyComm busy;

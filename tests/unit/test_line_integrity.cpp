@@ -306,7 +306,12 @@ TEST_P(LineIntegrity, CompareLeavesTheTableAndSaysWhatDiffers) {
         QList<Outcome> outcomes;
         QList<int> messages; // of the unreadable items, in order
     } cases[] = {
-        {"equal", {1005, 1006, 1007, 1008, 1009, 1010}, -1, -1, QList<Outcome>(6, Outcome::Equal), {}},
+        {"equal",
+         {1005, 1006, 1007, 1008, 1009, 1010},
+         -1,
+         -1,
+         QList<Outcome>(6, Outcome::Equal),
+         {}},
         {"different",
          {1005, -1006, 1007, 0, 1009, 1010},
          -1,
@@ -359,10 +364,9 @@ TEST_P(LineIntegrity, CompareLeavesTheTableAndSaysWhatDiffers) {
         EXPECT_EQ(outcomes, c.outcomes);
         EXPECT_EQ(messages, c.messages);
         EXPECT_EQ(cmp.differing(), differing);
-        EXPECT_EQ(cmp.countsText(),
-                  QStringLiteral("%1 of 6 items differ; %2 could not be read")
-                      .arg(differing.size())
-                      .arg(messages.size()));
+        EXPECT_EQ(cmp.countsText(), QStringLiteral("%1 of 6 items differ; %2 could not be read")
+                                        .arg(differing.size())
+                                        .arg(messages.size()));
     }
 }
 
@@ -401,11 +405,12 @@ TEST_P(LineIntegrity, VerifyReportsClampedAndIgnoredWrites) {
         EXPECT_EQ(r.mismatches, expected);
         EXPECT_EQ(rig.view.mismatches, expected);
         EXPECT_EQ(r.good, (QList<int>{0x23, 0x24, 0x10, 0x30})); // every write was answered
-        EXPECT_EQ(rig.asked.size(), verify ? 8 : 4); // one read-back per written item
-        EXPECT_EQ(rig.table.values, written);       // a read-back never lands in the table
+        EXPECT_EQ(rig.asked.size(), verify ? 8 : 4);             // one read-back per written item
+        EXPECT_EQ(rig.table.values, written); // a read-back never lands in the table
         EXPECT_EQ(rig.instrument.value(0x23), 1000);
     }
-    EXPECT_EQ(mismatchText({0x23, 1500, 1000}), QStringLiteral("0023h: wrote 1500, instrument holds 1000"));
+    EXPECT_EQ(mismatchText({0x23, 1500, 1000}),
+              QStringLiteral("0023h: wrote 1500, instrument holds 1000"));
 }
 
 TEST_P(LineIntegrity, VerifyOfOneChangedItemAndAFailedReadBack) {

@@ -9,7 +9,8 @@ namespace pmx::cli {
 namespace {
 
 const char* const kValued[] = {"protocol", "instrument", "rate", "data-bits", "stop-bits", "parity",
-                               "port",     "timeout",    "lang", "table",     "out",       "pdf"};
+                               "port",     "timeout",    "lang", "table",     "out",       "pdf",
+                               "block-max"};
 
 const char* const kCommandHelp[][2] = {
     {"conditions",
@@ -61,7 +62,8 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     const QCommandLineOption hex(QStringLiteral("hex"));
     const QCommandLineOption onlyChanged(QStringLiteral("only-changed"));
     const QCommandLineOption verify(QStringLiteral("verify"));
-    parser.addOptions({help, version, hex, onlyChanged, verify});
+    const QCommandLineOption blockRead(QStringLiteral("block-read"));
+    parser.addOptions({help, version, hex, onlyChanged, verify, blockRead});
     for (const char* name : kValued)
         parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
@@ -74,6 +76,8 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
         if (parser.isSet(n))
             args->options.insert(n, parser.value(n));
     }
+    if (parser.isSet(blockRead))
+        args->options.insert(QStringLiteral("block-read"), QString());
     args->help = parser.isSet(help);
     args->version = parser.isSet(version);
     args->hex = parser.isSet(hex);
@@ -103,6 +107,8 @@ QString usageText() {
                "  --protocol %1   --instrument N (%2..%3)\n"
                "  --rate %4   --data-bits %5   --stop-bits %6\n"
                "  --parity %7   --port COMn|/dev/DEVICE   --timeout MS (%8..%9)\n"
+               "  --block-read   Modbus: read runs of consecutive items with one request each\n"
+               "  --block-max N  registers per request for --block-read (2..125, default 125)\n"
                "  --lang en|ja   (default: from the locale)\n"
                "An option's value follows it as the next word or after '=' (--rate=9600).\n"
                "Without them the stored conditions apply, with the same validation as the program\n"

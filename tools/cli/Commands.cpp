@@ -132,6 +132,8 @@ int cmdConditions(OverlayStore& store) {
             value += QStringLiteral(" (") + com->lastDevice() + QLatin1Char(')');
         out() << strings::text(cond::kCaptions[k]) << ": " << value << '\n';
     }
+    out() << strings::text(TextId::BlockReads) << ": " << cond::blockSettingText(com->conditions())
+          << '\n';
     com->closePort();
     return kExitOk;
 }

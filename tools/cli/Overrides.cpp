@@ -137,6 +137,17 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
                             .arg(c.maxTimeoutMs));
         set(cond::kTimout, QString::number(t));
     }
+    if (args.has("block-read"))
+        set(cond::kBlockRead, QStringLiteral("1"));
+    if (args.has("block-max")) {
+        bool ok = false;
+        const int n = args.value("block-max").toInt(&ok);
+        if (!ok || n < cond::kBlockMaxSmallest || n > cond::kBlockMaxLargest)
+            return fail(QStringLiteral("--block-max must be %1..%2")
+                            .arg(cond::kBlockMaxSmallest)
+                            .arg(cond::kBlockMaxLargest));
+        set(cond::kBlockMax, QString::number(n));
+    }
     const QString port = args.value("port");
     if (!port.isEmpty()) {
         if (PortMap::comNumber(port.toUpper())) {

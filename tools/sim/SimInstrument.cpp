@@ -544,6 +544,12 @@ Reply Instrument::modbusRequest(const QByteArray& pdu, int requestBytes) {
         return exception(-1, 3, QString());
     if (first + count > kItemCount)
         return exception(-1, 2, QString());
+    // Instruments that limit the count, or define no register in a gap of the map.
+    if (fn == 0x03 && count > m_maxCount)
+        return exception(-1, 3, QStringLiteral(" count"));
+    for (int i = first; fn == 0x03 && count > 1 && i < first + count; ++i)
+        if (m_refuseSpan[std::size_t(i)])
+            return exception(i, 2, QStringLiteral(" span"));
 
     // The first item of the range that has a fault decides the fault.
     int item = first;

@@ -70,6 +70,11 @@ class Instrument {
     void setValue(int item, std::int16_t value) { m_values.at(std::size_t(item)) = value; }
     void setFault(int item, Fault fault) { m_faults.at(std::size_t(item)) = fault; }
     Fault fault(int item) const { return m_faults.at(std::size_t(item)); }
+    // Block faults of function 03 (reads of more than one register): a block spanning
+    // `item` gets exception 02 while a read of the item alone is answered; a count above
+    // `maxCount` gets exception 03.
+    void setRefuseSpan(int item) { m_refuseSpan.at(std::size_t(item)) = true; }
+    void setMaxCount(int maxCount) { m_maxCount = maxCount; }
     // Never answers anything (requests are still logged).
     void setSilent(bool silent) { m_silent = silent; }
     // Item names for the log (a model definition file's names); missing names are blank.
@@ -109,6 +114,8 @@ class Instrument {
     bool m_broadcast = false; // the Modbus request being served came for station 0
     std::array<std::int16_t, kItemCount> m_values{};
     std::array<Fault, kItemCount> m_faults{};
+    std::array<bool, kItemCount> m_refuseSpan{};
+    int m_maxCount = 125;
     QStringList m_names;
     QByteArray m_buffer;
 };

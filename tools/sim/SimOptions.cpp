@@ -191,7 +191,8 @@ ParseResult parseArguments(const QStringList& args) {
                              values = valued("values"), model = valued("model"),
                              log = valued("log"), link = valued("link"),
                              delayAll = valued("delay-all"), hangupAfter = valued("hangup-after"),
-                             hangupFor = valued("hangup-for"), fault = valued("fault");
+                             hangupFor = valued("hangup-for"), fault = valued("fault"),
+                             refuseSpan = valued("refuse-span"), maxCount = valued("max-count");
     // The parser skips the first word, the program's name.
     if (!parser.parse(QStringList{QStringLiteral("pmx31570a-sim")} + args)) {
         QString text = parser.errorText(); // "Unknown option 'x'."
@@ -241,6 +242,16 @@ ParseResult parseArguments(const QStringList& args) {
         return fail(QStringLiteral("--hangup-after: a number of requests, 1 or more"));
     if (!whole(hangupFor, 0, 3600000, &c.hangupForMs))
         return fail(QStringLiteral("--hangup-for: milliseconds, 0 to 3600000"));
+    if (!whole(maxCount, 1, 125, &c.maxCount))
+        return fail(QStringLiteral("--max-count: registers per read, 1 to 125"));
+    for (const QString& list : parser.values(refuseSpan)) {
+        for (const QString& text : list.split(QLatin1Char(','))) {
+            int item = 0;
+            if (!parseItem(text, &item))
+                return fail(QStringLiteral("--refuse-span: items 0000 to 007F, not %1").arg(text));
+            c.refuseSpans.push_back(item);
+        }
+    }
     c.valuesFile = parser.value(values);
     c.modelFile = parser.value(model);
     c.logFile = parser.value(log);
@@ -387,6 +398,13 @@ Options:
                        none        behave
                      Faults other than silent act after a write is carried out.
   --delay-all MS     delay:MS for every item that no --fault names (0 to 60000).
+  --refuse-span ITEMS
+                     Modbus: a read of more than one register that spans one of these
+                     items (hexadecimal, comma-separated; may be repeated) gets
+                     exception 02, as from an instrument that defines no register
+                     there; a read of the item alone is answered.
+  --max-count N      Modbus: a read of more than N registers (1 to 125, default 125)
+                     gets exception 03.
   --silent           never answer anything (requests are still logged).
   --hangup-after N   after N requests for this instrument (broadcasts and unanswered
                      ones included) and the answer to the last of them, hang up: close

@@ -22,6 +22,8 @@ struct Config {
     int hangupAfter = 0;  // hang up after this many requests; 0: never
     int hangupForMs = -1; // after a hang-up, a new device after this long; -1: exit
     std::vector<std::pair<int, Fault>> faults;
+    std::vector<int> refuseSpans; // blocks spanning these items get exception 02
+    int maxCount = 125;           // blocks of more registers get exception 03
 };
 
 struct ParseResult {

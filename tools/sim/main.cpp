@@ -382,6 +382,9 @@ int main(int argc, char** argv) {
             instrument.setFault(item, Fault{FaultKind::Delay, 4, config.delayAllMs, 0});
     for (const auto& [item, fault] : config.faults)
         instrument.setFault(item, fault);
+    for (int item : config.refuseSpans)
+        instrument.setRefuseSpan(item);
+    instrument.setMaxCount(config.maxCount);
     instrument.setSilent(config.silent);
 
     QFile log(config.logFile);

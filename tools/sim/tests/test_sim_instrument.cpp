@@ -108,6 +108,27 @@ TEST_P(SimModbus, ExceptionsOtherStationsAndSpoiledFrames) {
     EXPECT_EQ(inst.value(1), 99);
 }
 
+TEST_P(SimModbus, BlockFaultsRefuseSpansAndLargeCounts) {
+    const Protocol p = GetParam();
+    Instrument inst(p, 0x0A);
+    inst.setRefuseSpan(0x43);
+    inst.setMaxCount(3);
+    const struct {
+        const char* request;
+        const char* response;
+    } cases[] = {
+        {"0A0300430001", "0A03021A2B"},         // the item alone is answered
+        {"0A0300420002", "0A8302"},             // a block spanning it is not
+        {"0A0300440003", "0A03061A8F1AF31B57"}, // three beside it
+        {"0A0300440004", "0A8303"},             // more than the instrument takes
+        {"0A0300400004", "0A8303"},             // the count is refused first
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        EXPECT_EQ(answers(inst, modbusFrame(p, c.request), true), modbusFrame(p, c.response));
+    }
+}
+
 TEST_P(SimModbus, BroadcastIsCarriedOutAndNeverAnswered) {
     const Protocol p = GetParam();
     Instrument inst(p, 0x0A);

@@ -12,6 +12,7 @@ TEST(SimOptions, EveryOptionInBothForms) {
         {"--delay-all", "250"},     {"--link", "/tmp/x"},          {"--log", "/tmp/l"},
         {"--fault", "0005=nak:3"},  {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
         {"--fault", "0005=badsum"}, // the last fault for an item wins when they are applied
+        {"--refuse-span", "40,7f"}, {"--refuse-span", "0002"},     {"--max-count", "20"},
     };
     QStringList spaced{"--silent"}, joined{"--silent"};
     for (const auto& [name, value] : given) {
@@ -33,13 +34,16 @@ TEST(SimOptions, EveryOptionInBothForms) {
         EXPECT_EQ(c.faults[1].second.delayMs, 500);
         EXPECT_EQ(c.faults[2].second.echoItem, 0x7F);
         EXPECT_EQ(c.faults[3].second.kind, FaultKind::BadSum);
+        EXPECT_EQ(c.refuseSpans, (std::vector<int>{0x40, 0x7F, 2}));
+        EXPECT_EQ(c.maxCount, 20);
     }
     EXPECT_TRUE(parseArguments({"-h"}).help);
     EXPECT_TRUE(parseArguments({"--version"}).version);
 }
 
 TEST(SimOptions, WritesKeptAnotherWay) {
-    const ParseResult r = parseArguments({"--fault", "0023=clamp:-10:1000", "--fault", "0024=ignore"});
+    const ParseResult r =
+        parseArguments({"--fault", "0023=clamp:-10:1000", "--fault", "0024=ignore"});
     ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
     ASSERT_EQ(r.config.faults.size(), 2u);
     const Fault clamp = r.config.faults[0].second;
@@ -73,7 +77,8 @@ TEST(SimOptions, BadArgumentsAreOneLineErrors) {
         "--fault 0001=explode|--fault 0001=delay:-5|--fault 0001=silent:3|--fault nak|"
         "--fault=0001=echo|--fault=0001=echo:0080|--fault=0001=late|--fault=0001=nak:100|"
         "--fault=0001=clamp|--fault=0001=clamp:5|--fault=0001=clamp:9:1|--fault=0001=clamp:a:b|"
-        "--fault=0001=clamp:0:32768|--fault=0001=clamp:0:1:2|--fault=0001=ignore:3");
+        "--fault=0001=clamp:0:32768|--fault=0001=clamp:0:1:2|--fault=0001=ignore:3|"
+        "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126");
     for (const QString& line : bad.split(QLatin1Char('|'))) {
         const QString error = parseArguments(line.split(QLatin1Char(' '))).error;
         EXPECT_FALSE(error.isEmpty()) << line.toStdString();
