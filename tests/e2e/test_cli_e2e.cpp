@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -203,6 +204,38 @@ TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
     }
     // The options belong to write.
     EXPECT_EQ(cli({"read", "--verify"}).code, 2);
+}
+
+TEST_F(Cli, InstrumentListRunsEachInTurnAndEndsWithTheWorstStatus) {
+    ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4"}));
+    const QString in = table();
+    const QStringList line = {"--port",     sim.devicePath(), "--protocol",
+                              "Modbus RTU", "--timeout",      "100"};
+    // 4 answers; 5 and 6 are not on the line.
+    CliRun r = cli(line + QStringList{"--instrument", "5-6,4", "read", "--table", in, "--out",
+                                      dir.path() + "/out-%n.dat"});
+    EXPECT_EQ(r.code, 1);
+    const QStringList summary = r.err.split('\n').filter(QRegularExpression("^instrument "));
+    EXPECT_EQ(summary, (QStringList{"instrument 5: exit 1", "instrument 6: exit 1",
+                                    "instrument 4: exit 0"}));
+    EXPECT_EQ(r.out.count("\tItem 68\t6799\n"), 1);
+    ItemTable back;
+    ASSERT_TRUE(loadTableFile(dir.path() + "/out-4.dat", back, TableReadMode::AllOrNothing).ok);
+    EXPECT_EQ(back.values[68], 6799);
+
+    // Values differ (4) and items unreadable (1): 1 is the worse.
+    r = cli(line + QStringList{"--instrument", "4,7", "compare", "--table", in});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("instrument 4: exit 4")) << qPrintable(r.err);
+
+    const struct {
+        QStringList args;
+    } bad[] = {{{"--instrument", "4,5", "read", "--out", dir.path() + "/one.dat"}},
+               {{"--instrument", "5-3", "read"}},
+               {{"--instrument", "4,,5", "read"}},
+               {{"--instrument", "4,96", "read"}}};
+    for (const auto& b : bad)
+        EXPECT_EQ(cli(line + b.args).code, 2) << qPrintable(b.args.join(' '));
 }
 
 TEST_F(Cli, ConditionsAndUnopenablePort) {

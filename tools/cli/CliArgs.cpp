@@ -89,6 +89,41 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     return true;
 }
 
+bool parseInstrumentList(const QString& text, QList<int>* instruments) {
+    instruments->clear();
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.trimmed().split(QLatin1Char('-'));
+        bool okFirst = false, okLast = false;
+        const int first = ends.value(0).toInt(&okFirst);
+        const int last = ends.size() == 2 ? ends[1].toInt(&okLast) : first;
+        if (!okFirst || (ends.size() == 2 && !okLast) || ends.size() > 2 || last < first ||
+            last - first > 255)
+            return false;
+        for (int n = first; n <= last; ++n)
+            if (!instruments->contains(n))
+                instruments->append(n);
+    }
+    return !instruments->isEmpty();
+}
+
+int worseExit(int a, int b) {
+    const auto rank = [](int status) {
+        switch (status) {
+        case kExitOk:
+            return 0;
+        case kExitDiffer:
+            return 1;
+        case kExitSomeFailed:
+            return 2;
+        case kExitUsage:
+            return 3;
+        default:
+            return 4;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
 QString usageText() {
     const Choices& c = choices();
     return QStringLiteral(
@@ -115,6 +150,10 @@ QString usageText() {
                "(invalid stored values fall back to their defaults; nothing is written back).\n"
                "\n"
                "IN.dat defaults to the program's state file PMX31570A.ini.\n"
+               "--instrument may name several instruments on one line (1,3,5-9): the command\n"
+               "runs for each in turn, a line \"instrument N: exit S\" goes to standard error\n"
+               "after each, and the worst status is the program's. --out must then hold %n,\n"
+               "replaced by the instrument number.\n"
                "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
                "unreadable\n"
                "file, 3 the port could not be opened or was lost, 4 values differ (compare) or a\n"

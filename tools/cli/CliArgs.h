@@ -28,6 +28,13 @@ struct Args {
 // a one-line *error.
 bool parseArgs(const QStringList& argv, Args* args, QString* error);
 
+// "1,3,5-9": numbers and ascending ranges, in the order given, each once. False for an
+// empty or malformed list; the numbers themselves are checked as --instrument is.
+bool parseInstrumentList(const QString& text, QList<int>* instruments);
+
+// Of two exit statuses the one that says more is wrong: 3, 2, 1, 4, then 0.
+int worseExit(int a, int b);
+
 QString usageText();
 // The help of one command; empty for a word that is not a command.
 QString commandHelp(const QString& command);
