@@ -13,14 +13,20 @@
 //      line (goal <= 0.20) and against the block read's own wire time (goal <= 1.10), with
 //      the values identical; then an instrument that refuses blocks spanning 0040h: the
 //      fallback's elapsed time and requests against the per-item read.
+//   4. As 1, with the communication monitor open (offscreen unless a display is chosen)
+//      and fed by the serial object: elapsed / wire time (goal <= 1.10), and against the
+//      same read without it.
 //
-// Usage: bench_readall
+// Usage: bench_readall [--paced]     (--paced: sections 1 and 4 only)
 #include "BenchSupport.h"
 #include "SimProcess.h"
+#include "comm/ExchangeRecord.h"
 #include "comm/SerialComm.h"
 #include "transfer/Sequences.h"
+#include "ui/MonitorWindow.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QMap>
 #include <QStringList>
 
 #include <chrono>
@@ -113,8 +119,12 @@ Pair readBothWays(SerialComm& com, test::SimProcess& sim) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const bool pacedOnly = QCoreApplication::arguments().contains(QStringLiteral("--paced"));
     bool allMet = true;
+    QMap<QPair<int, int>, double> plainRatio; // by protocol and rate
 
     std::printf("Read of all 128 items (readAllItems + SerialComm) against pmx31570a-sim on a "
                 "pty\n\n");
@@ -145,6 +155,7 @@ int main(int argc, char** argv) {
             const double wire = kItemCount * perRead * kBitsPerChar / baud;
             const Run run = readAll(com);
             const double ratio = run.seconds / wire;
+            plainRatio.insert({p.number, baud}, ratio);
             const bool met = ratio <= 1.10 && run.result.failed.isEmpty() &&
                              run.result.good.size() == kItemCount;
             allMet = allMet && met;
@@ -154,67 +165,116 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("\nSilent instrument, time-out %d ms: elapsed / (128 x time-out) (goal <= 1.05 "
-                "KORVAN, <= 2.05 Modbus)\n",
-                kSilentTimeoutMs);
-    std::printf("  %-7s %9s %9s %7s %7s  %s\n", "proto", "elapsed", "128 x t/o", "ratio", "message",
-                "");
-    for (const Proto& p : kProtocols) {
-        test::SimProcess sim;
-        SerialComm com;
-        if (!startSim(sim, p, {"--silent"}) ||
-            !openAt(com, p, sim.devicePath(), 9600, kSilentTimeoutMs)) {
-            std::printf("  %-7s cannot start or open\n", p.simName);
-            allMet = false;
-            continue;
+    if (!pacedOnly) {
+        std::printf("\nSilent instrument, time-out %d ms: elapsed / (128 x time-out) (goal <= 1.05 "
+                    "KORVAN, <= 2.05 Modbus)\n",
+                    kSilentTimeoutMs);
+        std::printf("  %-7s %9s %9s %7s %7s  %s\n", "proto", "elapsed", "128 x t/o", "ratio", "message",
+                    "");
+        for (const Proto& p : kProtocols) {
+            test::SimProcess sim;
+            SerialComm com;
+            if (!startSim(sim, p, {"--silent"}) ||
+                !openAt(com, p, sim.devicePath(), 9600, kSilentTimeoutMs)) {
+                std::printf("  %-7s cannot start or open\n", p.simName);
+                allMet = false;
+                continue;
+            }
+            const Run run = readAll(com);
+            const double floor = kItemCount * kSilentTimeoutMs / 1000.0;
+            const double ratio = run.seconds / floor;
+            const int expected = p.number == kProtocolKorvan ? 102 : 103;
+            const bool allSilent = run.result.failed.size() == kItemCount &&
+                                   run.result.failedMessage.count(expected) == kItemCount;
+            const bool met = ratio <= (p.number == kProtocolKorvan ? 1.05 : 2.05) && allSilent;
+            allMet = allMet && met;
+            std::printf("  %-7s %8.3fs %8.3fs %7.3f %7s  %s\n", p.simName, run.seconds, floor, ratio,
+                        allSilent ? qPrintable(QString::number(expected)) : "wrong",
+                        met ? "met" : "NOT MET");
         }
-        const Run run = readAll(com);
-        const double floor = kItemCount * kSilentTimeoutMs / 1000.0;
-        const double ratio = run.seconds / floor;
-        const int expected = p.number == kProtocolKorvan ? 102 : 103;
-        const bool allSilent = run.result.failed.size() == kItemCount &&
-                               run.result.failedMessage.count(expected) == kItemCount;
-        const bool met = ratio <= (p.number == kProtocolKorvan ? 1.05 : 2.05) && allSilent;
-        allMet = allMet && met;
-        std::printf("  %-7s %8.3fs %8.3fs %7.3f %7s  %s\n", p.simName, run.seconds, floor, ratio,
-                    allSilent ? qPrintable(QString::number(expected)) : "wrong",
-                    met ? "met" : "NOT MET");
+        const int lateMs = kSilentTimeoutMs * 3 / 2;
+        std::printf("\nLate instrument, every answer %d ms after its request, time-out %d ms: "
+                    "nothing stored or good (goal: 0 wrong)\n",
+                    lateMs, kSilentTimeoutMs);
+        std::printf("  %-7s %9s %12s %6s %6s  %s\n", "proto", "elapsed", "per item/t-o", "good",
+                    "wrong", "");
+        for (const Proto& p : kProtocols) {
+            test::SimProcess sim;
+            SerialComm com;
+            QStringList faults;
+            for (int i = 0; i < kItemCount; ++i)
+                faults << "--fault"
+                       << QStringLiteral("%1=delay:%2").arg(i, 4, 16, QLatin1Char('0')).arg(lateMs);
+            if (!startSim(sim, p, faults) ||
+                !openAt(com, p, sim.devicePath(), 9600, kSilentTimeoutMs)) {
+                std::printf("  %-7s cannot start or open\n", p.simName);
+                allMet = false;
+                continue;
+            }
+            ItemTable table;
+            table.selections.fill(Selection::Selected);
+            table.values.fill(-7); // no answer carries it
+            BenchView view;
+            TransferContext ctx{table, com, view};
+            const auto t0 = Clock::now();
+            const TransferResult result = readAllItems(ctx);
+            const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+            int wrong = 0;
+            for (int i = 0; i < kItemCount; ++i)
+                wrong += table.values[i] != -7;
+            const bool met = wrong == 0 && result.good.isEmpty();
+            allMet = allMet && met;
+            std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,
+                        seconds * 1000 / kItemCount / kSilentTimeoutMs, qint64(result.good.size()),
+                        wrong, met ? "met" : "NOT MET");
+        }
     }
-    const int lateMs = kSilentTimeoutMs * 3 / 2;
-    std::printf("\nLate instrument, every answer %d ms after its request, time-out %d ms: "
-                "nothing stored or good (goal: 0 wrong)\n",
-                lateMs, kSilentTimeoutMs);
-    std::printf("  %-7s %9s %12s %6s %6s  %s\n", "proto", "elapsed", "per item/t-o", "good",
-                "wrong", "");
+
+    std::printf("\nPaced as above, the communication monitor open: elapsed / wire time (goal <= "
+                "1.10); against the read without it\n");
+    std::printf("  %-7s %6s %9s %9s %7s %9s %6s  %s\n", "proto", "baud", "elapsed", "wire",
+                "ratio", "vs plain", "rows", "");
     for (const Proto& p : kProtocols) {
-        test::SimProcess sim;
-        SerialComm com;
-        QStringList faults;
-        for (int i = 0; i < kItemCount; ++i)
-            faults << "--fault"
-                   << QStringLiteral("%1=delay:%2").arg(i, 4, 16, QLatin1Char('0')).arg(lateMs);
-        if (!startSim(sim, p, faults) ||
-            !openAt(com, p, sim.devicePath(), 9600, kSilentTimeoutMs)) {
-            std::printf("  %-7s cannot start or open\n", p.simName);
-            allMet = false;
-            continue;
+        for (int baud : {9600, 19200}) {
+            test::SimProcess sim;
+            SerialComm com;
+            if (!startSim(
+                    sim, p,
+                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
+                !openAt(com, p, sim.devicePath(), baud, 1000)) {
+                std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            const int chars = charsPerRead(com);
+            if (chars <= 0) {
+                std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
+                allMet = false;
+                continue;
+            }
+            ExchangeLog log;
+            MonitorWindow monitor(
+                log, [](const ExchangeRecord& r) { return QString::number(r.attempts); }, {}, {});
+            log.onChanged = [&] { monitor.logChanged(); };
+            com.addExchangeObserver(&log);
+            monitor.show();
+            QCoreApplication::processEvents();
+            double perRead = chars;
+            if (p.number == kProtocolModbusRtu)
+                perRead += 3.5;
+            const double wire = kItemCount * perRead * kBitsPerChar / baud;
+            const Run run = readAll(com);
+            com.removeExchangeObserver(&log);
+            monitor.refresh(); // the rows of the last refresh interval
+            const double ratio = run.seconds / wire;
+            const double plain = plainRatio.value({p.number, baud}, 0);
+            const bool met = ratio <= 1.10 && run.result.good.size() == kItemCount &&
+                             monitor.shownRows() == kItemCount;
+            allMet = allMet && met;
+            std::printf("  %-7s %6d %8.3fs %8.3fs %7.3f %9.3f %6d  %s\n", p.simName, baud,
+                        run.seconds, wire, ratio, plain > 0 ? ratio / plain : 0.0,
+                        monitor.shownRows(), met ? "met" : "NOT MET");
         }
-        ItemTable table;
-        table.selections.fill(Selection::Selected);
-        table.values.fill(-7); // no answer carries it
-        BenchView view;
-        TransferContext ctx{table, com, view};
-        const auto t0 = Clock::now();
-        const TransferResult result = readAllItems(ctx);
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        int wrong = 0;
-        for (int i = 0; i < kItemCount; ++i)
-            wrong += table.values[i] != -7;
-        const bool met = wrong == 0 && result.good.isEmpty();
-        allMet = allMet && met;
-        std::printf("  %-7s %8.3fs %12.2f %6lld %6d  %s\n", p.simName, seconds,
-                    seconds * 1000 / kItemCount / kSilentTimeoutMs, qint64(result.good.size()),
-                    wrong, met ? "met" : "NOT MET");
     }
 
     std::printf("\nBlock reads (Modbus), paced, %d bits/char: elapsed / per-item read (goal <= "

@@ -5,12 +5,14 @@
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
 #include "text/StringTable.h"
+#include "ui/MonitorWindow.h"
 #include "ui/TextWrap.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -74,8 +76,14 @@ MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWi
     connect(&m_failureTimer, &QTimer::timeout, this, &MainWindow::endFailureDisplay);
     m_lostDeviceTimer.setInterval(kLostWatchMs);
     connect(&m_lostDeviceTimer, &QTimer::timeout, this, &MainWindow::checkLostDevice);
-    if (m_com)
+    if (m_com) {
         m_com->setLostHandler([this] { enterLost(m_com->lostDevice()); });
+        m_com->addExchangeObserver(&m_exchangeLog);
+    }
+    m_exchangeLog.onChanged = [this] {
+        if (m_monitor)
+            m_monitor->logChanged();
+    };
     loadInitialState();
 }
 
@@ -84,8 +92,10 @@ MainWindow::~MainWindow() {
     m_lostDeviceTimer.stop();
     if (m_com) {
         m_com->setLostHandler({}); // closing the port below must not call back into us
+        m_com->removeExchangeObserver(&m_exchangeLog);
         m_com->closePort();
     }
+    m_exchangeLog.onChanged = {};
     closeHelpViewers();
 }
 
@@ -107,14 +117,27 @@ void MainWindow::buildUi() {
     buildPage(central, body);
     buildSide(central, body);
 
+    // The progress bar and the Stop button during a transfer, its summary after it; the
+    // row keeps its height so that the window does not jump.
+    auto* progressRow = new QHBoxLayout;
     m_progressBar = new QProgressBar(central);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
     m_progressBar->setRange(0, kItemCount);
-    QSizePolicy keepRoom = m_progressBar->sizePolicy();
-    keepRoom.setRetainSizeWhenHidden(true); // the window does not jump when a transfer starts
-    m_progressBar->setSizePolicy(keepRoom);
     m_progressBar->setVisible(false);
-    outer->addWidget(m_progressBar);
+    m_summaryLabel = new QLabel(central);
+    m_summaryLabel->setObjectName(QStringLiteral("Label_summary"));
+    m_summaryLabel->setMinimumHeight(m_progressBar->sizeHint().height());
+    m_stopButton = new QPushButton(central);
+    m_stopButton->setObjectName(QStringLiteral("Command_Stop"));
+    QSizePolicy keepRoom = m_stopButton->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_stopButton->setSizePolicy(keepRoom);
+    m_stopButton->setVisible(false);
+    connect(m_stopButton, &QPushButton::clicked, this, &MainWindow::stopTransfer);
+    progressRow->addWidget(m_progressBar, 1);
+    progressRow->addWidget(m_summaryLabel, 1);
+    progressRow->addWidget(m_stopButton);
+    outer->addLayout(progressRow);
 
     setCentralWidget(central);
 }
@@ -185,8 +208,11 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
     for (QRadioButton* button : {m_decButton, m_hexButton}) {
         formatLayout->addWidget(button);
         connect(button, &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                refreshValues();
+            if (!on)
+                return;
+            refreshValues();
+            if (m_monitor)
+                m_monitor->meaningsChanged();
         });
     }
     m_decButton->setChecked(true);
@@ -288,6 +314,9 @@ void MainWindow::buildMenus() {
     named(m_settingMenu->addSeparator(), "numlin2");
     m_conditionsAction = named(
         m_settingMenu->addAction(QString(), this, &MainWindow::openConditions), "menu_set_comdata");
+    m_monitorAction = named(
+        m_settingMenu->addAction(QString(), this, &MainWindow::openMonitor), "menu_set_monitor");
+    m_monitorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
 
     // "Version information" and "Help" are commands on the menu bar itself.
     m_versionAction =
@@ -306,12 +335,14 @@ void MainWindow::setCaptions() {
     m_itemSelectionAction->setText(text(TextId::MenuItemSelection));
     m_unitSelectionAction->setText(text(TextId::MenuUnitSelection));
     m_conditionsAction->setText(text(TextId::MenuConditions));
+    m_monitorAction->setText(text(TextId::MenuMonitor));
     m_versionAction->setText(text(TextId::MenuVersion));
     m_helpAction->setText(text(TextId::MenuHelp));
     m_decButton->setText(text(TextId::Decimal));
     m_hexButton->setText(text(TextId::Hexadecimal));
     m_transferFrame->setTitle(text(TextId::TransferFrame));
     m_readButton->setText(text(TextId::Read));
+    m_stopButton->setText(text(TextId::Stop));
     m_writeButton->setText(text(TextId::Write));
     m_fileFrame->setTitle(text(TextId::FilesFrame));
     m_loadButton->setText(text(TextId::Load));

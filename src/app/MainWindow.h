@@ -1,6 +1,7 @@
 #pragma once
 #include "app/UserPrompts.h"
 #include "comm/CommObject.h"
+#include "comm/ExchangeRecord.h"
 #include "model/ItemTable.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
@@ -11,6 +12,7 @@
 
 #include <array>
 #include <memory>
+#include <set>
 
 class QAction;
 class QBoxLayout;
@@ -31,6 +33,7 @@ class AboutDialog;
 class CompareDialog;
 class ConditionsDialog;
 class ItemSelectionDialog;
+class MonitorWindow;
 class SettingsStore;
 class ValuePadDialog;
 
@@ -66,6 +69,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     bool deviceLost() const { return m_lost; }
     QString lostDevice() const { return m_lostDevice; }
     QList<QProcess*> helpViewers() const { return m_helpViewers; }
+    // Every exchange of the run (the last 10 000), as the monitor shows them.
+    const ExchangeLog& exchangeLog() const { return m_exchangeLog; }
+    // The last Read's or Write's summary line; empty before the first.
+    QString transferSummaryText() const;
+    // Items that failed in the last Read or Write (marked on the pages).
+    const std::set<int>& failedItems() const { return m_failedItems; }
 
     // Replaces names, values and selections (as a data file load does) and redraws the
     // page.
@@ -89,6 +98,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void exportComparison();
     // The comparison dialog, or null before the first comparison.
     CompareDialog* compareDialog() const;
+    void openMonitor();
+    // Ends the running Read or Write after its current exchange.
+    void stopTransfer();
     // The value cell of a row was clicked: the value dialog edits its item.
     void editValue(int row);
 
@@ -109,6 +121,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // The open value and version dialogs, or null.
     ValuePadDialog* valueDialog() const;
     AboutDialog* aboutDialog() const;
+    MonitorWindow* monitorWindow() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -128,10 +141,11 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void progressStart() override;
     void progressStep() override;
     void progressEnd() override;
+    void progressItem(int n, int m, int item) override;
     void showError(int messageId, int item) override;
     void processEvents() override;
     bool selectionBoxTicked(int item) override;
-    bool stopRequested() override { return m_ending; }
+    bool stopRequested() override { return m_ending || m_stopPressed; }
     void connectionLost(const QString& device) override;
     void notice(const QString& text) override;
     void readBackDiffers(int item, qint16 wrote, qint16 holds) override;
@@ -169,6 +183,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void tellNotices();
     void transferEnded();
     TransferContext context();
+    // Around a Read or Write: the Stop button, the summary and the marks of failed items.
+    void beginTransfer();
+    void endTransfer(const TransferResult& result, bool write, int planned);
+    // A page's value cell shows whether its item failed in the last transfer.
+    void markFailedRows();
+    QString describeExchange(const ExchangeRecord& record) const;
 
     // ---- state file, help and shutdown (MainWindowState.cpp)
     void loadState();
@@ -184,6 +204,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QString m_appDir;
     QString m_helpPath;
     bool m_ending = false;
+    bool m_stopPressed = false;
     bool m_lost = false;
     QString m_lostDevice;
     QStringList m_watchPaths;  // the lost device and its stable names
@@ -191,6 +212,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QStringList m_openAliases; // its stable names at that moment
     QString m_aliasDir = QStringLiteral("/dev/serial/by-id");
     QStringList m_notices; // shown once the running transfer has ended
+    ExchangeLog m_exchangeLog;
+    std::set<int> m_failedItems;
 
     QTimer m_dispatcherTimer;
     QTimer m_failureTimer;    // ends the display of an item failure
@@ -219,6 +242,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QLabel* m_blockValue = nullptr;   // Label_commdat_block: block reads in effect
     QLabel* m_portLine = nullptr; // the device the port name resolved to, or why not
     QProgressBar* m_progressBar = nullptr;
+    QLabel* m_summaryLabel = nullptr;
+    QPushButton* m_stopButton = nullptr;
 
     QMenu* m_fileMenu = nullptr;
     QAction* m_allDataAction = nullptr;
@@ -229,6 +254,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QAction* m_itemSelectionAction = nullptr;
     QAction* m_unitSelectionAction = nullptr;
     QAction* m_conditionsAction = nullptr;
+    QAction* m_monitorAction = nullptr;
     QAction* m_versionAction = nullptr;
     QAction* m_helpAction = nullptr;
 
@@ -237,6 +263,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<ConditionsDialog> m_conditionsDialog;
     QPointer<AboutDialog> m_aboutDialog;
     QPointer<CompareDialog> m_compareDialog;
+    QPointer<MonitorWindow> m_monitor;
     QList<QProcess*> m_helpViewers;
 };
 

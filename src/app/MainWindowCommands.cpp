@@ -11,6 +11,7 @@
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
+#include "ui/MonitorWindow.h"
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 
@@ -58,6 +59,41 @@ ValuePadDialog* MainWindow::valueDialog() const {
 
 AboutDialog* MainWindow::aboutDialog() const {
     return m_aboutDialog;
+}
+
+MonitorWindow* MainWindow::monitorWindow() const {
+    return m_monitor;
+}
+
+void MainWindow::openMonitor() {
+    if (!m_monitor) {
+        m_monitor = new MonitorWindow(
+            m_exchangeLog, [this](const ExchangeRecord& r) { return describeExchange(r); },
+            [this] {
+                return m_prompts.saveFile(this, m_appDir,
+                                          QStringLiteral("*.txt(text file)|*.txt"),
+                                          QStringLiteral("txt"), QStringLiteral("monitor.txt"));
+            },
+            [this](const QString& text) { m_prompts.tellError(this, text); }, this);
+    }
+    present(m_monitor);
+}
+
+// "read 0044h Baud rate" / "write 0023h Alarm = 1F4h": the item's name and the value as the
+// pages show it.
+QString MainWindow::describeExchange(const ExchangeRecord& record) const {
+    const RequestMeaning m = describeRequest(record.protocol, record.request);
+    if (!m.valid)
+        return QString();
+    const bool known = m.item >= 0 && m.item < kItemCount;
+    const QString name = known ? m_table.names[m.item] : QString();
+    const QString address = QString::number(m.item, 16).toUpper().rightJustified(4, u'0');
+    QString text = m.write ? strings::text(TextId::MeaningWrite)
+                                 .arg(address, name, formatValue(m.value.value_or(0)))
+                           : strings::text(TextId::MeaningRead).arg(address, name);
+    if (!m.write && m.count > 1)
+        text += QStringLiteral(" (%1)").arg(m.count);
+    return text.simplified();
 }
 
 void MainWindow::openItemSelection() {

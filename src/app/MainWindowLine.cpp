@@ -159,8 +159,10 @@ void MainWindow::writeChangedItem() {
 void MainWindow::writeAllItems() {
     if (!m_com)
         return;
+    beginTransfer();
     TransferContext ctx = context();
-    pmx::writeAllItems(ctx);
+    const int planned = int(itemsToWrite(ctx).size());
+    endTransfer(pmx::writeAllItems(ctx), true, planned);
     transferEnded();
 }
 
@@ -226,24 +228,68 @@ void MainWindow::writeDifferences() {
 void MainWindow::readAllItems() {
     if (!m_com)
         return;
+    beginTransfer();
     TransferContext ctx = context();
-    pmx::readAllItems(ctx);
+    const int planned = int(itemsToRead(m_table).size());
+    endTransfer(pmx::readAllItems(ctx), false, planned);
     transferEnded();
+}
+
+void MainWindow::stopTransfer() {
+    m_stopPressed = true;
+    m_stopButton->setEnabled(false); // pressed once is enough; the exchange is finishing
+}
+
+QString MainWindow::transferSummaryText() const {
+    return m_summaryLabel->text();
+}
+
+void MainWindow::beginTransfer() {
+    m_stopPressed = false;
+    m_failedItems.clear();
+    m_summaryLabel->clear();
+    markFailedRows();
+}
+
+void MainWindow::endTransfer(const TransferResult& result, bool write, int planned) {
+    if (m_ending)
+        return; // the window is going away with the sequence
+    progressEnd();
+    if (result.readsImpossible)
+        return; // the notice says why nothing was read
+    m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
+    m_summaryLabel->setText(pmx::transferSummary(result, write, planned));
+    m_summaryLabel->setStyleSheet(result.failed.isEmpty() && !result.lost
+                                      ? QString()
+                                      : QStringLiteral("color: rgb(200, 0, 0);"));
+    markFailedRows();
 }
 
 // ---- transfer view -------------------------------------------------------------
 
 void MainWindow::progressStart() {
+    m_progressBar->setRange(0, kItemCount);
     m_progressBar->setValue(0);
+    m_progressBar->resetFormat();
+    m_summaryLabel->setVisible(false);
     m_progressBar->setVisible(true);
+    m_stopButton->setEnabled(true);
+    m_stopButton->setVisible(true);
 }
 
-void MainWindow::progressStep() {
-    m_progressBar->setValue(m_progressBar->value() + 1);
+void MainWindow::progressStep() {}
+
+void MainWindow::progressItem(int n, int m, int item) {
+    m_progressBar->setRange(0, m);
+    m_progressBar->setValue(n - 1);
+    m_progressBar->setFormat(
+        strings::text(TextId::ProgressItem).arg(n).arg(m).arg(itemAddressText(item)));
 }
 
 void MainWindow::progressEnd() {
     m_progressBar->setVisible(false);
+    m_stopButton->setVisible(false);
+    m_summaryLabel->setVisible(true);
 }
 
 void MainWindow::showError(int messageId, int) {

@@ -54,6 +54,19 @@ void MainWindow::refreshValues() {
         if (m_valueCells[r]->text() != text) // idle ticks redraw nothing that did not change
             m_valueCells[r]->setText(text);
     }
+    markFailedRows();
+}
+
+void MainWindow::markFailedRows() {
+    const int base = firstItemOnPage();
+    for (int r = 0; r < kRowsPerPage; ++r) {
+        const bool failed = m_failedItems.count(base + r) > 0;
+        QLineEdit* cell = m_valueCells[r];
+        if (cell->property("failed").toBool() == failed)
+            continue;
+        cell->setProperty("failed", failed);
+        cell->setStyleSheet(failed ? QStringLiteral("background: rgb(255, 210, 210);") : QString());
+    }
 }
 
 void MainWindow::drawPage() {

@@ -5,8 +5,11 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 namespace pmx {
+
+class ExchangeObserver;
 
 // Why the last openPort failed, so the program can say which.
 enum class OpenError { None, NotFound, Busy, PermissionDenied, BadSettings, Other };
@@ -63,8 +66,15 @@ class CommObject {
         int smallestRefused = 126; // above what one function-03 request may ask
     };
     BlockMemory& blockMemory() { return m_blockMemory; }
+    // Everyone told of each exchange as it ends (the monitor window, the trace). The
+    // observers are not owned; remove one before it goes away.
+    void addExchangeObserver(ExchangeObserver* observer) { m_observers.push_back(observer); }
+    void removeExchangeObserver(ExchangeObserver* observer) {
+        std::erase(m_observers, observer);
+    }
 
   protected:
+    std::vector<ExchangeObserver*> m_observers;
     Conditions m_conditions;
     OpenError m_openError = OpenError::None;
     QString m_openErrorText;

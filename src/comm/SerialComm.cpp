@@ -1,14 +1,20 @@
 #include "comm/SerialComm.h"
 
+#include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
 #include "comm/PortMap.h"
 #include "comm/SerialTransport.h"
 #include "text/StringTable.h"
 
+#include <QDateTime>
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <cmath>
 
 namespace pmx {
+
+Q_LOGGING_CATEGORY(lcComm, "pmx.comm", QtWarningMsg)
 
 namespace {
 
@@ -178,13 +184,51 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
         framing::buildRequest(protocol, address, subAddress, commandType, dataItem, data);
     if (request.isEmpty())
         return {};
-    auto assembler = framing::ResponseAssembler::forRequest(protocol, request);
-    if (!assembler)
+    if (!framing::ResponseAssembler::forRequest(protocol, request))
         return {};
     if (!m_transport->isOpen()) {
+        // Nothing goes out; only a lost device is worth a record.
         m_last.deviceGone = m_transport->deviceGone() || m_lost;
+        if (m_last.deviceGone)
+            notifyObservers(request, {}, QDateTime::currentMSecsSinceEpoch(),
+                            m_transport->clockNs());
         return {};
     }
+    const qint64 wallMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 startNs = m_transport->clockNs();
+    const QByteArray text = exchange(request, maxSends);
+    notifyObservers(request, text, wallMs, startNs);
+    return text;
+}
+
+void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& text,
+                                 qint64 wallMs, qint64 startNs) {
+    const bool traced = lcComm().isDebugEnabled();
+    if (m_observers.empty() && !traced)
+        return;
+    ExchangeRecord r;
+    r.timeMs = wallMs;
+    r.protocol = m_conditions.protocol;
+    r.request = request;
+    r.answer = m_last.received;
+    r.outcome = classifyExchange(r.protocol, text, m_last.silent, m_last.deviceGone,
+                                 m_last.broadcast, m_last.discardedFrames, &r.refusalCode);
+    r.attempts = std::max(m_last.attempts, 1);
+    r.discardedFrames = m_last.discardedFrames;
+    r.discardedBytes = m_last.discardedBytes;
+    // From the last request leaving until the wait ended; from the start when it never
+    // left (a lost device).
+    const qint64 from = m_last.sentNs > 0 ? m_last.sentNs : startNs;
+    r.roundTripMs = double(std::max<qint64>(m_transport->clockNs() - from, 0)) / 1e6;
+    for (ExchangeObserver* o : m_observers)
+        o->exchanged(r);
+    if (traced)
+        qCDebug(lcComm).noquote() << traceLine(r);
+}
+
+QByteArray SerialComm::exchange(const QByteArray& request, qint16& maxSends) {
+    const qint16 protocol = m_conditions.protocol;
+    auto assembler = framing::ResponseAssembler::forRequest(protocol, request);
     m_last.request = request;
     m_inExchange = true;
     struct ExchangeSpan {
@@ -213,8 +257,14 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
             return lose();
         if (m_transport->deviceGone())
             return lose();
-        if (!m_transport->write(request, writeWait))
-            return m_transport->deviceGone() ? lose() : QByteArray();
+        m_last.sentNs = 0;
+        if (!m_transport->write(request, writeWait)) {
+            if (m_transport->deviceGone())
+                return lose();
+            m_last.silent = true; // the request never left: nothing can have answered
+            return {};
+        }
+        m_last.sentNs = m_transport->clockNs();
         if (broadcast) {
             m_last.broadcast = true;
             m_turnaroundEndNs = m_transport->clockNs() + qint64(kBroadcastTurnaroundMs) * 1000000;

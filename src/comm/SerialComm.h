@@ -41,6 +41,10 @@ namespace pmx {
 // a silent instrument never multiplies the wait. Values below 1 mean 1; more than
 // kMaxAttempts are capped. `maxSends` itself is left unchanged.
 //
+// Every exchange that reached the line (or found the device gone) is told to the
+// observers as an ExchangeRecord when it ends, and traced to the "pmx.comm" logging
+// category at debug level.
+//
 // When the device goes away (hang-up, unplugged adapter, I/O error), the port is closed,
 // deviceLost() turns true, and this and every later exchange returns an empty text at
 // once until the port is opened again.
@@ -75,6 +79,7 @@ class SerialComm : public CommObject {
         bool broadcast = false;  // sent to Modbus station 0: no answer is waited for
         int discardedFrames = 0; // answers to other requests, dropped
         qsizetype discardedBytes = 0; // every byte dropped: stale input and those frames
+        qint64 sentNs = 0; // transport clock when the last attempt's request was written
     };
     const Exchange& lastExchange() const { return m_last; }
 
@@ -94,6 +99,9 @@ class SerialComm : public CommObject {
     // one whole time-out after an exchange that ended without its answer, the broadcast
     // turnaround. False when the device went away meanwhile.
     bool waitQuietLine(int timeoutMs);
+    QByteArray exchange(const QByteArray& request, qint16& maxSends);
+    void notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
+                         qint64 startNs);
     void dropInput();
     QByteArray lose();
     void onTransportGone();

@@ -104,6 +104,43 @@ enum class TextId : int {
     BlockReadsOff = 383,
     BlockReadsUnused = 384, // under KORVAN
     BlockReadsHint = 385,   // the dialog's note on when to use them
+    // The communication monitor and the feedback of transfers.
+    MenuMonitor = 300,
+    MonitorTitle = 301,
+    ColumnTime = 302,
+    ColumnRequest = 303,
+    ColumnAnswer = 304,
+    ColumnCharacters = 305,
+    ColumnMeaning = 306,
+    ColumnOutcome = 307,
+    ColumnTries = 308,
+    ColumnRoundTrip = 309,
+    MonitorCounters = 310, // exchanges, good, refused, checksum, no answer, discarded bytes
+    MonitorPause = 311,
+    MonitorClear = 312,
+    MonitorFailuresOnly = 313,
+    MonitorSave = 314,
+    OutcomeGood = 315,
+    OutcomeNak = 316,       // "NAK %1"
+    OutcomeException = 317, // "exception %1"
+    OutcomeChecksum = 318,
+    OutcomeNoAnswer = 319,
+    OutcomeStale = 320,
+    OutcomeDeviceLost = 321,
+    OutcomeBroadcast = 322,
+    MeaningRead = 323,  // "read %1h %2" (address, name)
+    MeaningWrite = 324, // "write %1h %2 = %3" (address, name, value)
+    Stop = 325,
+    ProgressItem = 326, // "item %1 of %2  %3h"
+    SummaryRead = 327,  // "Read: %1 of %2 items good"
+    SummaryWrite = 328,
+    SummaryFailed = 329, // "; %1 failed: %2"
+    SummaryStopped = 330,
+    SummaryLost = 331,
+    OutcomeRefused = 332,
+    OutcomeErrorOrRefused = 333,
+    TextFiles = 334,
+    MonitorNotSaved = 335, // "%1 could not be written."
     // Compare and verify.
     ReadBackDiffers = 400,   // "%1h: wrote %2, instrument holds %3"
     CompareCounts = 401,     // "%1 of %2 items differ; %3 could not be read"
@@ -121,6 +158,7 @@ enum class TextId : int {
     CompareClose = 413,
     ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
     CompareNothingSelected = 415,
+    SummaryNotKept = 416, // "; %1 not kept" (verify after writing)
 };
 
 namespace strings {

@@ -98,6 +98,20 @@ int writeItem(TransferContext& ctx, TransferResult& out, int i) {
     return kResponseOk;
 }
 
+// The short name of a failure for the summary.
+TextId failureName(int messageId) {
+    switch (messageId) {
+    case kResponseNak:
+        return TextId::OutcomeRefused;
+    case kResponseChecksum:
+        return TextId::OutcomeChecksum;
+    case kResponseNone:
+        return TextId::OutcomeNoAnswer;
+    default:
+        return TextId::OutcomeErrorOrRefused;
+    }
+}
+
 bool isLeading(int i) {
     return std::find(std::begin(kLeadingItems), std::end(kLeadingItems), i) != std::end(kLeadingItems);
 }
@@ -161,7 +175,10 @@ static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
         for (; owed < end; ++owed)
             ctx.view.progressStep();
     };
+    const int total = int(itemsToRead(ctx.table).size());
+    int n = 0;
     const auto outcome = [&](int item, int result, qint16 value) {
+        ctx.view.progressItem(++n, total, item);
         if (result == kResponseOk)
             ctx.table.values[item] = value;
         if (record(ctx, out, item, result))
@@ -192,6 +209,70 @@ static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
     return true;
 }
 
+QList<int> itemsToRead(const ItemTable& table) {
+    QList<int> items;
+    for (int i = 0; i < kItemCount; ++i)
+        if (table.isSelected(i))
+            items << i;
+    return items;
+}
+
+QList<int> itemsToWrite(TransferContext& ctx) {
+    QList<int> items;
+    for (int i : kLeadingItems)
+        if (ctx.table.isSelected(i) && ctx.view.selectionBoxTicked(i))
+            items << i;
+    for (int i = 1; i < kItemCount; ++i)
+        if (!isLeading(i) && ctx.table.isSelected(i))
+            items << i;
+    return items;
+}
+
+QString summaryLine(const TransferResult& result, bool write) {
+    const qsizetype items = result.good.size() + result.failed.size() + result.unconfirmed.size();
+    QString line = QStringLiteral("%1: %2 %3, %4 good, %5 failed")
+                       .arg(write ? QLatin1String("write") : QLatin1String("read"))
+                       .arg(items)
+                       .arg(items == 1 ? QLatin1String("item") : QLatin1String("items"))
+                       .arg(result.good.size())
+                       .arg(result.failed.size());
+    if (!result.unconfirmed.isEmpty())
+        line += QStringLiteral(", %1 not confirmed").arg(result.unconfirmed.size());
+    if (!result.mismatches.isEmpty())
+        line += QStringLiteral(", %1 not kept").arg(result.mismatches.size());
+    if (result.stopped)
+        line += QStringLiteral(", stopped");
+    else if (result.lost)
+        line += QStringLiteral(", device lost");
+    return line;
+}
+
+QString transferSummary(const TransferResult& result, bool write, int planned) {
+    QString text = strings::text(write ? TextId::SummaryWrite : TextId::SummaryRead)
+                       .arg(result.good.size())
+                       .arg(planned);
+    if (!result.failed.isEmpty()) {
+        // The first few by name; the monitor has them all.
+        constexpr int kNamed = 3;
+        QStringList named;
+        for (qsizetype k = 0; k < result.failed.size() && k < kNamed; ++k)
+            named << itemAddressText(result.failed[k]) + QStringLiteral("h ") +
+                         strings::text(failureName(result.failedMessage.value(k)));
+        if (result.failed.size() > kNamed)
+            named << QStringLiteral("\u2026");
+        text += strings::text(TextId::SummaryFailed)
+                    .arg(result.failed.size())
+                    .arg(named.join(QStringLiteral(", ")));
+    }
+    if (!result.mismatches.isEmpty())
+        text += strings::text(TextId::SummaryNotKept).arg(result.mismatches.size());
+    if (result.stopped)
+        text += strings::text(TextId::SummaryStopped);
+    else if (result.lost)
+        text += strings::text(TextId::SummaryLost);
+    return text;
+}
+
 TransferResult readAllItems(TransferContext& ctx) {
     TransferResult out;
     if (lostBeforeStart(ctx, out))
@@ -203,11 +284,16 @@ TransferResult readAllItems(TransferContext& ctx) {
         return out;
     }
     ctx.view.progressStart();
+    const int total = int(itemsToRead(ctx.table).size());
+    int n = 0;
     const bool done =
         usesBlockReads(ctx.com.conditions())
             ? readByBlocks(ctx, out)
             : everyAddress(ctx, out, [&](int i) {
-                  return !ctx.table.isSelected(i) || record(ctx, out, i, exchange(ctx, i, false));
+                  if (!ctx.table.isSelected(i))
+                      return true;
+                  ctx.view.progressItem(++n, total, i);
+                  return record(ctx, out, i, exchange(ctx, i, false));
               });
     if (done || out.lost)
         ctx.view.progressEnd();
@@ -230,10 +316,16 @@ static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
     if (lostBeforeStart(ctx, out))
         return out;
     ctx.view.progressStart();
+    const QList<int> planned = itemsToWrite(ctx);
+    const int total = int(std::count_if(planned.begin(), planned.end(),
+                                        [&](int i) { return !only || only->contains(i); }));
+    int n = 0;
     // The leading items need both copies of the selection; no events run between them.
     for (int i : kLeadingItems) {
-        if (wanted(i) && ctx.view.selectionBoxTicked(i) &&
-            !record(ctx, out, i, writeItem(ctx, out, i))) {
+        if (!wanted(i) || !ctx.view.selectionBoxTicked(i))
+            continue;
+        ctx.view.progressItem(++n, total, i);
+        if (!record(ctx, out, i, writeItem(ctx, out, i))) {
             ctx.view.progressEnd();
             return out;
         }
@@ -242,6 +334,7 @@ static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
         // Item 0000h is never written by the write of all items.
         if (i == 0 || isLeading(i) || !wanted(i))
             return true;
+        ctx.view.progressItem(++n, total, i);
         return record(ctx, out, i, writeItem(ctx, out, i));
     });
     if (done || out.lost)

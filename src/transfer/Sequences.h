@@ -13,6 +13,13 @@ public:
     virtual void progressStart() = 0; // visible, 0 of 128
     virtual void progressStep() = 0;
     virtual void progressEnd() = 0; // hidden again
+    // Before each exchange of a whole-table transfer: the n-th of the m items it sends,
+    // and which item that is.
+    virtual void progressItem(int n, int m, int item) {
+        Q_UNUSED(n);
+        Q_UNUSED(m);
+        Q_UNUSED(item);
+    }
     // A failed item: its ResponseClass, which is also the id of its text (the window
     // shows it in red for a while).
     virtual void showError(int messageId, int item) = 0;
@@ -20,7 +27,8 @@ public:
     // The selection dialog's copy of the selection; the window creates the dialog hidden
     // when it does not exist.
     virtual bool selectionBoxTicked(int item) = 0;
-    // True once the program is ending: a running sequence stops at once.
+    // True once the program is ending or the operator asked to stop: a running sequence
+    // stops before its next exchange.
     virtual bool stopRequested() { return false; }
     // The device went away: the sequence stops at once; called once per sequence.
     virtual void connectionLost(const QString& device) { Q_UNUSED(device); }
@@ -81,6 +89,16 @@ QString mismatchText(const ReadBackMismatch& m);
 
 // Whether the read of all items goes by blocks: turned on, and a Modbus protocol.
 bool usesBlockReads(const Conditions& conditions);
+// The items a whole-table transfer will send, in their order (the write asks the
+// selection dialog's boxes for the leading items).
+QList<int> itemsToRead(const ItemTable& table);
+QList<int> itemsToWrite(TransferContext& ctx);
+
+// "read: 128 items, 127 good, 1 failed" (the command line's last line; "write: …").
+QString summaryLine(const TransferResult& result, bool write);
+// The window's one-line summary in the run's language: "Read: 57 of 58 items good;
+// 1 failed: 0005h no answer". `planned` is the number of items the transfer meant to send.
+QString transferSummary(const TransferResult& result, bool write, int planned);
 
 TransferResult readAllItems(TransferContext& ctx);
 TransferResult writeAllItems(TransferContext& ctx);

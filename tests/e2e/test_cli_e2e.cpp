@@ -87,7 +87,8 @@ TEST_F(Cli, WriteFollowsTheProgramsOrderAndReportsFailedItems) {
     ASSERT_TRUE(sim.start({"--protocol", "korvan", "--instrument", "4", "--fault", "0005=nak"}));
     const CliRun r = cli(conn("KORVAN") + QStringList{"write", "--table", table()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "0005 Negative acknowledgement. Check the sending data.\n");
+    EXPECT_EQ(r.err, "0005 Negative acknowledgement. Check the sending data.\n"
+                     "write: 3 items, 2 good, 1 failed\n");
     const QStringList writes = sim.logLines().filter(" W ");
     ASSERT_EQ(writes.size(), 3);
     EXPECT_TRUE(writes[0].startsWith("korvan W 0044 FFE0")) << qPrintable(writes[0]);
@@ -108,7 +109,9 @@ TEST_F(Cli, LostDeviceEndsTheRunAtOnceWithOneLineAndStatus3) {
         const CliRun r = cli(conn(protocol == QLatin1String("korvan") ? "KORVAN" : "Modbus RTU") +
                              QStringList{"read", "--table", in, "--out", outPath});
         EXPECT_EQ(r.code, 3) << protocol;
-        EXPECT_EQ(r.err, QStringLiteral("Connection to %1 lost.\n").arg(sim.devicePath()));
+        EXPECT_EQ(r.err, QStringLiteral("Connection to %1 lost.\nread: 2 items, 2 good, 0 failed, "
+                                        "device lost\n")
+                             .arg(sim.devicePath()));
         EXPECT_FALSE(QFile::exists(outPath)) << "a partial table is not saved";
         sim.kill();
     }
@@ -125,7 +128,8 @@ TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
 
     r = cli(station0 + QStringList{"write", "--table", table()});
     EXPECT_EQ(r.code, 0) << qPrintable(r.err);
-    EXPECT_EQ(r.err, "3 written as broadcast, not confirmed.\n");
+    EXPECT_EQ(r.err, "3 written as broadcast, not confirmed.\n"
+                     "write: 3 items, 0 good, 0 failed, 3 not confirmed\n");
     // Nothing answers a broadcast, so the instrument may log the last one after the run ends.
     const auto broadcasts = [this] { return sim.logLines().filter("(broadcast)").size(); };
     for (QDeadlineTimer hangGuard(10000); broadcasts() < 3 && !hangGuard.hasExpired();)
@@ -196,10 +200,12 @@ TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
         // Verify: a clamped item is reported and gives status 4; without --verify it is not.
         ASSERT_TRUE(sim.start(instrument + QStringList{"--fault", "0044=clamp:0:100"}));
         r = cli(conn(p.name) + QStringList{"write", "--table", in});
-        EXPECT_EQ(std::tuple(r.code, r.err), std::tuple(0, QString()));
+        EXPECT_EQ(std::tuple(r.code, r.err),
+                  std::tuple(0, QString("write: 3 items, 3 good, 0 failed\n")));
         r = cli(conn(p.name) + QStringList{"write", "--table", in, "--verify"});
         EXPECT_EQ(r.code, 4);
-        EXPECT_EQ(r.err, "0044h: wrote -32, instrument holds 0\n");
+        EXPECT_EQ(r.err, "0044h: wrote -32, instrument holds 0\n"
+                         "write: 3 items, 3 good, 0 failed, 1 not kept\n");
         sim.kill();
     }
     // The options belong to write.
@@ -369,4 +375,39 @@ TEST_F(Cli, ExportAndReportUseTheWindowsWriters) {
     QFile p(pdf); // its pages are the renderer's tests' business
     ASSERT_TRUE(p.open(QIODevice::ReadOnly));
     EXPECT_TRUE(p.readAll().startsWith("%PDF"));
+}
+
+// The trace names each exchange's bytes; the progress line rewrites itself and is wiped
+// before anything else is said; --quiet leaves only the errors.
+TEST_F(Cli, TraceProgressAndSummaryLines) {
+    ASSERT_TRUE(sim.start({"--protocol", "korvan", "--instrument", "1", "--fault", "0005=silent"}))
+        << qPrintable(sim.errorText());
+    const QStringList korvan1 = {"--port", sim.devicePath(), "--protocol", "KORVAN",
+                                 "--instrument", "1", "--timeout", "100"};
+    const QString traceFile = dir.path() + "/trace.txt";
+    CliRun r = cli(korvan1 + QStringList{"--trace", "--trace-file", traceFile, "read", "--table",
+                                         table()});
+    EXPECT_EQ(r.code, 1);
+    const QStringList lines = r.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << qPrintable(r.err); // three exchanges, one failure, summary
+    const QString item44 = lines.filter("R 0044h").value(0);
+    EXPECT_TRUE(item44.contains("> 02 21 20 20 30 30 34 34 03 32 43 < 06 ")) << qPrintable(item44);
+    EXPECT_TRUE(item44.contains(": good, 1 try")) << qPrintable(item44);
+    EXPECT_TRUE(lines.filter("R 0005h").value(0).contains("< - : no answer"));
+    EXPECT_EQ(lines.last(), "read: 3 items, 2 good, 1 failed");
+    QFile f(traceFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts),
+              lines.filter(" korvan "));
+
+    r = cli(korvan1 + QStringList{"--progress", "write", "--table", table()});
+    EXPECT_TRUE(r.err.startsWith("\rwrite 1/3  0044h\r")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("\rwrite 3/3  0005h")) << qPrintable(r.err);
+    // Wiped before the failure and the summary, which stand on lines of their own.
+    const QStringList said = r.err.split('\r').last().split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(said.last(), "write: 3 items, 2 good, 1 failed");
+
+    r = cli(korvan1 + QStringList{"--quiet", "--progress", "read", "--table", table()});
+    EXPECT_EQ(r.err, "0005 No response. Check the wiring and communication conditions.\n");
+    EXPECT_EQ(r.out.count('\n'), 3);
 }

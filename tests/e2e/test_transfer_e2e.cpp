@@ -11,13 +11,16 @@
 #include "comm/SerialComm.h"
 #include "text/StringTable.h"
 #include "ui/ItemSelectionDialog.h"
+#include "ui/MonitorWindow.h"
 #include "ui/ValuePadDialog.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -103,6 +106,13 @@ struct Rig : test::ScriptedPrompts {
     QString portLine() const { return child<QLabel>(w.get(), "Label_port")->text(); }
     QString modelLabel() const { return child<QLabel>(w.get(), "Label_Modelname")->text(); }
     bool progressShown() const { return child<QProgressBar>(w.get(), "ProgressBar1")->isVisible(); }
+    QPushButton* stopButton() const { return child<QPushButton>(w.get(), "Command_Stop"); }
+    QString summary() const { return child<QLabel>(w.get(), "Label_summary")->text(); }
+    // Item i's value cell is marked as failed in the last transfer.
+    bool marked(int i) {
+        cell(i);
+        return child<QLineEdit>(w.get(), "Data0", i % kRowsPerPage)->property("failed").toBool();
+    }
     // The instrument's log lines of reads or writes ("R" / "W"), as [item, rest].
     QList<QStringList> logged(const QString& kind) const {
         QList<QStringList> out;
@@ -222,6 +232,104 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueAndTheRestIsDone) {
     ASSERT_TRUE(rig.waitIdle());
     EXPECT_EQ(rig.loggedItems("W"), (QStringList{"0004", "0005", "0006"}));
     EXPECT_EQ(rig.modelLabel(), strings::text(TextId(GetParam().nakMessage)));
+    const bool korvan = GetParam().nakMessage == 100;
+    EXPECT_EQ(rig.summary(), korvan ? "Write: 2 of 3 items good; 1 failed: 0005h refused"
+                                    : "Write: 2 of 3 items good; 1 failed: 0005h error or refusal");
+    EXPECT_TRUE(rig.marked(5));
+    EXPECT_FALSE(rig.marked(4));
+
+    // The next transfer starts afresh: marks and summary are its own.
+    rig.edit([](ItemTable& t) { t.selections[5] = Selection::Cleared; });
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.summary(), "Read: 2 of 2 items good");
+    EXPECT_FALSE(rig.marked(5));
+}
+
+// Stop ends a transfer after the exchange under way; nothing after it is sent, and the
+// summary and the table say what was done.
+TEST_P(TransferE2e, StopEndsReadAndWriteAfterTheCurrentExchange) {
+    Rig rig(GetParam(), {});
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
+    for (int i : {1, 2, 3, 0x44})
+        rig.select(i);
+    rig.edit([](ItemTable& t) { t.values.fill(77); });
+    EXPECT_FALSE(rig.stopButton()->isVisible());
+    // Pressed while the exchange of the first item goes on (its end is the last moment
+    // that counts); seen before the next one.
+    struct PressStop : ExchangeObserver {
+        QPushButton* button = nullptr;
+        bool armed = false;
+        bool wasVisible = false;
+        void exchanged(const ExchangeRecord&) override {
+            if (!armed)
+                return;
+            armed = false;
+            wasVisible = button->isVisible();
+            button->click();
+        }
+    } press;
+    press.button = rig.stopButton();
+    rig.serial->addExchangeObserver(&press);
+    press.armed = true;
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.loggedItems("R"), QStringList{"0001"});
+    EXPECT_EQ(w.items().values[1], simDefault(1));
+    EXPECT_EQ(w.items().values[2], 77);
+    EXPECT_EQ(rig.summary(), "Read: 1 of 4 items good; stopped");
+    EXPECT_FALSE(rig.stopButton()->isVisible());
+    EXPECT_FALSE(rig.progressShown());
+
+    // The write sends 0044h first; Stop while it is under way leaves the rest unsent.
+    press.armed = true;
+    w.postTask(kTaskWriteAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.loggedItems("W"), QStringList{"0044"});
+    EXPECT_EQ(rig.summary(), "Write: 1 of 4 items good; stopped");
+
+    // Not pressed: the whole sequence as before.
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_EQ(rig.summary(), "Read: 4 of 4 items good");
+    EXPECT_TRUE(press.wasVisible) << "Stop is there during a transfer";
+    rig.serial->removeExchangeObserver(&press);
+}
+
+// The monitor opened from the Setting menu shows the window's exchanges with the item's
+// name and the value in the pages' DEC/HEX form.
+TEST_P(TransferE2e, MonitorShowsTheWindowsExchanges) {
+    Rig rig(GetParam(), {"--fault", "0005=nak"});
+    ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
+    MainWindow& w = *rig.w;
+    for (int i : {4, 5})
+        rig.select(i);
+    rig.edit([](ItemTable& t) {
+        t.names[4] = QStringLiteral("Alarm 1");
+        t.values[4] = 500;
+    });
+    w.postTask(kTaskWriteAll);
+    ASSERT_TRUE(rig.waitIdle());
+    child<QAction>(&w, "menu_set_monitor")->trigger();
+    MonitorWindow* monitor = w.monitorWindow();
+    ASSERT_TRUE(monitor && monitor->isVisible());
+    ASSERT_EQ(monitor->shownRows(), 2) << "what happened before it was opened";
+    const auto cell = [&](int row, int column) {
+        return monitor->model()->index(row, column).data().toString();
+    };
+    EXPECT_EQ(cell(0, ExchangeTableModel::Meaning), "write 0004h Alarm 1 = 500");
+    EXPECT_EQ(cell(0, ExchangeTableModel::Outcome), "good");
+    EXPECT_TRUE(cell(1, ExchangeTableModel::Outcome).startsWith(
+        GetParam().nakMessage == 100 ? "NAK " : "exception "));
+    child<QRadioButton>(&w, "Option1_1")->setChecked(true);
+    EXPECT_EQ(cell(0, ExchangeTableModel::Meaning), "write 0004h Alarm 1 = 1F4h");
+
+    w.postTask(kTaskReadAll);
+    ASSERT_TRUE(rig.waitIdle());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->shownRows() == 4; }, kHangGuardMs))
+        << "rows come as the exchanges happen";
+    EXPECT_EQ(cell(2, ExchangeTableModel::Meaning), "read 0004h Alarm 1");
 }
 
 // Block reads turned on in the settings give the window the values and the failure the

@@ -9,6 +9,7 @@
 #include "comm/Checksums.h"
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
+#include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
 #include "comm/SerialComm.h"
 #include "transfer/Compare.h"
@@ -432,6 +433,78 @@ TEST_P(LineIntegrity, VerifyOfOneChangedItemAndAFailedReadBack) {
     r = writeChangedItem(ctx);
     EXPECT_TRUE(r.mismatches.isEmpty());
     EXPECT_EQ(r.failed, QList<int>{0x23});
+}
+
+// The observer hears every exchange once, as it ended, whatever the way out of it.
+TEST_P(LineIntegrity, ObserverRecordsEveryOutcome) {
+    Rig rig(GetParam().no);
+    ExchangeLog log;
+    rig.com->addExchangeObserver(&log);
+    rig.instrument.setFault(6, {sim::FaultKind::Nak, 2, 0, 0});
+    rig.instrument.setFault(7, {sim::FaultKind::BadSum});
+    rig.instrument.setFault(8, {sim::FaultKind::Silent});
+    rig.instrument.setFault(9, {sim::FaultKind::Echo, 4, 0, 12});
+    rig.vanishAt = 10;
+    rig.run(kItems, true);
+    ASSERT_EQ(log.size(), kItems.size());
+    struct Row {
+        int item;
+        ExchangeOutcome outcome;
+        int attempts;
+    };
+    const Row rows[] = {{5, ExchangeOutcome::Good, 1},          {6, ExchangeOutcome::Refused, 1},
+                        {7, ExchangeOutcome::ChecksumError, 3}, {8, ExchangeOutcome::NoAnswer, 1},
+                        {9, ExchangeOutcome::Stale, 1},         {10, ExchangeOutcome::DeviceLost, 1}};
+    for (qsizetype k = 0; k < log.size(); ++k) {
+        const ExchangeRecord& r = log.at(k);
+        const Row& row = rows[k];
+        SCOPED_TRACE(row.item);
+        EXPECT_EQ(r.outcome, row.outcome);
+        EXPECT_EQ(r.attempts, row.attempts);
+        const bool lost = row.outcome == ExchangeOutcome::DeviceLost; // vanished as it was written
+        EXPECT_EQ(rig.line->written.count(r.request), lost ? 0 : row.attempts)
+            << "the record carries the frame that went out";
+        const RequestMeaning m = describeRequest(rig.protocol, r.request);
+        EXPECT_TRUE(m.valid && m.write);
+        EXPECT_EQ(m.item, row.item);
+        EXPECT_EQ(m.value, qint16(-7));
+        EXPECT_EQ(r.answer.isEmpty(), row.outcome == ExchangeOutcome::NoAnswer ||
+                                          row.outcome == ExchangeOutcome::DeviceLost);
+        EXPECT_GE(r.roundTripMs, 0.0);
+    }
+    EXPECT_EQ(log.at(1).refusalCode, "02");
+    EXPECT_GT(log.at(4).discardedBytes, 0) << "the answer naming another item";
+    EXPECT_GE(log.at(3).roundTripMs, kTimeout) << "silence waited the whole time-out";
+    EXPECT_EQ(log.counters().exchanges, 6);
+    EXPECT_EQ(log.counters().good, 1);
+
+    // Nothing goes out to a lost device, yet the attempt is recorded.
+    rig.read();
+    EXPECT_EQ(log.size(), 7);
+    EXPECT_EQ(log.at(6).outcome, ExchangeOutcome::DeviceLost);
+
+    rig.com->removeExchangeObserver(&log);
+    rig.read();
+    EXPECT_EQ(log.size(), 7);
+}
+
+TEST(SerialComm, ObserverRecordsReadsAndBroadcasts) {
+    Rig rig(kProtocolModbusRtu, 0);
+    ExchangeLog log;
+    rig.com->addExchangeObserver(&log);
+    rig.run({5}, true);
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log.at(0).outcome, ExchangeOutcome::Broadcast);
+
+    Rig korvan(kProtocolKorvan);
+    korvan.com->addExchangeObserver(&log);
+    korvan.read();
+    ASSERT_EQ(log.size(), 2);
+    const ExchangeRecord& r = log.at(1);
+    EXPECT_EQ(hexBytes(r.request), "02 21 20 20 30 30 34 34 03 32 43");
+    EXPECT_EQ(r.outcome, ExchangeOutcome::Good);
+    EXPECT_TRUE(printableBytes(r.answer).startsWith("<ACK>"));
+    EXPECT_TRUE(traceLine(r).contains("R 0044h > 02 21 20 20 30 30 34 34 03 32 43 < 06"));
 }
 
 INSTANTIATE_TEST_SUITE_P(, LineIntegrity, test::allProtocols(),

@@ -19,6 +19,9 @@ class FakeView : public TransferView {
     void progressEnd() override {} // the progress bar is checked end to end
     void showError(int id, int item) override { errors << qMakePair(id, item); }
     void processEvents() override { ++events; }
+    void progressItem(int n, int m, int item) override {
+        items << QStringLiteral("%1/%2 %3").arg(n).arg(m).arg(itemAddressText(item));
+    }
     bool selectionBoxTicked(int item) override { return !clearedBoxes.contains(item); }
     bool stopRequested() override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
     int stopAfterEvents = -1;
@@ -26,6 +29,7 @@ class FakeView : public TransferView {
     int events = 0;
     QList<QPair<int, int>> errors;
     QList<int> clearedBoxes;
+    QStringList items; // progressItem calls
 };
 
 struct Rig {
@@ -121,6 +125,27 @@ TEST_P(Sequences, EndingTheProgramStopsATransferAtOnce) {
     EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0001", "R 0002"}));
 }
 
+// The count is of the items the transfer sends, in its order; Stop leaves the rest unsent.
+TEST_P(Sequences, WriteCountsTheItemsItSendsAndStopsBetweenThem) {
+    Rig rig(GetParam().no);
+    for (int i : {0, 2, 35, 68, 69, 100})
+        rig.table.selections[i] = Selection::Selected;
+    rig.view.clearedBoxes = {35}; // a leading item the dialog does not tick: not sent
+    const TransferResult all = writeAllItems(rig.ctx);
+    EXPECT_EQ(rig.view.items, (QStringList{"1/4 0044", "2/4 0002", "3/4 0045", "4/4 0064"}));
+    EXPECT_EQ(all.good.size(), 4);
+
+    Rig stopped(GetParam().no);
+    stopped.table.selections = rig.table.selections;
+    stopped.view.clearedBoxes = {35};
+    stopped.view.stopAfterEvents = 3; // pressed while the exchange of 0002h went on
+    const TransferResult r = writeAllItems(stopped.ctx);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(stopped.com.log, (QStringList{"W 0044 0000", "W 0002 0000"}));
+    EXPECT_EQ(r.good, (QList<int>{68, 2}));
+    EXPECT_EQ(summaryLine(r, true), "write: 2 items, 2 good, 0 failed, stopped");
+}
+
 INSTANTIATE_TEST_SUITE_P(, Sequences, test::allProtocols(), ::testing::PrintToStringParamName());
 
 TEST(Dispatcher, FailedApplyStopsCommunicationUntilTheNextApply) {
@@ -156,4 +181,40 @@ TEST(Dispatcher, RequestPostedDuringATaskIsDroppedAndNoTaskNests) {
     EXPECT_EQ(d.task(), kTaskIdle);
     d.tick();
     EXPECT_EQ(host.calls, (QStringList{"writeAll", "redraw"}));
+}
+
+TEST(TransferSummary, SaysHowATransferWentInBothLanguages) {
+    TransferResult r;
+    r.good = {1, 2, 3};
+    r.failed = {5, 16, 17, 18};
+    r.failedMessage = {102, 100, 101, 103};
+    struct Row {
+        strings::Lang lang;
+        bool write;
+        const char* line;
+    };
+    const Row rows[] = {
+        {strings::Lang::English, false,
+         "Read: 3 of 8 items good; 4 failed: 0005h no answer, 0010h refused, 0011h checksum "
+         "error, \u2026"},
+        {strings::Lang::Japanese, true,
+         "書込み: 8 項目中 3 項目正常、4 項目失敗: 0005h 無応答, 0010h 拒否, 0011h "
+         "チェックサムエラー, \u2026"},
+    };
+    for (const Row& row : rows) {
+        strings::setLanguage(row.lang);
+        EXPECT_EQ(transferSummary(r, row.write, 8), QString::fromUtf8(row.line));
+    }
+    strings::setLanguage(strings::Lang::English);
+    EXPECT_EQ(summaryLine(r, false), "read: 7 items, 3 good, 4 failed");
+    TransferResult one;
+    one.failed = {2};
+    EXPECT_EQ(summaryLine(one, true), "write: 1 item, 0 good, 1 failed");
+
+    TransferResult clean;
+    clean.good = {4};
+    EXPECT_EQ(transferSummary(clean, false, 1), "Read: 1 of 1 items good");
+    TransferResult lost;
+    lost.lost = true;
+    EXPECT_EQ(transferSummary(lost, true, 5), "Write: 0 of 5 items good; device lost");
 }

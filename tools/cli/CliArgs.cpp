@@ -10,7 +10,7 @@ namespace {
 
 const char* const kValued[] = {"protocol", "instrument", "rate", "data-bits", "stop-bits", "parity",
                                "port",     "timeout",    "lang", "table",     "out",       "pdf",
-                               "block-max"};
+                               "block-max", "trace-file"};
 
 const char* const kCommandHelp[][2] = {
     {"conditions",
@@ -20,7 +20,8 @@ const char* const kCommandHelp[][2] = {
     {"read", "pmx31570a-cli [OPTIONS] read [--table IN.dat] [--out OUT.dat] [--hex]\n"
              "Reads every item selected in IN.dat from the instrument and prints one line per\n"
              "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
-             "updated table file. Failed items go to standard error.\n"},
+             "updated table file. Failed items go to standard error, and the run ends with\n"
+             "\"read: N items, G good, F failed\" there (not with --quiet).\n"},
     {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
               "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
               "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"
@@ -28,6 +29,7 @@ const char* const kCommandHelp[][2] = {
               "differs (items that cannot be read are not written). --verify reads every\n"
               "written item back and prints \"0023h: wrote 1500, instrument holds 1000\" to\n"
               "standard error for each value the instrument did not keep.\n"
+              "Ends with \"write: N items, G good, F failed\" on standard error.\n"
               "Exit 0 all written (and kept), 1 some items failed, 4 a read-back differs.\n"},
     {"compare", "pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
                 "Reads every item selected in IN.dat from the instrument (the file is not\n"
@@ -63,7 +65,10 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     const QCommandLineOption onlyChanged(QStringLiteral("only-changed"));
     const QCommandLineOption verify(QStringLiteral("verify"));
     const QCommandLineOption blockRead(QStringLiteral("block-read"));
-    parser.addOptions({help, version, hex, onlyChanged, verify, blockRead});
+    const QCommandLineOption trace(QStringLiteral("trace"));
+    const QCommandLineOption progress(QStringLiteral("progress"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    parser.addOptions({help, version, hex, blockRead, trace, progress, quiet, onlyChanged, verify});
     for (const char* name : kValued)
         parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
@@ -83,6 +88,9 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     args->hex = parser.isSet(hex);
     args->onlyChanged = parser.isSet(onlyChanged);
     args->verify = parser.isSet(verify);
+    args->trace = parser.isSet(trace);
+    args->progress = parser.isSet(progress);
+    args->quiet = parser.isSet(quiet);
     args->positional = parser.positionalArguments();
     if (!args->positional.isEmpty())
         args->command = args->positional.takeFirst();
@@ -145,6 +153,11 @@ QString usageText() {
                "  --block-read   Modbus: read runs of consecutive items with one request each\n"
                "  --block-max N  registers per request for --block-read (2..125, default 125)\n"
                "  --lang en|ja   (default: from the locale)\n"
+               "read and write also take:\n"
+               "  --trace   every exchange on standard error, one line each\n"
+               "  --trace-file FILE   the same lines into FILE\n"
+               "  --progress   the progress line even when standard error is not a terminal\n"
+               "  --quiet   nothing on standard error but errors (no progress, no summary)\n"
                "An option's value follows it as the next word or after '=' (--rate=9600).\n"
                "Without them the stored conditions apply, with the same validation as the program\n"
                "(invalid stored values fall back to their defaults; nothing is written back).\n"

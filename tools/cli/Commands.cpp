@@ -5,6 +5,7 @@
 #include "Overrides.h"
 #include "comm/Classification.h"
 #include "comm/Conditions.h"
+#include "comm/ExchangeRecord.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
 #include "model/AppPaths.h"
@@ -18,10 +19,17 @@
 #include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace pmx::cli {
 
@@ -32,35 +40,95 @@ extern "C" void onSignal(int) {
     g_interrupted = 1;
 }
 
+bool stderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+// Standard error's lines: the progress line rewrites itself in place, and whatever else
+// is said there first wipes it so that it never runs into a message.
+class StatusLine {
+  public:
+    explicit StatusLine(bool shown) : m_shown(shown) {}
+    void show(const QString& text) {
+        if (!m_shown)
+            return;
+        err() << '\r' << text.leftJustified(m_width) << '\r';
+        err().flush();
+        m_width = int(text.size());
+    }
+    void wipe() {
+        if (m_width == 0)
+            return;
+        err() << '\r' << QString(m_width, QLatin1Char(' ')) << '\r';
+        err().flush();
+        m_width = 0;
+    }
+    void say(const QString& line) {
+        wipe();
+        err() << line << '\n';
+        err().flush();
+    }
+
+  private:
+    bool m_shown;
+    int m_width = 0;
+};
+
 class CliView : public TransferView {
   public:
-    explicit CliView(const ItemTable& table) : m_table(table) {}
+    CliView(const ItemTable& table, StatusLine& status, bool write)
+        : m_table(table), m_status(status), m_write(write) {}
     void progressStart() override {}
     void progressStep() override {}
-    void progressEnd() override {}
+    void progressEnd() override { m_status.wipe(); }
+    void progressItem(int n, int m, int item) override {
+        m_status.show(QStringLiteral("%1 %2/%3  %4")
+                          .arg(m_write ? QLatin1String("write") : QLatin1String("read "))
+                          .arg(n)
+                          .arg(m)
+                          .arg(itemAddressText(item) + QLatin1Char('h')));
+    }
     void showError(int messageId, int item) override {
-        err() << itemAddressText(item) << ' ' << strings::text(TextId(messageId)) << '\n';
-        err().flush();
+        m_status.say(itemAddressText(item) + QLatin1Char(' ') + strings::text(TextId(messageId)));
     }
     void processEvents() override {}
     // Headless there is no dialog: its copy of the selection is the file's selection.
     bool selectionBoxTicked(int item) override { return m_table.isSelected(item); }
     bool stopRequested() override { return g_interrupted != 0; }
     void connectionLost(const QString& device) override {
-        err() << strings::text(TextId::ConnectionLost).arg(device) << '\n';
-        err().flush();
+        m_status.say(strings::text(TextId::ConnectionLost).arg(device));
     }
-    void notice(const QString& text) override {
-        err() << text << '\n';
-        err().flush();
-    }
+    void notice(const QString& text) override { m_status.say(text); }
     void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
-        err() << mismatchText({item, wrote, holds}) << '\n';
-        err().flush();
+        m_status.say(mismatchText({item, wrote, holds}));
     }
 
   private:
     const ItemTable& m_table;
+    StatusLine& m_status;
+    bool m_write;
+};
+
+// The trace: one line per exchange, as it ends.
+class TraceWriter : public ExchangeObserver {
+  public:
+    TraceWriter(QTextStream& stream, StatusLine* status) : m_stream(stream), m_status(status) {}
+    void exchanged(const ExchangeRecord& record) override {
+        if (m_status) {
+            m_status->say(traceLine(record));
+            return;
+        }
+        m_stream << traceLine(record) << '\n';
+        m_stream.flush();
+    }
+
+  private:
+    QTextStream& m_stream;
+    StatusLine* m_status; // set when the lines go to standard error
 };
 
 bool loadTable(const Args& args, ItemTable& table, bool required) {
@@ -147,10 +215,27 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
         return kExitUsage;
+    QFile traceFile(args.value("trace-file"));
+    QTextStream traceFileStream;
+    if (args.has("trace-file")) {
+        if (!traceFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            err() << "error: cannot write " << traceFile.fileName() << ": "
+                  << traceFile.errorString() << '\n';
+            return kExitUsage;
+        }
+        traceFileStream.setDevice(&traceFile);
+    }
     auto com = makeComm(store);
     if (int rc = openPort(*com, store))
         return rc;
-    CliView view(table);
+    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
+    TraceWriter toStderr(err(), &status);
+    TraceWriter toFile(traceFileStream, nullptr);
+    if (args.trace)
+        com->addExchangeObserver(&toStderr);
+    if (traceFile.isOpen())
+        com->addExchangeObserver(&toFile);
+    CliView view(table, status, write);
     TransferContext ctx{table, *com, view, args.verify};
     TransferResult result;
     bool unread = false;
@@ -161,11 +246,16 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
             result = cmp.read;
         else
             result = writeListedItems(ctx, cmp.differing());
-        err() << cmp.countsText() << '\n';
+        status.say(cmp.countsText());
     } else {
         result = write ? writeAllItems(ctx) : readAllItems(ctx);
     }
     com->closePort();
+    com->removeExchangeObserver(&toStderr);
+    com->removeExchangeObserver(&toFile);
+    status.wipe();
+    if (!args.quiet && !result.readsImpossible)
+        status.say(summaryLine(result, write));
     if (result.lost)
         return kExitPort; // a partial table is neither printed nor saved
     if (result.readsImpossible)
@@ -198,10 +288,12 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     auto com = makeComm(store);
     if (int rc = openPort(*com, store))
         return rc;
-    CliView view(table);
+    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
+    CliView view(table, status, false);
     TransferContext ctx{table, *com, view};
     const Comparison cmp = compareWithInstrument(ctx);
     com->closePort();
+    status.wipe();
     if (cmp.read.lost)
         return kExitPort;
     if (cmp.read.readsImpossible)

@@ -8,7 +8,9 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "transfer/Dispatcher.h"
+#include "comm/PortMap.h"
 #include "comm/SerialComm.h"
+#include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
@@ -16,6 +18,7 @@
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
+#include "ui/MonitorWindow.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
@@ -33,6 +36,9 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QTableView>
+#include <QProgressBar>
+#include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -421,7 +427,9 @@ int main(int argc, char** argv) {
             report->close();
         settle(100);
 
-        // The comparison with the instrument after three values of the table changed.
+        // The comparison with the instrument after three values of the table changed; the
+        // table is put back afterwards.
+        const ItemTable beforeCompare = window.items();
         {
             ItemTable t = window.items();
             int changed = 0;
@@ -452,7 +460,104 @@ int main(int argc, char** argv) {
         settle(200);
         shots.shoot(compare, QStringLiteral("compare-differences"));
         compare->accept();
+        window.setItems(beforeCompare);
         settle(100);
+        // The monitor and the feedback of transfers, against an instrument that refuses
+        // 0003h, garbles 0004h, keeps silent on 0010h and answers 0011h as if asked for
+        // 0012h. COM1 is pointed at it and the conditions applied again.
+        sim.stop();
+        Instrument faulty;
+        if (!faulty.start(parser.value(simOpt),
+                          {QStringLiteral("--protocol"), QStringLiteral("korvan"),
+                           QStringLiteral("--instrument"), QStringLiteral("1"),
+                           QStringLiteral("--model"), model, QStringLiteral("--fault"),
+                           QStringLiteral("0003=nak"), QStringLiteral("--fault"),
+                           QStringLiteral("0004=badsum"), QStringLiteral("--fault"),
+                           QStringLiteral("0010=silent"), QStringLiteral("--fault"),
+                           QStringLiteral("0011=echo:0012"), QStringLiteral("--delay-all"),
+                           QStringLiteral("15")})) {
+            say(faulty.error());
+            return 3;
+        }
+        {
+            QSettingsStore store;
+            store.setValue(PortMap::kSection, QStringLiteral("COM1"), faulty.device());
+        }
+        window.postTask(kTaskApply);
+        if (!waitFor([&] {
+                return readButton->isEnabled() && window.pendingTask() == kTaskIdle;
+            }, 15000)) {
+            say(QStringLiteral("the window did not connect to %1").arg(faulty.device()));
+            return 4;
+        }
+        // Halfway through the read: the item count, the address and Stop.
+        bool shotInTransfer = false;
+        QTimer progressShot;
+        progressShot.setInterval(50);
+        QObject::connect(&progressShot, &QTimer::timeout, &window, [&] {
+            auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+            if (shotInTransfer || !bar || !bar->isVisible() || bar->value() < 40)
+                return;
+            shotInTransfer = true;
+            shots.shoot(&window, QStringLiteral("transfer-progress"));
+        });
+        progressShot.start();
+        window.postTask(kTaskReadAll);
+        if (!waitFor([&] {
+                return window.pendingTask() == kTaskIdle && !window.transferRunning();
+            }, 120000)) {
+            say(QStringLiteral("the read did not end"));
+            return 4;
+        }
+        progressShot.stop();
+        window.endFailureDisplay();
+        settle(300);
+        shots.shoot(&window, QStringLiteral("transfer-summary"));
+
+        window.openMonitor();
+        MonitorWindow* monitor = window.monitorWindow();
+        if (monitor) {
+            monitor->move(30, 60);
+            monitor->resize(1340, 440);
+            waitExposed(monitor);
+            // The second read's rows from 0002h on, where the faults begin.
+            const int rows = monitor->model()->rowCount() -
+                             int(itemsToRead(window.items()).size());
+            if (auto* table = monitor->findChild<QTableView*>(QStringLiteral("Table_exchanges")))
+                table->scrollTo(table->model()->index(std::max(rows + 2, 0), 0),
+                                QAbstractItemView::PositionAtTop);
+            settle(200);
+        }
+        shots.shoot(monitor, QStringLiteral("monitor"));
+        // A write with the monitor open, then its failures and those of the read.
+        window.postTask(kTaskWriteAll);
+        if (!waitFor([&] {
+                return window.pendingTask() == kTaskIdle && !window.transferRunning();
+            }, 120000)) {
+            say(QStringLiteral("the write did not end"));
+            return 4;
+        }
+        if (monitor) {
+            // The write's first rows: 0044h and the other leading items, then 0001h on.
+            monitor->refresh();
+            // Every selected item but 0000h is written (the dialog's boxes follow the table).
+            const ItemTable& items = window.items();
+            const int rows = monitor->model()->rowCount() -
+                             int(itemsToRead(items).size()) + (items.isSelected(0) ? 1 : 0);
+            if (auto* table = monitor->findChild<QTableView*>(QStringLiteral("Table_exchanges")))
+                table->scrollTo(table->model()->index(std::max(rows, 0), 0),
+                                QAbstractItemView::PositionAtTop);
+            settle(200);
+        }
+        shots.shoot(monitor, QStringLiteral("monitor-write"));
+        if (monitor) {
+            monitor->setFailuresOnly(true);
+            settle(200);
+        }
+        shots.shoot(monitor, QStringLiteral("monitor-failures"));
+        if (monitor)
+            monitor->close();
+        faulty.stop();
 
         // Leave without the closing question: the scope is thrown away.
         window.hide();

@@ -1,0 +1,102 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+namespace pmx {
+
+// How one exchange on the line ended, as the operator needs to tell them apart.
+enum class ExchangeOutcome {
+    Good,          // the answer to the request
+    Refused,       // KORVAN NAK or Modbus exception (code in refusalCode)
+    ChecksumError, // an answer arrived but was garbled (or KORVAN ESC: ours was)
+    NoAnswer,      // nothing usable within the time-out
+    Stale,         // no answer of its own; answers to earlier requests were dropped
+    DeviceLost,    // the device went away
+    Broadcast,     // sent to Modbus station 0: never answered, not confirmed
+};
+
+// One exchange: what went out, what came back, and how it ended.
+struct ExchangeRecord {
+    qint64 timeMs = 0; // wall clock, milliseconds since the epoch, when it began
+    qint16 protocol = 0;
+    QByteArray request; // the last frame sent
+    QByteArray answer;  // every byte read for the last attempt, as it came
+    ExchangeOutcome outcome = ExchangeOutcome::NoAnswer;
+    QString refusalCode; // two hex digits for Refused
+    int attempts = 0;
+    int discardedFrames = 0;
+    qsizetype discardedBytes = 0; // stale input and dropped frames
+    double roundTripMs = 0;
+};
+
+// What a request frame asks for: read or write, the item, the value written.
+struct RequestMeaning {
+    bool valid = false;
+    bool write = false;
+    int station = -1; // instrument number
+    int item = -1;
+    int count = 1; // registers of a Modbus read
+    std::optional<qint16> value;
+};
+RequestMeaning describeRequest(qint16 protocol, const QByteArray& frame);
+
+// The outcome of an exchange from the response text the communication object returned
+// and what it knows of the exchange.
+ExchangeOutcome classifyExchange(qint16 protocol, const QByteArray& text, bool silent,
+                                 bool deviceGone, bool broadcast, int discardedFrames,
+                                 QString* refusalCode = nullptr);
+
+// "02 21 20 …": every byte as two hex digits.
+QString hexBytes(const QByteArray& bytes);
+// The bytes as characters, control characters named: "<STX>! 0044<ETX>2C".
+QString printableBytes(const QByteArray& bytes);
+// A short English name of an outcome, for the trace ("good", "NAK 03", "exception 02",
+// "checksum error", "no answer", "stale", "device lost", "broadcast").
+QString outcomeName(const ExchangeRecord& record);
+// One line of the trace: time, protocol, meaning, request, answer, outcome, tries, time.
+QString traceLine(const ExchangeRecord& record);
+
+// Whoever wants to see every exchange: the monitor window, the command line's trace.
+class ExchangeObserver {
+  public:
+    virtual ~ExchangeObserver() = default;
+    virtual void exchanged(const ExchangeRecord& record) = 0;
+};
+
+// The last `capacity` exchanges and counters over all of them, so that a day of work
+// costs bounded memory.
+class ExchangeLog : public ExchangeObserver {
+  public:
+    explicit ExchangeLog(qsizetype capacity = 10000) : m_capacity(capacity) {}
+
+    void exchanged(const ExchangeRecord& record) override;
+    void clear();
+
+    qsizetype size() const { return qsizetype(m_records.size()); }
+    const ExchangeRecord& at(qsizetype i) const { return m_records[size_t(i)]; }
+    qsizetype capacity() const { return m_capacity; }
+    // Records dropped from the front since the last clear, so a view can keep its rows.
+    qint64 dropped() const { return m_dropped; }
+
+    struct Counters {
+        qint64 exchanges = 0, good = 0, refused = 0, checksum = 0, noAnswer = 0, lost = 0,
+               broadcast = 0, discardedBytes = 0;
+    };
+    const Counters& counters() const { return m_counters; }
+
+    // Called after each record is added (the window refreshes its view).
+    std::function<void()> onChanged;
+
+  private:
+    qsizetype m_capacity;
+    std::deque<ExchangeRecord> m_records;
+    qint64 m_dropped = 0;
+    Counters m_counters;
+};
+
+} // namespace pmx
