@@ -6,11 +6,13 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 # Fonts: the report and caption tests measure and embed real faces (Japanese included).
 # The install tests validate the desktop entry, metainfo and man pages; the Debian
-# package needs dpkg-shlibdeps (dpkg-dev) and file for its dependencies.
+# package needs dpkg-shlibdeps (dpkg-dev) and file for its dependencies. socat passes a
+# pty through TCP in the end-to-end tests, as a serial device server does.
 PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
           qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n qt6-qpa-plugins
           fonts-dejavu-core fonts-noto-cjk
-          desktop-file-utils appstream groff-base dpkg-dev file)
+          desktop-file-utils appstream groff-base dpkg-dev file
+          socat)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

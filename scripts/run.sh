@@ -5,6 +5,8 @@
 #                             (build/demo) that never touches your own settings
 #   scripts/run.sh --real     with your own settings and a real instrument
 #   scripts/run.sh --protocol ascii|rtu   the demo with a Modbus instrument
+#   scripts/run.sh --tcp      the demo instrument on a loopback TCP port, as behind a
+#                             device server (COM1 maps to tcp://127.0.0.1:PORT)
 #
 # Without --real the demo is used unless your own settings already map a port
 # (section [Ports] in ~/.config/KORVAN DELTRIS.conf).
@@ -13,11 +15,13 @@ cd "$(dirname "$0")/.."
 ROOT="$PWD"
 REAL=0
 PROTOCOL=korvan
+TCP=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --real) REAL=1 ;;
     --demo) REAL=-1 ;;
     --protocol) PROTOCOL="$2"; shift ;;
+    --tcp) TCP=1; REAL=-1 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -33,7 +37,8 @@ if [ "$REAL" -eq 1 ]; then
   exec build/bin/pmx31570a
 fi
 
-# Demo: a virtual instrument on a pseudo-terminal, mapped to COM1 in a private scope.
+# Demo: a virtual instrument on a pseudo-terminal (or a loopback TCP port), mapped to COM1
+# in a private scope.
 DEMO="$ROOT/build/demo"
 mkdir -p "$DEMO/config" "$DEMO/home"
 case "$PROTOCOL" in
@@ -42,11 +47,19 @@ case "$PROTOCOL" in
   rtu) PROTO_TEXT="Modbus RTU" ;;
   *) echo "--protocol must be korvan, ascii or rtu" >&2; exit 2 ;;
 esac
-build/bin/pmx31570a-sim --protocol "$PROTOCOL" --instrument 1 --link "$DEMO/ttyPMX" \
+rm -f "$DEMO/sim.out"
+if [ "$TCP" -eq 1 ]; then
+  WHERE=(--tcp 0)
+else
+  WHERE=(--link "$DEMO/ttyPMX")
+fi
+build/bin/pmx31570a-sim --protocol "$PROTOCOL" --instrument 1 "${WHERE[@]}" \
   --model resources/models/model-pmx31570a.txt --log "$DEMO/instrument.log" >"$DEMO/sim.out" &
 SIM=$!
 trap 'kill $SIM 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -e "$DEMO/ttyPMX" ] && break; sleep 0.1; done
+for _ in $(seq 50); do [ -s "$DEMO/sim.out" ] && break; sleep 0.1; done
+DEVICE="$DEMO/ttyPMX"
+if [ "$TCP" -eq 1 ]; then DEVICE="$(head -1 "$DEMO/sim.out")"; fi
 cat >"$DEMO/config/KORVAN DELTRIS.conf" <<CONF
 [DKR4073]
 Protocol=$PROTO_TEXT
@@ -59,7 +72,7 @@ Port=COM1
 Timout=300
 
 [Ports]
-COM1=$DEMO/ttyPMX
+COM1=$DEVICE
 CONF
 if [ ! -f "$DEMO/home/PMX31570A.ini" ]; then
   case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in

@@ -13,9 +13,12 @@
 //      line (goal <= 0.20) and against the block read's own wire time (goal <= 1.10), with
 //      the values identical; then an instrument that refuses blocks spanning 0040h: the
 //      fallback's elapsed time and requests against the per-item read.
-//   4. As 1, with the communication monitor open (offscreen unless a display is chosen)
+//   5. As 1, with the communication monitor open (offscreen unless a display is chosen)
 //      and fed by the serial object: elapsed / wire time (goal <= 1.10), and against the
 //      same read without it.
+//   6. Unpaced, on a pty and over loopback TCP (the instrument's --tcp): elapsed time of
+//      the whole read; TCP against the pty (goal <= 1.5: the connection adds little).
+//      Over TCP no RTU silence is kept, so RTU may come out faster than on the pty.
 //
 // Usage: bench_readall [--paced]     (--paced: sections 1 and 4 only)
 #include "BenchSupport.h"
@@ -333,6 +336,35 @@ int main(int argc, char** argv) {
         std::printf("  %-7s %8.3fs %8.3fs %7.3f %5d %9s  %s\n", p.simName, r.single.seconds,
                     r.block.seconds, r.block.seconds / r.single.seconds, r.blockRequests,
                     r.identical ? "yes" : "NO", met ? "met" : "NOT MET");
+    }
+    std::printf("\nUnpaced: elapsed on a pty and over loopback TCP (goal TCP / pty <= 1.5)\n");
+    std::printf("  %-7s %9s %9s %7s %6s  %s\n", "proto", "pty", "tcp", "ratio", "failed", "");
+    for (const Proto& p : kProtocols) {
+        double seconds[2] = {0, 0};
+        qsizetype failed = 0;
+        bool opened = true;
+        for (int tcp = 0; tcp < 2 && opened; ++tcp) {
+            test::SimProcess sim;
+            SerialComm com;
+            opened = startSim(sim, p, tcp ? QStringList{"--tcp", "0"} : QStringList{}) &&
+                     openAt(com, p, sim.devicePath(), 9600, 1000);
+            if (!opened)
+                break;
+            readItem(com, "0000");
+            const Run run = readAll(com);
+            seconds[tcp] = run.seconds;
+            failed += run.result.failed.size() + (kItemCount - run.result.good.size());
+        }
+        if (!opened) {
+            std::printf("  %-7s cannot start or open\n", p.simName);
+            allMet = false;
+            continue;
+        }
+        const double ratio = seconds[1] / seconds[0];
+        const bool met = ratio <= 1.5 && failed == 0;
+        allMet = allMet && met;
+        std::printf("  %-7s %8.4fs %8.4fs %7.3f %6lld  %s\n", p.simName, seconds[0], seconds[1],
+                    ratio, qint64(failed), met ? "met" : "NOT MET");
     }
     std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
     return allMet ? 0 : 1;

@@ -6,6 +6,7 @@
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
@@ -26,6 +27,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTabBar;
+class QTcpSocket;
 
 namespace pmx {
 
@@ -109,8 +111,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // How long an item failure stays on show (5 s unless a test shortens it).
     void setFailureDisplayTime(int ms) { m_failureTimer.setInterval(ms); }
     // While the device is lost: posts the apply step once it is back; the lost device
-    // timer calls it every second.
+    // timer calls it every second. A network address cannot be watched like a file: a
+    // connection is tried in the background every kNetworkRetryMs, and its success posts
+    // the apply step, so the window never waits on an unreachable device server.
     void checkLostDevice();
+    static constexpr int kNetworkRetryMs = 3000;
+    void setNetworkRetryTime(int ms) { m_networkRetryMs = ms; }
     // Where the stable names of serial devices live (tests point it elsewhere).
     void setDeviceAliasDir(const QString& dir) { m_aliasDir = dir; }
 
@@ -151,6 +157,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void readBackDiffers(int item, qint16 wrote, qint16 holds) override;
 
   private:
+    void probeNetworkDevice();
     // ---- building (MainWindow.cpp)
     void buildUi();
     void buildPage(QWidget* central, QBoxLayout* into);
@@ -214,6 +221,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QStringList m_notices; // shown once the running transfer has ended
     ExchangeLog m_exchangeLog;
     std::set<int> m_failedItems;
+    QTcpSocket* m_probe = nullptr; // tries a lost network address
+    QElapsedTimer m_probeStarted;
+    int m_networkRetryMs = kNetworkRetryMs;
 
     QTimer m_dispatcherTimer;
     QTimer m_failureTimer;    // ends the display of an item failure

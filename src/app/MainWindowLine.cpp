@@ -4,6 +4,7 @@
 
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
+#include "comm/TcpTransport.h"
 #include "text/StringTable.h"
 #include "ui/CompareDialog.h"
 #include "ui/ItemSelectionDialog.h"
@@ -17,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTcpSocket>
 
 #include <utility>
 
@@ -120,10 +122,16 @@ bool MainWindow::applyStep() {
     setStatusText(m_blockValue, cond::blockSettingText(m_com->conditions()));
     // Which device the port name opened, so the operator can tell adapters apart.
     const QString port = m_com->conditions().port;
-    setPortLine(device.isEmpty() || device == port
-                    ? QString()
-                    : port + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
-                false);
+    if (TcpTransport::isNetworkAddress(device))
+        // A connection, unlike a device file, can be there or not: say which.
+        setPortLine(strings::text(TextId::NetworkConnected)
+                        .arg(port + QStringLiteral(" \u2192 ") + device),
+                    false);
+    else
+        setPortLine(device.isEmpty() || device == port
+                        ? QString()
+                        : port + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
+                    false);
     m_openDevice = device;
     m_openAliases = stableNames(device, m_aliasDir);
     return true;
@@ -376,6 +384,9 @@ void MainWindow::enterLost(const QString& device) {
 }
 
 void MainWindow::leaveLost() {
+    if (m_probe)
+        m_probe->abort();
+    m_probeStarted.invalidate();
     m_lost = false;
     m_watchPaths.clear();
     m_lostDeviceTimer.stop();
@@ -389,6 +400,10 @@ void MainWindow::checkLostDevice() {
     // An apply already asked for, or a task running: look again at the next tick.
     if (m_dispatcher.busy() || m_dispatcher.task() == kTaskApply)
         return;
+    if (TcpTransport::isNetworkAddress(m_lostDevice)) {
+        probeNetworkDevice();
+        return;
+    }
     for (const QString& path : std::as_const(m_watchPaths)) {
         if (QFileInfo::exists(path)) {
             // The same step as the condition dialog's OK, with the conditions stored.
@@ -396,6 +411,35 @@ void MainWindow::checkLostDevice() {
             return;
         }
     }
+}
+
+} // namespace pmx
+
+namespace pmx {
+
+void MainWindow::probeNetworkDevice() {
+    if (m_probe && m_probe->state() != QAbstractSocket::UnconnectedState) {
+        if (m_probeStarted.elapsed() >= TcpTransport::kConnectTimeoutMs)
+            m_probe->abort(); // nothing answers; the next try comes at its time
+        return;
+    }
+    if (m_probeStarted.isValid() && m_probeStarted.elapsed() < m_networkRetryMs)
+        return;
+    const auto address = TcpTransport::parseAddress(m_lostDevice);
+    if (!address)
+        return;
+    if (!m_probe) {
+        m_probe = new QTcpSocket(this);
+        connect(m_probe, &QTcpSocket::connected, this, [this] {
+            // Reachable again: let go at once (a device server may serve one client at a
+            // time) and open it as the condition dialog's OK does.
+            m_probe->abort();
+            if (m_lost && !m_ending && m_dispatcher.task() != kTaskApply)
+                postTask(kTaskApply);
+        });
+    }
+    m_probeStarted.start();
+    m_probe->connectToHost(address->host, address->port);
 }
 
 } // namespace pmx

@@ -46,6 +46,9 @@ class ByteTransport {
     // As read(), with the wait in nanoseconds. With 0 it does not wait, but still takes
     // what the device already holds. Coarser transports round the wait up.
     virtual QByteArray readNs(qint64 waitNs) { return read(int((waitNs + 999999) / 1000000)); }
+    // True for a line reached through a network connection: its bytes arrive in packets
+    // whose timing says nothing of the serial line behind, so no silence is measured.
+    virtual bool isNetwork() const { return false; }
 
     OpenError lastOpenError() const { return m_openError; }
     QString lastOpenErrorText() const { return m_openErrorText; }

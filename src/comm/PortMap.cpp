@@ -1,5 +1,7 @@
 #include "comm/PortMap.h"
 
+#include "comm/TcpTransport.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -92,6 +94,8 @@ void PortMap::setMapping(const QString& com, const QString& device) {
 }
 
 QString PortMap::resolve(const QString& portName) const {
+    if (TcpTransport::isNetworkAddress(portName))
+        return portName.trimmed();
 #ifdef Q_OS_WIN
     return portName;
 #else

@@ -19,7 +19,8 @@ struct SerialPortEntry {
 // Maps the stored port names COM1..COM8 to devices. On Linux section "Ports" of the
 // settings store holds explicit choices (key "COM1" = "/dev/ttyUSB0"); without one, COMn
 // is the n-th USB serial device found, so a single USB adapter works as COM1 untouched.
-// A name starting with "/" is a device path and is used as it is; on Windows COMn is
+// A name starting with "/" is a device path and "tcp://HOST:PORT" a device server's
+// address; both are used as they are, also as stored choices. On Windows COMn is
 // the system's own name.
 class PortMap {
   public:

@@ -4,6 +4,7 @@
 #include "comm/Framing.h"
 #include "comm/PortMap.h"
 #include "comm/SerialTransport.h"
+#include "comm/TcpTransport.h"
 #include "text/StringTable.h"
 
 #include <QDateTime>
@@ -28,8 +29,21 @@ SerialComm::PortResolver defaultResolver() {
 } // namespace
 
 SerialComm::SerialComm(std::unique_ptr<ByteTransport> transport, PortResolver resolver)
-    : m_transport(transport ? std::move(transport) : std::make_unique<SerialTransport>()),
+    : m_chooseTransport(!transport),
+      m_transport(transport ? std::move(transport) : std::make_unique<SerialTransport>()),
       m_resolver(resolver ? std::move(resolver) : defaultResolver()) {
+    m_transport->setGoneHandler([this] { onTransportGone(); });
+}
+
+void SerialComm::useTransportFor(const QString& device) {
+    const bool network = TcpTransport::isNetworkAddress(device);
+    if (!m_chooseTransport || network == m_transport->isNetwork())
+        return;
+    m_transport->close();
+    if (network)
+        m_transport = std::make_unique<TcpTransport>();
+    else
+        m_transport = std::make_unique<SerialTransport>();
     m_transport->setGoneHandler([this] { onTransportGone(); });
 }
 
@@ -102,6 +116,7 @@ bool SerialComm::openPort() {
     if (s.device.isEmpty())
         return fail(OpenError::NotFound, strings::text(TextId::NoSerialDevice).arg(c.port));
     m_device = s.device;
+    useTransportFor(s.device);
     if (!m_transport->open(s))
         return fail(m_transport->lastOpenError(), m_transport->lastOpenErrorText());
     m_baud = s.baudRate;
@@ -146,7 +161,9 @@ qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
 }
 
 bool SerialComm::waitQuietLine(int timeoutMs) {
-    const qint64 rtuQuiet = m_conditions.protocol == kProtocolModbusRtu ? rtuSilenceNs(m_baud, m_charBits) : 0;
+    const qint64 rtuQuiet = m_conditions.protocol == kProtocolModbusRtu && !m_transport->isNetwork()
+                                ? rtuSilenceNs(m_baud, m_charBits)
+                                : 0;
     const qint64 lateQuiet = m_answerMissing ? qint64(timeoutMs) * 1000000 : 0;
     const qint64 start = m_transport->clockNs();
     // A line that never rests (another master, a babbling device): send anyway after

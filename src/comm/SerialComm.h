@@ -32,7 +32,9 @@ namespace pmx {
 // out; sendCommand then returns an empty text with lastExchange().broadcast set.
 //
 // Under Modbus RTU the line must also have been quiet for 3.5 characters since the last
-// byte received (so back-to-back exchanges only wait what is left of it).
+// byte received (so back-to-back exchanges only wait what is left of it). Not over a
+// network connection: there the device server keeps the serial line's timing, and the
+// arrival of packets says nothing of it; frame ends are found by length all the same.
 //
 // `maxSends` is the most times one request is sent: a further attempt is made only after a
 // response arrived that was not usable as sent (a checksum or layout error on our side,
@@ -53,7 +55,9 @@ class SerialComm : public CommObject {
     // Maps the port name to a device (see PortMap).
     using PortResolver = std::function<QString(const QString& portName)>;
 
-    // Defaults: a SerialTransport, and the port map of the user's settings store.
+    // Defaults: the port map of the user's settings store, and a transport chosen by the
+    // device the port resolves to (TcpTransport for "tcp://", else SerialTransport). A
+    // transport given here is used for every device.
     explicit SerialComm(std::unique_ptr<ByteTransport> transport = nullptr,
                         PortResolver resolver = {});
     ~SerialComm() override;
@@ -68,6 +72,8 @@ class SerialComm : public CommObject {
     QByteArray extractData(const QByteArray& text, qint32 n) const override;
 
     bool isOpen() const;
+    // True when the open port is a network connection.
+    bool isNetwork() const { return m_transport->isNetwork(); }
 
     // What happened in the last sendCommand, for diagnostics and the command line.
     struct Exchange {
@@ -102,10 +108,13 @@ class SerialComm : public CommObject {
     QByteArray exchange(const QByteArray& request, qint16& maxSends);
     void notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
                          qint64 startNs);
+    // Replaces the chosen transport when the device needs the other kind.
+    void useTransportFor(const QString& device);
     void dropInput();
     QByteArray lose();
     void onTransportGone();
 
+    bool m_chooseTransport = false; // no transport was given: pick one per device
     std::unique_ptr<ByteTransport> m_transport;
     PortResolver m_resolver;
     qint32 m_baud = 9600;

@@ -141,6 +141,11 @@ enum class TextId : int {
     OutcomeErrorOrRefused = 333,
     TextFiles = 334,
     MonitorNotSaved = 335, // "%1 could not be written."
+    // A line reached over the network.
+    NetworkLineUnused = 350,
+    NetworkConnected = 351,
+    NotANetworkAddress = 352,
+    ConnectTimedOut = 353,
     // Compare and verify.
     ReadBackDiffers = 400,   // "%1h: wrote %2, instrument holds %3"
     CompareCounts = 401,     // "%1 of %2 items differ; %3 could not be read"

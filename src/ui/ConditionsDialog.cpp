@@ -1,5 +1,6 @@
 #include "ui/ConditionsDialog.h"
 #include "comm/Conditions.h"
+#include "comm/TcpTransport.h"
 #include "ui/TextWrap.h"
 #include "text/StringTable.h"
 #include <QCheckBox>
@@ -82,6 +83,9 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     m_deviceBox->setObjectName(QStringLiteral("Combo_Device"));
     m_deviceBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_deviceBox->setMinimumContentsLength(12);
+    m_deviceBox->setEditable(true);
+    m_deviceBox->setInsertPolicy(QComboBox::NoInsert);
+    m_deviceBox->setCompleter(nullptr);
     deviceCaption->setBuddy(m_deviceBox);
     m_deviceInfo = new QLabel(this);
     m_deviceInfo->setObjectName(QStringLiteral("Label_device"));
@@ -95,6 +99,7 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
     connect(m_portBox, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
     connect(m_deviceBox, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
+    connect(m_deviceBox->lineEdit(), &QLineEdit::editingFinished, this, &ConditionsDialog::deviceTyped);
 #endif
 
     // Station 0 under Modbus is the broadcast address; say what that means before OK.
@@ -219,12 +224,13 @@ void ConditionsDialog::refreshDevice() {
     if (index < 0) {
         // A stored device that is not plugged in now stays choosable. One that exists but
         // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
-        const bool present = QFileInfo::exists(chosen);
+        const bool present = QFileInfo::exists(chosen) || TcpTransport::isNetworkAddress(chosen);
         m_deviceBox->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
         index = m_deviceBox->count() - 1;
     }
     m_deviceBox->setCurrentIndex(index);
 
+    showLineSettingsUsed(com.isEmpty() || !TcpTransport::isNetworkAddress(chosen));
     if (com.isEmpty()) {
         // Not a COMn: the apply step replaces it, so there is nothing to show.
         m_deviceInfo->clear();
@@ -240,9 +246,42 @@ void ConditionsDialog::refreshDevice() {
     }
     if (opens.isEmpty())
         m_deviceInfo->setText(strings::text(TextId::PortOpensNoDevice).arg(com));
+    else if (TcpTransport::isNetworkAddress(opens))
+        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)) +
+                              QLatin1Char('\n') + strings::text(TextId::NetworkLineUnused));
     else
         m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
     m_deviceInfo->setToolTip(opens);
+}
+
+void ConditionsDialog::showLineSettingsUsed(bool used) {
+    // Shown as they are stored, so that choosing a serial device again finds them.
+    const QString why = used ? QString() : strings::text(TextId::NetworkLineUnused);
+    for (QComboBox* box : {m_rateBox, m_dataBitsBox, m_stopBitsBox, m_parityBox}) {
+        box->setEnabled(used);
+        box->setToolTip(why);
+    }
+}
+
+bool ConditionsDialog::deviceTyped() {
+    const QString com = comOfPortBox();
+    const int index = m_deviceBox->currentIndex();
+    const QString text = m_deviceBox->currentText().trimmed();
+    if (com.isEmpty() || (index >= 0 && text == m_deviceBox->itemText(index)))
+        return true; // nothing typed
+    if (text.isEmpty()) {
+        refreshDevice();
+        return true;
+    }
+    if (TcpTransport::isNetworkAddress(text) ? !TcpTransport::parseAddress(text)
+                                             : !text.startsWith(QLatin1Char('/'))) {
+        // Kept in the box to be corrected; nothing is chosen.
+        m_deviceInfo->setText(strings::text(TextId::NotANetworkAddress).arg(breakable(text)));
+        return false;
+    }
+    m_pendingMap.insert(com, text);
+    refreshDevice();
+    return true;
 }
 
 void ConditionsDialog::devicePicked(int index) {
@@ -264,6 +303,10 @@ cond::BlockReadSetting ConditionsDialog::blockSetting() const {
 }
 
 void ConditionsDialog::storeConditions() {
+    // Typed, and OK clicked without leaving the box; a text that opens nothing is not
+    // stored, and the dialog stays for it to be corrected.
+    if (m_deviceBox && !deviceTyped())
+        return;
     for (auto it = m_pendingMap.cbegin(); it != m_pendingMap.cend(); ++it) {
         if (it.value() != m_ports.mapping(it.key()))
             m_ports.setMapping(it.key(), it.value());

@@ -16,7 +16,9 @@ namespace pmx {
 // Communication condition dialog: eight editable combo boxes over the stored record.
 // OK stores the eight texts exactly as shown (the apply step checks them) and deletes
 // the dialog; any other way of closing stores nothing. On Linux the port row also shows
-// which device the chosen COMn opens and lets the operator map it to another one.
+// which device the chosen COMn opens and lets the operator map it to another one, picked
+// from the serial devices found or typed: a device path or a device server's
+// tcp://HOST:PORT, kept in the port map so that the stored port stays a COMn.
 class ConditionsDialog : public QDialog {
     Q_OBJECT
   public:
@@ -45,6 +47,11 @@ class ConditionsDialog : public QDialog {
     void refreshDevice();
     void refreshBroadcastHint();
     void devicePicked(int index);
+    // A device path or network address typed into the device box: the choice for the COMn.
+    // False when the text is neither (it stays in the box, and the reason is shown).
+    bool deviceTyped();
+    // The line settings are the device server's when the COMn opens a network address.
+    void showLineSettingsUsed(bool used);
     QString comOfPortBox() const;
 
     SettingsStore& m_store;

@@ -300,6 +300,20 @@ TEST_F(Cli, BlockReadsPrintWhatTheItemByItemReadPrints) {
     }
 }
 
+TEST_F(Cli, NetworkPortReadsAndARefusedOneIsStatus3WithTheReason) {
+    ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4", "--tcp", "0"}))
+        << qPrintable(sim.errorText());
+    CliRun r = cli(conn("Modbus RTU") + QStringList{"read", "--table", table()});
+    EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.out, "0001\tItem 1\t99\n0005\tItem 5\t499\n0044\tItem 68\t6799\n");
+    const QString address = sim.devicePath();
+    sim.kill(); // nobody listens on the port now
+    r = cli({"--port", address, "conditions"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("\n" + address + " could not be opened (")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("refused", Qt::CaseInsensitive)) << qPrintable(r.err);
+}
+
 TEST_F(Cli, ArgumentsHelpAndVersion) {
     const struct {
         QStringList args;
@@ -341,7 +355,8 @@ TEST_F(Cli, ArgumentsHelpAndVersion) {
         cli({"--help"})
             .out.contains(
                 "  --rate 2400|4800|9600|19200   --data-bits 7|8   --stop-bits 1|2\n"
-                "  --parity NONE|EVEN|ODD   --port COMn|/dev/DEVICE   --timeout MS (100..4000)\n"));
+                "  --parity NONE|EVEN|ODD   --timeout MS (100..4000)\n"
+                "  --port COMn|/dev/DEVICE|tcp://HOST:PORT"));
 }
 
 TEST_F(Cli, UnreadableTableIsNamedAndNothingIsWritten) {

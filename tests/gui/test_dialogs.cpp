@@ -328,3 +328,56 @@ TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
         }
     }
 }
+
+#ifndef Q_OS_WIN
+TEST(ConditionsDialog, TypedNetworkAddressIsKeptForTheComAndLineSettingsAreUnused) {
+    RecordingStore store;
+    auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
+    QPointer<ConditionsDialog> guard(dlg);
+    auto* info = dlg->findChild<QLabel*>(QStringLiteral("Label_device"));
+    auto* device = comboOf(dlg, "Combo_Device");
+    const auto lineSettingsUsed = [&] {
+        QStringList used;
+        for (const char* name : {"Combo_Rate", "Combo_Dat", "Combo_Stop", "Combo_Party"})
+            used << QString::number(comboOf(dlg, name)->isEnabled());
+        return used.join(',');
+    };
+    comboOf(dlg, "Combo_Port")->setCurrentIndex(1); // COM2
+    EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
+
+    // A slip is shown and keeps the dialog open; nothing is chosen.
+    device->setEditText(QStringLiteral("tcp://10.0.0.9"));
+    click(dlg, QStringLiteral("Command1"));
+    ASSERT_FALSE(gone(guard));
+    EXPECT_EQ(info->text().remove(QChar(0x200B)),
+              strings::text(TextId::NotANetworkAddress).arg("tcp://10.0.0.9"));
+    EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
+
+    device->setEditText(QStringLiteral(" tcp://[fe80::1]:4001 "));
+    emit device->lineEdit()->editingFinished();
+    EXPECT_EQ(device->currentData().toString(), QStringLiteral("tcp://[fe80::1]:4001"));
+    EXPECT_EQ(info->toolTip(), QStringLiteral("tcp://[fe80::1]:4001"));
+    EXPECT_TRUE(info->text().endsWith(strings::text(TextId::NetworkLineUnused)));
+    EXPECT_EQ(lineSettingsUsed(), "0,0,0,0");
+    // Another COM is still a serial line; back on COM2 the address is pending.
+    comboOf(dlg, "Combo_Port")->setCurrentIndex(0);
+    EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
+    comboOf(dlg, "Combo_Port")->setCurrentIndex(1);
+    EXPECT_EQ(lineSettingsUsed(), "0,0,0,0");
+    click(dlg, QStringLiteral("Command1"));
+    EXPECT_TRUE(gone(guard));
+    EXPECT_EQ(store.get("COM2", PortMap::kSection), QStringLiteral("tcp://[fe80::1]:4001"));
+    EXPECT_EQ(store.get("Port"), QStringLiteral("COM2")) << "the stored port stays a COMn";
+    EXPECT_EQ(store.get("Speed"), QStringLiteral("9600")) << "kept for a serial line later";
+
+    // A device path can be typed as well.
+    ConditionsDialog again(store, nullptr, twoAdapters);
+    again.setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* device2 = comboOf(&again, "Combo_Device");
+    EXPECT_EQ(device2->currentData().toString(), QStringLiteral("tcp://[fe80::1]:4001"));
+    device2->setEditText(QStringLiteral("/dev/ttyAMA0"));
+    emit device2->lineEdit()->editingFinished();
+    EXPECT_EQ(device2->currentData().toString(), QStringLiteral("/dev/ttyAMA0"));
+    EXPECT_TRUE(comboOf(&again, "Combo_Rate")->isEnabled());
+}
+#endif

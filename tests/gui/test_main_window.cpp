@@ -25,6 +25,8 @@
 #include <QTabBar>
 #include <QTest>
 #include <QThread>
+#include <QDeadlineTimer>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 
 using namespace pmx;
@@ -443,6 +445,46 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(second));
     w.endFailureDisplay();
     EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
+}
+
+TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
+    // A loopback port the system gave out, with nobody listening for now.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = server.serverPort();
+    server.close();
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+    Window win(false);
+    win.com->devicePath = address;
+    win.start();
+    MainWindow& w = *win.w;
+    QLabel* portLine = child<QLabel>(&w, "Label_port");
+    const QString connected =
+        strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
+    EXPECT_EQ(portLine->toolTip(), connected);
+
+    win.com->loseDevice();
+    EXPECT_TRUE(portLine->toolTip().contains(strings::text(TextId::ConnectionLost).arg(address)));
+    EXPECT_FALSE(readButton(w)->isEnabled());
+    w.setNetworkRetryTime(0);
+    // Refused: no apply step, and the window went on meanwhile (the try runs in the
+    // background). The loop is a hang guard.
+    w.checkLostDevice();
+    QDeadlineTimer refusedGuard(300);
+    while (!refusedGuard.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_NE(w.pendingTask(), kTaskApply);
+
+    // Reachable: the apply step is posted, and the window's own tick carries it out.
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
+    const QDeadlineTimer guard(10000);
+    while (!readButton(w)->isEnabled() && !guard.hasExpired()) {
+        w.checkLostDevice();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_TRUE(readButton(w)->isEnabled());
+    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(address));
+    EXPECT_EQ(portLine->toolTip(), connected);
 }
 
 TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {

@@ -15,14 +15,16 @@ public:
     bool openOk = true;
     std::function<void()> onSend; // runs inside every exchange
     // When set, the device the port opens: a file that must exist for openPort to work,
-    // so a test unplugs and re-plugs it by removing and creating the file.
+    // so a test unplugs and re-plugs it by removing and creating the file. A network
+    // address needs no file: openOk decides.
     QString devicePath;
     QString openErrorText; // the reason a failed openPort gives
 
     void activate(bool) override {}
     bool openPort() override {
         m_device = devicePath.isEmpty() ? m_conditions.port : devicePath;
-        const bool ok = openOk && (devicePath.isEmpty() || QFileInfo::exists(devicePath));
+        const bool ok = openOk && (devicePath.isEmpty() || QFileInfo::exists(devicePath) ||
+                                   devicePath.startsWith(QLatin1String("tcp://")));
         m_openErrorText = ok ? QString() : openErrorText;
         if (ok)
             m_lost = false;

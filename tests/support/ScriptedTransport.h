@@ -46,6 +46,10 @@ class ScriptedTransport : public ByteTransport {
     QList<qint64> writeTimes;
     LineSettings opened;
 
+    // A line behind a device server (no RTU silence is kept).
+    bool network = false;
+    bool isNetwork() const override { return network; }
+
     // Open failure to simulate.
     OpenError failOpenWith = OpenError::None;
     QString failOpenText;

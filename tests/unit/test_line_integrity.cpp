@@ -587,6 +587,17 @@ TEST(SerialComm, RtuSilenceCountsFromTheLastByteReceived) {
     EXPECT_EQ(exchange(), lastByte + 2 + Rig::silenceMs());
 }
 
+TEST(SerialComm, RtuOverANetworkLineSendsWithoutTheSilence) {
+    // The device server keeps the serial side's timing; packet arrival says nothing of it.
+    Rig rig(kProtocolModbusRtu);
+    rig.line->network = true;
+    for (int k = 0; k < 3; ++k) {
+        const qint64 lastByte = rig.line->clockMs();
+        EXPECT_EQ(rig.classify(rig.read()), kResponseOk);
+        EXPECT_EQ(rig.line->writeTimes.last(), lastByte) << "exchange " << k;
+    }
+}
+
 TEST(SerialComm, OpenPortSettingsAndFailures) {
     auto t = std::make_unique<ScriptedTransport>();
     ScriptedTransport* line = t.get();

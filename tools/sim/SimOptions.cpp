@@ -192,7 +192,8 @@ ParseResult parseArguments(const QStringList& args) {
                              log = valued("log"), link = valued("link"),
                              delayAll = valued("delay-all"), hangupAfter = valued("hangup-after"),
                              hangupFor = valued("hangup-for"), fault = valued("fault"),
-                             refuseSpan = valued("refuse-span"), maxCount = valued("max-count");
+                             refuseSpan = valued("refuse-span"), maxCount = valued("max-count"),
+                             tcp = valued("tcp"), listen = valued("listen");
     // The parser skips the first word, the program's name.
     if (!parser.parse(QStringList{QStringLiteral("pmx31570a-sim")} + args)) {
         QString text = parser.errorText(); // "Unknown option 'x'."
@@ -256,6 +257,15 @@ ParseResult parseArguments(const QStringList& args) {
     c.modelFile = parser.value(model);
     c.logFile = parser.value(log);
     c.linkPath = parser.value(link);
+    if (!whole(tcp, 0, 65535, &c.tcpPort))
+        return fail(QStringLiteral("--tcp: a port number 0 to 65535"));
+    if (parser.isSet(listen)) {
+        if (c.tcpPort < 0)
+            return fail(QStringLiteral("--listen needs --tcp"));
+        c.tcpListen = parser.value(listen);
+    }
+    if (c.tcpPort >= 0 && !c.linkPath.isEmpty())
+        return fail(QStringLiteral("--link needs a pty: not with --tcp"));
     for (const QString& text : parser.values(fault)) {
         int item = 0;
         Fault f;
@@ -416,6 +426,14 @@ Options:
                      the --link PATH at it (the link is gone meanwhile) and serve
                      again with the same memory.
   --link PATH        also create a symbolic link PATH to the device (removed at exit).
+  --tcp PORT         listen on TCP port PORT (0: one the system picks) instead of
+                     opening a pseudo-terminal, as a device server does, and print
+                     tcp://ADDRESS:PORT. One client at a time; when it disconnects
+                     the next is accepted, with the same memory. A hang-up closes
+                     the client's connection; with --hangup-for the port is closed
+                     for MS milliseconds, then listened on again.
+  --listen ADDRESS   the address --tcp listens on (default 127.0.0.1, the loopback;
+                     ::1, or 0.0.0.0 for every interface).
   --log FILE         append one line per request received, flushed at once.
   -h, --help         this text.
   --version          the program's name and version.

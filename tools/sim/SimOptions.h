@@ -15,6 +15,8 @@ struct Config {
     QString modelFile;
     QString logFile;
     QString linkPath;
+    int tcpPort = -1;    // listen on TCP instead of a pty; 0: a port the system picks
+    QString tcpListen = QStringLiteral("127.0.0.1"); // the address listened on
     int baud = 0;         // 0: no pacing
     int bitsPerChar = 10; // start + 7 data + parity + stop, or start + 8 data + stop
     bool silent = false;

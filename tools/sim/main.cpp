@@ -1,4 +1,4 @@
-// pmx31570a-sim: one virtual instrument on a new pseudo-terminal.
+// pmx31570a-sim: one virtual instrument on a new pseudo-terminal, or listening on TCP.
 #include "SimInstrument.h"
 #include "SimOptions.h"
 #include "pmx_version.h"
@@ -11,8 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -134,7 +140,8 @@ struct Outgoing {
     Nanos start = 0;
 };
 
-enum class End { Stopped, HungUp, Failed };
+// Closed: the TCP client went away (the next one may come).
+enum class End { Stopped, HungUp, Failed, Closed };
 
 class Server {
   public:
@@ -147,7 +154,9 @@ class Server {
     }
 
     // Serves one pseudo-terminal until a stop signal, a hang-up or an error.
-    End run(const Pty& pty);
+    End run(const Pty& pty) { return run(pty.master, pty.slave); }
+    // Serves one TCP client until it closes, a stop signal, a hang-up or an error.
+    End runClient(int socket) { return run(socket, -1); }
     // Why the last run() hung up, for the message.
     QString hangupReason() const { return m_hangupReason; }
 
@@ -159,7 +168,9 @@ class Server {
     Nanos dueTime(const Outgoing& o) const {
         return m_charNanos > 0 ? o.start + Nanos(o.sent + 1) * m_charNanos : o.start;
     }
-    bool readyToHangUp(int slave, Nanos t);
+    bool readyToHangUp(int fd, int slave, Nanos t);
+    // slave < 0: fd is a connected socket.
+    End run(int fd, int slave);
 
     Instrument& m_instrument;
     const Config& m_config;
@@ -253,7 +264,7 @@ Nanos Server::nextDeadline() const {
 
 // A hang-up discards what the client has not read yet, so the last answer is given a
 // moment to be read first, as it would have been on a line that dropped after it.
-bool Server::readyToHangUp(int slave, Nanos t) {
+bool Server::readyToHangUp(int fd, int slave, Nanos t) {
     constexpr Nanos kSettle = 10000000;    // 10 ms
     constexpr Nanos kLongest = 2000000000; // 2 s: nobody is reading
     if (!m_hangupDue || !m_out.empty())
@@ -262,14 +273,21 @@ bool Server::readyToHangUp(int slave, Nanos t) {
         m_drainFrom = t;
     if (t - m_drainFrom >= kLongest)
         return true;
+    if (t - m_drainFrom < kSettle)
+        return false;
+    if (slave < 0) {
+        // A socket: the answer is taken once the client's side acknowledged every byte.
+        int unsent = 0;
+        return ::ioctl(fd, SIOCOUTQ, &unsent) != 0 || unsent == 0;
+    }
     // Our own slave descriptor shares the client's input queue: nothing readable there
     // means the client has taken the answer.
     pollfd pfd{slave, POLLIN, 0};
-    return t - m_drainFrom >= kSettle && ::poll(&pfd, 1, 0) == 0;
+    return ::poll(&pfd, 1, 0) == 0;
 }
 
-End Server::run(const Pty& pty) {
-    const int master = pty.master;
+End Server::run(int master, int slave) {
+    const bool socket = slave < 0;
     m_out.clear();
     m_firstByte = m_lastByte = m_lineFree = 0;
     m_hangupDue = false;
@@ -284,7 +302,7 @@ End Server::run(const Pty& pty) {
             return End::HungUp;
         }
         Nanos t = now();
-        if (readyToHangUp(pty.slave, t))
+        if (readyToHangUp(master, slave, t))
             return End::HungUp;
         Nanos deadline = nextDeadline();
         if (m_hangupDue && m_out.empty())
@@ -310,6 +328,10 @@ End Server::run(const Pty& pty) {
             const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n > 0)
                 received(QByteArray(buffer, qsizetype(n)), t);
+            else if (socket && (n == 0 || (errno != EAGAIN && errno != EINTR)))
+                return End::Closed;
+        } else if (socket && rc > 0 && (pfd.revents & (POLLHUP | POLLERR))) {
+            return End::Closed;
         }
         if (m_config.protocol == Protocol::ModbusRtu && m_instrument.pendingBytes() > 0 &&
             t >= m_lastByte + m_idleNanos) {
@@ -317,6 +339,8 @@ End Server::run(const Pty& pty) {
             m_firstByte = 0;
         }
         if (!writeDue(master, t)) {
+            if (socket && (errno == EPIPE || errno == ECONNRESET))
+                return End::Closed;
             std::perror("pmx31570a-sim: write");
             return End::Failed;
         }
@@ -340,6 +364,124 @@ bool stayAway(int ms) {
 QString linkNote(const Config& config) {
     return config.linkPath.isEmpty() ? QString()
                                      : QStringLiteral(" (link %1)").arg(config.linkPath);
+}
+
+
+// A listening socket on the configured address and port; -1 with a message on failure.
+int listenTcp(const Config& config, quint16 port) {
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    const QByteArray host = config.tcpListen.toLatin1();
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+    if (inet_pton(AF_INET, host.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        len = sizeof *v4;
+    } else if (inet_pton(AF_INET6, host.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        len = sizeof *v6;
+    } else {
+        printErr(QStringLiteral("pmx31570a-sim: --listen: not an IP address: %1").arg(config.tcpListen));
+        return -1;
+    }
+    const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    // The same port again after a hang-up, despite connections still in TIME_WAIT.
+    if (fd >= 0)
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0) {
+        std::perror("pmx31570a-sim: --tcp");
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+quint16 boundPort(int fd) {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+// Waits for the next client; -1 on a stop signal or an error.
+int acceptClient(int listener) {
+    const sigset_t unblocked = waitMask();
+    while (!g_stop) {
+        pollfd pfd{listener, POLLIN, 0};
+        const int rc = ppoll(&pfd, 1, nullptr, &unblocked);
+        if (rc < 0 && errno != EINTR)
+            return -1;
+        g_hangup = 0; // nobody to hang up on
+        if (rc > 0) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) {
+                const int on = 1;
+                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                return fd;
+            }
+        }
+    }
+    return -1;
+}
+
+// As a device server: one client at a time, the next accepted when it leaves. A hang-up
+// closes the client's connection; with --hangup-for the port is closed meanwhile, so that
+// connecting is refused until the instrument is back.
+int serveTcp(Server& server, const Config& config) {
+    int listener = listenTcp(config, quint16(config.tcpPort));
+    if (listener < 0)
+        return 1;
+    const quint16 port = boundPort(listener);
+    const QString host = config.tcpListen.contains(QLatin1Char(':'))
+                             ? QStringLiteral("[%1]").arg(config.tcpListen)
+                             : config.tcpListen;
+    const QString address = QStringLiteral("tcp://%1:%2").arg(host).arg(port);
+    std::printf("%s\n", address.toLocal8Bit().constData());
+    std::fflush(stdout);
+    printErr(QStringLiteral("pmx31570a-sim: %1 instrument %2 on %3")
+                 .arg(protocolName(config.protocol))
+                 .arg(config.instrumentNo)
+                 .arg(address));
+    int rc = 0;
+    while (!g_stop) {
+        const int client = acceptClient(listener);
+        if (client < 0)
+            break;
+        const End end = server.runClient(client);
+        if (end == End::HungUp && config.hangupForMs >= 0) {
+            // Refused from the moment the client sees the close, not one moment later.
+            ::close(listener);
+            listener = -1;
+        }
+        ::close(client);
+        if (end == End::Failed) {
+            rc = 1;
+            break;
+        }
+        if (end != End::HungUp)
+            continue; // Closed: the next client; Stopped: the loop ends
+        if (config.hangupForMs < 0) {
+            printErr(QStringLiteral("pmx31570a-sim: hung up %1").arg(server.hangupReason()));
+            break;
+        }
+        printErr(QStringLiteral("pmx31570a-sim: hung up %1; back in %2 ms")
+                     .arg(server.hangupReason())
+                     .arg(config.hangupForMs));
+        if (!stayAway(config.hangupForMs))
+            break;
+        listener = listenTcp(config, port);
+        if (listener < 0)
+            return 1;
+        printErr(QStringLiteral("pmx31570a-sim: back on %1").arg(address));
+    }
+    if (listener >= 0)
+        ::close(listener);
+    return rc;
 }
 
 } // namespace
@@ -394,12 +536,6 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    Pty pty;
-    if (!openPty(&pty))
-        return 1;
-    if (!config.linkPath.isEmpty() && !makeLink(config.linkPath, pty.path))
-        return 1;
-
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
@@ -416,6 +552,16 @@ int main(int argc, char** argv) {
         sigaddset(&block, s);
     sigprocmask(SIG_BLOCK, &block, nullptr);
 
+    Server server(instrument, config, log.isOpen() ? &log : nullptr);
+    if (config.tcpPort >= 0)
+        return serveTcp(server, config);
+
+    Pty pty;
+    if (!openPty(&pty))
+        return 1;
+    if (!config.linkPath.isEmpty() && !makeLink(config.linkPath, pty.path))
+        return 1;
+
     std::printf("%s\n", pty.path.constData());
     std::fflush(stdout);
     printErr(QStringLiteral("pmx31570a-sim: %1 instrument %2 on %3%4")
@@ -423,7 +569,6 @@ int main(int argc, char** argv) {
                  .arg(config.instrumentNo)
                  .arg(QString::fromLocal8Bit(pty.path), linkNote(config)));
 
-    Server server(instrument, config, log.isOpen() ? &log : nullptr);
     int rc = 0;
     for (;;) {
         const End end = server.run(pty);

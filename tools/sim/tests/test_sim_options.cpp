@@ -61,6 +61,14 @@ TEST(SimOptions, WritesKeptAnotherWay) {
     EXPECT_EQ(keptValue(Fault{}, 7, 1500), 1500);
 }
 
+TEST(SimOptions, TcpPortAndListenAddress) {
+    // A pty unless --tcp is given; the loopback unless --listen says otherwise.
+    EXPECT_EQ(parseArguments({}).config.tcpPort, -1);
+    const Config c = parseArguments({"--tcp", "0", "--listen=::1"}).config;
+    EXPECT_EQ(std::pair(c.tcpPort, c.tcpListen), std::pair(0, QStringLiteral("::1")));
+    EXPECT_EQ(parseArguments({"--tcp=4001"}).config.tcpListen, QStringLiteral("127.0.0.1"));
+}
+
 TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
     // KORVAN defaults to 0, Modbus to 1; Modbus refuses 0, its broadcast address, in any order.
     EXPECT_EQ(parseArguments({}).config.instrumentNo, 0);
@@ -78,7 +86,8 @@ TEST(SimOptions, BadArgumentsAreOneLineErrors) {
         "--fault=0001=echo|--fault=0001=echo:0080|--fault=0001=late|--fault=0001=nak:100|"
         "--fault=0001=clamp|--fault=0001=clamp:5|--fault=0001=clamp:9:1|--fault=0001=clamp:a:b|"
         "--fault=0001=clamp:0:32768|--fault=0001=clamp:0:1:2|--fault=0001=ignore:3|"
-        "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126");
+        "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126|"
+        "--tcp 65536|--tcp -1|--tcp x|--listen 127.0.0.1|--tcp 0 --link /tmp/x");
     for (const QString& line : bad.split(QLatin1Char('|'))) {
         const QString error = parseArguments(line.split(QLatin1Char(' '))).error;
         EXPECT_FALSE(error.isEmpty()) << line.toStdString();
