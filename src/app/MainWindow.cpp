@@ -236,6 +236,16 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
     m_sendOnChangeBox->setChecked(false);
     side->addWidget(m_sendOnChangeBox);
 
+    m_verifyBox = new QCheckBox(central);
+    m_verifyBox->setObjectName(QStringLiteral("Check_verify"));
+    m_verifyBox->setChecked(m_store->value(cond::kSection, cond::kVerifyAfterWrite,
+                                           QStringLiteral("0")) == QLatin1String("1"));
+    connect(m_verifyBox, &QCheckBox::toggled, this, [this](bool on) {
+        m_store->setValue(cond::kSection, cond::kVerifyAfterWrite,
+                          on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    side->addWidget(m_verifyBox);
+
     m_conditionsFrame = new QGroupBox(central);
     m_conditionsFrame->setObjectName(QStringLiteral("Frame_Comm"));
     auto* commLayout = new QGridLayout(m_conditionsFrame);
@@ -290,6 +300,9 @@ void MainWindow::buildMenus() {
         named(m_fileMenu->addAction(QString(), this, &MainWindow::showAllData), "menu_data");
     m_exportAction =
         named(m_fileMenu->addAction(QString(), this, &MainWindow::exportCsv), "menu_export");
+    m_compareAction =
+        named(m_fileMenu->addAction(QString(), this, &MainWindow::requestCompare), "menu_compare");
+    m_compareAction->setEnabled(m_readButton->isEnabled());
     m_endAction =
         named(m_fileMenu->addAction(QString(), this, [this] { close(); }), "menu_file_end");
 
@@ -316,6 +329,7 @@ void MainWindow::setCaptions() {
     m_fileMenu->setTitle(text(TextId::MenuFile));
     m_allDataAction->setText(text(TextId::MenuAllData));
     m_exportAction->setText(text(TextId::MenuExport));
+    m_compareAction->setText(text(TextId::MenuCompare));
     m_endAction->setText(text(TextId::MenuEnd));
     m_settingMenu->setTitle(text(TextId::MenuSetting));
     m_itemSelectionAction->setText(text(TextId::MenuItemSelection));
@@ -334,6 +348,7 @@ void MainWindow::setCaptions() {
     m_loadButton->setText(text(TextId::Load));
     m_saveButton->setText(text(TextId::Save));
     m_sendOnChangeBox->setText(text(TextId::SendOnChange));
+    m_verifyBox->setText(text(TextId::VerifyAfterWriting));
     m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
     for (int k = 0; k < 8; ++k)
         m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));

@@ -32,6 +32,7 @@ class QTcpSocket;
 namespace pmx {
 
 class AboutDialog;
+class CompareDialog;
 class ConditionsDialog;
 class ItemSelectionDialog;
 class MonitorWindow;
@@ -93,6 +94,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void showHelp();
     void showAllData();
     void exportCsv();
+    // Posts the comparison with the instrument; its end shows the comparison dialog.
+    void requestCompare();
+    // Appends the comparison shown to a CSV file the operator names.
+    void exportComparison();
+    // The comparison dialog, or null before the first comparison.
+    CompareDialog* compareDialog() const;
     void openMonitor();
     // Ends the running Read or Write after its current exchange.
     void stopTransfer();
@@ -133,6 +140,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void writeChangedItem() override;
     void writeAllItems() override;
     void readAllItems() override;
+    void compareItems() override;
+    void writeDifferences() override;
 
     // TransferView
     void progressStart() override;
@@ -145,6 +154,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     bool stopRequested() override { return m_ending || m_stopPressed; }
     void connectionLost(const QString& device) override;
     void notice(const QString& text) override;
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override;
 
   private:
     void probeNetworkDevice();
@@ -235,6 +245,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPushButton* m_loadButton = nullptr;
     QPushButton* m_saveButton = nullptr;
     QCheckBox* m_sendOnChangeBox = nullptr;
+    QCheckBox* m_verifyBox = nullptr;
     QGroupBox* m_conditionsFrame = nullptr;
     std::array<QLabel*, 8> m_conditionCaptions{};
     std::array<QLabel*, 8> m_conditionValues{};
@@ -248,6 +259,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QMenu* m_fileMenu = nullptr;
     QAction* m_allDataAction = nullptr;
     QAction* m_exportAction = nullptr;
+    QAction* m_compareAction = nullptr;
     QAction* m_endAction = nullptr;
     QMenu* m_settingMenu = nullptr;
     QAction* m_itemSelectionAction = nullptr;
@@ -261,6 +273,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<ValuePadDialog> m_valueDialog;
     QPointer<ConditionsDialog> m_conditionsDialog;
     QPointer<AboutDialog> m_aboutDialog;
+    QPointer<CompareDialog> m_compareDialog;
     QPointer<MonitorWindow> m_monitor;
     QList<QProcess*> m_helpViewers;
 };

@@ -8,6 +8,7 @@
 #include "report/ListData.h"
 #include "text/StringTable.h"
 #include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
 #include "ui/MonitorWindow.h"
@@ -16,7 +17,9 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 namespace pmx {
 
@@ -148,6 +151,39 @@ void MainWindow::exportCsv() {
         return;
     }
     m_prompts.tellInfo(this, csvWrittenText(written, path, strings::language()));
+}
+
+void MainWindow::requestCompare() {
+    if (!m_readButton->isEnabled())
+        return; // no port open, or a transfer runs
+    if (std::none_of(m_table.selections.begin(), m_table.selections.end(),
+                     [](Selection s) { return s == Selection::Selected; })) {
+        m_prompts.tellInfo(this, strings::text(TextId::CompareNothingSelected));
+        return;
+    }
+    postTask(kTaskCompare);
+}
+
+void MainWindow::exportComparison() {
+    if (!m_compareDialog)
+        return;
+    const QString folder = m_appDir + QStringLiteral("/csvdata");
+    const QString proposed =
+        csvFileName(QStringLiteral("PMX-31570A-compare"), QDateTime::currentDateTime());
+    // The rows are appended: no question whether to replace the file.
+    const QString path = m_prompts.appendFile(m_compareDialog, folder,
+                                              QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
+                                              QStringLiteral("csv"), proposed);
+    if (path.isEmpty())
+        return;
+    QString error;
+    const QString block =
+        csvRowsBlock(strings::programTitle(strings::language()) + QStringLiteral(" - ") +
+                         strings::text(TextId::CompareTitle),
+                     m_compareDialog->csvRows());
+    if (!appendCsvText(path, block, &error))
+        m_prompts.tellError(
+            this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
 }
 
 void MainWindow::saveDataFile() {

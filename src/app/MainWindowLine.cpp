@@ -6,6 +6,7 @@
 #include "comm/SettingsStore.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "ui/CompareDialog.h"
 #include "ui/ItemSelectionDialog.h"
 
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTcpSocket>
 
 #include <utility>
@@ -140,6 +142,10 @@ void MainWindow::setTransferEnabled(bool on) {
     m_transferFrame->setEnabled(on);
     m_readButton->setEnabled(on);
     m_writeButton->setEnabled(on);
+    if (m_compareAction) // built with the menus, after the buttons
+        m_compareAction->setEnabled(on);
+    if (m_compareDialog)
+        m_compareDialog->setEnabled(on || m_compareDialog->isHidden());
 }
 
 bool MainWindow::sendOnChangeTicked() {
@@ -147,7 +153,7 @@ bool MainWindow::sendOnChangeTicked() {
 }
 
 TransferContext MainWindow::context() {
-    return TransferContext{m_table, *m_com, *this};
+    return TransferContext{m_table, *m_com, *this, m_verifyBox->isChecked()};
 }
 
 void MainWindow::writeChangedItem() {
@@ -166,6 +172,65 @@ void MainWindow::writeAllItems() {
     const int planned = int(itemsToWrite(ctx).size());
     endTransfer(pmx::writeAllItems(ctx), true, planned);
     transferEnded();
+}
+
+CompareDialog* MainWindow::compareDialog() const {
+    return m_compareDialog;
+}
+
+void MainWindow::compareItems() {
+    if (!m_com)
+        return;
+    TransferContext ctx = context();
+    const Comparison comparison = pmx::compareWithInstrument(ctx);
+    transferEnded();
+    if (m_ending || comparison.read.lost || comparison.read.readsImpossible)
+        return; // the loss or the notice is the message
+    if (!m_compareDialog) {
+        m_compareDialog = new CompareDialog(this);
+        connect(m_compareDialog, &CompareDialog::writeDifferencesRequested, this, [this] {
+            const qsizetype n = m_compareDialog->comparison().differing().size();
+            if (m_prompts.askYesNo(this, strings::text(TextId::ConfirmWriteDifferences).arg(n)))
+                postTask(kTaskWriteDifferences);
+        });
+        connect(m_compareDialog, &CompareDialog::takeValuesRequested, this, [this] {
+            const Comparison& c = m_compareDialog->comparison();
+            for (int item : m_compareDialog->chosenItems()) {
+                for (const ItemComparison& row : c.items) {
+                    if (row.item == item && row.outcome != ItemComparison::Outcome::Unreadable) {
+                        m_table.values[item] = row.instrumentValue;
+                        m_compareDialog->itemNowHolds(item, row.instrumentValue,
+                                                      row.instrumentValue);
+                        break;
+                    }
+                }
+            }
+            refreshValues();
+        });
+        connect(m_compareDialog, &CompareDialog::exportRequested, this,
+                &MainWindow::exportComparison);
+    }
+    m_compareDialog->setComparison(comparison, m_table, m_hexButton->isChecked());
+    m_compareDialog->show();
+    m_compareDialog->raise();
+    m_compareDialog->activateWindow();
+}
+
+void MainWindow::writeDifferences() {
+    if (!m_com || !m_compareDialog)
+        return;
+    const QList<int> items = m_compareDialog->comparison().differing();
+    TransferContext ctx = context();
+    const TransferResult result = pmx::writeListedItems(ctx, items);
+    transferEnded();
+    // What the instrument now holds: what was written, or what a verify read back.
+    for (int item : result.good) {
+        qint16 holds = m_table.values[item];
+        for (const ReadBackMismatch& m : result.mismatches)
+            if (m.item == item)
+                holds = m.holds;
+        m_compareDialog->itemNowHolds(item, m_table.values[item], holds);
+    }
 }
 
 void MainWindow::readAllItems() {
@@ -259,6 +324,16 @@ void MainWindow::notice(const QString& text) {
         m_notices << text;
     if (!m_dispatcher.busy())
         QTimer::singleShot(0, this, &MainWindow::tellNotices);
+}
+
+void MainWindow::readBackDiffers(int item, qint16 wrote, qint16 holds) {
+    // Shown in red as a failure while the write goes on, and told again with the notices
+    // at its end, one line per item.
+    const QString text = mismatchText({item, wrote, holds});
+    showModelLabel(text, true);
+    if (!m_failureTimer.isActive())
+        m_failureTimer.start();
+    notice(text);
 }
 
 void MainWindow::tellNotices() {

@@ -54,6 +54,8 @@ inline const QString kStopbit = QStringLiteral("Stopbit");
 inline const QString kParty = QStringLiteral("Party");
 inline const QString kPort = QStringLiteral("Port");
 inline const QString kTimout = QStringLiteral("Timout");
+// Beside the conditions: "1" when every written item is read back ("0" or missing: not).
+inline const QString kVerifyAfterWrite = QStringLiteral("VerifyAfterWrite");
 
 inline const QString kDefaultProtocol = QStringLiteral("KORVAN");
 inline const QString kDefaultDevNo = QStringLiteral("0");

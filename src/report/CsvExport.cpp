@@ -2,6 +2,7 @@
 #include "model/TextCodec.h"
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace pmx {
@@ -46,8 +47,31 @@ QString csvBlock(const ListArrays& lists, strings::Lang lang) {
     return out;
 }
 
+QString csvRowsBlock(const QString& title, const QList<QStringList>& rows) {
+    QString out = quoted(title) + kEol;
+    for (const QStringList& row : rows) {
+        QStringList fields;
+        for (const QString& text : row) {
+            bool number = false;
+            text.toInt(&number);
+            fields << (number ? text : quoted(text));
+        }
+        out += fields.join(QLatin1Char(',')) + kEol;
+    }
+    return out;
+}
+
 bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error,
                CsvWritten* written) {
+    const bool existed = QFileInfo::exists(path);
+    if (!appendCsvText(path, csvBlock(lists, lang), error))
+        return false;
+    if (written)
+        *written = {int(std::count(lists.listed.begin(), lists.listed.end(), true)), existed};
+    return true;
+}
+
+bool appendCsvText(const QString& path, const QString& block, QString* error) {
     auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -55,9 +79,8 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
     };
     // A character the system code page lacks is written as its replacement, as every other
     // text file of the program does.
-    const QByteArray bytes = encodeText(csvBlock(lists, lang));
+    const QByteArray bytes = encodeText(block);
     QFile file(path);
-    const bool existed = file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(file.errorString());
     if (file.write(bytes) != bytes.size())
@@ -67,8 +90,6 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
     file.close();
     if (file.error() != QFileDevice::NoError)
         return fail(file.errorString());
-    if (written)
-        *written = {int(std::count(lists.listed.begin(), lists.listed.end(), true)), existed};
     return true;
 }
 

@@ -31,4 +31,11 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
 // the new file PATH" when the export created the file.
 QString csvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang);
 
+// A block of rows of texts, CR LF ended: the title, then each row (the first may be the
+// headings). A field that is a decimal number is written unquoted, any other quoted.
+QString csvRowsBlock(const QString& title, const QList<QStringList>& rows);
+
+// Appends `block` to `path` as appendCsv does.
+bool appendCsvText(const QString& path, const QString& block, QString* error = nullptr);
+
 } // namespace pmx

@@ -195,6 +195,23 @@ constexpr Entry kTable[] = {
     {352, u"%1 is not a network address (tcp://HOST:PORT)",
      u"%1 はネットワークアドレスではありません (tcp://ホスト:ポート)"},
     {353, u"%1: no connection within %2 s", u"%1: %2 秒以内に接続できませんでした"},
+    {400, u"%1h: wrote %2, instrument holds %3", u"%1h: 書込み値 %2、機器の値 %3"},
+    {401, u"%1 of %2 items differ; %3 could not be read", u"%2 項目中 %1 項目が異なります。%3 項目は読めませんでした"},
+    {402, u"Verify after writing", u"書込み後に照合"},
+    {403, u"Compare with instrument…(&I)", u"機器と比較…(&I)"},
+    {404, u"Comparison with the instrument", u"機器との比較"},
+    {405, u"Address", u"アドレス"},
+    {406, u"Name", u"名称"},
+    {407, u"Table value", u"表の値"},
+    {408, u"Instrument value", u"機器の値"},
+    {409, u"Differences only", u"相違のみ表示"},
+    {410, u"Write differences", u"相違を書込み"},
+    {411, u"Take instrument values", u"機器の値を取込み"},
+    {412, u"Export CSV", u"CSV出力"},
+    {413, u"Close", u"閉じる"},
+    {414, u"Write the %1 differing items to the instrument?", u"相違する %1 項目を機器に書込みますか?"},
+    {415, u"No item is selected for communication.", u"通信項目が選択されていません。"},
+    {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
 };
 
 } // namespace

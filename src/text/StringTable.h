@@ -157,6 +157,24 @@ enum class TextId : int {
     NetworkConnected = 351,
     NotANetworkAddress = 352,
     ConnectTimedOut = 353,
+    // Compare and verify.
+    ReadBackDiffers = 400,   // "%1h: wrote %2, instrument holds %3"
+    CompareCounts = 401,     // "%1 of %2 items differ; %3 could not be read"
+    VerifyAfterWriting = 402,
+    MenuCompare = 403,
+    CompareTitle = 404,
+    CompareAddress = 405,
+    CompareName = 406,
+    CompareTableValue = 407,
+    CompareInstrumentValue = 408,
+    CompareDifferencesOnly = 409,
+    CompareWriteDifferences = 410,
+    CompareTakeValues = 411,
+    CompareExportCsv = 412,
+    CompareClose = 413,
+    ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
+    CompareNothingSelected = 415,
+    SummaryNotKept = 416, // "; %1 not kept" (verify after writing)
 };
 
 namespace strings {

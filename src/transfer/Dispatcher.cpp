@@ -31,6 +31,12 @@ void Dispatcher::tick() {
     case kTaskReadAll:
         m_host.readAllItems();
         break;
+    case kTaskCompare:
+        m_host.compareItems();
+        break;
+    case kTaskWriteDifferences:
+        m_host.writeDifferences();
+        break;
     default:
         // An unknown code cannot come from the program itself; treat it as idle.
         break;

@@ -11,6 +11,8 @@ enum Task : qint16 {
     kTaskWriteChanged = 3,
     kTaskWriteAll = 4,
     kTaskReadAll = 5,
+    kTaskCompare = 6,          // read the selected items into a copy and compare
+    kTaskWriteDifferences = 7, // write the differing items of the last comparison
 };
 
 // What the dispatcher calls out to; the main window implements it.
@@ -24,6 +26,8 @@ class DispatcherHost {
     virtual void writeChangedItem() = 0;
     virtual void writeAllItems() = 0;
     virtual void readAllItems() = 0;
+    virtual void compareItems() {}
+    virtual void writeDifferences() {}
 };
 
 // The communication task dispatcher: the only place communication work starts.

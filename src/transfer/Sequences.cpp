@@ -14,8 +14,9 @@ constexpr int kUnconfirmed = -1; // a Modbus broadcast write: sent, never answer
 constexpr int kLost = -2;        // the device went away
 
 // One exchange for item i; returns 0, a message id or one of the outcomes above, and
-// stores a read value.
-int exchange(TransferContext& ctx, int i, bool write) {
+// stores a read value in the table, or in *readBack when given (the table keeps what
+// was written).
+int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr) {
     const qint16 instrument = ctx.com.conditions().instrument;
     const ProtocolNumber protocol = ctx.com.conditions().protocol;
     qint16 address = instrument;
@@ -34,8 +35,13 @@ int exchange(TransferContext& ctx, int i, bool write) {
     int result = classifyResponse(response, protocol, commandCode);
     if (result == kResponseOk && !write) {
         // A data field that is not four hex digits is not stored as a guess.
-        if (!storeReadValue(ctx.com, ctx.table, response, i))
+        const std::optional<qint16> value = decodeDataField(ctx.com.extractData(response, 1));
+        if (!value)
             result = kResponseCommError;
+        else if (readBack)
+            *readBack = *value;
+        else
+            ctx.table.values[i] = *value;
     }
     return result;
 }
@@ -72,6 +78,24 @@ bool lostBeforeStart(TransferContext& ctx, TransferResult& out) {
 void reportBroadcast(TransferContext& ctx, const TransferResult& out) {
     if (!out.unconfirmed.isEmpty())
         ctx.view.notice(strings::text(TextId::BroadcastWritten).arg(out.unconfirmed.size()));
+}
+
+// A write, and with verify a read-back of the acknowledged value: a mismatch is
+// recorded here, the outcome of the write (or of a failed read-back) is returned.
+int writeItem(TransferContext& ctx, TransferResult& out, int i) {
+    const int result = exchange(ctx, i, true);
+    if (result != kResponseOk || !ctx.verify)
+        return result;
+    qint16 holds = 0;
+    const int readResult = exchange(ctx, i, false, &holds);
+    if (readResult != kResponseOk)
+        return readResult;
+    if (holds != ctx.table.values[i]) {
+        const ReadBackMismatch m{i, ctx.table.values[i], holds};
+        out.mismatches.append(m);
+        ctx.view.readBackDiffers(m.item, m.wrote, m.holds);
+    }
+    return kResponseOk;
 }
 
 // The short name of a failure for the summary.
@@ -214,6 +238,8 @@ QString summaryLine(const TransferResult& result, bool write) {
                        .arg(result.failed.size());
     if (!result.unconfirmed.isEmpty())
         line += QStringLiteral(", %1 not confirmed").arg(result.unconfirmed.size());
+    if (!result.mismatches.isEmpty())
+        line += QStringLiteral(", %1 not kept").arg(result.mismatches.size());
     if (result.stopped)
         line += QStringLiteral(", stopped");
     else if (result.lost)
@@ -238,6 +264,8 @@ QString transferSummary(const TransferResult& result, bool write, int planned) {
                     .arg(result.failed.size())
                     .arg(named.join(QStringLiteral(", ")));
     }
+    if (!result.mismatches.isEmpty())
+        text += strings::text(TextId::SummaryNotKept).arg(result.mismatches.size());
     if (result.stopped)
         text += strings::text(TextId::SummaryStopped);
     else if (result.lost)
@@ -272,34 +300,55 @@ TransferResult readAllItems(TransferContext& ctx) {
     return out;
 }
 
-TransferResult writeAllItems(TransferContext& ctx) {
+QString mismatchText(const ReadBackMismatch& m) {
+    return strings::text(TextId::ReadBackDiffers)
+        .arg(itemAddressText(m.item))
+        .arg(m.wrote)
+        .arg(m.holds);
+}
+
+// The write of all items, of the listed items only when `only` is given.
+static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
+    const auto wanted = [&](int i) {
+        return ctx.table.isSelected(i) && (!only || only->contains(i));
+    };
     TransferResult out;
     if (lostBeforeStart(ctx, out))
         return out;
     ctx.view.progressStart();
-    const int total = int(itemsToWrite(ctx).size());
+    const QList<int> planned = itemsToWrite(ctx);
+    const int total = int(std::count_if(planned.begin(), planned.end(),
+                                        [&](int i) { return !only || only->contains(i); }));
     int n = 0;
     // The leading items need both copies of the selection; no events run between them.
     for (int i : kLeadingItems) {
-        if (!ctx.table.isSelected(i) || !ctx.view.selectionBoxTicked(i))
+        if (!wanted(i) || !ctx.view.selectionBoxTicked(i))
             continue;
         ctx.view.progressItem(++n, total, i);
-        if (!record(ctx, out, i, exchange(ctx, i, true))) {
+        if (!record(ctx, out, i, writeItem(ctx, out, i))) {
             ctx.view.progressEnd();
             return out;
         }
     }
     const bool done = everyAddress(ctx, out, [&](int i) {
         // Item 0000h is never written by the write of all items.
-        if (i == 0 || isLeading(i) || !ctx.table.isSelected(i))
+        if (i == 0 || isLeading(i) || !wanted(i))
             return true;
         ctx.view.progressItem(++n, total, i);
-        return record(ctx, out, i, exchange(ctx, i, true));
+        return record(ctx, out, i, writeItem(ctx, out, i));
     });
     if (done || out.lost)
         ctx.view.progressEnd();
     reportBroadcast(ctx, out);
     return out;
+}
+
+TransferResult writeAllItems(TransferContext& ctx) {
+    return writeItems(ctx, nullptr);
+}
+
+TransferResult writeListedItems(TransferContext& ctx, const QList<int>& items) {
+    return writeItems(ctx, &items);
 }
 
 TransferResult writeChangedItem(TransferContext& ctx) {
@@ -309,7 +358,7 @@ TransferResult writeChangedItem(TransferContext& ctx) {
         return out;
     if (lostBeforeStart(ctx, out))
         return out;
-    record(ctx, out, i, exchange(ctx, i, true));
+    record(ctx, out, i, writeItem(ctx, out, i));
     return out;
 }
 

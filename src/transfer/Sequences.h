@@ -35,6 +35,13 @@ public:
     // Something the operator must be told once per sequence (not an item failure), such
     // as reads being impossible at Modbus station 0.
     virtual void notice(const QString& text) { Q_UNUSED(text); }
+    // A written item whose read-back holds another value (verify after writing); the
+    // text is mismatchText of the same values.
+    virtual void readBackDiffers(int item, qint16 wrote, qint16 holds) {
+        Q_UNUSED(item);
+        Q_UNUSED(wrote);
+        Q_UNUSED(holds);
+    }
 };
 
 // What a sequence works on; the instrument is the one of the conditions in effect.
@@ -42,6 +49,16 @@ struct TransferContext {
     ItemTable& table;
     CommObject& com;
     TransferView& view;
+    // Read every written item back and report a value the instrument did not keep.
+    bool verify = false;
+};
+
+// A written item the instrument acknowledged but holds another value of.
+struct ReadBackMismatch {
+    int item = 0;
+    qint16 wrote = 0;
+    qint16 holds = 0;
+    friend bool operator==(const ReadBackMismatch&, const ReadBackMismatch&) = default;
 };
 
 // Outcome per item; the window ignores it (failures are shown as they happen), the
@@ -51,6 +68,10 @@ struct TransferResult {
     QList<int> failed;
     QList<int> failedMessage; // message id of each failed item, same order
     QList<int> unconfirmed; // Modbus broadcast writes: sent, never answered
+    // Verify after writing: written and acknowledged, but the read-back differs. Such
+    // items are in `good` too (the write itself was answered); a read-back that fails
+    // puts the item in `failed` with the read's message.
+    QList<ReadBackMismatch> mismatches;
     bool stopped = false;
     bool lost = false; // the device went away; the sequence stopped
     bool readsImpossible = false; // Modbus station 0: nothing was read
@@ -62,6 +83,9 @@ inline constexpr int kLeadingItems[5] = {68, 35, 36, 73, 74};
 // Stores the value of a good read response into values[item]. Returns false and
 // leaves the item unchanged when the data field is not exactly four hex digits.
 bool storeReadValue(CommObject& com, ItemTable& table, const QByteArray& response, int item);
+
+// "0023h: wrote 1500, instrument holds 1000" (decimal values, the run's language).
+QString mismatchText(const ReadBackMismatch& m);
 
 // Whether the read of all items goes by blocks: turned on, and a Modbus protocol.
 bool usesBlockReads(const Conditions& conditions);
@@ -78,6 +102,9 @@ QString transferSummary(const TransferResult& result, bool write, int planned);
 
 TransferResult readAllItems(TransferContext& ctx);
 TransferResult writeAllItems(TransferContext& ctx);
+// The write of all items restricted to `items` (same order, same rules: selected only,
+// never 0000h); the write of the differences a comparison found.
+TransferResult writeListedItems(TransferContext& ctx, const QList<int>& items);
 TransferResult writeChangedItem(TransferContext& ctx);
 
 } // namespace pmx

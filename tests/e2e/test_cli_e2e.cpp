@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -138,6 +139,109 @@ TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
     r = cli({"--port", sim.devicePath(), "--protocol", "Modbus ASCII", "--instrument", "1", "read",
              "--table", table()});
     EXPECT_EQ(r.out, "0001\tItem 1\t-99\n0005\tItem 5\t-95\n0044\tItem 68\t-32\n");
+}
+
+// The instrument's memory for --values: ITEM=VALUE lines.
+static QString valuesFile(const QString& path, const QString& lines) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(lines.toUtf8());
+    return path;
+}
+
+TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
+    const struct {
+        const char* sim;
+        const char* name;
+    } protocols[] = {{"korvan", "KORVAN"}, {"ascii", "Modbus ASCII"}, {"rtu", "Modbus RTU"}};
+    for (const auto& p : protocols) {
+        SCOPED_TRACE(p.sim);
+        const QString in = table(); // 0001 = -99, 0005 = -95, 0044 = -32
+        const QStringList instrument = {"--protocol", p.sim, "--instrument", "4"};
+        // The device path changes with every start of the instrument.
+        const auto compare = [&] { return conn(p.name) + QStringList{"compare", "--table", in}; };
+
+        // Equal: the instrument starts with the file's values.
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--values", in}));
+        CliRun r = cli(compare());
+        EXPECT_EQ(std::tuple(r.code, r.out, r.err),
+                  std::tuple(0, QString(), QString("0 of 3 items differ; 0 could not be read\n")));
+
+        // Different: the default memory (100 * i - 1); --hex as the read prints it.
+        ASSERT_TRUE(sim.start(instrument));
+        r = cli(compare() + QStringList{"--hex"});
+        EXPECT_EQ(r.code, 4) << qPrintable(r.err);
+        EXPECT_EQ(r.out, "0001\tItem 1\tFF9Dh\t63h\n0005\tItem 5\tFFA1h\t1F3h\n"
+                         "0044\tItem 68\tFFE0h\t1A8Fh\n");
+
+        // Unreadable wins over different; the reason stands in the instrument's place.
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--fault", "0005=nak"}));
+        r = cli(compare());
+        EXPECT_EQ(r.code, 1);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_EQ(lines[0], "0001\tItem 1\t-99\t99");
+        EXPECT_TRUE(lines[1].startsWith("0005\tItem 5\t-95\t")) << qPrintable(lines[1]);
+        EXPECT_FALSE(lines[1].endsWith("\t499"));
+        EXPECT_TRUE(r.err.endsWith("2 of 3 items differ; 1 could not be read\n"))
+            << qPrintable(r.err);
+
+        // Only the differing item is written, after one read of each selected item.
+        const QString mem = valuesFile(dir.path() + "/mem.txt", "0001=7\n0005=-95\n0044=-32\n");
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--values", mem}));
+        r = cli(conn(p.name) + QStringList{"write", "--table", in, "--only-changed"});
+        EXPECT_EQ(r.code, 0) << qPrintable(r.err);
+        EXPECT_EQ(sim.logLines().filter(" R ").size(), 3);
+        const QStringList writes = sim.logLines().filter(" W ");
+        ASSERT_EQ(writes.size(), 1);
+        EXPECT_TRUE(writes[0].contains(" W 0001 FF9D")) << qPrintable(writes[0]);
+        EXPECT_EQ(cli(compare()).code, 0);
+
+        // Verify: a clamped item is reported and gives status 4; without --verify it is not.
+        ASSERT_TRUE(sim.start(instrument + QStringList{"--fault", "0044=clamp:0:100"}));
+        r = cli(conn(p.name) + QStringList{"write", "--table", in});
+        EXPECT_EQ(std::tuple(r.code, r.err),
+                  std::tuple(0, QString("write: 3 items, 3 good, 0 failed\n")));
+        r = cli(conn(p.name) + QStringList{"write", "--table", in, "--verify"});
+        EXPECT_EQ(r.code, 4);
+        EXPECT_EQ(r.err, "0044h: wrote -32, instrument holds 0\n"
+                         "write: 3 items, 3 good, 0 failed, 1 not kept\n");
+        sim.kill();
+    }
+    // The options belong to write.
+    EXPECT_EQ(cli({"read", "--verify"}).code, 2);
+}
+
+TEST_F(Cli, InstrumentListRunsEachInTurnAndEndsWithTheWorstStatus) {
+    ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "4"}));
+    const QString in = table();
+    const QStringList line = {"--port",     sim.devicePath(), "--protocol",
+                              "Modbus RTU", "--timeout",      "100"};
+    // 4 answers; 5 and 6 are not on the line.
+    CliRun r = cli(line + QStringList{"--instrument", "5-6,4", "read", "--table", in, "--out",
+                                      dir.path() + "/out-%n.dat"});
+    EXPECT_EQ(r.code, 1);
+    const QStringList summary = r.err.split('\n').filter(QRegularExpression("^instrument "));
+    EXPECT_EQ(summary, (QStringList{"instrument 5: exit 1", "instrument 6: exit 1",
+                                    "instrument 4: exit 0"}));
+    EXPECT_EQ(r.out.count("\tItem 68\t6799\n"), 1);
+    ItemTable back;
+    ASSERT_TRUE(loadTableFile(dir.path() + "/out-4.dat", back, TableReadMode::AllOrNothing).ok);
+    EXPECT_EQ(back.values[68], 6799);
+
+    // Values differ (4) and items unreadable (1): 1 is the worse.
+    r = cli(line + QStringList{"--instrument", "4,7", "compare", "--table", in});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("instrument 4: exit 4")) << qPrintable(r.err);
+
+    const struct {
+        QStringList args;
+    } bad[] = {{{"--instrument", "4,5", "read", "--out", dir.path() + "/one.dat"}},
+               {{"--instrument", "5-3", "read"}},
+               {{"--instrument", "4,,5", "read"}},
+               {{"--instrument", "4,96", "read"}}};
+    for (const auto& b : bad)
+        EXPECT_EQ(cli(line + b.args).code, 2) << qPrintable(b.args.join(' '));
 }
 
 TEST_F(Cli, ConditionsAndUnopenablePort) {

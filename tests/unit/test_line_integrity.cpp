@@ -12,6 +12,7 @@
 #include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
 #include "comm/SerialComm.h"
+#include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,11 @@ class View : public TransferView {
     bool selectionBoxTicked(int) override { return true; }
     void connectionLost(const QString& device) override { lost << device; }
     void notice(const QString& text) override { notices << text; }
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
+        mismatches << ReadBackMismatch{item, wrote, holds};
+    }
     QStringList lost, notices;
+    QList<ReadBackMismatch> mismatches;
 };
 
 // A serial object on a scripted line to one virtual instrument whose item i holds
@@ -72,6 +77,8 @@ struct Rig {
             delayMs = r.delayMs;
             item = r.logLine.section(QLatin1Char(' '), 2, 2).toInt(nullptr, 16);
         }
+        if (item >= 0)
+            asked << item;
         if (item == vanishAt)
             return Reply{{}, false, true};
         lastAnswer = bytes;
@@ -103,10 +110,13 @@ struct Rig {
     // Virtual time an exchange may take before its request goes out.
     qint64 lead() const { return protocol == kProtocolModbusRtu ? silenceMs() : 0; }
 
-    TransferResult run(const QList<int>& items, bool write) {
+    void select(const QList<int>& items) {
         table.selections.fill(Selection::Cleared);
         for (int i : items)
             table.selections[i] = Selection::Selected;
+    }
+    TransferResult run(const QList<int>& items, bool write) {
+        select(items);
         TransferContext ctx{table, *com, view};
         return write ? writeAllItems(ctx) : readAllItems(ctx);
     }
@@ -126,6 +136,7 @@ struct Rig {
     sim::Instrument instrument;
     std::function<Reply(Reply)> shape; // reshapes every answer on its way to the line
     int vanishAt = -1;                 // the device goes away as this item's request is written
+    QList<int> asked;                  // the item of every request answered or vanished at
     qint64 busyUntil = 0;
     QByteArray lastAnswer;
     ScriptedTransport* line;
@@ -282,6 +293,146 @@ TEST_P(LineIntegrity, DeviceGoneStopsTheSequenceWithOneReport) {
     EXPECT_TRUE(cut.com->lastExchange().deviceGone);
     EXPECT_EQ(cut.line->clockMs(), before);
     EXPECT_EQ(cut.line->written.size(), 1);
+}
+
+using Outcome = ItemComparison::Outcome;
+
+TEST_P(LineIntegrity, CompareLeavesTheTableAndSaysWhatDiffers) {
+    const int refused = GetParam().no == kProtocolKorvan ? kResponseNak : kResponseCommError;
+    const struct {
+        const char* name;
+        QList<int> tableValues; // for items 5..10; the instrument holds 1000 + i
+        int refusedItem;        // -1: none
+        int vanishAt;           // -1: the device stays
+        QList<Outcome> outcomes;
+        QList<int> messages; // of the unreadable items, in order
+    } cases[] = {
+        {"equal",
+         {1005, 1006, 1007, 1008, 1009, 1010},
+         -1,
+         -1,
+         QList<Outcome>(6, Outcome::Equal),
+         {}},
+        {"different",
+         {1005, -1006, 1007, 0, 1009, 1010},
+         -1,
+         -1,
+         {Outcome::Equal, Outcome::Different, Outcome::Equal, Outcome::Different, Outcome::Equal,
+          Outcome::Equal},
+         {}},
+        {"unreadable",
+         {1005, 1006, 1007, 1008, 1009, 1010},
+         7,
+         -1,
+         {Outcome::Equal, Outcome::Equal, Outcome::Unreadable, Outcome::Equal, Outcome::Equal,
+          Outcome::Equal},
+         {refused}},
+        // The device goes away at item 9: it and the items never asked are unreadable.
+        {"mixed",
+         {1005, 6, 1007, 1008, 1009, 10},
+         7,
+         9,
+         {Outcome::Equal, Outcome::Different, Outcome::Unreadable, Outcome::Equal,
+          Outcome::Unreadable, Outcome::Unreadable},
+         {refused, kResponseNone, kResponseNone}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig(GetParam().no);
+        rig.select(kItems);
+        for (int k = 0; k < kItems.size(); ++k)
+            rig.table.values[kItems[k]] = qint16(c.tableValues[k]);
+        if (c.refusedItem >= 0)
+            rig.instrument.setFault(c.refusedItem, {sim::FaultKind::Nak, 2, 0, 0});
+        rig.vanishAt = c.vanishAt;
+        const auto before = rig.table.values;
+        TransferContext ctx{rig.table, *rig.com, rig.view};
+        const Comparison cmp = compareWithInstrument(ctx);
+
+        EXPECT_EQ(rig.table.values, before); // the item table is not touched
+        QList<Outcome> outcomes;
+        QList<int> messages, differing;
+        for (const ItemComparison& item : cmp.items) {
+            outcomes << item.outcome;
+            if (item.outcome == Outcome::Unreadable)
+                messages << item.messageId;
+            else
+                EXPECT_EQ(item.instrumentValue, 1000 + item.item);
+            if (item.outcome == Outcome::Different)
+                differing << item.item;
+            EXPECT_EQ(item.tableValue, before[item.item]);
+        }
+        EXPECT_EQ(outcomes, c.outcomes);
+        EXPECT_EQ(messages, c.messages);
+        EXPECT_EQ(cmp.differing(), differing);
+        EXPECT_EQ(cmp.countsText(), QStringLiteral("%1 of 6 items differ; %2 could not be read")
+                                        .arg(differing.size())
+                                        .arg(messages.size()));
+    }
+}
+
+TEST_P(LineIntegrity, WriteListedItemsKeepsTheWriteAllOrder) {
+    Rig rig(GetParam().no);
+    rig.select({0, 3, 0x10, 0x23, 0x24, 0x44, 0x49, 0x50});
+    // Listed but not selected (0x4A) or 0000h: never written; selected but not listed
+    // (0x24, 0x50): left alone.
+    const QList<int> listed = {0x50 - 1, 0x10, 0x49, 0, 0x4A, 3, 0x23, 0x44};
+    TransferContext ctx{rig.table, *rig.com, rig.view};
+    const TransferResult r = writeListedItems(ctx, listed);
+    EXPECT_EQ(rig.asked, (QList<int>{0x44, 0x23, 0x49, 3, 0x10}));
+    EXPECT_EQ(r.good, rig.asked);
+    EXPECT_TRUE(r.failed.isEmpty());
+}
+
+TEST_P(LineIntegrity, VerifyReportsClampedAndIgnoredWrites) {
+    for (const bool verify : {false, true}) {
+        SCOPED_TRACE(verify ? "verify" : "no verify");
+        Rig rig(GetParam().no);
+        rig.select({0x10, 0x23, 0x24, 0x30});
+        rig.table.values[0x10] = 7;    // kept as written
+        rig.table.values[0x23] = 1500; // clamped to 1000
+        rig.table.values[0x24] = -5;   // ignored: the instrument keeps 1036
+        rig.table.values[0x30] = 900;  // within the clamp range: kept
+        rig.instrument.setFault(0x23, {sim::FaultKind::Clamp, 4, 0, 0, 0, 1000});
+        rig.instrument.setFault(0x24, {sim::FaultKind::Ignore});
+        rig.instrument.setFault(0x30, {sim::FaultKind::Clamp, 4, 0, 0, 0, 1000});
+        const auto written = rig.table.values;
+        TransferContext ctx{rig.table, *rig.com, rig.view, verify};
+        const TransferResult r = writeAllItems(ctx);
+
+        const QList<ReadBackMismatch> expected =
+            verify ? QList<ReadBackMismatch>{{0x23, 1500, 1000}, {0x24, -5, 1036}}
+                   : QList<ReadBackMismatch>{};
+        EXPECT_EQ(r.mismatches, expected);
+        EXPECT_EQ(rig.view.mismatches, expected);
+        EXPECT_EQ(r.good, (QList<int>{0x23, 0x24, 0x10, 0x30})); // every write was answered
+        EXPECT_EQ(rig.asked.size(), verify ? 8 : 4);             // one read-back per written item
+        EXPECT_EQ(rig.table.values, written); // a read-back never lands in the table
+        EXPECT_EQ(rig.instrument.value(0x23), 1000);
+    }
+    EXPECT_EQ(mismatchText({0x23, 1500, 1000}),
+              QStringLiteral("0023h: wrote 1500, instrument holds 1000"));
+}
+
+TEST_P(LineIntegrity, VerifyOfOneChangedItemAndAFailedReadBack) {
+    Rig rig(GetParam().no);
+    rig.select({0x23});
+    rig.table.currentItem = 0x23;
+    rig.table.values[0x23] = 1500;
+    rig.instrument.setFault(0x23, {sim::FaultKind::Ignore});
+    TransferContext ctx{rig.table, *rig.com, rig.view, true};
+    TransferResult r = writeChangedItem(ctx);
+    EXPECT_EQ(r.mismatches, (QList<ReadBackMismatch>{{0x23, 1500, 1035}}));
+
+    // The write is answered, the read-back is not: a failure of the item, no mismatch.
+    rig.shape = [&rig](const Reply& reply) {
+        if (rig.asked.size() % 2 == 0)
+            return Reply{};
+        return reply;
+    };
+    r = writeChangedItem(ctx);
+    EXPECT_TRUE(r.mismatches.isEmpty());
+    EXPECT_EQ(r.failed, QList<int>{0x23});
 }
 
 // The observer hears every exchange once, as it ended, whatever the way out of it.

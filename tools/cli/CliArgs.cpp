@@ -22,10 +22,23 @@ const char* const kCommandHelp[][2] = {
              "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
              "updated table file. Failed items go to standard error, and the run ends with\n"
              "\"read: N items, G good, F failed\" there (not with --quiet).\n"},
-    {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat\n"
+    {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
               "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
               "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"
-              "Ends with \"write: N items, G good, F failed\" on standard error.\n"},
+              "--only-changed reads the selected items first and writes only those whose value\n"
+              "differs (items that cannot be read are not written). --verify reads every\n"
+              "written item back and prints \"0023h: wrote 1500, instrument holds 1000\" to\n"
+              "standard error for each value the instrument did not keep.\n"
+              "Ends with \"write: N items, G good, F failed\" on standard error.\n"
+              "Exit 0 all written (and kept), 1 some items failed, 4 a read-back differs.\n"},
+    {"compare", "pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
+                "Reads every item selected in IN.dat from the instrument (the file is not\n"
+                "changed) and prints one line per item that differs: address, name, value in\n"
+                "the file, value in the instrument; or, for an item that could not be read,\n"
+                "address, name, value in the file and the reason. A last line on standard\n"
+                "error gives the counts.\n"
+                "Exit 0 everything matches, 4 values differ, 1 items could not be read (1 wins\n"
+                "over 4), 2 and 3 as for read.\n"},
     {"ports", "pmx31570a-cli ports\nLists the serial devices found and what COM1..COM8 open.\n"},
     {"export-csv", "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                    "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does.\n"},
@@ -49,11 +62,13 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption hex(QStringLiteral("hex"));
+    const QCommandLineOption onlyChanged(QStringLiteral("only-changed"));
+    const QCommandLineOption verify(QStringLiteral("verify"));
     const QCommandLineOption blockRead(QStringLiteral("block-read"));
     const QCommandLineOption trace(QStringLiteral("trace"));
     const QCommandLineOption progress(QStringLiteral("progress"));
     const QCommandLineOption quiet(QStringLiteral("quiet"));
-    parser.addOptions({help, version, hex, blockRead, trace, progress, quiet});
+    parser.addOptions({help, version, hex, blockRead, trace, progress, quiet, onlyChanged, verify});
     for (const char* name : kValued)
         parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
@@ -71,6 +86,8 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     args->help = parser.isSet(help);
     args->version = parser.isSet(version);
     args->hex = parser.isSet(hex);
+    args->onlyChanged = parser.isSet(onlyChanged);
+    args->verify = parser.isSet(verify);
     args->trace = parser.isSet(trace);
     args->progress = parser.isSet(progress);
     args->quiet = parser.isSet(quiet);
@@ -80,13 +97,49 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     return true;
 }
 
+bool parseInstrumentList(const QString& text, QList<int>* instruments) {
+    instruments->clear();
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.trimmed().split(QLatin1Char('-'));
+        bool okFirst = false, okLast = false;
+        const int first = ends.value(0).toInt(&okFirst);
+        const int last = ends.size() == 2 ? ends[1].toInt(&okLast) : first;
+        if (!okFirst || (ends.size() == 2 && !okLast) || ends.size() > 2 || last < first ||
+            last - first > 255)
+            return false;
+        for (int n = first; n <= last; ++n)
+            if (!instruments->contains(n))
+                instruments->append(n);
+    }
+    return !instruments->isEmpty();
+}
+
+int worseExit(int a, int b) {
+    const auto rank = [](int status) {
+        switch (status) {
+        case kExitOk:
+            return 0;
+        case kExitDiffer:
+            return 1;
+        case kExitSomeFailed:
+            return 2;
+        case kExitUsage:
+            return 3;
+        default:
+            return 4;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
 QString usageText() {
     const Choices& c = choices();
     return QStringLiteral(
                "Usage:\n"
                "  pmx31570a-cli [OPTIONS] conditions\n"
                "  pmx31570a-cli [OPTIONS] read  [--table IN.dat] [--out OUT.dat] [--hex]\n"
-               "  pmx31570a-cli [OPTIONS] write --table IN.dat\n"
+               "  pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
+               "  pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
                "  pmx31570a-cli ports\n"
                "  pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
@@ -111,9 +164,14 @@ QString usageText() {
                "(invalid stored values fall back to their defaults; nothing is written back).\n"
                "\n"
                "IN.dat defaults to the program's state file PMX31570A.ini.\n"
+               "--instrument may name several instruments on one line (1,3,5-9): the command\n"
+               "runs for each in turn, a line \"instrument N: exit S\" goes to standard error\n"
+               "after each, and the worst status is the program's. --out must then hold %n,\n"
+               "replaced by the instrument number.\n"
                "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
                "unreadable\n"
-               "file, 3 the port could not be opened or was lost.\n")
+               "file, 3 the port could not be opened or was lost, 4 values differ (compare) or a\n"
+               "written value was not kept (write --verify); 1 wins over 4.\n")
         .arg(alternatives(c.protocols))
         .arg(c.firstInstrument)
         .arg(c.lastInstrument)

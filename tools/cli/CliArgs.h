@@ -6,13 +6,16 @@
 
 namespace pmx::cli {
 
-enum Exit { kExitOk = 0, kExitSomeFailed = 1, kExitUsage = 2, kExitPort = 3 };
+// kExitDiffer: compare found values that differ, or write --verify read back another value.
+enum Exit { kExitOk = 0, kExitSomeFailed = 1, kExitUsage = 2, kExitPort = 3, kExitDiffer = 4 };
 
 struct Args {
     QString command; // the first word that is not an option
     QStringList positional;
     QMap<QString, QString> options; // valued options given, by name without dashes
     bool hex = false;
+    bool onlyChanged = false; // write: read first, write only the differing items
+    bool verify = false;      // write: read every written item back
     bool help = false;
     bool version = false;
     bool trace = false;    // every exchange on standard error
@@ -27,6 +30,13 @@ struct Args {
 // "--name value" or "--name=value". An unknown option or a missing value gives false and
 // a one-line *error.
 bool parseArgs(const QStringList& argv, Args* args, QString* error);
+
+// "1,3,5-9": numbers and ascending ranges, in the order given, each once. False for an
+// empty or malformed list; the numbers themselves are checked as --instrument is.
+bool parseInstrumentList(const QString& text, QList<int>* instruments);
+
+// Of two exit statuses the one that says more is wrong: 3, 2, 1, 4, then 0.
+int worseExit(int a, int b);
 
 QString usageText();
 // The help of one command; empty for a word that is not a command.

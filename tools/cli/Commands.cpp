@@ -16,6 +16,7 @@
 #include "report/render/ReportRenderer.h"
 #include "text/StringTable.h"
 #include "text/ValueText.h"
+#include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
 #include <QFile>
@@ -102,6 +103,9 @@ class CliView : public TransferView {
         m_status.say(strings::text(TextId::ConnectionLost).arg(device));
     }
     void notice(const QString& text) override { m_status.say(text); }
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
+        m_status.say(mismatchText({item, wrote, holds}));
+    }
 
   private:
     const ItemTable& m_table;
@@ -203,6 +207,10 @@ int cmdConditions(OverlayStore& store) {
 }
 
 int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
+    if (!write && (args.onlyChanged || args.verify)) {
+        err() << "error: --only-changed and --verify belong to write (see --help)\n";
+        return kExitUsage;
+    }
     ItemTable table;
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
@@ -228,8 +236,20 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     if (traceFile.isOpen())
         com->addExchangeObserver(&toFile);
     CliView view(table, status, write);
-    TransferContext ctx{table, *com, view};
-    const TransferResult result = write ? writeAllItems(ctx) : readAllItems(ctx);
+    TransferContext ctx{table, *com, view, args.verify};
+    TransferResult result;
+    bool unread = false;
+    if (write && args.onlyChanged) {
+        const Comparison cmp = compareWithInstrument(ctx);
+        unread = cmp.count(ItemComparison::Outcome::Unreadable) > 0;
+        if (cmp.read.lost || cmp.read.readsImpossible || cmp.read.stopped)
+            result = cmp.read;
+        else
+            result = writeListedItems(ctx, cmp.differing());
+        status.say(cmp.countsText());
+    } else {
+        result = write ? writeAllItems(ctx) : readAllItems(ctx);
+    }
     com->closePort();
     com->removeExchangeObserver(&toStderr);
     com->removeExchangeObserver(&toFile);
@@ -255,9 +275,44 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
             }
         }
     }
-    if (result.stopped)
+    if (result.stopped || unread || !result.failed.isEmpty())
         return kExitSomeFailed;
-    return result.failed.isEmpty() ? kExitOk : kExitSomeFailed;
+    return result.mismatches.isEmpty() ? kExitOk : kExitDiffer;
+}
+
+int cmdCompare(const Args& args, OverlayStore& store) {
+    ItemTable table;
+    table.englishNames = strings::language() == strings::Lang::English;
+    if (!loadTable(args, table, false))
+        return kExitUsage;
+    auto com = makeComm(store);
+    if (int rc = openPort(*com, store))
+        return rc;
+    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
+    CliView view(table, status, false);
+    TransferContext ctx{table, *com, view};
+    const Comparison cmp = compareWithInstrument(ctx);
+    com->closePort();
+    status.wipe();
+    if (cmp.read.lost)
+        return kExitPort;
+    if (cmp.read.readsImpossible)
+        return kExitUsage;
+    for (const ItemComparison& c : cmp.items) {
+        if (c.outcome == ItemComparison::Outcome::Equal)
+            continue;
+        out() << itemAddressText(c.item) << '\t' << table.names[c.item] << '\t'
+              << display(c.tableValue, args.hex) << '\t'
+              << (c.outcome == ItemComparison::Outcome::Different
+                      ? display(c.instrumentValue, args.hex)
+                      : strings::text(TextId(c.messageId)))
+              << '\n';
+    }
+    out().flush();
+    err() << cmp.countsText() << '\n';
+    if (cmp.read.stopped || cmp.count(ItemComparison::Outcome::Unreadable) > 0)
+        return kExitSomeFailed;
+    return cmp.count(ItemComparison::Outcome::Different) > 0 ? kExitDiffer : kExitOk;
 }
 
 int cmdPorts() {

@@ -17,6 +17,7 @@ void installStopSignals();
 
 int cmdConditions(OverlayStore& store);
 int cmdTransfer(const Args& args, OverlayStore& store, bool write);
+int cmdCompare(const Args& args, OverlayStore& store);
 int cmdPorts();
 int cmdExportCsv(const Args& args);
 // Needs argc/argv for the QGuiApplication that rendering wants.

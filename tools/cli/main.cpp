@@ -12,6 +12,22 @@
 using namespace pmx;
 using namespace pmx::cli;
 
+// One command for the instrument of `args` on the line of the conditions.
+static int runOnLine(const Args& args) {
+    QSettingsStore stored;
+    OverlayStore store(stored);
+    QString error;
+    if (!applyOverrides(args, store, &error)) {
+        err() << "error: " << error << '\n';
+        return kExitUsage;
+    }
+    if (args.command == QLatin1String("conditions"))
+        return cmdConditions(store);
+    if (args.command == QLatin1String("compare"))
+        return cmdCompare(args, store);
+    return cmdTransfer(args, store, args.command == QLatin1String("write"));
+}
+
 int main(int argc, char** argv) {
     installStopSignals();
     QStringList argvList;
@@ -60,13 +76,35 @@ int main(int argc, char** argv) {
     if (args.command == QLatin1String("export-csv"))
         return cmdExportCsv(args);
 
-    QSettingsStore stored;
-    OverlayStore store(stored);
-    if (!applyOverrides(args, store, &error)) {
-        err() << "error: " << error << '\n';
+    QList<int> instruments;
+    if (args.has("instrument") && !parseInstrumentList(args.value("instrument"), &instruments)) {
+        err() << "error: --instrument must be a number or a list such as 1,3,5-9\n";
         return kExitUsage;
     }
-    if (args.command == QLatin1String("conditions"))
-        return cmdConditions(store);
-    return cmdTransfer(args, store, args.command == QLatin1String("write"));
+    if (instruments.size() <= 1) {
+        Args one = args;
+        if (!instruments.isEmpty())
+            one.options[QStringLiteral("instrument")] = QString::number(instruments.first());
+        return runOnLine(one);
+    }
+    if (args.has("out") && !args.value("out").contains(QLatin1String("%n"))) {
+        err() << "error: --out must hold %n when several instruments are named\n";
+        return kExitUsage;
+    }
+    // A multi-drop line: the same command for each instrument in turn.
+    int worst = kExitOk;
+    for (int n : instruments) {
+        Args one = args;
+        const QString number = QString::number(n);
+        one.options[QStringLiteral("instrument")] = number;
+        if (one.has("out"))
+            one.options[QStringLiteral("out")] =
+                one.value("out").replace(QLatin1String("%n"), number);
+        const int status = runOnLine(one);
+        out().flush();
+        err() << "instrument " << n << ": exit " << status << '\n';
+        err().flush();
+        worst = worseExit(worst, status);
+    }
+    return worst;
 }

@@ -15,12 +15,14 @@
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 #include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
 #include "ui/MonitorWindow.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -425,6 +427,41 @@ int main(int argc, char** argv) {
             report->close();
         settle(100);
 
+        // The comparison with the instrument after three values of the table changed; the
+        // table is put back afterwards.
+        const ItemTable beforeCompare = window.items();
+        {
+            ItemTable t = window.items();
+            int changed = 0;
+            for (int i = 0x10; i < kItemCount && changed < 3; i += 5) {
+                if (t.isSelected(i) && !t.isUndefined(i)) {
+                    t.values[i] = qint16(t.values[i] + 10 * (changed + 1));
+                    ++changed;
+                }
+            }
+            window.setItems(t);
+        }
+        window.postTask(kTaskCompare);
+        if (!waitFor([&] {
+                return window.pendingTask() == kTaskIdle && !window.transferRunning() &&
+                       window.compareDialog();
+            }, 120000)) {
+            say(QStringLiteral("the comparison did not end"));
+            return 4;
+        }
+        CompareDialog* compare = window.compareDialog();
+        compare->move(60, 40);
+        compare->resize(640, 480);
+        waitExposed(compare);
+        settle(300);
+        shots.shoot(compare, QStringLiteral("compare"));
+        if (auto* only = compare->findChild<QCheckBox*>(QStringLiteral("Check_diffonly")))
+            only->setChecked(true);
+        settle(200);
+        shots.shoot(compare, QStringLiteral("compare-differences"));
+        compare->accept();
+        window.setItems(beforeCompare);
+        settle(100);
         // The monitor and the feedback of transfers, against an instrument that refuses
         // 0003h, garbles 0004h, keeps silent on 0010h and answers 0011h as if asked for
         // 0012h. COM1 is pointed at it and the conditions applied again.

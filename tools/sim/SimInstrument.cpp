@@ -2,6 +2,8 @@
 
 #include "comm/Checksums.h"
 
+#include <algorithm>
+
 namespace pmx::sim {
 
 namespace {
@@ -61,6 +63,14 @@ QString printable(const QByteArray& bytes) {
 }
 
 } // namespace
+
+std::int16_t keptValue(const Fault& fault, std::int16_t held, std::int16_t written) {
+    if (fault.kind == FaultKind::Ignore)
+        return held;
+    if (fault.kind == FaultKind::Clamp)
+        return std::int16_t(std::clamp(int(written), fault.minValue, fault.maxValue));
+    return written;
+}
 
 QString protocolName(Protocol protocol) {
     switch (protocol) {
@@ -268,7 +278,8 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
         return finish(reply, item, what, {}, QStringLiteral("none"), false);
 
     if (command == 'P') {
-        m_values[std::size_t(item)] = std::int16_t(std::uint16_t(data));
+        m_values[std::size_t(item)] =
+            keptValue(fault, m_values[std::size_t(item)], std::int16_t(std::uint16_t(data)));
         return finish(reply, item, what, frameOf(kAck, answerHeader), QStringLiteral("ACK"), true);
     }
     const QByteArray value = hex4(std::uint16_t(m_values[std::size_t(answered)]));
@@ -560,7 +571,8 @@ Reply Instrument::modbusRequest(const QByteArray& pdu, int requestBytes) {
     // its value in the faulty item's place (a read response names no register).
     const bool echo = fault.kind == FaultKind::Echo;
     if (fn == 0x06) {
-        m_values[std::size_t(first)] = std::int16_t(std::uint16_t(second));
+        m_values[std::size_t(first)] =
+            keptValue(fault, m_values[std::size_t(first)], std::int16_t(std::uint16_t(second)));
         QByteArray response = pdu;
         if (echo) {
             response[1] = char(fault.echoItem >> 8);

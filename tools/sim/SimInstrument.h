@@ -22,6 +22,8 @@ enum class FaultKind {
     Garbage,  // bytes that form no frame instead of the response
     Delay,    // the right response, late by delayMs
     Echo,     // a well-formed response naming echoItem instead (an answer to another request)
+    Clamp,    // a write is acknowledged, but the value kept is limited to minValue..maxValue
+    Ignore,   // a write is acknowledged, but the value is left as it was
 };
 
 struct Fault {
@@ -29,7 +31,12 @@ struct Fault {
     int code = 4;     // Nak: KORVAN error code / Modbus exception code
     int delayMs = 0;  // Delay
     int echoItem = 0; // Echo
+    int minValue = 0; // Clamp
+    int maxValue = 0; // Clamp
 };
+
+// The value an item keeps when `written` is written to it while it holds `held`.
+std::int16_t keptValue(const Fault& fault, std::int16_t held, std::int16_t written);
 
 // What the instrument does about one delimited request (or about bytes it dropped).
 struct Reply {

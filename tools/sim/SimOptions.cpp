@@ -142,6 +142,19 @@ bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
     } else if (kind == QLatin1String("echo")) {
         f.kind = FaultKind::Echo;
         ok = !arg.isEmpty() && parseItem(arg, &f.echoItem);
+    } else if (kind == QLatin1String("clamp")) {
+        f.kind = FaultKind::Clamp;
+        const QStringList range = arg.split(QLatin1Char(':'));
+        bool okMax = false;
+        if (range.size() == 2) {
+            f.minValue = range[0].toInt(&ok);
+            f.maxValue = range[1].toInt(&okMax);
+        }
+        ok = range.size() == 2 && ok && okMax && f.minValue >= -32768 && f.maxValue <= 32767 &&
+             f.minValue <= f.maxValue;
+    } else if (kind == QLatin1String("ignore")) {
+        f.kind = FaultKind::Ignore;
+        ok = arg.isEmpty();
     } else if (kind == QLatin1String("none")) {
         f.kind = FaultKind::None;
         ok = arg.isEmpty();
@@ -389,6 +402,9 @@ Options:
                                    data item (a read carries ITEM2's value); Modbus 06
                                    echoes register ITEM2; Modbus 03 carries ITEM2's
                                    value in ITEM's place. A write still changes ITEM.
+                       clamp:MIN:MAX  acknowledge a write but keep the value limited
+                                   to MIN..MAX (decimal, -32768 to 32767)
+                       ignore      acknowledge a write but keep the old value
                        none        behave
                      Faults other than silent act after a write is carried out.
   --delay-all MS     delay:MS for every item that no --fault names (0 to 60000).

@@ -41,6 +41,26 @@ TEST(SimOptions, EveryOptionInBothForms) {
     EXPECT_TRUE(parseArguments({"--version"}).version);
 }
 
+TEST(SimOptions, WritesKeptAnotherWay) {
+    const ParseResult r =
+        parseArguments({"--fault", "0023=clamp:-10:1000", "--fault", "0024=ignore"});
+    ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
+    ASSERT_EQ(r.config.faults.size(), 2u);
+    const Fault clamp = r.config.faults[0].second;
+    EXPECT_EQ(std::tuple(clamp.kind, clamp.minValue, clamp.maxValue),
+              std::tuple(FaultKind::Clamp, -10, 1000));
+    const Fault ignore = r.config.faults[1].second;
+    EXPECT_EQ(ignore.kind, FaultKind::Ignore);
+    // What each keeps of a write, at and beyond the limits.
+    const struct {
+        std::int16_t written, kept;
+    } clamped[] = {{-11, -10}, {-10, -10}, {500, 500}, {1000, 1000}, {1001, 1000}, {-32768, -10}};
+    for (const auto& c : clamped)
+        EXPECT_EQ(keptValue(clamp, 7, c.written), c.kept) << c.written;
+    EXPECT_EQ(keptValue(ignore, 7, 1500), 7);
+    EXPECT_EQ(keptValue(Fault{}, 7, 1500), 1500);
+}
+
 TEST(SimOptions, TcpPortAndListenAddress) {
     // A pty unless --tcp is given; the loopback unless --listen says otherwise.
     EXPECT_EQ(parseArguments({}).config.tcpPort, -1);
@@ -64,6 +84,8 @@ TEST(SimOptions, BadArgumentsAreOneLineErrors) {
         "--silent=1|--hangup-after=0|--hangup-for=-1|--delay-all=60001|--fault 0080=nak|"
         "--fault 0001=explode|--fault 0001=delay:-5|--fault 0001=silent:3|--fault nak|"
         "--fault=0001=echo|--fault=0001=echo:0080|--fault=0001=late|--fault=0001=nak:100|"
+        "--fault=0001=clamp|--fault=0001=clamp:5|--fault=0001=clamp:9:1|--fault=0001=clamp:a:b|"
+        "--fault=0001=clamp:0:32768|--fault=0001=clamp:0:1:2|--fault=0001=ignore:3|"
         "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126|"
         "--tcp 65536|--tcp -1|--tcp x|--listen 127.0.0.1|--tcp 0 --link /tmp/x");
     for (const QString& line : bad.split(QLatin1Char('|'))) {
