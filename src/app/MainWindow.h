@@ -211,6 +211,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QString m_appDir;
     QString m_helpPath;
     bool m_ending = false;
+    bool m_keepStateCopy = false; // the state file was not loaded: keep it before replacing it
     bool m_stopPressed = false;
     bool m_lost = false;
     QString m_lostDevice;

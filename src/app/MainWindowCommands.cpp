@@ -137,16 +137,20 @@ void MainWindow::exportCsv() {
     const QString proposed =
         csvFileName(QStringLiteral("PMX-31570A"), QDateTime::currentDateTime());
     const QString path =
-        m_prompts.saveFile(this, folder, QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
-                           QStringLiteral("csv"), proposed);
+        m_prompts.appendFile(this, folder, QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
+                             QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
     ListArrays lists;
     fillListArrays(m_table, m_hexButton->isChecked(), lists);
     QString error;
-    if (!appendCsv(path, lists, strings::language(), &error))
+    CsvWritten written;
+    if (!appendCsv(path, lists, strings::language(), &error, &written)) {
         m_prompts.tellError(
             this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    m_prompts.tellInfo(this, csvWrittenText(written, path, strings::language()));
 }
 
 void MainWindow::requestCompare() {

@@ -19,9 +19,17 @@ void MainWindow::loadState() {
     QString error;
     bool found = false;
     // A damaged state file keeps what was read before the damage.
-    loadStateFile(m_appDir, m_table, &selectionsRead, &error, &found);
+    const bool loaded = loadStateFile(m_appDir, m_table, &selectionsRead, &error, &found);
     if (!found)
         return;
+    if (!loaded) {
+        // The file is replaced at the end of the run: the operator must know now, and the
+        // file is kept beside it first.
+        m_keepStateCopy = true;
+        m_prompts.tellError(this, strings::text(TextId::StateFileNotLoaded)
+                                      .arg(QLatin1String(kStateFileName), error,
+                                           QLatin1String(kStateBackupName)));
+    }
     // The selection dialog's boxes take the selections read, so that a write of all
     // items right after the start sees them.
     if (!selectionsRead.isEmpty()) {
@@ -32,6 +40,11 @@ void MainWindow::loadState() {
 }
 
 bool MainWindow::saveState(QString* error) {
+    if (m_keepStateCopy) {
+        if (!keepStateFileCopy(m_appDir, error))
+            return false;
+        m_keepStateCopy = false;
+    }
     return saveStateFile(m_appDir, m_table, error);
 }
 
@@ -85,7 +98,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // Never a silent loss: the operator decides whether to close without saving.
         const QString question = strings::text(TextId::StateNotSaved)
                                      .arg(QDir::toNativeSeparators(stateFilePath()), error);
-        if (!m_prompts.askYesNo(this, question)) {
+        if (!m_prompts.askYesNoDefaultNo(this, question)) {
             event->ignore();
             return;
         }

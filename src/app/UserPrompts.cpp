@@ -21,25 +21,41 @@ QString qtFilter(const QString& filter) {
 
 UserPrompts UserPrompts::interactive() {
     UserPrompts p;
-    p.askYesNo = [](QWidget* parent, const QString& text) {
+    auto ask = [](QWidget* parent, const QString& text, QMessageBox::StandardButton byDefault) {
         QMessageBox box(QMessageBox::Warning, kTitle, text, QMessageBox::Yes | QMessageBox::No,
                         parent);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(byDefault);
         return box.exec() == QMessageBox::Yes;
+    };
+    p.askYesNo = [ask](QWidget* parent, const QString& text) {
+        return ask(parent, text, QMessageBox::Yes);
+    };
+    p.askYesNoDefaultNo = [ask](QWidget* parent, const QString& text) {
+        return ask(parent, text, QMessageBox::No);
     };
     p.openFile = [](QWidget* parent, const QString& dir, const QString& filter) {
         return QFileDialog::getOpenFileName(parent, QString(), dir, qtFilter(filter));
     };
-    p.saveFile = [](QWidget* parent, const QString& dir, const QString& filter,
-                    const QString& suffix, const QString& proposed) {
+    auto chooseSaved = [](QWidget* parent, const QString& dir, const QString& filter,
+                          const QString& suffix, const QString& proposed, bool appends) {
         QFileDialog dialog(parent, QString(), dir, qtFilter(filter));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(suffix);
+        // Nothing is replaced when the rows go to the end of the file.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, appends);
         if (!proposed.isEmpty())
             dialog.selectFile(proposed);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return QString();
         return dialog.selectedFiles().constFirst();
+    };
+    p.saveFile = [chooseSaved](QWidget* parent, const QString& dir, const QString& filter,
+                               const QString& suffix, const QString& proposed) {
+        return chooseSaved(parent, dir, filter, suffix, proposed, false);
+    };
+    p.appendFile = [chooseSaved](QWidget* parent, const QString& dir, const QString& filter,
+                                 const QString& suffix, const QString& proposed) {
+        return chooseSaved(parent, dir, filter, suffix, proposed, true);
     };
     p.tellError = [](QWidget* parent, const QString& text) {
         QMessageBox::warning(parent, kTitle, text);

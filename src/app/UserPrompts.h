@@ -18,8 +18,16 @@ struct UserPrompts {
         saveFile;
     // An error the operator must see (files, settings); never for line failures.
     std::function<void(QWidget* parent, const QString& text)> tellError;
-    // Something the operator should know that is no error (a transfer's notice).
+    // Something the operator should know that is no error (a transfer's notice, where an
+    // export went).
     std::function<void(QWidget* parent, const QString& text)> tellInfo;
+    // Yes/No with No as default: for a Yes that throws work away.
+    std::function<bool(QWidget* parent, const QString& text)> askYesNoDefaultNo;
+    // A file that an export appends to: chosen like saveFile, without the question whether
+    // to replace a file that exists.
+    std::function<QString(QWidget* parent, const QString& dir, const QString& filter,
+                          const QString& suffix, const QString& proposed)>
+        appendFile;
 
     // Message boxes and file dialogs.
     static UserPrompts interactive();

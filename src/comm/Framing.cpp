@@ -212,16 +212,17 @@ void ResponseAssembler::reset() {
 ResponseAssembler::Status ResponseAssembler::feed(const QByteArray& bytes) {
     if (m_status != Status::Pending)
         return m_status;
-    if (m_protocol == kProtocolModbusRtu) {
-        m_buf += bytes;
-        scanRtu();
-        return m_status;
-    }
+    // One byte at a time, as if each arrived alone: how the port happens to split the
+    // bytes into reads must never change which frame is taken or whether it is corrupt.
     for (char b : bytes) {
-        if (m_protocol == kProtocolKorvan)
+        if (m_protocol == kProtocolModbusRtu) {
+            m_buf += b;
+            scanRtu();
+        } else if (m_protocol == kProtocolKorvan) {
             feedKorvan(b);
-        else
+        } else {
             feedAscii(b);
+        }
         if (m_status != Status::Pending)
             break; // anything after the frame is stale input for the next exchange
     }
@@ -296,7 +297,12 @@ void ResponseAssembler::discard(qsizetype bytes) {
 }
 
 bool ResponseAssembler::modbusEchoMatches(const QByteArray& message) const {
-    if (m_request.size() < 2 || message.size() < 2 || (quint8(message[1]) & 0x80))
+    if (m_request.size() < 2 || message.size() < 2)
+        return true;
+    // An answer, or an exception, to another function answers another request.
+    if ((quint8(message[1]) & 0x7F) != m_function)
+        return false;
+    if (quint8(message[1]) & 0x80)
         return true; // exceptions name no register
     if (m_function == 0x06)
         return message == m_request; // register and value echoed

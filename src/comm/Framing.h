@@ -59,7 +59,8 @@ QByteArray extractData(const QByteArray& text, qint32 n);
 //    bit; garbage before the frame is skipped. A frame with our address and a wrong CRC,
 //    or a whole valid frame from another station, is Corrupt. The text of a complete
 //    frame is the same message as a Modbus ASCII frame would carry it.
-//  - Both Modbus modes: a function 06 answer must echo the request's register and value,
+//  - Both Modbus modes: an answer must carry the request's function code (or its
+//    exception code); a function 06 answer must echo the request's register and value,
 //    and a function 03 answer must carry as many bytes as the request asked registers;
 //    a well-formed frame of ours that does not is discarded (a late answer) and waiting
 //    goes on. Exception answers name no register and are taken as they come.

@@ -59,10 +59,14 @@ qsizetype scanNumber(const QString& text, qsizetype pos, QByteArray& out) {
 double toDouble(const QByteArray& cText) {
     bool ok = false;
     const double v = cText.toDouble(&ok); // QByteArray::toDouble is always C locale
-    // Overflowing exponents come back as not ok with an infinite value; keep the sign.
-    if (!ok)
-        return std::isinf(v) ? v : 0.0;
-    return v;
+    if (ok)
+        return v;
+    // A scanned number fails only by its size: a negative exponent made it too small to
+    // tell from 0, any other too large; the value itself may come back as 0 either way.
+    if (cText.contains("e-"))
+        return 0.0;
+    const double inf = std::numeric_limits<double>::infinity();
+    return cText.startsWith('-') ? -inf : inf;
 }
 
 } // namespace
@@ -96,13 +100,20 @@ std::optional<qint16> toInt16Rounded(double value) {
     return qint16(r);
 }
 
-std::optional<qint32> toInt32Whole(const QString& text) {
+std::optional<double> wholeNumber(const QString& text) {
     const QString t = text.trimmed();
     QByteArray cText;
     const qsizetype len = scanNumber(t, 0, cText);
     if (len == 0 || len != t.size())
         return std::nullopt;
-    const double r = roundHalfEven(toDouble(cText));
+    return toDouble(cText);
+}
+
+std::optional<qint32> toInt32Whole(const QString& text) {
+    const std::optional<double> value = wholeNumber(text);
+    if (!value)
+        return std::nullopt;
+    const double r = roundHalfEven(*value);
     if (!std::isfinite(r) || r < double(std::numeric_limits<qint32>::min()) ||
         r > double(std::numeric_limits<qint32>::max()))
         return std::nullopt;

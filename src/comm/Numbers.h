@@ -13,6 +13,11 @@ double leadingNumber(const QString& text);
 // does not fit (or the value is not finite).
 std::optional<qint16> toInt16Rounded(double value);
 
+// The value of a text that is one number as a whole (surrounding blanks allowed):
+// [sign] digits [. digits] [e [sign] digits], or "." digits. Anything else: nullopt;
+// an exponent too large gives +-infinity.
+std::optional<double> wholeNumber(const QString& text);
+
 // The whole text (surrounding blanks allowed) must be one number; it is rounded to the
 // nearest 32-bit integer, halves to even. Anything else, or out of range: nullopt.
 std::optional<qint32> toInt32Whole(const QString& text);

@@ -1,5 +1,7 @@
 #include "model/FieldReader.h"
 
+#include "comm/Numbers.h"
+
 #include <cmath>
 #include <limits>
 
@@ -35,7 +37,7 @@ QString fieldFailureText(const FieldFailure& failure, strings::Lang lang) {
         what = TextId::QuoteInName;
         break;
     case FieldError::NotANumber:
-        what = TextId::NotAWholeNumber;
+        what = TextId::NotANumber;
         break;
     case FieldError::OutOfRange:
         what = TextId::OutsideInt16;
@@ -205,24 +207,13 @@ bool FieldReader::readInt16(qint16* value) {
         return false;
     if (quoteAfterClose)
         return fail(FieldError::NotANumber);
-    const QString t = raw.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
-        negative = t[i++] == u'-';
-    if (i >= t.size())
+    const std::optional<double> number = wholeNumber(raw);
+    if (!number)
         return fail(FieldError::NotANumber);
-    qint64 magnitude = 0;
-    for (; i < t.size(); ++i) {
-        if (!isDigit(t[i]))
-            return fail(FieldError::NotANumber);
-        if (magnitude <= 100000) // enough to know it is out of range; avoids overflow
-            magnitude = magnitude * 10 + (t[i].unicode() - u'0');
-    }
-    const qint64 number = negative ? -magnitude : magnitude;
-    if (number < -32768 || number > 32767)
+    const std::optional<qint16> rounded = toInt16Rounded(*number);
+    if (!rounded)
         return fail(FieldError::OutOfRange);
-    *value = qint16(number);
+    *value = *rounded;
     return true;
 }
 
@@ -235,7 +226,7 @@ bool FieldReader::readSelection(qint16* value) {
     const double number = fieldLeadingNumber(raw);
     if (!std::isfinite(number))
         return fail(FieldError::BadSelection);
-    const double rounded = std::nearbyint(number); // default rounding: ties to even
+    const double rounded = roundHalfEven(number);
     if (rounded != 0.0 && rounded != 1.0 && rounded != 2.0)
         return fail(FieldError::BadSelection);
     *value = qint16(rounded);

@@ -11,7 +11,7 @@ enum class FieldError {
     PastEnd,       // a field was asked for after the last one
     UnclosedQuote, // a field opened with '"' has no closing '"' on its line
     QuoteInText,   // a text field holds a '"' (cannot be stored in our files)
-    NotANumber,    // a 16-bit field is empty or holds anything but a whole number
+    NotANumber,    // a 16-bit field is empty or holds anything but one number
     OutOfRange,    // a 16-bit field lies outside -32768..32767
     BadSelection,  // a selection field is not 0, 1 or 2 (the states of a check box)
     FileTooLarge,  // the file is far larger than any file of ours can be
@@ -49,9 +49,10 @@ class FieldReader {
     // Passes over one field whatever it holds (a field that is never used).
     bool skipField();
 
-    // A whole number from -32768 to 32767, with optional blanks around it and an optional
-    // sign. "12abc", "1.5", "1e3" and an empty field are errors: files of ours only ever
-    // hold plain whole numbers, and guessing at anything else would load wrong values.
+    // A number, with optional blanks around it, that rounds (halves to even, as
+    // selections do) to -32768..32767: "12", "-5", "1.0", "2.5" (2), "1e3". The field must
+    // be that number alone: "12abc", "1 2", "&HFF" and an empty field are not numbers,
+    // since guessing at them would load wrong values.
     bool readInt16(qint16* value);
 
     // A selection flag, read leniently so that hand-edited files still load: the number at the
@@ -66,6 +67,8 @@ class FieldReader {
     int lineNumber() const { return m_fieldLine; }
     // True once the text is used up (no further field can be read).
     bool atEnd() const { return m_pos >= m_text.size(); }
+    // Characters read so far, the comma or line end after the last field included.
+    qsizetype position() const { return m_pos; }
 
     const FieldFailure& failure() const { return m_failure; }
     QString errorText(strings::Lang lang = strings::Lang::English) const {

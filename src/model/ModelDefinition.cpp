@@ -16,9 +16,15 @@ QString ModelLoadResult::errorText(strings::Lang lang) const {
                           : strings::text(TextId::ModelFileNotLoaded, lang).arg(file, why);
 }
 
-ModelLoadResult readModelDefinition(const QByteArray& bytes, bool langEng, ItemTable& table) {
+namespace {
+
+int fieldsNeeded(bool langEng) {
+    return langEng ? kModelFieldsEnglish : kModelFieldsJapanese;
+}
+
+ModelLoadResult readModelText(const QString& fields, bool langEng, ItemTable& table) {
     ModelLoadResult result;
-    FieldReader reader(decodeText(bytes));
+    FieldReader reader(fields);
     QString modelName;
     std::array<QString, kItemCount> names;
 
@@ -39,15 +45,20 @@ ModelLoadResult readModelDefinition(const QByteArray& bytes, bool langEng, ItemT
     return result;
 }
 
+} // namespace
+
+ModelLoadResult readModelDefinition(const QByteArray& bytes, bool langEng, ItemTable& table) {
+    return readModelText(decodeFields(bytes, fieldsNeeded(langEng)).text, langEng, table);
+}
+
 ModelLoadResult loadModelDefinition(const QString& path, bool langEng, ItemTable& table) {
     FieldError kind = FieldError::None;
-    const std::optional<QByteArray> bytes = readSmallFile(path, &kind);
+    const std::optional<QString> fields = loadFieldText(path, fieldsNeeded(langEng), &kind);
     ModelLoadResult result;
-    if (bytes) {
-        result = readModelDefinition(*bytes, langEng, table);
-    } else {
+    if (fields)
+        result = readModelText(*fields, langEng, table);
+    else
         result.failure.kind = kind;
-    }
     result.path = path;
     return result;
 }

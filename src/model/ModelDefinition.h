@@ -28,7 +28,7 @@ struct ModelLoadResult {
 // exactly as it was. selections and values are never touched.
 ModelLoadResult loadModelDefinition(const QString& path, bool langEng, ItemTable& table);
 
-// The same on the file's bytes (decoded as UTF-8 or Shift_JIS).
+// The same on the file's bytes (decoded as decodeText does; only the fields needed).
 ModelLoadResult readModelDefinition(const QByteArray& bytes, bool langEng, ItemTable& table);
 
 } // namespace pmx

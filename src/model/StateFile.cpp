@@ -1,6 +1,8 @@
 #include "model/StateFile.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include "model/AppPaths.h"
 #include "model/TableFile.h"
@@ -29,8 +31,26 @@ bool loadStateFile(const QString& dir, ItemTable& table, QList<int>* selectionsR
     if (selectionsRead)
         *selectionsRead = result.selectionsRead;
     if (!result.ok && error)
-        *error = QStringLiteral("%1: %2").arg(name, result.errorText(strings::language()));
+        *error = result.errorText(strings::language());
     return result.ok;
+}
+
+bool keepStateFileCopy(const QString& dir, QString* error) {
+    const QDir folder(dir);
+    const QString original = folder.filePath(QLatin1String(kStateFileName));
+    const QString copy = folder.filePath(QLatin1String(kStateBackupName));
+    if (!QFileInfo::exists(original))
+        return true;
+    // An older copy gives way. Should the new copy then fail, the state file itself is
+    // still there: the save that would replace it does not happen.
+    QFile::remove(copy);
+    QFile source(original);
+    if (!source.copy(copy)) {
+        if (error)
+            *error = strings::text(TextId::CopyNotKept).arg(QLatin1String(kStateBackupName), source.errorString());
+        return false;
+    }
+    return true;
 }
 
 bool saveStateFile(const QString& dir, const ItemTable& table, QString* error) {

@@ -19,13 +19,10 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
         return std::nullopt;
     };
     if (!isStorableText(table.modelName))
-        return refuse(QStringLiteral("The model name contains a double quote or a line end "
-                                     "and cannot be saved."));
+        return refuse(strings::text(TextId::ModelNameNotStorable));
     for (int i = 0; i < kItemCount; ++i) {
         if (!isStorableText(table.names[i]))
-            return refuse(QStringLiteral("The name of item %1 contains a double quote or a "
-                                         "line end and cannot be saved.")
-                              .arg(itemAddressText(i)));
+            return refuse(strings::text(TextId::ItemNameNotStorable).arg(itemAddressText(i)));
     }
 
     QString text;
@@ -47,11 +44,13 @@ std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error)
     bool encoded = true;
     QByteArray bytes = encodeText(text, &encoded);
     if (!encoded)
-        return refuse(QStringLiteral("A name cannot be represented in the system encoding."));
+        return refuse(strings::text(TextId::NameNotEncodable));
     return bytes;
 }
 
-TableReadResult readTableFile(const QByteArray& bytes, ItemTable& live, TableReadMode mode) {
+namespace {
+
+TableReadResult readTableText(const QString& fields, ItemTable& live, TableReadMode mode) {
     TableReadResult result;
     // All-or-nothing reads go into a copy that is committed only when the file is good.
     ItemTable staged;
@@ -59,7 +58,7 @@ TableReadResult readTableFile(const QByteArray& bytes, ItemTable& live, TableRea
         staged = live;
     ItemTable& table = mode == TableReadMode::Partial ? live : staged;
 
-    FieldReader reader(decodeText(bytes));
+    FieldReader reader(fields);
     auto finish = [&]() -> TableReadResult& {
         result.failure = reader.failure();
         result.ok = result.failure.kind == FieldError::None;
@@ -101,7 +100,34 @@ TableReadResult readTableFile(const QByteArray& bytes, ItemTable& live, TableRea
     return finish();
 }
 
-std::optional<QByteArray> readSmallFile(const QString& path, FieldError* kind) {
+} // namespace
+
+TableReadResult readTableFile(const QByteArray& bytes, ItemTable& table, TableReadMode mode) {
+    return readTableText(decodeFields(bytes, kTableFileLines).text, table, mode);
+}
+
+FieldText decodeFields(const QByteArray& bytes, int count) {
+    // Where the fields end is found before decoding. In UTF-8 and CP932 the characters
+    // that separate fields (blank, tab, '"', ',', CR, LF) are single bytes that never occur
+    // inside a multi-byte character, so the bytes read as Latin-1 split exactly as the
+    // decoded text does. UTF-16 decodes each unit alone, so it is decoded first.
+    const bool utf16 = hasUtf16Bom(bytes);
+    // A UTF-8 byte-order mark is not part of the first field; decodeText drops it.
+    const qsizetype bom = !utf16 && bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    const QString scanned = utf16 ? decodeText(bytes) : QString::fromLatin1(bytes.mid(bom));
+    FieldReader reader(scanned);
+    bool all = true;
+    for (int i = 0; all && i < count; ++i)
+        all = reader.skipField();
+    const qsizetype end = all ? reader.position() : scanned.size();
+    const QChar last = end > 0 ? scanned[end - 1] : QChar();
+    FieldText out;
+    out.complete = all && (last == u',' || last == u'\r' || last == u'\n');
+    out.text = utf16 ? scanned.left(end) : decodeText(bytes.left(bom + end));
+    return out;
+}
+
+std::optional<QString> loadFieldText(const QString& path, int count, FieldError* kind) {
     // Only regular files: opening a FIFO or device chosen by mistake could block forever.
     const QFileInfo info(path);
     QFile file(path);
@@ -109,29 +135,34 @@ std::optional<QByteArray> readSmallFile(const QString& path, FieldError* kind) {
         *kind = FieldError::CannotOpen;
         return std::nullopt;
     }
-    // Read one byte past the limit rather than trusting size(): pipes and special files
-    // report 0 or lie.
+    // Read one byte past the limit rather than trusting size(): special files report 0 or
+    // lie, and the file may grow while it is read.
     QByteArray bytes = file.read(kMaxTextFileBytes + 1);
-    if (bytes.size() > kMaxTextFileBytes) {
-        *kind = FieldError::FileTooLarge;
-        return std::nullopt;
-    }
     if (file.error() != QFileDevice::NoError) {
         *kind = FieldError::CannotOpen;
         return std::nullopt;
     }
-    return bytes;
+    const bool more = bytes.size() > kMaxTextFileBytes;
+    if (more)
+        bytes.truncate(kMaxTextFileBytes);
+    FieldText fields = decodeFields(bytes, count);
+    // A field running into the limit might go on after it: nothing read can be trusted.
+    if (more && !fields.complete) {
+        *kind = FieldError::FileTooLarge;
+        return std::nullopt;
+    }
+    return std::move(fields.text);
 }
 
 TableReadResult loadTableFile(const QString& path, ItemTable& table, TableReadMode mode) {
     FieldError kind = FieldError::None;
-    const std::optional<QByteArray> bytes = readSmallFile(path, &kind);
-    if (!bytes) {
+    const std::optional<QString> fields = loadFieldText(path, kTableFileLines, &kind);
+    if (!fields) {
         TableReadResult result;
         result.failure.kind = kind;
         return result;
     }
-    return readTableFile(*bytes, table, mode);
+    return readTableText(*fields, table, mode);
 }
 
 bool saveTableFile(const QString& path, const ItemTable& table, QString* error) {

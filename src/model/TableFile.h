@@ -41,21 +41,34 @@ bool isStorableText(const QString& text);
 std::optional<QByteArray> writeTableFile(const ItemTable& table, QString* error = nullptr);
 
 // Reads modelName, names, selections and values from a table file's bytes; nothing else
-// in the table is touched. Anything after line 385 is ignored.
+// in the table is touched. Only the first 385 fields count: whatever follows them is
+// neither read nor decoded.
 TableReadResult readTableFile(const QByteArray& bytes, ItemTable& table, TableReadMode mode);
 
-// The same on a file: readTableFile on its contents; a file that cannot be opened or is
-// far too large to be a table file fails without touching the table.
+// The same on a file. A file that cannot be opened, or whose 385 fields do not end within
+// kMaxTextFileBytes, fails without touching the table; what follows the fields is ignored
+// however long it is.
 TableReadResult loadTableFile(const QString& path, ItemTable& table, TableReadMode mode);
 
 // writeTableFile, then an atomic replace of path (the old file survives any failure).
 bool saveTableFile(const QString& path, const ItemTable& table, QString* error = nullptr);
 
-// Largest text file read whole; a table or model file is a few kilobytes.
+// The most of a text file that is read: a table or model file is a few kilobytes.
 constexpr qint64 kMaxTextFileBytes = 4 * 1024 * 1024;
 
-// Reads a whole text file of at most kMaxTextFileBytes. On failure returns nothing and
-// sets *kind to CannotOpen or FileTooLarge.
-std::optional<QByteArray> readSmallFile(const QString& path, FieldError* kind);
+// The first `count` fields of a text file's bytes, decoded (decodeText) without anything
+// after them: bytes after the last field (junk, a tail in another encoding) can change
+// neither which encoding the fields are read in nor what they hold. `complete` tells
+// whether the bytes hold `count` fields each closed by a comma or line end.
+struct FieldText {
+    QString text;
+    bool complete = false;
+};
+FieldText decodeFields(const QByteArray& bytes, int count);
+
+// decodeFields on a file, of which at most kMaxTextFileBytes are read. Returns nothing,
+// with *kind CannotOpen when it cannot be read, or FileTooLarge when it goes on past that
+// limit without closing its `count` fields within it.
+std::optional<QString> loadFieldText(const QString& path, int count, FieldError* kind);
 
 } // namespace pmx

@@ -21,7 +21,19 @@ QString decodeJapanese(const QByteArray& bytes) {
 
 } // namespace
 
+bool hasUtf16Bom(const QByteArray& bytes) {
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
 QString decodeText(const QByteArray& bytes) {
+    // Notepad's "Unicode" and "Unicode big endian" files: only their byte-order mark tells
+    // them apart, and read as 8-bit text every other byte would be a NUL.
+    if (hasUtf16Bom(bytes)) {
+        const bool little = bytes.startsWith("\xFF\xFE");
+        QStringDecoder utf16(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                             QStringDecoder::Flag::Stateless);
+        return utf16.decode(bytes.mid(2));
+    }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) {

@@ -1,6 +1,8 @@
 #include "report/CsvExport.h"
 #include "model/TextCodec.h"
+#include <QDir>
 #include <QFile>
+#include <algorithm>
 
 namespace pmx {
 
@@ -58,8 +60,14 @@ QString csvRowsBlock(const QString& title, const QList<QStringList>& rows) {
     return out;
 }
 
-bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error) {
-    return appendCsvText(path, csvBlock(lists, lang), error);
+bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error,
+               CsvWritten* written) {
+    const bool existed = QFile::exists(path);
+    if (!appendCsvText(path, csvBlock(lists, lang), error))
+        return false;
+    if (written)
+        *written = {int(std::count(lists.listed.begin(), lists.listed.end(), true)), existed};
+    return true;
 }
 
 bool appendCsvText(const QString& path, const QString& block, QString* error) {
@@ -82,6 +90,12 @@ bool appendCsvText(const QString& path, const QString& block, QString* error) {
     if (file.error() != QFileDevice::NoError)
         return fail(file.errorString());
     return true;
+}
+
+QString csvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang) {
+    return strings::text(written.appended ? TextId::CsvItemsAppended : TextId::CsvItemsWritten, lang)
+        .arg(written.items)
+        .arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace pmx

@@ -76,7 +76,7 @@ enum class TextId : int {
     FileEndsEarly = 121,
     ClosingQuoteMissing = 122,
     QuoteInName = 123,
-    NotAWholeNumber = 124,
+    NotANumber = 124,
     OutsideInt16 = 125,
     BadSelection = 126,
     FileTooLarge = 127,
@@ -97,6 +97,17 @@ enum class TextId : int {
     OpenFailed = 214,
     NoSerialDevice = 215,
     ConditionsInvalid = 216,
+    // Files: what became of an export, a state file that was not loaded, why a save failed.
+    CsvItemsAppended = 240,   // "%1 items appended to %2"
+    StateFileNotLoaded = 241, // "%1 could not be loaded: %2 ... kept as %3 ..."
+    ModelNameNotStorable = 242,
+    ItemNameNotStorable = 243, // "The name of item %1 ..."
+    NameNotEncodable = 244,
+    FileNotCreated = 245,   // "... (%1)": the system's reason
+    FileNotWrittenToEnd = 246,
+    FileNotReplaced = 247,
+    CopyNotKept = 248,      // "... as %1 (%2)"
+    CsvItemsWritten = 249,  // "%1 items written to the new file %2"
     // Block reads.
     BlockReads = 380,       // the condition's caption
     BlockMaxCount = 381,    // the dialog's count caption

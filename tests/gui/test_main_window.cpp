@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
+#include "model/TableFile.h"
 #include "text/StringTable.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConditionsDialog.h"
@@ -503,4 +504,93 @@ TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
     view.notice(QStringLiteral("M")); // outside a transfer: at once
     QCoreApplication::processEvents();
     EXPECT_EQ(win.infos, QStringList({"N", "M"}));
+}
+
+TEST(MainWindow, SaveFailureAtCloseKeepsTheWindowByDefaultInItsLanguage) {
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        Window win(true, lang);
+        ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("PMX31570A.ini")));
+        win.answers = {true, false};
+        EXPECT_FALSE(win.w->close());
+        ASSERT_EQ(win.askedDefaultNo.size(), 1); // two Enters must not lose the table
+        const QString question = win.askedDefaultNo.last();
+        EXPECT_EQ(question, win.asked.last());
+        const QString path = QDir::toNativeSeparators(win.path("PMX31570A.ini"));
+        EXPECT_EQ(question.count(path), 1) << question.toStdString();
+        // The reason is one of ours, in the window's language.
+        const QString created = strings::text(TextId::FileNotCreated);
+        EXPECT_TRUE(question.contains(created.left(created.indexOf(u'%'))))
+            << question.toStdString();
+    }
+}
+
+
+TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
+    const QByteArray good = [] {
+        ItemTable t;
+        t.modelName = QStringLiteral("Kept");
+        return writeTableFile(t).value();
+    }();
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool loads;
+    } cases[] = {{"junk after the fields", good + QByteArray(5 * 1024 * 1024, '\xA5'), true},
+                 {"cut short", good.left(good.indexOf("\r\n\"\"\r\n0\r\n")), false},
+                 {"a bad value", good.left(good.size() - 3) + "x\r\n", false}};
+    for (const auto& c : cases) {
+        Window win(false, strings::Lang::English, [&](const QString& home) {
+            QFile f(home + QStringLiteral("/PMX31570A.ini"));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(c.bytes) == c.bytes.size());
+        });
+        EXPECT_EQ(win.w->items().modelName, QStringLiteral("Kept")) << c.what;
+        EXPECT_EQ(win.errors.size(), c.loads ? 0 : 1) << c.what;
+        if (!c.loads) {
+            EXPECT_TRUE(win.errors[0].contains(QStringLiteral("PMX31570A.ini.bak")));
+            EXPECT_TRUE(win.errors[0].contains(QStringLiteral("line"))) << c.what;
+        }
+        win.answer = true;
+        EXPECT_TRUE(win.w->close());
+        EXPECT_EQ(QFile::exists(win.path("PMX31570A.ini.bak")), !c.loads) << c.what;
+        if (!c.loads) {
+            QFile kept(win.path("PMX31570A.ini.bak"));
+            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+            EXPECT_EQ(kept.readAll(), c.bytes) << c.what;
+        }
+        QFile saved(win.path("PMX31570A.ini"));
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().startsWith("\"Kept\"\r\n")) << c.what;
+        EXPECT_EQ(win.errors.size(), c.loads ? 0 : 1) << "said once: " << c.what;
+    }
+}
+
+
+TEST(MainMenus, ExportAppendsToTheChosenCsv) {
+    Window win(false);
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.names.fill("X----");
+        t.names[0] = "P0";
+        t.values[0] = -5;
+    });
+    win.nextFile = win.path("list.csv");
+    action(w, "menu_export")->trigger();
+    EXPECT_TRUE(win.appendChosen); // never "replace?" for a file the rows are added to
+    EXPECT_EQ(win.infos, QStringList{"1 items written to the new file " +
+                                     QDir::toNativeSeparators(win.nextFile)});
+    EXPECT_TRUE(win.lastFile.proposed.startsWith("PMX-31570A"));
+    EXPECT_TRUE(win.lastFile.proposed.endsWith(".csv"));
+    EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
+    hexButton(w)->setChecked(true);
+    action(w, "menu_export")->trigger();
+    EXPECT_EQ(win.infos.last(), "1 items appended to " + QDir::toNativeSeparators(win.nextFile));
+    QFile f(win.nextFile); // the bytes of a block are the CSV writer's tests' business
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_EQ(bytes.count("\"Data Item\""), 2);
+    EXPECT_LT(bytes.indexOf("\"P0\",-5\r\n"), bytes.indexOf("\"P0\",\"FFFBh\"\r\n"));
+    win.nextFile = win.path("missing/list.csv");
+    action(w, "menu_export")->trigger();
+    EXPECT_EQ(win.errors.size(), 1);
+    EXPECT_EQ(win.infos.size(), 2);
 }

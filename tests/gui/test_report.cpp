@@ -8,14 +8,63 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPrinter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <type_traits>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QTextItem>
 #include <gtest/gtest.h>
 
 using namespace pmx;
 using strings::Lang;
 
 namespace {
+
+// Records the texts a page draws, so a page's content can be checked without pixels.
+class TextRecorder : public QPaintEngine {
+  public:
+    TextRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPath(const QPainterPath&) override {}
+    void drawRects(const QRectF*, int) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF&, const QTextItem& item) override { texts.append(item.text()); }
+    Type type() const override { return User; }
+    QStringList texts;
+};
+
+class RecordingDevice : public QPaintDevice {
+  public:
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+    QStringList texts() const { return m_engine.texts; }
+
+  protected:
+    int metric(PaintDeviceMetric m) const override {
+        return m == PdmWidth                          ? 12000
+               : m == PdmHeight                       ? 17000
+               : m >= PdmDpiX && m <= PdmPhysicalDpiY ? 1440
+               : m == PdmDepth                        ? 32
+               : m == PdmDevicePixelRatio             ? 1
+               : m == PdmDevicePixelRatioScaled       ? int(devicePixelRatioFScale())
+                                                      : 0;
+    }
+
+  private:
+    mutable TextRecorder m_engine;
+};
+
+QStringList pageTexts(const ReportRenderer& r, int page) {
+    RecordingDevice device;
+    QPainter painter(&device);
+    r.drawPage(painter, page);
+    painter.end();
+    return device.texts();
+}
 
 ReportModel modelOf(const ItemTable& table, Lang lang, bool hex = false) {
     ListArrays lists;
@@ -64,9 +113,15 @@ struct LanguageGuard {
 
 } // namespace
 
+// The renderer refers to its model: it must only ever be given one that outlives it.
+static_assert(std::is_constructible_v<ReportRenderer, const ReportModel&>);
+static_assert(!std::is_constructible_v<ReportRenderer, ReportModel&&>);
+static_assert(!std::is_constructible_v<ReportRenderer, const ReportModel&&>);
+
 TEST(ReportRender, PaginationOfAFullTable) {
     // A4 inside the margins, in twips: 30 rows under the headings on page 1, then 35.
-    ReportRenderer r(modelOf(longNames(), Lang::English));
+    const ReportModel m = modelOf(longNames(), Lang::English);
+    ReportRenderer r(m);
     r.paginate(13958);
     ASSERT_EQ(r.pageCount(), 4);
     int details = 0;
@@ -96,7 +151,8 @@ TEST(ReportRender, EmptyListAndAFooterThatSpillsOver) {
     ItemTable none;
     for (QString& n : none.names)
         n = QStringLiteral("----");
-    ReportRenderer empty(modelOf(none, Lang::English));
+    const ReportModel noRows = modelOf(none, Lang::English);
+    ReportRenderer empty(noRows);
     empty.paginate(13958);
     ASSERT_EQ(empty.pageCount(), 1);
     QList<ReportBand::Kind> kinds;
@@ -140,6 +196,59 @@ TEST(ReportRender, PdfPagesAndJapaneseFont) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("NotoSansCJK"))
         << "no CJK face embedded for the Japanese texts";
+}
+
+TEST(ReportRender, PdfTextLayerIsTheTextDrawnInBothLanguages) {
+    // What a reader copies or searches must be what is printed: digits, blanks and
+    // ideographs that share a glyph with another character included.
+    ItemTable t = table(70, -32768);
+    t.names[0] = QStringLiteral("データ項目 見出し 生産 1234567890");
+    t.names[1] = QStringLiteral("Alarm 1 set value, high");
+    t.values[2] = 31570;
+    QTemporaryDir dir;
+    for (const Lang lang : {Lang::English, Lang::Japanese}) {
+        const ReportModel m = modelOf(t, lang, true);
+        const QString path = dir.filePath(lang == Lang::English ? "en.pdf" : "ja.pdf");
+        QString error;
+        ASSERT_TRUE(ReportRenderer::renderPdf(m, path, &error, paper(QPageSize::A4)))
+            << error.toStdString();
+        ReportRenderer r(m);
+        r.paginate(13958); // A4 inside the margins
+        ASSERT_EQ(pdfPages(path), r.pageCount());
+        for (int page = 0; page < r.pageCount(); ++page) {
+            QProcess pdftotext;
+            pdftotext.start(QStringLiteral("pdftotext"),
+                            {"-raw", "-enc", "UTF-8", "-f", QString::number(page + 1), "-l",
+                             QString::number(page + 1), path, "-"});
+            ASSERT_TRUE(pdftotext.waitForFinished(60000) && pdftotext.exitCode() == 0)
+                << "pdftotext (poppler-utils) is needed: " << pdftotext.errorString().toStdString();
+            // Line breaks and spacing are the extractor's guess; the characters are not.
+            const QString extracted = QString::fromUtf8(pdftotext.readAllStandardOutput())
+                                          .remove(QRegularExpression(QStringLiteral("\\s")));
+            const QString drawn =
+                pageTexts(r, page).join(QString()).remove(QRegularExpression(QStringLiteral("\\s")));
+            EXPECT_EQ(extracted.toStdString(), drawn.toStdString())
+                << (lang == Lang::English ? "en" : "ja") << " page " << page;
+        }
+    }
+}
+
+TEST(ReportRender, PageImageHasItsBars) {
+    const QPageLayout a4 = paper(QPageSize::A4);
+    const int dpi = 100;
+    ItemTable t = longNames();
+    t.names[1] = QStringLiteral("温度上限アラーム");
+    const QImage page = ReportRenderer::renderPageImage(modelOf(t, Lang::Japanese), 0, a4, dpi);
+    ASSERT_EQ(page.size(), a4.fullRectPixels(dpi).size());
+    const QRect body = a4.paintRectPixels(dpi);
+    auto dark = [&](int twipY) {
+        const int y = body.top() + twipY * dpi / 1440;
+        return qGray(page.pixel(body.left() + body.width() / 2, y)) < 128;
+    };
+    // Page header bar under the title, page footer bar above the page number.
+    EXPECT_TRUE(dark(630 + 420));
+    EXPECT_TRUE(dark(13958 - twips::kPageFooter + 15));
+    EXPECT_EQ(qGray(page.pixel(5, 5)), 255); // margins stay blank
 }
 
 TEST(ReportWindow, OneNonModalWindowRefreshedOnEveryRequest) {

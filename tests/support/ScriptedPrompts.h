@@ -20,8 +20,10 @@ struct ScriptedPrompts {
         QString dir, filter, suffix, proposed;
     };
     QStringList asked;
+    QStringList askedDefaultNo; // the questions whose default answer is No (also in asked)
     QStringList errors;
     QStringList infos;
+    bool appendChosen = false; // the last file was chosen for appending
     bool answer = true;
     QList<bool> answers; // taken first, then `answer`
     QString nextFile;    // what the file dialogs return; empty = cancelled
@@ -33,6 +35,10 @@ struct ScriptedPrompts {
             asked << text;
             return answers.isEmpty() ? answer : answers.takeFirst();
         };
+        p.askYesNoDefaultNo = [this, yesNo = p.askYesNo](QWidget* parent, const QString& text) {
+            askedDefaultNo << text;
+            return yesNo(parent, text);
+        };
         p.openFile = [this](QWidget*, const QString& dir, const QString& filter) {
             lastFile = {dir, filter, {}, {}};
             return nextFile;
@@ -40,7 +46,15 @@ struct ScriptedPrompts {
         p.saveFile = [this](QWidget*, const QString& dir, const QString& filter,
                             const QString& suffix, const QString& proposed) {
             lastFile = {dir, filter, suffix, proposed};
+            appendChosen = false;
             return nextFile;
+        };
+        p.appendFile = [this, save = p.saveFile](QWidget* parent, const QString& dir,
+                                                 const QString& filter, const QString& suffix,
+                                                 const QString& proposed) {
+            const QString chosen = save(parent, dir, filter, suffix, proposed);
+            appendChosen = true;
+            return chosen;
         };
         p.tellError = [this](QWidget*, const QString& text) { errors << text; };
         p.tellInfo = [this](QWidget*, const QString& text) { infos << text; };

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace pmx;
@@ -59,7 +60,9 @@ TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
     const std::pair<const char*, double> leading[] = {{"300abc", 300}, {"  -12.5e1x", -125},
                                                       {"+.5", 0.5},    {"12e", 12},
                                                       {"abc", 0},      {"", 0},
-                                                      {"-", 0},        {".", 0}};
+                                                      {"-", 0},        {".", 0},
+                                                      {"1e999", HUGE_VAL}, {"-1e999x", -HUGE_VAL},
+                                                      {"1e-999", 0}};
     for (const auto& [text, value] : leading)
         EXPECT_EQ(leadingNumber(QString::fromLatin1(text)), value) << '"' << text << '"';
 
@@ -76,7 +79,8 @@ TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
         {"1e3", 1000},      {"3.5", 4},
         {"300abc", {}},     {"", {}},
         {"inf", {}},        {"nan", {}},
-        {"2147483648", {}}, {"-2147483648", INT32_MIN}};
+        {"2147483648", {}}, {"-2147483648", INT32_MIN},
+        {"1e999", {}},      {"1e-999", 0}};
     for (const auto& [text, result] : whole)
         EXPECT_EQ(toInt32Whole(QString::fromLatin1(text)), result) << '"' << text << '"';
 

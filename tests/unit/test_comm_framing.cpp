@@ -205,6 +205,24 @@ TEST(Framing, AssemblerCases) {
          {kRtuWrite},
          Status::Complete,
          ":0A060044FFFFAE\r\n"},
+        {"an exception to another function is another request's",
+         kProtocolModbusAscii,
+         kAsciiRead,
+         {":0A827301\r\n", modbusAsciiFrame(QByteArray::fromHex("0A8302"))},
+         Status::Complete,
+         ":0A830271\r\n"},
+        {"a frame of ours with a wrong CRC decides, whatever follows in the same read",
+         kProtocolModbusRtu,
+         kRtuRead,
+         {QByteArray::fromHex("0A0302FFFF1111") + rtuReply},
+         Status::Corrupt,
+         ""},
+        {"broadcast station, zeros around a function code",
+         kProtocolModbusRtu,
+         buildRequest(kProtocolModbusRtu, "00", "", "03", "007F0001", ""),
+         {QByteArray::fromHex("770000000000000000030059" "00325D000000000000")},
+         Status::Corrupt,
+         ""},
         {"spoiled CRC ending in the function code",
          kProtocolModbusRtu,
          kRtuRead,
@@ -235,6 +253,15 @@ TEST(Framing, AssemblerCases) {
         }
         EXPECT_EQ(st, c.status);
         EXPECT_EQ(a->text(), c.text);
+
+        // The same bytes one at a time: the way reads cut them changes nothing.
+        auto single = ResponseAssembler::forRequest(c.protocol, c.request);
+        const QByteArray all = c.chunks.join();
+        Status one = Status::Pending;
+        for (qsizetype i = 0; i < all.size() && one == Status::Pending; ++i)
+            one = single->feed(all.mid(i, 1));
+        EXPECT_EQ(one, c.status);
+        EXPECT_EQ(single->text(), c.text);
     }
 }
 

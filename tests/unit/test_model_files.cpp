@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -115,11 +116,29 @@ TEST(FieldReader, NumbersAndSelections) {
                    {"32768", 7, range},
                    {"-32769", 7, range},
                    {"99999999999999999999", 7, range},
+                   // Decimals round as selections do: halves to the even neighbour.
+                   {"1.0", 1, ok},
+                   {"1.5", 2, ok},
+                   {"2.5", 2, ok},
+                   {"-0.5", 0, ok},
+                   {"-1.5", -2, ok},
+                   {".5", 0, ok},
+                   {"7.", 7, ok},
+                   {"1e3", 1000, ok},
+                   {"32767.4", 32767, ok},
+                   {"-32768.5", -32768, ok},
+                   {" 12.50 ", 12, ok},
+                   {"32767.5", 7, range},
+                   {"-32768.6", 7, range},
+                   {"1e999", 7, range},
                    {"12abc", 7, nan},
-                   {"1.5", 7, nan},
                    {"", 7, nan},
                    {"-", 7, nan},
+                   {".", 7, nan},
                    {"1 2", 7, nan},
+                   {"1.2.3", 7, nan},
+                   {"1e", 7, nan},
+                   {"nan", 7, nan},
                    {"&HFF", 7, nan}};
     for (const auto& c : numbers) {
         SCOPED_TRACE(c.text);
@@ -387,4 +406,157 @@ TEST(ModelDefinition, MissingOrEmptyFileNamesTheFile) {
         EXPECT_TRUE(r.errorText(strings::Lang::Japanese).contains(name));
         expectSameStoredFields(t, sampleTable());
     }
+}
+
+namespace {
+
+QByteArray utf16WithBom(const QString& text, bool little) {
+    QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+    return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(encoder.encode(text));
+}
+
+QString writeBytes(const QTemporaryDir& dir, const char* name, const QByteArray& bytes) {
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    return f.fileName();
+}
+
+} // namespace
+
+TEST(TextCodec, Utf16FilesWithAByteOrderMarkLoad) {
+    const QString tableText = QString::fromUtf8(writeOrDie(sampleTable()));
+    QString modelText = QStringLiteral("\"モデル\"\r\n");
+    for (int i = 0; i < 2 * kItemCount; ++i)
+        modelText += QStringLiteral("\"名前 %1\"\r\n").arg(i);
+    for (bool little : {true, false}) {
+        EXPECT_EQ(decodeText(utf16WithBom(QStringLiteral("\"A\",1"), little)),
+                  QStringLiteral("\"A\",1"));
+        ItemTable t;
+        const TableReadResult r =
+            readTableFile(utf16WithBom(tableText, little), t, TableReadMode::AllOrNothing);
+        ASSERT_TRUE(r.ok) << little << ": " << r.errorText().toStdString();
+        expectSameStoredFields(t, sampleTable());
+        for (bool langEng : {false, true}) {
+            ItemTable m;
+            const ModelLoadResult mr = readModelDefinition(utf16WithBom(modelText, little), langEng, m);
+            ASSERT_TRUE(mr.ok) << mr.errorText().toStdString();
+            EXPECT_EQ(m.modelName, QStringLiteral("モデル"));
+            EXPECT_EQ(m.names[0], langEng ? QStringLiteral("名前 128") : QStringLiteral("名前 0"));
+        }
+    }
+}
+
+TEST(TableFile, WhatFollowsTheFieldsIsIgnoredHoweverItReads) {
+    // Japanese names in UTF-8: a tail that is not UTF-8 must not turn them into CP932.
+    const QByteArray good = writeOrDie(sampleTable());
+    const struct {
+        const char* what;
+        QByteArray tail;
+    } tails[] = {{"nothing", ""},
+                 {"more lines", "junk\r\n\"x\"\r\n1\r\n"},
+                 {"bytes that are not UTF-8", "\xFF\xFE\x80\x81\r\n"},
+                 {"an open quote", "\"never closed"},
+                 {"5 MB of junk", QByteArray(5 * 1024 * 1024, '\xA5')}};
+    QTemporaryDir dir;
+    for (const auto& c : tails) {
+        const QByteArray bytes = good + c.tail;
+        for (TableReadMode mode : {TableReadMode::Partial, TableReadMode::AllOrNothing}) {
+            ItemTable fromBytes;
+            const TableReadResult r = readTableFile(bytes, fromBytes, mode);
+            EXPECT_TRUE(r.ok) << c.what << ": " << r.errorText().toStdString();
+            expectSameStoredFields(fromBytes, sampleTable());
+
+            ItemTable fromFile;
+            const TableReadResult f =
+                loadTableFile(writeBytes(dir, "t.dat", bytes), fromFile, mode);
+            EXPECT_TRUE(f.ok) << c.what << ": " << f.errorText().toStdString();
+            expectSameStoredFields(fromFile, sampleTable());
+        }
+    }
+}
+
+TEST(TableFile, AFieldRunningPastTheReadLimitIsRefused) {
+    // The last value goes on beyond what is read: it cannot be known, so nothing loads.
+    const QByteArray file = writeOrDie(sampleTable());
+    const QByteArray cut = file.left(file.lastIndexOf("\r\n", file.size() - 3) + 2); // 384 lines
+    QTemporaryDir dir;
+    const struct {
+        QByteArray bytes;
+        FieldError kind;
+    } cases[] = {{cut + QByteArray(kMaxTextFileBytes, '1'), FieldError::FileTooLarge},
+                 {cut + "1\r\n" + QByteArray(kMaxTextFileBytes, '1'), FieldError::None},
+                 {QByteArray(kMaxTextFileBytes + 1, '"'), FieldError::FileTooLarge}};
+    for (const auto& c : cases) {
+        ItemTable t = sampleTable();
+        t.values[127] = 5;
+        const TableReadResult r =
+            loadTableFile(writeBytes(dir, "big.dat", c.bytes), t, TableReadMode::Partial);
+        EXPECT_EQ(r.failure.kind, c.kind) << r.errorText().toStdString();
+        EXPECT_EQ(t.values[127], c.kind == FieldError::None ? 1 : 5);
+    }
+}
+
+TEST(ModelDefinition, WhatFollowsTheNamesNeededIsIgnored) {
+    QTemporaryDir dir;
+    for (bool langEng : {false, true}) {
+        const int needed = langEng ? kModelFieldsEnglish : kModelFieldsJapanese;
+        QByteArray bytes = "\"モデル\"\r\n";
+        for (int i = 1; i < needed; ++i)
+            bytes += "\"名前 " + QByteArray::number(i) + "\"\r\n";
+        for (const QByteArray& tail : {QByteArray("\x81\xFF\r\n\"open"),
+                                       QByteArray(5 * 1024 * 1024, '\xA5')}) {
+            ItemTable t;
+            const ModelLoadResult r =
+                loadModelDefinition(writeBytes(dir, "m.txt", bytes + tail), langEng, t);
+            ASSERT_TRUE(r.ok) << r.errorText().toStdString();
+            EXPECT_EQ(t.modelName, QStringLiteral("モデル"));
+            EXPECT_EQ(t.names[127], QStringLiteral("名前 %1").arg(needed - 1));
+        }
+    }
+}
+
+TEST(StateFile, AFileWithJunkAfterItsFieldsLoadsAndACopyCanBeKept) {
+    QTemporaryDir dir;
+    const QByteArray bytes = writeOrDie(sampleTable()) + QByteArray(5 * 1024 * 1024, 'x');
+    writeBytes(dir, "PMX31570A.ini", bytes);
+    ItemTable t;
+    QString error;
+    bool found = false;
+    EXPECT_TRUE(loadStateFile(dir.path(), t, nullptr, &error, &found)) << error.toStdString();
+    EXPECT_TRUE(found);
+    expectSameStoredFields(t, sampleTable());
+
+    // The copy replaces an older one and holds the file byte for byte.
+    writeBytes(dir, "PMX31570A.ini.bak", "older copy");
+    ASSERT_TRUE(keepStateFileCopy(dir.path(), &error)) << error.toStdString();
+    QFile copy(dir.filePath("PMX31570A.ini.bak"));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), bytes);
+
+    // Nothing to keep is not an error.
+    QTemporaryDir empty;
+    EXPECT_TRUE(keepStateFileCopy(empty.path(), &error));
+    EXPECT_TRUE(QDir(empty.path()).isEmpty());
+}
+
+TEST(AtomicFile, ASaveRemovesTheTemporariesOfItsInterruptedSaves) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        bool removed;
+    } files[] = {{"OUT.dat.a1B2c3", true},    {"OUT.dat.XXXXXX", true},
+                 {"OUT.dat.bak", false},      {"OUT.dat.a1B2c3d", false},
+                 {"OUT.dat.a1-2c3", false},   {"OTHER.dat.a1B2c3", false},
+                 {"OUT.datXa1B2c3", false},   {"xOUT.dat.a1B2c3", false}};
+    for (const auto& f : files)
+        writeBytes(dir, f.name, "left over");
+    QString error;
+    ASSERT_TRUE(writeFileAtomically(dir.filePath("OUT.dat"), "new\r\n", &error))
+        << error.toStdString();
+    for (const auto& f : files)
+        EXPECT_EQ(QFile::exists(dir.filePath(f.name)), !f.removed) << f.name;
+    EXPECT_TRUE(QFile::exists(dir.filePath("OUT.dat")));
+    // Only the target's own: a directory so named is left alone.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("OUT.dat.zzzzzz"));
+    EXPECT_EQ(removeStaleTemporaries(dir.filePath("OUT.dat")), 0);
 }

@@ -48,6 +48,9 @@ using ReportPage = QList<ReportBand>;
 class ReportRenderer {
   public:
     explicit ReportRenderer(const ReportModel& model);
+    // The renderer keeps a reference to the model: a temporary would be gone before the
+    // first page is drawn.
+    ReportRenderer(const ReportModel&&) = delete;
 
     // Splits the report into pages whose printable area is `pageHeight` twips high.
     void paginate(int pageHeight);
