@@ -2,7 +2,6 @@
 #include "model/TextCodec.h"
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 
 namespace pmx {
@@ -63,7 +62,7 @@ QString csvRowsBlock(const QString& title, const QList<QStringList>& rows) {
 
 bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang, QString* error,
                CsvWritten* written) {
-    const bool existed = QFileInfo::exists(path);
+    const bool existed = QFile::exists(path);
     if (!appendCsvText(path, csvBlock(lists, lang), error))
         return false;
     if (written)
