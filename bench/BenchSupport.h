@@ -5,9 +5,9 @@
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
+#include <QString>
 #include <QStringList>
 #include <cstdio>
-#include <QString>
 
 namespace pmx::bench {
 

@@ -13,7 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(build-essential cmake git pkg-config libgtest-dev libgl-dev
           qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n qt6-qpa-plugins
           fonts-dejavu-core fonts-noto-cjk
-          desktop-file-utils appstream groff-base dpkg-dev file
+          desktop-file-utils appstream groff-base dpkg-dev file clang-format-14
           socat poppler-utils clang libclang-rt-14-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -25,10 +25,7 @@ using namespace pmx;
 using namespace pmx::bench;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -47,7 +44,8 @@ int main(int argc, char** argv) {
     }
 
     bool allMet = true;
-    std::printf("One read exchange (sendItemCommand + SerialComm) against pmx31570a-sim on a pty\n\n");
+    std::printf(
+        "One read exchange (sendItemCommand + SerialComm) against pmx31570a-sim on a pty\n\n");
     std::printf("Unpaced, %d reads: median time of one exchange (goal < 0.5 ms)\n", count);
     for (const Proto& p : kProtocols) {
         test::SimProcess sim;
@@ -119,7 +117,7 @@ int main(int argc, char** argv) {
         test::SimProcess sim;
         SerialComm com;
         if (!startSim(sim, p,
-                   {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
+                      {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
             !openAt(com, p, sim.devicePath(), baud)) {
             std::printf("  %-7s cannot start or open\n", p.simName);
             allMet = false;

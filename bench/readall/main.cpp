@@ -172,8 +172,8 @@ int main(int argc, char** argv) {
         std::printf("\nSilent instrument, time-out %d ms: elapsed / (128 x time-out) (goal <= 1.05 "
                     "KORVAN, <= 2.05 Modbus)\n",
                     kSilentTimeoutMs);
-        std::printf("  %-7s %9s %9s %7s %7s  %s\n", "proto", "elapsed", "128 x t/o", "ratio", "message",
-                    "");
+        std::printf("  %-7s %9s %9s %7s %7s  %s\n", "proto", "elapsed", "128 x t/o", "ratio",
+                    "message", "");
         for (const Proto& p : kProtocols) {
             test::SimProcess sim;
             SerialComm com;
@@ -191,8 +191,8 @@ int main(int argc, char** argv) {
                                    run.result.failedMessage.count(expected) == kItemCount;
             const bool met = ratio <= (p.number == kProtocolKorvan ? 1.05 : 2.05) && allSilent;
             allMet = allMet && met;
-            std::printf("  %-7s %8.3fs %8.3fs %7.3f %7s  %s\n", p.simName, run.seconds, floor, ratio,
-                        allSilent ? qPrintable(QString::number(expected)) : "wrong",
+            std::printf("  %-7s %8.3fs %8.3fs %7.3f %7s  %s\n", p.simName, run.seconds, floor,
+                        ratio, allSilent ? qPrintable(QString::number(expected)) : "wrong",
                         met ? "met" : "NOT MET");
         }
         const int lateMs = kSilentTimeoutMs * 3 / 2;
@@ -235,8 +235,8 @@ int main(int argc, char** argv) {
 
     std::printf("\nPaced as above, the communication monitor open: elapsed / wire time (goal <= "
                 "1.10); against the read without it\n");
-    std::printf("  %-7s %6s %9s %9s %7s %9s %6s  %s\n", "proto", "baud", "elapsed", "wire",
-                "ratio", "vs plain", "rows", "");
+    std::printf("  %-7s %6s %9s %9s %7s %9s %6s  %s\n", "proto", "baud", "elapsed", "wire", "ratio",
+                "vs plain", "rows", "");
     for (const Proto& p : kProtocols) {
         for (int baud : {9600, 19200}) {
             test::SimProcess sim;

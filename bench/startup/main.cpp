@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PMX31570A_HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+    if (!env.contains(QStringLiteral("DISPLAY")) &&
+        !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
     QList<double> times;
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     std::sort(rss.begin(), rss.end());
     std::printf("startup: median %.1f ms to the main window shown (%d runs, min %.1f, max %.1f)\n",
                 times[times.size() / 2], runs, times.first(), times.last());
-    std::printf("startup: resident memory after start-up %.1f MB (median)\n", rss[rss.size() / 2] / 1024.0);
+    std::printf("startup: resident memory after start-up %.1f MB (median)\n",
+                rss[rss.size() / 2] / 1024.0);
     std::printf("goals: < 300 ms, < 80 MB\n");
     return 0;
 }

@@ -314,8 +314,8 @@ void MainWindow::buildMenus() {
     named(m_settingMenu->addSeparator(), "numlin2");
     m_conditionsAction = named(
         m_settingMenu->addAction(QString(), this, &MainWindow::openConditions), "menu_set_comdata");
-    m_monitorAction = named(
-        m_settingMenu->addAction(QString(), this, &MainWindow::openMonitor), "menu_set_monitor");
+    m_monitorAction = named(m_settingMenu->addAction(QString(), this, &MainWindow::openMonitor),
+                            "menu_set_monitor");
     m_monitorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
 
     // "Version information" and "Help" are commands on the menu bar itself.
@@ -362,7 +362,7 @@ void MainWindow::loadInitialState() {
     m_appDir = applicationDirectory();
     m_table.englishNames = strings::language() == strings::Lang::English;
     m_helpPath = m_appDir + (m_table.englishNames ? QStringLiteral("/PMX-31570A_E.chm")
-                                             : QStringLiteral("/PMX-31570A_J.chm"));
+                                                  : QStringLiteral("/PMX-31570A_J.chm"));
     setWindowTitle(strings::programTitle(strings::language()));
     setCaptions();
     loadState();

@@ -251,7 +251,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     std::array<QLabel*, 8> m_conditionValues{};
     QLabel* m_blockCaption = nullptr; // Label_comm_block
     QLabel* m_blockValue = nullptr;   // Label_commdat_block: block reads in effect
-    QLabel* m_portLine = nullptr; // the device the port name resolved to, or why not
+    QLabel* m_portLine = nullptr;     // the device the port name resolved to, or why not
     QProgressBar* m_progressBar = nullptr;
     QLabel* m_summaryLabel = nullptr;
     QPushButton* m_stopButton = nullptr;

@@ -70,8 +70,7 @@ void MainWindow::openMonitor() {
         m_monitor = new MonitorWindow(
             m_exchangeLog, [this](const ExchangeRecord& r) { return describeExchange(r); },
             [this] {
-                return m_prompts.saveFile(this, m_appDir,
-                                          QStringLiteral("*.txt(text file)|*.txt"),
+                return m_prompts.saveFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"),
                                           QStringLiteral("txt"), QStringLiteral("monitor.txt"));
             },
             [this](const QString& text) { m_prompts.tellError(this, text); }, this);

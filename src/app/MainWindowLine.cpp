@@ -124,9 +124,9 @@ bool MainWindow::applyStep() {
     const QString port = m_com->conditions().port;
     if (TcpTransport::isNetworkAddress(device))
         // A connection, unlike a device file, can be there or not: say which.
-        setPortLine(strings::text(TextId::NetworkConnected)
-                        .arg(port + QStringLiteral(" \u2192 ") + device),
-                    false);
+        setPortLine(
+            strings::text(TextId::NetworkConnected).arg(port + QStringLiteral(" \u2192 ") + device),
+            false);
     else
         setPortLine(device.isEmpty() || device == port
                         ? QString()

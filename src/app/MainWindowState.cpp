@@ -26,9 +26,9 @@ void MainWindow::loadState() {
         // The file is replaced at the end of the run: the operator must know now, and the
         // file is kept beside it first.
         m_keepStateCopy = true;
-        m_prompts.tellError(this, strings::text(TextId::StateFileNotLoaded)
-                                      .arg(QLatin1String(kStateFileName), error,
-                                           QLatin1String(kStateBackupName)));
+        m_prompts.tellError(
+            this, strings::text(TextId::StateFileNotLoaded)
+                      .arg(QLatin1String(kStateFileName), error, QLatin1String(kStateBackupName)));
     }
     // The selection dialog's boxes take the selections read, so that a write of all
     // items right after the start sees them.

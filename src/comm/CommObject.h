@@ -69,9 +69,7 @@ class CommObject {
     // Everyone told of each exchange as it ends (the monitor window, the trace). The
     // observers are not owned; remove one before it goes away.
     void addExchangeObserver(ExchangeObserver* observer) { m_observers.push_back(observer); }
-    void removeExchangeObserver(ExchangeObserver* observer) {
-        std::erase(m_observers, observer);
-    }
+    void removeExchangeObserver(ExchangeObserver* observer) { std::erase(m_observers, observer); }
 
   protected:
     std::vector<ExchangeObserver*> m_observers;

@@ -134,7 +134,7 @@ QString parityText(Parity parity) {
 }
 
 Parity parityFromText(const QString& text) {
-    return text == QLatin1String("NONE") ? Parity::None
+    return text == QLatin1String("NONE")  ? Parity::None
            : text == QLatin1String("ODD") ? Parity::Odd
                                           : Parity::Even;
 }

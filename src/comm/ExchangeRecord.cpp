@@ -179,21 +179,22 @@ QString traceLine(const ExchangeRecord& record) {
     const RequestMeaning m = describeRequest(record.protocol, record.request);
     QString meaning = QStringLiteral("?");
     if (m.valid) {
-        meaning = QStringLiteral("%1 %2h")
-                      .arg(m.write ? QLatin1Char('W') : QLatin1Char('R'))
-                      .arg(QString::number(m.item, 16).rightJustified(4, QLatin1Char('0')).toUpper());
+        meaning =
+            QStringLiteral("%1 %2h")
+                .arg(m.write ? QLatin1Char('W') : QLatin1Char('R'))
+                .arg(QString::number(m.item, 16).rightJustified(4, QLatin1Char('0')).toUpper());
         if (m.value)
             meaning += QStringLiteral(" %1").arg(*m.value);
         if (!m.write && m.count > 1)
             meaning += QStringLiteral(" n=%1").arg(m.count);
     }
-    QString line = QStringLiteral("%1 %2 %3 > %4 < %5 : %6")
-                       .arg(QDateTime::fromMSecsSinceEpoch(record.timeMs)
-                                .toString(QStringLiteral("HH:mm:ss.zzz")),
-                            QLatin1String(protocolName(record.protocol)), meaning,
-                            hexBytes(record.request),
-                            record.answer.isEmpty() ? QStringLiteral("-") : hexBytes(record.answer),
-                            outcomeName(record));
+    QString line =
+        QStringLiteral("%1 %2 %3 > %4 < %5 : %6")
+            .arg(QDateTime::fromMSecsSinceEpoch(record.timeMs)
+                     .toString(QStringLiteral("HH:mm:ss.zzz")),
+                 QLatin1String(protocolName(record.protocol)), meaning, hexBytes(record.request),
+                 record.answer.isEmpty() ? QStringLiteral("-") : hexBytes(record.answer),
+                 outcomeName(record));
     line += QStringLiteral(", %1 %2, %3 ms")
                 .arg(record.attempts)
                 .arg(record.attempts == 1 ? QLatin1String("try") : QLatin1String("tries"))

@@ -275,8 +275,7 @@ void ResponseAssembler::finishKorvan() {
     const bool addressOk = m_buf[1] == m_address;
     // Command type and data item echo the request (STX, address, sub-address, command
     // type, item): a frame of ours that names another request is a late answer to it.
-    if (addressOk && layoutOk && m_request.size() >= 8 &&
-        m_buf.mid(3, 5) != m_request.mid(3, 5)) {
+    if (addressOk && layoutOk && m_request.size() >= 8 && m_buf.mid(3, 5) != m_request.mid(3, 5)) {
         discard(m_buf.size());
         return;
     }

@@ -218,8 +218,8 @@ QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
     return text;
 }
 
-void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& text,
-                                 qint64 wallMs, qint64 startNs) {
+void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
+                                 qint64 startNs) {
     const bool traced = lcComm().isDebugEnabled();
     if (m_observers.empty() && !traced)
         return;

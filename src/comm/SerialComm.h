@@ -80,12 +80,12 @@ class SerialComm : public CommObject {
         QByteArray request;  // the last frame sent
         QByteArray received; // every byte read for the last attempt
         int attempts = 0;
-        bool silent = false;     // nothing complete within the time-out
-        bool deviceGone = false; // the device vanished, or the port was not open
-        bool broadcast = false;  // sent to Modbus station 0: no answer is waited for
-        int discardedFrames = 0; // answers to other requests, dropped
+        bool silent = false;          // nothing complete within the time-out
+        bool deviceGone = false;      // the device vanished, or the port was not open
+        bool broadcast = false;       // sent to Modbus station 0: no answer is waited for
+        int discardedFrames = 0;      // answers to other requests, dropped
         qsizetype discardedBytes = 0; // every byte dropped: stale input and those frames
-        qint64 sentNs = 0; // transport clock when the last attempt's request was written
+        qint64 sentNs = 0;            // transport clock when the last attempt's request was written
     };
     const Exchange& lastExchange() const { return m_last; }
 
@@ -119,10 +119,10 @@ class SerialComm : public CommObject {
     PortResolver m_resolver;
     qint32 m_baud = 9600;
     int m_charBits = 10;
-    qint64 m_lastRxNs = 0; // transport clock of the last byte received (or of opening)
-    qint64 m_exchangeEndNs = 0;     // when the last exchange stopped waiting
-    qint64 m_turnaroundEndNs = 0;   // the end of a broadcast's turnaround
-    bool m_answerMissing = false;   // the last Modbus exchange ended without its answer
+    qint64 m_lastRxNs = 0;        // transport clock of the last byte received (or of opening)
+    qint64 m_exchangeEndNs = 0;   // when the last exchange stopped waiting
+    qint64 m_turnaroundEndNs = 0; // the end of a broadcast's turnaround
+    bool m_answerMissing = false; // the last Modbus exchange ended without its answer
     bool m_inExchange = false;
     bool m_active = false;
     Exchange m_last;

@@ -59,15 +59,16 @@ bool TcpTransport::open(const LineSettings& settings) {
         return true;
     }
     const auto error = m_socket->error();
-    m_openError = error == QAbstractSocket::HostNotFoundError ? OpenError::NotFound
-                                                             : OpenError::Other;
+    m_openError =
+        error == QAbstractSocket::HostNotFoundError ? OpenError::NotFound : OpenError::Other;
     // Nothing answering at all (a device server switched off, a wrong network) is a
     // time-out, which Qt reports as an unknown error when the wait simply ran out.
     if (error == QAbstractSocket::SocketTimeoutError ||
         (error == QAbstractSocket::UnknownSocketError &&
          m_socket->state() != QAbstractSocket::UnconnectedState))
-        m_openErrorText =
-            strings::text(TextId::ConnectTimedOut).arg(settings.device).arg(kConnectTimeoutMs / 1000);
+        m_openErrorText = strings::text(TextId::ConnectTimedOut)
+                              .arg(settings.device)
+                              .arg(kConnectTimeoutMs / 1000);
     else
         m_openErrorText = strings::text(TextId::OpenFailed).arg(settings.device) +
                           QStringLiteral(" (%1)").arg(m_socket->errorString());
@@ -128,8 +129,7 @@ QByteArray TcpTransport::read(int waitMs) {
 
 void TcpTransport::checkGone() {
     // waitForReadyRead also returns on a time-out: only a connection no longer up is a loss.
-    if (m_socket->state() != QAbstractSocket::ConnectedState &&
-        m_socket->bytesAvailable() == 0)
+    if (m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0)
         m_gone = true;
 }
 

@@ -2,8 +2,8 @@
 #include "comm/ByteTransport.h"
 
 #include <QElapsedTimer>
-#include <optional>
 #include <memory>
+#include <optional>
 
 class QTcpSocket;
 

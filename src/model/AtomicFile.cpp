@@ -41,7 +41,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
         return failed(TextId::FileNotWrittenToEnd);
     if (!file.commit())
         return failed(file.error() == QFileDevice::RenameError ? TextId::FileNotReplaced
-                                                             : TextId::FileNotWrittenToEnd);
+                                                               : TextId::FileNotWrittenToEnd);
     return true;
 }
 

@@ -47,7 +47,8 @@ bool keepStateFileCopy(const QString& dir, QString* error) {
     QFile source(original);
     if (!source.copy(copy)) {
         if (error)
-            *error = strings::text(TextId::CopyNotKept).arg(QLatin1String(kStateBackupName), source.errorString());
+            *error = strings::text(TextId::CopyNotKept)
+                         .arg(QLatin1String(kStateBackupName), source.errorString());
         return false;
     }
     return true;

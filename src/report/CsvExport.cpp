@@ -36,8 +36,8 @@ QString csvBlock(const ListArrays& lists, strings::Lang lang) {
     QString out;
     out += quoted(strings::programTitle(lang)) + kEol;
     out += quoted(strings::text(TextId::ReportParameter, lang)) + kEol;
-    out += quoted(strings::text(TextId::ReportDataItem, lang)) + QLatin1Char(',') + quoted(strings::text(TextId::ReportData, lang)) +
-           kEol;
+    out += quoted(strings::text(TextId::ReportDataItem, lang)) + QLatin1Char(',') +
+           quoted(strings::text(TextId::ReportData, lang)) + kEol;
     for (int i = 0; i < kItemCount; ++i) {
         if (!lists.listed[i])
             continue;
@@ -93,7 +93,8 @@ bool appendCsvText(const QString& path, const QString& block, QString* error) {
 }
 
 QString csvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang) {
-    return strings::text(written.appended ? TextId::CsvItemsAppended : TextId::CsvItemsWritten, lang)
+    return strings::text(written.appended ? TextId::CsvItemsAppended : TextId::CsvItemsWritten,
+                         lang)
         .arg(written.items)
         .arg(QDir::toNativeSeparators(path));
 }

@@ -59,7 +59,8 @@ constexpr Entry kTable[] = {
     // question in this exact wording.
     {53, u"Writing  will initiate. Is this OK?", u"書込みを開始します。よろしいですか?"},
     // Operator messages of the windows.
-    {60, u"The CSV file could not be written:\n%1\n%2", u"CSVファイルを書き込めませんでした:\n%1\n%2"},
+    {60, u"The CSV file could not be written:\n%1\n%2",
+     u"CSVファイルを書き込めませんでした:\n%1\n%2"},
     {61, u"The data file could not be saved:\n%1\n%2",
      u"データファイルを保存できませんでした:\n%1\n%2"},
     {62, u"The data file was not loaded; nothing was changed.\n%1\n%2",
@@ -107,26 +108,32 @@ constexpr Entry kTable[] = {
     {200, u"Connection to %1 lost.", u"%1 との接続が切れました。"},
     {201, u"Reconnected to %1.", u"%1 に再接続しました。"},
     {202, u"Waiting for %1 to come back.", u"%1 の再接続を待っています。"},
-    {203, u"Under Modbus, instrument number 0 is the broadcast address: writes are sent "
-          u"without an answer, and reading needs an instrument number from 1 to 95.",
+    {203,
+     u"Under Modbus, instrument number 0 is the broadcast address: writes are sent "
+     u"without an answer, and reading needs an instrument number from 1 to 95.",
      u"Modbus では機器番号 0 はブロードキャストアドレスです。書込みは応答なしで送信され、"
      u"読込みには機器番号 1～95 が必要です。"},
-    {204, u"%1 written as broadcast, not confirmed.", u"%1 項目をブロードキャストで書込みました (未確認)。"},
+    {204, u"%1 written as broadcast, not confirmed.",
+     u"%1 項目をブロードキャストで書込みました (未確認)。"},
     // Why a port did not open.
     {210, u"%1: no such device", u"%1: デバイスがありません"},
     {211, u"%1 is in use by another program", u"%1 は他のプログラムが使用中です"},
     {212, u"Permission denied for %1: add the user to the 'dialout' group and log in again",
-     u"%1 へのアクセスが拒否されました: ユーザーを 'dialout' グループに追加して再ログインしてください"},
+     u"%1 へのアクセスが拒否されました: ユーザーを 'dialout' "
+     u"グループに追加して再ログインしてください"},
     {213, u"%1 does not accept these line settings", u"%1 はこの通信条件を受け付けません"},
     {214, u"%1 could not be opened", u"%1 を開けませんでした"},
-    {215, u"%1: no serial device found; connect the adapter or choose a device for %1 in the "
-          u"communication conditions.",
-     u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 のデバイスを選んでください。"},
+    {215,
+     u"%1: no serial device found; connect the adapter or choose a device for %1 in the "
+     u"communication conditions.",
+     u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 "
+     u"のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
     // Files: what became of an export, a state file that was not loaded, why a save failed.
     {240, u"%1 items appended to %2", u"%1 項目を %2 に追記しました"},
-    {241, u"%1 could not be loaded: %2\nThe table starts as far as it could be read. The file "
-          u"will be kept as %3 when the settings are saved.",
+    {241,
+     u"%1 could not be loaded: %2\nThe table starts as far as it could be read. The file "
+     u"will be kept as %3 when the settings are saved.",
      u"%1 を読み込めませんでした: %2\n読み込めたところまでの内容で開始します。設定を保存するとき、"
      u"このファイルは %3 として残します。"},
     {242, u"The model name contains a double quote or a line end.",
@@ -136,7 +143,8 @@ constexpr Entry kTable[] = {
     {244, u"A name cannot be written in the system's character encoding.",
      u"名前にシステムの文字コードで表せない文字があります。"},
     {245, u"The file cannot be created (%1).", u"ファイルを作成できません (%1)。"},
-    {246, u"The file could not be written to the end (%1).", u"ファイルを最後まで書き込めませんでした (%1)。"},
+    {246, u"The file could not be written to the end (%1).",
+     u"ファイルを最後まで書き込めませんでした (%1)。"},
     {247, u"The new file could not take the place of the old one (%1).",
      u"新しいファイルで古いファイルを置き換えられませんでした (%1)。"},
     {248, u"A copy of the old file could not be kept as %1 (%2).",
@@ -147,9 +155,11 @@ constexpr Entry kTable[] = {
     {382, u"On, %1 per request", u"あり (1 回 %1 個)"},
     {383, u"Off", u"なし"},
     {384, u"Not used (KORVAN)", u"不使用 (KORVAN)"},
-    {385, u"Reads consecutive items with one request. Items the instrument refuses in a "
-          u"block are read one by one.",
-     u"連続した項目を 1 回の要求で読み出します。機器が一括で受け付けない項目は 1 項目ずつ読み出します。"},
+    {385,
+     u"Reads consecutive items with one request. Items the instrument refuses in a "
+     u"block are read one by one.",
+     u"連続した項目を 1 回の要求で読み出します。機器が一括で受け付けない項目は 1 "
+     u"項目ずつ読み出します。"},
     // The communication monitor and the feedback of transfers.
     {300, u"Communication monitor(&T)", u"通信モニタ(&T)"},
     {301, u"Communication monitor", u"通信モニタ"},
@@ -161,8 +171,9 @@ constexpr Entry kTable[] = {
     {307, u"Outcome", u"結果"},
     {308, u"Tries", u"回数"},
     {309, u"Round trip (ms)", u"往復 (ms)"},
-    {310, u"Exchanges %1    Good %2    Refused %3    Checksum errors %4    No answer %5    "
-          u"Discarded bytes %6",
+    {310,
+     u"Exchanges %1    Good %2    Refused %3    Checksum errors %4    No answer %5    "
+     u"Discarded bytes %6",
      u"交信 %1    正常 %2    拒否 %3    チェックサムエラー %4    無応答 %5    破棄バイト %6"},
     {311, u"Pause", u"一時停止"},
     {312, u"Clear", u"クリア"},
@@ -190,13 +201,15 @@ constexpr Entry kTable[] = {
     {334, u"Text files (*.txt)", u"テキストファイル (*.txt)"},
     {335, u"%1 could not be written.", u"%1 を書き込めませんでした。"},
     {350, u"Rate, bits and parity are not used for a network port: the device server sets them.",
-     u"ネットワークポートでは通信速度・ビット・パリティは使いません (デバイスサーバーで設定します)。"},
+     u"ネットワークポートでは通信速度・ビット・パリティは使いません "
+     u"(デバイスサーバーで設定します)。"},
     {351, u"%1 (connected)", u"%1 (接続中)"},
     {352, u"%1 is not a network address (tcp://HOST:PORT)",
      u"%1 はネットワークアドレスではありません (tcp://ホスト:ポート)"},
     {353, u"%1: no connection within %2 s", u"%1: %2 秒以内に接続できませんでした"},
     {400, u"%1h: wrote %2, instrument holds %3", u"%1h: 書込み値 %2、機器の値 %3"},
-    {401, u"%1 of %2 items differ; %3 could not be read", u"%2 項目中 %1 項目が異なります。%3 項目は読めませんでした"},
+    {401, u"%1 of %2 items differ; %3 could not be read",
+     u"%2 項目中 %1 項目が異なります。%3 項目は読めませんでした"},
     {402, u"Verify after writing", u"書込み後に照合"},
     {403, u"Compare with instrument…(&I)", u"機器と比較…(&I)"},
     {404, u"Comparison with the instrument", u"機器との比較"},
@@ -209,7 +222,8 @@ constexpr Entry kTable[] = {
     {411, u"Take instrument values", u"機器の値を取込み"},
     {412, u"Export CSV", u"CSV出力"},
     {413, u"Close", u"閉じる"},
-    {414, u"Write the %1 differing items to the instrument?", u"相違する %1 項目を機器に書込みますか?"},
+    {414, u"Write the %1 differing items to the instrument?",
+     u"相違する %1 項目を機器に書込みますか?"},
     {415, u"No item is selected for communication.", u"通信項目が選択されていません。"},
     {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
 };

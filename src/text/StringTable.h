@@ -103,15 +103,15 @@ enum class TextId : int {
     ModelNameNotStorable = 242,
     ItemNameNotStorable = 243, // "The name of item %1 ..."
     NameNotEncodable = 244,
-    FileNotCreated = 245,   // "... (%1)": the system's reason
+    FileNotCreated = 245, // "... (%1)": the system's reason
     FileNotWrittenToEnd = 246,
     FileNotReplaced = 247,
-    CopyNotKept = 248,      // "... as %1 (%2)"
-    CsvItemsWritten = 249,  // "%1 items written to the new file %2"
+    CopyNotKept = 248,     // "... as %1 (%2)"
+    CsvItemsWritten = 249, // "%1 items written to the new file %2"
     // Block reads.
-    BlockReads = 380,       // the condition's caption
-    BlockMaxCount = 381,    // the dialog's count caption
-    BlockReadsOn = 382,     // "On, %1 per request"
+    BlockReads = 380,    // the condition's caption
+    BlockMaxCount = 381, // the dialog's count caption
+    BlockReadsOn = 382,  // "On, %1 per request"
     BlockReadsOff = 383,
     BlockReadsUnused = 384, // under KORVAN
     BlockReadsHint = 385,   // the dialog's note on when to use them
@@ -158,8 +158,8 @@ enum class TextId : int {
     NotANetworkAddress = 352,
     ConnectTimedOut = 353,
     // Compare and verify.
-    ReadBackDiffers = 400,   // "%1h: wrote %2, instrument holds %3"
-    CompareCounts = 401,     // "%1 of %2 items differ; %3 could not be read"
+    ReadBackDiffers = 400, // "%1h: wrote %2, instrument holds %3"
+    CompareCounts = 401,   // "%1 of %2 items differ; %3 could not be read"
     VerifyAfterWriting = 402,
     MenuCompare = 403,
     CompareTitle = 404,

@@ -113,7 +113,8 @@ TextId failureName(int messageId) {
 }
 
 bool isLeading(int i) {
-    return std::find(std::begin(kLeadingItems), std::end(kLeadingItems), i) != std::end(kLeadingItems);
+    return std::find(std::begin(kLeadingItems), std::end(kLeadingItems), i) !=
+           std::end(kLeadingItems);
 }
 
 } // namespace
@@ -286,15 +287,14 @@ TransferResult readAllItems(TransferContext& ctx) {
     ctx.view.progressStart();
     const int total = int(itemsToRead(ctx.table).size());
     int n = 0;
-    const bool done =
-        usesBlockReads(ctx.com.conditions())
-            ? readByBlocks(ctx, out)
-            : everyAddress(ctx, out, [&](int i) {
-                  if (!ctx.table.isSelected(i))
-                      return true;
-                  ctx.view.progressItem(++n, total, i);
-                  return record(ctx, out, i, exchange(ctx, i, false));
-              });
+    const bool done = usesBlockReads(ctx.com.conditions())
+                          ? readByBlocks(ctx, out)
+                          : everyAddress(ctx, out, [&](int i) {
+                                if (!ctx.table.isSelected(i))
+                                    return true;
+                                ctx.view.progressItem(++n, total, i);
+                                return record(ctx, out, i, exchange(ctx, i, false));
+                            });
     if (done || out.lost)
         ctx.view.progressEnd();
     return out;

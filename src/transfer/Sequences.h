@@ -8,7 +8,7 @@ namespace pmx {
 // What a sequence needs of the window (or of the command line): the progress bar,
 // the message label, "let pending events run" and the selection dialog's boxes.
 class TransferView {
-public:
+  public:
     virtual ~TransferView() = default;
     virtual void progressStart() = 0; // visible, 0 of 128
     virtual void progressStep() = 0;
@@ -67,13 +67,13 @@ struct TransferResult {
     QList<int> good;
     QList<int> failed;
     QList<int> failedMessage; // message id of each failed item, same order
-    QList<int> unconfirmed; // Modbus broadcast writes: sent, never answered
+    QList<int> unconfirmed;   // Modbus broadcast writes: sent, never answered
     // Verify after writing: written and acknowledged, but the read-back differs. Such
     // items are in `good` too (the write itself was answered); a read-back that fails
     // puts the item in `failed` with the read's message.
     QList<ReadBackMismatch> mismatches;
     bool stopped = false;
-    bool lost = false; // the device went away; the sequence stopped
+    bool lost = false;            // the device went away; the sequence stopped
     bool readsImpossible = false; // Modbus station 0: nothing was read
 };
 

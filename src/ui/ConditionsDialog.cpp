@@ -1,8 +1,8 @@
 #include "ui/ConditionsDialog.h"
 #include "comm/Conditions.h"
 #include "comm/TcpTransport.h"
-#include "ui/TextWrap.h"
 #include "text/StringTable.h"
+#include "ui/TextWrap.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -43,7 +43,8 @@ void select(QComboBox* c, int index, const QString& stored) {
 
 } // namespace
 
-ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMap::Discovery discover)
+ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
+                                   PortMap::Discovery discover)
     : QDialog(parent), m_store(store), m_ports(store, std::move(discover)) {
     setObjectName(QStringLiteral("SubDisp_comm"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -59,7 +60,8 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     m_parityBox = combo(QStringLiteral("Combo_Party"), cond::parityEntries(), this);
     m_portBox = combo(QStringLiteral("Combo_Port"), cond::portEntries(), this);
     m_timeoutBox = combo(QStringLiteral("Combo_Time"), cond::timeoutEntries(), this);
-    QComboBox* const rows[8] = {m_protocolBox, m_instrumentBox, m_rateBox, m_dataBitsBox, m_stopBitsBox, m_parityBox, m_portBox, m_timeoutBox};
+    QComboBox* const rows[8] = {m_protocolBox, m_instrumentBox, m_rateBox, m_dataBitsBox,
+                                m_stopBitsBox, m_parityBox,     m_portBox, m_timeoutBox};
     for (int r = 0; r < 8; ++r) {
         auto* caption = new QLabel(this);
         caption->setObjectName(QStringLiteral("Label_name_%1").arg(r));
@@ -99,7 +101,8 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
     connect(m_portBox, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
     connect(m_deviceBox, &QComboBox::activated, this, &ConditionsDialog::devicePicked);
-    connect(m_deviceBox->lineEdit(), &QLineEdit::editingFinished, this, &ConditionsDialog::deviceTyped);
+    connect(m_deviceBox->lineEdit(), &QLineEdit::editingFinished, this,
+            &ConditionsDialog::deviceTyped);
 #endif
 
     // Station 0 under Modbus is the broadcast address; say what that means before OK.
@@ -107,8 +110,10 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent, PortMa
     m_broadcastHint->setObjectName(QStringLiteral("Label_broadcast"));
     m_broadcastHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_broadcastHint->setVisible(false);
-    connect(m_protocolBox, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
-    connect(m_instrumentBox, &QComboBox::currentTextChanged, this, [this] { refreshBroadcastHint(); });
+    connect(m_protocolBox, &QComboBox::currentTextChanged, this,
+            [this] { refreshBroadcastHint(); });
+    connect(m_instrumentBox, &QComboBox::currentTextChanged, this,
+            [this] { refreshBroadcastHint(); });
 
     // Block reads: beside the record, on for Modbus only (the status frame says so).
     m_blockReadBox = new QCheckBox(strings::text(TextId::BlockReads), this);
@@ -184,7 +189,8 @@ void ConditionsDialog::loadStored() {
 void ConditionsDialog::refreshBroadcastHint() {
     if (m_filling)
         return;
-    const bool show = cond::meansModbusBroadcast(m_protocolBox->currentText(), m_instrumentBox->currentText());
+    const bool show =
+        cond::meansModbusBroadcast(m_protocolBox->currentText(), m_instrumentBox->currentText());
     if (show == !m_broadcastHint->isHidden())
         return;
     m_broadcastHint->setVisible(show);
@@ -225,7 +231,8 @@ void ConditionsDialog::refreshDevice() {
         // A stored device that is not plugged in now stays choosable. One that exists but
         // is no serial adapter the system lists (a pseudo-terminal, say) is just shown.
         const bool present = QFileInfo::exists(chosen) || TcpTransport::isNetworkAddress(chosen);
-        m_deviceBox->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected), chosen);
+        m_deviceBox->addItem(present ? chosen : chosen + strings::text(TextId::NotConnected),
+                             chosen);
         index = m_deviceBox->count() - 1;
     }
     m_deviceBox->setCurrentIndex(index);
@@ -293,9 +300,10 @@ void ConditionsDialog::devicePicked(int index) {
 }
 
 QStringList ConditionsDialog::statusTexts() const {
-    return {m_protocolBox->currentText(), m_instrumentBox->currentText(),  m_rateBox->currentText(),
-            m_dataBitsBox->currentText(),  m_stopBitsBox->currentText(), m_parityBox->currentText(),
-            m_portBox->currentText(), m_timeoutBox->currentText()};
+    return {m_protocolBox->currentText(), m_instrumentBox->currentText(),
+            m_rateBox->currentText(),     m_dataBitsBox->currentText(),
+            m_stopBitsBox->currentText(), m_parityBox->currentText(),
+            m_portBox->currentText(),     m_timeoutBox->currentText()};
 }
 
 cond::BlockReadSetting ConditionsDialog::blockSetting() const {

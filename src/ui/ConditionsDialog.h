@@ -24,7 +24,7 @@ class ConditionsDialog : public QDialog {
   public:
     // discover: the serial devices offered for a COMn (defaults to the system's own).
     explicit ConditionsDialog(SettingsStore& store, QWidget* parent = nullptr,
-                          PortMap::Discovery discover = {});
+                              PortMap::Discovery discover = {});
 
     // The eight texts as shown (protocol, instrument, rate, data bits, stop bits, parity,
     // port, time-out), in that order.
@@ -69,9 +69,9 @@ class ConditionsDialog : public QDialog {
     QComboBox* m_parityBox = nullptr;
     QComboBox* m_portBox = nullptr;
     QComboBox* m_timeoutBox = nullptr;
-    QComboBox* m_deviceBox = nullptr;  // Combo_Device (Linux)
-    QLabel* m_deviceInfo = nullptr; // Label_device (Linux)
-    QLabel* m_broadcastHint = nullptr;  // Label_broadcast: the Modbus station 0 hint
+    QComboBox* m_deviceBox = nullptr;    // Combo_Device (Linux)
+    QLabel* m_deviceInfo = nullptr;      // Label_device (Linux)
+    QLabel* m_broadcastHint = nullptr;   // Label_broadcast: the Modbus station 0 hint
     QCheckBox* m_blockReadBox = nullptr; // Check_BlockRead
     QSpinBox* m_blockMaxBox = nullptr;   // Spin_BlockMax
 };

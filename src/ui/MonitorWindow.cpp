@@ -36,10 +36,9 @@ QString protocolText(qint16 protocol) {
 
 // What the operator looks for first on the left, the bytes on the right.
 constexpr TextId kHeaders[ExchangeTableModel::ColumnCount] = {
-    TextId::ColumnTime,    TextId::Protocol,      TextId::ColumnMeaning,
-    TextId::ColumnOutcome, TextId::ColumnTries,   TextId::ColumnRoundTrip,
-    TextId::ColumnRequest, TextId::ColumnCharacters, TextId::ColumnAnswer,
-    TextId::ColumnCharacters};
+    TextId::ColumnTime,   TextId::Protocol,        TextId::ColumnMeaning, TextId::ColumnOutcome,
+    TextId::ColumnTries,  TextId::ColumnRoundTrip, TextId::ColumnRequest, TextId::ColumnCharacters,
+    TextId::ColumnAnswer, TextId::ColumnCharacters};
 
 // Shows only the failures when asked to.
 class FailureFilter : public QSortFilterProxyModel {

@@ -26,7 +26,8 @@ QPushButton* padButton(const QString& caption, const QString& name, QWidget* par
 
 } // namespace
 
-ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent) : QDialog(parent), m_table(table) {
+ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent)
+    : QDialog(parent), m_table(table) {
     setObjectName(QStringLiteral("Setting_Disp"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
@@ -71,7 +72,8 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent) : QDialog(pare
     auto* pad = new QGridLayout;
     pad->setSpacing(6);
     for (int d = 0; d <= 9; ++d) {
-        m_digitButtons[d] = padButton(QString::number(d), QStringLiteral("Ten_key_%1").arg(d), this);
+        m_digitButtons[d] =
+            padButton(QString::number(d), QStringLiteral("Ten_key_%1").arg(d), this);
         connect(m_digitButtons[d], &QPushButton::clicked, this, [this, d] { pressDigit(d); });
     }
     for (int d = 1; d <= 9; ++d)
@@ -92,10 +94,22 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent) : QDialog(pare
     connect(cancel, &QPushButton::clicked, this, &ValuePadDialog::reject);
 
     // Entry box first: it receives the keyboard when the dialog opens.
-    QWidget* order[] = {m_entryBox,   m_digitButtons[7], m_digitButtons[8], m_digitButtons[9],
-                        m_digitButtons[4], m_digitButtons[5], m_digitButtons[6], m_digitButtons[1],
-                        m_digitButtons[2], m_digitButtons[3], ok,          m_digitButtons[0],
-                        negate,      ce,          cancel,      m_name};
+    QWidget* order[] = {m_entryBox,
+                        m_digitButtons[7],
+                        m_digitButtons[8],
+                        m_digitButtons[9],
+                        m_digitButtons[4],
+                        m_digitButtons[5],
+                        m_digitButtons[6],
+                        m_digitButtons[1],
+                        m_digitButtons[2],
+                        m_digitButtons[3],
+                        ok,
+                        m_digitButtons[0],
+                        negate,
+                        ce,
+                        cancel,
+                        m_name};
     for (size_t k = 1; k < std::size(order); ++k)
         setTabOrder(order[k - 1], order[k]);
     m_entryBox->setFocus();

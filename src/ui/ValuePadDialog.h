@@ -26,7 +26,7 @@ class ValuePadDialog : public QDialog {
 
     // The pad's buttons.
     void pressDigit(int digit);
-    void pressSign(); // "+/-"
+    void pressSign();  // "+/-"
     void pressClear(); // "CE"
     // OK: stores the entry as the item's value and closes; an entry outside 16 bits is
     // refused and marked instead.

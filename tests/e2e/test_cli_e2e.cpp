@@ -353,10 +353,9 @@ TEST_F(Cli, ArgumentsHelpAndVersion) {
     }
     EXPECT_TRUE(
         cli({"--help"})
-            .out.contains(
-                "  --rate 2400|4800|9600|19200   --data-bits 7|8   --stop-bits 1|2\n"
-                "  --parity NONE|EVEN|ODD   --timeout MS (100..4000)\n"
-                "  --port COMn|/dev/DEVICE|tcp://HOST:PORT"));
+            .out.contains("  --rate 2400|4800|9600|19200   --data-bits 7|8   --stop-bits 1|2\n"
+                          "  --parity NONE|EVEN|ODD   --timeout MS (100..4000)\n"
+                          "  --port COMn|/dev/DEVICE|tcp://HOST:PORT"));
 }
 
 TEST_F(Cli, UnreadableTableIsNamedAndNothingIsWritten) {
@@ -397,11 +396,11 @@ TEST_F(Cli, ExportAndReportUseTheWindowsWriters) {
 TEST_F(Cli, TraceProgressAndSummaryLines) {
     ASSERT_TRUE(sim.start({"--protocol", "korvan", "--instrument", "1", "--fault", "0005=silent"}))
         << qPrintable(sim.errorText());
-    const QStringList korvan1 = {"--port", sim.devicePath(), "--protocol", "KORVAN",
-                                 "--instrument", "1", "--timeout", "100"};
+    const QStringList korvan1 = {"--port", sim.devicePath(), "--protocol", "KORVAN", "--instrument",
+                                 "1",      "--timeout",      "100"};
     const QString traceFile = dir.path() + "/trace.txt";
-    CliRun r = cli(korvan1 + QStringList{"--trace", "--trace-file", traceFile, "read", "--table",
-                                         table()});
+    CliRun r = cli(korvan1 +
+                   QStringList{"--trace", "--trace-file", traceFile, "read", "--table", table()});
     EXPECT_EQ(r.code, 1);
     const QStringList lines = r.err.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 5) << qPrintable(r.err); // three exchanges, one failure, summary

@@ -20,8 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QRadioButton>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
@@ -320,8 +320,8 @@ TEST_P(TransferE2e, MonitorShowsTheWindowsExchanges) {
     };
     EXPECT_EQ(cell(0, ExchangeTableModel::Meaning), "write 0004h Alarm 1 = 500");
     EXPECT_EQ(cell(0, ExchangeTableModel::Outcome), "good");
-    EXPECT_TRUE(cell(1, ExchangeTableModel::Outcome).startsWith(
-        GetParam().nakMessage == 100 ? "NAK " : "exception "));
+    EXPECT_TRUE(cell(1, ExchangeTableModel::Outcome)
+                    .startsWith(GetParam().nakMessage == 100 ? "NAK " : "exception "));
     child<QRadioButton>(&w, "Option1_1")->setChecked(true);
     EXPECT_EQ(cell(0, ExchangeTableModel::Meaning), "write 0004h Alarm 1 = 1F4h");
 

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 0:
             ok = reader.readText(&value);
             if (ok)
-                FUZZ_CHECK(!value.contains(u'"') && !value.contains(u'\r') && !value.contains(u'\n'));
+                FUZZ_CHECK(!value.contains(u'"') && !value.contains(u'\r') &&
+                           !value.contains(u'\n'));
             break;
         case 1:
             ok = reader.skipField();

@@ -22,7 +22,8 @@ std::optional<QByteArray> unhex(const QByteArray& text) {
     for (qsizetype i = 0; i < text.size(); i += 2) {
         const int hi = checksum::hexDigitValue(text[i]);
         const int lo = checksum::hexDigitValue(text[i + 1]);
-        if (hi < 0 || lo < 0 || text[i] != text.toUpper()[i] || text[i + 1] != text.toUpper()[i + 1])
+        if (hi < 0 || lo < 0 || text[i] != text.toUpper()[i] ||
+            text[i + 1] != text.toUpper()[i + 1])
             return std::nullopt;
         out += char(hi * 16 + lo);
     }
@@ -47,9 +48,8 @@ void checkComplete(qint16 protocol, const QByteArray& request, const QByteArray&
     FUZZ_CHECK(frame && frame->size() >= 3);
     const QByteArray message = frame->left(frame->size() - 1);
     FUZZ_CHECK(quint8(frame->back()) == checksum::lrc(message));
-    const QByteArray ours = protocol == kProtocolModbusRtu
-                                ? request.left(2)
-                                : *unhex(request.mid(1, 4));
+    const QByteArray ours =
+        protocol == kProtocolModbusRtu ? request.left(2) : *unhex(request.mid(1, 4));
     FUZZ_CHECK(message[0] == ours[0]);
     FUZZ_CHECK((quint8(message[1]) & 0x7F) == quint8(ours[1]));
 }
@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qint16 protocol = protocols[data[0] % 3];
     const bool write = data[1] & 1;
     const QByteArray item = checksum::hex2(0) + checksum::hex2(data[2] & 0x7F);
-    const QByteArray value = write ? checksum::hex2(data[3]) + checksum::hex2(data[4]) : QByteArray();
+    const QByteArray value =
+        write ? checksum::hex2(data[3]) + checksum::hex2(data[4]) : QByteArray();
     QByteArray request;
     if (protocol == kProtocolKorvan)
         request = korvanRequest(QByteArray(1, char(0x21 + data[1] % 94)), " ", write ? "P" : " ",

@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Once the 385 fields are closed, nothing after them counts: not even the file again.
     if (decodeFields(bytes, kTableFileLines).complete) {
         ItemTable longer = sentinel();
-        FUZZ_CHECK(readTableFile(bytes + "\xFF\xFE\"" + bytes, longer, TableReadMode::AllOrNothing).ok);
+        FUZZ_CHECK(
+            readTableFile(bytes + "\xFF\xFE\"" + bytes, longer, TableReadMode::AllOrNothing).ok);
         FUZZ_CHECK(sameStored(longer, whole));
     }
     return 0;

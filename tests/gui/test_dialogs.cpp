@@ -3,10 +3,10 @@
 // conditions dialog's typed texts and station-0 hint.
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
-#include "ui/ValuePadDialog.h"
+#include "text/StringTable.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
-#include "text/StringTable.h"
+#include "ui/ValuePadDialog.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,7 +208,8 @@ TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelAndEscapeNothing) {
         EXPECT_EQ(accepted, ok ? 1 : 0) << how;
         // OK: a disabled box passes its checked state, and flags become plain 0/1.
         using enum Selection;
-        EXPECT_EQ(QList<Selection>({t.selections[3], t.selections[10], t.selections[20], t.selections[127]}),
+        EXPECT_EQ(QList<Selection>(
+                      {t.selections[3], t.selections[10], t.selections[20], t.selections[127]}),
                   ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
                      : QList<Selection>({Selected, Selected, Cleared, Partial}))
             << how;
@@ -245,9 +246,9 @@ TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
         const char *on, *max; // stored texts; nullptr: absent
         bool tick;            // the operator's change before OK
         int setMax;
-        bool checked;         // as loaded
+        bool checked; // as loaded
         int shownMax;
-        QStringList written;  // block keys written on OK
+        QStringList written; // block keys written on OK
     } cases[] = {
         {nullptr, nullptr, false, 125, false, 125, {}},
         {nullptr, nullptr, true, 30, false, 125, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
@@ -287,9 +288,10 @@ TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
 
 TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
     // Completion would make these 500, 1500, 4800 and "Modbus ASCII".
-    for (const auto& [combo, typed, key] :
-         {std::tuple{"Combo_Time", "50", "Timout"}, {"Combo_Time", "150", "Timout"},
-          {"Combo_Rate", "4", "Speed"}, {"Combo_Prot", "Mod", "Protocol"}}) {
+    for (const auto& [combo, typed, key] : {std::tuple{"Combo_Time", "50", "Timout"},
+                                            {"Combo_Time", "150", "Timout"},
+                                            {"Combo_Rate", "4", "Speed"},
+                                            {"Combo_Prot", "Mod", "Protocol"}}) {
         RecordingStore store;
         auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
         dlg->show();
@@ -306,7 +308,8 @@ TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
 
 TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
     RecordingStore store;
-    cond::writeStored(store, {"Modbus ASCII", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
+    cond::writeStored(store,
+                      {"Modbus ASCII", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
     ConditionsDialog dlg(store, nullptr, twoAdapters);
     dlg.setAttribute(Qt::WA_DeleteOnClose, false);
     dlg.show();
@@ -315,10 +318,13 @@ TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
     EXPECT_EQ(hint->text(), strings::text(TextId::BroadcastNoReads));
     // Station as the apply step takes it: 96 and a text without a number are 0; a number
     // beyond 16 bits fails the apply; an unknown protocol text is applied as KORVAN.
-    for (const auto& [protocol, devNo, shown] :
-         {std::tuple{"KORVAN", "0", false}, {"Modbus RTU", "0", true}, {"Modbus RTU", "1", false},
-          {"Modbus RTU", "96", true}, {"Modbus RTU", "abc", true}, {"Modbus RTU", "99999", false},
-          {"modbus rtu", "0", false}}) {
+    for (const auto& [protocol, devNo, shown] : {std::tuple{"KORVAN", "0", false},
+                                                 {"Modbus RTU", "0", true},
+                                                 {"Modbus RTU", "1", false},
+                                                 {"Modbus RTU", "96", true},
+                                                 {"Modbus RTU", "abc", true},
+                                                 {"Modbus RTU", "99999", false},
+                                                 {"modbus rtu", "0", false}}) {
         comboOf(&dlg, "Combo_Prot")->setEditText(QString::fromLatin1(protocol));
         comboOf(&dlg, "Combo_Dev")->setEditText(QString::fromLatin1(devNo));
         QCoreApplication::processEvents();

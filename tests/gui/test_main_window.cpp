@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,10 +25,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QTcpServer>
 #include <QTest>
 #include <QThread>
-#include <QDeadlineTimer>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 
 using namespace pmx;
@@ -240,22 +240,20 @@ TEST(MainWindow, WidgetsKeepTheirObjectNames) {
         return names;
     };
     const std::pair<QWidget*, QStringList> windows[] = {
-        {&w,
-         QStringList{"Label_Modelname", "TabStrip1",      "Option1_0",      "Option1_1",
-                     "Frame_Move",      "Command_Move_0", "Command_Move_1", "Frame_File",
-                     "Command_File_0",  "Command_File_1", "Check_write",    "Frame_Comm",
-                     "Label_port",      "ProgressBar1",   "menu_file",      "menu_data",
-                     "menu_export",     "menu_file_end",  "menu_set",       "menu_set_com",
-                     "menu_set_model",  "numlin2",        "menu_set_comdata", "menu_ver",
-                     "menu_help"} +
-             rows("Label_row", kRowsPerPage) + rows("Check_Command", kRowsPerPage) +
-             rows("Text1", kRowsPerPage) + rows("Data0", kRowsPerPage) +
-             rows("Label_comm", 8) + rows("Label_commdat", 8)},
-        {w.conditionsDialog(),
-         QStringList{"Combo_Prot", "Combo_Dev", "Combo_Rate", "Combo_Dat", "Combo_Stop",
-                     "Combo_Party", "Combo_Port", "Combo_Time", "Label3", "Label1",
-                     "Label_broadcast", "Command1"} +
-             rows("Label_name", 8)},
+        {&w, QStringList{"Label_Modelname", "TabStrip1",      "Option1_0",        "Option1_1",
+                         "Frame_Move",      "Command_Move_0", "Command_Move_1",   "Frame_File",
+                         "Command_File_0",  "Command_File_1", "Check_write",      "Frame_Comm",
+                         "Label_port",      "ProgressBar1",   "menu_file",        "menu_data",
+                         "menu_export",     "menu_file_end",  "menu_set",         "menu_set_com",
+                         "menu_set_model",  "numlin2",        "menu_set_comdata", "menu_ver",
+                         "menu_help"} +
+                 rows("Label_row", kRowsPerPage) + rows("Check_Command", kRowsPerPage) +
+                 rows("Text1", kRowsPerPage) + rows("Data0", kRowsPerPage) + rows("Label_comm", 8) +
+                 rows("Label_commdat", 8)},
+        {w.conditionsDialog(), QStringList{"Combo_Prot", "Combo_Dev", "Combo_Rate", "Combo_Dat",
+                                           "Combo_Stop", "Combo_Party", "Combo_Port", "Combo_Time",
+                                           "Label3", "Label1", "Label_broadcast", "Command1"} +
+                                   rows("Label_name", 8)},
         {w.selectionDialog(),
          QStringList{"Command1", "Command2"} + rows("Frame_page", 4) + rows("Check1", kItemCount)},
         {w.valueDialog(),
@@ -311,8 +309,7 @@ std::pair<std::string, std::string> cells(MainWindow& w) {
     for (int r = 0; r < kRowsPerPage; ++r) {
         const int i = w.currentPage() * kRowsPerPage + r;
         shown << valueCell(w, r)->text();
-        due << (w.items().isSelected(i) ? w.formatValue(w.items().values[i])
-                                        : QString("------"));
+        due << (w.items().isSelected(i) ? w.formatValue(w.items().values[i]) : QString("------"));
     }
     return {shown.join('|').toStdString(), due.join('|').toStdString()};
 }
@@ -357,9 +354,12 @@ TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
     Window win;
     MainWindow& w = *win.w;
     ConditionsDialog* dlg = w.conditionsDialog();
-    for (const auto& [combo, typed] : {std::pair{"Combo_Prot", "Modbus RTU"}, {"Combo_Dev", "96"},
-                                       {"Combo_Rate", "115200"}, {"Combo_Dat", "9 bit"},
-                                       {"Combo_Party", "ODD"}, {"Combo_Time", "250"}})
+    for (const auto& [combo, typed] : {std::pair{"Combo_Prot", "Modbus RTU"},
+                                       {"Combo_Dev", "96"},
+                                       {"Combo_Rate", "115200"},
+                                       {"Combo_Dat", "9 bit"},
+                                       {"Combo_Party", "ODD"},
+                                       {"Combo_Time", "250"}})
         dlg->findChild<QComboBox*>(combo)->setEditText(typed);
     dlg->storeConditions();
     w.onDispatcherTick();
@@ -391,7 +391,8 @@ TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
     // the failure after its return shows again and starts the next 150 ms.
     int returns = 0;
     for (int k = 2; k < seen.size(); ++k)
-        returns += seen[k] == QStringLiteral("PMX-31570A") && seen[k - 1] == strings::text(TextId::NegativeAcknowledgement);
+        returns += seen[k] == QStringLiteral("PMX-31570A") &&
+                   seen[k - 1] == strings::text(TextId::NegativeAcknowledgement);
     EXPECT_GE(returns, 2) << seen.join('|').toStdString();
 }
 
@@ -460,8 +461,7 @@ TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
     win.start();
     MainWindow& w = *win.w;
     QLabel* portLine = child<QLabel>(&w, "Label_port");
-    const QString connected =
-        strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
+    const QString connected = strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
     EXPECT_EQ(portLine->toolTip(), connected);
 
     win.com->loseDevice();
@@ -524,7 +524,6 @@ TEST(MainWindow, SaveFailureAtCloseKeepsTheWindowByDefaultInItsLanguage) {
     }
 }
 
-
 TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
     const QByteArray good = [] {
         ItemTable t;
@@ -563,7 +562,6 @@ TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
         EXPECT_EQ(win.errors.size(), c.loads ? 0 : 1) << "said once: " << c.what;
     }
 }
-
 
 TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     Window win(false);

@@ -90,8 +90,9 @@ TEST(Monitor, RowsAndCountersInBothLanguages) {
     strings::setLanguage(strings::Lang::English);
 
     Rig rig;
-    rig.log.exchanged(korvanRead(0x44, ExchangeOutcome::Good, "\x06!  00441A8F\x03"
-                                                              "1B"));
+    rig.log.exchanged(korvanRead(0x44, ExchangeOutcome::Good,
+                                 "\x06!  00441A8F\x03"
+                                 "1B"));
     EXPECT_EQ(rig.cell(0, ExchangeTableModel::Request), "02 21 20 20 30 30 34 34 03 32 43");
     EXPECT_EQ(rig.cell(0, ExchangeTableModel::RequestCharacters), "<STX>!  0044<ETX>2C");
     EXPECT_EQ(rig.cell(0, ExchangeTableModel::AnswerCharacters), "<ACK>!  00441A8F<ETX>1B");

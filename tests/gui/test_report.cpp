@@ -7,15 +7,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QPaintEngine>
+#include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <type_traits>
-#include <QPaintEngine>
-#include <QPainter>
 #include <QTextItem>
 #include <gtest/gtest.h>
+#include <type_traits>
 
 using namespace pmx;
 using strings::Lang;
@@ -225,8 +225,8 @@ TEST(ReportRender, PdfTextLayerIsTheTextDrawnInBothLanguages) {
             // Line breaks and spacing are the extractor's guess; the characters are not.
             const QString extracted = QString::fromUtf8(pdftotext.readAllStandardOutput())
                                           .remove(QRegularExpression(QStringLiteral("\\s")));
-            const QString drawn =
-                pageTexts(r, page).join(QString()).remove(QRegularExpression(QStringLiteral("\\s")));
+            const QString drawn = pageTexts(r, page).join(QString()).remove(
+                QRegularExpression(QStringLiteral("\\s")));
             EXPECT_EQ(extracted.toStdString(), drawn.toStdString())
                 << (lang == Lang::English ? "en" : "ja") << " page " << page;
         }

@@ -11,7 +11,7 @@
 namespace pmx::test {
 
 class FakeComm : public CommObject {
-public:
+  public:
     bool openOk = true;
     std::function<void()> onSend; // runs inside every exchange
     // When set, the device the port opens: a file that must exist for openPort to work,
@@ -56,8 +56,12 @@ public:
             return {};
         if (korvan) {
             if (fault == "nak")
-                return "\x15 \x20 " + addr + "03\x03" "00";
-            return "\x06! " + type + addr + (write ? QByteArray() : value(i)) + "\x03" "00";
+                return "\x15 \x20 " + addr +
+                       "03\x03"
+                       "00";
+            return "\x06! " + type + addr + (write ? QByteArray() : value(i)) +
+                   "\x03"
+                   "00";
         }
         if (fault == "nak")
             return ":01" + QByteArray(write ? "86" : "83") + "02XX\r\n";

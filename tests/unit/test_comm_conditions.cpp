@@ -57,11 +57,16 @@ TEST(SettingsStore, UserStoreIsTheOrganisationFile) {
 #endif
 
 TEST(Numbers, LeadingNumberRoundingAndWholeTexts) {
-    const std::pair<const char*, double> leading[] = {{"300abc", 300}, {"  -12.5e1x", -125},
-                                                      {"+.5", 0.5},    {"12e", 12},
-                                                      {"abc", 0},      {"", 0},
-                                                      {"-", 0},        {".", 0},
-                                                      {"1e999", HUGE_VAL}, {"-1e999x", -HUGE_VAL},
+    const std::pair<const char*, double> leading[] = {{"300abc", 300},
+                                                      {"  -12.5e1x", -125},
+                                                      {"+.5", 0.5},
+                                                      {"12e", 12},
+                                                      {"abc", 0},
+                                                      {"", 0},
+                                                      {"-", 0},
+                                                      {".", 0},
+                                                      {"1e999", HUGE_VAL},
+                                                      {"-1e999x", -HUGE_VAL},
                                                       {"1e-999", 0}};
     for (const auto& [text, value] : leading)
         EXPECT_EQ(leadingNumber(QString::fromLatin1(text)), value) << '"' << text << '"';
@@ -144,14 +149,15 @@ TEST(ApplyConditions, BlockReadsBesideTheRecordAbsentMeansOff) {
         bool inEffect;
         int maxInEffect;
     } cases[] = {
-        {nullptr, nullptr, false, 125}, {"1", "40", true, 40},  {"0", "40", false, 40},
-        {"yes", nullptr, false, 125},   {" 1 ", "2", true, 2},  {"1", "1", true, 125},
+        {nullptr, nullptr, false, 125}, {"1", "40", true, 40},   {"0", "40", false, 40},
+        {"yes", nullptr, false, 125},   {" 1 ", "2", true, 2},   {"1", "1", true, 125},
         {"1", "126", true, 125},        {"1", "12x", true, 125}, {"1", "", true, 125},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.on ? c.on : "-") + "/" + (c.max ? c.max : "-"));
         MemorySettingsStore store;
-        cond::writeStored(store, {"Modbus RTU", "1", "9600", "8 bit", "1 bit", "EVEN", "COM1", "300"});
+        cond::writeStored(store,
+                          {"Modbus RTU", "1", "9600", "8 bit", "1 bit", "EVEN", "COM1", "300"});
         if (c.on)
             store.setValue(cond::kSection, cond::kBlockRead, QString::fromLatin1(c.on));
         if (c.max)

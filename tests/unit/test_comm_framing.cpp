@@ -220,7 +220,8 @@ TEST(Framing, AssemblerCases) {
         {"broadcast station, zeros around a function code",
          kProtocolModbusRtu,
          buildRequest(kProtocolModbusRtu, "00", "", "03", "007F0001", ""),
-         {QByteArray::fromHex("770000000000000000030059" "00325D000000000000")},
+         {QByteArray::fromHex("770000000000000000030059"
+                              "00325D000000000000")},
          Status::Corrupt,
          ""},
         {"spoiled CRC ending in the function code",

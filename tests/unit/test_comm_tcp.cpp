@@ -63,7 +63,9 @@ INSTANTIATE_TEST_SUITE_P(, TcpAddress, ::testing::ValuesIn(kAddresses),
 
 TEST(TcpPortMap, AnAddressIsUsedAsItIsTypedOrStoredForACom) {
     MemorySettingsStore store;
-    PortMap map(store, [] { return QList<SerialPortEntry>{{"/dev/ttyUSB0", "/dev/ttyUSB0", "", true}}; });
+    PortMap map(store, [] {
+        return QList<SerialPortEntry>{{"/dev/ttyUSB0", "/dev/ttyUSB0", "", true}};
+    });
     EXPECT_EQ(map.resolve(" tcp://10.1.2.3:4001"), "tcp://10.1.2.3:4001");
     map.setMapping("COM2", "tcp://[::1]:4002");
     EXPECT_EQ(map.resolve("COM2"), "tcp://[::1]:4002");

@@ -452,9 +452,10 @@ TEST_P(LineIntegrity, ObserverRecordsEveryOutcome) {
         ExchangeOutcome outcome;
         int attempts;
     };
-    const Row rows[] = {{5, ExchangeOutcome::Good, 1},          {6, ExchangeOutcome::Refused, 1},
-                        {7, ExchangeOutcome::ChecksumError, 3}, {8, ExchangeOutcome::NoAnswer, 1},
-                        {9, ExchangeOutcome::Stale, 1},         {10, ExchangeOutcome::DeviceLost, 1}};
+    const Row rows[] = {
+        {5, ExchangeOutcome::Good, 1},          {6, ExchangeOutcome::Refused, 1},
+        {7, ExchangeOutcome::ChecksumError, 3}, {8, ExchangeOutcome::NoAnswer, 1},
+        {9, ExchangeOutcome::Stale, 1},         {10, ExchangeOutcome::DeviceLost, 1}};
     for (qsizetype k = 0; k < log.size(); ++k) {
         const ExchangeRecord& r = log.at(k);
         const Row& row = rows[k];

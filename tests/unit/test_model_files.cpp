@@ -213,7 +213,8 @@ TEST(TableFile, FileCutAfterLine200LoadsPartiallyOrNotAtAll) {
               std::pair(incoming.modelName, incoming.names[127]));
     ASSERT_EQ(r.selectionsRead.size(), 71);
     for (int i = 0; i < kItemCount; ++i) {
-        EXPECT_EQ(partial.selections[i], i <= 70 ? incoming.selections[i] : Selection::Cleared) << i;
+        EXPECT_EQ(partial.selections[i], i <= 70 ? incoming.selections[i] : Selection::Cleared)
+            << i;
         EXPECT_EQ(partial.values[i], 42) << i;
     }
 
@@ -368,9 +369,8 @@ TEST(ModelDefinition, CommasNeedQuotesAndQuotesOnlyHarmUsedNames) {
     shared += QByteArray("x\n").repeated(kItemCount - 4) + "last";
     ItemTable t = sampleTable();
     ASSERT_TRUE(readModelDefinition(shared, false, t).ok);
-    EXPECT_EQ(
-        QStringList({t.modelName, t.names[0], t.names[1], t.names[2], t.names[127]}),
-        QStringList({"Model", "Alarm 1, high", "Plain", "name", "last"}));
+    EXPECT_EQ(QStringList({t.modelName, t.names[0], t.names[1], t.names[2], t.names[127]}),
+              QStringList({"Model", "Alarm 1, high", "Plain", "name", "last"}));
 
     // A quote in an English name (line 141) or a Japanese one (line 6): the Japanese block
     // is only passed over in the English UI.
@@ -438,7 +438,8 @@ TEST(TextCodec, Utf16FilesWithAByteOrderMarkLoad) {
         expectSameStoredFields(t, sampleTable());
         for (bool langEng : {false, true}) {
             ItemTable m;
-            const ModelLoadResult mr = readModelDefinition(utf16WithBom(modelText, little), langEng, m);
+            const ModelLoadResult mr =
+                readModelDefinition(utf16WithBom(modelText, little), langEng, m);
             ASSERT_TRUE(mr.ok) << mr.errorText().toStdString();
             EXPECT_EQ(m.modelName, QStringLiteral("モデル"));
             EXPECT_EQ(m.names[0], langEng ? QStringLiteral("名前 128") : QStringLiteral("名前 0"));
@@ -503,8 +504,8 @@ TEST(ModelDefinition, WhatFollowsTheNamesNeededIsIgnored) {
         QByteArray bytes = "\"モデル\"\r\n";
         for (int i = 1; i < needed; ++i)
             bytes += "\"名前 " + QByteArray::number(i) + "\"\r\n";
-        for (const QByteArray& tail : {QByteArray("\x81\xFF\r\n\"open"),
-                                       QByteArray(5 * 1024 * 1024, '\xA5')}) {
+        for (const QByteArray& tail :
+             {QByteArray("\x81\xFF\r\n\"open"), QByteArray(5 * 1024 * 1024, '\xA5')}) {
             ItemTable t;
             const ModelLoadResult r =
                 loadModelDefinition(writeBytes(dir, "m.txt", bytes + tail), langEng, t);
@@ -544,10 +545,9 @@ TEST(AtomicFile, ASaveRemovesTheTemporariesOfItsInterruptedSaves) {
     const struct {
         const char* name;
         bool removed;
-    } files[] = {{"OUT.dat.a1B2c3", true},    {"OUT.dat.XXXXXX", true},
-                 {"OUT.dat.bak", false},      {"OUT.dat.a1B2c3d", false},
-                 {"OUT.dat.a1-2c3", false},   {"OTHER.dat.a1B2c3", false},
-                 {"OUT.datXa1B2c3", false},   {"xOUT.dat.a1B2c3", false}};
+    } files[] = {{"OUT.dat.a1B2c3", true},   {"OUT.dat.XXXXXX", true},  {"OUT.dat.bak", false},
+                 {"OUT.dat.a1B2c3d", false}, {"OUT.dat.a1-2c3", false}, {"OTHER.dat.a1B2c3", false},
+                 {"OUT.datXa1B2c3", false},  {"xOUT.dat.a1B2c3", false}};
     for (const auto& f : files)
         writeBytes(dir, f.name, "left over");
     QString error;

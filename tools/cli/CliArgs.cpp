@@ -8,9 +8,9 @@ namespace pmx::cli {
 
 namespace {
 
-const char* const kValued[] = {"protocol", "instrument", "rate", "data-bits", "stop-bits", "parity",
-                               "port",     "timeout",    "lang", "table",     "out",       "pdf",
-                               "block-max", "trace-file"};
+const char* const kValued[] = {"protocol", "instrument", "rate",      "data-bits", "stop-bits",
+                               "parity",   "port",       "timeout",   "lang",      "table",
+                               "out",      "pdf",        "block-max", "trace-file"};
 
 const char* const kCommandHelp[][2] = {
     {"conditions",

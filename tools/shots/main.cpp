@@ -7,19 +7,19 @@
 // comes from LANG as in the program.
 #include "app/MainWindow.h"
 #include "app/Startup.h"
-#include "transfer/Dispatcher.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
-#include "ui/ReportWindow.h"
-#include "ui/ValuePadDialog.h"
+#include "text/StringTable.h"
+#include "transfer/Dispatcher.h"
 #include "ui/AboutDialog.h"
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
 #include "ui/MonitorWindow.h"
-#include "text/StringTable.h"
+#include "ui/ReportWindow.h"
+#include "ui/ValuePadDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,13 +32,12 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabBar>
 #include <QTableView>
-#include <QProgressBar>
-#include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -136,8 +135,9 @@ class Shooter {
     bool shootScreen(const QRect& area, const QString& name) {
         settle(300);
         QScreen* screen = QGuiApplication::primaryScreen();
-        const QPixmap pix = screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-                                   : QPixmap();
+        const QPixmap pix =
+            screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                   : QPixmap();
         const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
         if (pix.isNull() || !pix.save(path)) {
             say(QStringLiteral("cannot write %1").arg(path));
@@ -259,12 +259,14 @@ int main(int argc, char** argv) {
         "instrument, as NAME-LANG.png in OUTDIR. Language from LANG, as the program."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("where the PNGs go"));
-    QCommandLineOption simOpt(QStringLiteral("sim"), QStringLiteral("the virtual instrument executable"),
-                              QStringLiteral("PATH"),
-                              QCoreApplication::applicationDirPath() + QStringLiteral("/pmx31570a-sim"));
-    QCommandLineOption srcOpt(QStringLiteral("source"),
-                              QStringLiteral("source tree with resources/demo and resources/models"),
-                              QStringLiteral("DIR"), QStringLiteral(PMX_SOURCE_DIR));
+    QCommandLineOption simOpt(
+        QStringLiteral("sim"), QStringLiteral("the virtual instrument executable"),
+        QStringLiteral("PATH"),
+        QCoreApplication::applicationDirPath() + QStringLiteral("/pmx31570a-sim"));
+    QCommandLineOption srcOpt(
+        QStringLiteral("source"),
+        QStringLiteral("source tree with resources/demo and resources/models"),
+        QStringLiteral("DIR"), QStringLiteral(PMX_SOURCE_DIR));
     parser.addOption(simOpt);
     parser.addOption(srcOpt);
     parser.process(app);
@@ -320,18 +322,16 @@ int main(int argc, char** argv) {
             say(QStringLiteral("the main window lacks a widget the pictures need"));
             return 4;
         }
-        if (!waitFor([&] {
-                return readButton->isEnabled() && window.pendingTask() == kTaskIdle;
-            }, 15000)) {
+        if (!waitFor([&] { return readButton->isEnabled() && window.pendingTask() == kTaskIdle; },
+                     15000)) {
             say(QStringLiteral("the window did not connect to %1").arg(sim.device()));
             return 4;
         }
 
         // One read of everything, as Read does after its question.
         window.postTask(kTaskReadAll);
-        if (!waitFor([&] {
-                return window.pendingTask() == kTaskIdle && !window.transferRunning();
-            }, 120000)) {
+        if (!waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
+                     120000)) {
             say(QStringLiteral("the read did not end"));
             return 4;
         }
@@ -356,8 +356,10 @@ int main(int argc, char** argv) {
             window.menuWidget() ? window.menuWidget()->geometry().bottomLeft() : QPoint());
         settingMenu->popup(menuAt + QPoint(40, 0));
         waitExposed(settingMenu);
-        const QRect menuShot = window.frameGeometry().united(settingMenu->geometry()).intersected(
-            QRect(window.frameGeometry().topLeft(), QSize(520, 260)));
+        const QRect menuShot =
+            window.frameGeometry()
+                .united(settingMenu->geometry())
+                .intersected(QRect(window.frameGeometry().topLeft(), QSize(520, 260)));
         shots.shootScreen(menuShot, QStringLiteral("menu-setting"));
         settingMenu->hide();
         settle(100);
@@ -442,10 +444,12 @@ int main(int argc, char** argv) {
             window.setItems(t);
         }
         window.postTask(kTaskCompare);
-        if (!waitFor([&] {
-                return window.pendingTask() == kTaskIdle && !window.transferRunning() &&
-                       window.compareDialog();
-            }, 120000)) {
+        if (!waitFor(
+                [&] {
+                    return window.pendingTask() == kTaskIdle && !window.transferRunning() &&
+                           window.compareDialog();
+                },
+                120000)) {
             say(QStringLiteral("the comparison did not end"));
             return 4;
         }
@@ -484,9 +488,8 @@ int main(int argc, char** argv) {
             store.setValue(PortMap::kSection, QStringLiteral("COM1"), faulty.device());
         }
         window.postTask(kTaskApply);
-        if (!waitFor([&] {
-                return readButton->isEnabled() && window.pendingTask() == kTaskIdle;
-            }, 15000)) {
+        if (!waitFor([&] { return readButton->isEnabled() && window.pendingTask() == kTaskIdle; },
+                     15000)) {
             say(QStringLiteral("the window did not connect to %1").arg(faulty.device()));
             return 4;
         }
@@ -503,9 +506,8 @@ int main(int argc, char** argv) {
         });
         progressShot.start();
         window.postTask(kTaskReadAll);
-        if (!waitFor([&] {
-                return window.pendingTask() == kTaskIdle && !window.transferRunning();
-            }, 120000)) {
+        if (!waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
+                     120000)) {
             say(QStringLiteral("the read did not end"));
             return 4;
         }
@@ -521,8 +523,7 @@ int main(int argc, char** argv) {
             monitor->resize(1340, 440);
             waitExposed(monitor);
             // The second read's rows from 0002h on, where the faults begin.
-            const int rows = monitor->model()->rowCount() -
-                             int(itemsToRead(window.items()).size());
+            const int rows = monitor->model()->rowCount() - int(itemsToRead(window.items()).size());
             if (auto* table = monitor->findChild<QTableView*>(QStringLiteral("Table_exchanges")))
                 table->scrollTo(table->model()->index(std::max(rows + 2, 0), 0),
                                 QAbstractItemView::PositionAtTop);
@@ -531,9 +532,8 @@ int main(int argc, char** argv) {
         shots.shoot(monitor, QStringLiteral("monitor"));
         // A write with the monitor open, then its failures and those of the read.
         window.postTask(kTaskWriteAll);
-        if (!waitFor([&] {
-                return window.pendingTask() == kTaskIdle && !window.transferRunning();
-            }, 120000)) {
+        if (!waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
+                     120000)) {
             say(QStringLiteral("the write did not end"));
             return 4;
         }
@@ -542,8 +542,8 @@ int main(int argc, char** argv) {
             monitor->refresh();
             // Every selected item but 0000h is written (the dialog's boxes follow the table).
             const ItemTable& items = window.items();
-            const int rows = monitor->model()->rowCount() -
-                             int(itemsToRead(items).size()) + (items.isSelected(0) ? 1 : 0);
+            const int rows = monitor->model()->rowCount() - int(itemsToRead(items).size()) +
+                             (items.isSelected(0) ? 1 : 0);
             if (auto* table = monitor->findChild<QTableView*>(QStringLiteral("Table_exchanges")))
                 table->scrollTo(table->model()->index(std::max(rows, 0), 0),
                                 QAbstractItemView::PositionAtTop);

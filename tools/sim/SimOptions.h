@@ -15,9 +15,9 @@ struct Config {
     QString modelFile;
     QString logFile;
     QString linkPath;
-    int tcpPort = -1;    // listen on TCP instead of a pty; 0: a port the system picks
+    int tcpPort = -1; // listen on TCP instead of a pty; 0: a port the system picks
     QString tcpListen = QStringLiteral("127.0.0.1"); // the address listened on
-    int baud = 0;         // 0: no pacing
+    int baud = 0;                                    // 0: no pacing
     int bitsPerChar = 10; // start + 7 data + parity + stop, or start + 8 data + stop
     bool silent = false;
     int delayAllMs = 0;   // every item answers this late unless a --fault names it

@@ -6,12 +6,12 @@
 #include <QFile>
 #include <QStringList>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
@@ -366,7 +366,6 @@ QString linkNote(const Config& config) {
                                      : QStringLiteral(" (link %1)").arg(config.linkPath);
 }
 
-
 // A listening socket on the configured address and port; -1 with a message on failure.
 int listenTcp(const Config& config, quint16 port) {
     sockaddr_storage addr{};
@@ -383,7 +382,8 @@ int listenTcp(const Config& config, quint16 port) {
         v6->sin6_port = htons(port);
         len = sizeof *v6;
     } else {
-        printErr(QStringLiteral("pmx31570a-sim: --listen: not an IP address: %1").arg(config.tcpListen));
+        printErr(
+            QStringLiteral("pmx31570a-sim: --listen: not an IP address: %1").arg(config.tcpListen));
         return -1;
     }
     const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -391,7 +391,8 @@ int listenTcp(const Config& config, quint16 port) {
     // The same port again after a hang-up, despite connections still in TIME_WAIT.
     if (fd >= 0)
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0) {
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(fd, 4) != 0) {
         std::perror("pmx31570a-sim: --tcp");
         if (fd >= 0)
             ::close(fd);

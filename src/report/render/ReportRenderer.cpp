@@ -62,7 +62,8 @@ uint drawnCharacter(uint mapped) {
     if (mapped == 0x0009)
         return 0x0020;
     if (mapped >= 0x2E80 && mapped <= 0x2FDF) {
-        const QString unified = QString(QChar(char16_t(mapped))).normalized(QString::NormalizationForm_KC);
+        const QString unified =
+            QString(QChar(char16_t(mapped))).normalized(QString::NormalizationForm_KC);
         if (unified.size() == 1)
             return unified.at(0).unicode();
     }
@@ -81,8 +82,8 @@ void correctTextLayer(QByteArray& pdf) {
         if (drawn != mapped)
             pdf.replace(at + 1, 4, QByteArray::number(drawn, 16).rightJustified(4, '0').toUpper());
     };
-    for (const auto& [begin, end] : {std::pair{"beginbfchar", "endbfchar"},
-                                     std::pair{"beginbfrange", "endbfrange"}}) {
+    for (const auto& [begin, end] :
+         {std::pair{"beginbfchar", "endbfchar"}, std::pair{"beginbfrange", "endbfrange"}}) {
         const bool ranges = begin == std::string_view("beginbfrange");
         for (qsizetype from = pdf.indexOf(begin); from >= 0; from = pdf.indexOf(begin, from)) {
             const qsizetype stop = pdf.indexOf(end, from);
@@ -96,7 +97,8 @@ void correctTextLayer(QByteArray& pdf) {
                 if (next < 0 || next > stop)
                     next = stop;
                 QList<qsizetype> codes;
-                for (qsizetype i = pdf.indexOf('<', line); i >= 0 && i < next; i = pdf.indexOf('<', i + 1))
+                for (qsizetype i = pdf.indexOf('<', line); i >= 0 && i < next;
+                     i = pdf.indexOf('<', i + 1))
                     codes.append(i);
                 const bool array = pdf.mid(line, next - line).contains('[');
                 if (!ranges && codes.size() == 2)
@@ -104,7 +106,8 @@ void correctTextLayer(QByteArray& pdf) {
                 else if (ranges && array)
                     for (qsizetype k = 2; k < codes.size(); ++k)
                         fix(codes[k]);
-                else if (ranges && codes.size() == 3 && pdf.mid(codes[0], 6) == pdf.mid(codes[1], 6))
+                else if (ranges && codes.size() == 3 &&
+                         pdf.mid(codes[0], 6) == pdf.mid(codes[1], 6))
                     fix(codes[2]);
                 line = next + 1;
             }
@@ -260,8 +263,7 @@ void ReportRenderer::drawBand(QPainter& p, const ReportBand& band, int pageIndex
         const ParameterRow& row = m_model.parameterRows().at(band.row);
         p.setFont(reportFont(lang, kBodySize));
         const qreal h = twips::kDetail - 15;
-        drawFitted(p, QRectF(kItemLeft, 0, kItemRight - kItemLeft, h), Qt::AlignLeft,
-                   row.name);
+        drawFitted(p, QRectF(kItemLeft, 0, kItemRight - kItemLeft, h), Qt::AlignLeft, row.name);
         drawFitted(p, QRectF(kDataLeft, 0, kDataRight - kDataLeft, h), Qt::AlignRight, row.value);
         drawFitted(p, QRectF(kUnitLeft, 0, kUnitRight - kUnitLeft, h), Qt::AlignLeft, row.unit);
         hRule(p, twips::kDetail - 15, 15, kRuleColour);
