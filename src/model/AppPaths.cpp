@@ -7,6 +7,16 @@
 
 namespace pmx {
 
+bool isSystemProgramDirectory(const QString& dir) {
+    const QString path = QDir::cleanPath(dir);
+    for (const char* prefix : {"/usr", "/opt"}) {
+        const QString p = QLatin1String(prefix);
+        if (path == p || path.startsWith(p + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
 QString applicationDirectory() {
     const QString home = qEnvironmentVariable("PMX31570A_HOME");
     if (!home.isEmpty()) {
@@ -14,7 +24,7 @@ QString applicationDirectory() {
         return QDir(home).absolutePath();
     }
     const QString exeDir = QCoreApplication::applicationDirPath();
-    if (!exeDir.isEmpty() && QFileInfo(exeDir).isWritable())
+    if (!exeDir.isEmpty() && QFileInfo(exeDir).isWritable() && !isSystemProgramDirectory(exeDir))
         return exeDir;
     // Installed under a read-only prefix: keep the state file and exports per user.
     QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

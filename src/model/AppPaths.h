@@ -9,10 +9,15 @@ inline constexpr char kStateFileName[] = "PMX31570A.ini";
 inline constexpr char kCsvFolderName[] = "csvdata";
 
 // The directory that holds the state file and "csvdata": $PMX31570A_HOME when set (tests,
-// demos, portable installs), else the executable's directory when it is writable, else the
+// demos, portable installs), else the executable's directory when it is writable and not a
+// system program folder, else the
 // per-user application data directory (created when missing). Never empty.
 QString applicationDirectory();
 
+// Whether `dir` belongs to the system's own program folders (/usr/..., /opt/...), where a
+// program installed by the package manager lives. Its files must not land there even when
+// root could write them.
+bool isSystemProgramDirectory(const QString& dir);
 // applicationDirectory() + "/PMX31570A.ini".
 QString stateFilePath();
 

@@ -309,6 +309,13 @@ TEST(AtomicFile, FailedWriteKeepsTheOldFile) {
     }
 }
 
+TEST(AppPaths, SystemProgramFoldersAreNeverTheApplicationDirectory) {
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/opt/pmx/bin", "/usr"})
+        EXPECT_TRUE(isSystemProgramDirectory(QString::fromLatin1(dir))) << dir;
+    for (const char* dir : {"/home/op/pmx", "/usr2/bin", "/work/build/bin", "/optical"})
+        EXPECT_FALSE(isSystemProgramDirectory(QString::fromLatin1(dir))) << dir;
+}
+
 TEST(AppPaths, CsvFolderIsCreatedAndABlockerIsReported) {
     // Every window and command-line test runs in its own $PMX31570A_HOME.
     QTemporaryDir dir;

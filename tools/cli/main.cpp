@@ -67,6 +67,10 @@ int main(int argc, char** argv) {
         lang = l == QLatin1String("ja") ? strings::Lang::Japanese : strings::Lang::English;
     }
     strings::setLanguage(lang);
+    // The same names as the window, so the per-user folder holding the state file is the
+    // window's one.
+    QCoreApplication::setApplicationName(QStringLiteral("PMX31570A"));
+    QCoreApplication::setOrganizationName(QStringLiteral("KORVAN DELTRIS"));
 
     if (args.command == QLatin1String("report"))
         return cmdReport(argc, argv, args);
