@@ -32,6 +32,7 @@
 #include <QMap>
 #include <QStringList>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -60,6 +61,21 @@ int charsPerRead(SerialComm& com) {
     if (!readItem(com, "0000"))
         return -1;
     return int(com.lastExchange().request.size() + com.lastExchange().received.size());
+}
+
+// Starts an instrument paced at `baud` and opens it; the characters one read puts on the
+// wire, or 0 after saying on the table's line why it could not.
+int startPaced(test::SimProcess& sim, SerialComm& com, const Proto& p, int baud) {
+    if (!startSim(sim, p,
+                  {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
+        !openAt(com, p, sim.devicePath(), baud, 1000)) {
+        std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
+        return 0;
+    }
+    const int chars = charsPerRead(com);
+    if (chars <= 0)
+        std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
+    return std::max(chars, 0);
 }
 
 struct Run {
@@ -138,17 +154,8 @@ int main(int argc, char** argv) {
         for (int baud : {9600, 19200}) {
             test::SimProcess sim;
             SerialComm com;
-            if (!startSim(
-                    sim, p,
-                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
-                !openAt(com, p, sim.devicePath(), baud, 1000)) {
-                std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
-                allMet = false;
-                continue;
-            }
-            const int chars = charsPerRead(com);
+            const int chars = startPaced(sim, com, p, baud);
             if (chars <= 0) {
-                std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
                 allMet = false;
                 continue;
             }
@@ -241,17 +248,8 @@ int main(int argc, char** argv) {
         for (int baud : {9600, 19200}) {
             test::SimProcess sim;
             SerialComm com;
-            if (!startSim(
-                    sim, p,
-                    {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
-                !openAt(com, p, sim.devicePath(), baud, 1000)) {
-                std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
-                allMet = false;
-                continue;
-            }
-            const int chars = charsPerRead(com);
+            const int chars = startPaced(sim, com, p, baud);
             if (chars <= 0) {
-                std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
                 allMet = false;
                 continue;
             }
