@@ -3,10 +3,15 @@
 #include "comm/TcpTransport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSerialPortInfo>
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace pmx {
 
@@ -83,6 +88,54 @@ std::optional<int> PortMap::comNumber(const QString& name) {
     if (!ok || n < 1 || !name[3].isDigit())
         return std::nullopt;
     return n;
+}
+
+PortMap::DeviceText PortMap::checkDeviceText(const QString& text) {
+    if (TcpTransport::isNetworkAddress(text))
+        return TcpTransport::parseAddress(text) ? DeviceText::Device
+                                                : DeviceText::BadNetworkAddress;
+    const bool control =
+        std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20; });
+#ifdef Q_OS_WIN
+    // Windows names its ports: COMn, or \\.\COMn for the ones above 9.
+    const QString name = text.startsWith(QLatin1String("\\\\.\\")) ? text.mid(4) : text;
+    return !control && comNumber(name) ? DeviceText::Device : DeviceText::NotAPath;
+#else
+    if (control || !text.startsWith(u'/'))
+        return DeviceText::NotAPath;
+    struct stat st {};
+    if (::stat(QFile::encodeName(text).constData(), &st) != 0)
+        return DeviceText::Absent;
+    return S_ISCHR(st.st_mode) ? DeviceText::Device : DeviceText::NotADevice;
+#endif
+}
+
+QStringList PortMap::stableNames(const QString& device, const QString& aliasDir) {
+    QStringList names;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty() || aliasDir.isEmpty())
+        return names;
+    const QFileInfoList links =
+        QDir(aliasDir).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& link : links) {
+        if (link.canonicalFilePath() == target && link.absoluteFilePath() != device)
+            names << link.absoluteFilePath();
+    }
+    return names;
+}
+
+QString PortMap::stableName(const QString& device, const QString& aliasDir) {
+    if (device.startsWith(aliasDir + u'/'))
+        return device;
+    const QStringList names = stableNames(device, aliasDir);
+    return names.isEmpty() ? device : names.first();
+}
+
+bool PortMap::sameDevice(const QString& a, const QString& b) {
+    if (a == b)
+        return true;
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
 QString PortMap::mapping(const QString& com) const {

@@ -44,7 +44,26 @@ class PortMap {
     // n for "COMn" (n >= 1), otherwise nullopt.
     static std::optional<int> comNumber(const QString& name);
 
+    // What a typed device text is. Only looked at, never opened, so nonsense cannot hang.
+    enum class DeviceText {
+        Device,            // a device file, or a well-formed tcp://HOST:PORT
+        Absent,            // a path where nothing is now (an adapter not plugged in)
+        NotADevice,        // a path to a file or folder that is no device
+        NotAPath,          // neither a path nor a network address
+        BadNetworkAddress, // tcp:// without a usable host and port
+    };
+    static DeviceText checkDeviceText(const QString& text);
+
+    // The links in aliasDir that lead to the same device (its stable names, which survive
+    // re-plugging), the device itself left out.
+    static QStringList stableNames(const QString& device, const QString& aliasDir = kAliasDir);
+    // The first stable name of a device, or the device itself when it has none.
+    static QString stableName(const QString& device, const QString& aliasDir = kAliasDir);
+    // The same text, or two paths that lead to the same file.
+    static bool sameDevice(const QString& a, const QString& b);
+
     static inline const QString kSection = QStringLiteral("Ports");
+    static inline const QString kAliasDir = QStringLiteral("/dev/serial/by-id");
 
   private:
     SettingsStore& m_store;

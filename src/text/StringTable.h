@@ -175,6 +175,42 @@ enum class TextId : int {
     ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
     CompareNothingSelected = 415,
     SummaryNotKept = 416, // "; %1 not kept" (verify after writing)
+    // Finding the instrument; the ports of the condition dialog.
+    MenuFindInstrument = 450,
+    FinderTitle = 451,
+    FinderPorts = 452,
+    FinderPortInEffect = 453, // "The port in effect: %1"
+    FinderEveryDevice = 454,  // "Every serial device found (%1)"
+    FinderProtocols = 455,
+    FinderInstruments = 456,
+    FinderInstrumentInEffect = 457, // "The instrument number in effect: %1"
+    FinderAllInstruments = 458,
+    FinderStopAtFirst = 459,
+    FinderAnswerWait = 460,
+    FinderWorstCase = 461, // "%1 tries. If nothing answers, the search takes %2."
+    FinderStart = 462,
+    FinderCancel = 463,
+    FinderProgress = 464, // "Try %1 of %2: %3"
+    FinderUse = 465,
+    FinderColumnModel = 466,
+    FinderColumnAnswer = 467,
+    FinderNothingFound = 468, // "... (%1 tries)"
+    FinderFoundCount = 469,   // "%1 ... (%2 tries)"
+    FinderCancelled = 470,    // "... %1 tries ... %2 found"
+    FinderPortSkipped = 471,  // "%1 skipped: %2"
+    FinderNoDevice = 472,
+    FinderTarget = 473,      // "%1, %2, %3, instrument %4"
+    FinderAnswerValue = 474, // "%1 (%2h = %3)"
+    FinderRefusedCode = 475, // "refused %1"
+    DurationSeconds = 476,
+    DurationMinutes = 477,
+    DurationHours = 478,
+    FinderStored = 479, // "Stored and applied: %1"
+    FinderHint = 480,
+    RefreshDevices = 481,
+    NotADeviceFile = 482, // "%1 is not a device"
+    NotADevicePath = 483, // "%1 is neither a device path ... nor a network address ..."
+    FinderBusy = 484,
 };
 
 namespace strings {

@@ -37,6 +37,11 @@ void Dispatcher::tick() {
     case kTaskWriteDifferences:
         m_host.writeDifferences();
         break;
+    case kTaskFind:
+        toIdle = m_host.findInstruments();
+        if (!toIdle)
+            m_task = kTaskStopped;
+        break;
     default:
         // An unknown code cannot come from the program itself; treat it as idle.
         break;

@@ -13,6 +13,7 @@ enum Task : qint16 {
     kTaskReadAll = 5,
     kTaskCompare = 6,          // read the selected items into a copy and compare
     kTaskWriteDifferences = 7, // write the differing items of the last comparison
+    kTaskFind = 8,             // search for instruments, then apply the conditions again
 };
 
 // What the dispatcher calls out to; the main window implements it.
@@ -28,6 +29,9 @@ class DispatcherHost {
     virtual void readAllItems() = 0;
     virtual void compareItems() {}
     virtual void writeDifferences() {}
+    // The search; returns what applying the conditions afterwards came to (false:
+    // communication stops, as after a failed apply).
+    virtual bool findInstruments() { return true; }
 };
 
 // The communication task dispatcher: the only place communication work starts.

@@ -1,0 +1,189 @@
+#include "transfer/Finder.h"
+
+#include "comm/Classification.h"
+#include "comm/CommandFields.h"
+#include "comm/PortMap.h"
+#include "comm/SettingsStore.h"
+#include "text/StringTable.h"
+
+namespace pmx {
+
+namespace {
+
+// Keeps the record of the probe's exchange.
+class LastExchange : public ExchangeObserver {
+  public:
+    explicit LastExchange(CommObject& com) : m_com(com) { m_com.addExchangeObserver(this); }
+    ~LastExchange() override { m_com.removeExchangeObserver(this); }
+    void exchanged(const ExchangeRecord& record) override { last = record; }
+
+    std::optional<ExchangeRecord> last;
+
+  private:
+    CommObject& m_com;
+};
+
+} // namespace
+
+ProbeOutcome classifyProbe(const ExchangeRecord& record) {
+    switch (record.outcome) {
+    case ExchangeOutcome::Good:
+        return ProbeOutcome::Answered;
+    case ExchangeOutcome::Refused:
+        return ProbeOutcome::Refused;
+    case ExchangeOutcome::ChecksumError:
+        return ProbeOutcome::Garbled;
+    case ExchangeOutcome::DeviceLost:
+        return ProbeOutcome::DeviceLost;
+    case ExchangeOutcome::NoAnswer:
+    case ExchangeOutcome::Stale:
+        // An answer to another request is no proof either, but someone spoke.
+        return record.answer.isEmpty() && record.discardedFrames == 0 ? ProbeOutcome::Silent
+                                                                      : ProbeOutcome::Noise;
+    case ExchangeOutcome::Broadcast:
+        break;
+    }
+    return ProbeOutcome::Silent;
+}
+
+ProbeResult probeInstrument(CommObject& com, const ProbeTarget& t, int answerWaitMs) {
+    Conditions c = com.conditions();
+    c.protocol = t.protocol;
+    c.instrument = t.instrument;
+    c.rate = t.line.rate;
+    c.dataBits = t.line.dataBits;
+    c.parity = t.line.parity;
+    c.stopBits = t.line.stopBits;
+    c.port = t.port;
+    c.timeoutMs = probeTimeoutMs(t, answerWaitMs);
+    c.blockRead = false;
+    com.closePort();
+    com.setConditions(c);
+
+    ProbeResult r;
+    if (!com.openPort()) {
+        r.outcome = ProbeOutcome::PortFailed;
+        r.why = com.lastOpenErrorText();
+        if (r.why.isEmpty())
+            r.why = strings::text(TextId::NoSuchDevice).arg(t.port);
+        return r;
+    }
+    QByteArray text;
+    std::optional<ExchangeRecord> record;
+    {
+        LastExchange seen(com);
+        qint16 instrument = t.instrument;
+        QByteArray subAddress, command("03"), item("0000"), data;
+        qint16 sends = 1; // a garbled answer is a finding, not something to try again
+        text = sendItemCommand(com, instrument, subAddress, command, item, data, sends);
+        record = seen.last;
+    }
+    const bool lost = com.deviceLost();
+    com.closePort();
+    if (!record) {
+        // A communication object that tells no observers: judged by the text alone.
+        ExchangeRecord guess;
+        guess.outcome =
+            classifyExchange(t.protocol, text, text.isEmpty(), lost, false, 0, &guess.refusalCode);
+        record = guess;
+    }
+    r.outcome = lost ? ProbeOutcome::DeviceLost : classifyProbe(*record);
+    if (r.outcome == ProbeOutcome::DeviceLost)
+        r.why = strings::text(TextId::ConnectionLost).arg(t.port);
+    else if (r.outcome == ProbeOutcome::Refused)
+        r.refusalCode = record->refusalCode;
+    else if (r.outcome == ProbeOutcome::Answered)
+        r.value = decodeDataField(com.extractData(text, 1));
+    return r;
+}
+
+QString answerText(const ProbeResult& r) {
+    switch (r.outcome) {
+    case ProbeOutcome::Answered:
+        return r.value ? strings::text(TextId::FinderAnswerValue)
+                             .arg(strings::text(TextId::OutcomeGood), itemAddressText(0))
+                             .arg(*r.value)
+                       : strings::text(TextId::OutcomeGood);
+    case ProbeOutcome::Refused:
+        // A KORVAN code is a NAK's, a Modbus one an exception's; both are two hex digits.
+        return r.refusalCode.isEmpty()
+                   ? strings::text(TextId::OutcomeRefused)
+                   : strings::text(TextId::FinderRefusedCode).arg(r.refusalCode);
+    default:
+        return {};
+    }
+}
+
+FinderResult runFinder(CommObject& com, FinderPlan& plan, FinderView& view,
+                       const ItemTable* table) {
+    const Conditions before = com.conditions();
+    FinderResult out;
+    com.closePort();
+    while (!plan.atEnd()) {
+        view.processEvents();
+        if (view.stopRequested()) {
+            out.cancelled = true;
+            break;
+        }
+        const ProbeTarget t = plan.next();
+        view.tryStarting(plan.done(), plan.total(), t);
+        const ProbeResult r = probeInstrument(com, t, plan.answerWaitMs());
+        ++out.tries;
+        switch (r.outcome) {
+        case ProbeOutcome::Answered:
+        case ProbeOutcome::Refused: {
+            FoundInstrument f{t, r, QString()};
+            if (table && r.outcome == ProbeOutcome::Answered && !table->isUndefined(0))
+                f.modelName = table->modelName;
+            out.found << f;
+            plan.found(t);
+            view.found(f);
+            break;
+        }
+        case ProbeOutcome::Garbled:
+        case ProbeOutcome::Noise:
+            plan.garbled(t);
+            break;
+        case ProbeOutcome::PortFailed:
+        case ProbeOutcome::DeviceLost:
+            if (!out.failedPorts.contains(t.port))
+                out.failedPorts << t.port;
+            plan.portFailed(t.port);
+            view.portSkipped(t.port, r.why);
+            break;
+        case ProbeOutcome::Silent:
+            break;
+        }
+    }
+    com.closePort();
+    com.setConditions(before);
+    return out;
+}
+
+QString storeFoundSettings(SettingsStore& store, PortMap& ports, const ProbeTarget& t) {
+    const cond::StoredConditions stored = cond::readStored(store);
+    QString com;
+    if (PortMap::comNumber(t.port) && cond::isValidPort(t.port.toUpper()))
+        com = t.port.toUpper(); // a port the system names itself
+    else
+        com = cond::isValidPort(stored.port) ? stored.port : cond::kDefaultPort;
+    // Pinned to the device found even when the automatic choice opens it now: another
+    // adapter plugged in later must not take its place.
+    if (com != t.port.toUpper() && ports.mapping(com) != t.port)
+        ports.setMapping(com, t.port);
+
+    Conditions c;
+    c.protocol = t.protocol;
+    c.instrument = t.instrument;
+    c.rate = t.line.rate;
+    c.dataBits = t.line.dataBits;
+    c.stopBits = t.line.stopBits;
+    c.parity = t.line.parity;
+    c.port = com;
+    cond::StoredConditions texts = cond::toTexts(c);
+    texts.timout = stored.timout; // the probe's short time-out was the search's own
+    cond::writeStored(store, texts);
+    return com;
+}
+
+} // namespace pmx

@@ -1,0 +1,334 @@
+// Finding the instrument on a scripted line with a virtual clock: what a try proves, the
+// order of the tries, how findings reorder them, cancel, and storing what was found.
+#include "ScriptedTransport.h"
+#include "SimInstrument.h"
+#include "TestPrinters.h"
+#include "comm/PortMap.h"
+#include "comm/SerialComm.h"
+#include "comm/SettingsStore.h"
+#include "transfer/Finder.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace pmx;
+using pmx::test::ScriptedTransport;
+using Reply = ScriptedTransport::Reply;
+
+namespace {
+
+sim::Protocol simProtocol(qint16 p) {
+    return p == kProtocolKorvan        ? sim::Protocol::Korvan
+           : p == kProtocolModbusAscii ? sim::Protocol::ModbusAscii
+                                       : sim::Protocol::ModbusRtu;
+}
+
+// One virtual instrument behind a scripted line: silent unless the port is opened at its
+// rate; at its rate with other bits, parity or stop bits every answer comes garbled.
+struct LineRig {
+    LineRig(qint16 protocol, int instrumentNo, LineSetting line)
+        : instrument(simProtocol(protocol), instrumentNo), line(line) {
+        auto t = std::make_unique<ScriptedTransport>();
+        transport = t.get();
+        transport->responder = [this](const QByteArray& request) { return answer(request); };
+        com = std::make_unique<SerialComm>(std::move(t), [](const QString& n) { return n; });
+    }
+    Reply answer(const QByteArray& request) {
+        const LineSettings& o = transport->opened;
+        if (o.baudRate != line.rate)
+            return {};
+        QByteArray bytes;
+        for (const sim::Reply& r : instrument.feed(request))
+            bytes += r.bytes;
+        for (const sim::Reply& r : instrument.lineIdle())
+            bytes += r.bytes;
+        instrument.discardPending();
+        if (bytes.isEmpty())
+            return {};
+        const bool framing = o.dataBits == line.dataBits && o.parity == char(line.parity) &&
+                             o.stopBits == line.stopBits;
+        if (framing)
+            return Reply::whole(bytes);
+        return garbleOffLine ? Reply::whole(sim::garbageBytes()) : Reply{};
+    }
+    ProbeResult probe(const ProbeTarget& t) { return probeInstrument(*com, t, 50); }
+
+    sim::Instrument instrument;
+    LineSetting line;
+    bool garbleOffLine = true;
+    ScriptedTransport* transport = nullptr;
+    std::unique_ptr<SerialComm> com;
+};
+
+class View : public FinderView {
+  public:
+    void tryStarting(int n, int m, const ProbeTarget& t) override {
+        tried << t;
+        EXPECT_EQ(n, int(tried.size()));
+        EXPECT_GE(m, n);
+    }
+    void found(const FoundInstrument& f) override { seen << f; }
+    void portSkipped(const QString& port, const QString&) override { skipped << port; }
+    void processEvents() override {}
+    bool stopRequested() override { return stopAfter >= 0 && int(tried.size()) >= stopAfter; }
+
+    QList<ProbeTarget> tried;
+    QList<FoundInstrument> seen;
+    QStringList skipped;
+    int stopAfter = -1;
+};
+
+FinderOptions options(ProtocolNumber p, QStringList ports = {"/dev/ttyX"}) {
+    FinderOptions o;
+    o.ports = std::move(ports);
+    o.protocols = {p};
+    o.inEffect.protocol = p;
+    return o;
+}
+
+} // namespace
+
+TEST(Finder, EachOutcomeOfAnExchangeSaysWhatItProves) {
+    const auto record = [](ExchangeOutcome o, QByteArray answer = {}, int stale = 0) {
+        ExchangeRecord r;
+        r.outcome = o;
+        r.answer = std::move(answer);
+        r.discardedFrames = stale;
+        return r;
+    };
+    const struct {
+        ExchangeRecord record;
+        ProbeOutcome expected;
+    } cases[] = {
+        {record(ExchangeOutcome::Good, "x"), ProbeOutcome::Answered},
+        {record(ExchangeOutcome::Refused, "x"), ProbeOutcome::Refused},
+        {record(ExchangeOutcome::ChecksumError, "x"), ProbeOutcome::Garbled},
+        {record(ExchangeOutcome::NoAnswer, "\xFF\x80"), ProbeOutcome::Noise},
+        {record(ExchangeOutcome::NoAnswer), ProbeOutcome::Silent},
+        {record(ExchangeOutcome::Stale, {}, 1), ProbeOutcome::Noise},
+        {record(ExchangeOutcome::DeviceLost), ProbeOutcome::DeviceLost},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(classifyProbe(c.record), c.expected) << int(c.record.outcome);
+    EXPECT_TRUE(provesSettings(ProbeOutcome::Refused));
+    EXPECT_FALSE(provesSettings(ProbeOutcome::Garbled));
+}
+
+class FinderProbe : public ::testing::TestWithParam<test::ProtocolCase> {};
+
+TEST_P(FinderProbe, OneReadThroughTheSerialObjectPerTryAndThePortClosedAfter) {
+    const auto p = ProtocolNumber(GetParam().no);
+    const LineSetting at{4800, 8, Parity::None, 2};
+    const ProbeTarget right{"/dev/ttyX", p, at, 7};
+    struct Case {
+        const char* what;
+        ProbeTarget target;
+        sim::FaultKind fault;
+        ProbeOutcome expected;
+    };
+    ProbeTarget otherBits = right, otherRate = right, otherInstrument = right;
+    otherBits.line.parity = Parity::Even;
+    otherRate.line.rate = 9600;
+    otherInstrument.instrument = 8;
+    const Case cases[] = {
+        {"good", right, sim::FaultKind::None, ProbeOutcome::Answered},
+        {"refused", right, sim::FaultKind::Nak, ProbeOutcome::Refused},
+        {"spoiled checksum", right, sim::FaultKind::BadSum, ProbeOutcome::Garbled},
+        {"garbage", right, sim::FaultKind::Garbage, ProbeOutcome::Noise},
+        {"other parity", otherBits, sim::FaultKind::None, ProbeOutcome::Noise},
+        {"other rate", otherRate, sim::FaultKind::None, ProbeOutcome::Silent},
+        {"other instrument", otherInstrument, sim::FaultKind::None, ProbeOutcome::Silent},
+    };
+    for (const Case& c : cases) {
+        LineRig rig(p, 7, at);
+        rig.instrument.setFault(0, {c.fault, 2, 0, 0});
+        const ProbeResult r = rig.probe(c.target);
+        EXPECT_EQ(r.outcome, c.expected) << c.what;
+        EXPECT_EQ(rig.transport->written.size(), 1) << c.what << ": one request, never repeated";
+        EXPECT_FALSE(rig.com->isOpen()) << c.what;
+        EXPECT_EQ(rig.transport->opened.baudRate, c.target.line.rate) << c.what;
+        EXPECT_EQ(rig.com->conditions().timeoutMs, probeTimeoutMs(c.target, 50)) << c.what;
+        if (c.expected == ProbeOutcome::Answered) {
+            EXPECT_EQ(r.value, std::optional<qint16>(-1)) << "item 0000h holds -1";
+        }
+        if (c.expected == ProbeOutcome::Refused) {
+            EXPECT_EQ(r.refusalCode, QStringLiteral("02"));
+        }
+    }
+}
+
+TEST_P(FinderProbe, ADeviceThatDoesNotOpenOrGoesAwayEndsTheTriesOnIt) {
+    const auto p = ProtocolNumber(GetParam().no);
+    LineRig rig(p, 1, {});
+    rig.transport->failOpenWith = OpenError::Busy;
+    rig.transport->failOpenText = QStringLiteral("busy");
+    EXPECT_EQ(rig.probe({"/dev/ttyX", p, {}, 1}).outcome, ProbeOutcome::PortFailed);
+
+    LineRig gone(p, 1, {});
+    gone.transport->replies.push_back(Reply{{}, false, true});
+    const ProbeResult r = gone.probe({"/dev/ttyX", p, {}, 1});
+    EXPECT_EQ(r.outcome, ProbeOutcome::DeviceLost);
+    EXPECT_FALSE(r.why.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(All, FinderProbe, test::allProtocols(),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FinderOrder, LineSettingsAreEveryDialogEntryTheProtocolCanUseLikeliestFirst) {
+    for (ProtocolNumber p : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
+        const QList<LineSetting> lines = lineSettingsFor(p);
+        std::set<QString> distinct;
+        for (const LineSetting& l : lines) {
+            distinct.insert(lineSettingText(l));
+            EXPECT_TRUE(QList<qint32>({2400, 4800, 9600, 19200}).contains(l.rate));
+            if (p == kProtocolModbusRtu) {
+                EXPECT_EQ(l.dataBits, 8) << "RTU bytes use all eight bits";
+            }
+        }
+        EXPECT_EQ(distinct.size(), size_t(lines.size()));
+        EXPECT_EQ(lines.size(), p == kProtocolModbusRtu ? 24 : 48);
+        EXPECT_EQ(lineSettingText(lines.first()), p == kProtocolModbusRtu
+                                                      ? QStringLiteral("9600 8E1")
+                                                      : QStringLiteral("9600 7E1"));
+    }
+}
+
+TEST(FinderOrder, TheConditionsInEffectFirstThenEveryProtocolBeforeOtherInstruments) {
+    FinderOptions o;
+    o.ports = {"/dev/a", "/dev/b"};
+    o.inEffect.protocol = kProtocolModbusAscii;
+    o.inEffect.instrument = 0;
+    o.inEffect.rate = 2400;
+    o.inEffect.stopBits = 2;
+    o.allInstruments = true;
+    const FinderPlan plan(o);
+    const QList<ProbeTarget>& t = plan.pending();
+    // Station 0 is no Modbus instrument: 1 stands in for it.
+    EXPECT_EQ(t.first(),
+              (ProbeTarget{"/dev/a", kProtocolModbusAscii, {2400, 7, Parity::Even, 2}, 1}));
+    EXPECT_EQ(t.at(48).protocol, kProtocolKorvan)
+        << "the protocol in effect first, then the others";
+    EXPECT_EQ(t.at(48).instrument, 0);
+    // The first pass: every port and protocol at the instrument in effect.
+    const int firstPass = 2 * (48 + 48 + 24);
+    for (int i = 0; i < firstPass; ++i)
+        EXPECT_TRUE(t[i].instrument == (t[i].protocol == kProtocolKorvan ? 0 : 1)) << i;
+    EXPECT_EQ(t.at(firstPass).port, QStringLiteral("/dev/a"));
+    EXPECT_EQ(plan.total(), 2 * (96 * 48 + 95 * 48 + 95 * 24));
+    for (const ProbeTarget& x : t)
+        EXPECT_FALSE(x.protocol != kProtocolKorvan && x.instrument == 0) << "never a broadcast";
+
+    FinderOptions listed = o;
+    listed.instruments = {0, 17};
+    EXPECT_EQ(instrumentsFor(kProtocolModbusRtu, listed), QList<qint16>{17});
+    EXPECT_EQ(instrumentsFor(kProtocolKorvan, listed), (QList<qint16>{0, 17}));
+}
+
+TEST(FinderOrder, FindingsMoveTheLikelySettingsForward) {
+    FinderOptions o = options(kProtocolKorvan, {"/dev/a", "/dev/b"});
+    o.instruments = {1, 2};
+    FinderPlan plan(o);
+    const ProbeTarget first = plan.next();
+    ProbeTarget at4800 = first;
+    at4800.line.rate = 4800;
+    plan.garbled(at4800);
+    // In every group on /dev/a the tries at 4800 come first; /dev/b keeps its order.
+    for (qsizetype i = 0; i < 12; ++i)
+        EXPECT_EQ(plan.pending()[i].line.rate, 4800) << i;
+    EXPECT_EQ(plan.pending()[12].line.rate, 9600);
+    EXPECT_EQ(plan.pending()[47].port, QStringLiteral("/dev/b"));
+    EXPECT_EQ(plan.pending()[47].line.rate, 9600);
+    const auto group2 = std::find_if(plan.pending().begin(), plan.pending().end(),
+                                     [](const ProbeTarget& t) { return t.instrument == 2; });
+    EXPECT_EQ(group2->port, QStringLiteral("/dev/a"));
+    EXPECT_EQ(group2->line.rate, 4800);
+
+    // One protocol and one line per port: only the other instrument there goes on.
+    o.stopAtFirst = false;
+    FinderPlan going(o);
+    const int before = going.total();
+    going.found(going.next());
+    EXPECT_EQ(going.pending().first(), (ProbeTarget{"/dev/a", kProtocolKorvan, first.line, 2}));
+    EXPECT_EQ(going.total(), before - 2 * 48 + 1 + 1);
+    going.portFailed(QStringLiteral("/dev/b"));
+    EXPECT_EQ(going.total(), 2);
+
+    FinderPlan stopping(options(kProtocolKorvan));
+    stopping.found(stopping.next());
+    EXPECT_TRUE(stopping.atEnd());
+}
+
+TEST(FinderOrder, OneProtocolsLineSettingsAtOneInstrumentFitTheBudget) {
+    for (ProtocolNumber p : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
+        const FinderPlan plan(options(p));
+        EXPECT_LT(plan.worstCaseMs(), 10000) << p;
+        EXPECT_GT(plan.worstCaseMs(), plan.total() * kDefaultAnswerWaitMs) << p;
+    }
+}
+
+TEST(FinderRun, FindsAnUnusualInstrumentAndGarbageShortensTheWay) {
+    const LineSetting at{4800, 7, Parity::Even, 2};
+    const auto run = [&](bool garbleOffLine) {
+        LineRig rig(kProtocolModbusAscii, 17, at);
+        rig.garbleOffLine = garbleOffLine;
+        FinderOptions o = options(kProtocolModbusAscii);
+        o.instruments = {17};
+        FinderPlan plan(o);
+        View view;
+        ItemTable table;
+        table.modelName = QStringLiteral("PMX-31570A");
+        const FinderResult r = runFinder(*rig.com, plan, view, &table);
+        EXPECT_EQ(r.found.size(), 1);
+        return std::pair(r, int(view.tried.size()));
+    };
+    const auto [noisy, noisyTries] = run(true);
+    ASSERT_EQ(noisy.found.size(), 1);
+    EXPECT_EQ(noisy.found.first().target, (ProbeTarget{"/dev/ttyX", kProtocolModbusAscii, at, 17}));
+    EXPECT_EQ(noisy.found.first().modelName, QStringLiteral("PMX-31570A"));
+    const auto [quiet, quietTries] = run(false);
+    Q_UNUSED(quiet);
+    EXPECT_LT(noisyTries, quietTries);
+}
+
+TEST(FinderRun, CancelStopsBeforeTheNextTryAndRestoresTheConditions) {
+    LineRig rig(kProtocolKorvan, 5, {});
+    Conditions before;
+    before.port = QStringLiteral("COM2");
+    before.instrument = 9;
+    rig.com->setConditions(before);
+    FinderPlan plan(options(kProtocolKorvan));
+    View view;
+    view.stopAfter = 3;
+    const FinderResult r = runFinder(*rig.com, plan, view);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.tries, 3);
+    EXPECT_EQ(rig.transport->written.size(), 3);
+    EXPECT_TRUE(r.found.isEmpty());
+    EXPECT_EQ(rig.com->conditions(), before);
+    EXPECT_FALSE(rig.com->isOpen());
+}
+
+TEST(FinderStore, UseTheseSettingsStoresTheRecordAndMapsTheComInEffect) {
+    struct Case {
+        const char* storedPort;
+        QString found;
+        const char* port;   // stored afterwards
+        const char* mapped; // Ports/<port> afterwards
+    };
+    const Case cases[] = {
+        {"COM3", "/dev/serial/by-id/usb-X", "COM3", "/dev/serial/by-id/usb-X"},
+        {"COM9", "tcp://10.0.0.5:4001", "COM1", "tcp://10.0.0.5:4001"},
+        {"COM2", "com4", "COM4", ""}, // a port the system names itself
+    };
+    for (const Case& c : cases) {
+        MemorySettingsStore store;
+        store.setValue(cond::kSection, cond::kPort, QString::fromLatin1(c.storedPort));
+        store.setValue(cond::kSection, cond::kTimout, QStringLiteral("1500"));
+        PortMap ports(store, [] { return QList<SerialPortEntry>{}; });
+        const ProbeTarget t{c.found, kProtocolModbusRtu, {2400, 8, Parity::None, 2}, 17};
+        EXPECT_EQ(storeFoundSettings(store, ports, t), QString::fromLatin1(c.port));
+        EXPECT_EQ(cond::readStored(store).list().join(u'|'),
+                  QStringLiteral("Modbus RTU|17|2400|8 bit|2 bit|NONE|%1|1500").arg(c.port));
+        EXPECT_EQ(ports.mapping(QString::fromLatin1(c.port)), QString::fromLatin1(c.mapped));
+    }
+}
