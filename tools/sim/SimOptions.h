@@ -1,5 +1,6 @@
 #pragma once
 #include "SimInstrument.h"
+#include "SimLine.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,7 @@ struct Config {
     QString tcpListen = QStringLiteral("127.0.0.1"); // the address listened on
     int baud = 0;                                    // 0: no pacing
     int bitsPerChar = 10; // start + 7 data + parity + stop, or start + 8 data + stop
+    LineConfig line;      // --line: only a client at this rate and stop bits is understood
     bool silent = false;
     int delayAllMs = 0;   // every item answers this late unless a --fault names it
     int hangupAfter = 0;  // hang up after this many requests; 0: never

@@ -1,6 +1,8 @@
 // pmx31570a-sim: one virtual instrument on a new pseudo-terminal, or listening on TCP.
 #include "SimInstrument.h"
+#include "SimLine.h"
 #include "SimOptions.h"
+#include "SimPty.h"
 #include "pmx_version.h"
 
 #include <QFile>
@@ -12,15 +14,12 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -66,70 +65,6 @@ timespec toTimespec(Nanos n) {
 void printErr(const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stderr);
     std::fputc('\n', stderr);
-}
-
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QByteArray path;
-};
-
-bool openPty(Pty* pty) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        std::perror("pmx31570a-sim: pseudo-terminal");
-        return false;
-    }
-    const char* slaveName = ptsname(master);
-    if (!slaveName) {
-        std::perror("pmx31570a-sim: ptsname");
-        ::close(master);
-        return false;
-    }
-    const QByteArray slavePath(slaveName);
-    // Holding the slave open ourselves keeps the master from reporting hang-up (and poll
-    // from spinning on it) whenever no client has the device open.
-    const int slave = ::open(slavePath.constData(), O_RDWR | O_NOCTTY);
-    if (slave < 0) {
-        std::perror("pmx31570a-sim: open slave");
-        ::close(master);
-        return false;
-    }
-    // Raw from the start: no echo of the answers back to us, no CR/LF translation of
-    // Modbus ASCII frames, all 8 bits of RTU bytes.
-    termios tio{};
-    if (tcgetattr(slave, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-    }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    *pty = Pty{master, slave, slavePath};
-    return true;
-}
-
-// Closing the master is the hang-up every client of the slave sees.
-void closePty(Pty* pty) {
-    ::close(pty->master);
-    ::close(pty->slave);
-    *pty = Pty{};
-}
-
-bool makeLink(const QString& linkPath, const QByteArray& target) {
-    const QByteArray link = QFile::encodeName(linkPath);
-    struct stat st {};
-    // Replace a stale link of an earlier run, never a real file.
-    if (lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode))
-        ::unlink(link.constData());
-    if (symlink(target.constData(), link.constData()) != 0) {
-        std::perror("pmx31570a-sim: --link");
-        return false;
-    }
-    return true;
-}
-
-void removeLink(const QString& linkPath) {
-    if (!linkPath.isEmpty())
-        ::unlink(QFile::encodeName(linkPath).constData());
 }
 
 // One answer on its way out. Without pacing every byte is due at `start`; with pacing
@@ -185,9 +120,21 @@ class Server {
     bool m_hangupDue = false; // the count ran out: hang up once the answers are read
     Nanos m_drainFrom = 0;    // when the last answer had gone out
     QString m_hangupReason;
+    int m_slave = -1;                         // the pty's slave: the client's line settings
+    LineMatch m_lineMatch = LineMatch::Match; // of the request being received
+    QString m_clientLine;
 };
 
 void Server::received(const QByteArray& bytes, Nanos t) {
+    int rate = 0, stopBits = 0;
+    m_lineMatch = m_config.line.set && clientLine(m_slave, &rate, &stopBits)
+                      ? matchLine(m_config.line, rate, stopBits)
+                      : LineMatch::Match;
+    m_clientLine = clientLineText(rate, stopBits);
+    if (m_lineMatch == LineMatch::OtherRate) {
+        handle({lineNoise(m_config.protocol, int(bytes.size()), m_clientLine, m_config.line)}, t);
+        return;
+    }
     if (m_instrument.pendingBytes() == 0)
         m_firstByte = t;
     m_lastByte = t;
@@ -202,8 +149,8 @@ void Server::received(const QByteArray& bytes, Nanos t) {
         m_firstByte = 0;
 }
 
-void Server::handle(const std::vector<Reply>& replies, Nanos t) {
-    for (const Reply& r : replies) {
+void Server::handle(const std::vector<Reply>& heard, Nanos t) {
+    for (const Reply& r : overLine(heard, m_lineMatch, m_clientLine)) {
         if (m_hangupDue)
             return;
         if (m_log && !r.logLine.isEmpty()) {
@@ -288,6 +235,7 @@ bool Server::readyToHangUp(int fd, int slave, Nanos t) {
 
 End Server::run(int master, int slave) {
     const bool socket = slave < 0;
+    m_slave = slave;
     m_out.clear();
     m_firstByte = m_lastByte = m_lineFree = 0;
     m_hangupDue = false;
@@ -362,8 +310,10 @@ bool stayAway(int ms) {
 }
 
 QString linkNote(const Config& config) {
-    return config.linkPath.isEmpty() ? QString()
-                                     : QStringLiteral(" (link %1)").arg(config.linkPath);
+    const QString line =
+        config.line.set ? QStringLiteral(" at %1").arg(lineText(config.line)) : QString();
+    return line + (config.linkPath.isEmpty() ? QString()
+                                             : QStringLiteral(" (link %1)").arg(config.linkPath));
 }
 
 // A listening socket on the configured address and port; -1 with a message on failure.

@@ -49,6 +49,14 @@ struct SimRun {
         cfmakeraw(&tio);
         return tcsetattr(fd, TCSANOW, &tio) == 0;
     }
+    // The client's rate and stop bits, as a program sets them on the device.
+    bool setLine(speed_t speed, bool twoStopBits) {
+        termios tio{};
+        if (tcgetattr(fd, &tio) != 0 || cfsetspeed(&tio, speed) != 0)
+            return false;
+        tio.c_cflag = twoStopBits ? (tio.c_cflag | CSTOPB) : (tio.c_cflag & ~tcflag_t(CSTOPB));
+        return tcsetattr(fd, TCSANOW, &tio) == 0;
+    }
     bool send(const QByteArray& bytes) {
         return ::write(fd, bytes.data(), bytes.size()) == bytes.size();
     }
@@ -120,4 +128,26 @@ TEST(SimLine, LateAnswerComesAfterTheNextRequestAndBeforeItsAnswer) {
         ASSERT_TRUE(sim.send(korvanRequest(0, ' ', "0011")));
         EXPECT_EQ(sim.receive(answers.size()), answers) << late.join(' ').toStdString();
     }
+}
+
+TEST(SimLine, OnlyAClientAtTheInstrumentsRateAndStopBitsIsUnderstood) {
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--instrument", "3", "--line", "4800-8N2"}));
+    const QByteArray request = korvanRequest(3, ' ', "0001");
+    const QByteArray answer = korvanResponse('\x06', "#  00010063");
+    // The settings are read again for every request.
+    ASSERT_TRUE(sim.setLine(B4800, true));
+    ASSERT_TRUE(sim.send(request));
+    EXPECT_EQ(sim.receive(answer.size()), answer);
+    ASSERT_TRUE(sim.setLine(B4800, false));
+    ASSERT_TRUE(sim.send(request));
+    const QByteArray noise = sim.receive(answer.size());
+    EXPECT_EQ(noise.size(), answer.size());
+    EXPECT_NE(noise, answer);
+    ASSERT_TRUE(sim.setLine(B9600, true));
+    ASSERT_TRUE(sim.send(request));
+    EXPECT_TRUE(sim.receive(1, 150).isEmpty());
+    ASSERT_TRUE(sim.setLine(B4800, true));
+    ASSERT_TRUE(sim.send(request));
+    EXPECT_EQ(sim.receive(answer.size()), answer);
 }

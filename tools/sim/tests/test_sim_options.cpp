@@ -87,13 +87,44 @@ TEST(SimOptions, BadArgumentsAreOneLineErrors) {
         "--fault=0001=clamp|--fault=0001=clamp:5|--fault=0001=clamp:9:1|--fault=0001=clamp:a:b|"
         "--fault=0001=clamp:0:32768|--fault=0001=clamp:0:1:2|--fault=0001=ignore:3|"
         "--refuse-span 0080|--refuse-span 40,,41|--max-count 0|--max-count 126|"
-        "--tcp 65536|--tcp -1|--tcp x|--listen 127.0.0.1|--tcp 0 --link /tmp/x");
+        "--tcp 65536|--tcp -1|--tcp x|--listen 127.0.0.1|--tcp 0 --link /tmp/x|--line 9600|"
+        "--line 9600-9E1|--line 9600-7X1|--line 9600-7E3|--line 10-7E1|--line -7E1|"
+        "--tcp 0 --line 9600-7E1");
     for (const QString& line : bad.split(QLatin1Char('|'))) {
         const QString error = parseArguments(line.split(QLatin1Char(' '))).error;
         EXPECT_FALSE(error.isEmpty()) << line.toStdString();
         EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << error.toStdString();
     }
     EXPECT_TRUE(parseArguments({"--bogus"}).error.contains("see --help"));
+}
+
+TEST(SimOptions, LineSettings) {
+    const struct {
+        const char* text;
+        const char* shown;
+    } good[] = {{"9600-7E1", "9600-7E1"}, {"4800-7e2", "4800-7E2"}, {" 2400-8N1 ", "2400-8N1"}};
+    for (const auto& g : good) {
+        const ParseResult r = parseArguments({"--line", g.text});
+        EXPECT_TRUE(r.error.isEmpty() && r.config.line.set) << g.text;
+        EXPECT_EQ(lineText(r.config.line), QString::fromLatin1(g.shown));
+    }
+    EXPECT_FALSE(parseArguments({}).config.line.set);
+    const LineConfig at{true, 4800, 7, 'E', 2};
+    EXPECT_EQ(matchLine(at, 4800, 2), LineMatch::Match);
+    EXPECT_EQ(matchLine(at, 4800, 1), LineMatch::OtherStopBits);
+    EXPECT_EQ(matchLine(at, 9600, 2), LineMatch::OtherRate);
+    EXPECT_EQ(matchLine(LineConfig{}, 9600, 2), LineMatch::Match) << "without --line";
+
+    // Other stop bits: every answer is noise of its own length; nothing else changes.
+    Reply answer;
+    answer.bytes = "\x06# 00010063\x03XX";
+    answer.logLine = QStringLiteral("korvan R 0001 -> ACK 0063");
+    const std::vector<Reply> heard = overLine({answer, Reply{}}, LineMatch::OtherStopBits, "c");
+    EXPECT_EQ(heard[0].bytes.size(), answer.bytes.size());
+    EXPECT_EQ(heard[0].bytes.indexOf('\x06'), -1);
+    EXPECT_TRUE(heard[0].logLine.startsWith(answer.logLine));
+    EXPECT_TRUE(heard[1].bytes.isEmpty());
+    EXPECT_EQ(overLine({answer}, LineMatch::Match, "c")[0].bytes, answer.bytes);
 }
 
 TEST(SimOptions, ValuesFileBothForms) {
