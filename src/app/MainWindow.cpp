@@ -314,6 +314,8 @@ void MainWindow::buildMenus() {
     named(m_settingMenu->addSeparator(), "numlin2");
     m_conditionsAction = named(
         m_settingMenu->addAction(QString(), this, &MainWindow::openConditions), "menu_set_comdata");
+    m_findAction =
+        named(m_settingMenu->addAction(QString(), this, &MainWindow::openFinder), "menu_set_find");
     m_monitorAction = named(m_settingMenu->addAction(QString(), this, &MainWindow::openMonitor),
                             "menu_set_monitor");
     m_monitorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
@@ -335,6 +337,7 @@ void MainWindow::setCaptions() {
     m_itemSelectionAction->setText(text(TextId::MenuItemSelection));
     m_unitSelectionAction->setText(text(TextId::MenuUnitSelection));
     m_conditionsAction->setText(text(TextId::MenuConditions));
+    m_findAction->setText(text(TextId::MenuFindInstrument));
     m_monitorAction->setText(text(TextId::MenuMonitor));
     m_versionAction->setText(text(TextId::MenuVersion));
     m_helpAction->setText(text(TextId::MenuHelp));

@@ -2,8 +2,10 @@
 #include "app/UserPrompts.h"
 #include "comm/CommObject.h"
 #include "comm/ExchangeRecord.h"
+#include "comm/PortMap.h"
 #include "model/ItemTable.h"
 #include "transfer/Dispatcher.h"
+#include "transfer/FinderPlan.h"
 #include "transfer/Sequences.h"
 
 #include <QElapsedTimer>
@@ -34,6 +36,7 @@ namespace pmx {
 class AboutDialog;
 class CompareDialog;
 class ConditionsDialog;
+class FinderDialog;
 class ItemSelectionDialog;
 class MonitorWindow;
 class SettingsStore;
@@ -101,6 +104,11 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // The comparison dialog, or null before the first comparison.
     CompareDialog* compareDialog() const;
     void openMonitor();
+    // The instrument search (MainWindowFinder.cpp): its dialog, created when needed.
+    void openFinder();
+    FinderDialog* finderDialog() const;
+    // The serial devices the search and its dialog offer (tests replace the system's).
+    void setPortDiscovery(PortMap::Discovery discover) { m_discover = std::move(discover); }
     // Ends the running Read or Write after its current exchange.
     void stopTransfer();
     // The value cell of a row was clicked: the value dialog edits its item.
@@ -142,6 +150,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void readAllItems() override;
     void compareItems() override;
     void writeDifferences() override;
+    bool findInstruments() override;
 
     // TransferView
     void progressStart() override;
@@ -158,6 +167,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
 
   private:
     void probeNetworkDevice();
+    // ---- the instrument search (MainWindowFinder.cpp)
+    void startFinder();
+    void useFoundSettings();
     // ---- building (MainWindow.cpp)
     void buildUi();
     void buildPage(QWidget* central, QBoxLayout* into);
@@ -266,6 +278,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QAction* m_unitSelectionAction = nullptr;
     QAction* m_conditionsAction = nullptr;
     QAction* m_monitorAction = nullptr;
+    QAction* m_findAction = nullptr;
     QAction* m_versionAction = nullptr;
     QAction* m_helpAction = nullptr;
 
@@ -275,6 +288,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<AboutDialog> m_aboutDialog;
     QPointer<CompareDialog> m_compareDialog;
     QPointer<MonitorWindow> m_monitor;
+    QPointer<FinderDialog> m_finderDialog;
+    FinderOptions m_finderOptions; // of the search posted
+    PortMap::Discovery m_discover; // empty: the system's devices
     QList<QProcess*> m_helpViewers;
 };
 

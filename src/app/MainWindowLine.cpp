@@ -1,8 +1,9 @@
-// The main window and the line: the dispatcher's tasks, the transfer's progress and
-// failures, and a device that goes away and comes back.
+// The main window and the line: the dispatcher's tasks (the apply step among them), the
+// transfer's progress and failures. A device that goes away: MainWindowLost.cpp.
 #include "app/MainWindow.h"
 
 #include "comm/Conditions.h"
+#include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
@@ -18,7 +19,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTcpSocket>
 
 #include <utility>
 
@@ -28,20 +28,17 @@ namespace {
 
 const QString kGreen = QStringLiteral("color: rgb(0, 110, 0);");
 
-// The stable names (symbolic links in dir) that lead to the same device, so that an
-// adapter coming back under another kernel name is still recognised.
-QStringList stableNames(const QString& device, const QString& dir) {
-    QStringList names;
-    const QString target = QFileInfo(device).canonicalFilePath();
-    if (target.isEmpty() || dir.isEmpty())
-        return names;
-    const QFileInfoList links =
-        QDir(dir).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& link : links) {
-        if (link.canonicalFilePath() == target && link.absoluteFilePath() != device)
-            names << link.absoluteFilePath();
-    }
-    return names;
+// A device by its stable name, which says which adapter it is, with the kernel's name
+// for it when that differs: "/dev/serial/by-id/usb-FTDI_..-port0 (ttyUSB0)".
+QString shownDevice(const QString& device, const QString& aliasDir) {
+    const QString stable = PortMap::stableName(device, aliasDir);
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    if (stable == device && (canonical.isEmpty() || canonical == device))
+        return QDir::toNativeSeparators(device);
+    const QString kernel =
+        canonical.startsWith(QLatin1String("/dev/")) ? canonical.mid(5) : canonical;
+    return QDir::toNativeSeparators(stable) +
+           (kernel.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(kernel));
 }
 
 } // namespace
@@ -130,10 +127,10 @@ bool MainWindow::applyStep() {
     else
         setPortLine(device.isEmpty() || device == port
                         ? QString()
-                        : port + QStringLiteral(" \u2192 ") + QDir::toNativeSeparators(device),
+                        : port + QStringLiteral(" \u2192 ") + shownDevice(device, m_aliasDir),
                     false);
     m_openDevice = device;
-    m_openAliases = stableNames(device, m_aliasDir);
+    m_openAliases = PortMap::stableNames(device, m_aliasDir);
     return true;
 }
 
@@ -351,95 +348,6 @@ void MainWindow::transferEnded() {
     // After the dispatcher's tick, when the transfer is over.
     if (!m_notices.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::tellNotices);
-}
-
-// ---- a lost device -------------------------------------------------------------
-
-void MainWindow::connectionLost(const QString& device) {
-    enterLost(device);
-}
-
-QString MainWindow::lostMessage() const {
-    return strings::text(TextId::ConnectionLost).arg(m_lostDevice);
-}
-
-void MainWindow::enterLost(const QString& device) {
-    if (m_ending)
-        return;
-    const QString lost = device.isEmpty() && m_com ? m_com->lastDevice() : device;
-    if (m_lost && lost == m_lostDevice)
-        return; // told once
-    m_lost = true;
-    m_lostDevice = lost;
-    m_watchPaths = {lost};
-    if (lost == m_openDevice)
-        m_watchPaths += m_openAliases;
-    setTransferEnabled(false);
-    m_failureTimer.stop();
-    showModelLabel(QString(), true);
-    setPortLine(lostMessage() + QLatin1Char('\n') +
-                    strings::text(TextId::WaitingForDevice).arg(lost),
-                true);
-    m_lostDeviceTimer.start();
-}
-
-void MainWindow::leaveLost() {
-    if (m_probe)
-        m_probe->abort();
-    m_probeStarted.invalidate();
-    m_lost = false;
-    m_watchPaths.clear();
-    m_lostDeviceTimer.stop();
-}
-
-void MainWindow::checkLostDevice() {
-    if (!m_lost) {
-        m_lostDeviceTimer.stop();
-        return;
-    }
-    // An apply already asked for, or a task running: look again at the next tick.
-    if (m_dispatcher.busy() || m_dispatcher.task() == kTaskApply)
-        return;
-    if (TcpTransport::isNetworkAddress(m_lostDevice)) {
-        probeNetworkDevice();
-        return;
-    }
-    for (const QString& path : std::as_const(m_watchPaths)) {
-        if (QFileInfo::exists(path)) {
-            // The same step as the condition dialog's OK, with the conditions stored.
-            postTask(kTaskApply);
-            return;
-        }
-    }
-}
-
-} // namespace pmx
-
-namespace pmx {
-
-void MainWindow::probeNetworkDevice() {
-    if (m_probe && m_probe->state() != QAbstractSocket::UnconnectedState) {
-        if (m_probeStarted.elapsed() >= TcpTransport::kConnectTimeoutMs)
-            m_probe->abort(); // nothing answers; the next try comes at its time
-        return;
-    }
-    if (m_probeStarted.isValid() && m_probeStarted.elapsed() < m_networkRetryMs)
-        return;
-    const auto address = TcpTransport::parseAddress(m_lostDevice);
-    if (!address)
-        return;
-    if (!m_probe) {
-        m_probe = new QTcpSocket(this);
-        connect(m_probe, &QTcpSocket::connected, this, [this] {
-            // Reachable again: let go at once (a device server may serve one client at a
-            // time) and open it as the condition dialog's OK does.
-            m_probe->abort();
-            if (m_lost && !m_ending && m_dispatcher.task() != kTaskApply)
-                postTask(kTaskApply);
-        });
-    }
-    m_probeStarted.start();
-    m_probe->connectToHost(address->host, address->port);
 }
 
 } // namespace pmx

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/stat.h>
 #endif
 
@@ -105,7 +106,9 @@ PortMap::DeviceText PortMap::checkDeviceText(const QString& text) {
         return DeviceText::NotAPath;
     struct stat st {};
     if (::stat(QFile::encodeName(text).constData(), &st) != 0)
-        return DeviceText::Absent;
+        // Nothing there now is an adapter not plugged in; a name too long, a file taken
+        // for a folder or a folder we may not look into can never become a device.
+        return errno == ENOENT ? DeviceText::Absent : DeviceText::NotADevice;
     return S_ISCHR(st.st_mode) ? DeviceText::Device : DeviceText::NotADevice;
 #endif
 }

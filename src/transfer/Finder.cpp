@@ -2,6 +2,7 @@
 
 #include "comm/Classification.h"
 #include "comm/CommandFields.h"
+#include "comm/Framing.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include "text/StringTable.h"
@@ -22,6 +23,27 @@ class LastExchange : public ExchangeObserver {
   private:
     CommObject& m_com;
 };
+
+// For a communication object that tells no observers: the response text judged as the
+// read sequence judges it, refusals told apart by their lead character or function code.
+ExchangeRecord judgedByText(ProtocolNumber protocol, const QByteArray& text, bool lost) {
+    ExchangeRecord r;
+    r.answer = text;
+    const bool korvan = protocol == kProtocolKorvan;
+    if (lost)
+        r.outcome = ExchangeOutcome::DeviceLost;
+    else if (text.isEmpty())
+        r.outcome = ExchangeOutcome::NoAnswer;
+    else if (classifyResponse(text, protocol, "03") == kResponseOk)
+        r.outcome = ExchangeOutcome::Good;
+    else if (korvan ? text.startsWith(framing::kNak) : text.mid(3, 2) == "83")
+        r.outcome = ExchangeOutcome::Refused;
+    else
+        r.outcome = ExchangeOutcome::ChecksumError;
+    if (r.outcome == ExchangeOutcome::Refused)
+        r.refusalCode = QString::fromLatin1(korvan ? text.mid(8, 2) : text.mid(5, 2));
+    return r;
+}
 
 } // namespace
 
@@ -80,13 +102,8 @@ ProbeResult probeInstrument(CommObject& com, const ProbeTarget& t, int answerWai
     }
     const bool lost = com.deviceLost();
     com.closePort();
-    if (!record) {
-        // A communication object that tells no observers: judged by the text alone.
-        ExchangeRecord guess;
-        guess.outcome =
-            classifyExchange(t.protocol, text, text.isEmpty(), lost, false, 0, &guess.refusalCode);
-        record = guess;
-    }
+    if (!record)
+        record = judgedByText(t.protocol, text, lost);
     r.outcome = lost ? ProbeOutcome::DeviceLost : classifyProbe(*record);
     if (r.outcome == ProbeOutcome::DeviceLost)
         r.why = strings::text(TextId::ConnectionLost).arg(t.port);

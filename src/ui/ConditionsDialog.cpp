@@ -89,6 +89,10 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
     m_deviceBox->setInsertPolicy(QComboBox::NoInsert);
     m_deviceBox->setCompleter(nullptr);
     deviceCaption->setBuddy(m_deviceBox);
+    auto* refresh = new QPushButton(strings::text(TextId::RefreshDevices), this);
+    refresh->setObjectName(QStringLiteral("Command_refresh"));
+    refresh->setAutoDefault(false);
+    connect(refresh, &QPushButton::clicked, this, &ConditionsDialog::refreshDevices);
     m_deviceInfo = new QLabel(this);
     m_deviceInfo->setObjectName(QStringLiteral("Label_device"));
     m_deviceInfo->setWordWrap(true);
@@ -96,7 +100,10 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
     m_deviceInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_deviceInfo->setForegroundRole(QPalette::PlaceholderText);
     grid->addWidget(deviceCaption, 8, 0);
-    grid->addWidget(m_deviceBox, 8, 1, 1, 2);
+    auto* deviceRow = new QHBoxLayout;
+    deviceRow->addWidget(m_deviceBox, 1);
+    deviceRow->addWidget(refresh);
+    grid->addLayout(deviceRow, 8, 1, 1, 2);
     grid->addWidget(m_deviceInfo, 9, 1, 1, 2);
     grid->setRowMinimumHeight(9, m_deviceInfo->fontMetrics().height() * 2);
     connect(m_portBox, &QComboBox::currentTextChanged, this, [this] { refreshDevice(); });
@@ -184,6 +191,18 @@ void ConditionsDialog::loadStored() {
     m_filling = false;
     refreshDevice();
     refreshBroadcastHint();
+}
+
+void ConditionsDialog::reloadStored() {
+    m_pendingMap.clear();
+    loadStored();
+}
+
+void ConditionsDialog::refreshDevices() {
+    if (!m_deviceBox)
+        return;
+    m_found = m_ports.discovered();
+    refreshDevice();
 }
 
 void ConditionsDialog::refreshBroadcastHint() {
@@ -280,10 +299,15 @@ bool ConditionsDialog::deviceTyped() {
         refreshDevice();
         return true;
     }
-    if (TcpTransport::isNetworkAddress(text) ? !TcpTransport::parseAddress(text)
-                                             : !text.startsWith(QLatin1Char('/'))) {
+    // Only looked at, never opened here: the apply step opens it.
+    const PortMap::DeviceText kind = PortMap::checkDeviceText(text);
+    if (kind != PortMap::DeviceText::Device && kind != PortMap::DeviceText::Absent) {
         // Kept in the box to be corrected; nothing is chosen.
-        m_deviceInfo->setText(strings::text(TextId::NotANetworkAddress).arg(breakable(text)));
+        const TextId why = kind == PortMap::DeviceText::BadNetworkAddress
+                               ? TextId::NotANetworkAddress
+                           : kind == PortMap::DeviceText::NotADevice ? TextId::NotADeviceFile
+                                                                     : TextId::NotADevicePath;
+        m_deviceInfo->setText(strings::text(why).arg(breakable(text)));
         return false;
     }
     m_pendingMap.insert(com, text);

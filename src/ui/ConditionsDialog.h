@@ -17,8 +17,10 @@ namespace pmx {
 // OK stores the eight texts exactly as shown (the apply step checks them) and deletes
 // the dialog; any other way of closing stores nothing. On Linux the port row also shows
 // which device the chosen COMn opens and lets the operator map it to another one, picked
-// from the serial devices found or typed: a device path or a device server's
-// tcp://HOST:PORT, kept in the port map so that the stored port stays a COMn.
+// from the serial devices found (with the adapter's maker and product; Refresh reads them
+// again) or typed: a device path or a device server's tcp://HOST:PORT, kept in the port
+// map so that the stored port stays a COMn. A typed text that is no device is refused
+// with the reason, and the dialog stays open for it.
 class ConditionsDialog : public QDialog {
     Q_OBJECT
   public:
@@ -35,6 +37,11 @@ class ConditionsDialog : public QDialog {
 
     // OK: stores the port choices, the eight texts and the block read setting, then closes.
     void storeConditions();
+    // Shows the stored record again, forgetting the choices made here (the record was
+    // stored elsewhere: the search's "Use these settings").
+    void reloadStored();
+    // Reads the serial devices again (Refresh): an adapter plugged in meanwhile is offered.
+    void refreshDevices();
     void reject() override;
 
   signals:

@@ -1,0 +1,295 @@
+#include "ui/FinderDialog.h"
+
+#include "text/StringTable.h"
+#include "ui/TextWrap.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace pmx {
+
+namespace {
+
+constexpr ProtocolNumber kProtocols[] = {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu};
+
+template <class W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
+    : QDialog(parent), m_setup(setup) {
+    using strings::text;
+    setObjectName(QStringLiteral("SubDisp_find"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    setWindowTitle(text(TextId::FinderTitle));
+    auto* top = new QVBoxLayout(this);
+
+    auto* ports = named(new QGroupBox(text(TextId::FinderPorts), this), "Frame_port");
+    auto* portLayout = new QVBoxLayout(ports);
+    const QString inEffect =
+        setup.portInEffect.isEmpty()
+            ? setup.inEffect.port
+            : setup.inEffect.port + QStringLiteral(" \u2192 ") + setup.portInEffect;
+    m_portInEffect = named(new QRadioButton(text(TextId::FinderPortInEffect).arg(inEffect), ports),
+                           "Option_port_0");
+    m_portInEffect->setToolTip(setup.portInEffect);
+    portLayout->addWidget(m_portInEffect);
+    m_everyDevice =
+        named(new QRadioButton(text(TextId::FinderEveryDevice).arg(setup.devices.size()), ports),
+              "Option_port_1");
+    portLayout->addWidget(m_everyDevice);
+    m_portInEffect->setEnabled(!setup.portInEffect.isEmpty());
+    m_everyDevice->setEnabled(!setup.devices.isEmpty());
+    (setup.portInEffect.isEmpty() && !setup.devices.isEmpty() ? m_everyDevice : m_portInEffect)
+        ->setChecked(true);
+    top->addWidget(ports);
+
+    auto* protocols = named(new QGroupBox(text(TextId::FinderProtocols), this), "Frame_prot");
+    auto* protocolLayout = new QHBoxLayout(protocols);
+    for (int k = 0; k < 3; ++k) {
+        Conditions c;
+        c.protocol = kProtocols[k];
+        auto* box = new QCheckBox(cond::toTexts(c).protocol, protocols);
+        box->setObjectName(QStringLiteral("Check_prot_%1").arg(k));
+        box->setChecked(true);
+        protocolLayout->addWidget(box);
+        m_protocolBoxes << box;
+    }
+    protocolLayout->addStretch(1);
+    top->addWidget(protocols);
+
+    auto* numbers = named(new QGroupBox(text(TextId::FinderInstruments), this), "Frame_inst");
+    auto* numberLayout = new QVBoxLayout(numbers);
+    numberLayout->addWidget(named(
+        new QLabel(text(TextId::FinderInstrumentInEffect).arg(setup.inEffect.instrument), numbers),
+        "Label_instrument"));
+    m_allInstruments =
+        named(new QCheckBox(text(TextId::FinderAllInstruments), numbers), "Check_allinst");
+    numberLayout->addWidget(m_allInstruments);
+    top->addWidget(numbers);
+
+    m_stopAtFirst = named(new QCheckBox(text(TextId::FinderStopAtFirst), this), "Check_stopfirst");
+    m_stopAtFirst->setChecked(true);
+    top->addWidget(m_stopAtFirst);
+    auto* waitRow = new QHBoxLayout;
+    m_answerWait = named(new QSpinBox(this), "Spin_wait");
+    m_answerWait->setRange(kMinAnswerWaitMs, kMaxAnswerWaitMs);
+    m_answerWait->setSingleStep(10);
+    m_answerWait->setValue(kDefaultAnswerWaitMs);
+    m_answerWait->setSuffix(QStringLiteral(" ms"));
+    auto* waitCaption = named(new QLabel(text(TextId::FinderAnswerWait), this), "Label_wait");
+    waitCaption->setBuddy(m_answerWait);
+    waitRow->addWidget(waitCaption);
+    waitRow->addWidget(m_answerWait);
+    waitRow->addStretch(1);
+    top->addLayout(waitRow);
+    auto* hint = named(new WrappedLabel(text(TextId::FinderHint), this), "Label_hint");
+    hint->setForegroundRole(QPalette::PlaceholderText);
+    top->addWidget(hint);
+    m_estimate = named(new WrappedLabel(this), "Label_estimate");
+    QFont bold = m_estimate->font();
+    bold.setBold(true);
+    m_estimate->setFont(bold);
+    top->addWidget(m_estimate);
+
+    m_progress = named(new QProgressBar(this), "ProgressBar_find");
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    top->addWidget(m_progress);
+    m_trying = named(new WrappedLabel(this), "Label_trying");
+    top->addWidget(m_trying);
+
+    m_table = named(new QTableWidget(0, 9, this), "Grid_found");
+    m_table->setHorizontalHeaderLabels(
+        {text(TextId::FinderPorts), text(TextId::Protocol), text(TextId::TransferRate),
+         text(TextId::DataBits), text(TextId::ParityBits), text(TextId::StopBits),
+         text(TextId::InstrumentNumber), text(TextId::FinderColumnModel),
+         text(TextId::FinderColumnAnswer)});
+    m_table->verticalHeader()->setVisible(false);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setMinimumSize(640, 120);
+    top->addWidget(m_table, 1);
+    m_message = named(new WrappedLabel(this), "Label_findstatus");
+    top->addWidget(m_message);
+
+    auto* buttons = new QHBoxLayout;
+    m_startButton = named(new QPushButton(text(TextId::FinderStart), this), "Command_start");
+    m_useButton = named(new QPushButton(text(TextId::FinderUse), this), "Command_use");
+    auto* close = named(new QPushButton(text(TextId::CompareClose), this), "Command_close");
+    for (QPushButton* b : {m_startButton, m_useButton, close}) {
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+    }
+    buttons->insertStretch(2, 1);
+    top->addLayout(buttons);
+    m_useButton->setEnabled(false);
+
+    connect(m_startButton, &QPushButton::clicked, this, [this] {
+        if (m_running)
+            requestCancel();
+        else
+            emit startRequested();
+    });
+    connect(m_useButton, &QPushButton::clicked, this, &FinderDialog::useRequested);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_table, &QTableWidget::itemSelectionChanged, this,
+            [this] { m_useButton->setEnabled(chosen().has_value()); });
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+             m_portInEffect, m_everyDevice, m_allInstruments, m_stopAtFirst})
+        connect(b, &QAbstractButton::toggled, this, &FinderDialog::refreshEstimate);
+    for (QCheckBox* b : std::as_const(m_protocolBoxes))
+        connect(b, &QAbstractButton::toggled, this, &FinderDialog::refreshEstimate);
+    connect(m_answerWait, &QSpinBox::valueChanged, this, &FinderDialog::refreshEstimate);
+    refreshEstimate();
+}
+
+FinderOptions FinderDialog::options() const {
+    FinderOptions o;
+    o.inEffect = m_setup.inEffect;
+    if (m_everyDevice->isChecked())
+        for (const SerialPortEntry& e : m_setup.devices)
+            o.ports << e.device;
+    else if (!m_setup.portInEffect.isEmpty())
+        o.ports << m_setup.portInEffect;
+    for (int k = 0; k < 3; ++k)
+        if (m_protocolBoxes[k]->isChecked())
+            o.protocols << kProtocols[k];
+    if (o.protocols.isEmpty())
+        o.ports.clear(); // nothing to try
+    o.allInstruments = m_allInstruments->isChecked();
+    o.stopAtFirst = m_stopAtFirst->isChecked();
+    o.answerWaitMs = m_answerWait->value();
+    return o;
+}
+
+void FinderDialog::refreshEstimate() {
+    const FinderPlan plan(options());
+    m_estimate->setText(plan.total() == 0 ? strings::text(TextId::FinderNoDevice)
+                                          : strings::text(TextId::FinderWorstCase)
+                                                .arg(plan.total())
+                                                .arg(durationText(plan.worstCaseMs())));
+    m_startButton->setEnabled(m_running || plan.total() > 0);
+}
+
+void FinderDialog::setOptionsEnabled(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             findChild<QWidget*>(QStringLiteral("Frame_port")),
+             findChild<QWidget*>(QStringLiteral("Frame_prot")),
+             findChild<QWidget*>(QStringLiteral("Frame_inst")), m_stopAtFirst, m_answerWait})
+        w->setEnabled(on);
+}
+
+void FinderDialog::scanStarted(const FinderPlan& plan) {
+    m_running = true;
+    m_cancel = false;
+    m_found.clear();
+    m_table->setRowCount(0);
+    m_message->clear();
+    m_useButton->setEnabled(false);
+    setOptionsEnabled(false);
+    m_startButton->setText(strings::text(TextId::FinderCancel));
+    m_startButton->setEnabled(true);
+    m_progress->setRange(0, std::max(plan.total(), 1));
+    m_progress->setValue(0);
+    m_progress->setTextVisible(true);
+}
+
+void FinderDialog::tryStarting(int n, int m, const ProbeTarget& target) {
+    m_progress->setRange(0, std::max(m, 1));
+    m_progress->setValue(n - 1);
+    m_progress->setFormat(QStringLiteral("%1 / %2").arg(n).arg(m));
+    m_trying->setText(strings::text(TextId::FinderProgress)
+                          .arg(n)
+                          .arg(m)
+                          .arg(breakable(probeTargetText(target))));
+}
+
+void FinderDialog::addFound(const FoundInstrument& f) {
+    m_found << f;
+    Conditions c;
+    c.protocol = f.target.protocol;
+    c.instrument = f.target.instrument;
+    c.rate = f.target.line.rate;
+    c.dataBits = f.target.line.dataBits;
+    c.stopBits = f.target.line.stopBits;
+    c.parity = f.target.line.parity;
+    const cond::StoredConditions t = cond::toTexts(c);
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    const QStringList cells = {f.target.port, t.protocol, t.speed,     t.databit,           t.party,
+                               t.stopbit,     t.devNo,    f.modelName, answerText(f.result)};
+    for (int k = 0; k < cells.size(); ++k) {
+        auto* item = new QTableWidgetItem(cells[k]);
+        item->setToolTip(cells[k]);
+        m_table->setItem(row, k, item);
+    }
+    if (row == 0)
+        m_table->selectRow(0);
+}
+
+void FinderDialog::portSkipped(const QString& port, const QString& why) {
+    m_message->setText(strings::text(TextId::FinderPortSkipped).arg(breakable(port), why));
+}
+
+void FinderDialog::scanEnded(const FinderResult& r) {
+    m_running = false;
+    setOptionsEnabled(true);
+    m_startButton->setText(strings::text(TextId::FinderStart));
+    m_progress->setValue(m_progress->maximum());
+    m_trying->setText(
+        r.cancelled ? strings::text(TextId::FinderCancelled).arg(r.tries).arg(r.found.size())
+        : r.found.isEmpty()
+            ? strings::text(TextId::FinderNothingFound).arg(r.tries)
+            : strings::text(TextId::FinderFoundCount).arg(r.found.size()).arg(r.tries));
+    refreshEstimate();
+}
+
+void FinderDialog::requestCancel() {
+    m_cancel = true;
+    m_startButton->setEnabled(false); // pressed once is enough; the try is finishing
+}
+
+void FinderDialog::showMessage(const QString& text) {
+    m_message->setText(text);
+}
+
+std::optional<FoundInstrument> FinderDialog::chosen() const {
+    const QList<QTableWidgetItem*> selected = m_table->selectedItems();
+    if (selected.isEmpty())
+        return std::nullopt;
+    const int row = selected.first()->row();
+    if (row < 0 || row >= m_found.size())
+        return std::nullopt;
+    return m_found[row];
+}
+
+void FinderDialog::closeEvent(QCloseEvent* event) {
+    m_cancel = true; // a search under way ends before its next try
+    QDialog::closeEvent(event);
+}
+
+void FinderDialog::reject() {
+    QDialog::reject();
+    close();
+}
+
+} // namespace pmx
