@@ -8,9 +8,10 @@ namespace pmx::cli {
 
 namespace {
 
-const char* const kValued[] = {"protocol", "instrument", "rate",      "data-bits", "stop-bits",
-                               "parity",   "port",       "timeout",   "lang",      "table",
-                               "out",      "pdf",        "block-max", "trace-file"};
+const char* const kValued[] = {"protocol",  "instrument", "rate",        "data-bits",
+                               "stop-bits", "parity",     "port",        "timeout",
+                               "lang",      "table",      "out",         "pdf",
+                               "block-max", "trace-file", "instruments", "answer-wait"};
 
 const char* const kCommandHelp[][2] = {
     {"conditions",
@@ -40,6 +41,27 @@ const char* const kCommandHelp[][2] = {
                 "Exit 0 everything matches, 4 values differ, 1 items could not be read (1 wins\n"
                 "over 4), 2 and 3 as for read.\n"},
     {"ports", "pmx31570a-cli ports\nLists the serial devices found and what COM1..COM8 open.\n"},
+    {"find", "pmx31570a-cli [OPTIONS] find [--port P]... [--protocol P]... [--instruments LIST]\n"
+             "                              [--answer-wait MS] [--table IN.dat]\n"
+             "Searches for instruments: one read of item 0000h per try, on each port (--port\n"
+             "COMn, a device path or tcp://HOST:PORT, repeatable; --port all: every serial device\n"
+             "found; default: the port in effect), in each protocol (repeatable; default: all\n"
+             "three, the one in effect first), at every rate, data bit, parity and stop bit entry\n"
+             "of the conditions dialog that the protocol can use (Modbus RTU: 8 data bits only),\n"
+             "and at each instrument number of LIST (1,3,5-9; default: the one in effect; 0 is\n"
+             "never tried under Modbus, where it is the broadcast address). The conditions in\n"
+             "effect are tried first, and --rate, --data-bits, --parity, --stop-bits and\n"
+             "--instrument change which those are. Any answer of the instrument tried, a NAK or\n"
+             "Modbus exception included, proves the settings; a garbled answer moves the tries\n"
+             "at its rate forward. Each try waits MS (default 80, 20..2000) plus the time of its\n"
+             "frame at the rate. Standard error first states how long the search takes if\n"
+             "nothing answers, then shows each try.\n"
+             "The search ends at the first instrument found, unless LIST names more than one\n"
+             "number: then the other numbers are tried with the protocol and line settings found.\n"
+             "Prints one line per instrument found, as options read accepts, for example\n"
+             "  --port /dev/ttyUSB0 --protocol \"Modbus ASCII\" --instrument 17 --rate 4800\n"
+             "  --data-bits 7 --parity EVEN --stop-bits 2\n"
+             "Nothing is stored. Exit 0 found, 4 nothing answered, 3 no port could be opened.\n"},
     {"export-csv", "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                    "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does.\n"},
     {"report", "pmx31570a-cli report [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
@@ -78,8 +100,10 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     }
     for (const char* name : kValued) {
         const QString n = QString::fromLatin1(name);
-        if (parser.isSet(n))
+        if (parser.isSet(n)) {
             args->options.insert(n, parser.value(n));
+            args->lists.insert(n, parser.values(n));
+        }
     }
     if (parser.isSet(blockRead))
         args->options.insert(QStringLiteral("block-read"), QString());
@@ -141,6 +165,8 @@ QString usageText() {
                "  pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
                "  pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
                "  pmx31570a-cli ports\n"
+               "  pmx31570a-cli [OPTIONS] find [--port P]... [--protocol P]... [--instruments "
+               "LIST]\n"
                "  pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
                "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
                "  pmx31570a-cli --version | --help | COMMAND --help\n"
@@ -171,7 +197,8 @@ QString usageText() {
                "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
                "unreadable\n"
                "file, 3 the port could not be opened or was lost, 4 values differ (compare) or a\n"
-               "written value was not kept (write --verify); 1 wins over 4.\n")
+               "written value was not kept (write --verify) or nothing answered (find); 1 wins\n"
+               "over 4.\n")
         .arg(alternatives(c.protocols))
         .arg(c.firstInstrument)
         .arg(c.lastInstrument)

@@ -7,12 +7,21 @@
 namespace pmx::cli {
 
 // kExitDiffer: compare found values that differ, or write --verify read back another value.
-enum Exit { kExitOk = 0, kExitSomeFailed = 1, kExitUsage = 2, kExitPort = 3, kExitDiffer = 4 };
+// kExitNothingFound: find found no instrument.
+enum Exit {
+    kExitOk = 0,
+    kExitSomeFailed = 1,
+    kExitUsage = 2,
+    kExitPort = 3,
+    kExitDiffer = 4,
+    kExitNothingFound = 4
+};
 
 struct Args {
     QString command; // the first word that is not an option
     QStringList positional;
-    QMap<QString, QString> options; // valued options given, by name without dashes
+    QMap<QString, QString> options;   // valued options given, by name without dashes
+    QMap<QString, QStringList> lists; // every value of each, for options that may repeat
     bool hex = false;
     bool onlyChanged = false; // write: read first, write only the differing items
     bool verify = false;      // write: read every written item back
@@ -24,6 +33,7 @@ struct Args {
 
     bool has(const char* name) const { return options.contains(QLatin1String(name)); }
     QString value(const char* name) const { return options.value(QLatin1String(name)); }
+    QStringList values(const char* name) const { return lists.value(QLatin1String(name)); }
 };
 
 // `argv` with the program name first. Options may come before or after the command, as

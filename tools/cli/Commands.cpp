@@ -3,6 +3,7 @@
 #include "Commands.h"
 
 #include "Overrides.h"
+#include "StatusLine.h"
 #include "comm/Classification.h"
 #include "comm/Conditions.h"
 #include "comm/ExchangeRecord.h"
@@ -23,13 +24,7 @@
 #include <QGuiApplication>
 #include <QTextStream>
 #include <csignal>
-#include <cstdio>
 #include <memory>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace pmx::cli {
 
@@ -39,44 +34,6 @@ volatile std::sig_atomic_t g_interrupted = 0;
 extern "C" void onSignal(int) {
     g_interrupted = 1;
 }
-
-bool stderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
-
-// Standard error's lines: the progress line rewrites itself in place, and whatever else
-// is said there first wipes it so that it never runs into a message.
-class StatusLine {
-  public:
-    explicit StatusLine(bool shown) : m_shown(shown) {}
-    void show(const QString& text) {
-        if (!m_shown)
-            return;
-        err() << '\r' << text.leftJustified(m_width) << '\r';
-        err().flush();
-        m_width = int(text.size());
-    }
-    void wipe() {
-        if (m_width == 0)
-            return;
-        err() << '\r' << QString(m_width, QLatin1Char(' ')) << '\r';
-        err().flush();
-        m_width = 0;
-    }
-    void say(const QString& line) {
-        wipe();
-        err() << line << '\n';
-        err().flush();
-    }
-
-  private:
-    bool m_shown;
-    int m_width = 0;
-};
 
 class CliView : public TransferView {
   public:
@@ -98,7 +55,7 @@ class CliView : public TransferView {
     void processEvents() override {}
     // Headless there is no dialog: its copy of the selection is the file's selection.
     bool selectionBoxTicked(int item) override { return m_table.isSelected(item); }
-    bool stopRequested() override { return g_interrupted != 0; }
+    bool stopRequested() override { return stopSignalled(); }
     void connectionLost(const QString& device) override {
         m_status.say(strings::text(TextId::ConnectionLost).arg(device));
     }
@@ -152,11 +109,6 @@ QString display(qint16 v, bool hex) {
     return formatValue(v, hex);
 }
 
-std::unique_ptr<SerialComm> makeComm(OverlayStore& store) {
-    return std::make_unique<SerialComm>(
-        nullptr, [&store](const QString& name) { return PortMap(store).resolve(name); });
-}
-
 int openPort(CommObject& com, OverlayStore& store) {
     com.activate(true);
     const ApplyResult applied = applyConditions(com, store);
@@ -183,6 +135,15 @@ QTextStream& err() {
 void installStopSignals() {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+}
+
+bool stopSignalled() {
+    return g_interrupted != 0;
+}
+
+std::unique_ptr<SerialComm> makeComm(OverlayStore& store) {
+    return std::make_unique<SerialComm>(
+        nullptr, [&store](const QString& name) { return PortMap(store).resolve(name); });
 }
 
 int cmdConditions(OverlayStore& store) {

@@ -79,6 +79,8 @@ int main(int argc, char** argv) {
         return cmdPorts();
     if (args.command == QLatin1String("export-csv"))
         return cmdExportCsv(args);
+    if (args.command == QLatin1String("find"))
+        return cmdFind(args);
 
     QList<int> instruments;
     if (args.has("instrument") && !parseInstrumentList(args.value("instrument"), &instruments)) {

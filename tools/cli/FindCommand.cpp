@@ -1,0 +1,220 @@
+// find: the instrument search of the window's Setting menu, without the window.
+#include "Commands.h"
+#include "Overrides.h"
+#include "StatusLine.h"
+#include "comm/PortMap.h"
+#include "comm/SerialComm.h"
+#include "comm/SettingsStore.h"
+#include "model/AppPaths.h"
+#include "model/TableFile.h"
+#include "text/StringTable.h"
+#include "transfer/Finder.h"
+
+#include <QRegularExpression>
+
+namespace pmx::cli {
+
+namespace {
+
+// A word the shell takes as it is, or the word in single quotes.
+QString shellWord(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/_.:,+=@%-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    return QLatin1Char('\'') + QString(word).replace(u'\'', QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
+}
+
+QString protocolEntry(ProtocolNumber p) {
+    Conditions c;
+    c.protocol = p;
+    return cond::toTexts(c).protocol;
+}
+
+// The options of `read` that reach the instrument found.
+QString optionLine(const ProbeTarget& t) {
+    const QString protocol = protocolEntry(t.protocol);
+    Conditions c;
+    c.parity = t.line.parity;
+    return QStringLiteral("--port %1 --protocol %2 --instrument %3 --rate %4 --data-bits %5 "
+                          "--parity %6 --stop-bits %7")
+        .arg(shellWord(t.port),
+             protocol.contains(u' ') ? QLatin1Char('"') + protocol + QLatin1Char('"') : protocol)
+        .arg(t.instrument)
+        .arg(t.line.rate)
+        .arg(t.line.dataBits)
+        .arg(cond::toTexts(c).party)
+        .arg(t.line.stopBits);
+}
+
+class CliFindView : public FinderView {
+  public:
+    explicit CliFindView(StatusLine& status) : m_status(status) {}
+    void tryStarting(int n, int m, const ProbeTarget& t) override {
+        m_status.show(QStringLiteral("try %1/%2  %3").arg(n).arg(m).arg(probeTargetText(t)));
+    }
+    void found(const FoundInstrument& f) override {
+        m_status.wipe();
+        out() << optionLine(f.target) << '\n';
+        out().flush();
+        QString note = answerText(f.result);
+        if (!f.modelName.isEmpty())
+            note += QStringLiteral(", ") + f.modelName;
+        m_status.say(QStringLiteral("found: %1 (%2)").arg(probeTargetText(f.target), note));
+    }
+    void portSkipped(const QString& port, const QString& why) override {
+        m_status.say(strings::text(TextId::FinderPortSkipped).arg(port, why));
+    }
+    void processEvents() override {}
+    bool stopRequested() override { return stopSignalled(); }
+
+  private:
+    StatusLine& m_status;
+};
+
+// Takes the conditions as the program reads them, and opens nothing: the search opens
+// each device itself.
+class ConditionsOnly : public CommObject {
+  public:
+    void activate(bool) override {}
+    bool openPort() override { return false; }
+    void closePort() override {}
+    void resetExchange() override {}
+    void dropStaleInput() override {}
+    QByteArray sendCommand(QByteArray&, QByteArray&, QByteArray&, QByteArray&, QByteArray&,
+                           qint16&) override {
+        return {};
+    }
+    QByteArray extractData(const QByteArray&, qint32) const override { return {}; }
+};
+
+bool fail(const QString& text) {
+    err() << "error: " << text << '\n';
+    return false;
+}
+
+// The search's options from the command line and the conditions in effect.
+bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
+    const Choices& c = choices();
+    for (const QString& name : args.values("protocol")) {
+        const auto at = std::find_if(c.protocols.begin(), c.protocols.end(), [&](const QString& e) {
+            return e.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (at == c.protocols.end())
+            return fail(QStringLiteral("--protocol must be %1").arg(oneOf(c.protocols)));
+        const ProtocolNumber p = *cond::protocolFromText(*at);
+        if (!o->protocols.contains(p))
+            o->protocols << p;
+    }
+    if (!o->protocols.isEmpty())
+        o->inEffect.protocol = o->protocols.first(); // the order given is kept
+    if (args.has("instruments")) {
+        QList<int> numbers;
+        if (!parseInstrumentList(args.value("instruments"), &numbers) ||
+            std::any_of(numbers.begin(), numbers.end(),
+                        [&](int n) { return n < c.firstInstrument || n > c.lastInstrument; }))
+            return fail(QStringLiteral("--instruments must list numbers %1..%2, such as 1,3,5-9")
+                            .arg(c.firstInstrument)
+                            .arg(c.lastInstrument));
+        for (int n : numbers)
+            o->instruments << qint16(n);
+        o->stopAtFirst = numbers.size() <= 1;
+    }
+    if (args.has("answer-wait")) {
+        bool ok = false;
+        o->answerWaitMs = args.value("answer-wait").toInt(&ok);
+        if (!ok || o->answerWaitMs < kMinAnswerWaitMs || o->answerWaitMs > kMaxAnswerWaitMs)
+            return fail(QStringLiteral("--answer-wait must be %1..%2 ms")
+                            .arg(kMinAnswerWaitMs)
+                            .arg(kMaxAnswerWaitMs));
+    }
+    PortMap ports(store);
+    for (const QString& port : args.values("port")) {
+        QStringList devices;
+        if (port == QLatin1String("all")) {
+            for (const SerialPortEntry& e : ports.discovered())
+                devices << e.device;
+            if (devices.isEmpty())
+                err() << "--port all: " << strings::text(TextId::FinderNoDevice) << '\n';
+        } else if (PortMap::comNumber(port.toUpper())) {
+            const QString device = ports.resolve(port.toUpper());
+            if (device.isEmpty())
+                return fail(strings::text(TextId::NoSerialDevice).arg(port.toUpper()));
+            devices << PortMap::stableName(device);
+        } else if (const auto kind = PortMap::checkDeviceText(port.trimmed());
+                   kind == PortMap::DeviceText::NotAPath ||
+                   kind == PortMap::DeviceText::BadNetworkAddress) {
+            return fail(strings::text(TextId::NotADevicePath).arg(port));
+        } else {
+            devices << port.trimmed();
+        }
+        for (const QString& d : devices)
+            if (!o->ports.contains(d))
+                o->ports << d;
+    }
+    if (o->ports.isEmpty() && !args.has("port")) {
+        const QString device = ports.resolve(o->inEffect.port);
+        if (device.isEmpty())
+            return fail(strings::text(TextId::NoSerialDevice).arg(o->inEffect.port));
+        o->ports << PortMap::stableName(device);
+    }
+    return true;
+}
+
+} // namespace
+
+int cmdFind(const Args& args) {
+    QSettingsStore stored;
+    OverlayStore store(stored);
+    // The conditions in effect, with this run's overrides; protocols and ports are the
+    // search's own.
+    Args inEffect = args;
+    for (const char* name : {"protocol", "port"})
+        inEffect.options.remove(QLatin1String(name));
+    QString error;
+    if (!applyOverrides(inEffect, store, &error)) {
+        err() << "error: " << error << '\n';
+        return kExitUsage;
+    }
+    ConditionsOnly stated;
+    applyConditions(stated, store);
+    FinderOptions options;
+    options.inEffect = stated.conditions();
+    if (!findOptions(args, store, &options))
+        return kExitUsage;
+    if (options.ports.isEmpty())
+        return kExitPort;
+
+    ItemTable table; // for the model name, when the table file can be read
+    table.englishNames = strings::language() == strings::Lang::English;
+    const QString tablePath = args.has("table") ? args.value("table") : stateFilePath();
+    if (!loadTableFile(tablePath, table, TableReadMode::AllOrNothing).ok)
+        table = ItemTable();
+
+    FinderPlan plan(options);
+    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
+    if (!args.quiet)
+        status.say(QStringLiteral("find: ") + strings::text(TextId::FinderWorstCase)
+                                                  .arg(plan.total())
+                                                  .arg(durationText(plan.worstCaseMs())));
+    CliFindView view(status);
+    auto com = makeComm(store);
+    com->activate(true);
+    const FinderResult result = runFinder(*com, plan, view, &table);
+    status.wipe();
+    if (!args.quiet) {
+        const QString summary =
+            result.cancelled
+                ? strings::text(TextId::FinderCancelled).arg(result.tries).arg(result.found.size())
+            : result.found.isEmpty() ? strings::text(TextId::FinderNothingFound).arg(result.tries)
+                                     : strings::text(TextId::FinderFoundCount)
+                                           .arg(result.found.size())
+                                           .arg(result.tries);
+        status.say(summary);
+    }
+    if (!result.found.isEmpty())
+        return kExitOk;
+    return result.failedPorts.size() == options.ports.size() ? kExitPort : kExitNothingFound;
+}
+
+} // namespace pmx::cli
