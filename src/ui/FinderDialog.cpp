@@ -110,6 +110,10 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
+    QSizePolicy keepRoom = m_progress->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true); // no jump when the first search starts
+    m_progress->setSizePolicy(keepRoom);
+    m_progress->setVisible(false);
     top->addWidget(m_progress);
     m_trying = named(new WrappedLabel(this), "Label_trying");
     top->addWidget(m_trying);
@@ -124,8 +128,11 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setWordWrap(false);
+    m_table->horizontalHeader()->setHighlightSections(false);
+    // Every cell whole on one line; long device names make the table scroll sideways.
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setStretchLastSection(false);
     m_table->setMinimumSize(640, 120);
     top->addWidget(m_table, 1);
     m_message = named(new WrappedLabel(this), "Label_findstatus");
@@ -211,6 +218,7 @@ void FinderDialog::scanStarted(const FinderPlan& plan) {
     m_progress->setRange(0, std::max(plan.total(), 1));
     m_progress->setValue(0);
     m_progress->setTextVisible(true);
+    m_progress->setVisible(true);
 }
 
 void FinderDialog::tryStarting(int n, int m, const ProbeTarget& target) {
@@ -255,6 +263,7 @@ void FinderDialog::scanEnded(const FinderResult& r) {
     setOptionsEnabled(true);
     m_startButton->setText(strings::text(TextId::FinderStart));
     m_progress->setValue(m_progress->maximum());
+    m_progress->setTextVisible(false); // the line below says how it ended
     m_trying->setText(
         r.cancelled ? strings::text(TextId::FinderCancelled).arg(r.tries).arg(r.found.size())
         : r.found.isEmpty()
