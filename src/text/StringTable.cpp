@@ -238,7 +238,7 @@ constexpr Entry kTable[] = {
     {459, u"Stop at the first instrument found", u"最初に見つかった機器で終了する"},
     {460, u"Wait for an answer", u"応答待ち時間"},
     {461, u"%1 tries. If nothing answers, the search takes about %2.",
-     u"%1 通りを試します。応答がなければ約 %2 かかります。"},
+     u"%1 通りを試します。応答がなければ約 %2かかります。"},
     {462, u"Start", u"開始"},
     {463, u"Cancel", u"中止"},
     {464, u"Try %1 of %2: %3", u"%2 通り中 %1 通り目: %3"},

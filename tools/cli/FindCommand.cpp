@@ -60,7 +60,7 @@ class CliFindView : public FinderView {
         QString note = answerText(f.result);
         if (!f.modelName.isEmpty())
             note += QStringLiteral(", ") + f.modelName;
-        m_status.say(QStringLiteral("found: %1 (%2)").arg(probeTargetText(f.target), note));
+        m_status.say(QStringLiteral("found: %1 \u2014 %2").arg(probeTargetText(f.target), note));
     }
     void portSkipped(const QString& port, const QString& why) override {
         m_status.say(strings::text(TextId::FinderPortSkipped).arg(port, why));
@@ -146,7 +146,7 @@ bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
                    kind == PortMap::DeviceText::BadNetworkAddress) {
             return fail(strings::text(TextId::NotADevicePath).arg(port));
         } else {
-            devices << port.trimmed();
+            devices << PortMap::stableName(port.trimmed());
         }
         for (const QString& d : devices)
             if (!o->ports.contains(d))
