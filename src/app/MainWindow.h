@@ -2,6 +2,7 @@
 #include "app/UserPrompts.h"
 #include "comm/CommObject.h"
 #include "comm/ExchangeRecord.h"
+#include "model/HelpSource.h"
 #include "model/ItemTable.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <set>
 
 class QAction;
@@ -34,6 +36,7 @@ namespace pmx {
 class AboutDialog;
 class CompareDialog;
 class ConditionsDialog;
+class HelpWindow;
 class ItemSelectionDialog;
 class MonitorWindow;
 class SettingsStore;
@@ -71,6 +74,10 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     bool deviceLost() const { return m_lost; }
     QString lostDevice() const { return m_lostDevice; }
     QList<QProcess*> helpViewers() const { return m_helpViewers; }
+    // The built-in guide's window, or null.
+    HelpWindow* helpWindow() const;
+    // What Help looks for (the machine's files and programs unless a test says otherwise).
+    void setHelpFinder(const help::HelpFinder& finder) { m_helpFinder = finder; }
     // Every exchange of the run (the last 10 000), as the monitor shows them.
     const ExchangeLog& exchangeLog() const { return m_exchangeLog; }
     // The last Read's or Write's summary line; empty before the first.
@@ -200,6 +207,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // ---- state file, help and shutdown (MainWindowState.cpp)
     void loadState();
     bool saveState(QString* error);
+    void startHelpViewer(const QString& viewer, const QString& file);
     void closeHelpViewers();
     void stopEverything();
 
@@ -276,6 +284,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<CompareDialog> m_compareDialog;
     QPointer<MonitorWindow> m_monitor;
     QList<QProcess*> m_helpViewers;
+    QPointer<HelpWindow> m_helpWindow;
+    std::optional<help::HelpFinder> m_helpFinder; // none: the machine's, at each Help
 };
 
 } // namespace pmx

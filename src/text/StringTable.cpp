@@ -226,6 +226,17 @@ constexpr Entry kTable[] = {
      u"相違する %1 項目を機器に書込みますか?"},
     {415, u"No item is selected for communication.", u"通信項目が選択されていません。"},
     {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
+    {450, u"Help", u"ヘルプ"},
+    {451, u"Contents", u"目次"},
+    {452, u"Back", u"戻る"},
+    {453, u"Forward", u"進む"},
+    {454, u"Find", u"検索"},
+    {455, u"\"%1\" not found", u"「%1」は見つかりません"},
+    {456, u"Help cannot be shown: %1, and the user guide built into the program is missing.",
+     u"ヘルプを表示できません: %1。プログラムに組み込まれたユーザーガイドもありません。"},
+    {457, u"the help file %1 does not exist", u"ヘルプファイル %1 がありません"},
+    {458, u"no program to open the help file %1 was found (%2)",
+     u"ヘルプファイル %1 を開くプログラムが見つかりません (%2)"},
 };
 
 } // namespace

@@ -175,6 +175,16 @@ enum class TextId : int {
     ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
     CompareNothingSelected = 415,
     SummaryNotKept = 416, // "; %1 not kept" (verify after writing)
+    // The help window and why help could not be shown.
+    HelpTitle = 450,
+    HelpContents = 451,
+    HelpBack = 452,
+    HelpForward = 453,
+    HelpFind = 454,
+    HelpFindMissing = 455, // "\"%1\" not found"
+    HelpNotShown = 456,    // "Help cannot be shown: %1, and ..."
+    HelpFileMissing = 457, // "the help file %1 does not exist"
+    HelpNoViewer = 458,    // "no program to open the help file %1 was found (%2)"
 };
 
 namespace strings {
