@@ -29,6 +29,18 @@ run() {
   env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 "${as_user[@]}" "$@"
 }
 
+echo "== versions"
+# One version everywhere: the package's and each program's own.
+want=$(dpkg-deb -f "$deb" Version)
+for program in pmx31570a pmx31570a-cli pmx31570a-sim; do
+  got=$(run "/usr/bin/$program" --version)
+  if [ "$got" != "$program $want" ]; then
+    echo "$program --version says \"$got\", the package is $want" >&2
+    exit 1
+  fi
+  echo "$got"
+done
+
 echo "== /usr/bin/pmx31570a-cli ports"
 run /usr/bin/pmx31570a-cli ports
 

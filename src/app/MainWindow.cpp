@@ -324,6 +324,9 @@ void MainWindow::buildMenus() {
     m_versionAction =
         named(menuBar()->addAction(QString(), this, &MainWindow::showAbout), "menu_ver");
     m_helpAction = named(menuBar()->addAction(QString(), this, &MainWindow::showHelp), "menu_help");
+    // F1 opens the guide from every window of the program.
+    m_helpAction->setShortcut(QKeySequence::HelpContents);
+    m_helpAction->setShortcutContext(Qt::ApplicationShortcut);
 }
 
 void MainWindow::setCaptions() {
@@ -364,8 +367,7 @@ void MainWindow::loadInitialState() {
     m_table.selections.fill(Selection::Cleared);
     m_appDir = applicationDirectory();
     m_table.englishNames = strings::language() == strings::Lang::English;
-    m_helpPath = m_appDir + (m_table.englishNames ? QStringLiteral("/PMX-31570A_E.chm")
-                                                  : QStringLiteral("/PMX-31570A_J.chm"));
+    m_helpPath = help::helpFilePath(m_appDir, strings::language());
     setWindowTitle(strings::programTitle(strings::language()));
     setCaptions();
     loadState();

@@ -3,6 +3,7 @@
 #include "comm/CommObject.h"
 #include "comm/ExchangeRecord.h"
 #include "comm/PortMap.h"
+#include "model/HelpSource.h"
 #include "model/ItemTable.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/FinderPlan.h"
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <set>
 
 class QAction;
@@ -37,6 +39,7 @@ class AboutDialog;
 class CompareDialog;
 class ConditionsDialog;
 class FinderDialog;
+class HelpWindow;
 class ItemSelectionDialog;
 class MonitorWindow;
 class SettingsStore;
@@ -74,6 +77,10 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     bool deviceLost() const { return m_lost; }
     QString lostDevice() const { return m_lostDevice; }
     QList<QProcess*> helpViewers() const { return m_helpViewers; }
+    // The built-in guide's window, or null.
+    HelpWindow* helpWindow() const;
+    // What Help looks for (the machine's files and programs unless a test says otherwise).
+    void setHelpFinder(const help::HelpFinder& finder) { m_helpFinder = finder; }
     // Every exchange of the run (the last 10 000), as the monitor shows them.
     const ExchangeLog& exchangeLog() const { return m_exchangeLog; }
     // The last Read's or Write's summary line; empty before the first.
@@ -212,6 +219,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // ---- state file, help and shutdown (MainWindowState.cpp)
     void loadState();
     bool saveState(QString* error);
+    void startHelpViewer(const QString& viewer, const QString& file);
     void closeHelpViewers();
     void stopEverything();
 
@@ -292,6 +300,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     FinderOptions m_finderOptions; // of the search posted
     PortMap::Discovery m_discover; // empty: the system's devices
     QList<QProcess*> m_helpViewers;
+    QPointer<HelpWindow> m_helpWindow;
+    std::optional<help::HelpFinder> m_helpFinder; // none: the machine's, at each Help
 };
 
 } // namespace pmx

@@ -1,16 +1,17 @@
-// The main window's state file, its help viewers and the end of the run.
+// The main window's state file, its help (the help file's viewer or the built-in guide)
+// and the end of the run.
 #include "app/MainWindow.h"
 
 #include "model/AppPaths.h"
 #include "model/StateFile.h"
 #include "text/StringTable.h"
+#include "ui/HelpWindow.h"
 #include "ui/ItemSelectionDialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
-#include <QStandardPaths>
 
 namespace pmx {
 
@@ -49,29 +50,41 @@ bool MainWindow::saveState(QString* error) {
 }
 
 void MainWindow::showHelp() {
-    // The help file is opened by an external viewer that we start, so that shutdown
-    // can close what it opened. A missing file is the viewer's to report.
-    QStringList candidates;
-    const QString configured = qEnvironmentVariable("PMX31570A_HELP_VIEWER");
-    if (!configured.isEmpty())
-        candidates << configured;
-    candidates << QStringLiteral("xchm") << QStringLiteral("kchmviewer") << QStringLiteral("okular")
-               << QStringLiteral("xdg-open");
-    for (const QString& viewer : candidates) {
-        const QString exe = QStandardPaths::findExecutable(viewer);
-        if (exe.isEmpty())
-            continue;
-        auto* process = new QProcess(this);
-        process->setProgram(exe);
-        process->setArguments({m_helpPath});
-        connect(process, &QProcess::finished, this, [this, process] {
-            m_helpViewers.removeOne(process);
-            process->deleteLater();
-        });
-        process->start();
-        m_helpViewers.append(process);
+    const help::HelpChoice choice = help::chooseHelp(
+        m_helpPath, strings::language(), m_helpFinder ? *m_helpFinder : help::HelpFinder::system());
+    switch (choice.route) {
+    case help::HelpRoute::Viewer:
+        startHelpViewer(choice.viewer, choice.file);
+        return;
+    case help::HelpRoute::Guide:
+        if (!m_helpWindow)
+            m_helpWindow = new HelpWindow(choice.file, this);
+        m_helpWindow->show();
+        m_helpWindow->raise();
+        m_helpWindow->activateWindow();
+        return;
+    case help::HelpRoute::None:
+        // Never a Help that does nothing: the operator learns why.
+        m_prompts.tellError(this, choice.reason);
         return;
     }
+}
+
+HelpWindow* MainWindow::helpWindow() const {
+    return m_helpWindow;
+}
+
+void MainWindow::startHelpViewer(const QString& viewer, const QString& file) {
+    // The viewer is started by us, so that shutdown can close what it opened.
+    auto* process = new QProcess(this);
+    process->setProgram(viewer);
+    process->setArguments({file});
+    connect(process, &QProcess::finished, this, [this, process] {
+        m_helpViewers.removeOne(process);
+        process->deleteLater();
+    });
+    process->start();
+    m_helpViewers.append(process);
 }
 
 void MainWindow::closeHelpViewers() {
@@ -82,6 +95,8 @@ void MainWindow::closeHelpViewers() {
             process->kill();
     }
     m_helpViewers.clear();
+    if (m_helpWindow)
+        m_helpWindow->close();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -3,11 +3,15 @@
 #include "app/MainWindow.h"
 #include "comm/SerialComm.h"
 #include "model/AppPaths.h"
+#include "pmx_version.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <cstdio>
 
 namespace pmx {
 
@@ -25,10 +29,47 @@ strings::Lang setUpLanguage(QTranslator& qtTranslator) {
     return lang;
 }
 
-int runProgram(int argc, char** argv, const std::function<void(MainWindow&)>& beforeStart) {
-    QApplication app(argc, argv);
+void setUpApplication() {
     QApplication::setApplicationName(QStringLiteral("PMX31570A"));
     QApplication::setOrganizationName(QStringLiteral("KORVAN DELTRIS"));
+    QApplication::setApplicationVersion(QStringLiteral(PMX_VERSION_STRING));
+    QGuiApplication::setDesktopFileName(QLatin1String(kDesktopFileName));
+    QIcon icon;
+    for (int size : {48, 256})
+        icon.addFile(QStringLiteral(":/icons/pmx31570a-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+}
+
+QString infoOptionText(const QStringList& args) {
+    for (const QString& arg : args.mid(1)) {
+        if (arg == QLatin1String("--version"))
+            return QStringLiteral("pmx31570a " PMX_VERSION_STRING "\n");
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
+            return QStringLiteral(
+                "Usage: pmx31570a [--help] [--version] [Qt options]\n"
+                "PMX-31570A setting software: reads, changes and writes the settings of one\n"
+                "instrument over a serial line, in English or Japanese (from LANG).\n"
+                "\n"
+                "  --help       this text\n"
+                "  --version    the version, \"pmx31570a " PMX_VERSION_STRING "\"\n"
+                "\n"
+                "Qt options such as -platform NAME and -style NAME go to the toolkit.\n"
+                "F1 or Help on the menu bar opens the user guide. See pmx31570a(1).\n");
+    }
+    return {};
+}
+
+int runProgram(int argc, char** argv, const std::function<void(MainWindow&)>& beforeStart) {
+    // Answered before any window system is needed, so they work over a plain terminal.
+    QStringList args;
+    for (int k = 0; k < argc; ++k)
+        args << QString::fromLocal8Bit(argv[k]);
+    if (const QString info = infoOptionText(args); !info.isEmpty()) {
+        std::fputs(info.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    setUpApplication();
     QTranslator qtTranslator;
     setUpLanguage(qtTranslator);
 

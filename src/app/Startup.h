@@ -1,6 +1,8 @@
 #pragma once
 #include "text/StringTable.h"
 
+#include <QStringList>
+
 #include <functional>
 
 class QTranslator;
@@ -13,6 +15,18 @@ class MainWindow;
 // dialog texts into `qtTranslator` and installs it; the translator must outlive the
 // windows. Returns the language.
 strings::Lang setUpLanguage(QTranslator& qtTranslator);
+
+// The desktop file the installed program's entry is, without ".desktop"; the desktop
+// associates the program's windows with that entry by it.
+inline constexpr char kDesktopFileName[] = "pmx31570a";
+
+// Names of the application (settings and data folders follow them), its icon for every
+// window, and its desktop entry.
+void setUpApplication();
+
+// What the window program prints for an option that asks about it (--version, --help)
+// instead of starting; empty when it should start. Other arguments are the toolkit's.
+QString infoOptionText(const QStringList& args);
 
 // The whole run of the program: application names, the language from the user's locale
 // (Qt's own dialogs follow it), the CSV folder, the main window. `beforeStart` sees the

@@ -175,42 +175,52 @@ enum class TextId : int {
     ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
     CompareNothingSelected = 415,
     SummaryNotKept = 416, // "; %1 not kept" (verify after writing)
+    // The help window and why help could not be shown.
+    HelpTitle = 450,
+    HelpContents = 451,
+    HelpBack = 452,
+    HelpForward = 453,
+    HelpFind = 454,
+    HelpFindMissing = 455, // "\"%1\" not found"
+    HelpNotShown = 456,    // "Help cannot be shown: %1, and ..."
+    HelpFileMissing = 457, // "the help file %1 does not exist"
+    HelpNoViewer = 458,    // "no program to open the help file %1 was found (%2)"
     // Finding the instrument; the ports of the condition dialog.
-    MenuFindInstrument = 450,
-    FinderTitle = 451,
-    FinderPorts = 452,
-    FinderPortInEffect = 453, // "The port in effect: %1"
-    FinderEveryDevice = 454,  // "Every serial device found (%1)"
-    FinderProtocols = 455,
-    FinderInstruments = 456,
-    FinderInstrumentInEffect = 457, // "The instrument number in effect: %1"
-    FinderAllInstruments = 458,
-    FinderStopAtFirst = 459,
-    FinderAnswerWait = 460,
-    FinderWorstCase = 461, // "%1 tries. If nothing answers, the search takes %2."
-    FinderStart = 462,
-    FinderCancel = 463,
-    FinderProgress = 464, // "Try %1 of %2: %3"
-    FinderUse = 465,
-    FinderColumnModel = 466,
-    FinderColumnAnswer = 467,
-    FinderNothingFound = 468, // "... (%1 tries)"
-    FinderFoundCount = 469,   // "%1 ... (%2 tries)"
-    FinderCancelled = 470,    // "... %1 tries ... %2 found"
-    FinderPortSkipped = 471,  // "%1 skipped: %2"
-    FinderNoDevice = 472,
-    FinderTarget = 473,      // "%1, %2, %3, instrument %4"
-    FinderAnswerValue = 474, // "%1 (%2h = %3)"
-    FinderRefusedCode = 475, // "refused %1"
-    DurationSeconds = 476,
-    DurationMinutes = 477,
-    DurationHours = 478,
-    FinderStored = 479, // "Stored and applied: %1"
-    FinderHint = 480,
-    RefreshDevices = 481,
-    NotADeviceFile = 482, // "%1 is not a device"
-    NotADevicePath = 483, // "%1 is neither a device path ... nor a network address ..."
-    FinderBusy = 484,
+    MenuFindInstrument = 500,
+    FinderTitle = 501,
+    FinderPorts = 502,
+    FinderPortInEffect = 503, // "The port in effect: %1"
+    FinderEveryDevice = 504,  // "Every serial device found (%1)"
+    FinderProtocols = 505,
+    FinderInstruments = 506,
+    FinderInstrumentInEffect = 507, // "The instrument number in effect: %1"
+    FinderAllInstruments = 508,
+    FinderStopAtFirst = 509,
+    FinderAnswerWait = 510,
+    FinderWorstCase = 511, // "%1 tries. If nothing answers, the search takes %2."
+    FinderStart = 512,
+    FinderCancel = 513,
+    FinderProgress = 514, // "Try %1 of %2: %3"
+    FinderUse = 515,
+    FinderColumnModel = 516,
+    FinderColumnAnswer = 517,
+    FinderNothingFound = 518, // "... (%1 tries)"
+    FinderFoundCount = 519,   // "%1 ... (%2 tries)"
+    FinderCancelled = 520,    // "... %1 tries ... %2 found"
+    FinderPortSkipped = 521,  // "%1 skipped: %2"
+    FinderNoDevice = 522,
+    FinderTarget = 523,      // "%1, %2, %3, instrument %4"
+    FinderAnswerValue = 524, // "%1 (%2h = %3)"
+    FinderRefusedCode = 525, // "refused %1"
+    DurationSeconds = 526,
+    DurationMinutes = 527,
+    DurationHours = 528,
+    FinderStored = 529, // "Stored and applied: %1"
+    FinderHint = 530,
+    RefreshDevices = 531,
+    NotADeviceFile = 532, // "%1 is not a device"
+    NotADevicePath = 533, // "%1 is neither a device path ... nor a network address ..."
+    FinderBusy = 534,
 };
 
 namespace strings {

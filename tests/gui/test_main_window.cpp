@@ -1,9 +1,7 @@
 // The main window offscreen, with a fake communication object and scripted prompts:
-// pages, tasks, failures, the line's state, closing, object names and help.
-#include "FakeComm.h"
-#include "ScriptedPrompts.h"
-#include "Widgets.h"
-#include "app/MainWindow.h"
+// pages, tasks, failures, closing and object names (the line's state and help have files
+// of their own).
+#include "MainWindowFixture.h"
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
 #include "model/TableFile.h"
@@ -31,91 +29,7 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
-using test::child;
-
-// Readable texts in failure messages.
-void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
-namespace {
-
-test::PrivateSettingsScope g_scope;
-
-struct Window : test::ScriptedPrompts {
-    QTemporaryDir home;
-    test::FakeComm* com = nullptr;
-    std::unique_ptr<MainWindow> w;
-
-    explicit Window(bool start = true, strings::Lang lang = strings::Lang::English,
-                    std::function<void(const QString&)> beforeStart = {}) {
-        strings::setLanguage(lang);
-        qputenv("PMX31570A_HOME", home.path().toUtf8());
-        if (beforeStart)
-            beforeStart(home.path());
-        auto fake = std::make_unique<test::FakeComm>();
-        com = fake.get();
-        w = std::make_unique<MainWindow>(std::move(fake), prompts());
-        if (start)
-            this->start();
-    }
-    void start() {
-        w->startCommunication();
-        QCoreApplication::processEvents();
-        w->onDispatcherTick(); // the first tick applies the conditions
-    }
-    // Changes the window's items as a test needs them.
-    void edit(const std::function<void(ItemTable&)>& change) {
-        ItemTable t = w->items();
-        change(t);
-        w->setItems(t);
-    }
-    ~Window() {
-        if (w)
-            w->hide();
-        strings::setLanguage(strings::Lang::English);
-    }
-    QString path(const char* name) const { return home.path() + '/' + QLatin1String(name); }
-    QString file(const char* name, const QByteArray& bytes) const {
-        QFile f(path(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-        return path(name);
-    }
-};
-
-// The main window's widgets by their object names.
-QTabBar* tabs(MainWindow& w) {
-    return child<QTabBar>(&w, "TabStrip1");
-}
-QLineEdit* valueCell(MainWindow& w, int row) {
-    return child<QLineEdit>(&w, "Data0", row);
-}
-QCheckBox* selectBox(MainWindow& w, int row) {
-    return child<QCheckBox>(&w, "Check_Command", row);
-}
-QRadioButton* hexButton(MainWindow& w) {
-    return child<QRadioButton>(&w, "Option1_1");
-}
-QPushButton* readButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_Move_0");
-}
-QPushButton* writeButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_Move_1");
-}
-QPushButton* loadButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_File_0");
-}
-QPushButton* saveButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_File_1");
-}
-QLabel* modelLabel(MainWindow& w) {
-    return child<QLabel>(&w, "Label_Modelname");
-}
-QAction* action(MainWindow& w, const char* name) {
-    return child<QAction>(&w, QString::fromLatin1(name));
-}
-
-} // namespace
+using namespace pmx::test;
 
 TEST(MainWindow, UndefinedItemCannotBeSelected) {
     Window win;
@@ -273,34 +187,6 @@ TEST(MainWindow, WidgetsKeepTheirObjectNames) {
     }
 }
 
-TEST(MainMenus, HelpStartsAViewerThatShutdownCloses) {
-    Window win(false);
-    MainWindow& w = *win.w;
-    // A stand-in viewer that records what it was asked to open.
-    const QString viewer = win.file(
-        "viewer.sh",
-        ("#!/bin/sh\necho \"$1\" > '" + win.path("opened") + "'\nexec sleep 60\n").toUtf8());
-    QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("PMX31570A_HELP_VIEWER", viewer.toUtf8());
-    action(w, "menu_help")->trigger();
-    qunsetenv("PMX31570A_HELP_VIEWER");
-    ASSERT_EQ(w.helpViewers().size(), 1);
-    QProcess* process = w.helpViewers().first();
-    ASSERT_TRUE(process->waitForStarted(10000));
-    for (int k = 0; k < 100 && !QFile::exists(win.path("opened")); ++k)
-        QTest::qWait(50);
-    QFile opened(win.path("opened"));
-    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-    EXPECT_EQ(opened.readAll().trimmed(), w.helpPath().toUtf8());
-    EXPECT_TRUE(win.errors.isEmpty()); // a missing help file is the viewer's to report
-
-    win.answer = true;
-    action(w, "menu_file_end")->trigger(); // End asks like closing the window
-    EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmClose));
-    EXPECT_TRUE(w.helpViewers().isEmpty());
-    EXPECT_TRUE(QFile::exists(win.path("PMX31570A.ini")));
-}
-
 namespace {
 
 // The value cells as shown, and as the page, the DEC/HEX choice and the table want them.
@@ -394,116 +280,6 @@ TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
         returns += seen[k] == QStringLiteral("PMX-31570A") &&
                    seen[k - 1] == strings::text(TextId::NegativeAcknowledgement);
     EXPECT_GE(returns, 2) << seen.join('|').toStdString();
-}
-
-TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
-    Window win(false);
-    ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("by-id")));
-    const QString stable = win.path("by-id/usb-Maker_A-if00-port0");
-    const QString first = win.file("ttyUSB0", {});
-    ASSERT_TRUE(QFile::link(first, stable));
-    win.w->setDeviceAliasDir(win.path("by-id"));
-    win.com->devicePath = first;
-    win.start();
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) { t.modelName = QStringLiteral("PMX-31570A"); });
-    const QString lost = strings::text(TextId::ConnectionLost).arg(first);
-    const auto expectLost = [&](const char* when) {
-        EXPECT_EQ(modelLabel(w)->text(), lost) << when;
-        EXPECT_TRUE(child<QLabel>(&w, "Label_port")->toolTip().contains(lost)) << when;
-        EXPECT_FALSE(readButton(w)->isEnabled() || writeButton(w)->isEnabled()) << when;
-    };
-
-    QFile::remove(first);
-    win.com->loseDevice();
-    win.com->loseDevice(); // told once
-    w.endFailureDisplay();
-    tabs(w)->setCurrentIndex(1);
-    w.onDispatcherTick();
-    static_cast<TransferView&>(w).showError(102, 0);
-    expectLost("after the failure display, a page change, an idle tick and an item failure");
-    w.checkLostDevice();
-    EXPECT_NE(w.pendingTask(), kTaskApply) << "a dangling name is no device";
-
-    // Back under another kernel name but not usable yet: the watch goes on.
-    const QString second = win.file("ttyUSB1", {});
-    QFile::remove(stable);
-    ASSERT_TRUE(QFile::link(second, stable));
-    win.com->devicePath = second;
-    win.com->openOk = false;
-    w.checkLostDevice();
-    ASSERT_EQ(w.pendingTask(), kTaskApply);
-    w.onDispatcherTick();
-    expectLost("after a failed reopening");
-
-    // Usable: reopened with the stored conditions, and said so for the failure display time.
-    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("19200"));
-    win.com->openOk = true;
-    w.checkLostDevice();
-    w.onDispatcherTick();
-    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
-    EXPECT_EQ(win.com->conditions().rate, 19200);
-    EXPECT_TRUE(readButton(w)->isEnabled());
-    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(second));
-    w.endFailureDisplay();
-    EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
-}
-
-TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
-    // A loopback port the system gave out, with nobody listening for now.
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = server.serverPort();
-    server.close();
-    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
-    Window win(false);
-    win.com->devicePath = address;
-    win.start();
-    MainWindow& w = *win.w;
-    QLabel* portLine = child<QLabel>(&w, "Label_port");
-    const QString connected = strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
-    EXPECT_EQ(portLine->toolTip(), connected);
-
-    win.com->loseDevice();
-    EXPECT_TRUE(portLine->toolTip().contains(strings::text(TextId::ConnectionLost).arg(address)));
-    EXPECT_FALSE(readButton(w)->isEnabled());
-    w.setNetworkRetryTime(0);
-    // Refused: no apply step, and the window went on meanwhile (the try runs in the
-    // background). The loop is a hang guard.
-    w.checkLostDevice();
-    QDeadlineTimer refusedGuard(300);
-    while (!refusedGuard.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_NE(w.pendingTask(), kTaskApply);
-
-    // Reachable: the apply step is posted, and the window's own tick carries it out.
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
-    const QDeadlineTimer guard(10000);
-    while (!readButton(w)->isEnabled() && !guard.hasExpired()) {
-        w.checkLostDevice();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    ASSERT_TRUE(readButton(w)->isEnabled());
-    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(address));
-    EXPECT_EQ(portLine->toolTip(), connected);
-}
-
-TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
-    Window win;
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) {
-        t.selections[1] = Selection::Selected;
-        t.selections[2] = Selection::Selected;
-    });
-    TransferView& view = w;
-    win.com->onSend = [&] { view.notice(QStringLiteral("N")); };
-    w.postTask(kTaskReadAll);
-    w.onDispatcherTick();
-    EXPECT_TRUE(win.infos.isEmpty()) << "no box in the middle of a transfer";
-    QCoreApplication::processEvents();
-    view.notice(QStringLiteral("M")); // outside a transfer: at once
-    QCoreApplication::processEvents();
-    EXPECT_EQ(win.infos, QStringList({"N", "M"}));
 }
 
 TEST(MainWindow, SaveFailureAtCloseKeepsTheWindowByDefaultInItsLanguage) {

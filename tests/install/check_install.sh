@@ -140,7 +140,8 @@ case_programs() {
   home=$(mktemp -d)
   trap 'rm -rf "$home"' RETURN
   local program
-  for program in pmx31570a-cli pmx31570a-sim; do
+  # The window answers --help and --version before it needs a display.
+  for program in pmx31570a pmx31570a-cli pmx31570a-sim; do
     if ! PMX31570A_HOME="$home" "$PREFIX/bin/$program" --help >"$home/out" 2>&1; then
       fail "$program --help: $(cat "$home/out")"
     elif ! grep -q "$program" "$home/out"; then

@@ -1,5 +1,6 @@
 // Block reads: runs of registers in one request, split down to single items when the
 // instrument refuses, each item ending as a per-item read would leave it.
+#include "RecordingView.h"
 #include "ScriptedTransport.h"
 
 #include "comm/Classification.h"
@@ -160,23 +161,6 @@ TEST_P(BlockRead, CountLimitIsLearnedOnce) {
 }
 
 // The read of all items with block reads on against the same read item by item.
-class RecordingView : public TransferView {
-  public:
-    void progressStart() override { progress = 0; }
-    void progressStep() override { ++progress; }
-    void progressEnd() override { ended = true; }
-    void showError(int id, int item) override { errors << qMakePair(id, item); }
-    void processEvents() override { ++events; }
-    bool selectionBoxTicked(int) override { return true; }
-    bool stopRequested() override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
-    void connectionLost(const QString&) override { ++lost; }
-    int stopAfterEvents = -1;
-    int progress = -1;
-    int events = 0;
-    int lost = 0;
-    bool ended = false;
-    QList<QPair<int, int>> errors;
-};
 
 struct ReadAll {
     TransferResult result;
@@ -201,7 +185,7 @@ ReadAll readAll(qint16 protocol, bool blocks, const std::function<void(BlockInst
         table.values[i] = -1;
         table.selections[i] = unselected.contains(i) ? Selection::Cleared : Selection::Selected;
     }
-    RecordingView view;
+    test::RecordingView view;
     view.stopAfterEvents = stopAfterEvents;
     TransferContext ctx{table, *rig.com, view};
     ReadAll out;
@@ -209,7 +193,7 @@ ReadAll readAll(qint16 protocol, bool blocks, const std::function<void(BlockInst
     out.values = QList<qint16>(std::begin(table.values), std::end(table.values));
     out.errors = view.errors;
     out.progress = view.progress;
-    out.lost = view.lost;
+    out.lost = int(view.lost.size());
     out.requests = int(rig.instrument.counts.size());
     return out;
 }

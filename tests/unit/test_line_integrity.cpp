@@ -3,6 +3,7 @@
 // requests went out, how long each exchange waited), and that an answer belongs to its
 // request: late answers, answers that name another item or instrument, a device that goes
 // away, Modbus broadcasts.
+#include "RecordingView.h"
 #include "ScriptedTransport.h"
 #include "SimInstrument.h"
 #include "TestPrinters.h"
@@ -26,23 +27,6 @@ namespace {
 
 constexpr int kTimeout = 200;
 const QList<int> kItems = {5, 6, 7, 8, 9, 10};
-
-class View : public TransferView {
-  public:
-    void progressStart() override {}
-    void progressStep() override {}
-    void progressEnd() override {}
-    void showError(int, int) override {}
-    void processEvents() override {}
-    bool selectionBoxTicked(int) override { return true; }
-    void connectionLost(const QString& device) override { lost << device; }
-    void notice(const QString& text) override { notices << text; }
-    void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
-        mismatches << ReadBackMismatch{item, wrote, holds};
-    }
-    QStringList lost, notices;
-    QList<ReadBackMismatch> mismatches;
-};
 
 // A serial object on a scripted line to one virtual instrument whose item i holds
 // 1000 + i. Answers go out in the order of the requests: a late one holds back those
@@ -142,7 +126,7 @@ struct Rig {
     ScriptedTransport* line;
     std::unique_ptr<SerialComm> com;
     ItemTable table;
-    View view;
+    test::RecordingView view;
 };
 
 class LineIntegrity : public ::testing::TestWithParam<test::ProtocolCase> {};

@@ -1,6 +1,7 @@
 // The tasks: the dispatcher that runs them, and the transfer sequences against a fake
 // communication object that answers per item.
 #include "FakeComm.h"
+#include "RecordingView.h"
 #include "TestPrinters.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
@@ -12,26 +13,6 @@ using namespace pmx;
 
 namespace {
 
-class FakeView : public TransferView {
-  public:
-    void progressStart() override { progress = 0; }
-    void progressStep() override { ++progress; }
-    void progressEnd() override {} // the progress bar is checked end to end
-    void showError(int id, int item) override { errors << qMakePair(id, item); }
-    void processEvents() override { ++events; }
-    void progressItem(int n, int m, int item) override {
-        items << QStringLiteral("%1/%2 %3").arg(n).arg(m).arg(itemAddressText(item));
-    }
-    bool selectionBoxTicked(int item) override { return !clearedBoxes.contains(item); }
-    bool stopRequested() override { return stopAfterEvents >= 0 && events > stopAfterEvents; }
-    int stopAfterEvents = -1;
-    int progress = -1;
-    int events = 0;
-    QList<QPair<int, int>> errors;
-    QList<int> clearedBoxes;
-    QStringList items; // progressItem calls
-};
-
 struct Rig {
     explicit Rig(qint16 protocol) {
         Conditions c;
@@ -41,7 +22,7 @@ struct Rig {
     }
     ItemTable table;
     test::FakeComm com;
-    FakeView view;
+    test::RecordingView view;
     TransferContext ctx{table, com, view};
 };
 

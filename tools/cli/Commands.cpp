@@ -222,10 +222,17 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     if (result.readsImpossible)
         return kExitUsage;
     if (!write) {
+        // Only what was read is printed as a value: a failed item carries its reason in the
+        // value's place, and an item a stop left unread is not printed, so that the table's
+        // old value can never pass for the instrument's.
         for (int i = 0; i < kItemCount; ++i) {
-            if (table.isSelected(i))
-                out() << itemAddressText(i) << '\t' << table.names[i] << '\t'
-                      << display(table.values[i], args.hex) << '\n';
+            const qsizetype failed = result.failed.indexOf(i);
+            if (!table.isSelected(i) || (failed < 0 && !result.good.contains(i)))
+                continue;
+            out() << itemAddressText(i) << '\t' << table.names[i] << '\t'
+                  << (failed < 0 ? display(table.values[i], args.hex)
+                                 : strings::text(TextId(result.failedMessage.value(failed))))
+                  << '\n';
         }
         const QString outPath = args.value("out");
         if (!outPath.isEmpty()) {

@@ -1,4 +1,5 @@
 #include "FinderShots.h"
+#include "ShotSupport.h"
 
 #include "app/MainWindow.h"
 #include "comm/PortMap.h"
@@ -10,7 +11,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace pmx::shots {
+namespace shots {
+
+using namespace pmx;
 
 bool shootFinder(MainWindow& window, Shooter& shots, const QString& simExe, const QString& model) {
     Instrument unusual;
@@ -68,4 +71,4 @@ bool shootFinder(MainWindow& window, Shooter& shots, const QString& simExe, cons
     return ok && shotRunning && !finder->found().isEmpty();
 }
 
-} // namespace pmx::shots
+} // namespace shots

@@ -6,6 +6,7 @@
 // display (Xvfb will do) so fonts and styles are those an operator sees; the language
 // comes from LANG as in the program.
 #include "FinderShots.h"
+#include "HelpShots.h"
 #include "ShotSupport.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
@@ -30,15 +31,18 @@
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QTimer>
 #include <QTranslator>
 
+#include <functional>
 #include <memory>
 
 #ifndef PMX_SOURCE_DIR
@@ -46,7 +50,7 @@
 #endif
 
 using namespace pmx;
-using namespace pmx::shots;
+using namespace shots;
 
 int main(int argc, char** argv) {
     // The private scope comes first: settings paths are fixed at their first use.
@@ -222,6 +226,8 @@ int main(int argc, char** argv) {
             about->accept();
         settle(100);
 
+        shootHelp(window, shots);
+
         // The all-data report preview.
         window.showAllData();
         ReportWindow* report = nullptr;
@@ -368,7 +374,6 @@ int main(int argc, char** argv) {
         if (monitor)
             monitor->close();
         faulty.stop();
-
         if (!shootFinder(window, shots, parser.value(simOpt), model))
             status = 1;
 

@@ -1,0 +1,94 @@
+#include "ui/HelpDocument.h"
+
+#include "model/HelpSource.h"
+
+#include <QHash>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextList>
+
+namespace pmx {
+
+namespace {
+
+// Calls `visit` with every image fragment of the document.
+template <typename Visit> void eachImage(QTextDocument* doc, Visit visit) {
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.charFormat().isImageFormat())
+                visit(block, fragment);
+        }
+    }
+}
+
+} // namespace
+
+QList<GuideHeading> anchorHeadings(QTextDocument* doc) {
+    QList<GuideHeading> headings;
+    QHash<QString, int> taken;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const int level = block.blockFormat().headingLevel();
+        if (level <= 0 || block.text().trimmed().isEmpty())
+            continue;
+        GuideHeading heading{level, block.text().trimmed(), help::headingAnchor(block.text()),
+                             block.position()};
+        const int seen = taken.value(heading.anchor, 0);
+        taken.insert(heading.anchor, seen + 1);
+        if (seen > 0)
+            heading.anchor += QLatin1Char('-') + QString::number(seen);
+        QTextCursor cursor(block);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        QTextCharFormat format;
+        format.setAnchor(true);
+        format.setAnchorNames({heading.anchor});
+        cursor.mergeCharFormat(format);
+        headings.append(heading);
+    }
+    return headings;
+}
+
+void fitImages(QTextDocument* doc, qreal width,
+               const std::function<QSizeF(const QString& name)>& naturalSize) {
+    struct Change {
+        int position;
+        int length;
+        QTextImageFormat format;
+    };
+    QList<Change> changes; // applied afterwards: changing formats splits fragments
+    eachImage(doc, [&](const QTextBlock& block, const QTextFragment& fragment) {
+        QTextImageFormat format = fragment.charFormat().toImageFormat();
+        const QSizeF natural = naturalSize(format.name());
+        if (natural.isEmpty())
+            return;
+        // Paragraphs inside list items are indented, list items by their list.
+        const QTextBlockFormat paragraph = block.blockFormat();
+        const QTextList* list = block.textList();
+        const int indent = paragraph.indent() + (list ? list->format().indent() : 0);
+        const qreal room =
+            width - indent * doc->indentWidth() - paragraph.leftMargin() - paragraph.rightMargin();
+        const qreal shown = std::max<qreal>(1, std::min(natural.width(), room));
+        if (qAbs(format.width() - shown) < 0.5)
+            return;
+        format.setWidth(shown);
+        format.setHeight(natural.height() * shown / natural.width());
+        changes.append({fragment.position(), fragment.length(), format});
+    });
+    for (const Change& change : std::as_const(changes)) {
+        QTextCursor cursor(doc);
+        cursor.setPosition(change.position);
+        cursor.setPosition(change.position + change.length, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(change.format);
+    }
+}
+
+QStringList imageNames(QTextDocument* doc) {
+    QStringList names;
+    eachImage(doc, [&](const QTextBlock&, const QTextFragment& fragment) {
+        names << fragment.charFormat().toImageFormat().name();
+    });
+    return names;
+}
+
+} // namespace pmx

@@ -1,0 +1,123 @@
+// The main window offscreen: a device that goes away and comes back, over a serial device
+// or the network, and notices told after a transfer.
+#include "MainWindowFixture.h"
+#include "comm/Conditions.h"
+#include "comm/SettingsStore.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QHostAddress>
+#include <QTcpServer>
+
+using namespace pmx;
+using namespace pmx::test;
+
+TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
+    Window win(false);
+    ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("by-id")));
+    const QString stable = win.path("by-id/usb-Maker_A-if00-port0");
+    const QString first = win.file("ttyUSB0", {});
+    ASSERT_TRUE(QFile::link(first, stable));
+    win.w->setDeviceAliasDir(win.path("by-id"));
+    win.com->devicePath = first;
+    win.start();
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) { t.modelName = QStringLiteral("PMX-31570A"); });
+    const QString lost = strings::text(TextId::ConnectionLost).arg(first);
+    const auto expectLost = [&](const char* when) {
+        EXPECT_EQ(modelLabel(w)->text(), lost) << when;
+        EXPECT_TRUE(child<QLabel>(&w, "Label_port")->toolTip().contains(lost)) << when;
+        EXPECT_FALSE(readButton(w)->isEnabled() || writeButton(w)->isEnabled()) << when;
+    };
+
+    QFile::remove(first);
+    win.com->loseDevice();
+    win.com->loseDevice(); // told once
+    w.endFailureDisplay();
+    tabs(w)->setCurrentIndex(1);
+    w.onDispatcherTick();
+    static_cast<TransferView&>(w).showError(102, 0);
+    expectLost("after the failure display, a page change, an idle tick and an item failure");
+    w.checkLostDevice();
+    EXPECT_NE(w.pendingTask(), kTaskApply) << "a dangling name is no device";
+
+    // Back under another kernel name but not usable yet: the watch goes on.
+    const QString second = win.file("ttyUSB1", {});
+    QFile::remove(stable);
+    ASSERT_TRUE(QFile::link(second, stable));
+    win.com->devicePath = second;
+    win.com->openOk = false;
+    w.checkLostDevice();
+    ASSERT_EQ(w.pendingTask(), kTaskApply);
+    w.onDispatcherTick();
+    expectLost("after a failed reopening");
+
+    // Usable: reopened with the stored conditions, and said so for the failure display time.
+    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("19200"));
+    win.com->openOk = true;
+    w.checkLostDevice();
+    w.onDispatcherTick();
+    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
+    EXPECT_EQ(win.com->conditions().rate, 19200);
+    EXPECT_TRUE(readButton(w)->isEnabled());
+    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(second));
+    w.endFailureDisplay();
+    EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
+}
+
+TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
+    // A loopback port the system gave out, with nobody listening for now.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = server.serverPort();
+    server.close();
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+    Window win(false);
+    win.com->devicePath = address;
+    win.start();
+    MainWindow& w = *win.w;
+    QLabel* portLine = child<QLabel>(&w, "Label_port");
+    const QString connected = strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
+    EXPECT_EQ(portLine->toolTip(), connected);
+
+    win.com->loseDevice();
+    EXPECT_TRUE(portLine->toolTip().contains(strings::text(TextId::ConnectionLost).arg(address)));
+    EXPECT_FALSE(readButton(w)->isEnabled());
+    w.setNetworkRetryTime(0);
+    // Refused: no apply step, and the window went on meanwhile (the try runs in the
+    // background). The loop is a hang guard.
+    w.checkLostDevice();
+    QDeadlineTimer refusedGuard(300);
+    while (!refusedGuard.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_NE(w.pendingTask(), kTaskApply);
+
+    // Reachable: the apply step is posted, and the window's own tick carries it out.
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
+    const QDeadlineTimer guard(10000);
+    while (!readButton(w)->isEnabled() && !guard.hasExpired()) {
+        w.checkLostDevice();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_TRUE(readButton(w)->isEnabled());
+    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(address));
+    EXPECT_EQ(portLine->toolTip(), connected);
+}
+
+TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
+    Window win;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.selections[1] = Selection::Selected;
+        t.selections[2] = Selection::Selected;
+    });
+    TransferView& view = w;
+    win.com->onSend = [&] { view.notice(QStringLiteral("N")); };
+    w.postTask(kTaskReadAll);
+    w.onDispatcherTick();
+    EXPECT_TRUE(win.infos.isEmpty()) << "no box in the middle of a transfer";
+    QCoreApplication::processEvents();
+    view.notice(QStringLiteral("M")); // outside a transfer: at once
+    QCoreApplication::processEvents();
+    EXPECT_EQ(win.infos, QStringList({"N", "M"}));
+}

@@ -1,0 +1,71 @@
+// One version everywhere: the three programs' --version, the version box, and the
+// application's names, icon and desktop entry.
+#include "Widgets.h"
+#include "app/Startup.h"
+#include "ui/AboutDialog.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+TEST(Version, EveryProgramNamesTheProjectVersion) {
+    const QString version = QStringLiteral(PMX_PROJECT_VERSION);
+    for (const char* program : {"pmx31570a", "pmx31570a-cli", "pmx31570a-sim"}) {
+        QProcess process;
+        // The window answers before it needs a display.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(PMX_BIN_DIR "/") + program, {QStringLiteral("--version")});
+        ASSERT_TRUE(process.waitForFinished(30000)) << program;
+        EXPECT_EQ(process.exitCode(), 0) << program;
+        EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardOutput()),
+                  QString::fromLatin1(program) + ' ' + version + '\n');
+    }
+}
+
+TEST(Version, WindowOptionsAreAnsweredOnlyWhenAsked) {
+    const QString program = QStringLiteral("pmx31570a");
+    const QString version = QStringLiteral("pmx31570a " PMX_PROJECT_VERSION "\n");
+    EXPECT_EQ(infoOptionText({program, "--version"}), version);
+    EXPECT_EQ(infoOptionText({program, "-platform", "offscreen", "--version"}), version);
+    for (const char* help : {"--help", "-h"}) {
+        const QString text = infoOptionText({program, help});
+        EXPECT_TRUE(text.startsWith("Usage: pmx31570a ")) << help;
+        EXPECT_TRUE(text.contains("--version")) << help;
+    }
+    for (const QStringList& args :
+         {QStringList{program}, {program, "-style", "fusion"}, {"--version"}})
+        EXPECT_TRUE(infoOptionText(args).isEmpty()) << args.join(' ').toStdString();
+}
+
+TEST(Version, VersionBoxShowsTheProjectVersionAndTheMark) {
+    AboutDialog box;
+    EXPECT_EQ(test::child<QLabel>(&box, "Label4")->text(), QStringLiteral(PMX_PROJECT_VERSION));
+    // The mark is drawn from the program's own resources: a blank square means it is missing.
+    const QImage mark = test::child<QLabel>(&box, "Image1")->pixmap().toImage();
+    ASSERT_FALSE(mark.isNull());
+    EXPECT_GT(qAlpha(mark.pixel(mark.width() / 2, mark.height() / 2)), 0);
+}
+
+TEST(Version, WindowsBelongToTheInstalledDesktopEntry) {
+    setUpApplication();
+    const QString entry = QGuiApplication::desktopFileName();
+    EXPECT_EQ(entry, QStringLiteral("pmx31570a"));
+    EXPECT_TRUE(QFileInfo::exists(QStringLiteral(PMX_SOURCE_DIR "/packaging/") + entry +
+                                  QStringLiteral(".desktop")));
+    const QIcon icon = QApplication::windowIcon();
+    for (int size : {48, 256}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+        EXPECT_FALSE(icon.pixmap(size).isNull()) << size;
+    }
+    EXPECT_EQ(QApplication::applicationVersion(), QStringLiteral(PMX_PROJECT_VERSION));
+}
