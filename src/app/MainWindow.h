@@ -39,6 +39,7 @@ class AboutDialog;
 class CompareDialog;
 class ConditionsDialog;
 class FinderDialog;
+struct FinderSetup;
 class HelpWindow;
 class ItemSelectionDialog;
 class MonitorWindow;
@@ -177,6 +178,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // ---- the instrument search (MainWindowFinder.cpp)
     void startFinder();
     void useFoundSettings();
+    // What the search dialog offers: the conditions and the device in effect, the devices.
+    FinderSetup finderSetup() const;
     // ---- building (MainWindow.cpp)
     void buildUi();
     void buildPage(QWidget* central, QBoxLayout* into);

@@ -9,6 +9,7 @@
 #include "ui/FinderDialog.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <functional>
 
@@ -47,20 +48,26 @@ FinderDialog* MainWindow::finderDialog() const {
     return m_finderDialog;
 }
 
+FinderSetup MainWindow::finderSetup() const {
+    FinderSetup setup;
+    PortMap ports(*m_store, m_discover);
+    if (m_com)
+        setup.inEffect = m_com->conditions();
+    const QString device = m_com && !m_com->lastDevice().isEmpty()
+                               ? m_com->lastDevice()
+                               : ports.resolve(setup.inEffect.port);
+    setup.portInEffect = device.isEmpty() ? QString() : PortMap::stableName(device, m_aliasDir);
+    setup.devices = ports.discovered();
+    return setup;
+}
+
 void MainWindow::openFinder() {
     if (!m_finderDialog) {
-        FinderSetup setup;
-        PortMap ports(*m_store, m_discover);
-        if (m_com)
-            setup.inEffect = m_com->conditions();
-        const QString device = m_com && !m_com->lastDevice().isEmpty()
-                                   ? m_com->lastDevice()
-                                   : ports.resolve(setup.inEffect.port);
-        setup.portInEffect = device.isEmpty() ? QString() : PortMap::stableName(device, m_aliasDir);
-        setup.devices = ports.discovered();
-        m_finderDialog = new FinderDialog(setup, this);
+        m_finderDialog = new FinderDialog(finderSetup(), this);
         connect(m_finderDialog, &FinderDialog::startRequested, this, &MainWindow::startFinder);
         connect(m_finderDialog, &FinderDialog::useRequested, this, &MainWindow::useFoundSettings);
+    } else if (!m_finderDialog->running()) {
+        m_finderDialog->setSetup(finderSetup());
     }
     m_finderDialog->show();
     m_finderDialog->raise();
@@ -75,6 +82,7 @@ void MainWindow::startFinder() {
         m_finderDialog->showMessage(strings::text(TextId::FinderBusy));
         return;
     }
+    m_finderDialog->setSetup(finderSetup()); // what is in effect at this moment
     m_finderOptions = m_finderDialog->options();
     postTask(kTaskFind);
 }
@@ -92,7 +100,10 @@ bool MainWindow::findInstruments() {
     if (m_ending)
         return false;
     // The conditions in effect again, or those just chosen with "Use these settings".
-    return applyStep();
+    const bool applied = applyStep();
+    if (m_finderDialog)
+        m_finderDialog->setSetup(finderSetup());
+    return applied;
 }
 
 void MainWindow::useFoundSettings() {
@@ -112,6 +123,11 @@ void MainWindow::useFoundSettings() {
         m_finderDialog->requestCancel(); // its end applies the conditions stored now
     else
         postTask(kTaskApply); // as the condition dialog's OK
+    // After the apply's tick (posted first), the dialog shows what is in effect then.
+    QTimer::singleShot(0, this, [this] {
+        if (m_finderDialog && !m_finderDialog->running())
+            m_finderDialog->setSetup(finderSetup());
+    });
 }
 
 } // namespace pmx

@@ -29,8 +29,7 @@ template <class W> W* named(W* widget, const char* name) {
 
 } // namespace
 
-FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
-    : QDialog(parent), m_setup(setup) {
+FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(parent) {
     using strings::text;
     setObjectName(QStringLiteral("SubDisp_find"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -40,22 +39,11 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
 
     auto* ports = named(new QGroupBox(text(TextId::FinderPorts), this), "Frame_port");
     auto* portLayout = new QVBoxLayout(ports);
-    const QString inEffect =
-        setup.portInEffect.isEmpty()
-            ? setup.inEffect.port
-            : setup.inEffect.port + QStringLiteral(" \u2192 ") + setup.portInEffect;
-    m_portInEffect = named(new QRadioButton(text(TextId::FinderPortInEffect).arg(inEffect), ports),
-                           "Option_port_0");
-    m_portInEffect->setToolTip(setup.portInEffect);
+    m_portInEffect = named(new QRadioButton(ports), "Option_port_0");
     portLayout->addWidget(m_portInEffect);
-    m_everyDevice =
-        named(new QRadioButton(text(TextId::FinderEveryDevice).arg(setup.devices.size()), ports),
-              "Option_port_1");
+    m_everyDevice = named(new QRadioButton(ports), "Option_port_1");
     portLayout->addWidget(m_everyDevice);
-    m_portInEffect->setEnabled(!setup.portInEffect.isEmpty());
-    m_everyDevice->setEnabled(!setup.devices.isEmpty());
-    (setup.portInEffect.isEmpty() && !setup.devices.isEmpty() ? m_everyDevice : m_portInEffect)
-        ->setChecked(true);
+    m_portInEffect->setChecked(true);
     top->addWidget(ports);
 
     auto* protocols = named(new QGroupBox(text(TextId::FinderProtocols), this), "Frame_prot");
@@ -74,9 +62,8 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
 
     auto* numbers = named(new QGroupBox(text(TextId::FinderInstruments), this), "Frame_inst");
     auto* numberLayout = new QVBoxLayout(numbers);
-    numberLayout->addWidget(named(
-        new QLabel(text(TextId::FinderInstrumentInEffect).arg(setup.inEffect.instrument), numbers),
-        "Label_instrument"));
+    m_instrumentInEffect = named(new QLabel(numbers), "Label_instrument");
+    numberLayout->addWidget(m_instrumentInEffect);
     m_allInstruments =
         named(new QCheckBox(text(TextId::FinderAllInstruments), numbers), "Check_allinst");
     numberLayout->addWidget(m_allInstruments);
@@ -166,6 +153,28 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent)
     for (QCheckBox* b : std::as_const(m_protocolBoxes))
         connect(b, &QAbstractButton::toggled, this, &FinderDialog::refreshEstimate);
     connect(m_answerWait, &QSpinBox::valueChanged, this, &FinderDialog::refreshEstimate);
+    setSetup(setup);
+}
+
+void FinderDialog::setSetup(const FinderSetup& setup) {
+    using strings::text;
+    m_setup = setup;
+    const QString inEffect =
+        setup.portInEffect.isEmpty()
+            ? setup.inEffect.port
+            : setup.inEffect.port + QStringLiteral(" \u2192 ") + setup.portInEffect;
+    m_portInEffect->setText(text(TextId::FinderPortInEffect).arg(inEffect));
+    m_portInEffect->setToolTip(setup.portInEffect);
+    m_everyDevice->setText(text(TextId::FinderEveryDevice).arg(setup.devices.size()));
+    m_portInEffect->setEnabled(!setup.portInEffect.isEmpty());
+    m_everyDevice->setEnabled(!setup.devices.isEmpty());
+    // The choice stays unless it has nothing to offer now.
+    if (setup.portInEffect.isEmpty() && !setup.devices.isEmpty())
+        m_everyDevice->setChecked(true);
+    else if (setup.devices.isEmpty())
+        m_portInEffect->setChecked(true);
+    m_instrumentInEffect->setText(
+        text(TextId::FinderInstrumentInEffect).arg(setup.inEffect.instrument));
     refreshEstimate();
 }
 

@@ -32,6 +32,8 @@ class FinderDialog : public QDialog {
   public:
     explicit FinderDialog(const FinderSetup& setup, QWidget* parent = nullptr);
 
+    // What is in effect now (after "Use these settings", say); the choices made stay.
+    void setSetup(const FinderSetup& setup);
     // The options as chosen.
     FinderOptions options() const;
 
@@ -71,6 +73,7 @@ class FinderDialog : public QDialog {
     QRadioButton* m_portInEffect = nullptr; // Option_port_0
     QRadioButton* m_everyDevice = nullptr;  // Option_port_1
     QList<QCheckBox*> m_protocolBoxes;      // Check_prot_0..2
+    QLabel* m_instrumentInEffect = nullptr; // Label_instrument
     QCheckBox* m_allInstruments = nullptr;  // Check_allinst
     QCheckBox* m_stopAtFirst = nullptr;     // Check_stopfirst
     QSpinBox* m_answerWait = nullptr;       // Spin_wait

@@ -126,6 +126,10 @@ TEST(FinderWindow, UseTheseSettingsStoresAppliesAndShowsThemInTheStatusFrame) {
               "Modbus RTU|1|2400|8 bit|1 bit|NONE|COM1|300");
     EXPECT_EQ(store.value(PortMap::kSection, "COM1", {}), kAdapter);
     EXPECT_TRUE(child<QLabel>(d, "Label_findstatus")->text().contains(kAdapter));
+    // The dialog shows what is in effect now, for the next search.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child<QLabel>(d, "Label_instrument")->text(),
+              strings::text(TextId::FinderInstrumentInEffect).arg(1));
 }
 
 TEST(FinderWindow, CancelClosingAndNothingFoundLeaveTheConditionsInEffect) {
