@@ -67,11 +67,11 @@ class ModbusInterop : public ::testing::TestWithParam<Framer> {
         }
     }
     test::CliRun cli(int unit, const QStringList& args) {
-        return test::runCli(m_dir.path(), QStringList{"--port", m_ours, "--protocol",
-                                                      GetParam().protocol, "--instrument",
-                                                      QString::number(unit), "--data-bits", "8",
-                                                      "--parity", "NONE", "--timeout", "300"} +
-                                              args);
+        return test::runCli(m_dir.path(),
+                            QStringList{"--port", m_ours, "--protocol", GetParam().protocol,
+                                        "--instrument", QString::number(unit), "--data-bits", "8",
+                                        "--parity", "NONE", "--timeout", "300"} +
+                                args);
     }
     // A data file with `selected` items selected, item i holding `value(i)`.
     QString table(const QList<int>& selected, const std::function<qint16(int)>& value) {
