@@ -280,6 +280,8 @@ constexpr Entry kTable[] = {
      u"%1 はデバイスのパス (/dev/…) でもネットワークアドレス (tcp://ホスト:ポート) でもありません"},
     {534, u"Communication is busy; start again when it has ended.",
      u"通信中です。終了してから開始してください。"},
+    {535, u"Only the instrument number in effect was tried; --instruments 1-95 tries them all.",
+     u"試したのは使用中の機器番号だけです。--instruments 1-95 ですべての番号を試します。"},
 };
 
 } // namespace

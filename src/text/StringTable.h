@@ -221,6 +221,7 @@ enum class TextId : int {
     NotADeviceFile = 532, // "%1 is not a device"
     NotADevicePath = 533, // "%1 is neither a device path ... nor a network address ..."
     FinderBusy = 534,
+    FinderOneInstrumentTried = 535,
 };
 
 namespace strings {

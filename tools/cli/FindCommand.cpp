@@ -211,6 +211,9 @@ int cmdFind(const Args& args) {
                                            .arg(result.found.size())
                                            .arg(result.tries);
         status.say(summary);
+        // The usual cause of silence on a known line is an unknown instrument number.
+        if (result.found.isEmpty() && !result.cancelled && !args.has("instruments"))
+            status.say(strings::text(TextId::FinderOneInstrumentTried));
     }
     if (!result.found.isEmpty())
         return kExitOk;
