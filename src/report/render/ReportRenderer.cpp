@@ -361,7 +361,7 @@ bool ReportRenderer::renderPdf(const ReportModel& model, const QString& path, QS
     } // the writer finishes the document when its painter ends
     if (!drawn) {
         if (error)
-            *error = QStringLiteral("The PDF could not be written.");
+            *error = strings::text(TextId::PdfNotWritten);
         return false;
     }
     correctTextLayer(pdf);
