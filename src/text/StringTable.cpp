@@ -238,6 +238,7 @@ constexpr Entry kTable[] = {
     {606, u"Look in:", u"場所:"},
     {607, u"File name:", u"ファイル名:"},
     {608, u"Files of type:", u"ファイルの種類:"},
+    {609, u"Folder", u"フォルダ"},
     {610, u"Data files (*.dat)", u"データファイル (*.dat)"},
     {611, u"Model definition files (*.txt)", u"製品定義ファイル (*.txt)"},
     {612, u"CSV files (*.csv)", u"CSV ファイル (*.csv)"},

@@ -186,6 +186,7 @@ enum class TextId : int {
     LookIn = 606,
     FileNameCaption = 607,
     FileTypeCaption = 608,
+    Folder = 609, // the type of a folder in the file dialog's list
     DataFiles = 610,
     ModelFiles = 611,
     CsvFiles = 612,

@@ -3,9 +3,24 @@
 #include "text/StringTable.h"
 
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QPushButton>
 
 namespace pmx {
+
+namespace {
+
+// The type column of the file dialog: the toolkit's translations lack the folder's.
+class FileTypeNames : public QFileIconProvider {
+  public:
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir() && !info.isRoot())
+            return strings::text(TextId::Folder);
+        return QFileIconProvider::type(info);
+    }
+};
+
+} // namespace
 
 void setButtonTexts(QMessageBox& box) {
     using strings::text;
@@ -38,6 +53,8 @@ void setFileDialogTexts(QFileDialog& dialog) {
     dialog.setLabelText(QFileDialog::LookIn, text(TextId::LookIn));
     dialog.setLabelText(QFileDialog::FileName, text(TextId::FileNameCaption));
     dialog.setLabelText(QFileDialog::FileType, text(TextId::FileTypeCaption));
+    static FileTypeNames typeNames; // the dialog does not own it
+    dialog.setIconProvider(&typeNames);
 }
 
 QString chooseFile(QWidget* parent, bool save, const QString& title, const QString& dir,

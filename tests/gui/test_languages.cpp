@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -152,6 +153,7 @@ TEST(Japanese, EveryWindowMenuDialogAndMessageIsInJapanese) {
                                  QFileDialog::Accept, QFileDialog::Reject})
             texts << files.labelText(label);
     }
+    texts << files.iconProvider()->type(QFileInfo(rig.home.path())); // the type of a folder
 
     QStringList leftovers;
     for (const QString& text : std::as_const(texts)) {
