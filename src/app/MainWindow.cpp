@@ -164,7 +164,7 @@ void MainWindow::buildPage(QWidget* central, QBoxLayout* into) {
         m_nameCells[r]->setReadOnly(true);
         // Widths in characters: they follow the font size (a screen at 144 DPI).
         m_nameCells[r]->setMinimumWidth(
-            m_nameCells[r]->fontMetrics().horizontalAdvance(QString(22, u'x')));
+            m_nameCells[r]->fontMetrics().horizontalAdvance(QString(20, u'x')));
         rows->addWidget(m_nameCells[r], line, col + 2);
         QLineEdit* value = new FocusLineEdit(QStringLiteral("----"), central);
         m_valueCells[r] = value;

@@ -19,14 +19,13 @@ class FittingScrollArea : public QScrollArea {
         updateGeometry();
     }
 
-    QSize sizeHint() const override { return whole(widget() ? widget()->sizeHint() : QSize()); }
+    QSize sizeHint() const override { return fitted(widget() ? widget()->sizeHint() : QSize()); }
     QSize minimumSizeHint() const override {
-        QSize least = whole(widget() ? widget()->minimumSizeHint() : QSize());
+        QSize least = fitted(widget() ? widget()->minimumSizeHint() : QSize());
         if (m_room.isValid())
             least = least.boundedTo(m_room);
         // Room for the scroll bars and a little of the pages, whatever the screen.
-        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-        return least.expandedTo(QSize(bar * 12, bar * 8));
+        return least.expandedTo(QSize(bar() * 12, bar() * 8));
     }
 
   protected:
@@ -38,9 +37,17 @@ class FittingScrollArea : public QScrollArea {
     }
 
   private:
-    QSize whole(const QSize& inner) const {
+    int bar() const { return style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
+    // The widget with the frame, and with the scroll bar that a side too long for the room
+    // brings, so that the other side need not scroll as well.
+    QSize fitted(const QSize& inner) const {
         const QMargins m = contentsMargins();
-        return inner + QSize(m.left() + m.right(), m.top() + m.bottom());
+        QSize whole = inner + QSize(m.left() + m.right(), m.top() + m.bottom());
+        if (m_room.isValid() && whole.height() > m_room.height())
+            whole.rwidth() += bar();
+        if (m_room.isValid() && whole.width() > m_room.width())
+            whole.rheight() += bar();
+        return whole;
     }
 
     QSize m_room;
