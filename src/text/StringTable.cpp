@@ -245,6 +245,7 @@ constexpr Entry kTable[] = {
     {613, u"PDF files (*.pdf)", u"PDF ファイル (*.pdf)"},
     {614, u"No report to save.", u"保存するデータ一覧がありません。"},
     {615, u"The PDF could not be written.", u"PDF を書き込めませんでした。"},
+    {616, u"Page %p of %P", u"%p / %P ページ"}, // the report's page footer
     // The system's reasons, in our words.
     {620, u"no such file or folder", u"ファイルまたはフォルダがありません"},
     {621, u"permission denied", u"アクセス権がありません"},

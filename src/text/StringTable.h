@@ -193,6 +193,7 @@ enum class TextId : int {
     PdfFiles = 613,
     NoReportToSave = 614,
     PdfNotWritten = 615,
+    PageOfPages = 616, // "Page %p of %P": %p the page, %P the pages
     // The system's reasons (see systemReason).
     ReasonNoSuchFile = 620,
     ReasonPermission = 621,

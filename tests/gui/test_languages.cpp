@@ -3,6 +3,9 @@
 // exists; only names that are the same in both languages are left in Latin letters.
 #include "Widgets.h"
 #include "WindowRig.h"
+#include "report/ListData.h"
+#include "report/ReportModel.h"
+#include "report/render/ReportRenderer.h"
 #include "ui/AboutDialog.h"
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
@@ -154,6 +157,16 @@ TEST(Japanese, EveryWindowMenuDialogAndMessageIsInJapanese) {
             texts << files.labelText(label);
     }
     texts << files.iconProvider()->type(QFileInfo(rig.home.path())); // the type of a folder
+    // The report's page footer; in English it stays "Page 1 of 2".
+    ListArrays lists;
+    fillListArrays(w.items(), false, lists);
+    for (const auto lang : {strings::Lang::Japanese, strings::Lang::English}) {
+        const ReportModel report = ReportModel::build(lists, lang);
+        ReportRenderer renderer(report);
+        renderer.paginate(13958);
+        texts << renderer.pageLabel(0);
+    }
+    EXPECT_EQ(texts.takeLast(), QStringLiteral("Page 1 of 1"));
 
     QStringList leftovers;
     for (const QString& text : std::as_const(texts)) {

@@ -204,7 +204,7 @@ void ReportRenderer::paginate(int pageHeight) {
 }
 
 QString ReportRenderer::pageLabel(int index) const {
-    return QStringLiteral("Page %p of %P")
+    return strings::text(TextId::PageOfPages, m_model.language())
         .replace(QLatin1String("%p"), QString::number(index + 1))
         .replace(QLatin1String("%P"), QString::number(pageCount()));
 }
