@@ -130,9 +130,6 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     AboutDialog* aboutDialog() const;
     MonitorWindow* monitorWindow() const;
 
-    // The size the window opens at: all of it where the screen has room, else the room
-    // there is (the pages and the side scroll).
-    static QSize openingSize(const QSize& wanted, const QSize& least, const QSize& available);
     // Sizes the window for a screen whose available area is `available`; the pages scroll
     // in what is left of it. fitToScreen does so for the window's screen.
     void fitTo(const QSize& available);

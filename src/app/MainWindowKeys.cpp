@@ -95,10 +95,6 @@ void MainWindow::setUpKeyboard() {
     m_endAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-QSize MainWindow::openingSize(const QSize& wanted, const QSize& least, const QSize& available) {
-    return wanted.boundedTo(available).expandedTo(least);
-}
-
 void MainWindow::fitToScreen() {
     if (const QScreen* where = screen())
         fitTo(where->availableGeometry().size());
@@ -114,7 +110,8 @@ void MainWindow::fitTo(const QSize& available) {
     centralWidget()->layout()->activate();
     layout()->invalidate();
     layout()->activate();
-    resize(openingSize(sizeHint(), minimumSizeHint(), room));
+    // All of the window where the screen has room, else the room there is.
+    resize(sizeHint().boundedTo(room).expandedTo(minimumSizeHint()));
 }
 
 } // namespace pmx

@@ -125,10 +125,3 @@ TEST(Screen, MainWindowFitsALaptopAt150PercentAndKeepsEveryControl) {
     const QRect shown(last->mapTo(scroll->viewport(), QPoint()), last->size());
     EXPECT_TRUE(scroll->viewport()->rect().contains(shown));
 }
-
-TEST(Screen, OpeningSizeIsTheWholeWindowWhereThereIsRoom) {
-    const QSize wanted(900, 600), least(300, 200);
-    EXPECT_EQ(MainWindow::openingSize(wanted, least, {1900, 1000}), wanted);
-    EXPECT_EQ(MainWindow::openingSize(wanted, least, {800, 500}), QSize(800, 500));
-    EXPECT_EQ(MainWindow::openingSize(wanted, least, {200, 100}), least);
-}
