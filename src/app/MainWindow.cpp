@@ -5,6 +5,8 @@
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
+#include "ui/FocusMarks.h"
 #include "ui/MonitorWindow.h"
 #include "ui/TextWrap.h"
 
@@ -16,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -41,26 +42,6 @@ constexpr int kFailureDisplayMs = 5000;
 // and nothing runs while the line is in order.
 constexpr int kLostWatchMs = 1000;
 
-// Clicking a value cell opens the value change dialog for its item.
-class ClickFilter : public QObject {
-  public:
-    ClickFilter(QObject* parent, std::function<void()> onClick)
-        : QObject(parent), m_onClick(std::move(onClick)) {}
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonRelease) {
-            auto* me = static_cast<QMouseEvent*>(event);
-            if (me->button() == Qt::LeftButton)
-                m_onClick();
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-  private:
-    std::function<void()> m_onClick;
-};
-
 } // namespace
 
 MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWidget* parent)
@@ -69,6 +50,7 @@ MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWi
     setObjectName(QStringLiteral("MainDisp"));
     buildUi();
     buildMenus();
+    setUpKeyboard();
     m_dispatcherTimer.setInterval(kIdleTickMs);
     connect(&m_dispatcherTimer, &QTimer::timeout, this, &MainWindow::onDispatcherTick);
     m_failureTimer.setInterval(kFailureDisplayMs);
@@ -85,6 +67,7 @@ MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWi
             m_monitor->logChanged();
     };
     loadInitialState();
+    fitToScreen();
 }
 
 MainWindow::~MainWindow() {
@@ -112,10 +95,19 @@ void MainWindow::buildUi() {
     m_modelLabel->setMinimumHeight(28);
     outer->addWidget(m_modelLabel);
 
-    auto* body = new QHBoxLayout;
-    outer->addLayout(body, 1);
-    buildPage(central, body);
-    buildSide(central, body);
+    // The pages and the side scroll where the screen is too small for them (a laptop at
+    // 150 %); the model label and the progress row stay in sight.
+    auto* bodyWidget = new QWidget;
+    auto* body = new QHBoxLayout(bodyWidget);
+    body->setContentsMargins(0, 0, 0, 0);
+    buildPage(bodyWidget, body);
+    buildSide(bodyWidget, body);
+    m_bodyScroll = new FittingScrollArea(central);
+    m_bodyScroll->setObjectName(QStringLiteral("Scroll_body"));
+    m_bodyScroll->setFrameShape(QFrame::NoFrame);
+    m_bodyScroll->setWidgetResizable(true);
+    m_bodyScroll->setWidget(bodyWidget);
+    outer->addWidget(m_bodyScroll, 1);
 
     // The progress bar and the Stop button during a transfer, its summary after it; the
     // row keeps its height so that the window does not jump.
@@ -124,7 +116,7 @@ void MainWindow::buildUi() {
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
     m_progressBar->setRange(0, kItemCount);
     m_progressBar->setVisible(false);
-    m_summaryLabel = new QLabel(central);
+    m_summaryLabel = new WrappedLabel(central);
     m_summaryLabel->setObjectName(QStringLiteral("Label_summary"));
     m_summaryLabel->setMinimumHeight(m_progressBar->sizeHint().height());
     m_stopButton = new QPushButton(central);
@@ -164,22 +156,23 @@ void MainWindow::buildPage(QWidget* central, QBoxLayout* into) {
         m_rowAddress[r] = new QLabel(itemAddressText(r), central);
         m_rowAddress[r]->setObjectName(QStringLiteral("Label_row_%1").arg(r));
         rows->addWidget(m_rowAddress[r], line, col);
-        m_selectBoxes[r] = new QCheckBox(central);
+        m_selectBoxes[r] = new FocusCheckBox(central);
         m_selectBoxes[r]->setObjectName(QStringLiteral("Check_Command_%1").arg(r));
         rows->addWidget(m_selectBoxes[r], line, col + 1);
         m_nameCells[r] = new QLineEdit(central);
         m_nameCells[r]->setObjectName(QStringLiteral("Text1_%1").arg(r));
         m_nameCells[r]->setReadOnly(true);
-        m_nameCells[r]->setMinimumWidth(190);
+        // Widths in characters: they follow the font size (a screen at 144 DPI).
+        m_nameCells[r]->setMinimumWidth(
+            m_nameCells[r]->fontMetrics().horizontalAdvance(QString(20, u'x')));
         rows->addWidget(m_nameCells[r], line, col + 2);
-        QLineEdit* value = new QLineEdit(QStringLiteral("----"), central);
+        QLineEdit* value = new FocusLineEdit(QStringLiteral("----"), central);
         m_valueCells[r] = value;
         value->setObjectName(QStringLiteral("Data0_%1").arg(r));
         value->setReadOnly(true);
         value->setAlignment(Qt::AlignRight);
-        value->setFixedWidth(80);
+        value->setFixedWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("-32768")) + 24);
         value->setCursor(Qt::PointingHandCursor);
-        value->installEventFilter(new ClickFilter(value, [this, r] { editValue(r); }));
         rows->addWidget(value, line, col + 3);
         connect(m_selectBoxes[r], &QCheckBox::stateChanged, this,
                 [this, r](int) { applySelectBox(r); });
@@ -344,17 +337,19 @@ void MainWindow::setCaptions() {
     m_monitorAction->setText(text(TextId::MenuMonitor));
     m_versionAction->setText(text(TextId::MenuVersion));
     m_helpAction->setText(text(TextId::MenuHelp));
-    m_decButton->setText(text(TextId::Decimal));
-    m_hexButton->setText(text(TextId::Hexadecimal));
+    // Access keys: none of them is a menu's (F, S, V, H) or another's in the window.
+    using strings::withAccessKey;
+    m_decButton->setText(withAccessKey(TextId::Decimal, 'D'));
+    m_hexButton->setText(withAccessKey(TextId::Hexadecimal, 'X'));
     m_transferFrame->setTitle(text(TextId::TransferFrame));
-    m_readButton->setText(text(TextId::Read));
-    m_stopButton->setText(text(TextId::Stop));
-    m_writeButton->setText(text(TextId::Write));
+    m_readButton->setText(withAccessKey(TextId::Read, 'R'));
+    m_stopButton->setText(withAccessKey(TextId::Stop, 'T'));
+    m_writeButton->setText(withAccessKey(TextId::Write, 'W'));
     m_fileFrame->setTitle(text(TextId::FilesFrame));
-    m_loadButton->setText(text(TextId::Load));
-    m_saveButton->setText(text(TextId::Save));
-    m_sendOnChangeBox->setText(text(TextId::SendOnChange));
-    m_verifyBox->setText(text(TextId::VerifyAfterWriting));
+    m_loadButton->setText(withAccessKey(TextId::Load, 'L'));
+    m_saveButton->setText(withAccessKey(TextId::Save, 'E'));
+    m_sendOnChangeBox->setText(withAccessKey(TextId::SendOnChange, 'C'));
+    m_verifyBox->setText(withAccessKey(TextId::VerifyAfterWriting, 'A'));
     m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
     for (int k = 0; k < 8; ++k)
         m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));

@@ -41,6 +41,7 @@ class ConditionsDialog;
 class FinderDialog;
 struct FinderSetup;
 class HelpWindow;
+class FittingScrollArea;
 class ItemSelectionDialog;
 class MonitorWindow;
 class SettingsStore;
@@ -145,6 +146,10 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     AboutDialog* aboutDialog() const;
     MonitorWindow* monitorWindow() const;
 
+    // Sizes the window for a screen whose available area is `available`; the pages scroll
+    // in what is left of it. fitToScreen does so for the window's screen.
+    void fitTo(const QSize& available);
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -190,6 +195,11 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
                            QPushButton*& first, QPushButton*& second);
     void setCaptions();
     void loadInitialState();
+
+    // ---- keyboard (MainWindowKeys.cpp)
+    // The value cells' keys, the tab order of the rows, Ctrl+O, Ctrl+S and Ctrl+Q.
+    void setUpKeyboard();
+    void fitToScreen();
 
     // ---- the item pages (MainWindowPage.cpp)
     // Names and selection boxes of the current page.
@@ -254,6 +264,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QTimer m_lostDeviceTimer; // runs only while the device is lost
 
     QLabel* m_modelLabel = nullptr;
+    FittingScrollArea* m_bodyScroll = nullptr; // the pages and the side
     QTabBar* m_pageTabs = nullptr;
     std::array<QLabel*, kRowsPerPage> m_rowAddress{};
     std::array<QCheckBox*, kRowsPerPage> m_selectBoxes{};

@@ -25,8 +25,6 @@ namespace pmx {
 
 namespace {
 
-const QString kDataFileFilter = QStringLiteral("*.dat(data file)|*.dat");
-
 // Brings a dialog that may be hidden or behind the window to the front.
 void present(QWidget* dialog) {
     dialog->show();
@@ -70,7 +68,7 @@ void MainWindow::openMonitor() {
         m_monitor = new MonitorWindow(
             m_exchangeLog, [this](const ExchangeRecord& r) { return describeExchange(r); },
             [this] {
-                return m_prompts.saveFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"),
+                return m_prompts.saveFile(this, m_appDir, strings::text(TextId::TextFiles),
                                           QStringLiteral("txt"), QStringLiteral("monitor.txt"));
             },
             [this](const QString& text) { m_prompts.tellError(this, text); }, this);
@@ -112,8 +110,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::chooseModel() {
-    const QString path =
-        m_prompts.openFile(this, m_appDir, QStringLiteral("*.txt(text file)|*.txt"));
+    const QString path = m_prompts.openFile(this, m_appDir, strings::text(TextId::ModelFiles));
     if (path.isEmpty())
         return;
     const ModelLoadResult result = loadModelDefinition(path, m_table.englishNames, m_table);
@@ -135,9 +132,8 @@ void MainWindow::exportCsv() {
     const QString folder = m_appDir + QStringLiteral("/csvdata");
     const QString proposed =
         csvFileName(QStringLiteral("PMX-31570A"), QDateTime::currentDateTime());
-    const QString path =
-        m_prompts.appendFile(this, folder, QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
-                             QStringLiteral("csv"), proposed);
+    const QString path = m_prompts.appendFile(this, folder, strings::text(TextId::CsvFiles),
+                                              QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
     ListArrays lists;
@@ -170,9 +166,8 @@ void MainWindow::exportComparison() {
     const QString proposed =
         csvFileName(QStringLiteral("PMX-31570A-compare"), QDateTime::currentDateTime());
     // The rows are appended: no question whether to replace the file.
-    const QString path = m_prompts.appendFile(m_compareDialog, folder,
-                                              QStringLiteral("*.csv(Comma Separated Values)|*.csv"),
-                                              QStringLiteral("csv"), proposed);
+    const QString path = m_prompts.appendFile(
+        m_compareDialog, folder, strings::text(TextId::CsvFiles), QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
     QString error;
@@ -186,8 +181,8 @@ void MainWindow::exportComparison() {
 }
 
 void MainWindow::saveDataFile() {
-    const QString path =
-        m_prompts.saveFile(this, m_appDir, kDataFileFilter, QStringLiteral("dat"), QString());
+    const QString path = m_prompts.saveFile(this, m_appDir, strings::text(TextId::DataFiles),
+                                            QStringLiteral("dat"), QString());
     if (path.isEmpty())
         return;
     QString error;
@@ -198,7 +193,7 @@ void MainWindow::saveDataFile() {
 }
 
 void MainWindow::loadDataFile() {
-    const QString path = m_prompts.openFile(this, m_appDir, kDataFileFilter);
+    const QString path = m_prompts.openFile(this, m_appDir, strings::text(TextId::DataFiles));
     if (path.isEmpty())
         return;
     const TableReadResult result = loadTableFile(path, m_table, TableReadMode::AllOrNothing);

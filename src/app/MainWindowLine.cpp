@@ -7,6 +7,7 @@
 #include "comm/SettingsStore.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "ui/Colours.h"
 #include "ui/CompareDialog.h"
 #include "ui/ItemSelectionDialog.h"
 
@@ -25,8 +26,6 @@
 namespace pmx {
 
 namespace {
-
-const QString kGreen = QStringLiteral("color: rgb(0, 110, 0);");
 
 // A device by its stable name, which says which adapter it is, with the kernel's name
 // for it when that differs: "/dev/serial/by-id/usb-FTDI_..-port0 (ttyUSB0)".
@@ -104,7 +103,7 @@ bool MainWindow::applyStep() {
     setTransferEnabled(true);
     if (reconnected) {
         // Said for as long as a failure message would be, then the model name returns.
-        m_modelLabel->setStyleSheet(kGreen);
+        setTextTone(m_modelLabel, Tone::Good);
         m_modelLabel->setText(
             strings::text(TextId::Reconnected).arg(device.isEmpty() ? m_lostDevice : device));
         m_failureTimer.start();
@@ -264,9 +263,8 @@ void MainWindow::endTransfer(const TransferResult& result, bool write, int plann
         return; // the notice says why nothing was read
     m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
     m_summaryLabel->setText(pmx::transferSummary(result, write, planned));
-    m_summaryLabel->setStyleSheet(result.failed.isEmpty() && !result.lost
-                                      ? QString()
-                                      : QStringLiteral("color: rgb(200, 0, 0);"));
+    setTextTone(m_summaryLabel,
+                result.failed.isEmpty() && !result.lost ? Tone::Plain : Tone::Failure);
     markFailedRows();
 }
 

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 
 #include "text/ValueText.h"
+#include "ui/Colours.h"
 #include "ui/TextWrap.h"
 
 #include <QCheckBox>
@@ -12,13 +13,6 @@
 #include <QTabBar>
 
 namespace pmx {
-
-namespace {
-
-const QString kRed = QStringLiteral("color: rgb(255, 0, 0);");
-const QString kBlack = QStringLiteral("color: black;");
-
-} // namespace
 
 int MainWindow::currentPage() const {
     return m_pageTabs->currentIndex();
@@ -65,7 +59,7 @@ void MainWindow::markFailedRows() {
         if (cell->property("failed").toBool() == failed)
             continue;
         cell->setProperty("failed", failed);
-        cell->setStyleSheet(failed ? QStringLiteral("background: rgb(255, 210, 210);") : QString());
+        setFailedCell(cell, failed);
     }
 }
 
@@ -93,7 +87,7 @@ void MainWindow::showModelLabel(const QString& text, bool error) {
         showModelLabel(lostMessage(), true);
         return;
     }
-    m_modelLabel->setStyleSheet(error ? kRed : kBlack);
+    setTextTone(m_modelLabel, error ? Tone::Failure : Tone::Plain);
     m_modelLabel->setText(text.isEmpty() ? m_table.modelName : text);
 }
 
@@ -103,7 +97,7 @@ void MainWindow::setStatusText(QLabel* label, const QString& text) {
 }
 
 void MainWindow::setPortLine(const QString& text, bool alarm) {
-    m_portLine->setStyleSheet(alarm ? kRed : QString());
+    setTextTone(m_portLine, alarm ? Tone::Failure : Tone::Plain);
     setStatusText(m_portLine, text);
 }
 

@@ -1,31 +1,20 @@
 #include "app/UserPrompts.h"
 
-#include <QFileDialog>
+#include "ui/Prompts.h"
+
 #include <QMessageBox>
 
 namespace pmx {
 
-namespace {
-
-const QString kTitle = QStringLiteral("PMX-31570A");
-
-// Turns "*.txt(text file)|*.txt" style filters into Qt's "*.txt(text file) (*.txt)".
-QString qtFilter(const QString& filter) {
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    if (parts.size() != 2)
-        return filter;
-    return parts[0] + QStringLiteral(" (") + parts[1] + QLatin1Char(')');
-}
-
-} // namespace
-
 UserPrompts UserPrompts::interactive() {
     UserPrompts p;
     auto ask = [](QWidget* parent, const QString& text, QMessageBox::StandardButton byDefault) {
-        QMessageBox box(QMessageBox::Warning, kTitle, text, QMessageBox::Yes | QMessageBox::No,
-                        parent);
-        box.setDefaultButton(byDefault);
-        return box.exec() == QMessageBox::Yes;
+        QMessageBox* box =
+            messageBox(QMessageBox::Warning, text, QMessageBox::Yes | QMessageBox::No, parent);
+        box->setDefaultButton(byDefault);
+        const bool yes = box->exec() == QMessageBox::Yes;
+        delete box;
+        return yes;
     };
     p.askYesNo = [ask](QWidget* parent, const QString& text) {
         return ask(parent, text, QMessageBox::Yes);
@@ -34,35 +23,26 @@ UserPrompts UserPrompts::interactive() {
         return ask(parent, text, QMessageBox::No);
     };
     p.openFile = [](QWidget* parent, const QString& dir, const QString& filter) {
-        return QFileDialog::getOpenFileName(parent, QString(), dir, qtFilter(filter));
+        return chooseFile(parent, false, QString(), dir, QString(), filter);
     };
-    auto chooseSaved = [](QWidget* parent, const QString& dir, const QString& filter,
-                          const QString& suffix, const QString& proposed, bool appends) {
-        QFileDialog dialog(parent, QString(), dir, qtFilter(filter));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(suffix);
-        // Nothing is replaced when the rows go to the end of the file.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, appends);
-        if (!proposed.isEmpty())
-            dialog.selectFile(proposed);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-            return QString();
-        return dialog.selectedFiles().constFirst();
+    p.saveFile = [](QWidget* parent, const QString& dir, const QString& filter,
+                    const QString& suffix, const QString& proposed) {
+        return chooseFile(parent, true, QString(), dir, proposed, filter, suffix);
     };
-    p.saveFile = [chooseSaved](QWidget* parent, const QString& dir, const QString& filter,
-                               const QString& suffix, const QString& proposed) {
-        return chooseSaved(parent, dir, filter, suffix, proposed, false);
+    // Nothing is replaced when the rows go to the end of the file.
+    p.appendFile = [](QWidget* parent, const QString& dir, const QString& filter,
+                      const QString& suffix, const QString& proposed) {
+        return chooseFile(parent, true, QString(), dir, proposed, filter, suffix, false);
     };
-    p.appendFile = [chooseSaved](QWidget* parent, const QString& dir, const QString& filter,
-                                 const QString& suffix, const QString& proposed) {
-        return chooseSaved(parent, dir, filter, suffix, proposed, true);
+    const auto tell = [](QMessageBox::Icon icon) {
+        return [icon](QWidget* parent, const QString& text) {
+            QMessageBox* box = messageBox(icon, text, QMessageBox::Ok, parent);
+            box->exec();
+            delete box;
+        };
     };
-    p.tellError = [](QWidget* parent, const QString& text) {
-        QMessageBox::warning(parent, kTitle, text);
-    };
-    p.tellInfo = [](QWidget* parent, const QString& text) {
-        QMessageBox::information(parent, kTitle, text);
-    };
+    p.tellError = tell(QMessageBox::Warning);
+    p.tellInfo = tell(QMessageBox::Information);
     return p;
 }
 

@@ -11,7 +11,7 @@ namespace pmx {
 struct UserPrompts {
     // Yes/No with Yes as default and the warning icon, title "PMX-31570A".
     std::function<bool(QWidget* parent, const QString& text)> askYesNo;
-    // Filters are written "*.txt(text file)|*.txt".
+    // Filters are in the toolkit's form: "Data files (*.dat)".
     std::function<QString(QWidget* parent, const QString& dir, const QString& filter)> openFile;
     std::function<QString(QWidget* parent, const QString& dir, const QString& filter,
                           const QString& suffix, const QString& proposed)>

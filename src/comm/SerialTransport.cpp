@@ -1,6 +1,7 @@
 #include "comm/SerialTransport.h"
 
 #include "text/StringTable.h"
+#include "text/SystemReason.h"
 
 #include <QFileInfo>
 #include <QSerialPort>
@@ -132,7 +133,7 @@ bool SerialTransport::open(const LineSettings& s) {
 
     const QSerialPort::SerialPortError err = m_port->error();
     // The system's own words follow in parentheses: they name the exact cause.
-    const QString detail = QStringLiteral(" (%1)").arg(m_port->errorString());
+    const QString detail = QStringLiteral(" (%1)").arg(systemReason(m_port->errorString()));
     switch (err) {
     case QSerialPort::DeviceNotFoundError:
         m_openError = OpenError::NotFound;

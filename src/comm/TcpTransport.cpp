@@ -1,12 +1,33 @@
 #include "comm/TcpTransport.h"
 
 #include "text/StringTable.h"
+#include "text/SystemReason.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QUrl>
 
 namespace pmx {
+
+namespace {
+
+// Why a connection failed, in the run's language where the reason is a common one.
+QString socketReason(QAbstractSocket::SocketError error, const QString& given) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return strings::text(TextId::ReasonRefused);
+    case QAbstractSocket::HostNotFoundError:
+        return strings::text(TextId::ReasonHostNotFound);
+    case QAbstractSocket::NetworkError:
+        return strings::text(TextId::ReasonUnreachable);
+    case QAbstractSocket::RemoteHostClosedError:
+        return strings::text(TextId::ReasonClosedByPeer);
+    default:
+        return systemReason(given);
+    }
+}
+
+} // namespace
 
 TcpTransport::TcpTransport() : m_socket(std::make_unique<QTcpSocket>()) {
     m_clock.start();
@@ -71,7 +92,7 @@ bool TcpTransport::open(const LineSettings& settings) {
                               .arg(kConnectTimeoutMs / 1000);
     else
         m_openErrorText = strings::text(TextId::OpenFailed).arg(settings.device) +
-                          QStringLiteral(" (%1)").arg(m_socket->errorString());
+                          QStringLiteral(" (%1)").arg(socketReason(error, m_socket->errorString()));
     m_socket->abort();
     return false;
 }

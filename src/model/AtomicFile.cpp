@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include "text/StringTable.h"
+#include "text/SystemReason.h"
 
 namespace pmx {
 
@@ -31,7 +32,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
     QSaveFile file(path);
     auto failed = [&](TextId reason) {
         if (error)
-            *error = strings::text(reason).arg(file.errorString());
+            *error = strings::text(reason).arg(systemReason(file.errorString()));
         file.cancelWriting();
         return false;
     };

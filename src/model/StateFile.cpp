@@ -7,6 +7,7 @@
 #include "model/AppPaths.h"
 #include "model/TableFile.h"
 #include "text/StringTable.h"
+#include "text/SystemReason.h"
 
 namespace pmx {
 
@@ -48,7 +49,7 @@ bool keepStateFileCopy(const QString& dir, QString* error) {
     if (!source.copy(copy)) {
         if (error)
             *error = strings::text(TextId::CopyNotKept)
-                         .arg(QLatin1String(kStateBackupName), source.errorString());
+                         .arg(QLatin1String(kStateBackupName), systemReason(source.errorString()));
         return false;
     }
     return true;

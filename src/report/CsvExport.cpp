@@ -1,5 +1,6 @@
 #include "report/CsvExport.h"
 #include "model/TextCodec.h"
+#include "text/SystemReason.h"
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -81,14 +82,14 @@ bool appendCsvText(const QString& path, const QString& block, QString* error) {
     const QByteArray bytes = encodeText(block);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return fail(file.errorString());
+        return fail(systemReason(file.errorString()));
     if (file.write(bytes) != bytes.size())
-        return fail(file.errorString());
+        return fail(systemReason(file.errorString()));
     if (!file.flush())
-        return fail(file.errorString());
+        return fail(systemReason(file.errorString()));
     file.close();
     if (file.error() != QFileDevice::NoError)
-        return fail(file.errorString());
+        return fail(systemReason(file.errorString()));
     return true;
 }
 

@@ -14,19 +14,20 @@ struct Entry {
     const char16_t* japanese;
 };
 
-// Compiled in, so the program never runs without its texts. "&" marks the access letter.
+// Compiled in, so the program never runs without its texts. "&" marks the access letter:
+// before the letter in English ("&File"), in parentheses after the Japanese text.
 constexpr Entry kTable[] = {
     {1, u"Setting software", u"設定ソフトウェア"},
     {2, u"KORVAN DELTRIS CO., LTD.", u"コルバンデルトリス株式会社"},
     {3, u"PMX-31570A", u"PMX-31570A"},
-    {4, u"File(&F)", u"ファイル(&F)"},
-    {5, u"End(&Q)", u"終了(&Q)"},
-    {6, u"Setting(&S)", u"設定(&S)"},
-    {7, u"Help(&H)", u"ヘルプ(&H)"},
-    {8, u"Version information(&V)", u"バージョン情報(&V)"},
-    {9, u"Communication item selection(&C)", u"通信項目選択(&C)"},
-    {10, u"Unit selection(&M)", u"製品選択(&M)"},
-    {11, u"Communication condition(&N)", u"通信条件(&N)"},
+    {4, u"&File", u"ファイル(&F)"},
+    {5, u"E&nd", u"終了(&Q)"},
+    {6, u"&Setting", u"設定(&S)"},
+    {7, u"&Help", u"ヘルプ(&H)"},
+    {8, u"&Version information", u"バージョン情報(&V)"},
+    {9, u"&Communication item selection", u"通信項目選択(&C)"},
+    {10, u"&Unit selection", u"製品選択(&M)"},
+    {11, u"Commu&nication condition", u"通信条件(&N)"},
     {13, u"DEC", u"10進数"},
     {14, u"HEX", u"16進数"},
     {20, u"Data transmission", u"データ転送"},
@@ -79,7 +80,7 @@ constexpr Entry kTable[] = {
      u"PMX-31570A シリーズ計器用の設定ソフトウェアです。"},
     {100, u"Negative acknowledgement. Check the sending data.",
      u"否定応答。送信データ確認してください。"},
-    {101, u"Checksum error", u"チャックサムエラー"},
+    {101, u"Checksum error", u"チェックサムエラー"},
     {102, u"No response. Check the wiring and communication conditions.",
      u"無応答。配線と通信条件を確認してください。"},
     {103, u"Communication error/Negative acknowledgement has occurred.",
@@ -90,8 +91,8 @@ constexpr Entry kTable[] = {
     {107, u"Data Item", u"データ項目"},
     {108, u"Data", u"データ"},
     {109, u"Unit", u"単位"},
-    {110, u"All Data(&A)", u"データ一覧(&A)"},
-    {111, u"Export(&E)", u"エクスポート(&E)"},
+    {110, u"&All Data", u"データ一覧(&A)"},
+    {111, u"&Export", u"エクスポート(&E)"},
     // Why a table or model file was not read.
     {120, u"field %1 (line %2): %3", u"フィールド %1 (%2 行目): %3"},
     {121, u"the file ends too early", u"ファイルが途中で終わっています"},
@@ -161,7 +162,7 @@ constexpr Entry kTable[] = {
      u"連続した項目を 1 回の要求で読み出します。機器が一括で受け付けない項目は 1 "
      u"項目ずつ読み出します。"},
     // The communication monitor and the feedback of transfers.
-    {300, u"Communication monitor(&T)", u"通信モニタ(&T)"},
+    {300, u"Communica&tion monitor", u"通信モニタ(&T)"},
     {301, u"Communication monitor", u"通信モニタ"},
     {302, u"Time", u"時刻"},
     {303, u"Request", u"要求"},
@@ -211,7 +212,7 @@ constexpr Entry kTable[] = {
     {401, u"%1 of %2 items differ; %3 could not be read",
      u"%2 項目中 %1 項目が異なります。%3 項目は読めませんでした"},
     {402, u"Verify after writing", u"書込み後に照合"},
-    {403, u"Compare with instrument…(&I)", u"機器と比較…(&I)"},
+    {403, u"Compare with &instrument…", u"機器と比較…(&I)"},
     {404, u"Comparison with the instrument", u"機器との比較"},
     {405, u"Address", u"アドレス"},
     {406, u"Name", u"名称"},
@@ -237,7 +238,7 @@ constexpr Entry kTable[] = {
     {457, u"the help file %1 does not exist", u"ヘルプファイル %1 がありません"},
     {458, u"no program to open the help file %1 was found (%2)",
      u"ヘルプファイル %1 を開くプログラムが見つかりません (%2)"},
-    {500, u"Find instrument…", u"機器の検索…"},
+    {500, u"&Find instrument…", u"機器の検索(&F)…"},
     {501, u"Find instrument", u"機器の検索"},
     {502, u"Port", u"ポート"},
     {503, u"The port in effect: %1", u"使用中のポート: %1"},
@@ -282,6 +283,44 @@ constexpr Entry kTable[] = {
      u"通信中です。終了してから開始してください。"},
     {535, u"Only the instrument number in effect was tried; --instruments 1-95 tries them all.",
      u"試したのは使用中の機器番号だけです。--instruments 1-95 ですべての番号を試します。"},
+    // Buttons and file choices of the dialogs; the operator reads them in the run's language
+    // whether or not the system has the toolkit's own translations.
+    {600, u"Cancel", u"キャンセル"},
+    {601, u"Yes", u"はい"},
+    {602, u"No", u"いいえ"},
+    {603, u"OK", u"OK"},
+    {604, u"Open", u"開く"},
+    {605, u"Save", u"保存"},
+    {606, u"Look in:", u"場所:"},
+    {607, u"File name:", u"ファイル名:"},
+    {608, u"Files of type:", u"ファイルの種類:"},
+    {609, u"Folder", u"フォルダ"},
+    {610, u"Data files (*.dat)", u"データファイル (*.dat)"},
+    {611, u"Model definition files (*.txt)", u"製品定義ファイル (*.txt)"},
+    {612, u"CSV files (*.csv)", u"CSV ファイル (*.csv)"},
+    {613, u"PDF files (*.pdf)", u"PDF ファイル (*.pdf)"},
+    {614, u"No report to save.", u"保存するデータ一覧がありません。"},
+    {615, u"The PDF could not be written.", u"PDF を書き込めませんでした。"},
+    {616, u"Page %p of %P", u"%p / %P ページ"}, // the report's page footer
+    // The system's reasons, in our words.
+    {620, u"no such file or folder", u"ファイルまたはフォルダがありません"},
+    {621, u"permission denied", u"アクセス権がありません"},
+    {622, u"no space left on the disk", u"ディスクの空き容量がありません"},
+    {623, u"disk quota exceeded", u"ディスク使用量の上限を超えました"},
+    {624, u"read-only file system", u"読取り専用のファイルシステムです"},
+    {625, u"a folder of that name is in the way", u"同じ名前のフォルダがあります"},
+    {626, u"a part of the path is not a folder", u"パスの途中がフォルダではありません"},
+    {627, u"device or resource busy", u"デバイスが使用中です"},
+    {628, u"input/output error", u"入出力エラー"},
+    {629, u"no such device", u"デバイスがありません"},
+    {630, u"too many open files", u"開いているファイルが多すぎます"},
+    {631, u"file name too long", u"ファイル名が長すぎます"},
+    {632, u"the file exists", u"ファイルが既にあります"},
+    {633, u"the device could not be locked", u"デバイスをロックできませんでした"},
+    {634, u"connection refused", u"接続を拒否されました"},
+    {635, u"host not found", u"ホストが見つかりません"},
+    {636, u"network unreachable", u"ネットワークに到達できません"},
+    {637, u"the other side closed the connection", u"相手側が接続を閉じました"},
 };
 
 } // namespace
@@ -315,6 +354,29 @@ QString text(TextId id, Lang lang) {
             return QString::fromUtf16(lang == Lang::Japanese ? entry.japanese : entry.english);
     }
     return {};
+}
+
+QString withAccessKey(TextId id, char key) {
+    return withAccessKey(id, key, g_lang);
+}
+
+QString withAccessKey(TextId id, char key, Lang lang) {
+    QString caption = text(id, lang);
+    const QChar upper = QChar::fromLatin1(key).toUpper();
+    if (lang == Lang::English) {
+        const qsizetype at = caption.indexOf(upper, 0, Qt::CaseInsensitive);
+        if (at >= 0)
+            return caption.insert(at, QLatin1Char('&'));
+        return caption + QStringLiteral(" (&") + upper + QLatin1Char(')');
+    }
+    return caption + QStringLiteral("(&") + upper + QLatin1Char(')');
+}
+
+QList<int> allIds() {
+    QList<int> ids;
+    for (const Entry& entry : kTable)
+        ids << entry.id;
+    return ids;
 }
 
 QString programTitle(Lang lang) {

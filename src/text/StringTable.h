@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QString>
 
 namespace pmx {
@@ -222,6 +223,43 @@ enum class TextId : int {
     NotADevicePath = 533, // "%1 is neither a device path ... nor a network address ..."
     FinderBusy = 534,
     FinderOneInstrumentTried = 535,
+    // Buttons and file choices of the dialogs.
+    Cancel = 600,
+    Yes = 601,
+    No = 602,
+    Ok = 603,
+    Open = 604,
+    SaveFile = 605,
+    LookIn = 606,
+    FileNameCaption = 607,
+    FileTypeCaption = 608,
+    Folder = 609, // the type of a folder in the file dialog's list
+    DataFiles = 610,
+    ModelFiles = 611,
+    CsvFiles = 612,
+    PdfFiles = 613,
+    NoReportToSave = 614,
+    PdfNotWritten = 615,
+    PageOfPages = 616, // "Page %p of %P": %p the page, %P the pages
+    // The system's reasons (see systemReason).
+    ReasonNoSuchFile = 620,
+    ReasonPermission = 621,
+    ReasonNoSpace = 622,
+    ReasonQuota = 623,
+    ReasonReadOnly = 624,
+    ReasonFolderInTheWay = 625,
+    ReasonNotAFolder = 626,
+    ReasonBusy = 627,
+    ReasonIo = 628,
+    ReasonNoDevice = 629,
+    ReasonTooManyFiles = 630,
+    ReasonNameTooLong = 631,
+    ReasonExists = 632,
+    ReasonNotLocked = 633,
+    ReasonRefused = 634,
+    ReasonHostNotFound = 635,
+    ReasonUnreachable = 636,
+    ReasonClosedByPeer = 637,
 };
 
 namespace strings {
@@ -239,6 +277,15 @@ Lang language();
 // Text of an id in the run's language, or in `lang`; empty for an id not in the table.
 QString text(TextId id);
 QString text(TextId id, Lang lang);
+
+// A button's caption with its access key (Alt+key): in English "&" before the key's first
+// occurrence ("&Read"), or " (&K)" appended when the text lacks it; in Japanese "(&K)"
+// appended ("読込み(&R)").
+QString withAccessKey(TextId id, char key);
+QString withAccessKey(TextId id, char key, Lang lang);
+
+// Every id in the table, in table order (each once).
+QList<int> allIds();
 
 // "PMX-31570A Setting software": the title of the main window, the report and the export.
 QString programTitle(Lang lang);

@@ -2,6 +2,7 @@
 
 #include "text/StringTable.h"
 #include "text/ValueText.h"
+#include "ui/Colours.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -17,8 +18,10 @@ namespace {
 
 using Outcome = ItemComparison::Outcome;
 
-const QColor kDifferentBackground(255, 236, 179);
-const QColor kUnreadableText(192, 0, 0);
+// A difference is marked amber: pale on a light theme, deep on a dark one.
+QColor differentBackground(const QPalette& palette) {
+    return isDarkPalette(palette) ? QColor(110, 80, 0) : QColor(255, 236, 179);
+}
 
 } // namespace
 
@@ -45,24 +48,25 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     m_list->setMinimumSize(560, 320);
     layout->addWidget(m_list);
 
-    m_differencesOnly = new QCheckBox(text(TextId::CompareDifferencesOnly), this);
+    m_differencesOnly =
+        new QCheckBox(strings::withAccessKey(TextId::CompareDifferencesOnly, 'D'), this);
     m_differencesOnly->setObjectName(QStringLiteral("Check_diffonly"));
     connect(m_differencesOnly, &QCheckBox::toggled, this, &CompareDialog::fill);
     layout->addWidget(m_differencesOnly);
 
     auto* buttons = new QHBoxLayout;
-    const auto button = [&](TextId id, const char* name) {
-        auto* b = new QPushButton(text(id), this);
+    const auto button = [&](TextId id, char key, const char* name) {
+        auto* b = new QPushButton(strings::withAccessKey(id, key), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setAutoDefault(false);
         buttons->addWidget(b);
         return b;
     };
-    m_writeButton = button(TextId::CompareWriteDifferences, "Command_writediff");
-    m_takeButton = button(TextId::CompareTakeValues, "Command_take");
-    m_exportButton = button(TextId::CompareExportCsv, "Command_export");
+    m_writeButton = button(TextId::CompareWriteDifferences, 'W', "Command_writediff");
+    m_takeButton = button(TextId::CompareTakeValues, 'T', "Command_take");
+    m_exportButton = button(TextId::CompareExportCsv, 'E', "Command_export");
     buttons->addStretch();
-    QPushButton* close = button(TextId::CompareClose, "Command_close");
+    QPushButton* close = button(TextId::CompareClose, 'C', "Command_close");
     connect(m_writeButton, &QPushButton::clicked, this, &CompareDialog::writeDifferencesRequested);
     connect(m_takeButton, &QPushButton::clicked, this, &CompareDialog::takeValuesRequested);
     connect(m_exportButton, &QPushButton::clicked, this, &CompareDialog::exportRequested);
@@ -101,12 +105,12 @@ void CompareDialog::fill() {
             if (col >= 2)
                 cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             if (c.outcome == Outcome::Different) {
-                cell->setBackground(kDifferentBackground);
+                cell->setBackground(differentBackground(m_list->palette()));
                 QFont bold = cell->font();
                 bold.setBold(true);
                 cell->setFont(bold);
             } else if (c.outcome == Outcome::Unreadable) {
-                cell->setForeground(kUnreadableText);
+                cell->setForeground(toneColour(Tone::Failure, m_list->palette(), QPalette::Base));
             }
             m_list->setItem(row, col, cell);
         }

@@ -79,7 +79,7 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
 
 #ifndef Q_OS_WIN
     // Linux has no COMn: show what the chosen name opens and let the operator choose.
-    auto* deviceCaption = new QLabel(strings::text(TextId::DeviceForPort), this);
+    auto* deviceCaption = new QLabel(strings::withAccessKey(TextId::DeviceForPort, 'V'), this);
     deviceCaption->setObjectName(QStringLiteral("Label_device_name"));
     m_deviceBox = new QComboBox(this);
     m_deviceBox->setObjectName(QStringLiteral("Combo_Device"));
@@ -89,7 +89,7 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
     m_deviceBox->setInsertPolicy(QComboBox::NoInsert);
     m_deviceBox->setCompleter(nullptr);
     deviceCaption->setBuddy(m_deviceBox);
-    auto* refresh = new QPushButton(strings::text(TextId::RefreshDevices), this);
+    auto* refresh = new QPushButton(strings::withAccessKey(TextId::RefreshDevices, 'F'), this);
     refresh->setObjectName(QStringLiteral("Command_refresh"));
     refresh->setAutoDefault(false);
     connect(refresh, &QPushButton::clicked, this, &ConditionsDialog::refreshDevices);
@@ -123,12 +123,12 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
             [this] { refreshBroadcastHint(); });
 
     // Block reads: beside the record, on for Modbus only (the status frame says so).
-    m_blockReadBox = new QCheckBox(strings::text(TextId::BlockReads), this);
+    m_blockReadBox = new QCheckBox(strings::withAccessKey(TextId::BlockReads, 'B'), this);
     m_blockReadBox->setObjectName(QStringLiteral("Check_BlockRead"));
     m_blockMaxBox = new QSpinBox(this);
     m_blockMaxBox->setObjectName(QStringLiteral("Spin_BlockMax"));
     m_blockMaxBox->setRange(cond::kBlockMaxSmallest, cond::kBlockMaxLargest);
-    auto* maxCaption = new QLabel(strings::text(TextId::BlockMaxCount), this);
+    auto* maxCaption = new QLabel(strings::withAccessKey(TextId::BlockMaxCount, 'G'), this);
     maxCaption->setObjectName(QStringLiteral("Label_blockmax"));
     maxCaption->setBuddy(m_blockMaxBox);
     auto* blockHint = new WrappedLabel(strings::text(TextId::BlockReadsHint), this);
@@ -165,9 +165,12 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
 
 void ConditionsDialog::loadStored() {
     setWindowTitle(strings::text(TextId::ConditionsTitle));
+    // Alt and the caption's letter go to its box; V, B and G are the device's and the block
+    // reads'.
+    const char keys[] = "PIRDSYOT";
     for (int r = 0; r < 8; ++r)
         findChild<QLabel*>(QStringLiteral("Label_name_%1").arg(r))
-            ->setText(strings::text(cond::kCaptions[r]));
+            ->setText(strings::withAccessKey(cond::kCaptions[r], keys[r]));
     m_instrumentBox->clear();
     m_instrumentBox->addItems(cond::deviceEntries());
 

@@ -126,9 +126,12 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
     top->addWidget(m_message);
 
     auto* buttons = new QHBoxLayout;
-    m_startButton = named(new QPushButton(text(TextId::FinderStart), this), "Command_start");
-    m_useButton = named(new QPushButton(text(TextId::FinderUse), this), "Command_use");
-    auto* close = named(new QPushButton(text(TextId::CompareClose), this), "Command_close");
+    m_startButton = named(new QPushButton(strings::withAccessKey(TextId::FinderStart, 'S'), this),
+                          "Command_start");
+    m_useButton =
+        named(new QPushButton(strings::withAccessKey(TextId::FinderUse, 'U'), this), "Command_use");
+    auto* close = named(new QPushButton(strings::withAccessKey(TextId::CompareClose, 'C'), this),
+                        "Command_close");
     for (QPushButton* b : {m_startButton, m_useButton, close}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);
@@ -222,7 +225,7 @@ void FinderDialog::scanStarted(const FinderPlan& plan) {
     m_message->clear();
     m_useButton->setEnabled(false);
     setOptionsEnabled(false);
-    m_startButton->setText(strings::text(TextId::FinderCancel));
+    m_startButton->setText(strings::withAccessKey(TextId::FinderCancel, 'S'));
     m_startButton->setEnabled(true);
     m_progress->setRange(0, std::max(plan.total(), 1));
     m_progress->setValue(0);
@@ -270,7 +273,7 @@ void FinderDialog::portSkipped(const QString& port, const QString& why) {
 void FinderDialog::scanEnded(const FinderResult& r) {
     m_running = false;
     setOptionsEnabled(true);
-    m_startButton->setText(strings::text(TextId::FinderStart));
+    m_startButton->setText(strings::withAccessKey(TextId::FinderStart, 'S'));
     m_progress->setValue(m_progress->maximum());
     m_progress->setTextVisible(false); // the line below says how it ended
     m_trying->setText(

@@ -51,7 +51,7 @@ ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(strings::withAccessKey(TextId::Cancel, 'C'), this);
     cancel->setObjectName(QStringLiteral("Command2"));
     buttons->addWidget(ok);
     buttons->addWidget(cancel);

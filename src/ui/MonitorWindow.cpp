@@ -3,11 +3,13 @@
 #include "comm/Conditions.h"
 #include "model/AtomicFile.h"
 #include "text/StringTable.h"
+#include "ui/Colours.h"
 
 #include <QBrush>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -158,7 +160,9 @@ QVariant ExchangeTableModel::data(const QModelIndex& index, int role) const {
     if (!r)
         return {};
     if (role == Qt::ForegroundRole)
-        return isFailure(*r) ? QVariant(QBrush(Qt::red)) : QVariant();
+        return isFailure(*r) ? QVariant(QBrush(toneColour(Tone::Failure, QGuiApplication::palette(),
+                                                          QPalette::Base)))
+                             : QVariant();
     if (role == Qt::TextAlignmentRole && (index.column() == Tries || index.column() == RoundTrip))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
@@ -219,14 +223,14 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     layout->addWidget(m_counters);
 
     auto* buttons = new QHBoxLayout;
-    m_pauseButton = new QPushButton(strings::text(TextId::MonitorPause), this);
+    m_pauseButton = new QPushButton(strings::withAccessKey(TextId::MonitorPause, 'P'), this);
     m_pauseButton->setObjectName(QStringLiteral("Command_pause"));
     m_pauseButton->setCheckable(true);
-    m_clearButton = new QPushButton(strings::text(TextId::MonitorClear), this);
+    m_clearButton = new QPushButton(strings::withAccessKey(TextId::MonitorClear, 'C'), this);
     m_clearButton->setObjectName(QStringLiteral("Command_clear"));
-    m_failuresBox = new QCheckBox(strings::text(TextId::MonitorFailuresOnly), this);
+    m_failuresBox = new QCheckBox(strings::withAccessKey(TextId::MonitorFailuresOnly, 'F'), this);
     m_failuresBox->setObjectName(QStringLiteral("Check_failures"));
-    m_saveButton = new QPushButton(strings::text(TextId::MonitorSave), this);
+    m_saveButton = new QPushButton(strings::withAccessKey(TextId::MonitorSave, 'S'), this);
     m_saveButton->setObjectName(QStringLiteral("Command_save"));
     buttons->addWidget(m_pauseButton);
     buttons->addWidget(m_clearButton);

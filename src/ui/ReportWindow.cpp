@@ -1,9 +1,9 @@
 #include "ui/ReportWindow.h"
 #include "report/render/ReportRenderer.h"
 #include "text/StringTable.h"
+#include "ui/Prompts.h"
 #include <QAction>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
@@ -17,8 +17,8 @@ namespace pmx {
 namespace {
 
 QString defaultChoosePath(QWidget* parent, const QString& proposed) {
-    return QFileDialog::getSaveFileName(parent, strings::text(TextId::SavePdf), proposed,
-                                        QStringLiteral("PDF (*.pdf)"));
+    return chooseFile(parent, true, strings::text(TextId::SavePdf), proposed, QString(),
+                      strings::text(TextId::PdfFiles), QStringLiteral("pdf"));
 }
 
 } // namespace
@@ -75,7 +75,7 @@ void ReportWindow::paintReport(QPrinter* target) {
 bool ReportWindow::savePdf(const QString& path, QString* error) {
     if (!m_model) {
         if (error)
-            *error = QStringLiteral("No report to save.");
+            *error = strings::text(TextId::NoReportToSave);
         return false;
     }
     return ReportRenderer::renderPdf(*m_model, path, error, printer()->pageLayout());
@@ -99,9 +99,9 @@ void ReportWindow::askAndSavePdf() {
     }
     emit pdfSaveFailed(path, error);
     // A failed save must not pass unnoticed; the box does not block the preview.
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("PMX-31570A"),
-                                QDir::toNativeSeparators(path) + QLatin1Char('\n') + error,
-                                QMessageBox::Ok, this);
+    QMessageBox* box =
+        messageBox(QMessageBox::Warning, QDir::toNativeSeparators(path) + QLatin1Char('\n') + error,
+                   QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

@@ -1,5 +1,6 @@
 #include "ui/ValuePadDialog.h"
 #include "text/StringTable.h"
+#include "ui/Colours.h"
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -82,7 +83,8 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent)
     auto* negate = padButton(QStringLiteral("+/-"), QStringLiteral("Command1"), this);
     auto* ce = padButton(QStringLiteral("CE"), QStringLiteral("Command2"), this);
     auto* ok = padButton(QStringLiteral("OK"), QStringLiteral("Command3"), this);
-    auto* cancel = padButton(QStringLiteral("Cancel"), QStringLiteral("Command4"), this);
+    auto* cancel =
+        padButton(strings::withAccessKey(TextId::Cancel, 'C'), QStringLiteral("Command4"), this);
     pad->addWidget(negate, 3, 1);
     pad->addWidget(ce, 3, 2);
     pad->addWidget(ok, 2, 3);
@@ -136,12 +138,7 @@ void ValuePadDialog::markOutOfRange(bool on) {
     if (on == m_marked)
         return;
     m_marked = on;
-    QPalette pal = m_entryBox->palette();
-    if (on)
-        pal.setColor(QPalette::Text, Qt::red);
-    else
-        pal = palette();
-    m_entryBox->setPalette(pal);
+    setTextTone(m_entryBox, on ? Tone::Failure : Tone::Plain);
     m_entryBox->setToolTip(on ? strings::text(TextId::ValueOutOfRange) : QString());
 }
 
@@ -194,6 +191,10 @@ bool ValuePadDialog::eventFilter(QObject* watched, QEvent* event) {
     if (watched != m_entryBox || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Escape) {
+        reject(); // Escape is Cancel, as in every dialog
+        return true;
+    }
     // Keyboard navigation keeps working; the entry is only re-shown.
     if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
         syncEntry();

@@ -4,6 +4,7 @@
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
 #include "text/StringTable.h"
+#include "ui/Colours.h"
 #include "ui/ConditionsDialog.h"
 #include "ui/ItemSelectionDialog.h"
 #include "ui/ValuePadDialog.h"
@@ -232,10 +233,11 @@ TEST_F(ValueDialog, OutOfRangeIsRefusedAndMarked) {
     EXPECT_FALSE(gone());
     EXPECT_EQ(t.values[37], 370);
     EXPECT_FALSE(entry()->toolTip().isEmpty());
-    EXPECT_EQ(entry()->palette().color(QPalette::Text), QColor(Qt::red));
+    const QColor red = toneColour(Tone::Failure, dlg->palette(), QPalette::Base);
+    EXPECT_EQ(entry()->palette().color(QPalette::Text), red);
 
     pad("~"); // fits: the mark goes
-    EXPECT_NE(entry()->palette().color(QPalette::Text), QColor(Qt::red));
+    EXPECT_EQ(entry()->palette().color(QPalette::Text), dlg->palette().color(QPalette::Text));
     click("Command3");
     EXPECT_EQ(t.values[37], -32768);
     EXPECT_TRUE(gone());

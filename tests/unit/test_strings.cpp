@@ -1,23 +1,17 @@
 #include "TestPrinters.h"
+#include "model/AtomicFile.h"
 #include "text/StringTable.h"
+#include "text/SystemReason.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <locale.h>
 
 using namespace pmx::strings;
 using pmx::TextId;
-
-TEST(StringTable, EveryTextInBothLanguages) {
-    int texts = 0;
-    for (int id = -1; id <= 300; ++id) {
-        const bool english = !text(TextId(id), Lang::English).isEmpty();
-        EXPECT_EQ(english, !text(TextId(id), Lang::Japanese).isEmpty()) << "id " << id;
-        texts += english;
-    }
-    EXPECT_GT(texts, 50);
-    // The double blank is part of the product's text.
-    EXPECT_EQ(text(TextId::ConfirmWrite, Lang::English),
-              QStringLiteral("Writing  will initiate. Is this OK?"));
-}
 
 TEST(StringTable, LanguageFromLocaleUsesFirstSetVariable) {
     const QByteArray saved[] = {qgetenv("LC_ALL"), qgetenv("LC_MESSAGES"), qgetenv("LANG")};
@@ -34,4 +28,79 @@ TEST(StringTable, LanguageFromLocaleUsesFirstSetVariable) {
     EXPECT_EQ(set("en_US.UTF-8", "ja_JP.UTF-8", "de_DE.UTF-8"), Lang::English);
     EXPECT_EQ(set("ja_JP.eucJP", "C", "de_DE.UTF-8"), Lang::Japanese);
     set(saved[0], saved[1], saved[2]);
+}
+
+TEST(StringTable, EveryIdOnceAndInBothLanguages) {
+    const QList<int> ids = allIds();
+    for (int id : ids) {
+        EXPECT_EQ(ids.count(id), 1) << "id " << id;
+        EXPECT_FALSE(text(TextId(id), Lang::English).isEmpty()) << "id " << id;
+        EXPECT_FALSE(text(TextId(id), Lang::Japanese).isEmpty()) << "id " << id;
+    }
+    EXPECT_GT(ids.size(), 50);
+    EXPECT_EQ(text(TextId::ChecksumError, Lang::Japanese), QStringLiteral("チェックサムエラー"));
+    // The double blank is part of the product's text.
+    EXPECT_EQ(text(TextId::ConfirmWrite, Lang::English),
+              QStringLiteral("Writing  will initiate. Is this OK?"));
+}
+
+TEST(StringTable, AccessKeys) {
+    const struct {
+        TextId id;
+        char key;
+        Lang lang;
+        const char* caption;
+    } cases[] = {
+        {TextId::Read, 'R', Lang::English, "&Read"},
+        {TextId::Save, 'E', Lang::English, "Sav&e"}, // the first E, whatever its case
+        {TextId::Decimal, 'd', Lang::English, "&DEC"},
+        {TextId::Stop, 'Q', Lang::English, "Stop (&Q)"}, // a key the text lacks
+        {TextId::Read, 'R', Lang::Japanese, "読込み(&R)"},
+        {TextId::Cancel, 'c', Lang::Japanese, "キャンセル(&C)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withAccessKey(c.id, c.key, c.lang), QString::fromUtf8(c.caption)) << c.caption;
+}
+
+TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
+    const auto cText = [](int error) {
+        locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        const QString s = QString::fromLocal8Bit(strerror_l(error, c));
+        freelocale(c);
+        return s;
+    };
+    const struct {
+        QString given;
+        TextId reason;
+    } cases[] = {
+        {cText(ENOENT), TextId::ReasonNoSuchFile},
+        {cText(EACCES), TextId::ReasonPermission},
+        {cText(ENOSPC), TextId::ReasonNoSpace},
+        {cText(EISDIR), TextId::ReasonFolderInTheWay},
+        {cText(EROFS), TextId::ReasonReadOnly},
+        {cText(EBUSY), TextId::ReasonBusy},
+        {QString::fromLocal8Bit(std::strerror(ENODEV)), TextId::ReasonNoDevice},
+        {"Permission denied", TextId::ReasonPermission},
+        {"Filename refers to a directory", TextId::ReasonFolderInTheWay},
+        {"Existing file /tmp/x.ini is not writable", TextId::ReasonPermission},
+        {"Permission error while locking the device", TextId::ReasonNotLocked},
+    };
+    for (const auto& c : cases) {
+        for (const Lang lang : {Lang::English, Lang::Japanese})
+            EXPECT_EQ(pmx::systemReason(c.given, lang), text(c.reason, lang))
+                << c.given.toStdString();
+    }
+    // Anything else is the system's own text.
+    EXPECT_EQ(pmx::systemReason("Unknown error 4711", Lang::Japanese), "Unknown error 4711");
+    EXPECT_EQ(pmx::systemReason(QString(), Lang::Japanese), QString());
+}
+
+TEST(SystemReason, AFailedSaveSaysWhyInTheRunsLanguage) {
+    QTemporaryDir dir;
+    setLanguage(Lang::Japanese);
+    QString error;
+    EXPECT_FALSE(pmx::writeFileAtomically(dir.filePath("missing/x.dat"), "x", &error));
+    setLanguage(Lang::English);
+    EXPECT_EQ(error, text(TextId::FileNotCreated, Lang::Japanese)
+                         .arg(text(TextId::ReasonNoSuchFile, Lang::Japanese)));
 }

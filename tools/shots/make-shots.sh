@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Regenerates the user guide's screenshots in docs/, in English and Japanese.
+# Regenerates the user guide's screenshots in docs/, in English and Japanese, and the
+# main window on a dark theme (main-window-dark-LANG.png).
 #
 #   tools/shots/make-shots.sh [BUILD_DIR]     (default: build)
 #
@@ -14,10 +15,15 @@ SHOTS="$BUILD/bin/pmx31570a-shots"
 [ -x "$SHOTS" ] || { echo "$SHOTS is not built" >&2; exit 2; }
 
 XVFB=""
+DARK="$(mktemp -d)"
+cleanup() {
+  rm -rf "$DARK"
+  if [ -n "$XVFB" ]; then kill "$XVFB" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
 if [ ! -e "/tmp/.X11-unix/X${DISP#:}" ]; then
   Xvfb "$DISP" -screen 0 1400x900x24 >/dev/null 2>&1 &
   XVFB=$!
-  trap 'kill $XVFB 2>/dev/null || true' EXIT
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISP#:}" ] && break; sleep 0.1; done
 fi
 
@@ -25,4 +31,9 @@ mkdir -p docs
 for lang in en_US.UTF-8 ja_JP.UTF-8; do
   env -u LC_ALL -u LC_MESSAGES DISPLAY="$DISP" QT_QPA_PLATFORM=xcb LANG="$lang" \
     "$SHOTS" docs
+  # PMX_SHOTS_DARK=1: the same pictures on a dark theme; the guide shows the main window.
+  env -u LC_ALL -u LC_MESSAGES DISPLAY="$DISP" QT_QPA_PLATFORM=xcb LANG="$lang" \
+    PMX_SHOTS_DARK=1 "$SHOTS" "$DARK"
+  short="${lang%%_*}"
+  cp "$DARK/main-window-$short.png" "docs/main-window-dark-$short.png"
 done

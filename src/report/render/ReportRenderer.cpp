@@ -1,14 +1,10 @@
 #include "report/render/ReportRenderer.h"
-#include "model/AtomicFile.h"
-#include <QBuffer>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPdfWriter>
 #include <QPrinter>
-#include <string_view>
 
 namespace pmx {
 
@@ -52,68 +48,6 @@ QFont reportFont(strings::Lang lang, int size, bool bold = false) {
     f.setPixelSize(size);
     f.setBold(bold);
     return f;
-}
-
-// The character a glyph stands for in the PDF's text layer, for one that the writer got
-// wrong: of the characters a glyph serves it takes the lowest, so a blank comes back as a
-// tab and ideographs that share their glyph with a Kangxi radical (目, 見, 生...) as the
-// radical. The report draws neither tabs nor radicals.
-uint drawnCharacter(uint mapped) {
-    if (mapped == 0x0009)
-        return 0x0020;
-    if (mapped >= 0x2E80 && mapped <= 0x2FDF) {
-        const QString unified =
-            QString(QChar(char16_t(mapped))).normalized(QString::NormalizationForm_KC);
-        if (unified.size() == 1)
-            return unified.at(0).unicode();
-    }
-    return mapped;
-}
-
-// Rewrites the glyph-to-character maps (ToUnicode CMaps) of a PDF with drawnCharacter.
-// Each code keeps its four hex digits, so no offset in the file moves.
-void correctTextLayer(QByteArray& pdf) {
-    auto fix = [&](qsizetype at) { // `at` is the '<' of a "<XXXX>" target code
-        if (at + 5 >= pdf.size() || pdf[at + 5] != '>')
-            return;
-        bool ok = false;
-        const uint mapped = pdf.mid(at + 1, 4).toUInt(&ok, 16);
-        const uint drawn = ok ? drawnCharacter(mapped) : mapped;
-        if (drawn != mapped)
-            pdf.replace(at + 1, 4, QByteArray::number(drawn, 16).rightJustified(4, '0').toUpper());
-    };
-    for (const auto& [begin, end] :
-         {std::pair{"beginbfchar", "endbfchar"}, std::pair{"beginbfrange", "endbfrange"}}) {
-        const bool ranges = begin == std::string_view("beginbfrange");
-        for (qsizetype from = pdf.indexOf(begin); from >= 0; from = pdf.indexOf(begin, from)) {
-            const qsizetype stop = pdf.indexOf(end, from);
-            if (stop < 0)
-                break;
-            // One entry a line: "<src> <dst>", "<first> <last> [<dst> ...]" or
-            // "<first> <last> <dst>" (a run of consecutive characters, left alone unless
-            // it maps a single code).
-            for (qsizetype line = pdf.indexOf('\n', from) + 1; line > 0 && line < stop;) {
-                qsizetype next = pdf.indexOf('\n', line);
-                if (next < 0 || next > stop)
-                    next = stop;
-                QList<qsizetype> codes;
-                for (qsizetype i = pdf.indexOf('<', line); i >= 0 && i < next;
-                     i = pdf.indexOf('<', i + 1))
-                    codes.append(i);
-                const bool array = pdf.mid(line, next - line).contains('[');
-                if (!ranges && codes.size() == 2)
-                    fix(codes[1]);
-                else if (ranges && array)
-                    for (qsizetype k = 2; k < codes.size(); ++k)
-                        fix(codes[k]);
-                else if (ranges && codes.size() == 3 &&
-                         pdf.mid(codes[0], 6) == pdf.mid(codes[1], 6))
-                    fix(codes[2]);
-                line = next + 1;
-            }
-            from = stop;
-        }
-    }
 }
 
 // Draws text in the box, cut with an ellipsis when it is wider than the box.
@@ -204,7 +138,7 @@ void ReportRenderer::paginate(int pageHeight) {
 }
 
 QString ReportRenderer::pageLabel(int index) const {
-    return QStringLiteral("Page %p of %P")
+    return strings::text(TextId::PageOfPages, m_model.language())
         .replace(QLatin1String("%p"), QString::number(index + 1))
         .replace(QLatin1String("%P"), QString::number(pageCount()));
 }
@@ -344,28 +278,6 @@ int ReportRenderer::pageCount(const ReportModel& model, const QPageLayout& layou
 bool ReportRenderer::render(QPagedPaintDevice* device, const ReportModel& model) {
     ReportRenderer r(model);
     return r.render(device);
-}
-
-bool ReportRenderer::renderPdf(const ReportModel& model, const QString& path, QString* error,
-                               const QPageLayout& layout) {
-    QByteArray pdf;
-    bool drawn = false;
-    {
-        QBuffer buffer(&pdf);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter writer(&buffer);
-        writer.setPageLayout(layout);
-        writer.setTitle(model.captions().title);
-        writer.setCreator(QStringLiteral("PMX-31570A"));
-        drawn = render(&writer, model);
-    } // the writer finishes the document when its painter ends
-    if (!drawn) {
-        if (error)
-            *error = QStringLiteral("The PDF could not be written.");
-        return false;
-    }
-    correctTextLayer(pdf);
-    return writeFileAtomically(path, pdf, error);
 }
 
 QImage ReportRenderer::renderPageImage(const ReportModel& model, int index,

@@ -1,0 +1,77 @@
+#include "ui/Prompts.h"
+
+#include "text/StringTable.h"
+
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QPushButton>
+
+namespace pmx {
+
+namespace {
+
+// The type column of the file dialog: the toolkit's translations lack the folder's.
+class FileTypeNames : public QFileIconProvider {
+  public:
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir() && !info.isRoot())
+            return strings::text(TextId::Folder);
+        return QFileIconProvider::type(info);
+    }
+};
+
+} // namespace
+
+void setButtonTexts(QMessageBox& box) {
+    using strings::text;
+    using strings::withAccessKey;
+    const struct {
+        QMessageBox::StandardButton button;
+        QString caption;
+    } captions[] = {{QMessageBox::Yes, withAccessKey(TextId::Yes, 'Y')},
+                    {QMessageBox::No, withAccessKey(TextId::No, 'N')},
+                    {QMessageBox::Ok, text(TextId::Ok)},
+                    {QMessageBox::Cancel, text(TextId::Cancel)}};
+    for (const auto& c : captions) {
+        if (QAbstractButton* b = box.button(c.button))
+            b->setText(c.caption);
+    }
+}
+
+QMessageBox* messageBox(QMessageBox::Icon icon, const QString& text,
+                        QMessageBox::StandardButtons buttons, QWidget* parent) {
+    auto* box = new QMessageBox(icon, QStringLiteral("PMX-31570A"), text, buttons, parent);
+    setButtonTexts(*box);
+    return box;
+}
+
+void setFileDialogTexts(QFileDialog& dialog) {
+    using strings::text;
+    const bool save = dialog.acceptMode() == QFileDialog::AcceptSave;
+    dialog.setLabelText(QFileDialog::Accept, text(save ? TextId::SaveFile : TextId::Open));
+    dialog.setLabelText(QFileDialog::Reject, text(TextId::Cancel));
+    dialog.setLabelText(QFileDialog::LookIn, text(TextId::LookIn));
+    dialog.setLabelText(QFileDialog::FileName, text(TextId::FileNameCaption));
+    dialog.setLabelText(QFileDialog::FileType, text(TextId::FileTypeCaption));
+    static FileTypeNames typeNames; // the dialog does not own it
+    dialog.setIconProvider(&typeNames);
+}
+
+QString chooseFile(QWidget* parent, bool save, const QString& title, const QString& dir,
+                   const QString& proposed, const QString& filter, const QString& suffix,
+                   bool confirmOverwrite) {
+    QFileDialog dialog(parent, title, dir, filter);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!suffix.isEmpty())
+        dialog.setDefaultSuffix(suffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
+    if (!proposed.isEmpty())
+        dialog.selectFile(proposed);
+    setFileDialogTexts(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace pmx

@@ -1,0 +1,230 @@
+// The keyboard: value cells that open the value dialog, Escape in every dialog, the
+// shortcuts of the main window, the order of Tab and the access keys of each window.
+#include "Widgets.h"
+#include "WindowRig.h"
+#include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
+#include "ui/ConditionsDialog.h"
+#include "ui/ItemSelectionDialog.h"
+#include "ui/MonitorWindow.h"
+#include "ui/ValuePadDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+using test::child;
+
+namespace {
+
+test::PrivateSettingsScope g_scope;
+
+void settle() {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The access key of a caption: the letter after a single "&", upper case; 0 for none.
+QChar accessKey(const QString& caption) {
+    for (qsizetype k = 0; k + 1 < caption.size(); ++k) {
+        if (caption[k] != u'&')
+            continue;
+        if (caption[k + 1] != u'&')
+            return caption[k + 1].toUpper();
+        ++k; // "&&" is a plain "&"
+    }
+    return QChar();
+}
+
+// The access keys that Alt reaches in a window: its buttons, captions with a buddy and
+// the titles on its menu bar. Menus are windows of their own.
+QList<QChar> windowKeys(QWidget* window) {
+    QList<QChar> keys;
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->window() == window)
+            keys << accessKey(b->text());
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->buddy() && l->window() == window)
+            keys << accessKey(l->text());
+    if (auto* bar = window->findChild<QMenuBar*>())
+        for (QAction* a : bar->actions())
+            keys << accessKey(a->text());
+    keys.removeAll(QChar());
+    return keys;
+}
+
+QStringList duplicates(const QList<QChar>& keys) {
+    QStringList twice;
+    for (QChar k : keys)
+        if (keys.count(k) > 1 && !twice.contains(k))
+            twice << k;
+    return twice;
+}
+
+} // namespace
+
+TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
+    test::WindowRig rig;
+    MainWindow& w = *rig.w;
+    const struct {
+        int page, row;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool opens;
+    } cases[] = {
+        {0, 0, Qt::Key_Return, Qt::NoModifier, true},
+        {1, 5, Qt::Key_F2, Qt::NoModifier, true},
+        {3, 31, Qt::Key_Space, Qt::NoModifier, true},
+        {2, 16, Qt::Key_Enter, Qt::KeypadModifier, true},
+        {0, 4, Qt::Key_A, Qt::NoModifier, false},
+        {0, 4, Qt::Key_Return, Qt::ControlModifier, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page * kRowsPerPage + c.row);
+        child<QTabBar>(&w, "TabStrip1")->setCurrentIndex(c.page);
+        QTest::keyClick(child<QLineEdit>(&w, "Data0", c.row), c.key, c.modifiers);
+        ValuePadDialog* pad = w.valueDialog();
+        ASSERT_EQ(pad != nullptr, c.opens);
+        if (pad) {
+            EXPECT_EQ(pad->item(), c.page * kRowsPerPage + c.row);
+            pad->reject();
+            settle();
+        }
+    }
+}
+
+TEST(Keyboard, EscapeIsCancelInEveryDialog) {
+    test::WindowRig rig;
+    MainWindow& w = *rig.w;
+    ItemTable t = w.items();
+    t.names[3] = QStringLiteral("Three");
+    t.selections[3] = Selection::Selected;
+    w.setItems(t);
+    const ItemTable before = w.items();
+
+    w.editValue(3);
+    QTest::keyClicks(child<QLineEdit>(w.valueDialog(), "Disp_setdata"), "42");
+    w.openItemSelection();
+    child<QCheckBox>(w.selectionDialog(), "Check1", 9)->click();
+    w.openConditions();
+    QSignalSpy stored(w.conditionsDialog(), &ConditionsDialog::conditionsStored);
+    child<QComboBox>(w.conditionsDialog(), "Combo_Dev")->setEditText(QStringLiteral("7"));
+    w.showAbout();
+    w.openMonitor();
+    w.postTask(kTaskCompare);
+    w.onDispatcherTick();
+    ASSERT_TRUE(w.compareDialog());
+
+    const QList<QPointer<QWidget>> dialogs = {w.valueDialog(),      w.selectionDialog(),
+                                              w.conditionsDialog(), w.aboutDialog(),
+                                              w.monitorWindow(),    w.compareDialog()};
+    for (const QPointer<QWidget>& dialog : dialogs) {
+        ASSERT_TRUE(dialog);
+        const std::string name = dialog->objectName().toStdString();
+        ASSERT_TRUE(test::activate(dialog)) << name;
+        QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog.data();
+        QTest::keyClick(target, Qt::Key_Escape);
+        settle();
+        EXPECT_TRUE(!dialog || !dialog->isVisible()) << name;
+    }
+    // Nothing was stored: neither the typed value, nor the box, nor the conditions.
+    EXPECT_EQ(w.items().values, before.values);
+    EXPECT_EQ(w.items().selections, before.selections);
+    EXPECT_EQ(stored.count(), 0);
+    EXPECT_NE(w.pendingTask(), kTaskWriteChanged);
+}
+
+TEST(Keyboard, CtrlOAndCtrlSChooseADataFileCtrlQAsksToClose) {
+    test::WindowRig rig;
+    MainWindow& w = *rig.w;
+    ASSERT_TRUE(test::activate(&w));
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(rig.lastFile.filter, strings::text(TextId::DataFiles));
+    EXPECT_TRUE(rig.lastFile.suffix.isEmpty()) << "the open variant";
+    rig.lastFile = {};
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(rig.lastFile.filter, strings::text(TextId::DataFiles));
+    EXPECT_EQ(rig.lastFile.suffix, QStringLiteral("dat"));
+
+    rig.answer = false;
+    QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_FALSE(rig.asked.isEmpty());
+    EXPECT_EQ(rig.asked.last(), strings::text(TextId::ConfirmClose));
+    EXPECT_TRUE(w.isVisible()) << "No keeps the window, as closing it does";
+}
+
+TEST(Keyboard, TabGoesThroughBoxesAndValuesAndPassesTheNamesBy) {
+    test::WindowRig rig;
+    MainWindow& w = *rig.w;
+    ASSERT_TRUE(test::activate(&w));
+    child<QTabBar>(&w, "TabStrip1")->setFocus(Qt::TabFocusReason);
+    QStringList visited;
+    for (int k = 0; k < 2 * kRowsPerPage + 8; ++k) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QStringList rows;
+    for (int r = 0; r < kRowsPerPage; ++r)
+        rows << QStringLiteral("Check_Command_%1").arg(r) << QStringLiteral("Data0_%1").arg(r);
+    EXPECT_EQ(visited.mid(0, rows.size()), rows);
+    const QStringList side = visited.mid(rows.size());
+    for (const char* name : {"Option1_0", "Command_Move_0", "Command_Move_1", "Command_File_0",
+                             "Command_File_1", "Check_write"})
+        EXPECT_TRUE(side.contains(QLatin1String(name)))
+            << name << " in " << side.join(' ').toStdString();
+    EXPECT_TRUE(visited.filter(QStringLiteral("Text1_")).isEmpty());
+}
+
+TEST(Keyboard, EveryButtonHasAnAccessKeyAndNoWindowHasOneTwice) {
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        SCOPED_TRACE(lang == strings::Lang::English ? "English" : "Japanese");
+        test::WindowRig rig(lang);
+        MainWindow& w = *rig.w;
+        w.editValue(0);
+        w.openItemSelection();
+        w.openConditions();
+        w.openMonitor();
+        w.postTask(kTaskCompare);
+        w.onDispatcherTick();
+        const QList<QWidget*> windows = {&w,
+                                         w.valueDialog(),
+                                         w.selectionDialog(),
+                                         w.conditionsDialog(),
+                                         w.monitorWindow(),
+                                         w.compareDialog()};
+        for (QWidget* window : windows) {
+            ASSERT_TRUE(window);
+            EXPECT_EQ(duplicates(windowKeys(window)), QStringList())
+                << window->objectName().toStdString();
+        }
+        for (QMenu* menu : w.findChildren<QMenu*>()) {
+            QList<QChar> keys;
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator())
+                    keys << accessKey(a->text());
+            EXPECT_FALSE(keys.contains(QChar())) << menu->objectName().toStdString();
+            EXPECT_EQ(duplicates(keys), QStringList()) << menu->objectName().toStdString();
+        }
+        // The main window's buttons and boxes with a caption all have a key.
+        for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
+            if (b->window() == &w && !b->text().isEmpty()) {
+                EXPECT_FALSE(accessKey(b->text()).isNull()) << b->objectName().toStdString();
+            }
+        }
+        w.valueDialog()->reject();
+        settle();
+    }
+}

@@ -1,0 +1,193 @@
+// The windows in Japanese: every text the operator reads in the main window, its menus,
+// every dialog and the messages the program shows is Japanese wherever a Japanese text
+// exists; only names that are the same in both languages are left in Latin letters.
+#include "Widgets.h"
+#include "WindowRig.h"
+#include "report/ListData.h"
+#include "report/ReportModel.h"
+#include "report/render/ReportRenderer.h"
+#include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
+#include "ui/ConditionsDialog.h"
+#include "ui/MonitorWindow.h"
+#include "ui/Prompts.h"
+#include "ui/ValuePadDialog.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTableView>
+#include <gtest/gtest.h>
+
+using namespace pmx;
+
+void PrintTo(const QStringList& list, std::ostream* os) {
+    *os << list.join(QStringLiteral(" | ")).toStdString();
+}
+
+namespace {
+
+test::PrivateSettingsScope g_scope;
+
+// Words in Latin letters that a Japanese text keeps: product, protocol and code names,
+// units, line settings as stored, file types, key names, the 'dialout' group, and the
+// version box's fixed "Version" line.
+const QStringList kSameInBothLanguages = {
+    "PMX",     "KORVAN", "Modbus", "ASCII", "RTU", "OK",  "CE",     "bit", "bps",
+    "ms",      "EVEN",   "ODD",    "NONE",  "CSV", "PDF", "USB",    "NAK", "Ctrl",
+    "dialout", "TEL",    "dat",    "txt",   "csv", "pdf", "Version"};
+
+// The English words of a text: runs of Latin letters only, paths and addresses left out.
+QStringList englishWords(QString text) {
+    text.remove(QRegularExpression(QStringLiteral("\\S*[/\\\\]\\S*")));
+    text.remove(QLatin1Char('&'));
+    QStringList words;
+    const QStringList tokens =
+        text.split(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]+")), Qt::SkipEmptyParts);
+    for (const QString& token : tokens) {
+        static const QRegularExpression letters(QStringLiteral("^[A-Za-z]{2,}$"));
+        static const QRegularExpression hexValue(QStringLiteral("^[0-9A-F]+h$"));
+        if (letters.match(token).hasMatch() && !hexValue.match(token).hasMatch() &&
+            !kSameInBothLanguages.contains(token))
+            words << token;
+    }
+    return words;
+}
+
+// Every text a window shows or tells: titles, captions, entries, headers and tool tips.
+QStringList textsOf(QWidget* root) {
+    QStringList texts;
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets << root;
+    for (QWidget* w : widgets) {
+        texts << w->toolTip();
+        if (w->isWindow())
+            texts << w->windowTitle();
+        if (auto* l = qobject_cast<QLabel*>(w))
+            texts << l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            texts << b->text();
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            texts << g->title();
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            texts << e->placeholderText();
+        if (auto* m = qobject_cast<QMenu*>(w))
+            texts << m->title();
+        if (auto* t = qobject_cast<QTabBar*>(w))
+            for (int k = 0; k < t->count(); ++k)
+                texts << t->tabText(k) << t->tabToolTip(k);
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            for (int k = 0; k < c->count(); ++k)
+                texts << c->itemText(k);
+        if (auto* v = qobject_cast<QTableView*>(w); v && v->model())
+            for (int k = 0; k < v->model()->columnCount(); ++k)
+                texts << v->model()->headerData(k, Qt::Horizontal).toString();
+    }
+    for (QAction* a : root->findChildren<QAction*>())
+        texts << a->text();
+    return texts;
+}
+
+} // namespace
+
+TEST(Japanese, EveryWindowMenuDialogAndMessageIsInJapanese) {
+    test::WindowRig rig(strings::Lang::Japanese);
+    MainWindow& w = *rig.w;
+    ItemTable t = w.items();
+    t.modelName = QStringLiteral("PMX-31570A");
+    for (int i = 0; i < kItemCount; ++i)
+        t.names[i] = i < 8 ? QStringLiteral("項目%1").arg(i) : QStringLiteral("予備----");
+    for (int i = 0; i < 8; ++i)
+        t.selections[i] = Selection::Selected;
+    w.setItems(t);
+    rig.com->faults[4] = "nak";
+
+    // A read with a refused item: the red message, the summary and the monitor's rows.
+    w.openMonitor();
+    w.requestRead();
+    w.onDispatcherTick();
+    w.editValue(3);
+    w.openItemSelection();
+    w.openConditions();
+    w.showAbout();
+    w.postTask(kTaskCompare);
+    w.onDispatcherTick();
+    ASSERT_TRUE(w.compareDialog() && w.valueDialog() && w.aboutDialog() && w.monitorWindow());
+    w.monitorWindow()->refresh();
+
+    // What the program asks and tells: the questions, and failures with the system's
+    // reasons.
+    rig.answer = false;
+    w.requestWrite();
+    w.close();
+    ASSERT_TRUE(QDir(rig.home.path()).mkdir(QStringLiteral("PMX31570A.ini")));
+    rig.answers = {true, false};
+    w.close();
+    rig.nextFile = rig.home.filePath(QStringLiteral("missing/データ.dat"));
+    w.loadDataFile();
+    w.saveDataFile();
+    w.exportCsv();
+    w.chooseModel();
+    rig.nextFile = rig.home.filePath(QStringLiteral("一覧.csv"));
+    w.exportCsv();
+    ASSERT_GE(rig.errors.size(), 4);
+
+    QStringList texts = textsOf(&w) + rig.asked + rig.errors + rig.infos;
+    for (const auto buttons :
+         {QMessageBox::Yes | QMessageBox::No, QMessageBox::Ok | QMessageBox::Cancel}) {
+        std::unique_ptr<QMessageBox> box(messageBox(QMessageBox::Warning, {}, buttons, nullptr));
+        texts += textsOf(box.get());
+    }
+    QFileDialog files;
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    for (const auto mode : {QFileDialog::AcceptOpen, QFileDialog::AcceptSave}) {
+        files.setAcceptMode(mode);
+        setFileDialogTexts(files);
+        for (const auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                                 QFileDialog::Accept, QFileDialog::Reject})
+            texts << files.labelText(label);
+    }
+    texts << files.iconProvider()->type(QFileInfo(rig.home.path())); // the type of a folder
+    // The report's page footer; in English it stays "Page 1 of 2".
+    ListArrays lists;
+    fillListArrays(w.items(), false, lists);
+    for (const auto lang : {strings::Lang::Japanese, strings::Lang::English}) {
+        const ReportModel report = ReportModel::build(lists, lang);
+        ReportRenderer renderer(report);
+        renderer.paginate(13958);
+        texts << renderer.pageLabel(0);
+    }
+    EXPECT_EQ(texts.takeLast(), QStringLiteral("Page 1 of 1"));
+
+    QStringList leftovers;
+    for (const QString& text : std::as_const(texts)) {
+        const QStringList words = englishWords(text);
+        if (!words.isEmpty())
+            leftovers << words.join(u' ') + QStringLiteral("  in  ") + text;
+    }
+    leftovers.removeDuplicates();
+    EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(u'\n').toStdString();
+    // The walk saw the windows: their Japanese texts are there.
+    EXPECT_TRUE(texts.contains(strings::text(TextId::ValueTitle)));
+    EXPECT_TRUE(texts.contains(strings::text(TextId::MonitorTitle)));
+    EXPECT_TRUE(texts.contains(strings::text(TextId::ConfirmWrite)));
+}
+
+TEST(Japanese, EnglishWordsAreFoundAndAllowedNamesAreNot) {
+    EXPECT_EQ(englishWords(QStringLiteral("キャンセル(&C)")), QStringList());
+    EXPECT_EQ(englishWords(QStringLiteral("COM1 は /dev/ttyUSB0 を開きます (Modbus, 7 bit)")),
+              QStringList());
+    EXPECT_EQ(englishWords(QStringLiteral("0010h 警報 FFFFh")), QStringList());
+    EXPECT_EQ(englishWords(QStringLiteral("ファイルを作成できません (Is a directory)")),
+              QStringList({"Is", "directory"}));
+    EXPECT_EQ(englishWords(QStringLiteral("&Cancel")), QStringList({"Cancel"}));
+}
