@@ -34,6 +34,9 @@ QString protocolText(qint16 protocol) {
     }
 }
 
+// A verify mismatch's row: the ground of a differing value in the comparison window.
+const QColor kMismatchGround(255, 236, 179);
+
 // What the operator looks for first on the left, the bytes on the right.
 constexpr TextId kHeaders[ExchangeTableModel::ColumnCount] = {
     TextId::ColumnTime,   TextId::Protocol,        TextId::ColumnMeaning, TextId::ColumnOutcome,
@@ -83,6 +86,8 @@ QString outcomeText(const ExchangeRecord& record) {
         return text(TextId::OutcomeDeviceLost);
     case ExchangeOutcome::Broadcast:
         return text(TextId::OutcomeBroadcast);
+    case ExchangeOutcome::VerifyMismatch:
+        return text(TextId::OutcomeVerifyMismatch).arg(record.wrote).arg(record.holds);
     }
     return {};
 }
@@ -99,6 +104,12 @@ ExchangeTableModel::ExchangeTableModel(ExchangeLog& log, Describer describe, QOb
 }
 
 void ExchangeTableModel::catchUp() {
+    if (m_marks != m_log.marks()) {
+        // A record on show became a verify mismatch: its outcome and colour change.
+        m_marks = m_log.marks();
+        if (m_rows > 0)
+            emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
+    }
     const qint64 dropped = m_log.dropped();
     const qint64 total = dropped + m_log.size();
     if (total < m_first + m_rows) { // cleared behind our back: start again
@@ -159,6 +170,11 @@ QVariant ExchangeTableModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == Qt::ForegroundRole)
         return isFailure(*r) ? QVariant(QBrush(Qt::red)) : QVariant();
+    // The line worked but the value was not kept: the ground of a differing value, as in
+    // the comparison with the instrument.
+    if (role == Qt::BackgroundRole)
+        return r->outcome == ExchangeOutcome::VerifyMismatch ? QVariant(QBrush(kMismatchGround))
+                                                             : QVariant();
     if (role == Qt::TextAlignmentRole && (index.column() == Tries || index.column() == RoundTrip))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
@@ -325,7 +341,10 @@ void MonitorWindow::showCounters() {
                             .arg(c.refused)
                             .arg(c.checksum)
                             .arg(c.noAnswer)
-                            .arg(c.discardedBytes));
+                            .arg(c.discardedBytes) +
+                        (c.verifyMismatch > 0
+                             ? strings::text(TextId::MonitorVerifyCount).arg(c.verifyMismatch)
+                             : QString()));
 }
 
 bool MonitorWindow::saveText(const QString& path, QString* error) const {

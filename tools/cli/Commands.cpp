@@ -125,6 +125,12 @@ class TraceWriter : public ExchangeObserver {
         m_stream << traceLine(record) << '\n';
         m_stream.flush();
     }
+    // Standard error already has the mismatch line; the file gets it after the read-back.
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
+        if (!m_status)
+            m_stream << itemAddressText(item) << "h: verify mismatch (wrote " << wrote << ", holds "
+                     << holds << ")\n";
+    }
 
   private:
     QTextStream& m_stream;
