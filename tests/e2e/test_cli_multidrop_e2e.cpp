@@ -34,20 +34,19 @@ class MultiDropCli : public ::testing::Test {
 
 TEST_F(MultiDropCli, EachInstrumentItsOwnValuesFileAndStatusTheWorstForOneAbsent) {
     memories({{1, "0001=11\n"}, {3, "0001=33\n"}, {5, "0001=55\n"}, {6, "0001=66\n"}});
-    ASSERT_TRUE(sim.start({"--protocol", "rtu", "--instrument", "1,3,5-6", "--values",
-                           path("mem-%n.txt")}))
+    ASSERT_TRUE(
+        sim.start({"--protocol", "rtu", "--instrument", "1,3,5-6", "--values", path("mem-%n.txt")}))
         << qPrintable(sim.errorText());
     const QString in = test::writeTestTable(path("in.dat"));
-    const QStringList line = {"--port", sim.devicePath(), "--protocol", "Modbus RTU", "--timeout",
-                              "100"};
+    const QStringList line = {"--port",     sim.devicePath(), "--protocol",
+                              "Modbus RTU", "--timeout",      "100"};
     // 4 is not on the line: its run fails, the others are good.
-    const CliRun r = cli(line + QStringList{"--instrument", "1,3-6", "read", "--table", in,
-                                            "--out", path("out-%n.dat"), "--trace-file",
-                                            path("trace.txt")});
+    const CliRun r = cli(line + QStringList{"--instrument", "1,3-6", "read", "--table", in, "--out",
+                                            path("out-%n.dat"), "--trace-file", path("trace.txt")});
     EXPECT_EQ(r.code, 1) << qPrintable(r.err);
-    EXPECT_EQ(summary(r), (QStringList{"instrument 1: exit 0", "instrument 3: exit 0",
-                                       "instrument 4: exit 1", "instrument 5: exit 0",
-                                       "instrument 6: exit 0"}));
+    EXPECT_EQ(summary(r),
+              (QStringList{"instrument 1: exit 0", "instrument 3: exit 0", "instrument 4: exit 1",
+                           "instrument 5: exit 0", "instrument 6: exit 0"}));
     EXPECT_EQ(r.out.split('\n').filter("\tItem 1\t"),
               (QStringList{"0001\tItem 1\t11", "0001\tItem 1\t33", "0001\tItem 1\t55",
                            "0001\tItem 1\t66"}))
@@ -79,8 +78,8 @@ TEST_F(MultiDropCli, CompareAndWriteOnlyChangedPerInstrument) {
                            path("mem-%n.txt"), "--fault", "0005=clamp:0:100"}))
         << qPrintable(sim.errorText());
     const QString in = test::writeTestTable(path("in.dat"));
-    const QStringList line = {"--port", sim.devicePath(), "--protocol", "KORVAN",
-                              "--instrument", "1,3"};
+    const QStringList line = {"--port", sim.devicePath(), "--protocol",
+                              "KORVAN", "--instrument",   "1,3"};
 
     CliRun r = cli(line + QStringList{"compare", "--table", in});
     EXPECT_EQ(r.code, 4);

@@ -224,7 +224,8 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     QFile traceFile(args.value("trace-file"));
     QTextStream traceFileStream;
     if (args.has("trace-file")) {
-        if (!traceFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        const auto mode = args.traceAppend ? QIODevice::Append : QIODevice::Truncate;
+        if (!traceFile.open(QIODevice::WriteOnly | mode | QIODevice::Text)) {
             err() << "error: cannot write " << traceFile.fileName() << ": "
                   << traceFile.errorString() << '\n';
             return kExitUsage;
@@ -267,8 +268,9 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     if (result.readsImpossible)
         return kExitUsage;
     if (!write) {
+        // Only what was read: an item that failed keeps the file's value, which is no reading.
         for (int i = 0; i < kItemCount; ++i) {
-            if (table.isSelected(i))
+            if (result.good.contains(i))
                 out() << itemAddressText(i) << '\t' << table.names[i] << '\t'
                       << display(table.values[i], args.hex) << '\n';
         }
