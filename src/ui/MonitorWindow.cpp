@@ -263,7 +263,7 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const int w = QFontMetrics(m_table->font()).horizontalAdvance(QLatin1Char('0'));
-    const int widths[ExchangeTableModel::ColumnCount] = {12, 12, 44, 25, 5, 14, 34, 20, 46, 24};
+    const int widths[ExchangeTableModel::ColumnCount] = {12, 12, 40, 40, 5, 14, 34, 20, 46, 24};
     for (int c = 0; c < ExchangeTableModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c] * w + 12);
     layout->addWidget(m_table, 1);

@@ -19,7 +19,7 @@ const char* const kCommandHelp[][2] = {
      "values as \"caption: value\". Exit 0, or 3 when the port cannot be opened.\n"},
     {"read", "pmx31570a-cli [OPTIONS] read [--table IN.dat] [--out OUT.dat] [--hex]\n"
              "Reads every item selected in IN.dat from the instrument and prints one line per\n"
-             "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
+             "item read: address, name, value (DEC, or HEX with --hex). --out writes the\n"
              "updated table file. Failed items go to standard error, and the run ends with\n"
              "\"read: N items, G good, F failed\" there (not with --quiet).\n"},
     {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"

@@ -5,6 +5,7 @@
 // once and saves one PNG per window into the output directory. Run it under a real X
 // display (Xvfb will do) so fonts and styles are those an operator sees; the language
 // comes from LANG as in the program.
+#include "ShotsSupport.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "comm/PortMap.h"
@@ -24,219 +25,28 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCommandLineParser>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 #include <QTranslator>
-#include <QWindow>
 
-#include <cstdio>
-#include <functional>
 #include <memory>
 
 #ifndef PMX_SOURCE_DIR
 #define PMX_SOURCE_DIR "."
 #endif
 
-namespace {
-
 using namespace pmx;
-
-void say(const QString& text) {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
-}
-
-// Runs the event loop for `ms` milliseconds (lets windows map, lay out and paint).
-void settle(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
-
-// Runs the event loop until `done` holds; false at the deadline (a hang guard only).
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void waitExposed(QWidget* w) {
-    waitFor([w] { return w->windowHandle() && w->windowHandle()->isExposed(); }, 5000);
-    settle(250);
-}
-
-// Without a window manager there is no title bar; draw a plain one so that the guide
-// shows each window's title as the operator sees it.
-QImage withTitleBar(const QPixmap& content, const QString& title) {
-    const int barHeight = 28;
-    QImage out(content.width() + 2, content.height() + barHeight + 1, QImage::Format_RGB32);
-    out.fill(QColor(0x5a, 0x6b, 0x7d));
-    QPainter p(&out);
-    QLinearGradient grad(0, 0, 0, barHeight);
-    grad.setColorAt(0, QColor(0x6f, 0x82, 0x96));
-    grad.setColorAt(1, QColor(0x4c, 0x5c, 0x6d));
-    p.fillRect(QRect(0, 0, out.width(), barHeight), grad);
-    QFont f = QApplication::font();
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRect(10, 0, out.width() - 20, barHeight), Qt::AlignVCenter | Qt::AlignLeft, title);
-    p.drawPixmap(1, barHeight, content);
-    p.end();
-    return out;
-}
-
-class Shooter {
-  public:
-    Shooter(QString dir, QString suffix) : m_dir(std::move(dir)), m_suffix(std::move(suffix)) {}
-
-    bool shoot(QWidget* w, const QString& name) {
-        if (!w) {
-            say(QStringLiteral("no window for %1").arg(name));
-            m_failed = true;
-            return false;
-        }
-        waitExposed(w);
-        const QImage image = withTitleBar(w->grab(), w->windowTitle());
-        const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
-        if (!image.save(path)) {
-            say(QStringLiteral("cannot write %1").arg(path));
-            m_failed = true;
-            return false;
-        }
-        say(QStringLiteral("wrote %1 (%2x%3)").arg(path).arg(image.width()).arg(image.height()));
-        return true;
-    }
-
-    // A region of the screen itself (open menus are windows of their own).
-    bool shootScreen(const QRect& area, const QString& name) {
-        settle(300);
-        QScreen* screen = QGuiApplication::primaryScreen();
-        const QPixmap pix =
-            screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-                   : QPixmap();
-        const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
-        if (pix.isNull() || !pix.save(path)) {
-            say(QStringLiteral("cannot write %1").arg(path));
-            m_failed = true;
-            return false;
-        }
-        say(QStringLiteral("wrote %1").arg(path));
-        return true;
-    }
-
-    bool failed() const { return m_failed; }
-
-  private:
-    QString m_dir;
-    QString m_suffix;
-    bool m_failed = false;
-};
-
-// The virtual instrument on a pseudo-terminal for the run.
-class Instrument {
-  public:
-    ~Instrument() { stop(); }
-
-    bool start(const QString& exe, const QStringList& args) {
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(exe, args);
-        if (!m_process.waitForStarted(10000)) {
-            m_error = QStringLiteral("cannot start %1: %2").arg(exe, m_process.errorString());
-            return false;
-        }
-        QDeadlineTimer deadline(10000);
-        QByteArray out;
-        while (!out.contains('\n')) {
-            if (m_process.state() != QProcess::Running && m_process.bytesAvailable() == 0) {
-                m_error = QStringLiteral("the instrument ended: %1")
-                              .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
-                return false;
-            }
-            if (deadline.hasExpired()) {
-                m_error = QStringLiteral("no device path from the instrument");
-                return false;
-            }
-            m_process.waitForReadyRead(200);
-            out += m_process.readAllStandardOutput();
-        }
-        m_device = QString::fromLocal8Bit(out.left(out.indexOf('\n')).trimmed());
-        return !m_device.isEmpty();
-    }
-
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
-
-    QString device() const { return m_device; }
-    QString error() const { return m_error; }
-
-  private:
-    QProcess m_process;
-    QString m_device;
-    QString m_error;
-};
-
-bool copyFile(const QString& from, const QString& to) {
-    QFile::remove(to);
-    if (!QFile::copy(from, to)) {
-        say(QStringLiteral("cannot copy %1 to %2").arg(from, to));
-        return false;
-    }
-    QFile::setPermissions(to, QFile::permissions(to) | QFile::WriteOwner);
-    return true;
-}
-
-bool writeConditions(const QString& configDir, const QString& device) {
-    QFile f(configDir + QStringLiteral("/KORVAN DELTRIS.conf"));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QTextStream out(&f);
-    out << "[DKR4073]\n"
-           "Protocol=KORVAN\n"
-           "DevNo=1\n"
-           "Speed=9600\n"
-           "Databit=7 bit\n"
-           "Stopbit=1 bit\n"
-           "Party=EVEN\n"
-           "Port=COM1\n"
-           "Timout=300\n"
-           "\n"
-           "[Ports]\n"
-        << "COM1=" << device << "\n";
-    return out.status() == QTextStream::Ok;
-}
-
-} // namespace
+using namespace pmx::shots;
 
 int main(int argc, char** argv) {
     // The private scope comes first: settings paths are fixed at their first use.
@@ -467,8 +277,9 @@ int main(int argc, char** argv) {
         window.setItems(beforeCompare);
         settle(100);
         // The monitor and the feedback of transfers, against an instrument that refuses
-        // 0003h, garbles 0004h, keeps silent on 0010h and answers 0011h as if asked for
-        // 0012h. COM1 is pointed at it and the conditions applied again.
+        // 0003h, garbles 0004h, keeps silent on 0010h, answers 0011h as if asked for 0012h
+        // and keeps 0023h within 0..1000. COM1 is pointed at it and the conditions applied
+        // again.
         sim.stop();
         Instrument faulty;
         if (!faulty.start(parser.value(simOpt),
@@ -478,7 +289,8 @@ int main(int argc, char** argv) {
                            QStringLiteral("0003=nak"), QStringLiteral("--fault"),
                            QStringLiteral("0004=badsum"), QStringLiteral("--fault"),
                            QStringLiteral("0010=silent"), QStringLiteral("--fault"),
-                           QStringLiteral("0011=echo:0012"), QStringLiteral("--delay-all"),
+                           QStringLiteral("0011=echo:0012"), QStringLiteral("--fault"),
+                           QStringLiteral("0023=clamp:0:1000"), QStringLiteral("--delay-all"),
                            QStringLiteral("15")})) {
             say(faulty.error());
             return 3;
@@ -550,6 +362,21 @@ int main(int argc, char** argv) {
             settle(200);
         }
         shots.shoot(monitor, QStringLiteral("monitor-write"));
+        // One value sent at once with Verify after writing, kept by the instrument only up
+        // to 1000.
+        for (const char* box : {"Check_write", "Check_verify"})
+            if (auto* check = window.findChild<QCheckBox*>(QLatin1String(box)))
+                check->setChecked(true);
+        ItemTable clamped = window.items();
+        clamped.selections[0x23] = Selection::Selected;
+        clamped.currentItem = 0x23;
+        clamped.values[0x23] = 1500;
+        window.setItems(clamped);
+        QTimer dismiss; // the notice of the value not kept, told after the write
+        acceptMessageBoxes(dismiss);
+        window.postTask(kTaskWriteChanged);
+        waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
+                30000);
         if (monitor) {
             monitor->setFailuresOnly(true);
             settle(200);

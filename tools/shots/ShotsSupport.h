@@ -1,0 +1,212 @@
+#pragma once
+// What the screenshot tool needs around the windows: letting events run, waiting for a
+// window to show, shooting it with a title bar, the virtual instrument and the settings.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdio>
+#include <functional>
+
+namespace pmx::shots {
+
+inline void say(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// Runs the event loop for `ms` milliseconds (lets windows map, lay out and paint).
+inline void settle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+// Runs the event loop until `done` holds; false at the deadline (a hang guard only).
+inline bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Accepts any message box that opens while `timer` runs.
+inline void acceptMessageBoxes(QTimer& timer) {
+    QObject::connect(&timer, &QTimer::timeout, &timer, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    timer.start(300);
+}
+
+inline void waitExposed(QWidget* w) {
+    waitFor([w] { return w->windowHandle() && w->windowHandle()->isExposed(); }, 5000);
+    settle(250);
+}
+
+// Without a window manager there is no title bar; draw a plain one so that the guide
+// shows each window's title as the operator sees it.
+inline QImage withTitleBar(const QPixmap& content, const QString& title) {
+    const int barHeight = 28;
+    QImage out(content.width() + 2, content.height() + barHeight + 1, QImage::Format_RGB32);
+    out.fill(QColor(0x5a, 0x6b, 0x7d));
+    QPainter p(&out);
+    QLinearGradient grad(0, 0, 0, barHeight);
+    grad.setColorAt(0, QColor(0x6f, 0x82, 0x96));
+    grad.setColorAt(1, QColor(0x4c, 0x5c, 0x6d));
+    p.fillRect(QRect(0, 0, out.width(), barHeight), grad);
+    QFont f = QApplication::font();
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRect(10, 0, out.width() - 20, barHeight), Qt::AlignVCenter | Qt::AlignLeft, title);
+    p.drawPixmap(1, barHeight, content);
+    p.end();
+    return out;
+}
+
+class Shooter {
+  public:
+    Shooter(QString dir, QString suffix) : m_dir(std::move(dir)), m_suffix(std::move(suffix)) {}
+
+    bool shoot(QWidget* w, const QString& name) {
+        if (!w) {
+            say(QStringLiteral("no window for %1").arg(name));
+            m_failed = true;
+            return false;
+        }
+        waitExposed(w);
+        const QImage image = withTitleBar(w->grab(), w->windowTitle());
+        const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
+        if (!image.save(path)) {
+            say(QStringLiteral("cannot write %1").arg(path));
+            m_failed = true;
+            return false;
+        }
+        say(QStringLiteral("wrote %1 (%2x%3)").arg(path).arg(image.width()).arg(image.height()));
+        return true;
+    }
+
+    // A region of the screen itself (open menus are windows of their own).
+    bool shootScreen(const QRect& area, const QString& name) {
+        settle(300);
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QPixmap pix =
+            screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                   : QPixmap();
+        const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
+        if (pix.isNull() || !pix.save(path)) {
+            say(QStringLiteral("cannot write %1").arg(path));
+            m_failed = true;
+            return false;
+        }
+        say(QStringLiteral("wrote %1").arg(path));
+        return true;
+    }
+
+    bool failed() const { return m_failed; }
+
+  private:
+    QString m_dir;
+    QString m_suffix;
+    bool m_failed = false;
+};
+
+// The virtual instrument on a pseudo-terminal for the run.
+class Instrument {
+  public:
+    ~Instrument() { stop(); }
+
+    bool start(const QString& exe, const QStringList& args) {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(exe, args);
+        if (!m_process.waitForStarted(10000)) {
+            m_error = QStringLiteral("cannot start %1: %2").arg(exe, m_process.errorString());
+            return false;
+        }
+        QDeadlineTimer deadline(10000);
+        QByteArray out;
+        while (!out.contains('\n')) {
+            if (m_process.state() != QProcess::Running && m_process.bytesAvailable() == 0) {
+                m_error = QStringLiteral("the instrument ended: %1")
+                              .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
+                return false;
+            }
+            if (deadline.hasExpired()) {
+                m_error = QStringLiteral("no device path from the instrument");
+                return false;
+            }
+            m_process.waitForReadyRead(200);
+            out += m_process.readAllStandardOutput();
+        }
+        m_device = QString::fromLocal8Bit(out.left(out.indexOf('\n')).trimmed());
+        return !m_device.isEmpty();
+    }
+
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    QString device() const { return m_device; }
+    QString error() const { return m_error; }
+
+  private:
+    QProcess m_process;
+    QString m_device;
+    QString m_error;
+};
+
+inline bool copyFile(const QString& from, const QString& to) {
+    QFile::remove(to);
+    if (!QFile::copy(from, to)) {
+        say(QStringLiteral("cannot copy %1 to %2").arg(from, to));
+        return false;
+    }
+    QFile::setPermissions(to, QFile::permissions(to) | QFile::WriteOwner);
+    return true;
+}
+
+inline bool writeConditions(const QString& configDir, const QString& device) {
+    QFile f(configDir + QStringLiteral("/KORVAN DELTRIS.conf"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QTextStream out(&f);
+    out << "[DKR4073]\n"
+           "Protocol=KORVAN\n"
+           "DevNo=1\n"
+           "Speed=9600\n"
+           "Databit=7 bit\n"
+           "Stopbit=1 bit\n"
+           "Party=EVEN\n"
+           "Port=COM1\n"
+           "Timout=300\n"
+           "\n"
+           "[Ports]\n"
+        << "COM1=" << device << "\n";
+    return out.status() == QTextStream::Ok;
+}
+
+} // namespace pmx::shots
