@@ -19,9 +19,15 @@
 //   6. Unpaced, on a pty and over loopback TCP (the instrument's --tcp): elapsed time of
 //      the whole read; TCP against the pty (goal <= 1.5: the connection adds little).
 //      Over TCP no RTU silence is kept, so RTU may come out faster than on the pty.
+//   7. Paced as in 1: compare with the instrument, and the write of the differences
+//      (write --only-changed, with and without --verify) for k = 0, 8 and 32 differing
+//      items, against their wire time (goal <= 1.10; see CompareBench.cpp).
 //
-// Usage: bench_readall [--paced]     (--paced: sections 1 and 4 only)
+// Usage: bench_readall [--paced | --compare]
+//        (--paced leaves out sections 2, 3 and 7; --compare runs section 7 only)
 #include "BenchSupport.h"
+#include "CompareBench.h"
+#include "ReadAllSupport.h"
 #include "SimProcess.h"
 #include "comm/ExchangeRecord.h"
 #include "comm/SerialComm.h"
@@ -38,64 +44,10 @@
 
 using namespace pmx;
 using namespace pmx::bench;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kSilentTimeoutMs = 100;
-
-// The window's part, as the command line would do it: events still run between items.
-class BenchView : public TransferView {
-  public:
-    void progressStart() override {}
-    void progressStep() override {}
-    void progressEnd() override {}
-    void showError(int, int) override {}
-    void processEvents() override { QCoreApplication::processEvents(); }
-    bool selectionBoxTicked(int) override { return true; }
-};
-
-// Characters one read of an item puts on the wire (request + response), taken from a
-// real exchange: every item's read has the same length.
-int charsPerRead(SerialComm& com) {
-    if (!readItem(com, "0000"))
-        return -1;
-    return int(com.lastExchange().request.size() + com.lastExchange().received.size());
-}
-
-// Starts an instrument paced at `baud` and opens it; the characters one read puts on the
-// wire, or 0 after saying on the table's line why it could not.
-int startPaced(test::SimProcess& sim, SerialComm& com, const Proto& p, int baud) {
-    if (!startSim(sim, p,
-                  {"--baud", QString::number(baud), "--bits", QString::number(kBitsPerChar)}) ||
-        !openAt(com, p, sim.devicePath(), baud, 1000)) {
-        std::printf("  %-7s %6d cannot start or open\n", p.simName, baud);
-        return 0;
-    }
-    const int chars = charsPerRead(com);
-    if (chars <= 0)
-        std::printf("  %-7s %6d the first read failed\n", p.simName, baud);
-    return std::max(chars, 0);
-}
-
-struct Run {
-    double seconds = 0;
-    TransferResult result;
-};
-
-Run readAll(SerialComm& com, ItemTable* into = nullptr) {
-    ItemTable table;
-    table.selections.fill(Selection::Selected);
-    BenchView view;
-    TransferContext ctx{table, com, view};
-    Run run;
-    const auto t0 = Clock::now();
-    run.result = readAllItems(ctx);
-    run.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (into)
-        *into = table;
-    return run;
-}
 
 void setBlockReads(SerialComm& com, bool on) {
     Conditions c = com.conditions();
@@ -142,6 +94,11 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const bool pacedOnly = QCoreApplication::arguments().contains(QStringLiteral("--paced"));
+    if (QCoreApplication::arguments().contains(QStringLiteral("--compare"))) {
+        const bool met = benchCompareAndWriteDifferences();
+        std::printf("\n%s\n", met ? "All goals met." : "Some goals NOT MET.");
+        return met ? 0 : 1;
+    }
     bool allMet = true;
     QMap<QPair<int, int>, double> plainRatio; // by protocol and rate
 
@@ -364,6 +321,8 @@ int main(int argc, char** argv) {
         std::printf("  %-7s %8.4fs %8.4fs %7.3f %6lld  %s\n", p.simName, seconds[0], seconds[1],
                     ratio, qint64(failed), met ? "met" : "NOT MET");
     }
+    if (!pacedOnly)
+        allMet = benchCompareAndWriteDifferences() && allMet;
     std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
     return allMet ? 0 : 1;
 }

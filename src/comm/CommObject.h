@@ -1,5 +1,6 @@
 #pragma once
 #include "comm/Conditions.h"
+#include "comm/ExchangeRecord.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace pmx {
-
-class ExchangeObserver;
 
 // Why the last openPort failed, so the program can say which.
 enum class OpenError { None, NotFound, Busy, PermissionDenied, BadSettings, Other };
@@ -70,6 +69,12 @@ class CommObject {
     // observers are not owned; remove one before it goes away.
     void addExchangeObserver(ExchangeObserver* observer) { m_observers.push_back(observer); }
     void removeExchangeObserver(ExchangeObserver* observer) { std::erase(m_observers, observer); }
+    // Verify after writing read `item` back in the exchange just made and found `holds`
+    // where `wrote` was written: the observers mark that exchange as a mismatch.
+    void reportReadBackDiffers(int item, qint16 wrote, qint16 holds) {
+        for (ExchangeObserver* o : m_observers)
+            o->readBackDiffers(item, wrote, holds);
+    }
 
   protected:
     std::vector<ExchangeObserver*> m_observers;

@@ -171,6 +171,10 @@ QString outcomeName(const ExchangeRecord& record) {
         return QStringLiteral("device lost");
     case ExchangeOutcome::Broadcast:
         return QStringLiteral("broadcast, not confirmed");
+    case ExchangeOutcome::VerifyMismatch:
+        return QStringLiteral("verify mismatch (wrote %1, holds %2)")
+            .arg(record.wrote)
+            .arg(record.holds);
     }
     return {};
 }
@@ -235,7 +239,28 @@ void ExchangeLog::exchanged(const ExchangeRecord& record) {
     case ExchangeOutcome::Broadcast:
         ++c.broadcast;
         break;
+    case ExchangeOutcome::VerifyMismatch:
+        ++c.verifyMismatch;
+        break;
     }
+    if (onChanged)
+        onChanged();
+}
+
+void ExchangeLog::readBackDiffers(int item, qint16 wrote, qint16 holds) {
+    if (m_records.empty())
+        return;
+    ExchangeRecord& last = m_records.back();
+    // Only the read-back itself: never a record of another exchange in its place.
+    const RequestMeaning m = describeRequest(last.protocol, last.request);
+    if (last.outcome != ExchangeOutcome::Good || !m.valid || m.write || m.item != item)
+        return;
+    last.outcome = ExchangeOutcome::VerifyMismatch;
+    last.wrote = wrote;
+    last.holds = holds;
+    --m_counters.good;
+    ++m_counters.verifyMismatch;
+    ++m_marks;
     if (onChanged)
         onChanged();
 }

@@ -18,6 +18,9 @@ enum class ExchangeOutcome {
     Stale,         // no answer of its own; answers to earlier requests were dropped
     DeviceLost,    // the device went away
     Broadcast,     // sent to Modbus station 0: never answered, not confirmed
+    // A read-back after a write (verify after writing) answered with another value than
+    // was written: the line worked, the instrument did not keep the value.
+    VerifyMismatch,
 };
 
 // One exchange: what went out, what came back, and how it ended.
@@ -32,6 +35,8 @@ struct ExchangeRecord {
     int discardedFrames = 0;
     qsizetype discardedBytes = 0; // stale input and dropped frames
     double roundTripMs = 0;
+    qint16 wrote = 0; // VerifyMismatch: the value written
+    qint16 holds = 0; // VerifyMismatch: the value read back
 };
 
 // What a request frame asks for: read or write, the item, the value written.
@@ -56,7 +61,8 @@ QString hexBytes(const QByteArray& bytes);
 // The bytes as characters, control characters named: "<STX>! 0044<ETX>2C".
 QString printableBytes(const QByteArray& bytes);
 // A short English name of an outcome, for the trace ("good", "NAK 03", "exception 02",
-// "checksum error", "no answer", "stale", "device lost", "broadcast").
+// "checksum error", "no answer", "stale", "device lost", "broadcast",
+// "verify mismatch (wrote 1500, holds 1000)").
 QString outcomeName(const ExchangeRecord& record);
 // One line of the trace: time, protocol, meaning, request, answer, outcome, tries, time.
 QString traceLine(const ExchangeRecord& record);
@@ -66,6 +72,13 @@ class ExchangeObserver {
   public:
     virtual ~ExchangeObserver() = default;
     virtual void exchanged(const ExchangeRecord& record) = 0;
+    // The exchange reported last read `item` back after a write (verify after writing) and
+    // found `holds` where `wrote` was written: that exchange is a VerifyMismatch.
+    virtual void readBackDiffers(int item, qint16 wrote, qint16 holds) {
+        Q_UNUSED(item);
+        Q_UNUSED(wrote);
+        Q_UNUSED(holds);
+    }
 };
 
 // The last `capacity` exchanges and counters over all of them, so that a day of work
@@ -75,6 +88,8 @@ class ExchangeLog : public ExchangeObserver {
     explicit ExchangeLog(qsizetype capacity = 10000) : m_capacity(capacity) {}
 
     void exchanged(const ExchangeRecord& record) override;
+    // Marks the newest record when it is a good read of `item`; counted as a mismatch then.
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override;
     void clear();
 
     qsizetype size() const { return qsizetype(m_records.size()); }
@@ -82,10 +97,13 @@ class ExchangeLog : public ExchangeObserver {
     qsizetype capacity() const { return m_capacity; }
     // Records dropped from the front since the last clear, so a view can keep its rows.
     qint64 dropped() const { return m_dropped; }
+    // How many records readBackDiffers has changed since the log was made, so a view
+    // knows to redraw rows it already shows.
+    qint64 marks() const { return m_marks; }
 
     struct Counters {
         qint64 exchanges = 0, good = 0, refused = 0, checksum = 0, noAnswer = 0, lost = 0,
-               broadcast = 0, discardedBytes = 0;
+               broadcast = 0, verifyMismatch = 0, discardedBytes = 0;
     };
     const Counters& counters() const { return m_counters; }
 
@@ -96,6 +114,7 @@ class ExchangeLog : public ExchangeObserver {
     qsizetype m_capacity;
     std::deque<ExchangeRecord> m_records;
     qint64 m_dropped = 0;
+    qint64 m_marks = 0;
     Counters m_counters;
 };
 

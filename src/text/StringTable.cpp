@@ -227,6 +227,8 @@ constexpr Entry kTable[] = {
      u"相違する %1 項目を機器に書込みますか?"},
     {415, u"No item is selected for communication.", u"通信項目が選択されていません。"},
     {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
+    {417, u"verify mismatch: wrote %1, holds %2", u"照合不一致: 書込み値 %1、機器の値 %2"},
+    {418, u"    Verify mismatches %1", u"    照合不一致 %1"},
     {450, u"Help", u"ヘルプ"},
     {451, u"Contents", u"目次"},
     {452, u"Back", u"戻る"},

@@ -175,7 +175,9 @@ enum class TextId : int {
     CompareClose = 413,
     ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
     CompareNothingSelected = 415,
-    SummaryNotKept = 416, // "; %1 not kept" (verify after writing)
+    SummaryNotKept = 416,        // "; %1 not kept" (verify after writing)
+    OutcomeVerifyMismatch = 417, // "verify mismatch: wrote %1, holds %2"
+    MonitorVerifyCount = 418,    // "    Verify mismatches %1", after the counters
     // The help window and why help could not be shown.
     HelpTitle = 450,
     HelpContents = 451,

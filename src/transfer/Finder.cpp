@@ -50,6 +50,7 @@ ExchangeRecord judgedByText(ProtocolNumber protocol, const QByteArray& text, boo
 ProbeOutcome classifyProbe(const ExchangeRecord& record) {
     switch (record.outcome) {
     case ExchangeOutcome::Good:
+    case ExchangeOutcome::VerifyMismatch: // a good read, whatever it was compared with
         return ProbeOutcome::Answered;
     case ExchangeOutcome::Refused:
         return ProbeOutcome::Refused;

@@ -93,6 +93,7 @@ int writeItem(TransferContext& ctx, TransferResult& out, int i) {
     if (holds != ctx.table.values[i]) {
         const ReadBackMismatch m{i, ctx.table.values[i], holds};
         out.mismatches.append(m);
+        ctx.com.reportReadBackDiffers(m.item, m.wrote, m.holds);
         ctx.view.readBackDiffers(m.item, m.wrote, m.holds);
     }
     return kResponseOk;

@@ -36,6 +36,12 @@ QString protocolText(qint16 protocol) {
     }
 }
 
+// A verify mismatch's row: the ground of a differing value in the comparison window.
+// The ground of a value the instrument did not keep, as in the comparison with it.
+QColor mismatchGround(const QPalette& palette) {
+    return isDarkPalette(palette) ? QColor(110, 80, 0) : QColor(255, 236, 179);
+}
+
 // What the operator looks for first on the left, the bytes on the right.
 constexpr TextId kHeaders[ExchangeTableModel::ColumnCount] = {
     TextId::ColumnTime,   TextId::Protocol,        TextId::ColumnMeaning, TextId::ColumnOutcome,
@@ -85,6 +91,8 @@ QString outcomeText(const ExchangeRecord& record) {
         return text(TextId::OutcomeDeviceLost);
     case ExchangeOutcome::Broadcast:
         return text(TextId::OutcomeBroadcast);
+    case ExchangeOutcome::VerifyMismatch:
+        return text(TextId::OutcomeVerifyMismatch).arg(record.wrote).arg(record.holds);
     }
     return {};
 }
@@ -101,6 +109,12 @@ ExchangeTableModel::ExchangeTableModel(ExchangeLog& log, Describer describe, QOb
 }
 
 void ExchangeTableModel::catchUp() {
+    if (m_marks != m_log.marks()) {
+        // A record on show became a verify mismatch: its outcome and colour change.
+        m_marks = m_log.marks();
+        if (m_rows > 0)
+            emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
+    }
     const qint64 dropped = m_log.dropped();
     const qint64 total = dropped + m_log.size();
     if (total < m_first + m_rows) { // cleared behind our back: start again
@@ -163,6 +177,12 @@ QVariant ExchangeTableModel::data(const QModelIndex& index, int role) const {
         return isFailure(*r) ? QVariant(QBrush(toneColour(Tone::Failure, QGuiApplication::palette(),
                                                           QPalette::Base)))
                              : QVariant();
+    // The line worked but the value was not kept: the ground of a differing value, as in
+    // the comparison with the instrument.
+    if (role == Qt::BackgroundRole)
+        return r->outcome == ExchangeOutcome::VerifyMismatch
+                   ? QVariant(QBrush(mismatchGround(QGuiApplication::palette())))
+                   : QVariant();
     if (role == Qt::TextAlignmentRole && (index.column() == Tries || index.column() == RoundTrip))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
@@ -251,7 +271,7 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const int w = QFontMetrics(m_table->font()).horizontalAdvance(QLatin1Char('0'));
-    const int widths[ExchangeTableModel::ColumnCount] = {12, 12, 44, 25, 5, 14, 34, 20, 46, 24};
+    const int widths[ExchangeTableModel::ColumnCount] = {12, 12, 40, 40, 5, 14, 34, 20, 46, 24};
     for (int c = 0; c < ExchangeTableModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c] * w + 12);
     layout->addWidget(m_table, 1);
@@ -329,7 +349,10 @@ void MonitorWindow::showCounters() {
                             .arg(c.refused)
                             .arg(c.checksum)
                             .arg(c.noAnswer)
-                            .arg(c.discardedBytes));
+                            .arg(c.discardedBytes) +
+                        (c.verifyMismatch > 0
+                             ? strings::text(TextId::MonitorVerifyCount).arg(c.verifyMismatch)
+                             : QString()));
 }
 
 bool MonitorWindow::saveText(const QString& path, QString* error) const {

@@ -58,11 +58,12 @@ class ExchangeTableModel : public QAbstractTableModel {
     Describer m_describe;
     qint64 m_first = 0; // sequence number of row 0 (counted from the last clear)
     int m_rows = 0;
+    qint64 m_marks = 0; // the log's marks() when the rows last caught up
 };
 
 // The outcome of an exchange in the run's language.
 QString outcomeText(const ExchangeRecord& record);
-// Good and broadcast are not failures; everything else is.
+// Good and broadcast are not failures; everything else is, a verify mismatch included.
 bool isFailure(const ExchangeRecord& record);
 
 // The communication monitor: the exchanges as they happen, counters over all of them,

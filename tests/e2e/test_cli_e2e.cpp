@@ -1,5 +1,5 @@
 // The command-line front end against the virtual instrument: output and exit statuses.
-#include "CliProcess.h"
+#include "CliRunner.h"
 #include "SimProcess.h"
 #include "TestPrinters.h"
 #include "model/TableFile.h"
@@ -28,20 +28,7 @@ class Cli : public ::testing::Test {
 
     CliRun cli(const QStringList& args) { return test::runCli(dir.path(), args); }
 
-    // A data file with items 0001, 0005 and 0044 selected and a value for each.
-    QString table() {
-        ItemTable t;
-        t.modelName = "PMX-31570A";
-        for (int i = 0; i < kItemCount; ++i)
-            t.names[i] = QStringLiteral("Item %1").arg(i);
-        for (int i : {1, 5, 68}) {
-            t.selections[i] = Selection::Selected;
-            t.values[i] = qint16(i - 100);
-        }
-        const QString path = dir.path() + "/in.dat";
-        EXPECT_TRUE(saveTableFile(path, t));
-        return path;
-    }
+    QString table() { return test::writeTestTable(dir.path() + "/in.dat"); }
 
     // Both spellings of an option's value.
     QStringList conn(const char* protocol) {
@@ -125,14 +112,6 @@ TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
     EXPECT_EQ(r.out, "0001\tItem 1\t-99\n0005\tItem 5\t-95\n0044\tItem 68\t-32\n");
 }
 
-// The instrument's memory for --values: ITEM=VALUE lines.
-static QString valuesFile(const QString& path, const QString& lines) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(lines.toUtf8());
-    return path;
-}
-
 TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
     const struct {
         const char* sim;
@@ -171,7 +150,8 @@ TEST_F(Cli, CompareWriteOnlyChangedAndVerifyOverEveryProtocol) {
             << qPrintable(r.err);
 
         // Only the differing item is written, after one read of each selected item.
-        const QString mem = valuesFile(dir.path() + "/mem.txt", "0001=7\n0005=-95\n0044=-32\n");
+        const QString mem =
+            test::writeValuesFile(dir.path() + "/mem.txt", "0001=7\n0005=-95\n0044=-32\n");
         ASSERT_TRUE(sim.start(instrument + QStringList{"--values", mem}));
         r = cli(conn(p.name) + QStringList{"write", "--table", in, "--only-changed"});
         EXPECT_EQ(r.code, 0) << qPrintable(r.err);
@@ -278,7 +258,7 @@ TEST_F(Cli, BlockReadsPrintWhatTheItemByItemReadPrints) {
         EXPECT_EQ(block.code, single.code);
         EXPECT_EQ(block.out, single.out);
         EXPECT_EQ(block.err, single.err);
-        EXPECT_EQ(single.out.count('\n'), 125); // every selected item
+        EXPECT_EQ(single.out.count('\n'), 125); // every item, 0041h with its reason
         EXPECT_LT(blockRequests, 20) << "against " << singleRequests;
         EXPECT_GT(sim.logLines().filter(" n=").size(), 0);
     }

@@ -3,7 +3,7 @@
 // framing, addressing and exception handling of both Modbus protocols as an independent
 // implementation reads them. Register i holds 3 * i + 7; registers from 100 on are
 // missing (exception 02), as on an instrument with fewer items.
-#include "CliProcess.h"
+#include "CliRunner.h"
 #include "TestPrinters.h"
 #include "model/TableFile.h"
 

@@ -5,10 +5,14 @@
 #include "comm/Framing.h"
 #include "model/ItemTable.h"
 #include "text/StringTable.h"
+#include "ui/Colours.h"
 #include "ui/MonitorWindow.h"
 
+#include <QBrush>
 #include <QCheckBox>
+#include <QColor>
 #include <QFile>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -170,4 +174,42 @@ TEST(Monitor, SaveWritesTheRowsOnShow) {
     rig.savePath.clear(); // cancelled: nothing happens
     rig.window->save();
     EXPECT_EQ(rig.errors.size(), 1);
+}
+
+// A read-back that found another value than was written: marked after it was shown, red on
+// the comparison's ground, among the failures, counted apart; in both languages.
+TEST(Monitor, VerifyMismatchIsAFailureOfItsOwnKind) {
+    const struct {
+        strings::Lang lang;
+        const char* outcome;
+        const char* countersEnd;
+    } rows[] = {
+        {strings::Lang::English, "verify mismatch: wrote 1500, holds 1000",
+         "Discarded bytes 0    Verify mismatches 1"},
+        {strings::Lang::Japanese, "照合不一致: 書込み値 1500、機器の値 1000",
+         "破棄バイト 0    照合不一致 1"},
+    };
+    for (const auto& row : rows) {
+        strings::setLanguage(row.lang);
+        Rig rig;
+        rig.window->setFailuresOnly(true);
+        rig.log.exchanged(korvanRead(0x22, ExchangeOutcome::Good));
+        rig.log.exchanged(korvanRead(0x23, ExchangeOutcome::Good));
+        EXPECT_EQ(rig.window->shownRows(), 0);
+        EXPECT_FALSE(rig.window->countersText().contains(row.countersEnd));
+        rig.log.readBackDiffers(0x23, 1500, 1000);
+        ASSERT_EQ(rig.window->shownRows(), 1) << "the filter took the changed row in";
+        EXPECT_TRUE(rig.window->countersText().endsWith(QString::fromUtf8(row.countersEnd)))
+            << qPrintable(rig.window->countersText());
+        rig.window->setFailuresOnly(false);
+        const QModelIndex marked = rig.window->model()->index(1, ExchangeTableModel::Outcome);
+        EXPECT_EQ(marked.data().toString(), QString::fromUtf8(row.outcome));
+        EXPECT_EQ(marked.data(Qt::ForegroundRole).value<QBrush>().color(),
+                  toneColour(Tone::Failure, QGuiApplication::palette(), QPalette::Base));
+        EXPECT_TRUE(marked.data(Qt::BackgroundRole).isValid());
+        const QModelIndex good = rig.window->model()->index(0, ExchangeTableModel::Outcome);
+        EXPECT_FALSE(good.data(Qt::BackgroundRole).isValid());
+        EXPECT_FALSE(good.data(Qt::ForegroundRole).isValid());
+    }
+    strings::setLanguage(strings::Lang::English);
 }

@@ -190,4 +190,51 @@ TEST(ExchangeRecord, TraceLineCarriesTheBytesAndTheOutcome) {
         << qPrintable(line);
 }
 
+// Verify after writing marks the read-back it just made, and nothing else in its place.
+TEST(ExchangeRecord, ReadBackMismatchMarksOnlyTheGoodReadOfThatItem) {
+    const auto record = [](const char* type, const QByteArray& item, const QByteArray& data,
+                           ExchangeOutcome outcome) {
+        ExchangeRecord r;
+        r.protocol = kProtocolKorvan;
+        r.request = framing::korvanRequest("!", " ", type, item, data);
+        r.outcome = outcome;
+        return r;
+    };
+    const struct {
+        const char* name;
+        ExchangeRecord last;
+        bool marked;
+    } rows[] = {
+        {"the read-back", record(" ", "0023", "", ExchangeOutcome::Good), true},
+        {"another item", record(" ", "0024", "", ExchangeOutcome::Good), false},
+        {"the write", record("P", "0023", "05DC", ExchangeOutcome::Good), false},
+        {"a failed read", record(" ", "0023", "", ExchangeOutcome::NoAnswer), false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExchangeLog log;
+        int changes = 0;
+        log.onChanged = [&changes] { ++changes; };
+        log.exchanged(record("P", "0023", "05DC", ExchangeOutcome::Good));
+        log.exchanged(row.last);
+        const ExchangeLog::Counters before = log.counters();
+        log.readBackDiffers(0x23, 1500, 1000);
+        const ExchangeRecord& r = log.at(1);
+        EXPECT_EQ(r.outcome == ExchangeOutcome::VerifyMismatch, row.marked);
+        EXPECT_EQ(log.at(0).outcome, ExchangeOutcome::Good) << "the write stays good";
+        EXPECT_EQ(log.marks(), row.marked ? 1 : 0);
+        EXPECT_EQ(changes, row.marked ? 3 : 2);
+        EXPECT_EQ(log.counters().good, before.good - (row.marked ? 1 : 0));
+        EXPECT_EQ(log.counters().verifyMismatch, row.marked ? 1 : 0);
+        EXPECT_EQ(log.counters().exchanges, 2);
+        if (row.marked) {
+            EXPECT_TRUE(traceLine(r).contains(" : verify mismatch (wrote 1500, holds 1000), 0 "))
+                << qPrintable(traceLine(r));
+        }
+    }
+    ExchangeLog empty;
+    empty.readBackDiffers(0x23, 1, 2); // nothing to mark: no crash, no count
+    EXPECT_EQ(empty.counters().verifyMismatch, 0);
+}
+
 } // namespace

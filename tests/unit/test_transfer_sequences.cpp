@@ -3,6 +3,7 @@
 #include "FakeComm.h"
 #include "RecordingView.h"
 #include "TestPrinters.h"
+#include "comm/ExchangeRecord.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
 #include <QMap>
@@ -125,6 +126,37 @@ TEST_P(Sequences, WriteCountsTheItemsItSendsAndStopsBetweenThem) {
     EXPECT_EQ(stopped.com.log, (QStringList{"W 0044 0000", "W 0002 0000"}));
     EXPECT_EQ(r.good, (QList<int>{68, 2}));
     EXPECT_EQ(summaryLine(r, true), "write: 2 items, 2 good, 0 failed, stopped");
+}
+
+// Verify after writing tells the communication object's observers which read-back held
+// another value, right after that read-back: the monitor marks the exchange by it.
+TEST_P(Sequences, VerifyTellsTheObserversOfEachMismatchAfterItsReadBack) {
+    struct Heard : ExchangeObserver {
+        explicit Heard(const QStringList& log) : log(log) {}
+        void exchanged(const ExchangeRecord&) override {}
+        void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
+            calls << QStringLiteral("%1 %2 %3 after %4")
+                         .arg(item)
+                         .arg(wrote)
+                         .arg(holds)
+                         .arg(log.last());
+        }
+        const QStringList& log;
+        QStringList calls;
+    };
+    Rig rig(GetParam().no);
+    for (int i : {2, 3, 4})
+        rig.table.selections[i] = Selection::Selected;
+    rig.table.values[2] = 20; // the fake holds 10 * i: kept
+    rig.table.values[3] = 5;
+    rig.table.values[4] = -1;
+    Heard heard(rig.com.log);
+    rig.com.addExchangeObserver(&heard);
+    rig.ctx.verify = true;
+    const TransferResult r = writeAllItems(rig.ctx);
+    EXPECT_EQ(heard.calls, (QStringList{"3 5 30 after R 0003", "4 -1 40 after R 0004"}));
+    EXPECT_EQ(r.mismatches.size(), 2);
+    rig.com.removeExchangeObserver(&heard);
 }
 
 INSTANTIATE_TEST_SUITE_P(, Sequences, test::allProtocols(), ::testing::PrintToStringParamName());

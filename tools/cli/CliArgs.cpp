@@ -20,7 +20,7 @@ const char* const kCommandHelp[][2] = {
      "values as \"caption: value\". Exit 0, or 3 when the port cannot be opened.\n"},
     {"read", "pmx31570a-cli [OPTIONS] read [--table IN.dat] [--out OUT.dat] [--hex]\n"
              "Reads every item selected in IN.dat from the instrument and prints one line per\n"
-             "selected item: address, name, value (DEC, or HEX with --hex). --out writes the\n"
+             "item read: address, name, value (DEC, or HEX with --hex). --out writes the\n"
              "updated table file. Failed items go to standard error, and the run ends with\n"
              "\"read: N items, G good, F failed\" there (not with --quiet).\n"},
     {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
@@ -193,7 +193,8 @@ QString usageText() {
                "--instrument may name several instruments on one line (1,3,5-9): the command\n"
                "runs for each in turn, a line \"instrument N: exit S\" goes to standard error\n"
                "after each, and the worst status is the program's. --out must then hold %n,\n"
-               "replaced by the instrument number.\n"
+               "replaced by the instrument number; --trace-file FILE gets every instrument's\n"
+               "exchanges in turn, or one file each when FILE holds %n.\n"
                "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
                "unreadable\n"
                "file, 3 the port could not be opened or was lost, 4 values differ (compare) or a\n"

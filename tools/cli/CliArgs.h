@@ -27,9 +27,10 @@ struct Args {
     bool verify = false;      // write: read every written item back
     bool help = false;
     bool version = false;
-    bool trace = false;    // every exchange on standard error
-    bool progress = false; // the progress line even when standard error is not a terminal
-    bool quiet = false;    // nothing but errors (and a trace asked for)
+    bool trace = false;       // every exchange on standard error
+    bool progress = false;    // the progress line even when standard error is not a terminal
+    bool quiet = false;       // nothing but errors (and a trace asked for)
+    bool traceAppend = false; // a later instrument of a list: its trace follows the others'
 
     bool has(const char* name) const { return options.contains(QLatin1String(name)); }
     QString value(const char* name) const { return options.value(QLatin1String(name)); }

@@ -82,6 +82,12 @@ class TraceWriter : public ExchangeObserver {
         m_stream << traceLine(record) << '\n';
         m_stream.flush();
     }
+    // Standard error already has the mismatch line; the file gets it after the read-back.
+    void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
+        if (!m_status)
+            m_stream << itemAddressText(item) << "h: verify mismatch (wrote " << wrote << ", holds "
+                     << holds << ")\n";
+    }
 
   private:
     QTextStream& m_stream;
@@ -179,7 +185,8 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     QFile traceFile(args.value("trace-file"));
     QTextStream traceFileStream;
     if (args.has("trace-file")) {
-        if (!traceFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        const auto mode = args.traceAppend ? QIODevice::Append : QIODevice::Truncate;
+        if (!traceFile.open(QIODevice::WriteOnly | mode | QIODevice::Text)) {
             err() << "error: cannot write " << traceFile.fileName() << ": "
                   << traceFile.errorString() << '\n';
             return kExitUsage;

@@ -103,9 +103,13 @@ int main(int argc, char** argv) {
         Args one = args;
         const QString number = QString::number(n);
         one.options[QStringLiteral("instrument")] = number;
-        if (one.has("out"))
-            one.options[QStringLiteral("out")] =
-                one.value("out").replace(QLatin1String("%n"), number);
+        for (const char* path : {"out", "trace-file"})
+            if (one.has(path))
+                one.options[QLatin1String(path)] =
+                    one.value(path).replace(QLatin1String("%n"), number);
+        // One trace file for the line: each instrument's exchanges after the last one's.
+        one.traceAppend =
+            n != instruments.first() && !args.value("trace-file").contains(QLatin1String("%n"));
         const int status = runOnLine(one);
         out().flush();
         err() << "instrument " << n << ": exit " << status << '\n';

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLinearGradient>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QTextStream>
@@ -42,6 +43,14 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
         QThread::msleep(5);
     }
     return true;
+}
+
+void acceptMessageBoxes(QTimer& timer) {
+    QObject::connect(&timer, &QTimer::timeout, &timer, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    timer.start(300);
 }
 
 void waitExposed(QWidget* w) {

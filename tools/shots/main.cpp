@@ -283,8 +283,9 @@ int main(int argc, char** argv) {
         window.setItems(beforeCompare);
         settle(100);
         // The monitor and the feedback of transfers, against an instrument that refuses
-        // 0003h, garbles 0004h, keeps silent on 0010h and answers 0011h as if asked for
-        // 0012h. COM1 is pointed at it and the conditions applied again.
+        // 0003h, garbles 0004h, keeps silent on 0010h, answers 0011h as if asked for 0012h
+        // and keeps 0023h within 0..1000. COM1 is pointed at it and the conditions applied
+        // again.
         sim.stop();
         Instrument faulty;
         if (!faulty.start(parser.value(simOpt),
@@ -294,7 +295,8 @@ int main(int argc, char** argv) {
                            QStringLiteral("0003=nak"), QStringLiteral("--fault"),
                            QStringLiteral("0004=badsum"), QStringLiteral("--fault"),
                            QStringLiteral("0010=silent"), QStringLiteral("--fault"),
-                           QStringLiteral("0011=echo:0012"), QStringLiteral("--delay-all"),
+                           QStringLiteral("0011=echo:0012"), QStringLiteral("--fault"),
+                           QStringLiteral("0023=clamp:0:1000"), QStringLiteral("--delay-all"),
                            QStringLiteral("15")})) {
             say(faulty.error());
             return 3;
@@ -366,6 +368,21 @@ int main(int argc, char** argv) {
             settle(200);
         }
         shots.shoot(monitor, QStringLiteral("monitor-write"));
+        // One value sent at once with Verify after writing, kept by the instrument only up
+        // to 1000.
+        for (const char* box : {"Check_write", "Check_verify"})
+            if (auto* check = window.findChild<QCheckBox*>(QLatin1String(box)))
+                check->setChecked(true);
+        ItemTable clamped = window.items();
+        clamped.selections[0x23] = Selection::Selected;
+        clamped.currentItem = 0x23;
+        clamped.values[0x23] = 1500;
+        window.setItems(clamped);
+        QTimer dismiss; // the notice of the value not kept, told after the write
+        acceptMessageBoxes(dismiss);
+        window.postTask(kTaskWriteChanged);
+        waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
+                30000);
         if (monitor) {
             monitor->setFailuresOnly(true);
             settle(200);

@@ -8,20 +8,26 @@ QString helpText() {
         R"help(Usage: pmx31570a-sim [options]
 
 A virtual PMX-31570A instrument on a new pseudo-terminal, to try the setting software
-without hardware. It prints the device path a client should open as the first line of
-its output, then serves requests until it receives SIGTERM or SIGINT (Ctrl+C), or
-until it hangs up (see --hangup-after and SIGUSR1).
+without hardware; or several, sharing the line as instruments on one RS-485 line do.
+It prints the device path a client should open as the first line of its output, then
+serves requests until it receives SIGTERM or SIGINT (Ctrl+C), or until it hangs up
+(see --hangup-after and SIGUSR1).
 
 Options:
   --protocol P       korvan (default), ascii (Modbus ASCII) or rtu (Modbus RTU).
   --instrument N     instrument number: 0 to 95 under KORVAN (default 0), 1 to 95 under
                      Modbus (default 1; station 0 is the broadcast address). Requests
-                     for other instruments are not answered.
+                     for other instruments are not answered. A list such as 1,3,5-9
+                     puts several instruments on the line, each with its own memory;
+                     the addressed one answers, a Modbus broadcast is carried out by
+                     all, and the options below apply to every one of them.
   --values FILE      initial memory: lines ITEM=VALUE (item 0000..007F in hexadecimal;
                      value decimal -32768..65535, or hexadecimal as 0x1F or 1Fh);
                      blank lines and lines starting with # are ignored. A data file
                      of the program (385 lines) is accepted too: its values are used.
-                     Items not given keep their default.
+                     Items not given keep their default. With several instruments a
+                     %n in FILE stands for each one's number (its own file);
+                     without %n all start from the same file.
   --model FILE       model definition file; its item names appear in the log.
   --baud B           pace the line: the answer to a request starts no earlier than the
                      request would have taken to arrive at B baud, and every byte sent
@@ -71,7 +77,7 @@ Options:
   --max-count N      Modbus: a read of more than N registers (1 to 125, default 125)
                      gets exception 03.
   --silent           never answer anything (requests are still logged).
-  --hangup-after N   after N requests for this instrument (broadcasts and unanswered
+  --hangup-after N   after N requests for the instruments (broadcasts and unanswered
                      ones included) and the answer to the last of them, hang up: close
                      the pseudo-terminal, so that a client's read sees end of file or
                      an error, and exit with status 0. Further requests are not read.
@@ -125,9 +131,11 @@ Log lines (one per request or per run of bytes dropped):
   PROTO X(...) ... -> OUTCOME      another command type or function
   PROTO ? -> ignored (address AA)  a request for another instrument
   PROTO - -> dropped N bytes (WHY) bytes that formed no request
-PROTO is korvan, ascii or rtu. OUTCOME is ACK [DATA], NAK CC, ESC (KORVAN), OK [DATA],
-EXC CC (Modbus) or none, followed by the fault that acted (badsum, garbage, delay MS,
-echo ITEM2, silent, nak, readonly) and, with --model, the item name in double quotes.
+PROTO is korvan, ascii or rtu; with several instruments, a request that one of them
+served shows its number as PROTO@N (rtu@3 R 0044 -> OK 1A8F). OUTCOME is ACK [DATA],
+NAK CC, ESC (KORVAN), OK [DATA], EXC CC (Modbus) or none, followed by the fault that
+acted (badsum, garbage, delay MS, echo ITEM2, silent, nak, readonly) and, with --model,
+the item name in double quotes.
 A Modbus broadcast's OUTCOME is "none (broadcast)", or "none (broadcast; EXC CC ...)"
 when it was refused. Examples:
   korvan R 0044 -> ACK 1A8F

@@ -1,68 +1,103 @@
 #include "SimLine.h"
 
-#include <QRegularExpression>
-
 namespace pmx::sim {
 
-bool parseLine(const QString& text, LineConfig* line, QString* error) {
-    static const QRegularExpression form(QStringLiteral("^(\\d{2,7})-([78])([NEOneo])([12])$"));
-    const QRegularExpressionMatch m = form.match(text.trimmed());
-    const int rate = m.hasMatch() ? m.captured(1).toInt() : 0;
-    if (rate < 50 || rate > 4000000) {
-        *error = QStringLiteral("--line: RATE-DPS such as 9600-7E1 (rate 50 to 4000000, data "
-                                "bits 7 or 8, parity N, E or O, stop bits 1 or 2), not %1")
-                     .arg(text);
-        return false;
-    }
-    *line = LineConfig{true, rate, m.captured(2).toInt(),
-                       char(m.captured(3).toUpper()[0].unicode()), m.captured(4).toInt()};
-    return true;
+Line::Line(Protocol protocol, const std::vector<int>& instrumentNos) : m_protocol(protocol) {
+    for (int n : instrumentNos)
+        m_instruments.push_back(std::make_unique<Instrument>(protocol, n));
+    if (m_instruments.empty())
+        m_instruments.push_back(
+            std::make_unique<Instrument>(protocol, protocol == Protocol::Korvan ? 0 : 1));
 }
 
-QString lineText(const LineConfig& line) {
-    return QStringLiteral("%1-%2%3%4")
-        .arg(line.rate)
-        .arg(line.dataBits)
-        .arg(QLatin1Char(line.parity))
-        .arg(line.stopBits);
+Instrument* Line::find(int instrumentNo) {
+    for (const auto& i : m_instruments)
+        if (i->instrumentNo() == instrumentNo)
+            return i.get();
+    return nullptr;
 }
 
-LineMatch matchLine(const LineConfig& instrument, int clientRate, int clientStopBits) {
-    if (!instrument.set)
-        return LineMatch::Match;
-    if (clientRate != instrument.rate)
-        return LineMatch::OtherRate;
-    return clientStopBits == instrument.stopBits ? LineMatch::Match : LineMatch::OtherStopBits;
+std::vector<Reply> Line::feed(const QByteArray& bytes) {
+    std::vector<std::vector<Reply>> all;
+    for (const auto& i : m_instruments)
+        all.push_back(i->feed(bytes));
+    return merge(std::move(all));
 }
 
-QString clientLineText(int rate, int stopBits) {
-    return QStringLiteral("%1 bit/s, %2 stop bits").arg(rate).arg(stopBits);
+std::vector<Reply> Line::lineIdle() {
+    std::vector<std::vector<Reply>> all;
+    for (const auto& i : m_instruments)
+        all.push_back(i->lineIdle());
+    return merge(std::move(all));
 }
 
-Reply lineNoise(Protocol protocol, int count, const QString& client, const LineConfig& line) {
-    Reply r;
-    r.logLine = QStringLiteral("%1 - -> dropped %2 bytes (line noise: client at %3, instrument "
-                               "at %4)")
-                    .arg(protocolName(protocol))
-                    .arg(count)
-                    .arg(client, lineText(line));
-    return r;
+void Line::discardPending() {
+    for (const auto& i : m_instruments)
+        i->discardPending();
 }
 
-std::vector<Reply> overLine(std::vector<Reply> replies, LineMatch match, const QString& client) {
-    if (match != LineMatch::OtherStopBits)
-        return replies;
-    for (Reply& r : replies) {
-        if (r.bytes.isEmpty())
+std::vector<Reply> Line::merge(std::vector<std::vector<Reply>> perInstrument) const {
+    std::vector<Reply> out = std::move(perInstrument.front());
+    if (perInstrument.size() == 1)
+        return out;
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        int addressed = -1;
+        int count = 0;
+        for (std::size_t n = 0; n < perInstrument.size(); ++n) {
+            if (n > 0 && k >= perInstrument[n].size())
+                continue;
+            const Reply& r = n == 0 ? out[k] : perInstrument[n][k];
+            if (r.addressed) {
+                addressed = int(n);
+                ++count;
+            }
+        }
+        // Nobody's (ignored or dropped bytes, alike for all) or everybody's (a broadcast,
+        // never answered): the first instrument's reply says it. One instrument's: its own.
+        if (count != 1)
             continue;
-        const QByteArray noise = garbageBytes();
-        QByteArray bytes;
-        while (bytes.size() < r.bytes.size())
-            bytes += noise;
-        r.bytes = bytes.left(r.bytes.size());
-        r.logLine += QStringLiteral(" garbled (client at %1)").arg(client);
+        if (addressed > 0)
+            out[k] = std::move(perInstrument[std::size_t(addressed)][k]);
+        const QString proto = protocolName(m_protocol);
+        out[k].logLine.replace(0, proto.size(),
+                               QStringLiteral("%1@%2").arg(proto).arg(
+                                   m_instruments[std::size_t(addressed)]->instrumentNo()));
     }
-    return replies;
+    return out;
+}
+
+QString Line::describe() const {
+    QStringList numbers;
+    for (const auto& i : m_instruments)
+        numbers << QString::number(i->instrumentNo());
+    return (numbers.size() == 1 ? QStringLiteral("instrument ") : QStringLiteral("instruments ")) +
+           numbers.join(QStringLiteral(", "));
+}
+
+bool setUpLine(const Config& config, Line& line, QString* error) {
+    QStringList names;
+    if (!config.modelFile.isEmpty() && !loadItemNames(config.modelFile, &names, error))
+        return false;
+    for (int k = 0; k < line.size(); ++k) {
+        Instrument& instrument = line.at(k);
+        if (!config.valuesFile.isEmpty()) {
+            QString path = config.valuesFile;
+            path.replace(QLatin1String("%n"), QString::number(instrument.instrumentNo()));
+            if (!loadValues(path, instrument, error))
+                return false;
+        }
+        instrument.setItemNames(names);
+        if (config.delayAllMs > 0)
+            for (int item = 0; item < kItemCount; ++item)
+                instrument.setFault(item, Fault{FaultKind::Delay, 4, config.delayAllMs, 0});
+        for (const auto& [item, fault] : config.faults)
+            instrument.setFault(item, fault);
+        for (int item : config.refuseSpans)
+            instrument.setRefuseSpan(item);
+        instrument.setMaxCount(config.maxCount);
+        instrument.setSilent(config.silent);
+    }
+    return true;
 }
 
 } // namespace pmx::sim

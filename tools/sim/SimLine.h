@@ -1,39 +1,50 @@
 #pragma once
-// The line settings the virtual instrument is set to (--line), and what it makes of a
-// client whose settings differ. A pseudo-terminal carries the client's rate and stop bits
-// but neither parity nor data bits (it always passes 8 bits without parity), so only rate
-// and stop bits can be told apart.
+// Several virtual instruments sharing one line, as instruments on one RS-485 line do:
+// every instrument hears every request, the one addressed answers, the others keep
+// quiet; a Modbus broadcast is carried out by all and answered by none.
 #include "SimInstrument.h"
+#include "SimOptions.h"
 
-#include <QString>
+#include <memory>
 #include <vector>
 
 namespace pmx::sim {
 
-struct LineConfig {
-    bool set = false; // without --line every client is understood
-    int rate = 9600;
-    int dataBits = 7;
-    char parity = 'E'; // 'N', 'E', 'O'
-    int stopBits = 1;
+class Line {
+  public:
+    // One instrument per number, in the order given (at least one).
+    Line(Protocol protocol, const std::vector<int>& instrumentNos);
+
+    Protocol protocol() const { return m_protocol; }
+    int size() const { return int(m_instruments.size()); }
+    Instrument& at(int k) { return *m_instruments.at(std::size_t(k)); }
+    const Instrument& at(int k) const { return *m_instruments.at(std::size_t(k)); }
+    // The instrument of that number, or null when none on the line has it.
+    Instrument* find(int instrumentNo);
+
+    // As Instrument::feed and lineIdle, for the whole line: one Reply per request (the
+    // addressed instrument's; with several instruments its log line names it as
+    // "PROTO@N"), one per run of bytes dropped.
+    std::vector<Reply> feed(const QByteArray& bytes);
+    std::vector<Reply> lineIdle();
+    int pendingBytes() const { return m_instruments.front()->pendingBytes(); }
+    void discardPending();
+
+    // "instrument 3" or "instruments 1, 3, 5" for the start-up message.
+    QString describe() const;
+
+  private:
+    // Every instrument delimits the same bytes alike, so the k-th replies of all of them
+    // belong to the same request.
+    std::vector<Reply> merge(std::vector<std::vector<Reply>> perInstrument) const;
+
+    Protocol m_protocol;
+    std::vector<std::unique_ptr<Instrument>> m_instruments;
 };
 
-// "9600-7E1": rate, data bits (7 or 8), parity (N, E, O; either case), stop bits (1, 2).
-bool parseLine(const QString& text, LineConfig* line, QString* error);
-// "9600-7E1"
-QString lineText(const LineConfig& line);
-
-// A client's rate and stop bits against the instrument's.
-enum class LineMatch { Match, OtherRate, OtherStopBits };
-LineMatch matchLine(const LineConfig& instrument, int clientRate, int clientStopBits);
-// "4800 bit/s, 2 stop bits", for the log.
-QString clientLineText(int rate, int stopBits);
-
-// Bytes sent at another rate are noise to the instrument: nothing is delimited or
-// answered, one log line says so.
-Reply lineNoise(Protocol protocol, int count, const QString& client, const LineConfig& line);
-// At the right rate with other stop bits the instrument hears the request but its
-// answer reaches the client as noise: every answer becomes garbage of its length.
-std::vector<Reply> overLine(std::vector<Reply> replies, LineMatch match, const QString& client);
+// Sets every instrument of the line up as the options say: memory (--values, a "%n" in the
+// path giving each instrument its own file), item names, faults, block limits, silence.
+// False with *error when a file cannot be read.
+bool setUpLine(const Config& config, Line& line, QString* error);
 
 } // namespace pmx::sim

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QStringDecoder>
+#include <algorithm>
 #include <climits>
 
 namespace pmx::sim {
@@ -105,6 +106,23 @@ bool readFile(const QString& path, QByteArray* bytes, QString* error) {
 }
 
 } // namespace
+
+bool parseInstrumentList(const QString& text, std::vector<int>* instruments) {
+    std::vector<int> out;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.trimmed().split(QLatin1Char('-'));
+        bool okFirst = false, okLast = true;
+        const int first = ends.value(0).toInt(&okFirst);
+        const int last = ends.size() == 2 ? ends[1].toInt(&okLast) : first;
+        if (!okFirst || !okLast || ends.size() > 2 || first < 0 || last > 95 || last < first)
+            return false;
+        for (int n = first; n <= last; ++n)
+            if (std::find(out.begin(), out.end(), n) == out.end())
+                out.push_back(n);
+    }
+    *instruments = out;
+    return true;
+}
 
 bool parseFault(const QString& text, int* item, Fault* fault, QString* error) {
     const qsizetype eq = text.indexOf(QLatin1Char('='));
@@ -230,9 +248,8 @@ ParseResult parseArguments(const QStringList& args) {
         else
             return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1").arg(v));
     }
-    int instrumentNo = -1; // not given
-    if (!whole(instrument, 0, 95, &instrumentNo))
-        return fail(QStringLiteral("--instrument: a number 0 to 95"));
+    if (parser.isSet(instrument) && !parseInstrumentList(parser.value(instrument), &c.instruments))
+        return fail(QStringLiteral("--instrument: a number 0 to 95, or a list such as 1,3,5-9"));
     if (!whole(baud, 50, 4000000, &c.baud))
         return fail(QStringLiteral("--baud: a rate from 50 to 4000000"));
     if (!whole(bits, 7, 12, &c.bitsPerChar))
@@ -279,13 +296,12 @@ ParseResult parseArguments(const QStringList& args) {
         c.faults.emplace_back(item, f);
     }
     // Modbus station 0 is the broadcast address: no instrument can have it.
-    if (c.protocol == Protocol::Korvan)
-        c.instrumentNo = instrumentNo < 0 ? 0 : instrumentNo;
-    else if (instrumentNo == 0)
+    if (c.instruments.empty())
+        c.instruments = {c.protocol == Protocol::Korvan ? 0 : 1};
+    else if (c.protocol != Protocol::Korvan &&
+             std::find(c.instruments.begin(), c.instruments.end(), 0) != c.instruments.end())
         return fail(QStringLiteral("--instrument: 0 is the Modbus broadcast address; use 1 to 95 "
                                    "with ascii or rtu"));
-    else
-        c.instrumentNo = instrumentNo < 0 ? 1 : instrumentNo;
     return result;
 }
 

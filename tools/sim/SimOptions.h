@@ -1,6 +1,6 @@
 #pragma once
 #include "SimInstrument.h"
-#include "SimLine.h"
+#include "SimLineSettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,8 +11,10 @@ namespace pmx::sim {
 
 struct Config {
     Protocol protocol = Protocol::Korvan;
-    int instrumentNo = 0; // default: 0 under KORVAN, 1 under Modbus (0 is its broadcast)
-    QString valuesFile;
+    // The instruments answering on the line, each with its own memory; default: 0 under
+    // KORVAN, 1 under Modbus (0 is its broadcast address).
+    std::vector<int> instruments;
+    QString valuesFile; // "%n" stands for each instrument's number
     QString modelFile;
     QString logFile;
     QString linkPath;
@@ -42,6 +44,10 @@ struct ParseResult {
 ParseResult parseArguments(const QStringList& args);
 // The --help text: every option, the default values, the fault kinds and the log format.
 QString helpText();
+
+// "1,3,5-9": instrument numbers 0..95 and ascending ranges, in the order given, each
+// once. False for an empty or malformed list.
+bool parseInstrumentList(const QString& text, std::vector<int>* instruments);
 
 // "0005=nak", "0005=nak:02", "0010=badsum", "0011=silent", "0012=readonly",
 // "0013=garbage", "0014=delay:500" (or late:500), "0015=echo:0016". Items in hexadecimal

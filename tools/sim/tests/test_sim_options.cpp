@@ -24,10 +24,10 @@ TEST(SimOptions, EveryOptionInBothForms) {
         const ParseResult r = parseArguments(args);
         ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
         const Config& c = r.config;
-        EXPECT_EQ(std::tuple(c.protocol, c.instrumentNo, c.baud, c.bitsPerChar, c.hangupAfter,
+        EXPECT_EQ(std::tuple(c.protocol, c.instruments, c.baud, c.bitsPerChar, c.hangupAfter,
                              c.hangupForMs, c.delayAllMs, c.silent, c.linkPath, c.logFile),
-                  std::tuple(Protocol::ModbusRtu, 95, 19200, 11, 3, 500, 250, true,
-                             QString("/tmp/x"), QString("/tmp/l")));
+                  std::tuple(Protocol::ModbusRtu, std::vector<int>{95}, 19200, 11, 3, 500, 250,
+                             true, QString("/tmp/x"), QString("/tmp/l")));
         ASSERT_EQ(c.faults.size(), 4u);
         const auto& [nakItem, nak] = c.faults[0];
         EXPECT_EQ(std::tuple(nakItem, nak.kind, nak.code), std::tuple(5, FaultKind::Nak, 3));
@@ -69,12 +69,37 @@ TEST(SimOptions, TcpPortAndListenAddress) {
     EXPECT_EQ(parseArguments({"--tcp=4001"}).config.tcpListen, QStringLiteral("127.0.0.1"));
 }
 
-TEST(SimOptions, InstrumentNumberAndModbusBroadcastAddress) {
-    // KORVAN defaults to 0, Modbus to 1; Modbus refuses 0, its broadcast address, in any order.
-    EXPECT_EQ(parseArguments({}).config.instrumentNo, 0);
-    EXPECT_EQ(parseArguments({"--protocol", "rtu"}).config.instrumentNo, 1);
-    EXPECT_EQ(parseArguments({"--instrument", "0", "--protocol", "korvan"}).config.instrumentNo, 0);
-    EXPECT_FALSE(parseArguments({"--instrument", "0", "--protocol", "ascii"}).error.isEmpty());
+TEST(SimOptions, InstrumentNumbersAndModbusBroadcastAddress) {
+    using List = std::vector<int>;
+    const struct {
+        QStringList args;
+        List instruments; // empty: refused
+    } rows[] = {
+        // KORVAN defaults to 0, Modbus to 1; Modbus refuses 0, its broadcast address.
+        {{}, {0}},
+        {{"--protocol", "rtu"}, {1}},
+        {{"--instrument", "0", "--protocol", "korvan"}, {0}},
+        {{"--instrument", "0", "--protocol", "ascii"}, {}},
+        {{"--instrument", "3-4,0", "--protocol", "rtu"}, {}},
+        // A line of several: in the order given, each once.
+        {{"--instrument", "1,3,5-9"}, {1, 3, 5, 6, 7, 8, 9}},
+        {{"--instrument=5-6, 1 ,5", "--protocol", "ascii"}, {5, 6, 1}},
+        {{"--instrument", "0-2"}, {0, 1, 2}},
+        {{"--instrument", "95-95"}, {95}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const ParseResult r = parseArguments(row.args);
+        EXPECT_EQ(r.error.isEmpty(), !row.instruments.empty()) << r.error.toStdString();
+        if (!row.instruments.empty()) {
+            EXPECT_EQ(r.config.instruments, row.instruments);
+        }
+    }
+    for (const char* bad : {"", "1,,3", "5-3", "1-", "-1", "94-96", "x", "1-2-3", "3 4"}) {
+        List out{7};
+        EXPECT_FALSE(parseInstrumentList(QString::fromLatin1(bad), &out)) << bad;
+        EXPECT_EQ(out, List{7}) << "left alone";
+    }
 }
 
 TEST(SimOptions, BadArgumentsAreOneLineErrors) {
