@@ -64,11 +64,7 @@ Run search(const FinderOptions& o) {
 
 // The sim's --line for a line setting: "2400-8O2".
 QString simLine(const LineSetting& l) {
-    return QStringLiteral("%1-%2%3%4")
-        .arg(l.rate)
-        .arg(l.dataBits)
-        .arg(QLatin1Char(char(l.parity)))
-        .arg(l.stopBits);
+    return lineSettingText(l).replace(QLatin1Char(' '), QLatin1Char('-'));
 }
 
 } // namespace

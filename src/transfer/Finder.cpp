@@ -45,6 +45,18 @@ ExchangeRecord judgedByText(ProtocolNumber protocol, const QByteArray& text, boo
     return r;
 }
 
+// `base` with the protocol, instrument, line settings and port of a try.
+Conditions withTarget(Conditions base, const ProbeTarget& t, const QString& port) {
+    base.protocol = t.protocol;
+    base.instrument = t.instrument;
+    base.rate = t.line.rate;
+    base.dataBits = t.line.dataBits;
+    base.parity = t.line.parity;
+    base.stopBits = t.line.stopBits;
+    base.port = port;
+    return base;
+}
+
 } // namespace
 
 ProbeOutcome classifyProbe(const ExchangeRecord& record) {
@@ -70,14 +82,7 @@ ProbeOutcome classifyProbe(const ExchangeRecord& record) {
 }
 
 ProbeResult probeInstrument(CommObject& com, const ProbeTarget& t, int answerWaitMs) {
-    Conditions c = com.conditions();
-    c.protocol = t.protocol;
-    c.instrument = t.instrument;
-    c.rate = t.line.rate;
-    c.dataBits = t.line.dataBits;
-    c.parity = t.line.parity;
-    c.stopBits = t.line.stopBits;
-    c.port = t.port;
+    Conditions c = withTarget(com.conditions(), t, t.port);
     c.timeoutMs = probeTimeoutMs(t, answerWaitMs);
     c.blockRead = false;
     com.closePort();
@@ -190,14 +195,7 @@ QString storeFoundSettings(SettingsStore& store, PortMap& ports, const ProbeTarg
     if (com != t.port.toUpper() && ports.mapping(com) != t.port)
         ports.setMapping(com, t.port);
 
-    Conditions c;
-    c.protocol = t.protocol;
-    c.instrument = t.instrument;
-    c.rate = t.line.rate;
-    c.dataBits = t.line.dataBits;
-    c.stopBits = t.line.stopBits;
-    c.parity = t.line.parity;
-    c.port = com;
+    Conditions c = withTarget(Conditions{}, t, com);
     cond::StoredConditions texts = cond::toTexts(c);
     texts.timout = stored.timout; // the probe's short time-out was the search's own
     cond::writeStored(store, texts);
