@@ -63,5 +63,4 @@ inline QString printable(const QByteArray& bytes) {
     return out;
 }
 
-
 } // namespace pmx::sim::detail
