@@ -30,8 +30,6 @@ using test::child;
 
 namespace {
 
-test::PrivateSettingsScope g_scope;
-
 void settle() {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -36,8 +36,6 @@ void PrintTo(const QStringList& list, std::ostream* os) {
 
 namespace {
 
-test::PrivateSettingsScope g_scope;
-
 // Words in Latin letters that a Japanese text keeps: product, protocol and code names,
 // units, line settings as stored, file types, key names, the 'dialout' group, and the
 // version box's fixed "Version" line.

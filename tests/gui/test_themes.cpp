@@ -18,8 +18,6 @@ using test::child;
 
 namespace {
 
-test::PrivateSettingsScope g_scope;
-
 // A red or green that is still clearly one: its own channel leads the others.
 bool leads(const QColor& c, int channel) {
     const int own[] = {c.red(), c.green(), c.blue()};
