@@ -168,4 +168,8 @@ QPalette darkPalette() {
     return p;
 }
 
+QColor differenceGround(const QPalette& palette) {
+    return isDarkPalette(palette) ? QColor(110, 80, 0) : QColor(255, 236, 179);
+}
+
 } // namespace pmx

@@ -25,6 +25,9 @@ QColor toneColour(Tone tone, const QPalette& palette, QPalette::ColorRole backgr
 void setTextTone(QWidget* widget, Tone tone);
 // A value cell of an item that failed: a reddish background under the theme's own text.
 void setFailedCell(QWidget* cell, bool failed);
+// The ground of a value that differs from the instrument's (or was not kept by it): amber,
+// pale on a light theme, deep on a dark one.
+QColor differenceGround(const QPalette& palette);
 // Applies a widget's kept tone and mark again under the palette now in use.
 void reapplyTones(QWidget* widget);
 

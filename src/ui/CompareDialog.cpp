@@ -18,11 +18,6 @@ namespace {
 
 using Outcome = ItemComparison::Outcome;
 
-// A difference is marked amber: pale on a light theme, deep on a dark one.
-QColor differentBackground(const QPalette& palette) {
-    return isDarkPalette(palette) ? QColor(110, 80, 0) : QColor(255, 236, 179);
-}
-
 } // namespace
 
 CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
@@ -105,7 +100,7 @@ void CompareDialog::fill() {
             if (col >= 2)
                 cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             if (c.outcome == Outcome::Different) {
-                cell->setBackground(differentBackground(m_list->palette()));
+                cell->setBackground(differenceGround(m_list->palette()));
                 QFont bold = cell->font();
                 bold.setBold(true);
                 cell->setFont(bold);

@@ -36,12 +36,6 @@ QString protocolText(qint16 protocol) {
     }
 }
 
-// A verify mismatch's row: the ground of a differing value in the comparison window.
-// The ground of a value the instrument did not keep, as in the comparison with it.
-QColor mismatchGround(const QPalette& palette) {
-    return isDarkPalette(palette) ? QColor(110, 80, 0) : QColor(255, 236, 179);
-}
-
 // What the operator looks for first on the left, the bytes on the right.
 constexpr TextId kHeaders[ExchangeTableModel::ColumnCount] = {
     TextId::ColumnTime,   TextId::Protocol,        TextId::ColumnMeaning, TextId::ColumnOutcome,
@@ -181,7 +175,7 @@ QVariant ExchangeTableModel::data(const QModelIndex& index, int role) const {
     // the comparison with the instrument.
     if (role == Qt::BackgroundRole)
         return r->outcome == ExchangeOutcome::VerifyMismatch
-                   ? QVariant(QBrush(mismatchGround(QGuiApplication::palette())))
+                   ? QVariant(QBrush(differenceGround(QGuiApplication::palette())))
                    : QVariant();
     if (role == Qt::TextAlignmentRole && (index.column() == Tries || index.column() == RoundTrip))
         return int(Qt::AlignRight | Qt::AlignVCenter);
