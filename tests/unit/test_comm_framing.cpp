@@ -104,17 +104,13 @@ TEST(Classification, ResponseTable) {
 }
 
 TEST(Classification, DataField) {
-    const struct {
-        const char* text;
-        std::optional<qint16> value;
-    } cases[] = {{"FFFF", -1},           {"7FFF", 32767},
-                 {"8000", -32768},       {"0044", 68},
-                 {"ffff", -1},           {"aB1c", qint16(0xAB1C)},
-                 {"FFF", std::nullopt},  {"1FFFF", std::nullopt},
-                 {"00G4", std::nullopt}, {"", std::nullopt},
-                 {" 123", std::nullopt}};
-    for (const auto& c : cases)
-        EXPECT_EQ(decodeDataField(c.text), c.value) << '"' << c.text << '"';
+    const std::pair<const char*, qint16> values[] = {{"FFFF", -1},     {"7FFF", 32767},
+                                                     {"8000", -32768}, {"0044", 68},
+                                                     {"ffff", -1},     {"aB1c", qint16(0xAB1C)}};
+    for (const auto& [text, value] : values)
+        EXPECT_EQ(decodeDataField(text), value) << text;
+    for (const char* text : {"FFF", "1FFFF", "00G4", "", " 123"})
+        EXPECT_EQ(decodeDataField(text), std::nullopt) << '"' << text << '"';
 }
 
 namespace {
@@ -129,6 +125,30 @@ const QByteArray kKorvanWrite = korvanRequest("!", " ", "P", "0044", "0001");
 const QByteArray kAsciiRead = buildRequest(kProtocolModbusAscii, "0A", "", "03", "00440001", "");
 const QByteArray kRtuRead = buildRequest(kProtocolModbusRtu, "0A", "", "03", "00440001", "");
 const QByteArray kRtuWrite = buildRequest(kProtocolModbusRtu, "0A", "", "06", "0044", "FFFF");
+
+// Feeds the chunks as they come, then the same bytes one at a time: the way reads cut
+// them changes nothing.
+void expectAssembled(const char* what, qint16 protocol, const QByteArray& request,
+                     const QList<QByteArray>& chunks, Status status, const QByteArray& text) {
+    SCOPED_TRACE(what);
+    auto a = ResponseAssembler::forRequest(protocol, request);
+    ASSERT_TRUE(a.has_value());
+    Status st = Status::Pending;
+    for (const QByteArray& chunk : chunks) {
+        EXPECT_EQ(st, Status::Pending);
+        st = a->feed(chunk);
+    }
+    EXPECT_EQ(st, status);
+    EXPECT_EQ(a->text(), text);
+
+    auto single = ResponseAssembler::forRequest(protocol, request);
+    const QByteArray all = chunks.join();
+    st = Status::Pending;
+    for (qsizetype i = 0; i < all.size() && st == Status::Pending; ++i)
+        st = single->feed(all.mid(i, 1));
+    EXPECT_EQ(st, status);
+    EXPECT_EQ(single->text(), text);
+}
 
 } // namespace
 
@@ -166,104 +186,42 @@ TEST(Framing, PublishedVectors) {
 TEST(Framing, AssemblerCases) {
     QByteArray lowerBcc = korvanFrame(kAck, "! P0044");
     lowerBcc = lowerBcc.left(lowerBcc.size() - 2) + lowerBcc.right(2).toLower();
-    const QByteArray rtuReply = modbusRtuFrame(QByteArray::fromHex("0A0302FFFF"));
-    const struct {
-        const char* what;
-        qint16 protocol;
-        QByteArray request;
-        QList<QByteArray> chunks;
-        Status status;
-        QByteArray text;
-    } cases[] = {
-        {"write ack, lower-case BCC",
-         kProtocolKorvan,
-         kKorvanWrite,
-         {lowerBcc},
-         Status::Complete,
-         lowerBcc},
-        {"checksum right, layout wrong",
-         kProtocolKorvan,
-         kKorvanRead,
-         {korvanFrame(kAck, "!  0044FF")},
-         Status::Corrupt,
-         kEsc + korvanFrame(kAck, "!  0044FF").mid(1)},
-        {"lower-case hex after another station",
-         kProtocolModbusAscii,
-         kAsciiRead,
-         {modbusAsciiFrame(QByteArray::fromHex("0B03020001")), "noise:0a0302ff", "fff3\r", "\n"},
-         Status::Complete,
-         ":0A0302FFFFF3\r\n"},
-        {"noise holding the function code, then pieces",
-         kProtocolModbusRtu,
-         kRtuRead,
-         {QByteArray::fromHex("00FF0303"), rtuReply.left(3), rtuReply.mid(3)},
-         Status::Complete,
-         ":0A0302FFFFF3\r\n"},
-        {"echo of a write",
-         kProtocolModbusRtu,
-         kRtuWrite,
-         {kRtuWrite},
-         Status::Complete,
-         ":0A060044FFFFAE\r\n"},
-        {"an exception to another function is another request's",
-         kProtocolModbusAscii,
-         kAsciiRead,
-         {":0A827301\r\n", modbusAsciiFrame(QByteArray::fromHex("0A8302"))},
-         Status::Complete,
-         ":0A830271\r\n"},
-        {"a frame of ours with a wrong CRC decides, whatever follows in the same read",
-         kProtocolModbusRtu,
-         kRtuRead,
-         {QByteArray::fromHex("0A0302FFFF1111") + rtuReply},
-         Status::Corrupt,
-         ""},
-        {"broadcast station, zeros around a function code",
-         kProtocolModbusRtu,
-         buildRequest(kProtocolModbusRtu, "00", "", "03", "007F0001", ""),
-         {QByteArray::fromHex("770000000000000000030059"
-                              "00325D000000000000")},
-         Status::Corrupt,
-         ""},
-        {"spoiled CRC ending in the function code",
-         kProtocolModbusRtu,
-         kRtuRead,
-         {QByteArray::fromHex("0A0302FFFF5503")},
-         Status::Corrupt,
-         {}},
-        {"late answer naming another item, then ours",
-         kProtocolKorvan,
-         kKorvanRead,
-         {korvanFrame(kAck, "!  00431A2B"), korvanFrame(kAck, "!  00441A8F")},
-         Status::Complete,
-         korvanFrame(kAck, "!  00441A8F")},
-        {"late echo of another register, then ours",
-         kProtocolModbusRtu,
-         kRtuWrite,
-         {modbusRtuFrame(QByteArray::fromHex("0A060043FFFF")), kRtuWrite},
-         Status::Complete,
-         ":0A060044FFFFAE\r\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto a = ResponseAssembler::forRequest(c.protocol, c.request);
-        ASSERT_TRUE(a.has_value());
-        Status st = Status::Pending;
-        for (const QByteArray& chunk : c.chunks) {
-            EXPECT_EQ(st, Status::Pending);
-            st = a->feed(chunk);
-        }
-        EXPECT_EQ(st, c.status);
-        EXPECT_EQ(a->text(), c.text);
+    expectAssembled("write ack, lower-case BCC", kProtocolKorvan, kKorvanWrite, {lowerBcc},
+                    Status::Complete, lowerBcc);
+    const QByteArray badLayout = korvanFrame(kAck, "!  0044FF");
+    expectAssembled("checksum right, layout wrong", kProtocolKorvan, kKorvanRead, {badLayout},
+                    Status::Corrupt, kEsc + badLayout.mid(1));
+    expectAssembled("late answer naming another item, then ours", kProtocolKorvan, kKorvanRead,
+                    {korvanFrame(kAck, "!  00431A2B"), korvanFrame(kAck, "!  00441A8F")},
+                    Status::Complete, korvanFrame(kAck, "!  00441A8F"));
 
-        // The same bytes one at a time: the way reads cut them changes nothing.
-        auto single = ResponseAssembler::forRequest(c.protocol, c.request);
-        const QByteArray all = c.chunks.join();
-        Status one = Status::Pending;
-        for (qsizetype i = 0; i < all.size() && one == Status::Pending; ++i)
-            one = single->feed(all.mid(i, 1));
-        EXPECT_EQ(one, c.status);
-        EXPECT_EQ(single->text(), c.text);
-    }
+    const QByteArray ours = ":0A0302FFFFF3\r\n";
+    expectAssembled(
+        "lower-case hex after another station", kProtocolModbusAscii, kAsciiRead,
+        {modbusAsciiFrame(QByteArray::fromHex("0B03020001")), "noise:0a0302ff", "fff3\r", "\n"},
+        Status::Complete, ours);
+    expectAssembled("an exception to another function is another request's", kProtocolModbusAscii,
+                    kAsciiRead, {":0A827301\r\n", modbusAsciiFrame(QByteArray::fromHex("0A8302"))},
+                    Status::Complete, ":0A830271\r\n");
+
+    const QByteArray rtuReply = modbusRtuFrame(QByteArray::fromHex("0A0302FFFF"));
+    expectAssembled("noise holding the function code, then pieces", kProtocolModbusRtu, kRtuRead,
+                    {QByteArray::fromHex("00FF0303"), rtuReply.left(3), rtuReply.mid(3)},
+                    Status::Complete, ours);
+    expectAssembled("echo of a write", kProtocolModbusRtu, kRtuWrite, {kRtuWrite}, Status::Complete,
+                    ":0A060044FFFFAE\r\n");
+    expectAssembled("late echo of another register, then ours", kProtocolModbusRtu, kRtuWrite,
+                    {modbusRtuFrame(QByteArray::fromHex("0A060043FFFF")), kRtuWrite},
+                    Status::Complete, ":0A060044FFFFAE\r\n");
+    expectAssembled("a frame of ours with a wrong CRC decides, whatever follows in the same read",
+                    kProtocolModbusRtu, kRtuRead,
+                    {QByteArray::fromHex("0A0302FFFF1111") + rtuReply}, Status::Corrupt, "");
+    expectAssembled("broadcast station, zeros around a function code", kProtocolModbusRtu,
+                    buildRequest(kProtocolModbusRtu, "00", "", "03", "007F0001", ""),
+                    {QByteArray::fromHex("77000000000000000003005900325D000000000000")},
+                    Status::Corrupt, "");
+    expectAssembled("spoiled CRC ending in the function code", kProtocolModbusRtu, kRtuRead,
+                    {QByteArray::fromHex("0A0302FFFF5503")}, Status::Corrupt, "");
 }
 
 TEST(Framing, BufferStaysBoundedOnEndlessNoise) {
