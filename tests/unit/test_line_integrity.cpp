@@ -45,11 +45,9 @@ struct Rig {
         line->responder = [this](const QByteArray& request) { return answer(request); };
         com = std::make_unique<SerialComm>(
             std::move(t), [](const QString&) { return QStringLiteral("/dev/ttyFAKE0"); });
-        Conditions c;
-        c.protocol = ProtocolNumber(protocol);
-        c.instrument = instrumentNo;
-        c.timeoutMs = kTimeout;
-        com->setConditions(c);
+        com->setConditions({.protocol = ProtocolNumber(protocol),
+                            .instrument = instrumentNo,
+                            .timeoutMs = kTimeout});
         EXPECT_TRUE(com->openPort());
         table.values.fill(-7); // a value no answer carries
     }
@@ -156,11 +154,17 @@ TEST_P(LineIntegrity, SilenceAndRefusalsAreNotRetried) {
     EXPECT_EQ(rig.classify(rig.read()), rig.korvan() ? kResponseNone : kResponseCommError);
     EXPECT_EQ(rig.line->clockMs() - start, rig.lead() + kTimeout); // one time-out only
     EXPECT_TRUE(rig.com->lastExchange().silent);
+    // After silence Modbus waits a time-out of quiet, so that a late answer cannot pass for
+    // the next request's: a silent item costs one time-out under KORVAN, two under Modbus.
+    rig.run(kItems, false);
+    EXPECT_EQ(rig.line->clockMs() - start,
+              rig.lead() + kTimeout + kItems.size() * kTimeout * (rig.korvan() ? 1 : 2));
+    EXPECT_EQ(rig.line->written.size(), 1 + kItems.size());
 
     rig.instrument.setSilent(false);
-    rig.instrument.setFault(0x44, {sim::FaultKind::Nak, 2, 0, 0});
+    rig.instrument.setFault(0x44, {sim::FaultKind::Nak, 2});
     EXPECT_EQ(rig.classify(rig.read()), rig.korvan() ? kResponseNak : kResponseCommError);
-    EXPECT_EQ(rig.line->written.size(), 2);
+    EXPECT_EQ(rig.line->written.size(), 2 + kItems.size());
 }
 
 TEST_P(LineIntegrity, CorruptedAnswerIsRetriedUpToRetn) {
@@ -281,78 +285,37 @@ TEST_P(LineIntegrity, DeviceGoneStopsTheSequenceWithOneReport) {
 
 using Outcome = ItemComparison::Outcome;
 
+// Items 5..10: equal, different, refused, equal, and the device gone at 9: it and the item
+// never asked are unreadable.
 TEST_P(LineIntegrity, CompareLeavesTheTableAndSaysWhatDiffers) {
-    const int refused = GetParam().no == kProtocolKorvan ? kResponseNak : kResponseCommError;
-    const struct {
-        const char* name;
-        QList<int> tableValues; // for items 5..10; the instrument holds 1000 + i
-        int refusedItem;        // -1: none
-        int vanishAt;           // -1: the device stays
-        QList<Outcome> outcomes;
-        QList<int> messages; // of the unreadable items, in order
-    } cases[] = {
-        {"equal",
-         {1005, 1006, 1007, 1008, 1009, 1010},
-         -1,
-         -1,
-         QList<Outcome>(6, Outcome::Equal),
-         {}},
-        {"different",
-         {1005, -1006, 1007, 0, 1009, 1010},
-         -1,
-         -1,
-         {Outcome::Equal, Outcome::Different, Outcome::Equal, Outcome::Different, Outcome::Equal,
-          Outcome::Equal},
-         {}},
-        {"unreadable",
-         {1005, 1006, 1007, 1008, 1009, 1010},
-         7,
-         -1,
-         {Outcome::Equal, Outcome::Equal, Outcome::Unreadable, Outcome::Equal, Outcome::Equal,
-          Outcome::Equal},
-         {refused}},
-        // The device goes away at item 9: it and the items never asked are unreadable.
-        {"mixed",
-         {1005, 6, 1007, 1008, 1009, 10},
-         7,
-         9,
-         {Outcome::Equal, Outcome::Different, Outcome::Unreadable, Outcome::Equal,
-          Outcome::Unreadable, Outcome::Unreadable},
-         {refused, kResponseNone, kResponseNone}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig rig(GetParam().no);
-        rig.select(kItems);
-        for (int k = 0; k < kItems.size(); ++k)
-            rig.table.values[kItems[k]] = qint16(c.tableValues[k]);
-        if (c.refusedItem >= 0)
-            rig.instrument.setFault(c.refusedItem, {sim::FaultKind::Nak, 2, 0, 0});
-        rig.vanishAt = c.vanishAt;
-        const auto before = rig.table.values;
-        TransferContext ctx{rig.table, *rig.com, rig.view};
-        const Comparison cmp = compareWithInstrument(ctx);
+    Rig rig(GetParam().no);
+    rig.select(kItems);
+    const QList<qint16> tableValues = {1005, 6, 1007, 1008, 1009, 10};
+    for (int k = 0; k < kItems.size(); ++k)
+        rig.table.values[kItems[k]] = tableValues[k];
+    rig.instrument.setFault(7, {sim::FaultKind::Nak, 2});
+    rig.vanishAt = 9;
+    const auto before = rig.table.values;
+    TransferContext ctx{rig.table, *rig.com, rig.view};
+    const Comparison cmp = compareWithInstrument(ctx);
 
-        EXPECT_EQ(rig.table.values, before); // the item table is not touched
-        QList<Outcome> outcomes;
-        QList<int> messages, differing;
-        for (const ItemComparison& item : cmp.items) {
-            outcomes << item.outcome;
-            if (item.outcome == Outcome::Unreadable)
-                messages << item.messageId;
-            else
-                EXPECT_EQ(item.instrumentValue, 1000 + item.item);
-            if (item.outcome == Outcome::Different)
-                differing << item.item;
-            EXPECT_EQ(item.tableValue, before[item.item]);
-        }
-        EXPECT_EQ(outcomes, c.outcomes);
-        EXPECT_EQ(messages, c.messages);
-        EXPECT_EQ(cmp.differing(), differing);
-        EXPECT_EQ(cmp.countsText(), QStringLiteral("%1 of 6 items differ; %2 could not be read")
-                                        .arg(differing.size())
-                                        .arg(messages.size()));
+    EXPECT_EQ(rig.table.values, before);
+    QList<Outcome> outcomes;
+    QList<int> messages; // of the unreadable items
+    for (const ItemComparison& item : cmp.items) {
+        outcomes << item.outcome;
+        if (item.outcome == Outcome::Unreadable)
+            messages << item.messageId;
+        else
+            EXPECT_EQ(item.instrumentValue, 1000 + item.item);
+        EXPECT_EQ(item.tableValue, before[item.item]);
     }
+    EXPECT_EQ(outcomes, (QList<Outcome>{Outcome::Equal, Outcome::Different, Outcome::Unreadable,
+                                        Outcome::Equal, Outcome::Unreadable, Outcome::Unreadable}));
+    const int refused = rig.korvan() ? kResponseNak : kResponseCommError;
+    EXPECT_EQ(messages, (QList<int>{refused, kResponseNone, kResponseNone}));
+    EXPECT_EQ(cmp.differing(), QList<int>{6});
+    EXPECT_EQ(cmp.countsText(), "1 of 6 items differ; 3 could not be read");
 }
 
 TEST_P(LineIntegrity, WriteListedItemsKeepsTheWriteAllOrder) {
@@ -368,55 +331,33 @@ TEST_P(LineIntegrity, WriteListedItemsKeepsTheWriteAllOrder) {
     EXPECT_TRUE(r.failed.isEmpty());
 }
 
-TEST_P(LineIntegrity, VerifyReportsClampedAndIgnoredWrites) {
-    for (const bool verify : {false, true}) {
-        SCOPED_TRACE(verify ? "verify" : "no verify");
-        Rig rig(GetParam().no);
-        rig.select({0x10, 0x23, 0x24, 0x30});
-        rig.table.values[0x10] = 7;    // kept as written
-        rig.table.values[0x23] = 1500; // clamped to 1000
-        rig.table.values[0x24] = -5;   // ignored: the instrument keeps 1036
-        rig.table.values[0x30] = 900;  // within the clamp range: kept
-        rig.instrument.setFault(0x23, {sim::FaultKind::Clamp, 4, 0, 0, 0, 1000});
-        rig.instrument.setFault(0x24, {sim::FaultKind::Ignore});
-        rig.instrument.setFault(0x30, {sim::FaultKind::Clamp, 4, 0, 0, 0, 1000});
-        const auto written = rig.table.values;
-        TransferContext ctx{rig.table, *rig.com, rig.view, verify};
-        const TransferResult r = writeAllItems(ctx);
-
-        const QList<ReadBackMismatch> expected =
-            verify ? QList<ReadBackMismatch>{{0x23, 1500, 1000}, {0x24, -5, 1036}}
-                   : QList<ReadBackMismatch>{};
-        EXPECT_EQ(r.mismatches, expected);
-        EXPECT_EQ(rig.view.mismatches, expected);
-        EXPECT_EQ(r.good, (QList<int>{0x23, 0x24, 0x10, 0x30})); // every write was answered
-        EXPECT_EQ(rig.asked.size(), verify ? 8 : 4);             // one read-back per written item
-        EXPECT_EQ(rig.table.values, written); // a read-back never lands in the table
-        EXPECT_EQ(rig.instrument.value(0x23), 1000);
-    }
-    EXPECT_EQ(mismatchText({0x23, 1500, 1000}),
-              QStringLiteral("0023h: wrote 1500, instrument holds 1000"));
-}
-
-TEST_P(LineIntegrity, VerifyOfOneChangedItemAndAFailedReadBack) {
+// Verify after writing: what the instrument clamped or ignored is reported and never lands
+// in the table; a read-back that fails is a failure of its item, not a mismatch.
+TEST_P(LineIntegrity, VerifyReportsClampedIgnoredAndUnreadWrites) {
     Rig rig(GetParam().no);
-    rig.select({0x23});
-    rig.table.currentItem = 0x23;
-    rig.table.values[0x23] = 1500;
-    rig.instrument.setFault(0x23, {sim::FaultKind::Ignore});
+    rig.select({0x10, 0x23, 0x24});
+    rig.table.values[0x10] = 900;  // within the clamp range: kept
+    rig.table.values[0x23] = 1500; // clamped to 1000
+    rig.table.values[0x24] = -5;   // ignored: the instrument keeps 1036
+    rig.instrument.setFault(0x10, {sim::FaultKind::Clamp, 4, 0, 0, 0, 1000});
+    rig.instrument.setFault(0x23, {sim::FaultKind::Clamp, 4, 0, 0, 0, 1000});
+    rig.instrument.setFault(0x24, {sim::FaultKind::Ignore});
+    const auto written = rig.table.values;
     TransferContext ctx{rig.table, *rig.com, rig.view, true};
-    TransferResult r = writeChangedItem(ctx);
-    EXPECT_EQ(r.mismatches, (QList<ReadBackMismatch>{{0x23, 1500, 1035}}));
+    const TransferResult all = writeAllItems(ctx);
+    const QList<ReadBackMismatch> expected = {{0x23, 1500, 1000}, {0x24, -5, 1036}};
+    EXPECT_EQ(all.mismatches, expected);
+    EXPECT_EQ(rig.view.mismatches, expected);
+    EXPECT_EQ(all.good, (QList<int>{0x23, 0x24, 0x10})); // every write was answered
+    EXPECT_EQ(rig.asked.size(), 6);                      // one read-back per written item
+    EXPECT_EQ(rig.table.values, written);
 
-    // The write is answered, the read-back is not: a failure of the item, no mismatch.
-    rig.shape = [&rig](const Reply& reply) {
-        if (rig.asked.size() % 2 == 0)
-            return Reply{};
-        return reply;
-    };
-    r = writeChangedItem(ctx);
-    EXPECT_TRUE(r.mismatches.isEmpty());
-    EXPECT_EQ(r.failed, QList<int>{0x23});
+    rig.table.currentItem = 0x24;
+    EXPECT_EQ(writeChangedItem(ctx).mismatches, (QList<ReadBackMismatch>{{0x24, -5, 1036}}));
+    rig.shape = [&rig](const Reply& reply) { return rig.asked.size() % 2 ? reply : Reply{}; };
+    const TransferResult unread = writeChangedItem(ctx);
+    EXPECT_TRUE(unread.mismatches.isEmpty());
+    EXPECT_EQ(unread.failed, QList<int>{0x24});
 }
 
 // The observer hears every exchange once, as it ended, whatever the way out of it.
@@ -455,7 +396,6 @@ TEST_P(LineIntegrity, ObserverRecordsEveryOutcome) {
         EXPECT_EQ(m.value, qint16(-7));
         EXPECT_EQ(r.answer.isEmpty(), row.outcome == ExchangeOutcome::NoAnswer ||
                                           row.outcome == ExchangeOutcome::DeviceLost);
-        EXPECT_GE(r.roundTripMs, 0.0);
     }
     EXPECT_EQ(log.at(1).refusalCode, "02");
     EXPECT_GT(log.at(4).discardedBytes, 0) << "the answer naming another item";
@@ -473,41 +413,8 @@ TEST_P(LineIntegrity, ObserverRecordsEveryOutcome) {
     EXPECT_EQ(log.size(), 7);
 }
 
-TEST(SerialComm, ObserverRecordsReadsAndBroadcasts) {
-    Rig rig(kProtocolModbusRtu, 0);
-    ExchangeLog log;
-    rig.com->addExchangeObserver(&log);
-    rig.run({5}, true);
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log.at(0).outcome, ExchangeOutcome::Broadcast);
-
-    Rig korvan(kProtocolKorvan);
-    korvan.com->addExchangeObserver(&log);
-    korvan.read();
-    ASSERT_EQ(log.size(), 2);
-    const ExchangeRecord& r = log.at(1);
-    EXPECT_EQ(hexBytes(r.request), "02 21 20 20 30 30 34 34 03 32 43");
-    EXPECT_EQ(r.outcome, ExchangeOutcome::Good);
-    EXPECT_TRUE(printableBytes(r.answer).startsWith("<ACK>"));
-    EXPECT_TRUE(traceLine(r).contains("R 0044h > 02 21 20 20 30 30 34 34 03 32 43 < 06"));
-}
-
 INSTANTIATE_TEST_SUITE_P(, LineIntegrity, test::allProtocols(),
                          ::testing::PrintToStringParamName());
-
-TEST(SilentInstrument, CostsOneTimeOutUnderKorvanTwoUnderModbus) {
-    for (const auto& [protocol, name] : test::kProtocolCases) {
-        SCOPED_TRACE(name);
-        Rig rig(protocol);
-        rig.instrument.setSilent(true);
-        const qint64 start = rig.line->clockMs();
-        rig.run(kItems, false);
-        const double perItem = double(rig.line->clockMs() - start) / kItems.size() / kTimeout;
-        // Modbus: the first item needs no quiet before it.
-        EXPECT_GE(perItem, protocol == kProtocolKorvan ? 1.0 : 1.8);
-        EXPECT_LE(perItem, protocol == kProtocolKorvan ? 1.05 : 2.05);
-    }
-}
 
 TEST(ModbusStationZero, BroadcastsWritesAndDoesNotRead) {
     for (const auto& [protocol, name] : std::span(test::kProtocolCases).subspan(1)) {
@@ -518,7 +425,10 @@ TEST(ModbusStationZero, BroadcastsWritesAndDoesNotRead) {
         EXPECT_TRUE(rig.line->written.isEmpty());
         ASSERT_EQ(rig.view.notices.size(), 1);
 
+        ExchangeLog log;
+        rig.com->addExchangeObserver(&log);
         const TransferResult write = rig.run(kItems, true);
+        EXPECT_EQ(log.at(0).outcome, ExchangeOutcome::Broadcast);
         EXPECT_EQ(write.unconfirmed, kItems);
         EXPECT_TRUE(write.good.isEmpty() && write.failed.isEmpty());
         ASSERT_EQ(rig.line->written.size(), kItems.size());
@@ -608,10 +518,6 @@ TEST(SerialComm, OpenPortSettingsAndFailures) {
     EXPECT_EQ(com.lastOpenError(), OpenError::PermissionDenied);
     EXPECT_EQ(com.lastOpenErrorText(), line->failOpenText);
     EXPECT_EQ(com.lastDevice(), QStringLiteral("/dev/ttyUSB7"));
-    QByteArray a("!"), s(" "), cmd(" "), i("0044"), d;
-    qint16 retn = 3;
-    EXPECT_TRUE(com.sendCommand(a, s, cmd, i, d, retn).isEmpty());
-    EXPECT_TRUE(line->written.isEmpty());
 
     line->failOpenWith = OpenError::None;
     for (const qint32 rate : {0, -9600}) {
