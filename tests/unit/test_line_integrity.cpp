@@ -2,7 +2,7 @@
 // answered by the virtual instrument's logic: what the pty tests cannot see (how many
 // requests went out, how long each exchange waited), and that an answer belongs to its
 // request: late answers, answers that name another item or instrument, a device that goes
-// away, Modbus broadcasts.
+// away, Modbus broadcasts; and block reads, split when refused, ending as item by item.
 #include "RecordingView.h"
 #include "ScriptedTransport.h"
 #include "SimInstrument.h"
@@ -13,9 +13,12 @@
 #include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
 #include "comm/SerialComm.h"
+#include "transfer/BlockRead.h"
 #include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
+#include <QMap>
+#include <QSet>
 #include <gtest/gtest.h>
 #include <span>
 
@@ -489,3 +492,165 @@ TEST(SerialComm, OpenPortPassesTheLineSettingsAndRefusesBadRates) {
         EXPECT_EQ(com.lastOpenError(), OpenError::BadSettings) << rate;
     }
 }
+
+namespace {
+
+// Block reads (Modbus): runs of registers in one request each.
+class BlockRead : public ::testing::TestWithParam<qint16> {};
+
+struct BlockFaults {
+    QSet<int> undefined = {}; // exception 02 for any request touching them
+    int maxCount = 125;       // exception 03 above
+    int badSum = -1;          // every answer carrying this item arrives spoiled
+    int vanishAt = -1;
+};
+
+// A rig whose instrument has the faults, with a block reader of its own.
+struct BlockRig : Rig {
+    explicit BlockRig(qint16 protocol, const BlockFaults& f = {}) : Rig(protocol) {
+        for (int i : f.undefined)
+            instrument.setFault(i, {sim::FaultKind::Nak, 2});
+        instrument.setMaxCount(f.maxCount);
+        if (f.badSum >= 0)
+            instrument.setFault(f.badSum, {sim::FaultKind::BadSum});
+        vanishAt = f.vanishAt;
+    }
+    // The registers of every request that went out.
+    QList<int> counts() const {
+        QList<int> out;
+        for (const QByteArray& frame : line->written)
+            out << describeRequest(protocol, frame).count;
+        return out;
+    }
+    // Reads items [first, first + count); item -> value or -message id.
+    QMap<int, int> readRun(int first, int count) {
+        QMap<int, int> got;
+        reader.readRun(
+            first, count,
+            [&got](int item, int result, qint16 value) { got[item] = result ? -result : value; },
+            [] { return true; });
+        return got;
+    }
+
+    // The read of all items but `unselected`, by blocks or item by item.
+    TransferResult readAll(bool blocks, const QSet<int>& unselected = {}, int blockMax = 125) {
+        Conditions c = com->conditions();
+        c.blockRead = blocks;
+        c.blockMax = blockMax;
+        com->setConditions(c);
+        QList<int> items;
+        for (int i = 0; i < kItemCount; ++i)
+            if (!unselected.contains(i))
+                items << i;
+        return run(items, false);
+    }
+    // One item alone, as the read without blocks asks for it.
+    int readItem(int item, qint16* got) {
+        qint16 inst = 1, retn = 3;
+        QByteArray sub, cmd("03"), no = itemAddressText(item).toLatin1(), data;
+        const QByteArray text = sendItemCommand(*com, inst, sub, cmd, no, data, retn);
+        if (classify(text) == kResponseOk)
+            *got = *value(text);
+        return classify(text);
+    }
+
+    BlockReader reader{*com, 1, [this](int item, qint16* got) { return readItem(item, got); }};
+};
+
+QMap<int, int> expected(int first, int count, const QSet<int>& undefined = {}) {
+    QMap<int, int> m;
+    for (int i = first; i < first + count; ++i)
+        m[i] = undefined.contains(i) ? -kResponseCommError : 1000 + i;
+    return m;
+}
+
+} // namespace
+
+TEST(BlockRuns, RunsOfSelectedAddresses) {
+    const QSet<int> selected = {0, 1, 2, 5, 6, 7, 8, 9, 127};
+    const auto runs = blockRuns([&](int i) { return selected.contains(i); }, 128, 3);
+    EXPECT_EQ(runs, (QList<QPair<int, int>>{{0, 3}, {5, 3}, {8, 2}, {127, 1}}));
+    EXPECT_EQ(blockRuns([](int) { return true; }, 128, 125).size(), 2);
+}
+
+TEST_P(BlockRead, OneRequestPerRunAndARefusedSpanIsSplitNotTakenForACountLimit) {
+    BlockRig rig(GetParam());
+    EXPECT_EQ(rig.readRun(0, 125), expected(0, 125));
+    EXPECT_EQ(rig.readRun(125, 3), expected(125, 3));
+    EXPECT_EQ(rig.counts(), QList<int>({125, 3}));
+
+    rig.instrument.setFault(40, {sim::FaultKind::Nak, 2});
+    rig.line->written.clear();
+    EXPECT_EQ(rig.readRun(0, 64), expected(0, 64, {40}));
+    // The split costs about two requests per level, not one per item.
+    EXPECT_LT(rig.counts().size(), 16);
+    EXPECT_EQ(rig.reader.learnedLimit(), BlockReader::kMaxRegisters) << "a span, not a count";
+    rig.line->written.clear();
+    EXPECT_EQ(rig.readRun(41, 87), expected(41, 87));
+    EXPECT_EQ(rig.counts(), QList<int>({87})) << "exception 02 is no count limit";
+}
+
+TEST_P(BlockRead, CountLimitIsLearnedOnce) {
+    BlockRig rig(GetParam(), {.maxCount = 20});
+    EXPECT_EQ(rig.readRun(0, 125), expected(0, 125));
+    EXPECT_LE(rig.reader.learnedLimit(), 20);
+    rig.line->written.clear();
+    EXPECT_EQ(rig.readRun(0, 125), expected(0, 125));
+    for (int count : rig.counts())
+        EXPECT_LE(count, 20) << "refused again after it was learned";
+}
+
+TEST_P(BlockRead, ReadOfAllItemsEndsAsTheItemByItemRead) {
+    const struct {
+        const char* name;
+        BlockFaults faults;
+        QSet<int> unselected = {};
+        int blockMax = 125;
+    } cases[] = {
+        {"accepts every block", {}},
+        {"undefined addresses", {.undefined = {0, 40, 41, 127}}},
+        {"count limit", {.maxCount = 7}},
+        // The block is tried three times, then split down to the one item.
+        {"bad check on a block", {.badSum = 0x20}},
+        {"gaps in the selection", {.undefined = {12}}, {3, 4, 5, 64, 100, 126}, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BlockRig single(GetParam(), c.faults), block(GetParam(), c.faults);
+        const TransferResult one = single.readAll(false, c.unselected, c.blockMax);
+        const TransferResult run = block.readAll(true, c.unselected, c.blockMax);
+        EXPECT_EQ(block.table.values, single.table.values);
+        EXPECT_EQ(run.good, one.good);
+        EXPECT_EQ(run.failed, one.failed);
+        EXPECT_EQ(run.failedMessage, one.failedMessage);
+        EXPECT_EQ(block.view.errors, single.view.errors);
+        EXPECT_EQ(block.view.progress, kItemCount);
+        EXPECT_LT(block.asked.size(), single.asked.size()) << "fewer requests";
+    }
+}
+
+TEST_P(BlockRead, StopAndLostDeviceEndTheReadOnce) {
+    // Stop asked for: no request after it, nothing recorded as failed.
+    BlockRig stopped(GetParam());
+    stopped.view.stopAfterEvents = 3;
+    const TransferResult r = stopped.readAll(true, {}, 16);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_TRUE(r.failed.isEmpty());
+    EXPECT_LT(stopped.asked.size(), 8);
+    // The device goes away as the third block is written, and again during a split.
+    for (const auto& [vanishAt, undefined] : {std::pair{32, QSet<int>{}}, {4, QSet<int>{5}}}) {
+        SCOPED_TRACE(vanishAt);
+        BlockRig rig(GetParam(), {.undefined = undefined, .vanishAt = vanishAt});
+        const TransferResult lost = rig.readAll(true, {}, 16);
+        EXPECT_TRUE(lost.lost);
+        EXPECT_EQ(rig.view.lost.size(), 1);
+        EXPECT_TRUE(lost.failed.isEmpty() || lost.failed == QList<int>{5})
+            << "no item fails for the loss";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modbus, BlockRead,
+                         ::testing::Values(kProtocolModbusAscii, kProtocolModbusRtu),
+                         [](const auto& info) {
+                             return info.param == kProtocolModbusAscii ? "ascii" : "rtu";
+                         });
