@@ -55,13 +55,10 @@ class FakeComm : public CommObject {
         if (fault == "silent")
             return {};
         if (korvan) {
+            const QByteArray end = QByteArray("\x03") + "00"; // ETX, a checksum nobody checks
             if (fault == "nak")
-                return "\x15 \x20 " + addr +
-                       "03\x03"
-                       "00";
-            return "\x06! " + type + addr + (write ? QByteArray() : value(i)) +
-                   "\x03"
-                   "00";
+                return "\x15 \x20 " + addr + "03" + end;
+            return "\x06! " + type + addr + (write ? QByteArray() : value(i)) + end;
         }
         if (fault == "nak")
             return ":01" + QByteArray(write ? "86" : "83") + "02XX\r\n";

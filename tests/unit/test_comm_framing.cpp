@@ -1,6 +1,7 @@
 // The messages: the command fields sendItemCommand hands to the communication object,
 // checksums, request bytes, the assembler cases the exchange tests do not reach, and the
 // classification of response texts.
+#include "FakeComm.h"
 #include "TestPrinters.h"
 #include "comm/Checksums.h"
 #include "comm/Classification.h"
@@ -18,11 +19,8 @@ using Status = ResponseAssembler::Status;
 namespace {
 
 // Records the fields sendCommand receives and answers with a fixed text.
-class FieldRecorder : public CommObject {
+class FieldRecorder : public test::FakeComm {
   public:
-    void activate(bool) override {}
-    bool openPort() override { return true; }
-    void closePort() override {}
     void resetExchange() override { calls << "resetExchange"; }
     void dropStaleInput() override { calls << "dropStaleInput"; }
     QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
@@ -32,7 +30,6 @@ class FieldRecorder : public CommObject {
         sentRetn = retn;
         return "reply";
     }
-    QByteArray extractData(const QByteArray&, qint32) const override { return {}; }
 
     QList<QByteArray> calls;
     QList<QByteArray> sent;
