@@ -1,6 +1,7 @@
-// Exchange records: what the monitor and the trace say of each exchange. How the serial
-// object's exchanges end is checked on the scripted line (test_line_integrity).
-#include "TestPrinters.h"
+// Exchange records: what a request asks for, and which record a read-back that differs
+// marks. How the serial object's exchanges end and what their records carry is checked on
+// the scripted line (test_line_integrity); the monitor and the trace show them
+// (test_monitor, Cli.TraceProgressAndSummaryLines).
 #include "comm/CommObject.h"
 #include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
@@ -11,61 +12,20 @@ using namespace pmx;
 
 namespace {
 
-QByteArray modbus(qint16 protocol, const QByteArray& hexMessage) {
-    const QByteArray message = QByteArray::fromHex(hexMessage);
-    return protocol == kProtocolModbusAscii ? framing::modbusAsciiFrame(message)
-                                            : framing::modbusRtuFrame(message);
-}
-
+// The write of every protocol is described on the scripted line
+// (LineIntegrity.ObserverRecordsEveryOutcome); here the reads and what is no request.
 TEST(ExchangeRecord, RequestsAreDescribedInEveryProtocol) {
-    const struct {
-        qint16 protocol;
-        QByteArray frame;
-        int station, item, count;
-        std::optional<qint16> written; // nullopt: a read
-    } rows[] = {
-        {kProtocolKorvan, framing::korvanRequest("$", " ", "P", "0023", "FFFF"), 4, 0x23, 1, -1},
-        {kProtocolModbusAscii, modbus(kProtocolModbusAscii, "0A0300440001"), 10, 0x44, 1, {}},
-        {kProtocolModbusRtu, modbus(kProtocolModbusRtu, "01030000007D"), 1, 0, 125, {}},
-        {kProtocolModbusRtu, modbus(kProtocolModbusRtu, "0106007F8000"), 1, 0x7F, 1, -32768},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(hexText(row.frame));
-        const RequestMeaning m = describeRequest(row.protocol, row.frame);
-        EXPECT_TRUE(m.valid);
-        EXPECT_EQ(m.write, row.written.has_value());
-        EXPECT_EQ(std::tuple(m.station, m.item, m.count),
-                  std::tuple(row.station, row.item, row.count));
-        EXPECT_EQ(m.value, row.written);
-    }
+    const RequestMeaning korvan =
+        describeRequest(kProtocolKorvan, framing::korvanRequest("$", " ", " ", "0023", ""));
+    EXPECT_EQ(std::tuple(korvan.valid, korvan.write, korvan.item), std::tuple(true, false, 0x23));
+    const RequestMeaning ascii = describeRequest(
+        kProtocolModbusAscii, framing::modbusAsciiFrame(QByteArray::fromHex("0A0300440001")));
+    EXPECT_EQ(std::tuple(ascii.valid, ascii.item, ascii.count), std::tuple(true, 0x44, 1));
+    const RequestMeaning block = describeRequest(
+        kProtocolModbusRtu, framing::modbusRtuFrame(QByteArray::fromHex("01030000007D")));
+    EXPECT_EQ(std::tuple(block.valid, block.item, block.count), std::tuple(true, 0, 125));
     EXPECT_FALSE(describeRequest(kProtocolModbusAscii, ":0X0300440001B8\r\n").valid);
     EXPECT_FALSE(describeRequest(kProtocolKorvan, "garbage").valid);
-}
-
-// A Modbus text that is not hex throughout is no answer, whatever its function code says.
-TEST(ExchangeRecord, ModbusTextWithAStrayCharacterIsAChecksumError) {
-    QString code;
-    EXPECT_EQ(
-        classifyExchange(kProtocolModbusAscii, ":018302 7A\r\n", false, false, false, 0, &code),
-        ExchangeOutcome::ChecksumError);
-    EXPECT_EQ(
-        classifyExchange(kProtocolModbusAscii, ":0183027A\r\n", false, false, false, 0, &code),
-        ExchangeOutcome::Refused);
-    EXPECT_EQ(code, "02");
-}
-
-TEST(ExchangeRecord, TraceLineCarriesTheBytesAndTheOutcome) {
-    ExchangeRecord r;
-    r.protocol = kProtocolKorvan;
-    r.request = framing::korvanRequest("!", " ", " ", "0044", "");
-    r.outcome = ExchangeOutcome::Refused;
-    r.refusalCode = "01";
-    r.attempts = 1;
-    r.roundTripMs = 12.34;
-    r.discardedBytes = 7;
-    EXPECT_TRUE(traceLine(r).contains("korvan R 0044h > 02 21 20 20 30 30 34 34 03 32 43 < - : "
-                                      "NAK 01, 1 try, 12.3 ms, 7 bytes discarded"))
-        << qPrintable(traceLine(r));
 }
 
 // Verify after writing marks the read-back it just made, and nothing else in its place.
