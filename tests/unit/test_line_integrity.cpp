@@ -79,11 +79,11 @@ struct Rig {
             instrument.setFault(i, {sim::FaultKind::Delay, 4, ms, 0});
     }
     bool korvan() const { return protocol == kProtocolKorvan; }
-    // One read of item 0044h, through sendItemCommand as the sequences do it (retn 3).
-    QByteArray read(qint16 inst = 1) {
-        QByteArray subadr, commod("03"), item("0044"), data;
+    // One read, through sendItemCommand as the sequences do it (retn 3).
+    QByteArray read(qint16 inst = 1, int item = 0x44) {
+        QByteArray subadr, commod("03"), no = itemAddressText(item).toLatin1(), data;
         qint16 retn = 3;
-        return sendItemCommand(*com, inst, subadr, commod, item, data, retn);
+        return sendItemCommand(*com, inst, subadr, commod, no, data, retn);
     }
     std::optional<qint16> value(const QByteArray& text) const {
         return decodeDataField(com->extractData(text, 1));
@@ -388,9 +388,7 @@ TEST_P(LineIntegrity, ObserverRecordsEveryOutcome) {
         EXPECT_EQ(rig.line->written.count(r.request), lost ? 0 : row.attempts)
             << "the record carries the frame that went out";
         const RequestMeaning m = describeRequest(rig.protocol, r.request);
-        EXPECT_TRUE(m.valid && m.write);
-        EXPECT_EQ(m.item, row.item);
-        EXPECT_EQ(m.value, qint16(-7));
+        EXPECT_EQ(std::tuple(m.write, m.item, m.value), std::tuple(true, row.item, qint16(-7)));
         EXPECT_EQ(r.answer.isEmpty(), row.outcome == ExchangeOutcome::NoAnswer ||
                                           row.outcome == ExchangeOutcome::DeviceLost);
     }
@@ -544,17 +542,12 @@ struct BlockRig : Rig {
                 items << i;
         return run(items, false);
     }
-    // One item alone, as the read without blocks asks for it.
-    int readItem(int item, qint16* got) {
-        qint16 inst = 1, retn = 3;
-        QByteArray sub, cmd("03"), no = itemAddressText(item).toLatin1(), data;
-        const QByteArray text = sendItemCommand(*com, inst, sub, cmd, no, data, retn);
-        if (classify(text) == kResponseOk)
-            *got = *value(text);
-        return classify(text);
-    }
-
-    BlockReader reader{*com, 1, [this](int item, qint16* got) { return readItem(item, got); }};
+    BlockReader reader{*com, 1, [this](int item, qint16* got) {
+                           const QByteArray text = read(1, item);
+                           if (classify(text) == kResponseOk)
+                               *got = *value(text);
+                           return classify(text);
+                       }};
 };
 
 QMap<int, int> expected(int first, int count, const QSet<int>& undefined = {}) {
@@ -565,13 +558,6 @@ QMap<int, int> expected(int first, int count, const QSet<int>& undefined = {}) {
 }
 
 } // namespace
-
-TEST(BlockRuns, RunsOfSelectedAddresses) {
-    const QSet<int> selected = {0, 1, 2, 5, 6, 7, 8, 9, 127};
-    const auto runs = blockRuns([&](int i) { return selected.contains(i); }, 128, 3);
-    EXPECT_EQ(runs, (QList<QPair<int, int>>{{0, 3}, {5, 3}, {8, 2}, {127, 1}}));
-    EXPECT_EQ(blockRuns([](int) { return true; }, 128, 125).size(), 2);
-}
 
 TEST_P(BlockRead, OneRequestPerRunAndARefusedSpanIsSplitNotTakenForACountLimit) {
     BlockRig rig(GetParam());
