@@ -51,22 +51,23 @@ TEST(Numbers, LeadingNumberAndWholeTextsInEveryLocale) {
 }
 
 TEST(ApplyConditions, StoredTextsInEffectAndWrittenBack) {
-    const QStringList defaults = {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"};
+    using Texts = cond::StoredConditions;
+    const Texts defaults{"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"};
     const auto timeout = [&](const char* text) {
-        QStringList t = defaults;
-        t.last() = QString::fromLatin1(text);
+        Texts t = defaults;
+        t.timout = QString::fromLatin1(text);
         return t;
     };
     const struct {
-        QStringList stored; // empty: nothing stored
-        QStringList inEffect;
+        std::optional<Texts> stored; // nullopt: nothing stored
+        Texts inEffect;
         bool writtenBack; // the texts in effect are stored afterwards
     } cases[] = {
-        {{}, defaults, false},
-        {{"modbus rtu", "96", "115200", "8", "2 bit", "MARK", "COM9", "300"},
+        {std::nullopt, defaults, false},
+        {Texts{"modbus rtu", "96", "115200", "8", "2 bit", "MARK", "COM9", "300"},
          {"KORVAN", "0", "9600", "7 bit", "2 bit", "EVEN", "COM1", "300"},
          true},
-        {{"Modbus ASCII", "abc", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
+        {Texts{"Modbus ASCII", "abc", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
          {"Modbus ASCII", "0", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
          false},
         {timeout("4000"), timeout("4000"), false},
@@ -75,19 +76,17 @@ TEST(ApplyConditions, StoredTextsInEffectAndWrittenBack) {
         {timeout(""), defaults, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.stored.join(QLatin1Char('|')).toStdString());
+        SCOPED_TRACE(c.stored ? c.stored->list().join(u'|').toStdString() : "nothing stored");
         MemorySettingsStore store;
-        if (!c.stored.isEmpty()) {
-            const QStringList& t = c.stored;
-            cond::writeStored(store, {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]});
-        }
+        if (c.stored)
+            cond::writeStored(store, *c.stored);
         const int writes = store.writeCount();
         test::FakeComm com;
         const ApplyResult r = applyConditions(com, store);
         EXPECT_TRUE(r.opened()) << r.why.toStdString();
-        EXPECT_EQ(cond::toTexts(com.conditions()).list(), c.inEffect);
+        EXPECT_EQ(cond::toTexts(com.conditions()).list(), c.inEffect.list());
         if (c.writtenBack)
-            EXPECT_EQ(cond::readStored(store).list(), c.inEffect);
+            EXPECT_EQ(cond::readStored(store).list(), c.inEffect.list());
         else
             EXPECT_EQ(store.writeCount(), writes);
     }

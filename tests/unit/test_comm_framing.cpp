@@ -205,8 +205,6 @@ TEST(Framing, AssemblerCases) {
     expectAssembled("noise holding the function code, then pieces", kProtocolModbusRtu, kRtuRead,
                     {QByteArray::fromHex("00FF0303"), rtuReply.left(3), rtuReply.mid(3)},
                     Status::Complete, ours);
-    expectAssembled("echo of a write", kProtocolModbusRtu, kRtuWrite, {kRtuWrite}, Status::Complete,
-                    ":0A060044FFFFAE\r\n");
     expectAssembled("late echo of another register, then ours", kProtocolModbusRtu, kRtuWrite,
                     {modbusRtuFrame(QByteArray::fromHex("0A060043FFFF")), kRtuWrite},
                     Status::Complete, ":0A060044FFFFAE\r\n");
