@@ -121,26 +121,3 @@ TEST(ReportCsv, UnwritablePathIsReported) {
         EXPECT_FALSE(error.isEmpty());
     }
 }
-
-TEST(ReportCsv, TellsHowManyItemsWentWhere) {
-    QTemporaryDir dir;
-    ListArrays lists;
-    fillListArrays(sampleTable(), false, lists);
-    const QString path = dir.filePath("out.csv");
-    const QString shown = QDir::toNativeSeparators(path);
-    const struct {
-        Lang lang;
-        bool appended;
-        QString text;
-    } runs[] = {{Lang::English, false, "3 items written to the new file " + shown},
-                {Lang::English, true, "3 items appended to " + shown},
-                {Lang::Japanese, true, "3 項目を " + shown + " に追記しました"}};
-    for (const auto& run : runs) {
-        CsvWritten written;
-        ASSERT_TRUE(appendCsv(path, lists, run.lang, nullptr, &written));
-        EXPECT_EQ(written.items, 3);
-        EXPECT_EQ(written.appended, run.appended);
-        EXPECT_EQ(csvWrittenText(written, path, run.lang), run.text);
-    }
-    EXPECT_EQ(readAll(path).count("\"P0\",-5\r\n"), 3);
-}
