@@ -129,21 +129,17 @@ TEST(ReportRender, PdfPagesTextLayerAndJapaneseFont) {
     t.names[1] = QStringLiteral("Alarm 1 set value, high");
     t.values[2] = 31570;
     // Letter is shorter than A4: 27 rows on page 1, then 32 a page.
-    const struct {
-        Lang lang;
-        QPageSize::PageSizeId paper;
-        int pages;
-    } cases[] = {{Lang::English, QPageSize::A4, 4}, {Lang::Japanese, QPageSize::Letter, 5}};
+    const std::tuple<Lang, QPageSize::PageSizeId, int> cases[] = {
+        {Lang::English, QPageSize::A4, 4}, {Lang::Japanese, QPageSize::Letter, 5}};
     QTemporaryDir dir;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.lang == Lang::English ? "en" : "ja");
-        const ReportModel m = modelOf(t, c.lang, true);
+    for (const auto& [lang, size, pages] : cases) {
+        SCOPED_TRACE(lang == Lang::English ? "en" : "ja");
+        const ReportModel m = modelOf(t, lang, true);
         const QString path = dir.filePath("list.pdf");
         QString error;
-        ASSERT_TRUE(ReportRenderer::renderPdf(m, path, &error, paper(c.paper)))
-            << error.toStdString();
-        EXPECT_EQ(pdfPages(path), c.pages);
-        if (c.lang == Lang::Japanese) {
+        ASSERT_TRUE(ReportRenderer::renderPdf(m, path, &error, paper(size))) << error.toStdString();
+        EXPECT_EQ(pdfPages(path), pages);
+        if (lang == Lang::Japanese) {
             EXPECT_TRUE(readAll(path).contains("NotoSansCJK")) << "no CJK face embedded";
         }
         QProcess pdftotext;

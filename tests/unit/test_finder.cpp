@@ -99,17 +99,11 @@ TEST_P(FinderProbe, OneReadThroughTheSerialObjectPerTryAndThePortClosedAfter) {
     const auto p = ProtocolNumber(GetParam().no);
     const LineSetting at{4800, 8, Parity::None, 2};
     const ProbeTarget right{"/dev/ttyX", p, at, 7};
-    struct Case {
-        const char* what;
-        ProbeTarget target;
-        sim::FaultKind fault;
-        ProbeOutcome expected;
-    };
     ProbeTarget otherBits = right, otherRate = right, otherInstrument = right;
     otherBits.line.parity = Parity::Even;
     otherRate.line.rate = 9600;
     otherInstrument.instrument = 8;
-    const Case cases[] = {
+    const std::tuple<const char*, ProbeTarget, sim::FaultKind, ProbeOutcome> cases[] = {
         {"good", right, sim::FaultKind::None, ProbeOutcome::Answered},
         {"refused", right, sim::FaultKind::Nak, ProbeOutcome::Refused},
         {"spoiled checksum", right, sim::FaultKind::BadSum, ProbeOutcome::Garbled},
@@ -118,19 +112,20 @@ TEST_P(FinderProbe, OneReadThroughTheSerialObjectPerTryAndThePortClosedAfter) {
         {"other rate", otherRate, sim::FaultKind::None, ProbeOutcome::Silent},
         {"other instrument", otherInstrument, sim::FaultKind::None, ProbeOutcome::Silent},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, target, fault, expected] : cases) {
+        SCOPED_TRACE(what);
         LineRig rig(p, 7, at);
-        rig.instrument.setFault(0, {c.fault, 2, 0, 0});
-        const ProbeResult r = rig.probe(c.target);
-        EXPECT_EQ(r.outcome, c.expected) << c.what;
-        EXPECT_EQ(rig.transport->written.size(), 1) << c.what << ": one request, never repeated";
-        EXPECT_FALSE(rig.com->isOpen()) << c.what;
-        EXPECT_EQ(rig.transport->opened.baudRate, c.target.line.rate) << c.what;
-        EXPECT_EQ(rig.com->conditions().timeoutMs, probeTimeoutMs(c.target, 50)) << c.what;
-        if (c.expected == ProbeOutcome::Answered) {
+        rig.instrument.setFault(0, {fault, 2, 0, 0});
+        const ProbeResult r = rig.probe(target);
+        EXPECT_EQ(r.outcome, expected);
+        EXPECT_EQ(rig.transport->written.size(), 1) << "one request, never repeated";
+        EXPECT_FALSE(rig.com->isOpen());
+        EXPECT_EQ(rig.transport->opened.baudRate, target.line.rate);
+        EXPECT_EQ(rig.com->conditions().timeoutMs, probeTimeoutMs(target, 50));
+        if (expected == ProbeOutcome::Answered) {
             EXPECT_EQ(r.value, std::optional<qint16>(-1)) << "item 0000h holds -1";
         }
-        if (c.expected == ProbeOutcome::Refused) {
+        if (expected == ProbeOutcome::Refused) {
             EXPECT_EQ(r.refusalCode, QStringLiteral("02"));
         }
     }
@@ -171,10 +166,7 @@ TEST(FinderOrder, LineSettingsAreEveryDialogEntryTheProtocolCanUseLikeliestFirst
 TEST(FinderOrder, TheConditionsInEffectFirstThenEveryProtocolBeforeOtherInstruments) {
     FinderOptions o;
     o.ports = {"/dev/a", "/dev/b"};
-    o.inEffect.protocol = kProtocolModbusAscii;
-    o.inEffect.instrument = 0;
-    o.inEffect.rate = 2400;
-    o.inEffect.stopBits = 2;
+    o.inEffect = {.protocol = kProtocolModbusAscii, .instrument = 0, .rate = 2400, .stopBits = 2};
     o.allInstruments = true;
     const FinderPlan plan(o);
     const QList<ProbeTarget>& t = plan.pending();
@@ -266,26 +258,21 @@ TEST(FinderRun, FindsAnUnusualInstrumentAndGarbageShortensTheWay) {
 }
 
 TEST(FinderStore, UseTheseSettingsStoresTheRecordAndMapsTheComInEffect) {
-    struct Case {
-        const char* storedPort;
-        QString found;
-        const char* port;   // stored afterwards
-        const char* mapped; // Ports/<port> afterwards
-    };
-    const Case cases[] = {
+    // The port stored before, the device found, then the port stored and what it maps to.
+    const std::tuple<const char*, QString, const char*, const char*> cases[] = {
         {"COM3", "/dev/serial/by-id/usb-X", "COM3", "/dev/serial/by-id/usb-X"},
         {"COM9", "tcp://10.0.0.5:4001", "COM1", "tcp://10.0.0.5:4001"},
         {"COM2", "com4", "COM4", ""}, // a port the system names itself
     };
-    for (const Case& c : cases) {
+    for (const auto& [storedPort, found, port, mapped] : cases) {
         MemorySettingsStore store;
-        store.setValue(cond::kSection, cond::kPort, QString::fromLatin1(c.storedPort));
+        store.setValue(cond::kSection, cond::kPort, QString::fromLatin1(storedPort));
         store.setValue(cond::kSection, cond::kTimout, QStringLiteral("1500"));
         PortMap ports(store, [] { return QList<SerialPortEntry>{}; });
-        const ProbeTarget t{c.found, kProtocolModbusRtu, {2400, 8, Parity::None, 2}, 17};
-        EXPECT_EQ(storeFoundSettings(store, ports, t), QString::fromLatin1(c.port));
+        const ProbeTarget t{found, kProtocolModbusRtu, {2400, 8, Parity::None, 2}, 17};
+        EXPECT_EQ(storeFoundSettings(store, ports, t), QString::fromLatin1(port));
         EXPECT_EQ(cond::readStored(store).list().join(u'|'),
-                  QStringLiteral("Modbus RTU|17|2400|8 bit|2 bit|NONE|%1|1500").arg(c.port));
-        EXPECT_EQ(ports.mapping(QString::fromLatin1(c.port)), QString::fromLatin1(c.mapped));
+                  QStringLiteral("Modbus RTU|17|2400|8 bit|2 bit|NONE|%1|1500").arg(port));
+        EXPECT_EQ(ports.mapping(QString::fromLatin1(port)), QString::fromLatin1(mapped));
     }
 }

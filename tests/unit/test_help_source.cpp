@@ -42,12 +42,8 @@ TEST(HelpChoice, FileAndViewerThenGuideThenReason) {
     ASSERT_EQ(ja, QStringLiteral("/app/PMX-31570A_J.chm"));
     const QString enGuide = QStringLiteral(":/help/user-guide.md");
     const QString jaGuide = QStringLiteral(":/help/user-guide.ja.md");
-    const struct {
-        const char* what;
-        Lang lang;
-        QStringList files, programs;
-        QString configured, opens;
-    } cases[] = {
+    // The files there, the programs there, the viewer configured, and what Help opens.
+    const std::tuple<const char*, Lang, QStringList, QStringList, QString, QString> cases[] = {
         {"viewers", English, {en, enGuide}, {"okular", "xdg-open"}, {}, "/usr/bin/okular " + en},
         {"named viewer first", Japanese, {ja}, {"xchm", "mine"}, "mine", "/usr/bin/mine " + ja},
         {"named viewer missing", English, {en}, {"xdg-open"}, "gone", "/usr/bin/xdg-open " + en},
@@ -56,11 +52,11 @@ TEST(HelpChoice, FileAndViewerThenGuideThenReason) {
         {"other language's file", English, {ja, enGuide}, {"xchm"}, {}, "guide " + enGuide},
         {"nothing at all", Japanese, {enGuide}, {"xchm"}, {}, "nothing"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const HelpChoice choice = chooseHelp(c.lang == English ? en : ja, c.lang,
-                                             machine(c.files, c.programs, c.configured));
-        EXPECT_EQ(opens(choice), c.opens);
+    for (const auto& [what, lang, files, programs, configured, expected] : cases) {
+        SCOPED_TRACE(what);
+        const HelpChoice choice =
+            chooseHelp(lang == English ? en : ja, lang, machine(files, programs, configured));
+        EXPECT_EQ(opens(choice), expected);
         EXPECT_EQ(choice.reason.isEmpty(), choice.route != HelpRoute::None);
     }
 }

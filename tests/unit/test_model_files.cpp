@@ -83,12 +83,8 @@ QByteArray utf16WithBom(const QString& text, bool little) {
 } // namespace
 
 TEST(FieldReader, TextFields) {
-    const struct {
-        const char* text;
-        QStringList fields;
-        FieldError end;
-        int line; // of the failure
-    } cases[] = {
+    // The text, its fields, and the failure that ends the reading, on which line.
+    const std::tuple<const char*, QStringList, FieldError, int> cases[] = {
         // Blanks before a field go, blanks inside or after stay; quotes protect commas.
         {"  a b ,\t\"c, d\"\r\ne\nf", {"a b ", "c, d", "e", "f"}, FieldError::PastEnd, 3},
         {"\r\n\nx,\r\n\"\"\r\n", {"", "", "x", "", ""}, FieldError::PastEnd, 5},
@@ -98,17 +94,17 @@ TEST(FieldReader, TextFields) {
         {"x\r\nab\"c\r\n", {"x"}, FieldError::QuoteInText, 2},
         {"\"ab\"c\"\r\n", {}, FieldError::QuoteInText, 1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(hexText(c.text));
-        FieldReader reader(QString::fromLatin1(c.text));
+    for (const auto& [text, fields, end, line] : cases) {
+        SCOPED_TRACE(hexText(text));
+        FieldReader reader(QString::fromLatin1(text));
         QStringList texts;
         QString field = QStringLiteral("old");
         while (reader.readText(&field))
             texts << field;
-        EXPECT_EQ(texts, c.fields);
-        EXPECT_EQ(field, c.fields.isEmpty() ? QStringLiteral("old") : c.fields.last());
-        EXPECT_EQ(reader.failure().kind, c.end);
-        EXPECT_EQ(reader.failure().line, c.line);
+        EXPECT_EQ(texts, fields);
+        EXPECT_EQ(field, fields.isEmpty() ? QStringLiteral("old") : fields.last());
+        EXPECT_EQ(reader.failure().kind, end);
+        EXPECT_EQ(reader.failure().line, line);
         EXPECT_FALSE(reader.errorText().isEmpty());
     }
 }
@@ -117,21 +113,17 @@ TEST(FieldReader, NumbersAndSelections) {
     // The rounding under both is the Numbers tests' business; here the kinds of failure.
     constexpr auto ok = FieldError::None, range = FieldError::OutOfRange,
                    nan = FieldError::NotANumber;
-    const struct {
-        const char* text;
-        qint16 value;
-        FieldError error;
-    } numbers[] = {{"-32768", -32768, ok}, {"32767", 32767, ok},  {"  +12 ", 12, ok},
-                   {"\"-5\"", -5, ok},     {"2.5", 2, ok},        {"1e3", 1000, ok},
-                   {"32768", 7, range},    {"32767.5", 7, range}, {"1e999", 7, range},
-                   {"12abc", 7, nan},      {"", 7, nan},          {"1 2", 7, nan},
-                   {"1.2.3", 7, nan},      {"nan", 7, nan},       {"&HFF", 7, nan}};
-    for (const auto& c : numbers) {
-        SCOPED_TRACE(c.text);
-        FieldReader r(QString::fromLatin1(c.text) + QStringLiteral("\r\n"));
+    const std::tuple<const char*, qint16, FieldError> numbers[] = {
+        {"-32768", -32768, ok}, {"32767", 32767, ok}, {"  +12 ", 12, ok},  {"\"-5\"", -5, ok},
+        {"2.5", 2, ok},         {"1e3", 1000, ok},    {"32768", 7, range}, {"32767.5", 7, range},
+        {"1e999", 7, range},    {"12abc", 7, nan},    {"", 7, nan},        {"1 2", 7, nan},
+        {"1.2.3", 7, nan},      {"nan", 7, nan},      {"&HFF", 7, nan}};
+    for (const auto& [text, value, error] : numbers) {
+        SCOPED_TRACE(text);
+        FieldReader r(QString::fromLatin1(text) + QStringLiteral("\r\n"));
         qint16 v = 7;
-        EXPECT_EQ(r.readInt16(&v), c.error == ok);
-        EXPECT_EQ(std::pair(v, r.failure().kind), std::pair(c.value, c.error));
+        EXPECT_EQ(r.readInt16(&v), error == ok);
+        EXPECT_EQ(std::pair(v, r.failure().kind), std::pair(value, error));
     }
     // A selection is the leading number rounded half to even; only 0, 1 and 2 are taken.
     const std::pair<const char*, qint16> selections[] = {
@@ -227,19 +219,17 @@ TEST(TableFile, AFieldRunningPastTheReadLimitIsRefused) {
     const QByteArray file = writeOrDie(sampleTable());
     const QByteArray cut = file.left(file.lastIndexOf("\r\n", file.size() - 3) + 2); // 384 lines
     QTemporaryDir dir;
-    const struct {
-        QByteArray bytes;
-        FieldError kind;
-    } cases[] = {{cut + QByteArray(kMaxTextFileBytes, '1'), FieldError::FileTooLarge},
-                 {cut + "1\r\n" + QByteArray(kMaxTextFileBytes, '1'), FieldError::None},
-                 {QByteArray(kMaxTextFileBytes + 1, '"'), FieldError::FileTooLarge}};
-    for (const auto& c : cases) {
+    const std::pair<QByteArray, FieldError> cases[] = {
+        {cut + QByteArray(kMaxTextFileBytes, '1'), FieldError::FileTooLarge},
+        {cut + "1\r\n" + QByteArray(kMaxTextFileBytes, '1'), FieldError::None},
+        {QByteArray(kMaxTextFileBytes + 1, '"'), FieldError::FileTooLarge}};
+    for (const auto& [bytes, kind] : cases) {
         ItemTable t = sampleTable();
         t.values[127] = 5;
         const TableReadResult r =
-            loadTableFile(writeBytes(dir, "big.dat", c.bytes), t, TableReadMode::Partial);
-        EXPECT_EQ(r.failure.kind, c.kind) << r.errorText().toStdString();
-        EXPECT_EQ(t.values[127], c.kind == FieldError::None ? 1 : 5);
+            loadTableFile(writeBytes(dir, "big.dat", bytes), t, TableReadMode::Partial);
+        EXPECT_EQ(r.failure.kind, kind) << r.errorText().toStdString();
+        EXPECT_EQ(t.values[127], kind == FieldError::None ? 1 : 5);
     }
 }
 
@@ -285,19 +275,18 @@ TEST(TableFile, ANameTheFileCannotHoldIsRefusedAndTheOldFileStays) {
 
 TEST(AtomicFile, ASaveRemovesTheTemporariesOfItsInterruptedSaves) {
     QTemporaryDir dir;
-    const struct {
-        const char* name;
-        bool removed;
-    } files[] = {{"OUT.dat.a1B2c3", true},   {"OUT.dat.XXXXXX", true},  {"OUT.dat.bak", false},
-                 {"OUT.dat.a1B2c3d", false}, {"OUT.dat.a1-2c3", false}, {"OTHER.dat.a1B2c3", false},
-                 {"OUT.datXa1B2c3", false},  {"xOUT.dat.a1B2c3", false}};
-    for (const auto& f : files)
-        writeBytes(dir, f.name, "left over");
+    // Which files are the target's temporaries, and so removed.
+    const std::pair<const char*, bool> files[] = {
+        {"OUT.dat.a1B2c3", true},   {"OUT.dat.XXXXXX", true},  {"OUT.dat.bak", false},
+        {"OUT.dat.a1B2c3d", false}, {"OUT.dat.a1-2c3", false}, {"OTHER.dat.a1B2c3", false},
+        {"OUT.datXa1B2c3", false},  {"xOUT.dat.a1B2c3", false}};
+    for (const auto& [name, removed] : files)
+        writeBytes(dir, name, "left over");
     QString error;
     ASSERT_TRUE(writeFileAtomically(dir.filePath("OUT.dat"), "new\r\n", &error))
         << error.toStdString();
-    for (const auto& f : files)
-        EXPECT_EQ(QFile::exists(dir.filePath(f.name)), !f.removed) << f.name;
+    for (const auto& [name, removed] : files)
+        EXPECT_EQ(QFile::exists(dir.filePath(name)), !removed) << name;
     EXPECT_TRUE(QFile::exists(dir.filePath("OUT.dat")));
     // Only the target's own: a directory so named is left alone.
     ASSERT_TRUE(QDir(dir.path()).mkdir("OUT.dat.zzzzzz"));

@@ -39,12 +39,7 @@ TEST(StringTable, EveryIdOnceAndInBothLanguages) {
 }
 
 TEST(StringTable, AccessKeys) {
-    const struct {
-        TextId id;
-        char key;
-        Lang lang;
-        const char* caption;
-    } cases[] = {
+    const std::tuple<TextId, char, Lang, const char*> cases[] = {
         {TextId::Read, 'R', Lang::English, "&Read"},
         {TextId::Save, 'E', Lang::English, "Sav&e"}, // the first E, whatever its case
         {TextId::Decimal, 'd', Lang::English, "&DEC"},
@@ -52,8 +47,8 @@ TEST(StringTable, AccessKeys) {
         {TextId::Read, 'R', Lang::Japanese, "読込み(&R)"},
         {TextId::Cancel, 'c', Lang::Japanese, "キャンセル(&C)"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(withAccessKey(c.id, c.key, c.lang), QString::fromUtf8(c.caption)) << c.caption;
+    for (const auto& [id, key, lang, caption] : cases)
+        EXPECT_EQ(withAccessKey(id, key, lang), QString::fromUtf8(caption)) << caption;
 }
 
 TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
@@ -63,10 +58,7 @@ TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
         freelocale(c);
         return s;
     };
-    const struct {
-        QString given;
-        TextId reason;
-    } cases[] = {
+    const std::pair<QString, TextId> cases[] = {
         {cText(ENOENT), TextId::ReasonNoSuchFile},
         {cText(EACCES), TextId::ReasonPermission},
         {cText(ENOSPC), TextId::ReasonNoSpace},
@@ -78,10 +70,9 @@ TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
         {"Existing file /tmp/x.ini is not writable", TextId::ReasonPermission},
         {"Permission error while locking the device", TextId::ReasonNotLocked},
     };
-    for (const auto& c : cases) {
+    for (const auto& [given, reason] : cases) {
         for (const Lang lang : {Lang::English, Lang::Japanese})
-            EXPECT_EQ(pmx::systemReason(c.given, lang), text(c.reason, lang))
-                << c.given.toStdString();
+            EXPECT_EQ(pmx::systemReason(given, lang), text(reason, lang)) << given.toStdString();
     }
     // Anything else is the system's own text.
     EXPECT_EQ(pmx::systemReason("Unknown error 4711", Lang::Japanese), "Unknown error 4711");
