@@ -100,17 +100,14 @@ TEST(ReportCsv, BlocksAppendedByteForByte) {
                                  head);
 }
 
-TEST(ReportCsv, UnwritablePathIsReported) {
-    QTemporaryDir dir;
+TEST(ReportCsv, AWriteThatFailsIsReported) {
+    // A device that accepts the open but no byte; a file that cannot be opened is tested
+    // through the main window's export.
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
     ListArrays lists;
     fillListArrays(sampleTable(), false, lists);
-    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.csv"));
-    // A directory in place of the file; a device that accepts the open but no byte.
-    for (const QString& path : {dir.filePath("taken.csv"), QStringLiteral("/dev/full")}) {
-        if (!QFile::exists(path))
-            continue;
-        QString error;
-        EXPECT_FALSE(appendCsv(path, lists, Lang::English, &error)) << path.toStdString();
-        EXPECT_FALSE(error.isEmpty());
-    }
+    QString error;
+    EXPECT_FALSE(appendCsv("/dev/full", lists, Lang::English, &error));
+    EXPECT_FALSE(error.isEmpty());
 }
