@@ -1,5 +1,5 @@
 // Finding the instrument on a scripted line with a virtual clock: what a try proves, the
-// order of the tries, how findings reorder them, cancel, and storing what was found.
+// order of the tries, what a finding ends, and storing what was found.
 #include "ScriptedTransport.h"
 #include "SimInstrument.h"
 #include "TestPrinters.h"

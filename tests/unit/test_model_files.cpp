@@ -141,7 +141,7 @@ TEST(FieldReader, NumbersAndSelections) {
 }
 
 // Shift_JIS files load through the same decoding in ModelDefinition's sample test.
-TEST(TextCodec, Cp932SpecialsAndByteOrderMarks) {
+TEST(TextCodec, Cp932SpecialsByteOrderMarksAndATailThatIsNotUtf8) {
     EXPECT_EQ(decodeText(QByteArray("\xEF\xBB\xBF\"A\"")), QStringLiteral("\"A\""));
     // 0x5C stays a backslash; NEC row 13 and the CP932 wave dash decode as Windows does.
     EXPECT_EQ(decodeText(QByteArray("\\\x87\x40\x81\x60")), QStringLiteral("\\①～"));
@@ -157,6 +157,14 @@ TEST(TextCodec, Cp932SpecialsAndByteOrderMarks) {
         ASSERT_TRUE(r.ok) << little << ": " << r.errorText().toStdString();
         expectSameStoredFields(t, sampleTable());
     }
+    // What follows the fields is ignored however it reads: it must not turn Japanese names
+    // in UTF-8 into CP932. Model definitions are decoded the same way.
+    ItemTable t;
+    const TableReadResult r =
+        readTableFile(writeOrDie(sampleTable()) + "\xFF\xFE\x80\x81\r\n\"never closed", t,
+                      TableReadMode::AllOrNothing);
+    EXPECT_TRUE(r.ok) << r.errorText().toStdString();
+    expectSameStoredFields(t, sampleTable());
 }
 
 TEST(TableFile, LayoutAndExactRoundTrip) {
@@ -199,17 +207,6 @@ TEST(TableFile, BadFieldsStopWithLineNumber) {
         EXPECT_TRUE(r.errorText().contains(QString::number(line)));
         EXPECT_TRUE(t.modelName.isEmpty());
     }
-}
-
-TEST(TableFile, ATailThatIsNotUtf8LeavesUtf8NamesAsTheyAre) {
-    // What follows the fields is ignored however it reads: it must not turn Japanese names
-    // in UTF-8 into CP932. Model definitions are decoded the same way.
-    ItemTable t;
-    const TableReadResult r =
-        readTableFile(writeOrDie(sampleTable()) + "\xFF\xFE\x80\x81\r\n\"never closed", t,
-                      TableReadMode::AllOrNothing);
-    EXPECT_TRUE(r.ok) << r.errorText().toStdString();
-    expectSameStoredFields(t, sampleTable());
 }
 
 TEST(TableFile, AFieldRunningPastTheReadLimitIsRefused) {
