@@ -3,11 +3,8 @@
 #include "FakeComm.h"
 #include "RecordingView.h"
 #include "TestPrinters.h"
-#include "comm/ExchangeRecord.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/Sequences.h"
-#include <QMap>
-#include <functional>
 #include <gtest/gtest.h>
 
 using namespace pmx;
@@ -33,7 +30,6 @@ struct Host : DispatcherHost {
     bool applyOk = true;
     bool moveEnabled = true;
     QStringList calls;
-    std::function<void()> duringTask; // stands for the events a task lets run
     bool applyStep() override {
         calls << "apply";
         if (applyOk)
@@ -44,27 +40,11 @@ struct Host : DispatcherHost {
     void refreshValues() override { calls << "redraw"; }
     bool sendOnChangeTicked() override { return false; } // Check_write is tested end to end
     void writeChangedItem() override { calls << "writeItem"; }
-    void writeAllItems() override {
-        calls << "writeAll";
-        if (duringTask)
-            duringTask();
-    }
-    void readAllItems() override {
-        calls << "readAll";
-        if (duringTask)
-            duringTask();
-    }
+    void writeAllItems() override { calls << "writeAll"; }
+    void readAllItems() override { calls << "readAll"; }
 };
-} // namespace
 
-TEST_P(Sequences, LeadingItemNeedsTheDialogBoxToo) {
-    Rig rig(GetParam().no);
-    rig.table.selections[68] = rig.table.selections[69] = Selection::Selected;
-    rig.view.clearedBoxes = {68, 69};
-    writeAllItems(rig.ctx);
-    // The box is consulted for the five leading items only.
-    EXPECT_EQ(rig.com.log, QStringList{"W 0045 0000"});
-}
+} // namespace
 
 TEST_P(Sequences, ReadStoresGoodValuesAndReportsFailures) {
     // Refusals and silence are tested end to end; here what the instrument there cannot do.
@@ -98,21 +78,14 @@ TEST_P(Sequences, WriteItemOnlyForASelectedItem) {
     EXPECT_EQ(rig.view.progress, -1); // no progress display for a single item
 }
 
-TEST_P(Sequences, EndingTheProgramStopsATransferAtOnce) {
-    Rig rig(GetParam().no);
-    rig.table.selections.fill(Selection::Selected);
-    rig.view.stopAfterEvents = 3; // the close question answered Yes while item 3 waits
-    const TransferResult r = readAllItems(rig.ctx);
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(rig.com.log, (QStringList{"R 0000", "R 0001", "R 0002"}));
-}
-
 // The count is of the items the transfer sends, in its order; Stop leaves the rest unsent.
 TEST_P(Sequences, WriteCountsTheItemsItSendsAndStopsBetweenThem) {
     Rig rig(GetParam().no);
     for (int i : {0, 2, 35, 68, 69, 100})
         rig.table.selections[i] = Selection::Selected;
-    rig.view.clearedBoxes = {35}; // a leading item the dialog does not tick: not sent
+    // The dialog's box is consulted for the five leading items only: 0023h is not sent,
+    // 0045h is.
+    rig.view.clearedBoxes = {35, 69};
     const TransferResult all = writeAllItems(rig.ctx);
     EXPECT_EQ(rig.view.items, (QStringList{"1/4 0044", "2/4 0002", "3/4 0045", "4/4 0064"}));
     EXPECT_EQ(all.good.size(), 4);
@@ -126,37 +99,6 @@ TEST_P(Sequences, WriteCountsTheItemsItSendsAndStopsBetweenThem) {
     EXPECT_EQ(stopped.com.log, (QStringList{"W 0044 0000", "W 0002 0000"}));
     EXPECT_EQ(r.good, (QList<int>{68, 2}));
     EXPECT_EQ(summaryLine(r, true), "write: 2 items, 2 good, 0 failed, stopped");
-}
-
-// Verify after writing tells the communication object's observers which read-back held
-// another value, right after that read-back: the monitor marks the exchange by it.
-TEST_P(Sequences, VerifyTellsTheObserversOfEachMismatchAfterItsReadBack) {
-    struct Heard : ExchangeObserver {
-        explicit Heard(const QStringList& log) : log(log) {}
-        void exchanged(const ExchangeRecord&) override {}
-        void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
-            calls << QStringLiteral("%1 %2 %3 after %4")
-                         .arg(item)
-                         .arg(wrote)
-                         .arg(holds)
-                         .arg(log.last());
-        }
-        const QStringList& log;
-        QStringList calls;
-    };
-    Rig rig(GetParam().no);
-    for (int i : {2, 3, 4})
-        rig.table.selections[i] = Selection::Selected;
-    rig.table.values[2] = 20; // the fake holds 10 * i: kept
-    rig.table.values[3] = 5;
-    rig.table.values[4] = -1;
-    Heard heard(rig.com.log);
-    rig.com.addExchangeObserver(&heard);
-    rig.ctx.verify = true;
-    const TransferResult r = writeAllItems(rig.ctx);
-    EXPECT_EQ(heard.calls, (QStringList{"3 5 30 after R 0003", "4 -1 40 after R 0004"}));
-    EXPECT_EQ(r.mismatches.size(), 2);
-    rig.com.removeExchangeObserver(&heard);
 }
 
 INSTANTIATE_TEST_SUITE_P(, Sequences, test::allProtocols(), ::testing::PrintToStringParamName());
@@ -181,52 +123,18 @@ TEST(Dispatcher, FailedApplyStopsCommunicationUntilTheNextApply) {
     EXPECT_EQ(host.calls.last(), "redraw");
 }
 
-TEST(Dispatcher, RequestPostedDuringATaskIsDroppedAndNoTaskNests) {
-    Host host;
-    Dispatcher d(host);
-    d.post(kTaskWriteAll);
-    host.duringTask = [&] {
-        d.post(kTaskReadAll); // a Read confirmed while the write runs
-        d.tick();             // a tick falling due inside the task's event processing
-    };
-    d.tick();
-    EXPECT_EQ(host.calls, QStringList{"writeAll"});
-    EXPECT_EQ(d.task(), kTaskIdle);
-    d.tick();
-    EXPECT_EQ(host.calls, (QStringList{"writeAll", "redraw"}));
-}
-
-TEST(TransferSummary, SaysHowATransferWentInBothLanguages) {
+TEST(TransferSummary, NamesTheFirstThreeFailuresAndTheLostDevice) {
     TransferResult r;
     r.good = {1, 2, 3};
     r.failed = {5, 16, 17, 18};
     r.failedMessage = {102, 100, 101, 103};
-    struct Row {
-        strings::Lang lang;
-        bool write;
-        const char* line;
-    };
-    const Row rows[] = {
-        {strings::Lang::English, false,
-         "Read: 3 of 8 items good; 4 failed: 0005h no answer, 0010h refused, 0011h checksum "
-         "error, \u2026"},
-        {strings::Lang::Japanese, true,
-         "書込み: 8 項目中 3 項目正常、4 項目失敗: 0005h 無応答, 0010h 拒否, 0011h "
-         "チェックサムエラー, \u2026"},
-    };
-    for (const Row& row : rows) {
-        strings::setLanguage(row.lang);
-        EXPECT_EQ(transferSummary(r, row.write, 8), QString::fromUtf8(row.line));
-    }
-    strings::setLanguage(strings::Lang::English);
+    EXPECT_EQ(transferSummary(r, false, 8),
+              "Read: 3 of 8 items good; 4 failed: 0005h no answer, 0010h refused, 0011h "
+              "checksum error, \u2026");
     EXPECT_EQ(summaryLine(r, false), "read: 7 items, 3 good, 4 failed");
     TransferResult one;
     one.failed = {2};
     EXPECT_EQ(summaryLine(one, true), "write: 1 item, 0 good, 1 failed");
-
-    TransferResult clean;
-    clean.good = {4};
-    EXPECT_EQ(transferSummary(clean, false, 1), "Read: 1 of 1 items good");
     TransferResult lost;
     lost.lost = true;
     EXPECT_EQ(transferSummary(lost, true, 5), "Write: 0 of 5 items good; device lost");
