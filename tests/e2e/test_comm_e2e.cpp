@@ -1,5 +1,8 @@
-// The real serial object against the virtual instrument on a pseudo-terminal, the same
-// cases for each protocol.
+// The real serial object against the virtual instrument on a pseudo-terminal or on its own
+// TCP port, the same cases for each protocol: what only a real device shows (stale and late
+// bytes on the line, a busy, missing or vanishing device, opening it again). How many
+// requests and how long each waits is the scripted line's business
+// (tests/unit/test_line_integrity.cpp).
 #include "SimProcess.h"
 #include "TestPrinters.h"
 #include "comm/Classification.h"
@@ -7,10 +10,10 @@
 #include "comm/SerialComm.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -22,24 +25,17 @@ constexpr qint16 kInst = 3;
 
 class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
   protected:
-    // Starts the instrument with extra arguments and opens the port at 9600 7E1.
     void startAndOpen(const QStringList& extra = {}) {
         ASSERT_TRUE(m_sim.start(
             QStringList{"--protocol", GetParam().name, "--instrument", QString::number(kInst)} +
             extra))
             << m_sim.errorText().toStdString();
-        ASSERT_TRUE(open(m_com, "7", "EVEN")) << m_com.lastOpenErrorText().toStdString();
+        ASSERT_TRUE(open(m_com)) << m_com.lastOpenErrorText().toStdString();
     }
-    bool open(SerialComm& com, const QString& dataBits, const QString& parity,
-              const QString& device = {}, int rate = 9600) {
+    // At 9600 7E1, on the instrument's device unless another is named.
+    bool open(SerialComm& com, const QString& device = {}) {
         com.closePort();
         com.setConditions({.protocol = ProtocolNumber(GetParam().no),
-                           .rate = rate,
-                           .dataBits = dataBits.toInt(),
-                           .stopBits = 1,
-                           .parity = parity == "NONE"  ? Parity::None
-                                     : parity == "ODD" ? Parity::Odd
-                                                       : Parity::Even,
                            .port = device.isEmpty() ? m_sim.devicePath() : device,
                            .timeoutMs = 200});
         return com.openPort();
@@ -51,20 +47,17 @@ class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
         QByteArray sub, cmd(commod), no(item), d(data);
         return sendItemCommand(m_com, inst, sub, cmd, no, d, retn);
     }
-    int classify(const QByteArray& text, const char* commod) {
-        return classifyResponse(text, m_com.conditions().protocol, QByteArray(commod));
-    }
     // The value of a read, or nullopt when it failed.
-    std::optional<qint16> read(const char* item) {
-        const QByteArray text = send("03", item);
-        if (classify(text, "03") != kResponseOk)
+    std::optional<qint16> read(const char* item, qint16 inst = kInst) {
+        const QByteArray text = send("03", item, "", inst);
+        if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk)
             return std::nullopt;
         return decodeDataField(m_com.extractData(text, 1));
     }
-    bool korvan() const { return GetParam().no == kProtocolKorvan; }
-    // The classes of a refusal (NAK / exception) and of silence or unusable bytes.
-    int refusal() const { return korvan() ? kResponseNak : kResponseCommError; }
-    int nothing() const { return korvan() ? kResponseNone : kResponseCommError; }
+    bool write(const char* item, const char* hex4) {
+        return classifyResponse(send("06", item, hex4), m_com.conditions().protocol, "06") ==
+               kResponseOk;
+    }
 
     QTemporaryDir m_dir;
     test::SimProcess m_sim;
@@ -76,52 +69,24 @@ class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
 TEST_P(CommE2E, SilenceGarbageLateAnswersAndOtherInstrumentsCostOneExchange) {
     startAndOpen(
         {"--fault", "0011=silent", "--fault", "0013=garbage", "--fault", "0014=delay:300"});
-    EXPECT_EQ(classify(send("03", "0011"), "03"), nothing());
+    EXPECT_EQ(read("0011"), std::nullopt);
     EXPECT_EQ(read("0002"), qint16(199));
-    EXPECT_EQ(classify(send("03", "0013"), "03"), nothing());
+    EXPECT_EQ(read("0013"), std::nullopt);
     EXPECT_EQ(read("0003"), qint16(299));
-    EXPECT_EQ(classify(send("03", "0044", "", kInst + 1), "03"), nothing());
+    EXPECT_EQ(read("0044", kInst + 1), std::nullopt);
     // An answer later than the time-out must not be taken for the next one's, however
     // soon the next request follows.
-    EXPECT_EQ(classify(send("03", "0014"), "03"), nothing());
+    EXPECT_EQ(read("0014"), std::nullopt);
     EXPECT_EQ(read("0004"), qint16(399));
     EXPECT_EQ(read("0005"), qint16(499));
-}
-
-TEST_P(CommE2E, EveryAnswerLateGivesNoValueAndHidesNoRefusal) {
-    // Time-out 200 ms, every answer 300 ms after its request; 0007 refuses writes.
-    QStringList faults;
-    for (const char* item : {"0001", "0002", "0003", "0004", "0005", "0006"})
-        faults << "--fault" << QStringLiteral("%1=delay:300").arg(item);
-    startAndOpen(faults + QStringList{"--fault", "0007=readonly"});
-    for (const char* item : {"0001", "0002", "0003", "0004", "0005"})
-        EXPECT_EQ(read(item), std::nullopt) << item;
-    EXPECT_EQ(classify(send("06", "0006", "0001"), "06"), nothing());
-    // The late acknowledgement of 0006 must not pass for 0007's.
-    EXPECT_EQ(classify(send("06", "0007", "0001"), "06"), refusal());
-    EXPECT_EQ(read("0008"), qint16(799));
-}
-
-TEST_P(CommE2E, ShortTimeOutAtASlowRate) {
-    // 100 ms is less than a request and its answer take at 2400 bit/s; the time-out
-    // measures the instrument only.
-    ASSERT_TRUE(m_sim.start(
-        {"--protocol", GetParam().name, "--instrument", QString::number(kInst), "--baud", "2400"}));
-    ASSERT_TRUE(open(m_com, "7", "EVEN", {}, 2400));
-    Conditions shortWait = m_com.conditions();
-    shortWait.timeoutMs = 100;
-    m_com.setConditions(shortWait);
-    EXPECT_EQ(read("0001"), qint16(99));
-    EXPECT_EQ(classify(send("06", "0002", "0005"), "06"), kResponseOk);
-    EXPECT_EQ(read("0002"), qint16(5));
 }
 
 TEST_P(CommE2E, BusyMissingAndVanishingDevice) {
     startAndOpen();
     SerialComm second;
-    EXPECT_FALSE(open(second, "7", "EVEN"));
+    EXPECT_FALSE(open(second));
     EXPECT_EQ(second.lastOpenError(), OpenError::Busy);
-    EXPECT_FALSE(open(second, "7", "EVEN", m_dir.filePath("no-such-device")));
+    EXPECT_FALSE(open(second, m_dir.filePath("no-such-device")));
     EXPECT_EQ(second.lastOpenError(), OpenError::NotFound);
 
     EXPECT_EQ(read("0001"), qint16(99));
@@ -140,10 +105,7 @@ TEST_P(CommE2E, HangUpWhileIdleClosesThePortOnce) {
     m_com.setLostHandler([&reports] { ++reports; });
     EXPECT_EQ(read("0001"), qint16(99));
     m_sim.kill();
-    QElapsedTimer t;
-    t.start();
-    while (reports == 0 && t.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(QTest::qWaitFor([&reports] { return reports > 0; }, 5000)); // hang guard
     for (int i = 0; i < 10; ++i) // any further wake-up would report again
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(reports, 1);
@@ -152,22 +114,50 @@ TEST_P(CommE2E, HangUpWhileIdleClosesThePortOnce) {
     EXPECT_FALSE(m_com.lostDevice().isEmpty());
 }
 
-TEST_P(CommE2E, ReopeningThroughTheLinkAndCleanExit) {
+TEST_P(CommE2E, TheInstrumentsLinkOpensAsItsPtyAndGoesWithIt) {
     const QString link = m_dir.filePath("instrument");
     startAndOpen({"--link", link});
-    EXPECT_EQ(QFileInfo(link).symLinkTarget(), m_sim.devicePath());
-    EXPECT_EQ(read("0001"), qint16(99));
-    // A client closing and opening again, with other settings, must not upset the server.
-    ASSERT_TRUE(open(m_com, "8", "NONE", link));
-    EXPECT_EQ(read("0002"), qint16(199));
-    ASSERT_TRUE(open(m_com, "7", "EVEN", link));
-    EXPECT_EQ(classify(send("06", "0003", "0007"), "06"), kResponseOk);
-    m_com.closePort();
-    ASSERT_TRUE(open(m_com, "7", "EVEN"));
-    EXPECT_EQ(read("0003"), qint16(7));
+    ASSERT_TRUE(open(m_com, link)) << m_com.lastOpenErrorText().toStdString();
+    EXPECT_EQ(read("0003"), qint16(299));
     m_com.closePort();
     EXPECT_TRUE(m_sim.terminate());
     EXPECT_FALSE(QFileInfo(link).isSymLink());
+}
+
+TEST_P(CommE2E, OverTcpReadWriteAndTheNextClientFindsTheSameMemory) {
+    startAndOpen({"--tcp", "0", "--fault", "0011=nak"});
+    EXPECT_TRUE(m_com.isNetwork());
+    EXPECT_EQ(read("0044"), qint16(6799));
+    EXPECT_TRUE(write("0005", "FF9C"));
+    EXPECT_EQ(read("0005"), qint16(-100));
+    EXPECT_FALSE(read("0011").has_value()) << "the refused item";
+    EXPECT_EQ(read("0001"), qint16(99)) << "the line goes on after a refusal";
+    ASSERT_TRUE(open(m_com)) << "served when the first client has left";
+    EXPECT_EQ(read("0005"), qint16(-100));
+}
+
+TEST_P(CommE2E, OverTcpTheFarEndClosingInAReadIsTheSequencesToReportAndRecovered) {
+    // The connection closes after the third request's answer, and the port is refused
+    // for a while, as a device server restarting.
+    startAndOpen({"--tcp", "0", "--hangup-after", "3", "--hangup-for", "300"});
+    int reports = 0;
+    m_com.setLostHandler([&reports] { ++reports; });
+    for (const char* item : {"0000", "0001", "0002"})
+        EXPECT_TRUE(read(item).has_value()) << item;
+    EXPECT_FALSE(read("0003").has_value());
+    EXPECT_TRUE(m_com.lastExchange().deviceGone);
+    EXPECT_EQ(m_com.lostDevice(), m_sim.devicePath());
+    EXPECT_EQ(reports, 0);
+    // The rest of the read fails at once, without sending.
+    EXPECT_FALSE(read("0004").has_value());
+    EXPECT_TRUE(m_com.lastExchange().request.isEmpty());
+
+    // Reconnecting as the window's watch does, at a modest pace; a hang guard only.
+    const QDeadlineTimer guard(10000);
+    while (!m_com.openPort() && !guard.hasExpired())
+        QThread::msleep(100);
+    ASSERT_TRUE(m_com.isOpen()) << m_com.lastOpenErrorText().toStdString();
+    EXPECT_EQ(read("0004"), qint16(399));
 }
 
 INSTANTIATE_TEST_SUITE_P(, CommE2E, test::allProtocols(), ::testing::PrintToStringParamName());

@@ -28,7 +28,7 @@ inline CliRun runCli(const QString& home, const QStringList& args) {
     env.remove("LC_ALL");
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(PMX_BIN_DIR "/pmx31570a-cli"), args);
-    EXPECT_TRUE(p.waitForFinished(60000)) << "hang guard";
+    EXPECT_TRUE(p.waitForFinished(120000)) << "hang guard";
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }

@@ -5,7 +5,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -24,27 +23,18 @@ class SimProcess {
     static QString executable() { return QStringLiteral(PMX_BIN_DIR "/pmx31570a-sim"); }
 
     // Starts the instrument with `args` (e.g. {"--protocol", "rtu", "--instrument", "3"})
-    // and waits up to `timeoutMs` for the device path on its first output line. Unless
-    // `args` has --log, the instrument logs to a file in a temporary directory owned by
-    // this object (see logLines()). Returns false, with errorText(), when it did not start.
+    // and waits up to `timeoutMs` for the device path on its first output line. The
+    // instrument logs to a file in a temporary directory owned by this object (see
+    // logLines()). Returns false, with errorText(), when it did not start.
     bool start(const QStringList& args = {}, int timeoutMs = 10000) {
         kill();
         m_error.clear();
         m_device.clear();
-        m_logPath.clear();
-        QStringList all = args;
-        const qsizetype at = args.indexOf(QStringLiteral("--log"));
-        const QStringList inline_ = args.filter(QRegularExpression(QStringLiteral("^--log=")));
-        if (at >= 0 || !inline_.isEmpty()) {
-            m_logPath = at >= 0 ? args.value(at + 1) : inline_.first().mid(6);
-        } else {
-            m_dir = std::make_unique<QTemporaryDir>();
-            m_logPath = m_dir->filePath(QStringLiteral("sim.log"));
-            all << QStringLiteral("--log") << m_logPath;
-        }
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_logPath = m_dir->filePath(QStringLiteral("sim.log"));
         m_process = std::make_unique<QProcess>();
         m_process->setProcessChannelMode(QProcess::SeparateChannels);
-        m_process->start(executable(), all);
+        m_process->start(executable(), args + QStringList{QStringLiteral("--log"), m_logPath});
         if (!m_process->waitForStarted(timeoutMs)) {
             m_error =
                 QStringLiteral("cannot start %1: %2").arg(executable(), m_process->errorString());
@@ -55,14 +45,13 @@ class SimProcess {
         QDeadlineTimer deadline(timeoutMs);
         QByteArray out;
         while (!out.contains('\n')) {
-            if (m_process->state() != QProcess::Running && m_process->bytesAvailable() == 0) {
-                m_error = QStringLiteral("the instrument ended: %1")
-                              .arg(QString::fromLocal8Bit(m_process->readAllStandardError()));
-                kill();
-                return false;
-            }
-            if (deadline.hasExpired()) {
-                m_error = QStringLiteral("no device path from the instrument");
+            const bool ended =
+                m_process->state() != QProcess::Running && m_process->bytesAvailable() == 0;
+            if (ended || deadline.hasExpired()) {
+                m_error = ended
+                              ? QStringLiteral("the instrument ended: %1")
+                                    .arg(QString::fromLocal8Bit(m_process->readAllStandardError()))
+                              : QStringLiteral("no device path from the instrument");
                 kill();
                 return false;
             }
