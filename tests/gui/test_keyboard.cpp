@@ -1,7 +1,6 @@
 // The keyboard: value cells that open the value dialog, Escape in every dialog, the
 // shortcuts of the main window, the order of Tab and the access keys of each window.
-#include "Widgets.h"
-#include "WindowRig.h"
+#include "MainWindowFixture.h"
 #include "ui/AboutDialog.h"
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
@@ -26,7 +25,7 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
-using test::child;
+using namespace pmx::test;
 
 namespace {
 
@@ -75,8 +74,8 @@ QStringList duplicates(const QList<QChar>& keys) {
 } // namespace
 
 TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
+    Window win;
+    MainWindow& w = *win.w;
     const struct {
         int page, row;
         Qt::Key key;
@@ -92,8 +91,8 @@ TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page * kRowsPerPage + c.row);
-        child<QTabBar>(&w, "TabStrip1")->setCurrentIndex(c.page);
-        QTest::keyClick(child<QLineEdit>(&w, "Data0", c.row), c.key, c.modifiers);
+        tabs(w)->setCurrentIndex(c.page);
+        QTest::keyClick(valueCell(w, c.row), c.key, c.modifiers);
         ValuePadDialog* pad = w.valueDialog();
         ASSERT_EQ(pad != nullptr, c.opens);
         if (pad) {
@@ -105,26 +104,15 @@ TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
 }
 
 TEST(Keyboard, EscapeIsCancelInEveryDialog) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
-    ItemTable t = w.items();
-    t.names[3] = QStringLiteral("Three");
-    t.selections[3] = Selection::Selected;
-    w.setItems(t);
+    Window win;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) { t.selections[3] = Selection::Selected; });
     const ItemTable before = w.items();
-
-    w.editValue(3);
+    win.openEveryDialog();
     QTest::keyClicks(child<QLineEdit>(w.valueDialog(), "Disp_setdata"), "42");
-    w.openItemSelection();
     child<QCheckBox>(w.selectionDialog(), "Check1", 9)->click();
-    w.openConditions();
     QSignalSpy stored(w.conditionsDialog(), &ConditionsDialog::conditionsStored);
     child<QComboBox>(w.conditionsDialog(), "Combo_Dev")->setEditText(QStringLiteral("7"));
-    w.showAbout();
-    w.openMonitor();
-    w.postTask(kTaskCompare);
-    w.onDispatcherTick();
-    ASSERT_TRUE(w.compareDialog());
 
     const QList<QPointer<QWidget>> dialogs = {w.valueDialog(),      w.selectionDialog(),
                                               w.conditionsDialog(), w.aboutDialog(),
@@ -132,7 +120,7 @@ TEST(Keyboard, EscapeIsCancelInEveryDialog) {
     for (const QPointer<QWidget>& dialog : dialogs) {
         ASSERT_TRUE(dialog);
         const std::string name = dialog->objectName().toStdString();
-        ASSERT_TRUE(test::activate(dialog)) << name;
+        ASSERT_TRUE(activate(dialog)) << name;
         QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog.data();
         QTest::keyClick(target, Qt::Key_Escape);
         settle();
@@ -146,29 +134,26 @@ TEST(Keyboard, EscapeIsCancelInEveryDialog) {
 }
 
 TEST(Keyboard, CtrlOAndCtrlSChooseADataFileCtrlQAsksToClose) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
-    ASSERT_TRUE(test::activate(&w));
+    Window win;
+    MainWindow& w = *win.w;
+    ASSERT_TRUE(activate(&w));
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(rig.lastFile.filter, strings::text(TextId::DataFiles));
-    EXPECT_TRUE(rig.lastFile.suffix.isEmpty()) << "the open variant";
-    rig.lastFile = {};
+    EXPECT_EQ(win.lastFile.filter, strings::text(TextId::DataFiles));
+    EXPECT_TRUE(win.lastFile.suffix.isEmpty()) << "the open variant";
     QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(rig.lastFile.filter, strings::text(TextId::DataFiles));
-    EXPECT_EQ(rig.lastFile.suffix, QStringLiteral("dat"));
+    EXPECT_EQ(win.lastFile.suffix, QStringLiteral("dat"));
 
-    rig.answer = false;
+    win.answer = false;
     QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
-    ASSERT_FALSE(rig.asked.isEmpty());
-    EXPECT_EQ(rig.asked.last(), strings::text(TextId::ConfirmClose));
+    EXPECT_EQ(win.asked.value(0), strings::text(TextId::ConfirmClose));
     EXPECT_TRUE(w.isVisible()) << "No keeps the window, as closing it does";
 }
 
 TEST(Keyboard, TabGoesThroughBoxesAndValuesAndPassesTheNamesBy) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
-    ASSERT_TRUE(test::activate(&w));
-    child<QTabBar>(&w, "TabStrip1")->setFocus(Qt::TabFocusReason);
+    Window win;
+    MainWindow& w = *win.w;
+    ASSERT_TRUE(activate(&w));
+    tabs(w)->setFocus(Qt::TabFocusReason);
     QStringList visited;
     for (int k = 0; k < 2 * kRowsPerPage + 8; ++k) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -189,21 +174,12 @@ TEST(Keyboard, TabGoesThroughBoxesAndValuesAndPassesTheNamesBy) {
 TEST(Keyboard, EveryButtonHasAnAccessKeyAndNoWindowHasOneTwice) {
     for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
         SCOPED_TRACE(lang == strings::Lang::English ? "English" : "Japanese");
-        test::WindowRig rig(lang);
-        MainWindow& w = *rig.w;
-        w.editValue(0);
-        w.openItemSelection();
-        w.openConditions();
-        w.openMonitor();
-        w.postTask(kTaskCompare);
-        w.onDispatcherTick();
-        const QList<QWidget*> windows = {&w,
-                                         w.valueDialog(),
-                                         w.selectionDialog(),
-                                         w.conditionsDialog(),
-                                         w.monitorWindow(),
-                                         w.compareDialog()};
-        for (QWidget* window : windows) {
+        Window win(true, lang);
+        MainWindow& w = *win.w;
+        win.openEveryDialog();
+        for (QWidget* window :
+             QList<QWidget*>{&w, w.valueDialog(), w.selectionDialog(), w.conditionsDialog(),
+                             w.monitorWindow(), w.compareDialog()}) {
             ASSERT_TRUE(window);
             EXPECT_EQ(duplicates(windowKeys(window)), QStringList())
                 << window->objectName().toStdString();

@@ -3,13 +3,18 @@
 // application directory and settings, and its widgets by their object names.
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
+#include "TestPrinters.h"
 #include "Widgets.h"
 #include "app/MainWindow.h"
+#include "comm/Conditions.h"
+#include "comm/PortMap.h"
+#include "comm/SettingsStore.h"
 #include "text/StringTable.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,29 +26,28 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace pmx::test {
 
 inline PrivateSettingsScope g_scope;
 
-struct Window : ScriptedPrompts {
+// The window over a communication object of type Comm (a FakeComm). Every window starts
+// from the default conditions on COM1, whatever an earlier test stored.
+template <class Comm> struct WindowOver : ScriptedPrompts {
     QTemporaryDir home;
-    FakeComm* com = nullptr;
+    Comm* com = nullptr;
     std::unique_ptr<MainWindow> w;
 
-    explicit Window(bool start = true, strings::Lang lang = strings::Lang::English,
-                    std::function<void(const QString&)> beforeStart = {}) {
+    explicit WindowOver(bool start = true, strings::Lang lang = strings::Lang::English,
+                        std::function<void(const QString&)> beforeStart = {}) {
         strings::setLanguage(lang);
         qputenv("PMX31570A_HOME", home.path().toUtf8());
+        QSettingsStore store;
+        cond::writeStored(store, {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
+        store.setValue(PortMap::kSection, QStringLiteral("COM1"), QString());
         if (beforeStart)
             beforeStart(home.path());
-        auto fake = std::make_unique<FakeComm>();
+        auto fake = std::make_unique<Comm>();
         com = fake.get();
         w = std::make_unique<MainWindow>(std::move(fake), prompts());
         if (start)
@@ -60,7 +64,17 @@ struct Window : ScriptedPrompts {
         change(t);
         w->setItems(t);
     }
-    ~Window() {
+    // Opens every dialog of the main window, the comparison (with its exchanges) included.
+    void openEveryDialog() {
+        w->editValue(3);
+        w->openItemSelection();
+        w->openConditions();
+        w->showAbout();
+        w->openMonitor();
+        w->postTask(kTaskCompare);
+        w->onDispatcherTick();
+    }
+    ~WindowOver() {
         if (w)
             w->hide();
         strings::setLanguage(strings::Lang::English);
@@ -72,6 +86,7 @@ struct Window : ScriptedPrompts {
         return path(name);
     }
 };
+using Window = WindowOver<FakeComm>;
 
 // The main window's widgets by their object names.
 inline QTabBar* tabs(MainWindow& w) {
@@ -101,8 +116,27 @@ inline QPushButton* saveButton(MainWindow& w) {
 inline QLabel* modelLabel(MainWindow& w) {
     return child<QLabel>(&w, "Label_Modelname");
 }
+inline QLabel* portLabel(MainWindow& w) {
+    return child<QLabel>(&w, "Label_port");
+}
 inline QAction* action(MainWindow& w, const char* name) {
     return child<QAction>(&w, QString::fromLatin1(name));
+}
+// The status frame's eight condition texts, joined by '|'.
+inline QString statusFrame(MainWindow& w) {
+    QStringList shown;
+    for (int k = 0; k < 8; ++k)
+        shown << child<QLabel>(&w, "Label_commdat", k)->text();
+    return shown.join('|');
+}
+
+// Hang guard only: a window is normally active after one pass of the event loop.
+inline bool activate(QWidget* window) {
+    window->activateWindow();
+    QDeadlineTimer guard(20000);
+    while (!window->isActiveWindow() && !guard.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return window->isActiveWindow();
 }
 
 } // namespace pmx::test
