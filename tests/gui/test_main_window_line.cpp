@@ -1,11 +1,10 @@
 // The main window offscreen: a device that goes away and comes back, over a serial device
 // or the network, and notices told after a transfer.
 #include "MainWindowFixture.h"
-#include "comm/Conditions.h"
-#include "comm/SettingsStore.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 
@@ -22,11 +21,14 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     win.com->devicePath = first;
     win.start();
     MainWindow& w = *win.w;
+    // The status frame names the device by its stable name and its kernel name.
+    EXPECT_EQ(portLabel(w)->toolTip(),
+              "COM1 \u2192 " + stable + " (" + QFileInfo(first).canonicalFilePath() + ")");
     win.edit([](ItemTable& t) { t.modelName = QStringLiteral("PMX-31570A"); });
     const QString lost = strings::text(TextId::ConnectionLost).arg(first);
     const auto expectLost = [&](const char* when) {
         EXPECT_EQ(modelLabel(w)->text(), lost) << when;
-        EXPECT_TRUE(child<QLabel>(&w, "Label_port")->toolTip().contains(lost)) << when;
+        EXPECT_TRUE(portLabel(w)->toolTip().contains(lost)) << when;
         EXPECT_FALSE(readButton(w)->isEnabled() || writeButton(w)->isEnabled()) << when;
     };
 
@@ -57,7 +59,6 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     win.com->openOk = true;
     w.checkLostDevice();
     w.onDispatcherTick();
-    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
     EXPECT_EQ(win.com->conditions().rate, 19200);
     EXPECT_TRUE(readButton(w)->isEnabled());
     EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(second));
@@ -76,7 +77,7 @@ TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
     win.com->devicePath = address;
     win.start();
     MainWindow& w = *win.w;
-    QLabel* portLine = child<QLabel>(&w, "Label_port");
+    QLabel* portLine = portLabel(w);
     const QString connected = strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
     EXPECT_EQ(portLine->toolTip(), connected);
 
