@@ -35,36 +35,30 @@ QStringList links(QTextDocument* doc) {
 } // namespace
 
 TEST(Help, F1OpensTheGuideOfTheWindowsLanguage) {
-    struct Case {
+    const struct {
         strings::Lang lang;
-        QString section4, otherSection4, firstContents;
+        QString section4, otherSection4;
+    } cases[] = {
+        {strings::Lang::English, "4. Reading and writing", "4. 読込みと書込み"},
+        {strings::Lang::Japanese, "4. 読込みと書込み", "4. Reading and writing"},
     };
-    const Case cases[] = {
-        {strings::Lang::English, "4. Reading and writing", "4. 読込みと書込み", "1. Installing"},
-        {strings::Lang::Japanese, "4. 読込みと書込み", "4. Reading and writing", "1. インストール"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section4.toStdString());
         Window win(true, c.lang); // no help file in its application directory
         MainWindow& w = *win.w;
         w.show();
-        w.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        ASSERT_TRUE(activate(&w));
         QTest::keyClick(&w, Qt::Key_F1);
         HelpWindow* help = w.helpWindow();
         ASSERT_TRUE(help);
         EXPECT_TRUE(help->isVisible());
         EXPECT_TRUE(w.helpViewers().isEmpty());
         EXPECT_TRUE(win.errors.isEmpty());
-        EXPECT_EQ(help->windowTitle(), "PMX-31570A " + strings::text(TextId::HelpTitle, c.lang));
         QTextDocument* doc = help->browser()->document();
         EXPECT_TRUE(doc->toPlainText().contains(c.section4));
         EXPECT_FALSE(doc->toPlainText().contains(c.otherSection4));
 
-        // The contents list holds the sections, and every link inside the guide leads to
-        // one of its headings.
-        auto* contents = child<QTreeWidget>(help, "Tree_contents");
-        EXPECT_EQ(contents->topLevelItemCount(), 19);
-        EXPECT_EQ(contents->topLevelItem(0)->text(0), c.firstContents);
+        // Every link inside the guide leads to one of its headings.
         QSet<QString> anchors;
         for (const GuideHeading& heading : help->headings())
             anchors.insert(heading.anchor);
@@ -78,25 +72,22 @@ TEST(Help, F1OpensTheGuideOfTheWindowsLanguage) {
         EXPECT_GT(inside, 18);
 
         // Every picture is there, and none is wider than the view.
-        const QStringList pictures = imageNames(doc);
-        EXPECT_GE(pictures.size(), 17);
         help->resize(700, 600);
         QCoreApplication::processEvents();
         const int room = help->browser()->viewport()->width();
-        for (const QString& name : pictures) {
-            QImage image;
-            EXPECT_TRUE(
-                image.loadFromData(help->browser()
-                                       ->loadResource(QTextDocument::ImageResource, QUrl(name))
-                                       .toByteArray()))
-                << name.toStdString();
-        }
+        int pictures = 0;
         int scaled = 0;
         for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
             for (auto it = block.begin(); !it.atEnd(); ++it) {
                 const QTextImageFormat image = it.fragment().charFormat().toImageFormat();
                 if (!image.isValid())
                     continue;
+                ++pictures;
+                const QByteArray bytes =
+                    help->browser()
+                        ->loadResource(QTextDocument::ImageResource, QUrl(image.name()))
+                        .toByteArray();
+                EXPECT_TRUE(QImage::fromData(bytes).size().isValid()) << image.name().toStdString();
                 const QSize natural = QImageReader(":/help/" + image.name()).size();
                 const qreal shown = image.width() > 0 ? image.width() : natural.width();
                 const int indent = block.blockFormat().indent() +
@@ -105,16 +96,17 @@ TEST(Help, F1OpensTheGuideOfTheWindowsLanguage) {
                 scaled += shown < natural.width();
             }
         }
+        EXPECT_GE(pictures, 17);
         EXPECT_GT(scaled, 0);
 
-        // A section from the list, and Back to the top.
+        // A section from the contents list, and Back to the top.
+        auto* contents = child<QTreeWidget>(help, "Tree_contents");
         QScrollBar* scroll = help->browser()->verticalScrollBar();
         auto* back = child<QPushButton>(help, "Command_back");
         EXPECT_FALSE(back->isEnabled());
-        const QTreeWidgetItem* section = contents->topLevelItem(3);
         emit contents->itemClicked(contents->topLevelItem(3), 0);
         EXPECT_GT(scroll->value(), 0);
-        EXPECT_EQ(contents->currentItem(), section);
+        EXPECT_EQ(contents->currentItem(), contents->topLevelItem(3));
         ASSERT_TRUE(back->isEnabled());
         back->click();
         EXPECT_EQ(scroll->value(), 0);
