@@ -43,7 +43,7 @@ struct Compared : Window {
 TEST(CompareDialog, ListTakeWriteDifferencesAndExport) {
     Compared win;
     MainWindow& w = *win.w;
-    action(w, "menu_compare")->trigger();
+    win.action("menu_compare")->trigger();
     w.onDispatcherTick();
     ASSERT_NE(w.compareDialog(), nullptr);
     EXPECT_TRUE(w.compareDialog()->isVisible());

@@ -71,13 +71,13 @@ TEST(FinderWindow, UseTheseSettingsAppliesThemAndShowsThemInTheStatusFrame) {
         row << grid->item(0, k)->text();
     EXPECT_EQ(row.join('|'), kAdapter + "|Modbus RTU|2400|8 bit|NONE|1 bit|1||good (0000h = 0)");
     // Nothing chosen yet: the conditions in effect are back, the buttons usable again.
-    EXPECT_EQ(statusFrame(*win.w), kDefaults);
-    EXPECT_TRUE(readButton(*win.w)->isEnabled());
+    EXPECT_EQ(win.statusFrame(), kDefaults);
+    EXPECT_TRUE(win.readButton()->isEnabled());
 
     child<QPushButton>(win.d, "Command_use")->click();
     ASSERT_EQ(win.w->pendingTask(), kTaskApply);
     win.w->onDispatcherTick();
-    EXPECT_EQ(statusFrame(*win.w), "Modbus RTU|1|2400|8 bit|1 bit|NONE|COM1|300");
+    EXPECT_EQ(win.statusFrame(), "Modbus RTU|1|2400|8 bit|1 bit|NONE|COM1|300");
     EXPECT_TRUE(child<QLabel>(win.d, "Label_findstatus")->text().contains(kAdapter));
     // The dialog shows what is in effect now, for the next search.
     QCoreApplication::processEvents();
@@ -102,7 +102,7 @@ TEST(FinderWindow, CancelClosingAndNothingFoundLeaveTheConditionsInEffect) {
         EXPECT_EQ(sends, how == "nothing" ? 120 : 3);
         EXPECT_EQ(win.com->conditions(), before);
         EXPECT_EQ(win.w->pendingTask(), kTaskIdle);
-        EXPECT_EQ(statusFrame(*win.w), kDefaults);
+        EXPECT_EQ(win.statusFrame(), kDefaults);
         if (win.d) {
             EXPECT_FALSE(child<QPushButton>(win.d, "Command_use")->isEnabled());
         }

@@ -120,7 +120,7 @@ TEST(Help, F1OpensTheGuideOfTheWindowsLanguage) {
         EXPECT_TRUE(doc->toPlainText().contains(c.section4));
 
         // Help again brings the same window forward.
-        action(w, "menu_help")->trigger();
+        win.action("menu_help")->trigger();
         EXPECT_EQ(w.helpWindow(), help);
     }
 }
@@ -183,7 +183,7 @@ TEST(Help, AHelpFileIsOpenedByAViewerThatShutdownCloses) {
     win.file("PMX-31570A_E.chm", "help");
     ASSERT_EQ(w.helpPath(), win.path("PMX-31570A_E.chm"));
     qputenv("PMX31570A_HELP_VIEWER", viewer.toUtf8());
-    action(w, "menu_help")->trigger();
+    win.action("menu_help")->trigger();
     qunsetenv("PMX31570A_HELP_VIEWER");
     EXPECT_FALSE(w.helpWindow());
     ASSERT_EQ(w.helpViewers().size(), 1);
@@ -205,7 +205,7 @@ TEST(Help, AHelpFileIsOpenedByAViewerThatShutdownCloses) {
     QPointer<HelpWindow> guide = w.helpWindow();
     ASSERT_TRUE(guide);
     win.answer = true;
-    action(w, "menu_file_end")->trigger(); // End asks like closing the window
+    win.action("menu_file_end")->trigger(); // End asks like closing the window
     EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmClose));
     EXPECT_TRUE(w.helpViewers().isEmpty());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

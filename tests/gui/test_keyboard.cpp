@@ -91,8 +91,8 @@ TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page * kRowsPerPage + c.row);
-        tabs(w)->setCurrentIndex(c.page);
-        QTest::keyClick(valueCell(w, c.row), c.key, c.modifiers);
+        win.tabs()->setCurrentIndex(c.page);
+        QTest::keyClick(win.valueCell(c.row), c.key, c.modifiers);
         ValuePadDialog* pad = w.valueDialog();
         ASSERT_EQ(pad != nullptr, c.opens);
         if (pad) {
@@ -153,7 +153,7 @@ TEST(Keyboard, TabGoesThroughBoxesAndValuesAndPassesTheNamesBy) {
     Window win;
     MainWindow& w = *win.w;
     ASSERT_TRUE(activate(&w));
-    tabs(w)->setFocus(Qt::TabFocusReason);
+    win.tabs()->setFocus(Qt::TabFocusReason);
     QStringList visited;
     for (int k = 0; k < 2 * kRowsPerPage + 8; ++k) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -15,62 +15,35 @@ using namespace pmx::test;
 
 TEST(MainWindow, UndefinedItemCannotBeSelected) {
     Window win;
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) {
-        t.names[3] = QStringLiteral("Spare----");
-        t.names[4] = QStringLiteral("Gain");
-    });
-    selectBox(w, 3)->click();
-    selectBox(w, 4)->click();
-    EXPECT_FALSE(selectBox(w, 3)->isChecked());
-    EXPECT_EQ(w.items().selections[3], Selection::Cleared);
-    EXPECT_EQ(w.items().selections[4], Selection::Selected);
+    win.edit([](ItemTable& t) { t.names[3] = QStringLiteral("Spare----"); });
+    win.selectBox(3)->click();
+    win.selectBox(4)->click();
+    EXPECT_FALSE(win.selectBox(3)->isChecked());
+    EXPECT_EQ(win.w->items().selections[3], Selection::Cleared);
+    EXPECT_EQ(win.w->items().selections[4], Selection::Selected);
 
     // A page refresh that turns on the box of a selected undefined item clears it.
     win.edit([](ItemTable& t) {
         t.names[40] = QStringLiteral("Spare----");
         t.selections[40] = Selection::Selected;
     });
-    tabs(w)->setCurrentIndex(1);
-    EXPECT_FALSE(selectBox(w, 8)->isChecked());
-    EXPECT_EQ(w.items().selections[40], Selection::Cleared);
+    win.tabs()->setCurrentIndex(1);
+    EXPECT_FALSE(win.selectBox(8)->isChecked());
+    EXPECT_EQ(win.w->items().selections[40], Selection::Cleared);
 }
 
 TEST(MainWindow, WriteAnsweredNoStartsNothing) {
     Window win;
     win.edit([](ItemTable& t) { t.selections[1] = Selection::Selected; });
     win.answer = false;
-    writeButton(*win.w)->click();
+    win.writeButton()->click();
     EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmWrite));
     EXPECT_EQ(win.w->pendingTask(), kTaskIdle);
 }
 
-TEST(MainWindow, FailureShownForAWhileAndAFailedApplyKeepsItsMessage) {
-    Window win;
-    MainWindow& w = *win.w;
-    win.edit([](ItemTable& t) {
-        t.modelName = QStringLiteral("PMX-31570A");
-        t.selections[5] = Selection::Selected;
-    });
-    win.com->faults[5] = "nak";
-    w.postTask(kTaskReadAll);
-    w.onDispatcherTick();
-    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::NegativeAcknowledgement));
-    w.endFailureDisplay();
-    EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
-
-    // A failed apply right after an item failure: no restore of the model name follows.
-    w.postTask(kTaskReadAll);
-    w.onDispatcherTick();
-    ASSERT_TRUE(w.failureOnShow());
-    win.com->openOk = false;
-    w.postTask(kTaskApply);
-    w.onDispatcherTick();
-    EXPECT_FALSE(w.failureOnShow());
-    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::CommunicationError));
-}
-
-TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
+// An item failure replaces the model name for a while; further failures do not restart
+// the while, and a failed apply after one keeps its own message.
+TEST(MainWindow, FailureDisplayReturnsToTheModelName) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
@@ -82,7 +55,7 @@ TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
     w.setFailureDisplayTime(150); // the rule, not the length, is tested
     QStringList seen;             // the label as each exchange starts
     win.com->onSend = [&] {
-        seen << modelLabel(w)->text();
+        seen << win.modelLabel()->text();
         QThread::msleep(25);
     };
     w.postTask(kTaskReadAll);
@@ -94,6 +67,18 @@ TEST(MainWindow, FailuresDoNotPostponeTheReturnOfTheModelName) {
         returns += seen[k] == QStringLiteral("PMX-31570A") &&
                    seen[k - 1] == strings::text(TextId::NegativeAcknowledgement);
     EXPECT_GE(returns, 2) << seen.join('|').toStdString();
+    w.endFailureDisplay();
+    EXPECT_EQ(win.modelLabel()->text(), QStringLiteral("PMX-31570A"));
+
+    win.com->onSend = nullptr;
+    w.postTask(kTaskReadAll);
+    w.onDispatcherTick();
+    ASSERT_TRUE(w.failureOnShow());
+    win.com->openOk = false;
+    w.postTask(kTaskApply);
+    w.onDispatcherTick();
+    EXPECT_FALSE(w.failureOnShow());
+    EXPECT_EQ(win.modelLabel()->text(), strings::text(TextId::CommunicationError));
 }
 
 TEST(MainWindow, CloseQuestionNoKeepsRunningAFailedSaveKeepsTheWindowYesSaves) {
@@ -128,7 +113,7 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningAFailedSaveKeepsTheWindowYesSaves) {
         QFile::copy(win.path("PMX31570A.ini"), home + QStringLiteral("/PMX31570A.ini"));
     });
     EXPECT_EQ(again.w->items().values[127], -32768);
-    EXPECT_EQ(modelLabel(*again.w)->text(), QStringLiteral("PMX-31570A"));
+    EXPECT_EQ(again.modelLabel()->text(), QStringLiteral("PMX-31570A"));
 }
 
 TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
@@ -157,12 +142,13 @@ TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
 namespace {
 
 // The value cells as shown, and as the page, the DEC/HEX choice and the table want them.
-std::pair<std::string, std::string> cells(MainWindow& w) {
+std::pair<std::string, std::string> cells(const Window& win) {
     QStringList shown, due;
     for (int r = 0; r < kRowsPerPage; ++r) {
-        const int i = w.currentPage() * kRowsPerPage + r;
-        shown << valueCell(w, r)->text();
-        due << (w.items().isSelected(i) ? w.formatValue(w.items().values[i]) : QString("------"));
+        const int i = win.w->currentPage() * kRowsPerPage + r;
+        const ItemTable& t = win.w->items();
+        shown << win.valueCell(r)->text();
+        due << (t.isSelected(i) ? win.w->formatValue(t.values[i]) : QString("------"));
     }
     return {shown.join('|').toStdString(), due.join('|').toStdString()};
 }
@@ -173,7 +159,6 @@ TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
     Window win(false);
     win.com->openOk = false;
     win.start();
-    MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
         for (int i = 0; i < kItemCount; ++i)
             t.values[i] = qint16(1000 + i);
@@ -181,23 +166,23 @@ TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
         t.selections[34] = Selection::Selected;
     });
     win.nextFile = win.path("other.dat"); // saved with item 34 selected, loaded without
-    saveButton(w)->click();
+    win.saveButton()->click();
     win.edit([](ItemTable& t) { t.selections[34] = Selection::Cleared; });
     const std::pair<const char*, std::function<void()>> changes[] = {
-        {"tab", [&] { tabs(w)->setCurrentIndex(1); }},
-        {"HEX", [&] { hexButton(w)->setChecked(true); }},
-        {"data file", [&] { loadButton(w)->click(); }},
+        {"tab", [&] { win.tabs()->setCurrentIndex(1); }},
+        {"HEX", [&] { win.hexButton()->setChecked(true); }},
+        {"data file", [&] { win.loadButton()->click(); }},
         {"value pad",
          [&] {
-             w.editValue(1);
-             w.valueDialog()->pressDigit(7);
-             w.valueDialog()->storeValue();
+             win.w->editValue(1);
+             win.w->valueDialog()->pressDigit(7);
+             win.w->valueDialog()->storeValue();
          }},
     };
     for (const auto& [change, make] : changes) {
-        const std::string before = cells(w).first;
+        const std::string before = cells(win).first;
         make();
-        const auto [shown, due] = cells(w);
+        const auto [shown, due] = cells(win);
         EXPECT_EQ(shown, due) << change;
         EXPECT_NE(shown, before) << change;
     }
@@ -212,33 +197,31 @@ TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
                                        {"Combo_Dat", "9 bit"},
                                        {"Combo_Party", "ODD"},
                                        {"Combo_Time", "250"}})
-        dlg->findChild<QComboBox*>(combo)->setEditText(typed);
+        child<QComboBox>(dlg, combo)->setEditText(typed);
     dlg->storeConditions();
     win.w->onDispatcherTick();
-    EXPECT_EQ(statusFrame(*win.w), "Modbus RTU|0|9600|7 bit|1 bit|ODD|COM1|250");
+    EXPECT_EQ(win.statusFrame(), "Modbus RTU|0|9600|7 bit|1 bit|ODD|COM1|250");
 }
 
 TEST(MainMenus, ExportAppendsToTheChosenCsvInTheCsvFolder) {
     Window win(false);
-    MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
         t.names.fill("X----");
         t.names[0] = "P0";
         t.values[0] = -5;
     });
     win.nextFile = win.path("list.csv");
-    action(w, "menu_export")->trigger();
+    win.action("menu_export")->trigger();
     EXPECT_TRUE(win.appendChosen); // never "replace?" for a file the rows are added to
     EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
-    hexButton(w)->setChecked(true);
-    action(w, "menu_export")->trigger();
+    win.hexButton()->setChecked(true);
+    win.action("menu_export")->trigger();
     QFile f(win.nextFile); // the bytes of a block are the CSV writer's tests' business
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
     EXPECT_LT(bytes.indexOf("\"P0\",-5\r\n"), bytes.indexOf("\"P0\",\"FFFBh\"\r\n"));
-    EXPECT_EQ(win.infos.size(), 2);
     win.nextFile = win.path("missing/list.csv");
-    action(w, "menu_export")->trigger();
+    win.action("menu_export")->trigger();
     EXPECT_EQ(win.errors.size(), 1);
-    EXPECT_EQ(win.infos.size(), 2);
+    EXPECT_EQ(win.infos.size(), 2) << "told for the two that were written";
 }

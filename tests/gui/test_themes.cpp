@@ -57,7 +57,7 @@ TEST(Colours, MainWindowFollowsTheLightAndTheDarkPalette) {
         Window win;
         MainWindow& w = *win.w;
         win.edit([](ItemTable& t) { t.selections[4] = Selection::Selected; });
-        QLabel* heading = modelLabel(w);
+        QLabel* heading = win.modelLabel();
         EXPECT_EQ(heading->palette().color(QPalette::WindowText), p.color(QPalette::WindowText));
 
         win.com->faults[4] = "nak";
@@ -72,7 +72,7 @@ TEST(Colours, MainWindowFollowsTheLightAndTheDarkPalette) {
                                 p.color(QPalette::Window)),
                   4.5);
         // The failed item's cell: marked, and its value still reads.
-        const QPalette cell = valueCell(w, 4)->palette();
+        const QPalette cell = win.valueCell(4)->palette();
         EXPECT_NE(cell.color(QPalette::Base), p.color(QPalette::Base));
         EXPECT_GE(contrastRatio(cell.color(QPalette::Text), cell.color(QPalette::Base)), 4.5);
 
@@ -112,9 +112,9 @@ TEST(Screen, MainWindowFitsALaptopAt150PercentAndKeepsEveryControl) {
 
     // The keyboard brings a cell out of sight into view.
     ASSERT_TRUE(activate(&w));
-    selectBox(w, 31)->setFocus(Qt::TabFocusReason);
+    win.selectBox(31)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QWidget* last = valueCell(w, 31);
+    QWidget* last = win.valueCell(31);
     ASSERT_EQ(QApplication::focusWidget(), last);
     const QRect shown(last->mapTo(scroll->viewport(), QPoint()), last->size());
     EXPECT_TRUE(scroll->viewport()->rect().contains(shown));

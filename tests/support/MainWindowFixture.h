@@ -85,50 +85,28 @@ template <class Comm> struct WindowOver : ScriptedPrompts {
         EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         return path(name);
     }
+
+    // The window's widgets by their object names.
+    QTabBar* tabs() const { return child<QTabBar>(w.get(), "TabStrip1"); }
+    QLineEdit* valueCell(int row) const { return child<QLineEdit>(w.get(), "Data0", row); }
+    QCheckBox* selectBox(int row) const { return child<QCheckBox>(w.get(), "Check_Command", row); }
+    QRadioButton* hexButton() const { return child<QRadioButton>(w.get(), "Option1_1"); }
+    QPushButton* readButton() const { return child<QPushButton>(w.get(), "Command_Move_0"); }
+    QPushButton* writeButton() const { return child<QPushButton>(w.get(), "Command_Move_1"); }
+    QPushButton* loadButton() const { return child<QPushButton>(w.get(), "Command_File_0"); }
+    QPushButton* saveButton() const { return child<QPushButton>(w.get(), "Command_File_1"); }
+    QLabel* modelLabel() const { return child<QLabel>(w.get(), "Label_Modelname"); }
+    QLabel* portLabel() const { return child<QLabel>(w.get(), "Label_port"); }
+    QAction* action(const char* name) const { return child<QAction>(w.get(), name); }
+    // The status frame's eight condition texts, joined by '|'.
+    QString statusFrame() const {
+        QStringList shown;
+        for (int k = 0; k < 8; ++k)
+            shown << child<QLabel>(w.get(), "Label_commdat", k)->text();
+        return shown.join('|');
+    }
 };
 using Window = WindowOver<FakeComm>;
-
-// The main window's widgets by their object names.
-inline QTabBar* tabs(MainWindow& w) {
-    return child<QTabBar>(&w, "TabStrip1");
-}
-inline QLineEdit* valueCell(MainWindow& w, int row) {
-    return child<QLineEdit>(&w, "Data0", row);
-}
-inline QCheckBox* selectBox(MainWindow& w, int row) {
-    return child<QCheckBox>(&w, "Check_Command", row);
-}
-inline QRadioButton* hexButton(MainWindow& w) {
-    return child<QRadioButton>(&w, "Option1_1");
-}
-inline QPushButton* readButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_Move_0");
-}
-inline QPushButton* writeButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_Move_1");
-}
-inline QPushButton* loadButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_File_0");
-}
-inline QPushButton* saveButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_File_1");
-}
-inline QLabel* modelLabel(MainWindow& w) {
-    return child<QLabel>(&w, "Label_Modelname");
-}
-inline QLabel* portLabel(MainWindow& w) {
-    return child<QLabel>(&w, "Label_port");
-}
-inline QAction* action(MainWindow& w, const char* name) {
-    return child<QAction>(&w, QString::fromLatin1(name));
-}
-// The status frame's eight condition texts, joined by '|'.
-inline QString statusFrame(MainWindow& w) {
-    QStringList shown;
-    for (int k = 0; k < 8; ++k)
-        shown << child<QLabel>(&w, "Label_commdat", k)->text();
-    return shown.join('|');
-}
 
 // Hang guard only: a window is normally active after one pass of the event loop.
 inline bool activate(QWidget* window) {
