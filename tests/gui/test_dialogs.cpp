@@ -26,17 +26,10 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
+using test::activate;
 using test::child;
 
 namespace {
-
-// Hang guard only: the window is normally active after one pass of the event loop.
-bool waitActive(QWidget* w) {
-    QDeadlineTimer guard(20000);
-    while (!w->isActiveWindow() && !guard.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return w->isActiveWindow();
-}
 
 // Whether a dialog that deletes itself on closing is gone.
 template <class T> bool gone(const QPointer<T>& p) {
@@ -88,33 +81,42 @@ QComboBox* comboOf(QWidget* dlg, const char* name) {
 
 } // namespace
 
-TEST(ItemSelectionDialog, HiddenDialogKeepsBoxesUntilShown) {
-    ItemTable t = namedTable();
-    t.names[68] = QStringLiteral("----");
-    t.selections[68] = Selection::Selected;
-    t.selections[35] = Selection::Selected;
-    auto* dlg = new ItemSelectionDialog(t);
-    QPointer<ItemSelectionDialog> guard(dlg);
+TEST(ItemSelectionDialog, BoxesFollowTheTableWhenShownAndOkCopiesThemBack) {
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        ItemTable t = namedTable();
+        t.names[68] = QStringLiteral("----");
+        t.selections[68] = Selection::Selected; // the state file had it selected
+        t.selections[35] = Selection::Selected;
+        t.selections[127] = Selection::Partial;
+        QPointer<ItemSelectionDialog> dlg = new ItemSelectionDialog(t);
+        // Newly created for an undefined leading item: the write of all items must not see it.
+        EXPECT_FALSE(dlg->boxTicked(68));
+        EXPECT_TRUE(dlg->boxTicked(35));
+        // A data file load cleared box 35; ticking it on the main window changes selections.
+        dlg->setBox(35, Selection::Cleared);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(dlg->boxTicked(35));
+        dlg->setItemToolTip(35, QStringLiteral("renamed"));
+        EXPECT_EQ(box(dlg, 35)->toolTip(), QStringLiteral("renamed"));
 
-    // Newly created for an undefined leading item: the write of all items must not see it.
-    EXPECT_FALSE(dlg->boxTicked(68));
-    EXPECT_TRUE(dlg->boxTicked(35));
-    // A data file load cleared box 35; ticking it on the main window changes selections only.
-    dlg->setBox(35, Selection::Cleared);
-    t.selections[35] = Selection::Selected;
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(dlg->boxTicked(35));
-    dlg->setItemToolTip(35, QStringLiteral("renamed"));
-    EXPECT_EQ(box(dlg, 35)->toolTip(), QStringLiteral("renamed"));
-
-    // Showing resets every box, disabled ones included, from the table.
-    dlg->show();
-    EXPECT_TRUE(dlg->boxTicked(35));
-    EXPECT_TRUE(dlg->boxTicked(68));
-    EXPECT_FALSE(box(dlg, 68)->isEnabled()) << "activation does not enable boxes";
-    EXPECT_EQ(box(dlg, 35)->toolTip(), t.names[35]);
-    dlg->close();
-    EXPECT_TRUE(gone(guard));
+        // Showing resets every box, disabled ones included, from the table.
+        dlg->show();
+        EXPECT_TRUE(dlg->boxTicked(35));
+        EXPECT_TRUE(dlg->boxTicked(68));
+        EXPECT_FALSE(box(dlg, 68)->isEnabled()) << "activation does not enable boxes";
+        EXPECT_EQ(box(dlg, 35)->toolTip(), t.names[35]);
+        box(dlg, 35)->click();
+        box(dlg, 20)->click();
+        click(dlg, ok ? "Command1" : "Command2");
+        EXPECT_TRUE(gone(dlg));
+        // OK: a disabled box passes its checked state, and flags become plain 0/1.
+        using enum Selection;
+        EXPECT_EQ(QList<Selection>(
+                      {t.selections[68], t.selections[35], t.selections[20], t.selections[127]}),
+                  ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
+                     : QList<Selection>({Selected, Selected, Cleared, Partial}));
+    }
 }
 
 TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
@@ -123,23 +125,20 @@ TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplicat
     QWidget main;
     main.resize(200, 100);
     main.show();
-    ASSERT_TRUE(waitActive(&main));
+    ASSERT_TRUE(activate(&main));
 
     auto* dlg = new ItemSelectionDialog(t, &main);
     dlg->show();
-    dlg->activateWindow();
-    ASSERT_TRUE(waitActive(dlg));
+    ASSERT_TRUE(activate(dlg));
     EXPECT_TRUE(dlg->boxTicked(5));
 
     // Changes are lost when the operator goes to the main window and back.
     box(dlg, 5)->click();
     box(dlg, 7)->click();
     ASSERT_FALSE(dlg->boxTicked(5));
-    main.activateWindow();
-    ASSERT_TRUE(waitActive(&main));
+    ASSERT_TRUE(activate(&main));
     EXPECT_FALSE(dlg->boxTicked(5)) << "leaving the dialog changes nothing";
-    dlg->activateWindow();
-    ASSERT_TRUE(waitActive(dlg));
+    ASSERT_TRUE(activate(dlg));
     EXPECT_TRUE(dlg->boxTicked(5));
     EXPECT_FALSE(dlg->boxTicked(7));
 
@@ -150,31 +149,6 @@ TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplicat
     emit qApp->focusWindowChanged(own);
     EXPECT_FALSE(dlg->boxTicked(5));
     delete dlg;
-}
-
-TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelNothing) {
-    for (const bool ok : {true, false}) {
-        SCOPED_TRACE(ok ? "OK" : "Cancel");
-        ItemTable t = namedTable();
-        t.names[3] = QStringLiteral("Spare ----");
-        t.selections[3] = Selection::Selected; // the state file had it selected
-        t.selections[10] = Selection::Selected;
-        t.selections[127] = Selection::Partial;
-        auto* dlg = new ItemSelectionDialog(t);
-        QPointer<ItemSelectionDialog> guard(dlg);
-        dlg->setBox(3, t.selections[3]);
-        dlg->show();
-        box(dlg, 10)->click();
-        box(dlg, 20)->click();
-        click(dlg, ok ? "Command1" : "Command2");
-        EXPECT_TRUE(gone(guard));
-        // OK: a disabled box passes its checked state, and flags become plain 0/1.
-        using enum Selection;
-        EXPECT_EQ(QList<Selection>(
-                      {t.selections[3], t.selections[10], t.selections[20], t.selections[127]}),
-                  ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
-                     : QList<Selection>({Selected, Selected, Cleared, Partial}));
-    }
 }
 
 TEST(ValueDialog, OkRefusesAValueOutOfRangeAndStoresForTheItemShown) {
@@ -255,8 +229,7 @@ TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
         RecordingStore store;
         auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
         dlg->show();
-        dlg->activateWindow();
-        ASSERT_TRUE(waitActive(dlg)); // completion, when there is one, needs the focus
+        ASSERT_TRUE(activate(dlg)); // completion, when there is one, needs the focus
         QLineEdit* edit = comboOf(dlg, combo)->lineEdit();
         edit->setFocus();
         edit->clear();

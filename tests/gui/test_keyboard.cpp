@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -34,22 +35,15 @@ void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// The access key of a caption: the letter after a single "&", upper case; 0 for none.
-QChar accessKey(const QString& caption) {
-    for (qsizetype k = 0; k + 1 < caption.size(); ++k) {
-        if (caption[k] != u'&')
-            continue;
-        if (caption[k + 1] != u'&')
-            return caption[k + 1].toUpper();
-        ++k; // "&&" is a plain "&"
-    }
-    return QChar();
+// The access key of a caption as Alt reaches it ("Alt+R"); empty for none.
+QString accessKey(const QString& caption) {
+    return QKeySequence::mnemonic(caption).toString();
 }
 
 // The access keys that Alt reaches in a window: its buttons, captions with a buddy and
 // the titles on its menu bar. Menus are windows of their own.
-QList<QChar> windowKeys(QWidget* window) {
-    QList<QChar> keys;
+QStringList windowKeys(QWidget* window) {
+    QStringList keys;
     for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
         if (b->window() == window)
             keys << accessKey(b->text());
@@ -59,13 +53,13 @@ QList<QChar> windowKeys(QWidget* window) {
     if (auto* bar = window->findChild<QMenuBar*>())
         for (QAction* a : bar->actions())
             keys << accessKey(a->text());
-    keys.removeAll(QChar());
+    keys.removeAll(QString());
     return keys;
 }
 
-QStringList duplicates(const QList<QChar>& keys) {
+QStringList duplicates(const QStringList& keys) {
     QStringList twice;
-    for (QChar k : keys)
+    for (const QString& k : keys)
         if (keys.count(k) > 1 && !twice.contains(k))
             twice << k;
     return twice;
@@ -185,17 +179,17 @@ TEST(Keyboard, EveryButtonHasAnAccessKeyAndNoWindowHasOneTwice) {
                 << window->objectName().toStdString();
         }
         for (QMenu* menu : w.findChildren<QMenu*>()) {
-            QList<QChar> keys;
+            QStringList keys;
             for (QAction* a : menu->actions())
                 if (!a->isSeparator())
                     keys << accessKey(a->text());
-            EXPECT_FALSE(keys.contains(QChar())) << menu->objectName().toStdString();
+            EXPECT_FALSE(keys.contains(QString())) << menu->objectName().toStdString();
             EXPECT_EQ(duplicates(keys), QStringList()) << menu->objectName().toStdString();
         }
         // The main window's buttons and boxes with a caption all have a key.
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
             if (b->window() == &w && !b->text().isEmpty()) {
-                EXPECT_FALSE(accessKey(b->text()).isNull()) << b->objectName().toStdString();
+                EXPECT_FALSE(accessKey(b->text()).isEmpty()) << b->objectName().toStdString();
             }
         }
         w.valueDialog()->reject();

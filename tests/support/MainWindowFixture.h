@@ -14,7 +14,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,14 +106,5 @@ template <class Comm> struct WindowOver : ScriptedPrompts {
     }
 };
 using Window = WindowOver<FakeComm>;
-
-// Hang guard only: a window is normally active after one pass of the event loop.
-inline bool activate(QWidget* window) {
-    window->activateWindow();
-    QDeadlineTimer guard(20000);
-    while (!window->isActiveWindow() && !guard.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return window->isActiveWindow();
-}
 
 } // namespace pmx::test
