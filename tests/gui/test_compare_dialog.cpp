@@ -75,9 +75,7 @@ TEST(CompareDialog, ListTakeWriteDifferencesAndExport) {
     child<QCheckBox>(w.compareDialog(), "Check_diffonly")->setChecked(false);
     win.nextFile = win.path("cmp.csv");
     win.run("Command_export");
-    QFile f(win.nextFile);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QStringList lines = decodeText(f.readAll()).split("\r\n");
+    const QStringList lines = decodeText(win.read("cmp.csv")).split("\r\n");
     ASSERT_EQ(lines.size(), 7); // title, headings, 4 rows, the empty rest after the last CR LF
     EXPECT_TRUE(lines[3].startsWith("\"0004h\",")) << qPrintable(lines[3]);
     EXPECT_TRUE(lines[3].endsWith(",40,40")) << qPrintable(lines[3]);

@@ -49,17 +49,6 @@ struct Finder : WindowOver<LineFake> {
 
 } // namespace
 
-TEST(FinderWindow, WorstCaseIsStatedBeforeTheStartAndFollowsTheOptions) {
-    Finder win;
-    auto* estimate = child<QLabel>(win.d, "Label_estimate");
-    EXPECT_TRUE(estimate->text().startsWith("120 tries.")) << estimate->text().toStdString();
-    child<QCheckBox>(win.d, "Check_allinst")->setChecked(true);
-    EXPECT_TRUE(estimate->text().startsWith(QString::number(96 * 48 + 95 * 48 + 95 * 24)));
-    for (int k = 0; k < 3; ++k)
-        child<QCheckBox>(win.d, "Check_prot", k)->setChecked(false);
-    EXPECT_FALSE(child<QPushButton>(win.d, "Command_start")->isEnabled());
-}
-
 TEST(FinderWindow, UseTheseSettingsAppliesThemAndShowsThemInTheStatusFrame) {
     Finder win;
     child<QRadioButton>(win.d, "Option_port", 1)->setChecked(true); // every device found

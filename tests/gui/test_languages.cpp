@@ -66,19 +66,9 @@ QStringList textsOf(QWidget* root) {
     QList<QWidget*> widgets = root->findChildren<QWidget*>();
     widgets << root;
     for (QWidget* w : widgets) {
-        texts << w->toolTip();
-        if (w->isWindow())
-            texts << w->windowTitle();
-        if (auto* l = qobject_cast<QLabel*>(w))
-            texts << l->text();
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            texts << b->text();
-        if (auto* g = qobject_cast<QGroupBox*>(w))
-            texts << g->title();
-        if (auto* e = qobject_cast<QLineEdit*>(w))
-            texts << e->placeholderText();
-        if (auto* m = qobject_cast<QMenu*>(w))
-            texts << m->title();
+        // Labels, buttons, group boxes, menus and entries by their properties.
+        for (const char* property : {"toolTip", "windowTitle", "text", "title", "placeholderText"})
+            texts << w->property(property).toString();
         if (auto* t = qobject_cast<QTabBar*>(w))
             for (int k = 0; k < t->count(); ++k)
                 texts << t->tabText(k) << t->tabToolTip(k);

@@ -84,6 +84,11 @@ template <class Comm> struct WindowOver : ScriptedPrompts {
         EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         return path(name);
     }
+    QByteArray read(const char* name) const {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+        return f.readAll();
+    }
 
     // The window's widgets by their object names.
     QTabBar* tabs() const { return child<QTabBar>(w.get(), "TabStrip1"); }
