@@ -50,6 +50,7 @@ TEST(CompareDialog, ListTakeWriteDifferencesAndExport) {
     EXPECT_EQ(win.counts(), "2 of 4 items differ; 1 could not be read");
     ASSERT_EQ(win.grid()->rowCount(), 4);
     EXPECT_EQ(win.grid()->item(1, 3)->text(), "40");
+    EXPECT_EQ(win.grid()->item(3, 3)->text(), strings::text(TextId::NegativeAcknowledgement));
     child<QCheckBox>(w.compareDialog(), "Check_diffonly")->setChecked(true);
     ASSERT_EQ(win.grid()->rowCount(), 3); // the equal row is hidden
     EXPECT_EQ(win.grid()->item(0, 0)->text(), "0004h");

@@ -49,7 +49,18 @@ struct Finder : WindowOver<LineFake> {
 
 } // namespace
 
-TEST(FinderWindow, UseTheseSettingsAppliesThemAndShowsThemInTheStatusFrame) {
+TEST(FinderWindow, WorstCaseIsStatedBeforeTheStartAndFollowsTheOptions) {
+    Finder win;
+    auto* estimate = child<QLabel>(win.d, "Label_estimate");
+    EXPECT_TRUE(estimate->text().startsWith("120 tries.")) << estimate->text().toStdString();
+    child<QCheckBox>(win.d, "Check_allinst")->setChecked(true);
+    EXPECT_TRUE(estimate->text().startsWith(QString::number(96 * 48 + 95 * 48 + 95 * 24)));
+    for (int k = 0; k < 3; ++k)
+        child<QCheckBox>(win.d, "Check_prot", k)->setChecked(false);
+    EXPECT_FALSE(child<QPushButton>(win.d, "Command_start")->isEnabled());
+}
+
+TEST(FinderWindow, UseTheseSettingsStoresAppliesAndShowsThemInTheStatusFrame) {
     Finder win;
     child<QRadioButton>(win.d, "Option_port", 1)->setChecked(true); // every device found
     win.search();
@@ -67,6 +78,10 @@ TEST(FinderWindow, UseTheseSettingsAppliesThemAndShowsThemInTheStatusFrame) {
     ASSERT_EQ(win.w->pendingTask(), kTaskApply);
     win.w->onDispatcherTick();
     EXPECT_EQ(win.statusFrame(), "Modbus RTU|1|2400|8 bit|1 bit|NONE|COM1|300");
+    QSettingsStore store;
+    EXPECT_EQ(cond::readStored(store).list().join('|'),
+              "Modbus RTU|1|2400|8 bit|1 bit|NONE|COM1|300");
+    EXPECT_EQ(store.value(PortMap::kSection, "COM1", {}), kAdapter);
     EXPECT_TRUE(child<QLabel>(win.d, "Label_findstatus")->text().contains(kAdapter));
     // The dialog shows what is in effect now, for the next search.
     QCoreApplication::processEvents();

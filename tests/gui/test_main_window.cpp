@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QThread>
 
+#include <utility>
+
 using namespace pmx;
 using namespace pmx::test;
 
@@ -32,12 +34,28 @@ TEST(MainWindow, UndefinedItemCannotBeSelected) {
     EXPECT_EQ(win.w->items().selections[40], Selection::Cleared);
 }
 
-TEST(MainWindow, WriteAnsweredNoStartsNothing) {
+TEST(MainWindow, WriteAnsweredNoOrConfirmedDuringAReadStartsNothing) {
     Window win;
-    win.edit([](ItemTable& t) { t.selections[1] = Selection::Selected; });
+    win.edit([](ItemTable& t) {
+        t.selections[1] = Selection::Selected;
+        t.selections[2] = Selection::Selected;
+    });
     win.answer = false;
     win.writeButton()->click();
     EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmWrite));
+    EXPECT_EQ(win.w->pendingTask(), kTaskIdle);
+
+    // Answered Yes while the read runs: its tick falls due inside the read's exchanges.
+    win.answer = true;
+    bool clicked = false;
+    win.com->onSend = [&] {
+        if (!std::exchange(clicked, true))
+            win.writeButton()->click();
+    };
+    win.readButton()->click();
+    win.w->onDispatcherTick();
+    win.w->onDispatcherTick();
+    EXPECT_EQ(win.com->log, (QStringList{"R 0001", "R 0002"}));
     EXPECT_EQ(win.w->pendingTask(), kTaskIdle);
 }
 
@@ -81,33 +99,20 @@ TEST(MainWindow, FailureDisplayReturnsToTheModelName) {
     EXPECT_EQ(win.modelLabel()->text(), strings::text(TextId::CommunicationError));
 }
 
-TEST(MainWindow, CloseQuestionNoKeepsRunningAFailedSaveKeepsTheWindowYesSaves) {
+TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     Window win;
-    MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
         t.modelName = QStringLiteral("PMX-31570A");
         t.values[127] = -32768;
     });
     win.answer = false;
-    EXPECT_FALSE(w.close());
-    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(win.w->close());
+    EXPECT_TRUE(win.w->isVisible());
     EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmClose));
     EXPECT_FALSE(QFile::exists(win.path("PMX31570A.ini")));
 
-    // A directory in the way makes the save fail: close? Yes; close without saving? No,
-    // its default answer, so that two Enters do not lose the table.
-    QDir home(win.home.path());
-    ASSERT_TRUE(home.mkdir(QStringLiteral("PMX31570A.ini")));
-    win.answers = {true, false};
-    EXPECT_FALSE(w.close());
-    EXPECT_TRUE(w.isVisible());
-    ASSERT_EQ(win.askedDefaultNo, QStringList{win.asked.last()});
-    const QString path = QDir::toNativeSeparators(win.path("PMX31570A.ini"));
-    EXPECT_EQ(win.asked.last().count(path), 1) << win.asked.last().toStdString();
-    ASSERT_TRUE(home.rmdir(QStringLiteral("PMX31570A.ini")));
-
     win.answer = true;
-    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(win.w->close());
     // The next start loads it.
     Window again(false, strings::Lang::English, [&](const QString& home) {
         QFile::copy(win.path("PMX31570A.ini"), home + QStringLiteral("/PMX31570A.ini"));
@@ -116,23 +121,56 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningAFailedSaveKeepsTheWindowYesSaves) {
     EXPECT_EQ(again.modelLabel()->text(), QStringLiteral("PMX-31570A"));
 }
 
+// A directory in the way makes the save fail: close? Yes; close without saving? No, its
+// default answer, so that two Enters do not lose the table.
+TEST(MainWindow, SaveFailureAtCloseKeepsTheWindowByDefaultInItsLanguage) {
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        Window win(true, lang);
+        ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("PMX31570A.ini")));
+        win.answers = {true, false};
+        EXPECT_FALSE(win.w->close());
+        EXPECT_TRUE(win.w->isVisible());
+        ASSERT_EQ(win.askedDefaultNo, QStringList{win.asked.last()});
+        const QString question = win.asked.last();
+        EXPECT_EQ(question.count(QDir::toNativeSeparators(win.path("PMX31570A.ini"))), 1);
+        // The reason is one of ours, in the window's language.
+        const QString created = strings::text(TextId::FileNotCreated);
+        EXPECT_TRUE(question.contains(created.left(created.indexOf(u'%'))))
+            << question.toStdString();
+    }
+}
+
 TEST(MainWindow, AStateFileThatWasNotLoadedIsToldOnceAndKeptBeforeTheSave) {
     ItemTable kept;
     kept.modelName = QStringLiteral("Kept");
     const QByteArray good = writeTableFile(kept).value();
-    const QByteArray bad = good.left(good.size() - 3) + "x\r\n"; // the last value spoiled
-    Window win(false, strings::Lang::English, [&](const QString& home) {
-        QFile f(home + QStringLiteral("/PMX31570A.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bad) == bad.size());
-    });
-    EXPECT_EQ(win.w->items().modelName, QStringLiteral("Kept"));
-    ASSERT_EQ(win.errors.size(), 1);
-    EXPECT_TRUE(win.errors[0].contains(QStringLiteral("PMX31570A.ini.bak")));
-    win.answer = true;
-    EXPECT_TRUE(win.w->close());
-    EXPECT_EQ(win.errors.size(), 1) << "said once";
-    EXPECT_EQ(win.read("PMX31570A.ini.bak"), bad);
-    EXPECT_TRUE(win.read("PMX31570A.ini").startsWith("\"Kept\"\r\n"));
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool loads;
+    } cases[] = {{"junk after the fields", good + QByteArray(5 * 1024 * 1024, '\xA5'), true},
+                 {"cut short", good.left(good.indexOf("\r\n\"\"\r\n0\r\n")), false},
+                 {"a bad value", good.left(good.size() - 3) + "x\r\n", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Window win(false, strings::Lang::English, [&](const QString& home) {
+            QFile f(home + QStringLiteral("/PMX31570A.ini"));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(c.bytes) == c.bytes.size());
+        });
+        EXPECT_EQ(win.w->items().modelName, QStringLiteral("Kept"));
+        ASSERT_EQ(win.errors.size(), c.loads ? 0 : 1);
+        if (!c.loads) {
+            EXPECT_TRUE(win.errors[0].contains(QStringLiteral("PMX31570A.ini.bak")));
+        }
+        win.answer = true;
+        EXPECT_TRUE(win.w->close());
+        EXPECT_EQ(win.errors.size(), c.loads ? 0 : 1) << "said once";
+        EXPECT_EQ(QFile::exists(win.path("PMX31570A.ini.bak")), !c.loads);
+        if (!c.loads) {
+            EXPECT_EQ(win.read("PMX31570A.ini.bak"), c.bytes);
+        }
+        EXPECT_TRUE(win.read("PMX31570A.ini").startsWith("\"Kept\"\r\n"));
+    }
 }
 
 namespace {
@@ -199,7 +237,7 @@ TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
     EXPECT_EQ(win.statusFrame(), "Modbus RTU|0|9600|7 bit|1 bit|ODD|COM1|250");
 }
 
-TEST(MainMenus, ExportAppendsToTheChosenCsvInTheCsvFolder) {
+TEST(MainMenus, ExportAppendsToTheChosenCsv) {
     Window win(false);
     win.edit([](ItemTable& t) {
         t.names.fill("X----");
@@ -212,11 +250,13 @@ TEST(MainMenus, ExportAppendsToTheChosenCsvInTheCsvFolder) {
     EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
     win.hexButton()->setChecked(true);
     win.action("menu_export")->trigger();
+    const QString shown = QDir::toNativeSeparators(win.nextFile);
+    EXPECT_EQ(win.infos, QStringList({"1 items written to the new file " + shown,
+                                      "1 items appended to " + shown}));
     const QByteArray bytes = win.read("list.csv"); // a block's bytes are the CSV writer's tests'
-
     EXPECT_LT(bytes.indexOf("\"P0\",-5\r\n"), bytes.indexOf("\"P0\",\"FFFBh\"\r\n"));
     win.nextFile = win.path("missing/list.csv");
     win.action("menu_export")->trigger();
     EXPECT_EQ(win.errors.size(), 1);
-    EXPECT_EQ(win.infos.size(), 2) << "told for the two that were written";
+    EXPECT_EQ(win.infos.size(), 2) << "nothing told for the one that failed";
 }

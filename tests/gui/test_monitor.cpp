@@ -79,7 +79,9 @@ TEST(Monitor, RowsAndCounters) {
     rig.log.exchanged(korvanRead(0x44, ExchangeOutcome::Good,
                                  "\x06!  00441A8F\x03"
                                  "1B"));
-    const int row = rig.window->shownRows() - 1; // the bytes' own texts are ExchangeRecord's
+    const int row = rig.window->shownRows() - 1;
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Request), "02 21 20 20 30 30 34 34 03 32 43");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::RequestCharacters), "<STX>!  0044<ETX>2C");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::AnswerCharacters), "<ACK>!  00441A8F<ETX>1B");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Protocol), "KORVAN");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Meaning), "item 1");
@@ -111,6 +113,8 @@ TEST(Monitor, RingKeepsTheLastRecordsAndFailuresOnlyFilters) {
     for (int i = 0; i < 12; ++i)
         rig.log.exchanged(korvanRead(i, i % 3 ? ExchangeOutcome::Good : ExchangeOutcome::NoAnswer));
     ASSERT_EQ(rig.window->shownRows(), 5); // items 7..11
+    EXPECT_EQ(rig.window->model()->record(0)->request, korvanRead(7, {}).request);
+    EXPECT_TRUE(rig.window->countersText().startsWith("Exchanges 12    Good 8 "));
 
     child<QCheckBox>(rig.window.get(), "Check_failures")->setChecked(true);
     EXPECT_EQ(rig.window->shownRows(), 1); // item 9
