@@ -149,7 +149,7 @@ TEST(Help, SearchFindsTextAndSaysWhenItIsNotThere) {
 TEST(Help, WithoutGuideOrHelpFileTheOperatorLearnsWhy) {
     for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
         Window win(true, lang);
-        win.w->setHelpFinder({noFile, noProgram});
+        win.w->setHelpFinder({noFile, noProgram, {}});
         win.w->showHelp();
         EXPECT_FALSE(win.w->helpWindow());
         const QString why = strings::text(TextId::HelpFileMissing, lang).arg(win.w->helpPath());
@@ -179,7 +179,7 @@ TEST(Help, AHelpFileIsOpenedByAViewerThatShutdownCloses) {
     EXPECT_EQ(win.read("opened").trimmed(), w.helpPath().toUtf8());
 
     // The built-in guide as well (as if the file had gone), then End closes both.
-    w.setHelpFinder({[](const QString& path) { return path.startsWith(":/"); }, noProgram});
+    w.setHelpFinder({[](const QString& path) { return path.startsWith(":/"); }, noProgram, {}});
     w.showHelp();
     QPointer<HelpWindow> guide = w.helpWindow();
     ASSERT_TRUE(guide);
