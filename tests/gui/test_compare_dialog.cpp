@@ -1,58 +1,31 @@
 // The comparison with the instrument in the window, offscreen with a fake communication
 // object: the list and its counts, taking values, writing the differences, the export,
 // and verify after writing with its stored box.
-#include "FakeComm.h"
-#include "ScriptedPrompts.h"
-#include "Widgets.h"
-#include "app/MainWindow.h"
-#include "comm/Conditions.h"
-#include "comm/SettingsStore.h"
+#include "MainWindowFixture.h"
 #include "model/TextCodec.h"
-#include "text/StringTable.h"
 #include "ui/CompareDialog.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QLabel>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
 
 using namespace pmx;
-using test::child;
+using namespace pmx::test;
 
 namespace {
 
-test::PrivateSettingsScope g_scope;
-
-struct Window : test::ScriptedPrompts {
-    QTemporaryDir home;
-    test::FakeComm* com = nullptr;
-    std::unique_ptr<MainWindow> w;
-
-    Window() {
-        qputenv("PMX31570A_HOME", home.path().toUtf8());
-        auto fake = std::make_unique<test::FakeComm>();
-        com = fake.get();
-        w = std::make_unique<MainWindow>(std::move(fake), prompts());
-        w->startCommunication();
-        QCoreApplication::processEvents();
-        w->onDispatcherTick();
-    }
-    // The fake instrument holds 10 * i; items 3 (equal), 4 and 5 (different), 6 (refused).
-    void prepare() {
-        ItemTable t = w->items();
-        t.selections.fill(Selection::Cleared);
-        for (int i : {3, 4, 5, 6})
-            t.selections[i] = Selection::Selected;
-        t.values[3] = 30;
-        t.values[4] = 1;
-        t.values[5] = 2;
-        t.values[6] = 60;
-        w->setItems(t);
+// The fake instrument holds 10 * i; items 3 (equal), 4 and 5 (different), 6 (refused).
+struct Compared : Window {
+    Compared() {
+        edit([](ItemTable& t) {
+            t.selections.fill(Selection::Cleared);
+            for (int i : {3, 4, 5, 6})
+                t.selections[i] = Selection::Selected;
+            t.values[3] = 30;
+            t.values[4] = 1;
+            t.values[5] = 2;
+            t.values[6] = 60;
+        });
         com->faults[6] = "nak";
     }
     void run(const char* buttonName) {
@@ -62,19 +35,18 @@ struct Window : test::ScriptedPrompts {
     QString counts() { return child<QLabel>(w->compareDialog(), "Label_counts")->text(); }
     QTableWidget* grid() { return child<QTableWidget>(w->compareDialog(), "Grid_compare"); }
     QStringList writes() { return com->log.filter(QRegularExpression("^W ")); }
+    QCheckBox* verifyBox() { return child<QCheckBox>(w.get(), "Check_verify"); }
 };
 
 } // namespace
 
 TEST(CompareDialog, ListTakeWriteDifferencesAndExport) {
-    Window win;
-    win.prepare();
+    Compared win;
     MainWindow& w = *win.w;
-    child<QAction>(&w, "menu_compare")->trigger();
+    win.action("menu_compare")->trigger();
     w.onDispatcherTick();
     ASSERT_NE(w.compareDialog(), nullptr);
     EXPECT_TRUE(w.compareDialog()->isVisible());
-    EXPECT_EQ(w.items().values[4], 1) << "the item table is not touched";
     EXPECT_EQ(win.counts(), "2 of 4 items differ; 1 could not be read");
     ASSERT_EQ(win.grid()->rowCount(), 4);
     EXPECT_EQ(win.grid()->item(1, 3)->text(), "40");
@@ -96,46 +68,37 @@ TEST(CompareDialog, ListTakeWriteDifferencesAndExport) {
     win.run("Command_writediff");
     EXPECT_TRUE(win.writes().isEmpty());
     win.run("Command_writediff");
-    EXPECT_EQ(win.asked.last(), "Write the 1 differing items to the instrument?");
     EXPECT_EQ(win.writes(), QStringList{"W 0005 0002"});
     EXPECT_EQ(win.counts(), "0 of 4 items differ; 1 could not be read");
     EXPECT_FALSE(child<QPushButton>(w.compareDialog(), "Command_writediff")->isEnabled());
 
     // Export: the rows shown, numbers unquoted.
     child<QCheckBox>(w.compareDialog(), "Check_diffonly")->setChecked(false);
-    win.nextFile = win.home.path() + "/cmp.csv";
+    win.nextFile = win.path("cmp.csv");
     win.run("Command_export");
-    QFile f(win.nextFile);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QStringList lines = decodeText(f.readAll()).split("\r\n");
+    const QStringList lines = decodeText(win.read("cmp.csv")).split("\r\n");
     ASSERT_EQ(lines.size(), 7); // title, headings, 4 rows, the empty rest after the last CR LF
-    EXPECT_EQ(lines[1], "\"Address\",\"Name\",\"Table value\",\"Instrument value\"");
     EXPECT_TRUE(lines[3].startsWith("\"0004h\",")) << qPrintable(lines[3]);
     EXPECT_TRUE(lines[3].endsWith(",40,40")) << qPrintable(lines[3]);
 }
 
 TEST(CompareDialog, VerifyAfterWritingIsStoredAndReportsWhatWasNotKept) {
-    QSettingsStore store;
     {
-        Window win;
-        auto* box = child<QCheckBox>(win.w.get(), "Check_verify");
-        EXPECT_FALSE(box->isChecked());
-        win.prepare();
+        Compared win;
+        EXPECT_FALSE(win.verifyBox()->isChecked());
         win.w->postTask(kTaskWriteAll);
         win.w->onDispatcherTick();
         EXPECT_EQ(win.com->log.size(), 4) << "writes only, no read-back";
-        box->setChecked(true);
-        EXPECT_EQ(store.value(cond::kSection, cond::kVerifyAfterWrite, QString()), "1");
+        win.verifyBox()->setChecked(true);
     }
-    Window win;
-    EXPECT_TRUE(child<QCheckBox>(win.w.get(), "Check_verify")->isChecked());
-    win.prepare();
+    Compared win;
+    EXPECT_TRUE(win.verifyBox()->isChecked()) << "kept for the next start";
     win.w->postTask(kTaskWriteAll);
     win.w->onDispatcherTick();
     QCoreApplication::processEvents(); // the notices are told after the write
     // The fake keeps 10 * i whatever is written.
     EXPECT_EQ(win.infos, (QStringList{"0004h: wrote 1, instrument holds 40",
                                       "0005h: wrote 2, instrument holds 50"}));
-    child<QCheckBox>(win.w.get(), "Check_verify")->setChecked(false);
-    EXPECT_EQ(store.value(cond::kSection, cond::kVerifyAfterWrite, QString()), "0");
+    win.verifyBox()->setChecked(false);
+    EXPECT_FALSE(Compared().verifyBox()->isChecked());
 }

@@ -1,7 +1,9 @@
 // The dialogs on their own: the selection dialog's second copy of the selections, the
-// value dialog's buttons and keys (the pad rules are the value pad's tests), and the
-// conditions dialog's typed texts and station-0 hint.
+// value dialog's buttons (the pad rules are the value pad's tests), and the conditions
+// dialog's typed texts, devices and station-0 hint.
+#include "Widgets.h"
 #include "comm/Conditions.h"
+#include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include "text/StringTable.h"
 #include "ui/Colours.h"
@@ -12,32 +14,22 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDeadlineTimer>
-#include <QKeyEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
 
 using namespace pmx;
+using test::activate;
+using test::child;
 
 namespace {
-
-// Hang guard only: the window is normally active after one pass of the event loop.
-bool waitActive(QWidget* w) {
-    QDeadlineTimer guard(20000);
-    while (!w->isActiveWindow() && !guard.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return w->isActiveWindow();
-}
-
-void key(QWidget* target, int k, const QString& text = QString()) {
-    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &press);
-}
 
 // Whether a dialog that deletes itself on closing is gone.
 template <class T> bool gone(const QPointer<T>& p) {
@@ -45,10 +37,8 @@ template <class T> bool gone(const QPointer<T>& p) {
     return p.isNull();
 }
 
-void click(QWidget* dlg, const QString& name) {
-    auto* b = dlg->findChild<QPushButton*>(name);
-    ASSERT_NE(b, nullptr) << name.toStdString();
-    b->click();
+void click(QWidget* dlg, const char* name) {
+    child<QPushButton>(dlg, QString::fromLatin1(name))->click();
 }
 
 ItemTable namedTable() {
@@ -61,37 +51,8 @@ ItemTable namedTable() {
 }
 
 QCheckBox* box(QWidget* dlg, int i) {
-    return dlg->findChild<QCheckBox*>(QStringLiteral("Check1_%1").arg(i));
+    return child<QCheckBox>(dlg, "Check1", i);
 }
-
-struct ValueDialog : ::testing::Test {
-    ItemTable t;
-    QPointer<ValuePadDialog> dlg;
-    int stored = 0;
-
-    void SetUp() override {
-        t = namedTable();
-        t.currentItem = 37;
-        dlg = new ValuePadDialog(t);
-        dlg->setItem(37);
-        QObject::connect(dlg.data(), &ValuePadDialog::valueStored, [this] { ++stored; });
-        dlg->show();
-    }
-    void TearDown() override {
-        delete dlg.data();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    bool gone() { return ::gone(dlg); }
-    QLineEdit* entry() { return dlg->findChild<QLineEdit*>(QStringLiteral("Disp_setdata")); }
-    void click(const char* name) { ::click(dlg, QString::fromLatin1(name)); }
-    // Presses pad buttons: digits, '~' for "+/-", 'C' for "CE".
-    void pad(const char* keys) {
-        for (const char* k = keys; *k; ++k)
-            ::click(dlg, *k == '~'   ? QStringLiteral("Command1")
-                         : *k == 'C' ? QStringLiteral("Command2")
-                                     : QStringLiteral("Ten_key_%1").arg(*k - '0'));
-    }
-};
 
 // In-memory store whose stored texts a test reads back by key.
 class RecordingStore : public MemorySettingsStore {
@@ -115,64 +76,69 @@ QList<SerialPortEntry> twoAdapters() {
 }
 
 QComboBox* comboOf(QWidget* dlg, const char* name) {
-    return dlg->findChild<QComboBox*>(QString::fromLatin1(name));
+    return child<QComboBox>(dlg, QString::fromLatin1(name));
 }
 
 } // namespace
 
-TEST(ItemSelectionDialog, HiddenDialogKeepsBoxesUntilShown) {
-    ItemTable t = namedTable();
-    t.names[68] = QStringLiteral("----");
-    t.selections[68] = Selection::Selected;
-    t.selections[35] = Selection::Selected;
-    auto* dlg = new ItemSelectionDialog(t);
-    QPointer<ItemSelectionDialog> guard(dlg);
+TEST(ItemSelectionDialog, BoxesFollowTheTableWhenShownAndOkCopiesThemBack) {
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        ItemTable t = namedTable();
+        t.names[68] = QStringLiteral("----");
+        t.selections[68] = Selection::Selected; // the state file had it selected
+        t.selections[35] = Selection::Selected;
+        t.selections[127] = Selection::Partial;
+        QPointer<ItemSelectionDialog> dlg = new ItemSelectionDialog(t);
+        // Newly created for an undefined leading item: the write of all items must not see it.
+        EXPECT_FALSE(dlg->boxTicked(68));
+        EXPECT_TRUE(dlg->boxTicked(35));
+        // A data file load cleared box 35; ticking it on the main window changes selections.
+        dlg->setBox(35, Selection::Cleared);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(dlg->boxTicked(35));
+        dlg->setItemToolTip(35, QStringLiteral("renamed"));
+        EXPECT_EQ(box(dlg, 35)->toolTip(), QStringLiteral("renamed"));
 
-    // Newly created for an undefined leading item: the write of all items must not see it.
-    EXPECT_FALSE(dlg->boxTicked(68));
-    EXPECT_TRUE(dlg->boxTicked(35));
-    // A data file load cleared box 35; ticking it on the main window changes selections only.
-    dlg->setBox(35, Selection::Cleared);
-    t.selections[35] = Selection::Selected;
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(dlg->boxTicked(35));
-    dlg->setItemToolTip(35, QStringLiteral("renamed"));
-    EXPECT_EQ(box(dlg, 35)->toolTip(), QStringLiteral("renamed"));
-
-    // Showing resets every box, disabled ones included, from the table.
-    dlg->show();
-    EXPECT_TRUE(dlg->boxTicked(35));
-    EXPECT_TRUE(dlg->boxTicked(68));
-    EXPECT_FALSE(box(dlg, 68)->isEnabled()) << "activation does not enable boxes";
-    EXPECT_EQ(box(dlg, 35)->toolTip(), t.names[35]);
-    dlg->close();
-    EXPECT_TRUE(gone(guard));
+        // Showing resets every box, disabled ones included, from the table.
+        dlg->show();
+        EXPECT_TRUE(dlg->boxTicked(35));
+        EXPECT_TRUE(dlg->boxTicked(68));
+        EXPECT_FALSE(box(dlg, 68)->isEnabled()) << "activation does not enable boxes";
+        EXPECT_EQ(box(dlg, 35)->toolTip(), t.names[35]);
+        box(dlg, 35)->click();
+        box(dlg, 20)->click();
+        click(dlg, ok ? "Command1" : "Command2");
+        EXPECT_TRUE(gone(dlg));
+        // OK: a disabled box passes its checked state, and flags become plain 0/1.
+        using enum Selection;
+        EXPECT_EQ(QList<Selection>(
+                      {t.selections[68], t.selections[35], t.selections[20], t.selections[127]}),
+                  ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
+                     : QList<Selection>({Selected, Selected, Cleared, Partial}));
+    }
 }
 
 TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
     ItemTable t = namedTable();
     t.selections[5] = Selection::Selected;
     QWidget main;
-    main.setWindowTitle(QStringLiteral("main"));
     main.resize(200, 100);
     main.show();
-    ASSERT_TRUE(waitActive(&main));
+    ASSERT_TRUE(activate(&main));
 
     auto* dlg = new ItemSelectionDialog(t, &main);
     dlg->show();
-    dlg->activateWindow();
-    ASSERT_TRUE(waitActive(dlg));
+    ASSERT_TRUE(activate(dlg));
     EXPECT_TRUE(dlg->boxTicked(5));
 
     // Changes are lost when the operator goes to the main window and back.
     box(dlg, 5)->click();
     box(dlg, 7)->click();
     ASSERT_FALSE(dlg->boxTicked(5));
-    main.activateWindow();
-    ASSERT_TRUE(waitActive(&main));
+    ASSERT_TRUE(activate(&main));
     EXPECT_FALSE(dlg->boxTicked(5)) << "leaving the dialog changes nothing";
-    dlg->activateWindow();
-    ASSERT_TRUE(waitActive(dlg));
+    ASSERT_TRUE(activate(dlg));
     EXPECT_TRUE(dlg->boxTicked(5));
     EXPECT_FALSE(dlg->boxTicked(7));
 
@@ -185,62 +151,33 @@ TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplicat
     delete dlg;
 }
 
-TEST(ItemSelectionDialog, OkCopiesEveryBoxCancelAndEscapeNothing) {
-    for (const char* how : {"Command1", "Command2", "Escape"}) {
-        ItemTable t = namedTable();
-        t.names[3] = QStringLiteral("Spare ----");
-        t.selections[3] = Selection::Selected; // the state file had it selected
-        t.selections[10] = Selection::Selected;
-        t.selections[127] = Selection::Partial;
-        auto* dlg = new ItemSelectionDialog(t);
-        QPointer<ItemSelectionDialog> guard(dlg);
-        dlg->setBox(3, t.selections[3]);
-        dlg->show();
-        int accepted = 0;
-        QObject::connect(dlg, &QDialog::accepted, [&accepted] { ++accepted; });
-        box(dlg, 10)->click();
-        box(dlg, 20)->click();
-        if (how == QLatin1String("Escape"))
-            key(dlg, Qt::Key_Escape);
-        else
-            click(dlg, QString::fromLatin1(how));
-        EXPECT_TRUE(gone(guard)) << how;
-        const bool ok = how == QLatin1String("Command1");
-        EXPECT_EQ(accepted, ok ? 1 : 0) << how;
-        // OK: a disabled box passes its checked state, and flags become plain 0/1.
-        using enum Selection;
-        EXPECT_EQ(QList<Selection>(
-                      {t.selections[3], t.selections[10], t.selections[20], t.selections[127]}),
-                  ok ? QList<Selection>({Selected, Cleared, Selected, Cleared})
-                     : QList<Selection>({Selected, Selected, Cleared, Partial}))
-            << how;
-    }
-}
+TEST(ValueDialog, OkRefusesAValueOutOfRangeAndStoresForTheItemShown) {
+    ItemTable t = namedTable();
+    t.currentItem = 37;
+    QPointer<ValuePadDialog> dlg = new ValuePadDialog(t);
+    dlg->setItem(37);
+    int stored = 0;
+    QObject::connect(dlg.data(), &ValuePadDialog::valueStored, [&stored] { ++stored; });
+    dlg->show();
+    auto* entry = child<QLineEdit>(dlg, "Disp_setdata");
+    for (int digit : {3, 2, 7, 6, 8})
+        child<QPushButton>(dlg, "Ten_key", digit)->click();
+    click(dlg, "Command3");
+    EXPECT_FALSE(gone(dlg));
+    EXPECT_EQ(stored, 0);
+    EXPECT_FALSE(entry->toolTip().isEmpty());
+    EXPECT_EQ(entry->palette().color(QPalette::Text),
+              toneColour(Tone::Failure, dlg->palette(), QPalette::Base));
 
-TEST_F(ValueDialog, OkOnEmptyEntryStoresZeroForTheCurrentItem) {
-    dlg->setItem(0);
-    click("Command3");
-    EXPECT_EQ(t.values[0], 0);
+    click(dlg, "Command1"); // "+/-": it fits, the mark goes
+    EXPECT_EQ(entry->palette().color(QPalette::Text), dlg->palette().color(QPalette::Text));
+    dlg->setItem(0); // the entry stays; the item it is stored for changes
+    click(dlg, "Command3");
+    EXPECT_TRUE(gone(dlg));
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(t.values[0], -32768);
     EXPECT_EQ(t.values[37], 370);
     EXPECT_EQ(t.currentItem, 0) << "the item sent afterwards is the one stored";
-    EXPECT_EQ(stored, 1);
-    EXPECT_TRUE(gone());
-}
-
-TEST_F(ValueDialog, OutOfRangeIsRefusedAndMarked) {
-    pad("32768");
-    click("Command3");
-    EXPECT_FALSE(gone());
-    EXPECT_EQ(t.values[37], 370);
-    EXPECT_FALSE(entry()->toolTip().isEmpty());
-    const QColor red = toneColour(Tone::Failure, dlg->palette(), QPalette::Base);
-    EXPECT_EQ(entry()->palette().color(QPalette::Text), red);
-
-    pad("~"); // fits: the mark goes
-    EXPECT_EQ(entry()->palette().color(QPalette::Text), dlg->palette().color(QPalette::Text));
-    click("Command3");
-    EXPECT_EQ(t.values[37], -32768);
-    EXPECT_TRUE(gone());
 }
 
 TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
@@ -254,7 +191,6 @@ TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
     } cases[] = {
         {nullptr, nullptr, false, 125, false, 125, {}},
         {nullptr, nullptr, true, 30, false, 125, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
-        {"1", "50", false, 50, true, 50, {}},
         {"1", "999", false, 125, true, 125, {}}, // unreadable count shown as 125, not rewritten
         {"1", "50", true, 50, true, 50, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
     };
@@ -267,19 +203,16 @@ TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
             store.setValue(cond::kSection, cond::kBlockMax, c.max);
         store.writes.clear();
         auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
-        QPointer<ConditionsDialog> guard(dlg);
         dlg->show();
-        auto* check = dlg->findChild<QCheckBox*>(QStringLiteral("Check_BlockRead"));
-        auto* spin = dlg->findChild<QSpinBox*>(QStringLiteral("Spin_BlockMax"));
-        ASSERT_TRUE(check && spin);
+        auto* check = child<QCheckBox>(dlg, "Check_BlockRead");
+        auto* spin = child<QSpinBox>(dlg, "Spin_BlockMax");
         EXPECT_EQ(check->isChecked(), c.checked);
         EXPECT_EQ(spin->value(), c.shownMax);
         EXPECT_EQ(spin->isEnabled(), c.checked) << "the count only matters when on";
         if (c.tick)
             check->click();
         spin->setValue(c.setMax);
-        click(dlg, QStringLiteral("Command1"));
-        EXPECT_TRUE(gone(guard));
+        click(dlg, "Command1");
         EXPECT_EQ(store.writes.mid(8), c.written);
         if (!c.written.isEmpty()) {
             EXPECT_EQ(cond::readBlockSetting(store),
@@ -289,21 +222,19 @@ TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
 }
 
 TEST(ConditionsDialog, TypedTextIsStoredAsTypedNeverCompleted) {
-    // Completion would make these 500, 1500, 4800 and "Modbus ASCII".
+    // Completion would make these 500, 4800 and "Modbus ASCII".
     for (const auto& [combo, typed, key] : {std::tuple{"Combo_Time", "50", "Timout"},
-                                            {"Combo_Time", "150", "Timout"},
                                             {"Combo_Rate", "4", "Speed"},
                                             {"Combo_Prot", "Mod", "Protocol"}}) {
         RecordingStore store;
         auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
         dlg->show();
-        dlg->activateWindow();
-        ASSERT_TRUE(waitActive(dlg)); // completion, when there is one, needs the focus
+        ASSERT_TRUE(activate(dlg)); // completion, when there is one, needs the focus
         QLineEdit* edit = comboOf(dlg, combo)->lineEdit();
         edit->setFocus();
         edit->clear();
         QTest::keyClicks(edit, QString::fromLatin1(typed));
-        click(dlg, QStringLiteral("Command1"));
+        click(dlg, "Command1");
         EXPECT_EQ(store.get(QString::fromLatin1(key)).toStdString(), typed) << combo;
     }
 }
@@ -315,9 +246,8 @@ TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
     ConditionsDialog dlg(store, nullptr, twoAdapters);
     dlg.setAttribute(Qt::WA_DeleteOnClose, false);
     dlg.show();
-    auto* hint = dlg.findChild<QLabel*>(QStringLiteral("Label_broadcast"));
-    ASSERT_TRUE(hint && hint->isVisible()) << "stored that way, said as the dialog opens";
-    EXPECT_EQ(hint->text(), strings::text(TextId::BroadcastNoReads));
+    auto* hint = child<QLabel>(&dlg, "Label_broadcast");
+    ASSERT_TRUE(hint->isVisible()) << "stored that way, said as the dialog opens";
     // Station as the apply step takes it: 96 and a text without a number are 0; a number
     // beyond 16 bits fails the apply; an unknown protocol text is applied as KORVAN.
     for (const auto& [protocol, devNo, shown] : {std::tuple{"KORVAN", "0", false},
@@ -338,12 +268,24 @@ TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
 }
 
 #ifndef Q_OS_WIN
-TEST(ConditionsDialog, TypedNetworkAddressIsKeptForTheComAndLineSettingsAreUnused) {
+// A typed device is looked at before it is stored for the COM; a network address leaves
+// the line settings unused.
+TEST(ConditionsDialog, TypedDevicesAreCheckedAndANetworkAddressNeedsNoLineSettings) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("notes.txt");
+    QFile(file).open(QIODevice::WriteOnly);
     RecordingStore store;
-    auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
+    QList<SerialPortEntry> found = twoAdapters();
+    auto* dlg = new ConditionsDialog(store, nullptr, [&found] { return found; });
     QPointer<ConditionsDialog> guard(dlg);
-    auto* info = dlg->findChild<QLabel*>(QStringLiteral("Label_device"));
+    auto* info = child<QLabel>(dlg, "Label_device");
     auto* device = comboOf(dlg, "Combo_Device");
+    EXPECT_TRUE(device->itemText(1).endsWith("Maker A adapter")) << "maker and product";
+    const auto choose = [](QComboBox* box, const QString& typed) {
+        box->setEditText(typed);
+        emit box->lineEdit()->editingFinished();
+        return box->currentData().toString();
+    };
     const auto lineSettingsUsed = [&] {
         QStringList used;
         for (const char* name : {"Combo_Rate", "Combo_Dat", "Combo_Stop", "Combo_Party"})
@@ -351,20 +293,32 @@ TEST(ConditionsDialog, TypedNetworkAddressIsKeptForTheComAndLineSettingsAreUnuse
         return used.join(',');
     };
     comboOf(dlg, "Combo_Port")->setCurrentIndex(1); // COM2
-    EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
 
-    // A slip is shown and keeps the dialog open; nothing is chosen.
-    device->setEditText(QStringLiteral("tcp://10.0.0.9"));
-    click(dlg, QStringLiteral("Command1"));
-    ASSERT_FALSE(gone(guard));
-    EXPECT_EQ(info->text().remove(QChar(0x200B)),
-              strings::text(TextId::NotANetworkAddress).arg("tcp://10.0.0.9"));
-    EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
+    // A slip is shown and keeps the dialog open; nothing is stored.
+    const std::pair<QString, TextId> refused[] = {
+        {file, TextId::NotADeviceFile},
+        {dir.path(), TextId::NotADeviceFile},
+        {QString(5000, u'/'), TextId::NotADeviceFile},
+        {"ttyUSB3", TextId::NotADevicePath},
+        {"/dev/tty\x01", TextId::NotADevicePath},
+        {"tcp://10.0.0.9", TextId::NotANetworkAddress},
+    };
+    for (const auto& [typed, why] : refused) {
+        SCOPED_TRACE(typed.left(40).toStdString());
+        device->setEditText(typed);
+        click(dlg, "Command1");
+        ASSERT_FALSE(gone(guard));
+        EXPECT_EQ(info->text().remove(QChar(0x200B)), strings::text(why).arg(typed));
+        EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
+    }
+    EXPECT_TRUE(store.writes.isEmpty());
+    EXPECT_EQ(choose(device, "/dev/serial/by-id/usb-Unplugged-port0"),
+              "/dev/serial/by-id/usb-Unplugged-port0");
+    EXPECT_EQ(choose(device, "/dev/null"), "/dev/null");
 
-    device->setEditText(QStringLiteral(" tcp://[fe80::1]:4001 "));
-    emit device->lineEdit()->editingFinished();
-    EXPECT_EQ(device->currentData().toString(), QStringLiteral("tcp://[fe80::1]:4001"));
-    EXPECT_EQ(info->toolTip(), QStringLiteral("tcp://[fe80::1]:4001"));
+    const QString address = QStringLiteral("tcp://[fe80::1]:4001");
+    EXPECT_EQ(choose(device, " " + address + " "), address);
+    EXPECT_EQ(info->toolTip(), address);
     EXPECT_TRUE(info->text().endsWith(strings::text(TextId::NetworkLineUnused)));
     EXPECT_EQ(lineSettingsUsed(), "0,0,0,0");
     // Another COM is still a serial line; back on COM2 the address is pending.
@@ -372,20 +326,23 @@ TEST(ConditionsDialog, TypedNetworkAddressIsKeptForTheComAndLineSettingsAreUnuse
     EXPECT_EQ(lineSettingsUsed(), "1,1,1,1");
     comboOf(dlg, "Combo_Port")->setCurrentIndex(1);
     EXPECT_EQ(lineSettingsUsed(), "0,0,0,0");
-    click(dlg, QStringLiteral("Command1"));
+    click(dlg, "Command1");
     EXPECT_TRUE(gone(guard));
-    EXPECT_EQ(store.get("COM2", PortMap::kSection), QStringLiteral("tcp://[fe80::1]:4001"));
+    EXPECT_EQ(store.get("COM2", PortMap::kSection), address);
     EXPECT_EQ(store.get("Port"), QStringLiteral("COM2")) << "the stored port stays a COMn";
     EXPECT_EQ(store.get("Speed"), QStringLiteral("9600")) << "kept for a serial line later";
 
-    // A device path can be typed as well.
-    ConditionsDialog again(store, nullptr, twoAdapters);
+    // Opened again: a refresh reads the devices again and keeps the choice; a device path
+    // makes the line settings count again.
+    ConditionsDialog again(store, nullptr, [&found] { return found; });
     again.setAttribute(Qt::WA_DeleteOnClose, false);
     auto* device2 = comboOf(&again, "Combo_Device");
-    EXPECT_EQ(device2->currentData().toString(), QStringLiteral("tcp://[fe80::1]:4001"));
-    device2->setEditText(QStringLiteral("/dev/ttyAMA0"));
-    emit device2->lineEdit()->editingFinished();
-    EXPECT_EQ(device2->currentData().toString(), QStringLiteral("/dev/ttyAMA0"));
+    const int before = device2->count();
+    found << SerialPortEntry{"/dev/serial/by-id/usb-C-port0", "/dev/ttyUSB2", "Maker C", true};
+    child<QPushButton>(&again, "Command_refresh")->click();
+    EXPECT_EQ(device2->count(), before + 1);
+    EXPECT_EQ(device2->currentData().toString(), address);
+    EXPECT_EQ(choose(device2, "/dev/ttyAMA0"), "/dev/ttyAMA0");
     EXPECT_TRUE(comboOf(&again, "Combo_Rate")->isEnabled());
 }
 #endif

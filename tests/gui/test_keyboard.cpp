@@ -1,7 +1,6 @@
 // The keyboard: value cells that open the value dialog, Escape in every dialog, the
 // shortcuts of the main window, the order of Tab and the access keys of each window.
-#include "Widgets.h"
-#include "WindowRig.h"
+#include "MainWindowFixture.h"
 #include "ui/AboutDialog.h"
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
@@ -13,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,7 +26,7 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
-using test::child;
+using namespace pmx::test;
 
 namespace {
 
@@ -35,22 +35,15 @@ void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// The access key of a caption: the letter after a single "&", upper case; 0 for none.
-QChar accessKey(const QString& caption) {
-    for (qsizetype k = 0; k + 1 < caption.size(); ++k) {
-        if (caption[k] != u'&')
-            continue;
-        if (caption[k + 1] != u'&')
-            return caption[k + 1].toUpper();
-        ++k; // "&&" is a plain "&"
-    }
-    return QChar();
+// The access key of a caption as Alt reaches it ("Alt+R"); empty for none.
+QString accessKey(const QString& caption) {
+    return QKeySequence::mnemonic(caption).toString();
 }
 
 // The access keys that Alt reaches in a window: its buttons, captions with a buddy and
 // the titles on its menu bar. Menus are windows of their own.
-QList<QChar> windowKeys(QWidget* window) {
-    QList<QChar> keys;
+QStringList windowKeys(QWidget* window) {
+    QStringList keys;
     for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
         if (b->window() == window)
             keys << accessKey(b->text());
@@ -60,13 +53,13 @@ QList<QChar> windowKeys(QWidget* window) {
     if (auto* bar = window->findChild<QMenuBar*>())
         for (QAction* a : bar->actions())
             keys << accessKey(a->text());
-    keys.removeAll(QChar());
+    keys.removeAll(QString());
     return keys;
 }
 
-QStringList duplicates(const QList<QChar>& keys) {
+QStringList duplicates(const QStringList& keys) {
     QStringList twice;
-    for (QChar k : keys)
+    for (const QString& k : keys)
         if (keys.count(k) > 1 && !twice.contains(k))
             twice << k;
     return twice;
@@ -75,8 +68,8 @@ QStringList duplicates(const QList<QChar>& keys) {
 } // namespace
 
 TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
+    Window win;
+    MainWindow& w = *win.w;
     const struct {
         int page, row;
         Qt::Key key;
@@ -92,8 +85,8 @@ TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page * kRowsPerPage + c.row);
-        child<QTabBar>(&w, "TabStrip1")->setCurrentIndex(c.page);
-        QTest::keyClick(child<QLineEdit>(&w, "Data0", c.row), c.key, c.modifiers);
+        win.tabs()->setCurrentIndex(c.page);
+        QTest::keyClick(win.valueCell(c.row), c.key, c.modifiers);
         ValuePadDialog* pad = w.valueDialog();
         ASSERT_EQ(pad != nullptr, c.opens);
         if (pad) {
@@ -105,26 +98,15 @@ TEST(Keyboard, EnterF2AndSpaceOnAValueCellOpenTheDialogForItsRow) {
 }
 
 TEST(Keyboard, EscapeIsCancelInEveryDialog) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
-    ItemTable t = w.items();
-    t.names[3] = QStringLiteral("Three");
-    t.selections[3] = Selection::Selected;
-    w.setItems(t);
+    Window win;
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) { t.selections[3] = Selection::Selected; });
     const ItemTable before = w.items();
-
-    w.editValue(3);
+    win.openEveryDialog();
     QTest::keyClicks(child<QLineEdit>(w.valueDialog(), "Disp_setdata"), "42");
-    w.openItemSelection();
     child<QCheckBox>(w.selectionDialog(), "Check1", 9)->click();
-    w.openConditions();
     QSignalSpy stored(w.conditionsDialog(), &ConditionsDialog::conditionsStored);
     child<QComboBox>(w.conditionsDialog(), "Combo_Dev")->setEditText(QStringLiteral("7"));
-    w.showAbout();
-    w.openMonitor();
-    w.postTask(kTaskCompare);
-    w.onDispatcherTick();
-    ASSERT_TRUE(w.compareDialog());
 
     const QList<QPointer<QWidget>> dialogs = {w.valueDialog(),      w.selectionDialog(),
                                               w.conditionsDialog(), w.aboutDialog(),
@@ -132,7 +114,7 @@ TEST(Keyboard, EscapeIsCancelInEveryDialog) {
     for (const QPointer<QWidget>& dialog : dialogs) {
         ASSERT_TRUE(dialog);
         const std::string name = dialog->objectName().toStdString();
-        ASSERT_TRUE(test::activate(dialog)) << name;
+        ASSERT_TRUE(activate(dialog)) << name;
         QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog.data();
         QTest::keyClick(target, Qt::Key_Escape);
         settle();
@@ -146,29 +128,26 @@ TEST(Keyboard, EscapeIsCancelInEveryDialog) {
 }
 
 TEST(Keyboard, CtrlOAndCtrlSChooseADataFileCtrlQAsksToClose) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
-    ASSERT_TRUE(test::activate(&w));
+    Window win;
+    MainWindow& w = *win.w;
+    ASSERT_TRUE(activate(&w));
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(rig.lastFile.filter, strings::text(TextId::DataFiles));
-    EXPECT_TRUE(rig.lastFile.suffix.isEmpty()) << "the open variant";
-    rig.lastFile = {};
+    EXPECT_EQ(win.lastFile.filter, strings::text(TextId::DataFiles));
+    EXPECT_TRUE(win.lastFile.suffix.isEmpty()) << "the open variant";
     QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(rig.lastFile.filter, strings::text(TextId::DataFiles));
-    EXPECT_EQ(rig.lastFile.suffix, QStringLiteral("dat"));
+    EXPECT_EQ(win.lastFile.suffix, QStringLiteral("dat"));
 
-    rig.answer = false;
+    win.answer = false;
     QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
-    ASSERT_FALSE(rig.asked.isEmpty());
-    EXPECT_EQ(rig.asked.last(), strings::text(TextId::ConfirmClose));
+    EXPECT_EQ(win.asked.value(0), strings::text(TextId::ConfirmClose));
     EXPECT_TRUE(w.isVisible()) << "No keeps the window, as closing it does";
 }
 
 TEST(Keyboard, TabGoesThroughBoxesAndValuesAndPassesTheNamesBy) {
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
-    ASSERT_TRUE(test::activate(&w));
-    child<QTabBar>(&w, "TabStrip1")->setFocus(Qt::TabFocusReason);
+    Window win;
+    MainWindow& w = *win.w;
+    ASSERT_TRUE(activate(&w));
+    win.tabs()->setFocus(Qt::TabFocusReason);
     QStringList visited;
     for (int k = 0; k < 2 * kRowsPerPage + 8; ++k) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -189,37 +168,28 @@ TEST(Keyboard, TabGoesThroughBoxesAndValuesAndPassesTheNamesBy) {
 TEST(Keyboard, EveryButtonHasAnAccessKeyAndNoWindowHasOneTwice) {
     for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
         SCOPED_TRACE(lang == strings::Lang::English ? "English" : "Japanese");
-        test::WindowRig rig(lang);
-        MainWindow& w = *rig.w;
-        w.editValue(0);
-        w.openItemSelection();
-        w.openConditions();
-        w.openMonitor();
-        w.postTask(kTaskCompare);
-        w.onDispatcherTick();
-        const QList<QWidget*> windows = {&w,
-                                         w.valueDialog(),
-                                         w.selectionDialog(),
-                                         w.conditionsDialog(),
-                                         w.monitorWindow(),
-                                         w.compareDialog()};
-        for (QWidget* window : windows) {
+        Window win(true, lang);
+        MainWindow& w = *win.w;
+        win.openEveryDialog();
+        for (QWidget* window :
+             QList<QWidget*>{&w, w.valueDialog(), w.selectionDialog(), w.conditionsDialog(),
+                             w.monitorWindow(), w.compareDialog()}) {
             ASSERT_TRUE(window);
             EXPECT_EQ(duplicates(windowKeys(window)), QStringList())
                 << window->objectName().toStdString();
         }
         for (QMenu* menu : w.findChildren<QMenu*>()) {
-            QList<QChar> keys;
+            QStringList keys;
             for (QAction* a : menu->actions())
                 if (!a->isSeparator())
                     keys << accessKey(a->text());
-            EXPECT_FALSE(keys.contains(QChar())) << menu->objectName().toStdString();
+            EXPECT_FALSE(keys.contains(QString())) << menu->objectName().toStdString();
             EXPECT_EQ(duplicates(keys), QStringList()) << menu->objectName().toStdString();
         }
         // The main window's buttons and boxes with a caption all have a key.
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
             if (b->window() == &w && !b->text().isEmpty()) {
-                EXPECT_FALSE(accessKey(b->text()).isNull()) << b->objectName().toStdString();
+                EXPECT_FALSE(accessKey(b->text()).isEmpty()) << b->objectName().toStdString();
             }
         }
         w.valueDialog()->reject();

@@ -1,8 +1,7 @@
 // The windows in Japanese: every text the operator reads in the main window, its menus,
 // every dialog and the messages the program shows is Japanese wherever a Japanese text
 // exists; only names that are the same in both languages are left in Latin letters.
-#include "Widgets.h"
-#include "WindowRig.h"
+#include "MainWindowFixture.h"
 #include "report/ListData.h"
 #include "report/ReportModel.h"
 #include "report/render/ReportRenderer.h"
@@ -67,19 +66,9 @@ QStringList textsOf(QWidget* root) {
     QList<QWidget*> widgets = root->findChildren<QWidget*>();
     widgets << root;
     for (QWidget* w : widgets) {
-        texts << w->toolTip();
-        if (w->isWindow())
-            texts << w->windowTitle();
-        if (auto* l = qobject_cast<QLabel*>(w))
-            texts << l->text();
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            texts << b->text();
-        if (auto* g = qobject_cast<QGroupBox*>(w))
-            texts << g->title();
-        if (auto* e = qobject_cast<QLineEdit*>(w))
-            texts << e->placeholderText();
-        if (auto* m = qobject_cast<QMenu*>(w))
-            texts << m->title();
+        // Labels, buttons, group boxes, menus and entries by their properties.
+        for (const char* property : {"toolTip", "windowTitle", "text", "title", "placeholderText"})
+            texts << w->property(property).toString();
         if (auto* t = qobject_cast<QTabBar*>(w))
             for (int k = 0; k < t->count(); ++k)
                 texts << t->tabText(k) << t->tabToolTip(k);
@@ -98,48 +87,45 @@ QStringList textsOf(QWidget* root) {
 } // namespace
 
 TEST(Japanese, EveryWindowMenuDialogAndMessageIsInJapanese) {
-    test::WindowRig rig(strings::Lang::Japanese);
-    MainWindow& w = *rig.w;
-    ItemTable t = w.items();
-    t.modelName = QStringLiteral("PMX-31570A");
-    for (int i = 0; i < kItemCount; ++i)
-        t.names[i] = i < 8 ? QStringLiteral("項目%1").arg(i) : QStringLiteral("予備----");
-    for (int i = 0; i < 8; ++i)
-        t.selections[i] = Selection::Selected;
-    w.setItems(t);
-    rig.com->faults[4] = "nak";
+    // The check finds English words, and leaves names and hexadecimal values alone.
+    ASSERT_EQ(englishWords(QStringLiteral("&Cancel (Is a directory) 0010h COM1 Modbus")),
+              QStringList({"Cancel", "Is", "directory"}));
+    test::Window win(true, strings::Lang::Japanese);
+    MainWindow& w = *win.w;
+    win.edit([](ItemTable& t) {
+        t.modelName = QStringLiteral("PMX-31570A");
+        for (int i = 0; i < kItemCount; ++i)
+            t.names[i] = i < 8 ? QStringLiteral("項目%1").arg(i) : QStringLiteral("予備----");
+        std::fill_n(t.selections.begin(), 8, Selection::Selected);
+    });
+    win.com->faults[4] = "nak";
 
     // A read with a refused item: the red message, the summary and the monitor's rows.
     w.openMonitor();
     w.requestRead();
     w.onDispatcherTick();
-    w.editValue(3);
-    w.openItemSelection();
-    w.openConditions();
-    w.showAbout();
-    w.postTask(kTaskCompare);
-    w.onDispatcherTick();
+    win.openEveryDialog();
     ASSERT_TRUE(w.compareDialog() && w.valueDialog() && w.aboutDialog() && w.monitorWindow());
     w.monitorWindow()->refresh();
 
     // What the program asks and tells: the questions, and failures with the system's
     // reasons.
-    rig.answer = false;
+    win.answer = false;
     w.requestWrite();
     w.close();
-    ASSERT_TRUE(QDir(rig.home.path()).mkdir(QStringLiteral("PMX31570A.ini")));
-    rig.answers = {true, false};
+    ASSERT_TRUE(QDir(win.home.path()).mkdir(QStringLiteral("PMX31570A.ini")));
+    win.answers = {true, false};
     w.close();
-    rig.nextFile = rig.home.filePath(QStringLiteral("missing/データ.dat"));
+    win.nextFile = win.home.filePath(QStringLiteral("missing/データ.dat"));
     w.loadDataFile();
     w.saveDataFile();
     w.exportCsv();
     w.chooseModel();
-    rig.nextFile = rig.home.filePath(QStringLiteral("一覧.csv"));
+    win.nextFile = win.home.filePath(QStringLiteral("一覧.csv"));
     w.exportCsv();
-    ASSERT_GE(rig.errors.size(), 4);
+    ASSERT_GE(win.errors.size(), 4);
 
-    QStringList texts = textsOf(&w) + rig.asked + rig.errors + rig.infos;
+    QStringList texts = textsOf(&w) + win.asked + win.errors + win.infos;
     for (const auto buttons :
          {QMessageBox::Yes | QMessageBox::No, QMessageBox::Ok | QMessageBox::Cancel}) {
         std::unique_ptr<QMessageBox> box(messageBox(QMessageBox::Warning, {}, buttons, nullptr));
@@ -154,8 +140,8 @@ TEST(Japanese, EveryWindowMenuDialogAndMessageIsInJapanese) {
                                  QFileDialog::Accept, QFileDialog::Reject})
             texts << files.labelText(label);
     }
-    texts << files.iconProvider()->type(QFileInfo(rig.home.path())); // the type of a folder
-    // The report's page footer; in English it stays "Page 1 of 2".
+    texts << files.iconProvider()->type(QFileInfo(win.home.path())); // the type of a folder
+    // The report's page footer, in Japanese; in English it stays as it is.
     ListArrays lists;
     fillListArrays(w.items(), false, lists);
     for (const auto lang : {strings::Lang::Japanese, strings::Lang::English}) {
@@ -178,14 +164,4 @@ TEST(Japanese, EveryWindowMenuDialogAndMessageIsInJapanese) {
     EXPECT_TRUE(texts.contains(strings::text(TextId::ValueTitle)));
     EXPECT_TRUE(texts.contains(strings::text(TextId::MonitorTitle)));
     EXPECT_TRUE(texts.contains(strings::text(TextId::ConfirmWrite)));
-}
-
-TEST(Japanese, EnglishWordsAreFoundAndAllowedNamesAreNot) {
-    EXPECT_EQ(englishWords(QStringLiteral("キャンセル(&C)")), QStringList());
-    EXPECT_EQ(englishWords(QStringLiteral("COM1 は /dev/ttyUSB0 を開きます (Modbus, 7 bit)")),
-              QStringList());
-    EXPECT_EQ(englishWords(QStringLiteral("0010h 警報 FFFFh")), QStringList());
-    EXPECT_EQ(englishWords(QStringLiteral("ファイルを作成できません (Is a directory)")),
-              QStringList({"Is", "directory"}));
-    EXPECT_EQ(englishWords(QStringLiteral("&Cancel")), QStringList({"Cancel"}));
 }

@@ -1,11 +1,10 @@
 // The main window offscreen: a device that goes away and comes back, over a serial device
 // or the network, and notices told after a transfer.
 #include "MainWindowFixture.h"
-#include "comm/Conditions.h"
-#include "comm/SettingsStore.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 
@@ -22,19 +21,22 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     win.com->devicePath = first;
     win.start();
     MainWindow& w = *win.w;
+    // The status frame names the device by its stable name and its kernel name.
+    EXPECT_EQ(win.portLabel()->toolTip(),
+              "COM1 \u2192 " + stable + " (" + QFileInfo(first).canonicalFilePath() + ")");
     win.edit([](ItemTable& t) { t.modelName = QStringLiteral("PMX-31570A"); });
     const QString lost = strings::text(TextId::ConnectionLost).arg(first);
     const auto expectLost = [&](const char* when) {
-        EXPECT_EQ(modelLabel(w)->text(), lost) << when;
-        EXPECT_TRUE(child<QLabel>(&w, "Label_port")->toolTip().contains(lost)) << when;
-        EXPECT_FALSE(readButton(w)->isEnabled() || writeButton(w)->isEnabled()) << when;
+        EXPECT_EQ(win.modelLabel()->text(), lost) << when;
+        EXPECT_TRUE(win.portLabel()->toolTip().contains(lost)) << when;
+        EXPECT_FALSE(win.readButton()->isEnabled() || win.writeButton()->isEnabled()) << when;
     };
 
     QFile::remove(first);
     win.com->loseDevice();
     win.com->loseDevice(); // told once
     w.endFailureDisplay();
-    tabs(w)->setCurrentIndex(1);
+    win.tabs()->setCurrentIndex(1);
     w.onDispatcherTick();
     static_cast<TransferView&>(w).showError(102, 0);
     expectLost("after the failure display, a page change, an idle tick and an item failure");
@@ -57,12 +59,11 @@ TEST(MainWindow, LostDeviceIsWatchedAndReopenedByItself) {
     win.com->openOk = true;
     w.checkLostDevice();
     w.onDispatcherTick();
-    QSettingsStore().setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
     EXPECT_EQ(win.com->conditions().rate, 19200);
-    EXPECT_TRUE(readButton(w)->isEnabled());
-    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(second));
+    EXPECT_TRUE(win.readButton()->isEnabled());
+    EXPECT_EQ(win.modelLabel()->text(), strings::text(TextId::Reconnected).arg(second));
     w.endFailureDisplay();
-    EXPECT_EQ(modelLabel(w)->text(), QStringLiteral("PMX-31570A"));
+    EXPECT_EQ(win.modelLabel()->text(), QStringLiteral("PMX-31570A"));
 }
 
 TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
@@ -76,13 +77,13 @@ TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
     win.com->devicePath = address;
     win.start();
     MainWindow& w = *win.w;
-    QLabel* portLine = child<QLabel>(&w, "Label_port");
+    QLabel* portLine = win.portLabel();
     const QString connected = strings::text(TextId::NetworkConnected).arg("COM1 \u2192 " + address);
     EXPECT_EQ(portLine->toolTip(), connected);
 
     win.com->loseDevice();
     EXPECT_TRUE(portLine->toolTip().contains(strings::text(TextId::ConnectionLost).arg(address)));
-    EXPECT_FALSE(readButton(w)->isEnabled());
+    EXPECT_FALSE(win.readButton()->isEnabled());
     w.setNetworkRetryTime(0);
     // Refused: no apply step, and the window went on meanwhile (the try runs in the
     // background). The loop is a hang guard.
@@ -95,12 +96,12 @@ TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
     // Reachable: the apply step is posted, and the window's own tick carries it out.
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
     const QDeadlineTimer guard(10000);
-    while (!readButton(w)->isEnabled() && !guard.hasExpired()) {
+    while (!win.readButton()->isEnabled() && !guard.hasExpired()) {
         w.checkLostDevice();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
-    ASSERT_TRUE(readButton(w)->isEnabled());
-    EXPECT_EQ(modelLabel(w)->text(), strings::text(TextId::Reconnected).arg(address));
+    ASSERT_TRUE(win.readButton()->isEnabled());
+    EXPECT_EQ(win.modelLabel()->text(), strings::text(TextId::Reconnected).arg(address));
     EXPECT_EQ(portLine->toolTip(), connected);
 }
 

@@ -64,46 +64,29 @@ const ExchangeOutcome kAll[] = {ExchangeOutcome::Good,          ExchangeOutcome:
 
 } // namespace
 
-TEST(Monitor, RowsAndCountersInBothLanguages) {
-    struct Row {
-        strings::Lang lang;
-        const char* outcomes[7];
-        const char* counters;
-    };
-    const Row rows[] = {
-        {strings::Lang::English,
-         {"good", "NAK 02", "checksum error", "no answer", "no answer (stale answer discarded)",
-          "device lost", "broadcast, not confirmed"},
-         "Exchanges 7    Good 1    Refused 1    Checksum errors 1    No answer 2    Discarded "
-         "bytes 13"},
-        {strings::Lang::Japanese,
-         {"正常", "NAK 02", "チェックサムエラー", "無応答", "無応答 (古い応答を破棄)",
-          "デバイス切断", "ブロードキャスト (未確認)"},
-         "交信 7    正常 1    拒否 1    チェックサムエラー 1    無応答 2    破棄バイト 13"},
-    };
-    for (const Row& row : rows) {
-        strings::setLanguage(row.lang);
-        Rig rig;
-        for (ExchangeOutcome o : kAll)
-            rig.log.exchanged(korvanRead(5, o));
-        ASSERT_EQ(rig.window->shownRows(), 7);
-        for (int k = 0; k < 7; ++k)
-            EXPECT_EQ(rig.cell(k, ExchangeTableModel::Outcome), QString::fromUtf8(row.outcomes[k]));
-        EXPECT_EQ(rig.window->countersText(), QString::fromUtf8(row.counters));
-    }
-    strings::setLanguage(strings::Lang::English);
-
+TEST(Monitor, RowsAndCounters) {
     Rig rig;
+    for (ExchangeOutcome o : kAll)
+        rig.log.exchanged(korvanRead(5, o));
+    QStringList outcomes;
+    for (int k = 0; k < rig.window->shownRows(); ++k)
+        outcomes << rig.cell(k, ExchangeTableModel::Outcome);
+    EXPECT_EQ(outcomes.join('|'), "good|NAK 02|checksum error|no answer|no answer (stale answer "
+                                  "discarded)|device lost|broadcast, not confirmed");
+    EXPECT_EQ(rig.window->countersText(), "Exchanges 7    Good 1    Refused 1    Checksum errors 1 "
+                                          "   No answer 2    Discarded bytes 13");
+
     rig.log.exchanged(korvanRead(0x44, ExchangeOutcome::Good,
                                  "\x06!  00441A8F\x03"
                                  "1B"));
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::Request), "02 21 20 20 30 30 34 34 03 32 43");
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::RequestCharacters), "<STX>!  0044<ETX>2C");
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::AnswerCharacters), "<ACK>!  00441A8F<ETX>1B");
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::Protocol), "KORVAN");
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::Meaning), "item 1");
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::RoundTrip), "12.3");
-    EXPECT_EQ(rig.cell(0, ExchangeTableModel::Time).size(), 12); // HH:mm:ss.zzz
+    const int row = rig.window->shownRows() - 1;
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Request), "02 21 20 20 30 30 34 34 03 32 43");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::RequestCharacters), "<STX>!  0044<ETX>2C");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::AnswerCharacters), "<ACK>!  00441A8F<ETX>1B");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Protocol), "KORVAN");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Meaning), "item 1");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::RoundTrip), "12.3");
+    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Time).size(), 12); // HH:mm:ss.zzz
 }
 
 TEST(Monitor, PauseFreezesTheRowsAndResumeCatchesUp) {
@@ -162,8 +145,6 @@ TEST(Monitor, SaveWritesTheRowsOnShow) {
     const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3); // counters, header, the one failure
     EXPECT_TRUE(lines[0].startsWith("Exchanges 2 "));
-    EXPECT_TRUE(lines[1].startsWith("Time\tProtocol\tMeaning\tOutcome\tTries\tRound trip (ms)\t"
-                                    "Request\tCharacters\tAnswer"));
     EXPECT_TRUE(lines[2].contains("\t02 21 20 20 30 30 30 32 03 ")) << qPrintable(lines[2]);
     EXPECT_TRUE(lines[2].contains("\tNAK 02\t1\t12.3\t"));
 
@@ -177,39 +158,24 @@ TEST(Monitor, SaveWritesTheRowsOnShow) {
 }
 
 // A read-back that found another value than was written: marked after it was shown, red on
-// the comparison's ground, among the failures, counted apart; in both languages.
+// the comparison's ground, among the failures, counted apart.
 TEST(Monitor, VerifyMismatchIsAFailureOfItsOwnKind) {
-    const struct {
-        strings::Lang lang;
-        const char* outcome;
-        const char* countersEnd;
-    } rows[] = {
-        {strings::Lang::English, "verify mismatch: wrote 1500, holds 1000",
-         "Discarded bytes 0    Verify mismatches 1"},
-        {strings::Lang::Japanese, "照合不一致: 書込み値 1500、機器の値 1000",
-         "破棄バイト 0    照合不一致 1"},
-    };
-    for (const auto& row : rows) {
-        strings::setLanguage(row.lang);
-        Rig rig;
-        rig.window->setFailuresOnly(true);
-        rig.log.exchanged(korvanRead(0x22, ExchangeOutcome::Good));
-        rig.log.exchanged(korvanRead(0x23, ExchangeOutcome::Good));
-        EXPECT_EQ(rig.window->shownRows(), 0);
-        EXPECT_FALSE(rig.window->countersText().contains(row.countersEnd));
-        rig.log.readBackDiffers(0x23, 1500, 1000);
-        ASSERT_EQ(rig.window->shownRows(), 1) << "the filter took the changed row in";
-        EXPECT_TRUE(rig.window->countersText().endsWith(QString::fromUtf8(row.countersEnd)))
-            << qPrintable(rig.window->countersText());
-        rig.window->setFailuresOnly(false);
-        const QModelIndex marked = rig.window->model()->index(1, ExchangeTableModel::Outcome);
-        EXPECT_EQ(marked.data().toString(), QString::fromUtf8(row.outcome));
-        EXPECT_EQ(marked.data(Qt::ForegroundRole).value<QBrush>().color(),
-                  toneColour(Tone::Failure, QGuiApplication::palette(), QPalette::Base));
-        EXPECT_TRUE(marked.data(Qt::BackgroundRole).isValid());
-        const QModelIndex good = rig.window->model()->index(0, ExchangeTableModel::Outcome);
-        EXPECT_FALSE(good.data(Qt::BackgroundRole).isValid());
-        EXPECT_FALSE(good.data(Qt::ForegroundRole).isValid());
-    }
-    strings::setLanguage(strings::Lang::English);
+    Rig rig;
+    rig.window->setFailuresOnly(true);
+    rig.log.exchanged(korvanRead(0x22, ExchangeOutcome::Good));
+    rig.log.exchanged(korvanRead(0x23, ExchangeOutcome::Good));
+    EXPECT_EQ(rig.window->shownRows(), 0);
+    rig.log.readBackDiffers(0x23, 1500, 1000);
+    ASSERT_EQ(rig.window->shownRows(), 1) << "the filter took the changed row in";
+    EXPECT_TRUE(rig.window->countersText().endsWith("Discarded bytes 0    Verify mismatches 1"))
+        << qPrintable(rig.window->countersText());
+    rig.window->setFailuresOnly(false);
+    const QModelIndex marked = rig.window->model()->index(1, ExchangeTableModel::Outcome);
+    EXPECT_EQ(marked.data().toString(), "verify mismatch: wrote 1500, holds 1000");
+    EXPECT_EQ(marked.data(Qt::ForegroundRole).value<QBrush>().color(),
+              toneColour(Tone::Failure, QGuiApplication::palette(), QPalette::Base));
+    EXPECT_TRUE(marked.data(Qt::BackgroundRole).isValid());
+    const QModelIndex good = rig.window->model()->index(0, ExchangeTableModel::Outcome);
+    EXPECT_FALSE(good.data(Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(good.data(Qt::ForegroundRole).isValid());
 }

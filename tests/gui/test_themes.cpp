@@ -1,7 +1,6 @@
 // Colours from the palette in use (a dark theme included) and the main window on a small
 // screen at 150 %.
-#include "Widgets.h"
-#include "WindowRig.h"
+#include "MainWindowFixture.h"
 #include "ui/Colours.h"
 #include "ui/FittingScrollArea.h"
 
@@ -14,7 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace pmx;
-using test::child;
+using namespace pmx::test;
 
 namespace {
 
@@ -55,16 +54,13 @@ TEST(Colours, MainWindowFollowsTheLightAndTheDarkPalette) {
         const PaletteScope scope(dark ? darkPalette() : QApplication::style()->standardPalette());
         const QPalette p = QApplication::palette();
         ASSERT_EQ(isDarkPalette(p), dark);
-        test::WindowRig rig;
-        MainWindow& w = *rig.w;
-        ItemTable t = w.items();
-        t.modelName = QStringLiteral("PMX-31570A");
-        t.selections[4] = Selection::Selected;
-        w.setItems(t);
-        auto* heading = child<QLabel>(&w, "Label_Modelname");
+        Window win;
+        MainWindow& w = *win.w;
+        win.edit([](ItemTable& t) { t.selections[4] = Selection::Selected; });
+        QLabel* heading = win.modelLabel();
         EXPECT_EQ(heading->palette().color(QPalette::WindowText), p.color(QPalette::WindowText));
 
-        rig.com->faults[4] = "nak";
+        win.com->faults[4] = "nak";
         w.postTask(kTaskReadAll);
         w.onDispatcherTick();
         ASSERT_TRUE(w.failureOnShow());
@@ -76,7 +72,7 @@ TEST(Colours, MainWindowFollowsTheLightAndTheDarkPalette) {
                                 p.color(QPalette::Window)),
                   4.5);
         // The failed item's cell: marked, and its value still reads.
-        const QPalette cell = child<QLineEdit>(&w, "Data0", 4)->palette();
+        const QPalette cell = win.valueCell(4)->palette();
         EXPECT_NE(cell.color(QPalette::Base), p.color(QPalette::Base));
         EXPECT_GE(contrastRatio(cell.color(QPalette::Text), cell.color(QPalette::Base)), 4.5);
 
@@ -96,8 +92,8 @@ TEST(Screen, MainWindowFitsALaptopAt150PercentAndKeepsEveryControl) {
     // At a scale factor of 1.5 the window is laid out in the same logical pixels as at
     // 1.0, on a screen of a 1.5th the size: 1366 x 768 less a 40-pixel panel.
     const QSize available = QSize(1366, 768 - 40) / 1.5;
-    test::WindowRig rig;
-    MainWindow& w = *rig.w;
+    Window win;
+    MainWindow& w = *win.w;
     w.fitTo(available);
     QCoreApplication::processEvents();
     EXPECT_LE(w.width(), available.width());
@@ -115,10 +111,10 @@ TEST(Screen, MainWindowFitsALaptopAt150PercentAndKeepsEveryControl) {
         EXPECT_TRUE(child<QWidget>(&w, name)->isVisibleTo(&w)) << name;
 
     // The keyboard brings a cell out of sight into view.
-    ASSERT_TRUE(test::activate(&w));
-    child<QCheckBox>(&w, "Check_Command", 31)->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(activate(&w));
+    win.selectBox(31)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QWidget* last = child<QLineEdit>(&w, "Data0", 31);
+    QWidget* last = win.valueCell(31);
     ASSERT_EQ(QApplication::focusWidget(), last);
     const QRect shown(last->mapTo(scroll->viewport(), QPoint()), last->size());
     EXPECT_TRUE(scroll->viewport()->rect().contains(shown));

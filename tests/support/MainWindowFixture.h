@@ -3,8 +3,12 @@
 // application directory and settings, and its widgets by their object names.
 #include "FakeComm.h"
 #include "ScriptedPrompts.h"
+#include "TestPrinters.h"
 #include "Widgets.h"
 #include "app/MainWindow.h"
+#include "comm/Conditions.h"
+#include "comm/PortMap.h"
+#include "comm/SettingsStore.h"
 #include "text/StringTable.h"
 
 #include <QAction>
@@ -21,29 +25,28 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace pmx::test {
 
 inline PrivateSettingsScope g_scope;
 
-struct Window : ScriptedPrompts {
+// The window over a communication object of type Comm (a FakeComm). Every window starts
+// from the default conditions on COM1, whatever an earlier test stored.
+template <class Comm> struct WindowOver : ScriptedPrompts {
     QTemporaryDir home;
-    FakeComm* com = nullptr;
+    Comm* com = nullptr;
     std::unique_ptr<MainWindow> w;
 
-    explicit Window(bool start = true, strings::Lang lang = strings::Lang::English,
-                    std::function<void(const QString&)> beforeStart = {}) {
+    explicit WindowOver(bool start = true, strings::Lang lang = strings::Lang::English,
+                        std::function<void(const QString&)> beforeStart = {}) {
         strings::setLanguage(lang);
         qputenv("PMX31570A_HOME", home.path().toUtf8());
+        QSettingsStore store;
+        cond::writeStored(store, {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
+        store.setValue(PortMap::kSection, QStringLiteral("COM1"), QString());
         if (beforeStart)
             beforeStart(home.path());
-        auto fake = std::make_unique<FakeComm>();
+        auto fake = std::make_unique<Comm>();
         com = fake.get();
         w = std::make_unique<MainWindow>(std::move(fake), prompts());
         if (start)
@@ -60,7 +63,17 @@ struct Window : ScriptedPrompts {
         change(t);
         w->setItems(t);
     }
-    ~Window() {
+    // Opens every dialog of the main window, the comparison (with its exchanges) included.
+    void openEveryDialog() {
+        w->editValue(3);
+        w->openItemSelection();
+        w->openConditions();
+        w->showAbout();
+        w->openMonitor();
+        w->postTask(kTaskCompare);
+        w->onDispatcherTick();
+    }
+    ~WindowOver() {
         if (w)
             w->hide();
         strings::setLanguage(strings::Lang::English);
@@ -71,38 +84,32 @@ struct Window : ScriptedPrompts {
         EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         return path(name);
     }
-};
+    QByteArray read(const char* name) const {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+        return f.readAll();
+    }
 
-// The main window's widgets by their object names.
-inline QTabBar* tabs(MainWindow& w) {
-    return child<QTabBar>(&w, "TabStrip1");
-}
-inline QLineEdit* valueCell(MainWindow& w, int row) {
-    return child<QLineEdit>(&w, "Data0", row);
-}
-inline QCheckBox* selectBox(MainWindow& w, int row) {
-    return child<QCheckBox>(&w, "Check_Command", row);
-}
-inline QRadioButton* hexButton(MainWindow& w) {
-    return child<QRadioButton>(&w, "Option1_1");
-}
-inline QPushButton* readButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_Move_0");
-}
-inline QPushButton* writeButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_Move_1");
-}
-inline QPushButton* loadButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_File_0");
-}
-inline QPushButton* saveButton(MainWindow& w) {
-    return child<QPushButton>(&w, "Command_File_1");
-}
-inline QLabel* modelLabel(MainWindow& w) {
-    return child<QLabel>(&w, "Label_Modelname");
-}
-inline QAction* action(MainWindow& w, const char* name) {
-    return child<QAction>(&w, QString::fromLatin1(name));
-}
+    // The window's widgets by their object names.
+    QTabBar* tabs() const { return child<QTabBar>(w.get(), "TabStrip1"); }
+    QLineEdit* valueCell(int row) const { return child<QLineEdit>(w.get(), "Data0", row); }
+    QCheckBox* selectBox(int row) const { return child<QCheckBox>(w.get(), "Check_Command", row); }
+    QRadioButton* hexButton() const { return child<QRadioButton>(w.get(), "Option1_1"); }
+    QPushButton* readButton() const { return child<QPushButton>(w.get(), "Command_Move_0"); }
+    QPushButton* writeButton() const { return child<QPushButton>(w.get(), "Command_Move_1"); }
+    QPushButton* loadButton() const { return child<QPushButton>(w.get(), "Command_File_0"); }
+    QPushButton* saveButton() const { return child<QPushButton>(w.get(), "Command_File_1"); }
+    QLabel* modelLabel() const { return child<QLabel>(w.get(), "Label_Modelname"); }
+    QLabel* portLabel() const { return child<QLabel>(w.get(), "Label_port"); }
+    QAction* action(const char* name) const { return child<QAction>(w.get(), name); }
+    // The status frame's eight condition texts, joined by '|'.
+    QString statusFrame() const {
+        QStringList shown;
+        for (int k = 0; k < 8; ++k)
+            shown << child<QLabel>(w.get(), "Label_commdat", k)->text();
+        return shown.join('|');
+    }
+};
+using Window = WindowOver<FakeComm>;
 
 } // namespace pmx::test
