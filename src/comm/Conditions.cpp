@@ -121,6 +121,14 @@ bool isInstrumentInRange(qint16 n) {
     return n >= 0 && n <= 95;
 }
 
+// Under Modbus station 0 writes to every instrument on the line without an answer, so it is
+// taken only from a text that says 0. A typo that would fall back to 0 ("96", "x", "0.4")
+// must not turn the operator's writes into broadcasts.
+bool isStrayBroadcast(ProtocolNumber protocol, const QString& text, qint16 n) {
+    const bool fallsToZero = !isInstrumentInRange(n) || (n == 0 && wholeNumber(text) != 0.0);
+    return isModbusBroadcast(protocol, 0) && fallsToZero;
+}
+
 QString parityText(Parity parity) {
     switch (parity) {
     case Parity::None:
@@ -146,8 +154,8 @@ bool meansModbusBroadcast(const QString& protocol, const QString& devNo) {
     const auto station = instrumentNumber(devNo);
     if (!station)
         return false;
-    const qint16 inEffect = isInstrumentInRange(*station) ? *station : 0;
-    return isModbusBroadcast(protocolFromText(protocol).value_or(kProtocolKorvan), inEffect);
+    const ProtocolNumber p = protocolFromText(protocol).value_or(kProtocolKorvan);
+    return *station == 0 && isModbusBroadcast(p, 0) && !isStrayBroadcast(p, devNo, 0);
 }
 
 StoredConditions toTexts(const Conditions& c) {
@@ -224,8 +232,8 @@ ApplyResult applyConditions(CommObject& com, SettingsStore& store) {
 
     const QString devText = store.value(kSection, kDevNo, kDefaultDevNo);
     const auto dev = instrumentNumber(devText);
-    if (!dev)
-        return unreadable(QStringLiteral("Instrument number \"%1\" is out of range.").arg(devText));
+    if (!dev || isStrayBroadcast(c.protocol, devText, *dev))
+        return unreadable(strings::text(TextId::InstrumentOutOfRange).arg(devText));
     c.instrument = *dev;
     if (!isInstrumentInRange(c.instrument)) {
         c.instrument = 0;
@@ -250,14 +258,14 @@ ApplyResult applyConditions(CommObject& com, SettingsStore& store) {
     });
     const auto ms = toInt32Whole(timeout);
     if (!ms)
-        return unreadable(QStringLiteral("Time-out \"%1\" is not a number.").arg(timeout));
+        return unreadable(strings::text(TextId::TimeoutNotANumber).arg(timeout));
     c.timeoutMs = *ms;
     com.setConditions(c);
 
     if (!com.openPort()) {
         QString reason = com.lastOpenErrorText();
         if (reason.isEmpty())
-            reason = QStringLiteral("The port %1 could not be opened.").arg(c.port);
+            reason = strings::text(TextId::PortNotOpenedNamed).arg(c.port);
         return {ApplyResult::Outcome::PortNotOpened, reason};
     }
     return {};

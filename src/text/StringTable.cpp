@@ -323,6 +323,10 @@ constexpr Entry kTable[] = {
     {635, u"host not found", u"ホストが見つかりません"},
     {636, u"network unreachable", u"ネットワークに到達できません"},
     {637, u"the other side closed the connection", u"相手側が接続を閉じました"},
+    // Why stored conditions were not applied.
+    {640, u"Instrument number \"%1\" is out of range.", u"機器番号「%1」は範囲外です。"},
+    {641, u"Time-out \"%1\" is not a number.", u"タイムアウト「%1」は数値ではありません。"},
+    {642, u"The port %1 could not be opened.", u"ポート %1 を開けませんでした。"},
 };
 
 } // namespace

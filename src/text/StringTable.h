@@ -262,6 +262,9 @@ enum class TextId : int {
     ReasonHostNotFound = 635,
     ReasonUnreachable = 636,
     ReasonClosedByPeer = 637,
+    InstrumentOutOfRange = 640,
+    TimeoutNotANumber = 641,
+    PortNotOpenedNamed = 642,
 };
 
 namespace strings {

@@ -248,13 +248,13 @@ TEST(ConditionsDialog, BroadcastHintOnlyForModbusStationZero) {
     dlg.show();
     auto* hint = child<QLabel>(&dlg, "Label_broadcast");
     ASSERT_TRUE(hint->isVisible()) << "stored that way, said as the dialog opens";
-    // Station as the apply step takes it: 96 and a text without a number are 0; a number
-    // beyond 16 bits fails the apply; an unknown protocol text is applied as KORVAN.
+    // Station as the apply step takes it: only a text saying 0 broadcasts under Modbus (the
+    // apply refuses 96 or a text without a number there); an unknown protocol is KORVAN.
     for (const auto& [protocol, devNo, shown] : {std::tuple{"KORVAN", "0", false},
                                                  {"Modbus RTU", "0", true},
                                                  {"Modbus RTU", "1", false},
-                                                 {"Modbus RTU", "96", true},
-                                                 {"Modbus RTU", "abc", true},
+                                                 {"Modbus RTU", "96", false},
+                                                 {"Modbus RTU", "abc", false},
                                                  {"Modbus RTU", "99999", false},
                                                  {"modbus rtu", "0", false}}) {
         comboOf(&dlg, "Combo_Prot")->setEditText(QString::fromLatin1(protocol));

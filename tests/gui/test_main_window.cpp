@@ -3,11 +3,17 @@
 // of their own).
 #include "MainWindowFixture.h"
 #include "model/TableFile.h"
+#include "ui/AboutDialog.h"
+#include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
+#include "ui/ItemSelectionDialog.h"
+#include "ui/MonitorWindow.h"
 #include "ui/ValuePadDialog.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QHash>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <utility>
@@ -222,19 +228,60 @@ TEST(MainWindow, ValueCellsFollowEveryChangeWhileCommunicationIsStopped) {
     }
 }
 
+// The object names are an interface for tests and accessibility tools: every name the
+// architecture page lists for these windows is found in them.
+TEST(MainWindow, EveryDocumentedObjectNameIsThere) {
+    QFile page(QStringLiteral(PMX_SOURCE_DIR "/docs/architecture.md"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly | QIODevice::Text));
+    Window win;
+    MainWindow& w = *win.w;
+    win.openEveryDialog();
+    const QHash<QString, QWidget*> windows{{"main", &w},
+                                           {"monitor", w.monitorWindow()},
+                                           {"conditions", w.conditionsDialog()},
+                                           {"item selection", w.selectionDialog()},
+                                           {"value", w.valueDialog()},
+                                           {"version", w.aboutDialog()},
+                                           {"comparison", w.compareDialog()}};
+    const QRegularExpression quoted(QStringLiteral("`(\\w+)`"));
+    int checked = 0;
+    for (const QString& line : QString::fromUtf8(page.readAll()).split(u'\n')) {
+        const QStringList cells = line.split(u'|');
+        QWidget* const window = cells.size() > 3 ? windows.value(cells[1].trimmed()) : nullptr;
+        if (!window)
+            continue;
+        for (auto names = quoted.globalMatch(cells[2]); names.hasNext(); ++checked) {
+            QString name = names.next().captured(1);
+            if (name.endsWith(QLatin1String("_N")))
+                name.replace(name.size() - 1, 1, u'0'); // rows and pairs: the first
+            EXPECT_TRUE(window->findChild<QObject*>(name))
+                << cells[1].trimmed().toStdString() << ": " << name.toStdString();
+        }
+    }
+    EXPECT_GT(checked, 80) << "the table was read";
+}
+
 TEST(MainWindow, StatusFrameShowsTheConditionsInEffectAfterOk) {
     Window win;
-    ConditionsDialog* dlg = win.w->conditionsDialog();
-    for (const auto& [combo, typed] : {std::pair{"Combo_Prot", "Modbus RTU"},
-                                       {"Combo_Dev", "96"},
-                                       {"Combo_Rate", "115200"},
-                                       {"Combo_Dat", "9 bit"},
-                                       {"Combo_Party", "ODD"},
-                                       {"Combo_Time", "250"}})
-        child<QComboBox>(dlg, combo)->setEditText(typed);
-    dlg->storeConditions();
-    win.w->onDispatcherTick();
-    EXPECT_EQ(win.statusFrame(), "Modbus RTU|0|9600|7 bit|1 bit|ODD|COM1|250");
+    const auto typeAndStore = [&](const char* protocol) {
+        ConditionsDialog* dlg = win.w->conditionsDialog();
+        for (const auto& [combo, typed] : {std::pair{"Combo_Prot", protocol},
+                                           {"Combo_Dev", "96"},
+                                           {"Combo_Rate", "115200"},
+                                           {"Combo_Dat", "9 bit"},
+                                           {"Combo_Party", "ODD"},
+                                           {"Combo_Time", "250"}})
+            child<QComboBox>(dlg, combo)->setEditText(typed);
+        dlg->storeConditions();
+        QCoreApplication::processEvents();
+        win.w->onDispatcherTick();
+    };
+    typeAndStore("KORVAN");
+    EXPECT_EQ(win.statusFrame(), "KORVAN|0|9600|7 bit|1 bit|ODD|COM1|250");
+    // Under Modbus the instrument number's fallback would be the broadcast address.
+    typeAndStore("Modbus RTU");
+    EXPECT_EQ(win.statusFrame(), "|||||||");
+    EXPECT_EQ(win.portLabel()->text(), "Instrument number \"96\" is out of range.");
 }
 
 TEST(MainMenus, ExportAppendsToTheChosenCsv) {

@@ -67,9 +67,10 @@ TEST(ApplyConditions, StoredTextsInEffectAndWrittenBack) {
         {Texts{"modbus rtu", "96", "115200", "8", "2 bit", "MARK", "COM9", "300"},
          {"KORVAN", "0", "9600", "7 bit", "2 bit", "EVEN", "COM1", "300"},
          true},
-        {Texts{"Modbus ASCII", "abc", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
+        {Texts{"Modbus ASCII", "0", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
          {"Modbus ASCII", "0", "19200", "8 bit", "1 bit", "ODD", "COM12", "250"},
          false},
+        {Texts{"KORVAN", "abc", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"}, defaults, false},
         {timeout("4000"), timeout("4000"), false},
         {timeout("4001"), defaults, true},
         {timeout("99.9"), defaults, true},
@@ -131,18 +132,24 @@ TEST(ApplyConditions, FailuresSayWhy) {
     EXPECT_EQ(std::pair(r.outcome, r.why),
               std::pair(ApplyResult::Outcome::PortNotOpened, QStringLiteral("busy")));
     // Unconvertible texts stop before opening and stay stored; the instrument number is
-    // taken before the time-out.
-    const std::tuple<QString, const char*, qint16> cases[] = {{cond::kTimout, "300abc", 0},
-                                                              {cond::kDevNo, "40000", 3}};
-    for (const auto& [key, text, inst] : cases) {
+    // taken before the time-out. Under Modbus a number that would fall back to station 0
+    // is refused: it would turn every write into a broadcast.
+    const std::tuple<QString, const char*, const char*, qint16> cases[] = {
+        {cond::kTimout, "300abc", "KORVAN", 0},
+        {cond::kDevNo, "40000", "KORVAN", 3},
+        {cond::kDevNo, "96", "Modbus RTU", 3},
+        {cond::kDevNo, "abc", "Modbus ASCII", 3},
+        {cond::kDevNo, "0.4", "Modbus RTU", 3}};
+    for (const auto& [key, text, protocol, inst] : cases) {
         SCOPED_TRACE(text);
         MemorySettingsStore s;
+        s.setValue(cond::kSection, cond::kProtocol, QString::fromLatin1(protocol));
         s.setValue(cond::kSection, key, QString::fromLatin1(text));
         test::FakeComm com;
         com.setConditions({.instrument = 3});
         const ApplyResult u = applyConditions(com, s);
         EXPECT_EQ(u.outcome, ApplyResult::Outcome::UnreadableText);
-        EXPECT_FALSE(u.why.isEmpty());
+        EXPECT_TRUE(u.why.contains(QString::fromLatin1(text))) << u.why.toStdString();
         EXPECT_EQ(com.conditions().instrument, inst);
         EXPECT_TRUE(com.lastDevice().isEmpty()) << "never opened";
         EXPECT_EQ(s.value(cond::kSection, key, {}), QString::fromLatin1(text));

@@ -280,24 +280,6 @@ bool ReportRenderer::render(QPagedPaintDevice* device, const ReportModel& model)
     return r.render(device);
 }
 
-QImage ReportRenderer::renderPageImage(const ReportModel& model, int index,
-                                       const QPageLayout& layout, int dpi) {
-    const QRect full = layout.fullRectPixels(dpi);
-    const QRect paint = layout.paintRectPixels(dpi);
-    QImage image(full.size(), QImage::Format_RGB32);
-    image.setDotsPerMeterX(qRound(dpi / 0.0254));
-    image.setDotsPerMeterY(qRound(dpi / 0.0254));
-    image.fill(Qt::white);
-
-    ReportRenderer r(model);
-    r.paginate(toTwips(layout.paintRect(QPageLayout::Point).height()));
-    QPainter painter(&image);
-    painter.translate(paint.topLeft());
-    painter.scale(qreal(dpi) / twips::kPerInch, qreal(dpi) / twips::kPerInch);
-    r.drawPage(painter, index);
-    return image;
-}
-
 QPageLayout ReportRenderer::defaultPageLayout() {
     const bool us = QLocale::system().measurementSystem() == QLocale::ImperialUSSystem;
     return withReportMargins(QPageLayout(QPageSize(us ? QPageSize::Letter : QPageSize::A4),

@@ -1,6 +1,5 @@
 #pragma once
 #include "report/ReportModel.h"
-#include <QImage>
 #include <QList>
 #include <QPageLayout>
 
@@ -72,9 +71,6 @@ class ReportRenderer {
     // filled otherwise.
     static bool renderPdf(const ReportModel& model, const QString& path, QString* error = nullptr,
                           const QPageLayout& layout = defaultPageLayout());
-    // One whole page as an image at `dpi` (white paper, margins included).
-    static QImage renderPageImage(const ReportModel& model, int index, const QPageLayout& layout,
-                                  int dpi);
 
     // Portrait paper of the system's measurement system (Letter in the US, A4 elsewhere)
     // with the report's one-inch margins.
