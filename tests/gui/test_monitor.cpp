@@ -84,7 +84,6 @@ TEST(Monitor, RowsAndCounters) {
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::RequestCharacters), "<STX>!  0044<ETX>2C");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::AnswerCharacters), "<ACK>!  00441A8F<ETX>1B");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Protocol), "KORVAN");
-    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Meaning), "item 1");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::RoundTrip), "12.3");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Time).size(), 12); // HH:mm:ss.zzz
 }
