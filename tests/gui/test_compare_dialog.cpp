@@ -19,12 +19,12 @@ struct Compared : Window {
     Compared() {
         edit([](ItemTable& t) {
             t.selections.fill(Selection::Cleared);
-            for (int i : {3, 4, 5, 6})
+            for (int i : {3, 4, 5, 6}) {
                 t.selections[i] = Selection::Selected;
-            t.values[3] = 30;
+                t.values[i] = qint16(10 * i);
+            }
             t.values[4] = 1;
             t.values[5] = 2;
-            t.values[6] = 60;
         });
         com->faults[6] = "nak";
     }

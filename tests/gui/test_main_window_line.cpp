@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTest>
 
 using namespace pmx;
 using namespace pmx::test;
@@ -88,9 +89,7 @@ TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
     // Refused: no apply step, and the window went on meanwhile (the try runs in the
     // background). The loop is a hang guard.
     w.checkLostDevice();
-    QDeadlineTimer refusedGuard(300);
-    while (!refusedGuard.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(300);
     EXPECT_NE(w.pendingTask(), kTaskApply);
 
     // Reachable: the apply step is posted, and the window's own tick carries it out.

@@ -84,7 +84,6 @@ TEST(Monitor, RowsAndCounters) {
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::RequestCharacters), "<STX>!  0044<ETX>2C");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::AnswerCharacters), "<ACK>!  00441A8F<ETX>1B");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Protocol), "KORVAN");
-    EXPECT_EQ(rig.cell(row, ExchangeTableModel::Meaning), "item 1");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::RoundTrip), "12.3");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Time).size(), 12); // HH:mm:ss.zzz
 }
@@ -93,7 +92,6 @@ TEST(Monitor, PauseFreezesTheRowsAndResumeCatchesUp) {
     Rig rig(4);
     rig.log.exchanged(korvanRead(1, ExchangeOutcome::Good));
     child<QPushButton>(rig.window.get(), "Command_pause")->click();
-    EXPECT_TRUE(rig.window->paused());
     const QString before = rig.window->countersText();
     // More than the ring holds arrives meanwhile: the frozen row's record is gone.
     for (int i = 2; i <= 6; ++i)

@@ -9,6 +9,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -177,11 +178,8 @@ TEST(ReportWindow, SavePdfThroughTheAction) {
     QTemporaryDir dir;
     ReportWindow w;
     w.setReport(modelOf(table(40, 5), Lang::English));
-    QStringList saved;
-    QStringList failed;
-    QObject::connect(&w, &ReportWindow::pdfSaved, [&](const QString& p) { saved << p; });
-    QObject::connect(&w, &ReportWindow::pdfSaveFailed,
-                     [&](const QString&, const QString& error) { failed << error; });
+    QSignalSpy saved(&w, &ReportWindow::pdfSaved);
+    QSignalSpy failed(&w, &ReportWindow::pdfSaveFailed); // path, error
     QString answer;
     QString proposed;
     w.setPdfPathChooser([&](QWidget*, const QString& p) {
@@ -197,14 +195,15 @@ TEST(ReportWindow, SavePdfThroughTheAction) {
     // A name without extension gets ".pdf".
     answer = dir.filePath("list");
     w.askAndSavePdf();
-    EXPECT_EQ(saved, QStringList{dir.filePath("list.pdf")});
+    ASSERT_EQ(saved.count(), 1);
+    EXPECT_EQ(saved[0][0].toString(), dir.filePath("list.pdf"));
     EXPECT_TRUE(readAll(dir.filePath("list.pdf")).startsWith("%PDF"));
 
     // A failure is reported, in a box that does not block, and leaves no file.
     answer = dir.filePath("missing/list.pdf");
     w.askAndSavePdf();
     ASSERT_EQ(failed.count(), 1);
-    EXPECT_FALSE(failed.at(0).isEmpty());
+    EXPECT_FALSE(failed[0][1].toString().isEmpty());
     EXPECT_FALSE(QFile::exists(answer));
     auto* box = w.findChild<QMessageBox*>();
     ASSERT_NE(box, nullptr);
