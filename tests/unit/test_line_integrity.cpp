@@ -74,10 +74,6 @@ struct Rig {
         Reply r = Reply::whole(bytes, int(busyUntil - now));
         return shape ? shape(r) : r;
     }
-    void delayAll(int ms) {
-        for (int i = 0; i < kItemCount; ++i)
-            instrument.setFault(i, {sim::FaultKind::Delay, 4, ms, 0});
-    }
     bool korvan() const { return protocol == kProtocolKorvan; }
     // One read, through sendItemCommand as the sequences do it (retn 3).
     QByteArray read(qint16 inst = 1, int item = 0x44) {
@@ -225,7 +221,8 @@ TEST_P(LineIntegrity, EveryAnswerLateStoresNothingAndReportsNothingGood) {
     for (const int late : {kTimeout * 5 / 4, kTimeout * 3 / 2, kTimeout * 19 / 10}) {
         SCOPED_TRACE(late);
         Rig rig(GetParam().no);
-        rig.delayAll(late);
+        for (int i = 0; i < kItemCount; ++i)
+            rig.instrument.setFault(i, {sim::FaultKind::Delay, 4, late, 0});
         EXPECT_TRUE(rig.run(kItems, false).good.isEmpty());
         EXPECT_TRUE(rig.storedItems().isEmpty());
         EXPECT_TRUE(rig.run(kItems, true).good.isEmpty());
