@@ -155,7 +155,8 @@ TEST_P(LineIntegrity, FrameInPiecesAfterStaleInputAndGarbage) {
     EXPECT_EQ(rig.value(rig.read()), -1);
 }
 
-TEST_P(LineIntegrity, SilenceAndRefusalsAreNotRetried) {
+// A refusal is not retried either: ObserverRecordsEveryOutcome counts its one attempt.
+TEST_P(LineIntegrity, SilenceIsNotRetried) {
     Rig rig(GetParam().no);
     rig.instrument.setSilent(true);
     const qint64 start = rig.line->clockMs();
@@ -168,11 +169,6 @@ TEST_P(LineIntegrity, SilenceAndRefusalsAreNotRetried) {
     EXPECT_EQ(rig.line->clockMs() - start,
               rig.lead() + kTimeout + kItems.size() * kTimeout * (rig.korvan() ? 1 : 2));
     EXPECT_EQ(rig.line->written.size(), 1 + kItems.size());
-
-    rig.instrument.setSilent(false);
-    rig.instrument.setFault(0x44, {sim::FaultKind::Nak, 2});
-    EXPECT_EQ(rig.classify(rig.read()), rig.korvan() ? kResponseNak : kResponseCommError);
-    EXPECT_EQ(rig.line->written.size(), 2 + kItems.size());
 }
 
 TEST_P(LineIntegrity, CorruptedAnswerIsRetriedUpToRetn) {
