@@ -362,28 +362,23 @@ TEST_P(LineIntegrity, ObserverRecordsEveryOutcome) {
     rig.vanishAt = 10;
     rig.run(kItems, true);
     ASSERT_EQ(log.size(), kItems.size());
-    struct Row {
-        int item;
-        ExchangeOutcome outcome;
-        int attempts;
-    };
-    const Row rows[] = {
+    // Item, outcome, attempts.
+    const std::tuple<int, ExchangeOutcome, int> rows[] = {
         {5, ExchangeOutcome::Good, 1},          {6, ExchangeOutcome::Refused, 1},
         {7, ExchangeOutcome::ChecksumError, 3}, {8, ExchangeOutcome::NoAnswer, 1},
         {9, ExchangeOutcome::Stale, 1},         {10, ExchangeOutcome::DeviceLost, 1}};
     for (qsizetype k = 0; k < log.size(); ++k) {
         const ExchangeRecord& r = log.at(k);
-        const Row& row = rows[k];
-        SCOPED_TRACE(row.item);
-        EXPECT_EQ(r.outcome, row.outcome);
-        EXPECT_EQ(r.attempts, row.attempts);
-        const bool lost = row.outcome == ExchangeOutcome::DeviceLost; // vanished as it was written
-        EXPECT_EQ(rig.line->written.count(r.request), lost ? 0 : row.attempts)
+        const auto& [item, outcome, attempts] = rows[k];
+        SCOPED_TRACE(item);
+        EXPECT_EQ(r.outcome, outcome);
+        EXPECT_EQ(r.attempts, attempts);
+        const bool lost = outcome == ExchangeOutcome::DeviceLost; // vanished as it was written
+        EXPECT_EQ(rig.line->written.count(r.request), lost ? 0 : attempts)
             << "the record carries the frame that went out";
         const RequestMeaning m = describeRequest(rig.protocol, r.request);
-        EXPECT_EQ(std::tuple(m.write, m.item, m.value), std::tuple(true, row.item, qint16(-7)));
-        EXPECT_EQ(r.answer.isEmpty(), row.outcome == ExchangeOutcome::NoAnswer ||
-                                          row.outcome == ExchangeOutcome::DeviceLost);
+        EXPECT_EQ(std::tuple(m.write, m.item, m.value), std::tuple(true, item, qint16(-7)));
+        EXPECT_EQ(r.answer.isEmpty(), outcome == ExchangeOutcome::NoAnswer || lost);
     }
     EXPECT_EQ(log.at(1).refusalCode, "02");
     EXPECT_GT(log.at(4).discardedBytes, 0) << "the answer naming another item";
