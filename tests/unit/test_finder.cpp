@@ -99,10 +99,9 @@ TEST_P(FinderProbe, OneReadThroughTheSerialObjectPerTryAndThePortClosedAfter) {
     const auto p = ProtocolNumber(GetParam().no);
     const LineSetting at{4800, 8, Parity::None, 2};
     const ProbeTarget right{"/dev/ttyX", p, at, 7};
-    ProbeTarget otherBits = right, otherRate = right, otherInstrument = right;
-    otherBits.line.parity = Parity::Even;
-    otherRate.line.rate = 9600;
-    otherInstrument.instrument = 8;
+    const ProbeTarget otherBits{"/dev/ttyX", p, {4800, 8, Parity::Even, 2}, 7};
+    const ProbeTarget otherRate{"/dev/ttyX", p, {9600, 8, Parity::None, 2}, 7};
+    const ProbeTarget otherInstrument{"/dev/ttyX", p, at, 8};
     const std::tuple<const char*, ProbeTarget, sim::FaultKind, ProbeOutcome> cases[] = {
         {"good", right, sim::FaultKind::None, ProbeOutcome::Answered},
         {"refused", right, sim::FaultKind::Nak, ProbeOutcome::Refused},
