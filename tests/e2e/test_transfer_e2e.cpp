@@ -242,12 +242,10 @@ TEST_P(TransferE2e, StopEndsTheReadAfterTheCurrentExchange) {
     // that counts); seen before the next one.
     struct PressStop : ExchangeObserver {
         QPushButton* button = nullptr;
-        bool pressed = false;
-        bool wasVisible = false;
+        std::optional<bool> wasVisible; // set at the press
         void exchanged(const ExchangeRecord&) override {
-            if (pressed)
+            if (wasVisible)
                 return;
-            pressed = true;
             wasVisible = button->isVisible();
             button->click();
         }
@@ -256,7 +254,7 @@ TEST_P(TransferE2e, StopEndsTheReadAfterTheCurrentExchange) {
     rig.serial->addExchangeObserver(&press);
     ASSERT_TRUE(rig.run(kTaskReadAll));
     rig.serial->removeExchangeObserver(&press);
-    EXPECT_TRUE(press.wasVisible) << "Stop is there during a transfer";
+    EXPECT_EQ(press.wasVisible, true) << "Stop is there during a transfer";
     EXPECT_EQ(rig.loggedItems("R"), QStringList{"0001"});
     EXPECT_EQ(w.items().values[1], simDefault(1));
     EXPECT_EQ(w.items().values[2], 77);
