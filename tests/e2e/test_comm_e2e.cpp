@@ -54,10 +54,6 @@ class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
             return std::nullopt;
         return decodeDataField(m_com.extractData(text, 1));
     }
-    bool write(const char* item, const char* hex4) {
-        return classifyResponse(send("06", item, hex4), m_com.conditions().protocol, "06") ==
-               kResponseOk;
-    }
 
     QTemporaryDir m_dir;
     test::SimProcess m_sim;
@@ -128,7 +124,8 @@ TEST_P(CommE2E, OverTcpReadWriteAndTheNextClientFindsTheSameMemory) {
     startAndOpen({"--tcp", "0", "--fault", "0011=nak"});
     EXPECT_TRUE(m_com.isNetwork());
     EXPECT_EQ(read("0044"), qint16(6799));
-    EXPECT_TRUE(write("0005", "FF9C"));
+    EXPECT_EQ(classifyResponse(send("06", "0005", "FF9C"), m_com.conditions().protocol, "06"),
+              kResponseOk);
     EXPECT_EQ(read("0005"), qint16(-100));
     EXPECT_FALSE(read("0011").has_value()) << "the refused item";
     EXPECT_EQ(read("0001"), qint16(99)) << "the line goes on after a refusal";

@@ -87,6 +87,10 @@ struct Rig : test::ScriptedPrompts {
             [this] { return w->pendingTask() == kTaskIdle && !w->transferRunning(); },
             kHangGuardMs);
     }
+    bool run(Task task) {
+        w->postTask(task);
+        return waitIdle();
+    }
     void select(int i) {
         edit([i](ItemTable& t) { t.selections[i] = Selection::Selected; });
         w->selectionDialog()->setBox(i, Selection::Selected);
@@ -99,7 +103,6 @@ struct Rig : test::ScriptedPrompts {
     }
     QString portLine() const { return child<QLabel>(w.get(), "Label_port")->text(); }
     QString modelLabel() const { return child<QLabel>(w.get(), "Label_Modelname")->text(); }
-    bool progressShown() const { return child<QProgressBar>(w.get(), "ProgressBar1")->isVisible(); }
     QPushButton* stopButton() const { return child<QPushButton>(w.get(), "Command_Stop"); }
     QString summary() const { return child<QLabel>(w.get(), "Label_summary")->text(); }
     // Item i's value cell is marked as failed in the last transfer.
@@ -185,8 +188,7 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueTheRestIsDoneAndTheMonitorShowsIt) {
         t.names[4] = QStringLiteral("Alarm 1");
         t.values[5] = 1234;
     });
-    w.postTask(kTaskReadAll);
-    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_TRUE(rig.run(kTaskReadAll));
 
     EXPECT_EQ(rig.loggedItems("R"), (QStringList{"0004", "0005", "0006"}));
     EXPECT_EQ(w.items().values[4], simDefault(4));
@@ -196,8 +198,7 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueTheRestIsDoneAndTheMonitorShowsIt) {
     EXPECT_TRUE(w.failureOnShow());
 
     // The same refusal on a write of all items: the others are still written.
-    w.postTask(kTaskWriteAll);
-    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_TRUE(rig.run(kTaskWriteAll));
     EXPECT_EQ(rig.loggedItems("W"), (QStringList{"0004", "0005", "0006"}));
     EXPECT_EQ(rig.modelLabel(), refused());
     EXPECT_TRUE(rig.summary().startsWith("Write: 2 of 3 items good; 1 failed: 0005h"));
@@ -221,8 +222,7 @@ TEST_P(TransferE2e, RefusedItemKeepsItsValueTheRestIsDoneAndTheMonitorShowsIt) {
     // The next transfer starts afresh: marks and summary are its own; its rows come as the
     // exchanges happen.
     rig.edit([](ItemTable& t) { t.selections[5] = Selection::Cleared; });
-    w.postTask(kTaskReadAll);
-    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_TRUE(rig.run(kTaskReadAll));
     EXPECT_EQ(rig.summary(), "Read: 2 of 2 items good");
     EXPECT_FALSE(rig.marked(5));
     EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->shownRows() == 8; }, kHangGuardMs));
@@ -242,28 +242,25 @@ TEST_P(TransferE2e, StopEndsTheReadAfterTheCurrentExchange) {
     // that counts); seen before the next one.
     struct PressStop : ExchangeObserver {
         QPushButton* button = nullptr;
-        bool pressed = false;
-        bool wasVisible = false;
+        std::optional<bool> wasVisible; // set at the press
         void exchanged(const ExchangeRecord&) override {
-            if (pressed)
+            if (wasVisible)
                 return;
-            pressed = true;
             wasVisible = button->isVisible();
             button->click();
         }
     } press;
     press.button = rig.stopButton();
     rig.serial->addExchangeObserver(&press);
-    w.postTask(kTaskReadAll);
-    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_TRUE(rig.run(kTaskReadAll));
     rig.serial->removeExchangeObserver(&press);
-    EXPECT_TRUE(press.wasVisible) << "Stop is there during a transfer";
+    EXPECT_EQ(press.wasVisible, true) << "Stop is there during a transfer";
     EXPECT_EQ(rig.loggedItems("R"), QStringList{"0001"});
     EXPECT_EQ(w.items().values[1], simDefault(1));
     EXPECT_EQ(w.items().values[2], 77);
     EXPECT_EQ(rig.summary(), "Read: 1 of 4 items good; stopped");
     EXPECT_FALSE(rig.stopButton()->isVisible());
-    EXPECT_FALSE(rig.progressShown());
+    EXPECT_FALSE(child<QProgressBar>(&w, "ProgressBar1")->isVisible());
 }
 
 // Block reads turned on in the settings give the window the values and the failure the
@@ -281,8 +278,7 @@ TEST_P(TransferE2e, BlockReadsFillTheTableAsTheItemByItemRead) {
                 rig.select(i);
         const auto readAll = [&] {
             rig.edit([](ItemTable& t) { t.values.fill(-5); });
-            w.postTask(kTaskReadAll);
-            EXPECT_TRUE(rig.waitIdle());
+            EXPECT_TRUE(rig.run(kTaskReadAll));
             return std::pair(w.items().values, rig.modelLabel());
         };
         const auto single = readAll();
@@ -290,8 +286,7 @@ TEST_P(TransferE2e, BlockReadsFillTheTableAsTheItemByItemRead) {
 
         QSettingsStore store;
         cond::writeBlockSetting(store, {true, 125});
-        w.postTask(kTaskApply);
-        ASSERT_TRUE(rig.waitIdle());
+        ASSERT_TRUE(rig.run(kTaskApply));
         EXPECT_EQ(child<QLabel>(&w, "Label_commdat_block")->text(),
                   korvan() ? strings::text(TextId::BlockReadsUnused)
                            : strings::text(TextId::BlockReadsOn).arg(125));

@@ -58,9 +58,7 @@ TEST(SendItemCommand, FieldsPerProtocol) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.protocol << " " << c.inst << " " << c.commod);
         FieldRecorder com;
-        Conditions conditions;
-        conditions.protocol = ProtocolNumber(c.protocol);
-        com.setConditions(conditions);
+        com.setConditions({.protocol = ProtocolNumber(c.protocol)});
         QByteArray subadr, commod(c.commod), item("0044"), data(c.data);
         qint16 inst = c.inst, retn = 3;
         const QByteArray r = sendItemCommand(com, inst, subadr, commod, item, data, retn);

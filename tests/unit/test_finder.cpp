@@ -99,10 +99,9 @@ TEST_P(FinderProbe, OneReadThroughTheSerialObjectPerTryAndThePortClosedAfter) {
     const auto p = ProtocolNumber(GetParam().no);
     const LineSetting at{4800, 8, Parity::None, 2};
     const ProbeTarget right{"/dev/ttyX", p, at, 7};
-    ProbeTarget otherBits = right, otherRate = right, otherInstrument = right;
-    otherBits.line.parity = Parity::Even;
-    otherRate.line.rate = 9600;
-    otherInstrument.instrument = 8;
+    const ProbeTarget otherBits{"/dev/ttyX", p, {4800, 8, Parity::Even, 2}, 7};
+    const ProbeTarget otherRate{"/dev/ttyX", p, {9600, 8, Parity::None, 2}, 7};
+    const ProbeTarget otherInstrument{"/dev/ttyX", p, at, 8};
     const std::tuple<const char*, ProbeTarget, sim::FaultKind, ProbeOutcome> cases[] = {
         {"good", right, sim::FaultKind::None, ProbeOutcome::Answered},
         {"refused", right, sim::FaultKind::Nak, ProbeOutcome::Refused},
@@ -122,12 +121,10 @@ TEST_P(FinderProbe, OneReadThroughTheSerialObjectPerTryAndThePortClosedAfter) {
         EXPECT_FALSE(rig.com->isOpen());
         EXPECT_EQ(rig.transport->opened.baudRate, target.line.rate);
         EXPECT_EQ(rig.com->conditions().timeoutMs, probeTimeoutMs(target, 50));
-        if (expected == ProbeOutcome::Answered) {
-            EXPECT_EQ(r.value, std::optional<qint16>(-1)) << "item 0000h holds -1";
-        }
-        if (expected == ProbeOutcome::Refused) {
-            EXPECT_EQ(r.refusalCode, QStringLiteral("02"));
-        }
+        // Item 0000h holds -1.
+        EXPECT_EQ(r.value,
+                  expected == ProbeOutcome::Answered ? std::optional<qint16>(-1) : std::nullopt);
+        EXPECT_EQ(r.refusalCode, expected == ProbeOutcome::Refused ? "02" : "");
     }
 }
 
@@ -144,8 +141,9 @@ TEST_P(FinderProbe, ADeviceThatGoesAwayEndsTheTriesOnIt) {
 INSTANTIATE_TEST_SUITE_P(All, FinderProbe, test::allProtocols(),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FinderOrder, LineSettingsAreEveryDialogEntryTheProtocolCanUseLikeliestFirst) {
+TEST(FinderOrder, LineSettingsAreEveryDialogEntryTheProtocolCanUseLikeliestFirstInTheBudget) {
     for (ProtocolNumber p : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
+        SCOPED_TRACE(p);
         const QList<LineSetting> lines = lineSettingsFor(p);
         std::set<QString> distinct;
         for (const LineSetting& l : lines) {
@@ -160,6 +158,10 @@ TEST(FinderOrder, LineSettingsAreEveryDialogEntryTheProtocolCanUseLikeliestFirst
         EXPECT_EQ(lineSettingText(lines.first()), p == kProtocolModbusRtu
                                                       ? QStringLiteral("9600 8E1")
                                                       : QStringLiteral("9600 7E1"));
+        // One protocol's line settings at one instrument fit the budget.
+        const FinderPlan plan(options(p));
+        EXPECT_LT(plan.worstCaseMs(), 10000);
+        EXPECT_GT(plan.worstCaseMs(), plan.total() * kDefaultAnswerWaitMs);
     }
 }
 
@@ -208,14 +210,6 @@ TEST(FinderOrder, AFindingEndsTheOtherTriesOnItsPort) {
     FinderPlan stopping(options(kProtocolKorvan));
     stopping.found(stopping.next());
     EXPECT_TRUE(stopping.atEnd());
-}
-
-TEST(FinderOrder, OneProtocolsLineSettingsAtOneInstrumentFitTheBudget) {
-    for (ProtocolNumber p : {kProtocolKorvan, kProtocolModbusAscii, kProtocolModbusRtu}) {
-        const FinderPlan plan(options(p));
-        EXPECT_LT(plan.worstCaseMs(), 10000) << p;
-        EXPECT_GT(plan.worstCaseMs(), plan.total() * kDefaultAnswerWaitMs) << p;
-    }
 }
 
 TEST(FinderRun, FindsAnUnusualInstrumentAndGarbageShortensTheWay) {

@@ -75,11 +75,6 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-QByteArray utf16WithBom(const QString& text, bool little) {
-    QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
-    return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(encoder.encode(text));
-}
-
 } // namespace
 
 TEST(FieldReader, TextFields) {
@@ -148,23 +143,22 @@ TEST(TextCodec, Cp932SpecialsByteOrderMarksAndATailThatIsNotUtf8) {
     bool ok = false;
     EXPECT_EQ(encodeText(QStringLiteral("製品\r\n"), &ok), QByteArray("製品\r\n"));
     EXPECT_TRUE(ok);
-    // UTF-16 with a byte-order mark, in either order.
-    const QString text = QString::fromUtf8(writeOrDie(sampleTable()));
-    for (bool little : {true, false}) {
+    // UTF-16 with a byte-order mark, in either order. What follows the fields is ignored
+    // however it reads: it must not turn Japanese names in UTF-8 into CP932. Model
+    // definitions are decoded the same way.
+    const QByteArray utf8 = writeOrDie(sampleTable());
+    const QString text = QString::fromUtf8(utf8);
+    const std::pair<const char*, QByteArray> files[] = {
+        {"UTF-16LE", "\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE).encode(text)},
+        {"UTF-16BE", "\xFE\xFF" + QStringEncoder(QStringEncoder::Utf16BE).encode(text)},
+        {"UTF-8, then bytes that are not", utf8 + "\xFF\xFE\x80\x81\r\n\"never closed"}};
+    for (const auto& [what, bytes] : files) {
+        SCOPED_TRACE(what);
         ItemTable t;
-        const TableReadResult r =
-            readTableFile(utf16WithBom(text, little), t, TableReadMode::AllOrNothing);
-        ASSERT_TRUE(r.ok) << little << ": " << r.errorText().toStdString();
+        const TableReadResult r = readTableFile(bytes, t, TableReadMode::AllOrNothing);
+        ASSERT_TRUE(r.ok) << r.errorText().toStdString();
         expectSameStoredFields(t, sampleTable());
     }
-    // What follows the fields is ignored however it reads: it must not turn Japanese names
-    // in UTF-8 into CP932. Model definitions are decoded the same way.
-    ItemTable t;
-    const TableReadResult r =
-        readTableFile(writeOrDie(sampleTable()) + "\xFF\xFE\x80\x81\r\n\"never closed", t,
-                      TableReadMode::AllOrNothing);
-    EXPECT_TRUE(r.ok) << r.errorText().toStdString();
-    expectSameStoredFields(t, sampleTable());
 }
 
 TEST(TableFile, LayoutAndExactRoundTrip) {
@@ -288,14 +282,11 @@ TEST(AtomicFile, ASaveRemovesTheTemporariesOfItsInterruptedSaves) {
     EXPECT_EQ(removeStaleTemporaries(dir.filePath("OUT.dat")), 0);
 }
 
-TEST(AppPaths, SystemProgramFoldersAreNeverTheApplicationDirectory) {
+TEST(AppPaths, ApplicationDirectoryItsCsvFolderAndNeverASystemProgramFolder) {
     for (const char* dir : {"/usr/bin", "/usr/local/bin", "/opt/pmx/bin", "/usr"})
         EXPECT_TRUE(isSystemProgramDirectory(QString::fromLatin1(dir))) << dir;
     for (const char* dir : {"/home/op/pmx", "/usr2/bin", "/work/build/bin", "/optical"})
         EXPECT_FALSE(isSystemProgramDirectory(QString::fromLatin1(dir))) << dir;
-}
-
-TEST(AppPaths, ApplicationDirectoryAndItsCsvFolder) {
     // Every window and command-line test runs in its own $PMX31570A_HOME.
     QTemporaryDir dir;
     const QDir home(dir.filePath("home"));
