@@ -326,9 +326,9 @@ TEST_P(TransferE2e, ValueDialogWritesOnlyWithCheckWrite) {
 }
 
 TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
-    // A slow instrument: the close is asked while the read is under way.
-    Rig rig(GetParam(), {"--fault", "0000=delay:200", "--fault", "0001=delay:200", "--fault",
-                         "0002=delay:200"});
+    // A slow instrument: the close is asked while the read is under way, however late the
+    // timer fires on a busy machine.
+    Rig rig(GetParam(), {"--delay-all", "200"});
     ASSERT_TRUE(rig.ready()) << rig.portLine().toStdString();
     MainWindow& w = *rig.w;
     for (int i = 0; i < kItemCount; ++i)
@@ -338,16 +338,18 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     ASSERT_FALSE(QFile::exists(stateFile));
 
     w.postTask(kTaskReadAll);
-    // The close request arrives while the first (late) answer is awaited; the read sees it
-    // between two items.
-    QTimer::singleShot(50, &w, [&w] { w.close(); });
+    qsizetype readBeforeClose = -1;
+    QTimer::singleShot(50, &w, [&] {
+        readBeforeClose = rig.loggedItems("R").size();
+        w.close();
+    });
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return !w.isVisible() && !w.transferRunning(); }, kHangGuardMs));
 
     EXPECT_EQ(rig.asked.value(0), strings::text(TextId::ConfirmClose));
     EXPECT_TRUE(QFile::exists(stateFile));
     const QStringList reads = rig.loggedItems("R");
-    ASSERT_LE(reads.size(), 1); // at most the item whose answer was awaited
+    ASSERT_LE(reads.size(), readBeforeClose + 1); // at most the item whose answer was awaited
     for (int i = int(reads.size()); i < kItemCount; ++i)
         EXPECT_EQ(w.items().values[i], 77) << i;
     EXPECT_FALSE(rig.serial->isOpen());
