@@ -1,6 +1,6 @@
 // A line behind a device server: addresses, and a connection that the far end closes while
 // nobody waits on it, on the loopback. Exchanges over TCP and a refused connection are
-// checked end to end (test_tcp_e2e, test_cli_e2e).
+// checked end to end (test_comm_e2e, test_cli_e2e).
 #include "comm/CommandFields.h"
 #include "comm/SerialComm.h"
 #include "comm/TcpTransport.h"
