@@ -85,8 +85,6 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void setHelpFinder(const help::HelpFinder& finder) { m_helpFinder = finder; }
     // Every exchange of the run (the last 10 000), as the monitor shows them.
     const ExchangeLog& exchangeLog() const { return m_exchangeLog; }
-    // The last Read's or Write's summary line; empty before the first.
-    QString transferSummaryText() const;
     // Items that failed in the last Read or Write (marked on the pages).
     const std::set<int>& failedItems() const { return m_failedItems; }
 

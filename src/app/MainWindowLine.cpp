@@ -244,10 +244,6 @@ void MainWindow::stopTransfer() {
     m_stopButton->setEnabled(false); // pressed once is enough; the exchange is finishing
 }
 
-QString MainWindow::transferSummaryText() const {
-    return m_summaryLabel->text();
-}
-
 void MainWindow::beginTransfer() {
     m_stopPressed = false;
     m_failedItems.clear();

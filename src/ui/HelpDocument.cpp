@@ -83,12 +83,4 @@ void fitImages(QTextDocument* doc, qreal width,
     }
 }
 
-QStringList imageNames(QTextDocument* doc) {
-    QStringList names;
-    eachImage(doc, [&](const QTextBlock&, const QTextFragment& fragment) {
-        names << fragment.charFormat().toImageFormat().name();
-    });
-    return names;
-}
-
 } // namespace pmx

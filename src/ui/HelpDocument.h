@@ -26,7 +26,4 @@ QList<GuideHeading> anchorHeadings(QTextDocument* doc);
 void fitImages(QTextDocument* doc, qreal width,
                const std::function<QSizeF(const QString& name)>& naturalSize);
 
-// The names of the images a document shows, in order.
-QStringList imageNames(QTextDocument* doc);
-
 } // namespace pmx

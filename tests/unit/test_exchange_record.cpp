@@ -62,4 +62,28 @@ TEST(ExchangeRecord, ReadBackMismatchMarksOnlyTheGoodReadOfThatItem) {
     EXPECT_EQ(empty.counters().verifyMismatch, 0);
 }
 
+// The trace file's line: what was asked, the frames in hex, how it ended, tries and time.
+TEST(ExchangeRecord, TraceLineSaysHowTheExchangeEnded) {
+    ExchangeRecord r;
+    r.protocol = kProtocolModbusRtu;
+    r.request = framing::modbusRtuFrame(QByteArray::fromHex("010300440001"));
+    r.answer = framing::modbusRtuFrame(QByteArray::fromHex("018302"));
+    r.outcome = ExchangeOutcome::Refused;
+    r.refusalCode = QStringLiteral("02");
+    r.attempts = 2;
+    r.roundTripMs = 12.5;
+    r.discardedBytes = 3;
+    const QString refused = traceLine(r);
+    EXPECT_TRUE(refused.contains(" rtu R 0044h > 01 03 00 44 00 01 ")) << refused.toStdString();
+    EXPECT_TRUE(refused.endsWith(" : exception 02, 2 tries, 12.5 ms, 3 bytes discarded"))
+        << refused.toStdString();
+    r.outcome = ExchangeOutcome::VerifyMismatch;
+    r.wrote = 500;
+    r.holds = 100;
+    r.discardedBytes = 0;
+    EXPECT_TRUE(
+        traceLine(r).endsWith(" : verify mismatch (wrote 500, holds 100), 2 tries, 12.5 ms"))
+        << traceLine(r).toStdString();
+}
+
 } // namespace
