@@ -19,6 +19,18 @@ QString decodeJapanese(const QByteArray& bytes) {
     return fallback.decode(bytes);
 }
 
+// A surrogate without its partner is no character: a name holding one could be loaded but
+// never saved again, so it reads as the replacement character, as bad UTF-8 does.
+QString withoutLoneSurrogates(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 } // namespace
 
 bool hasUtf16Bom(const QByteArray& bytes) {
@@ -32,7 +44,7 @@ QString decodeText(const QByteArray& bytes) {
         const bool little = bytes.startsWith("\xFF\xFE");
         QStringDecoder utf16(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
                              QStringDecoder::Flag::Stateless);
-        return utf16.decode(bytes.mid(2));
+        return withoutLoneSurrogates(utf16.decode(bytes.mid(2)));
     }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);

@@ -140,6 +140,9 @@ TEST(TextCodec, Cp932SpecialsByteOrderMarksAndATailThatIsNotUtf8) {
     EXPECT_EQ(decodeText(QByteArray("\xEF\xBB\xBF\"A\"")), QStringLiteral("\"A\""));
     // 0x5C stays a backslash; NEC row 13 and the CP932 wave dash decode as Windows does.
     EXPECT_EQ(decodeText(QByteArray("\\\x87\x40\x81\x60")), QStringLiteral("\\①～"));
+    // A lone UTF-16 surrogate could never be saved again; a pair is one character.
+    EXPECT_EQ(decodeText(QByteArray("\xFF\xFE\xC8\xDB\x30\x30\x3D\xD8\x00\xDE", 10)),
+              QStringLiteral("\uFFFD〰😀"));
     bool ok = false;
     EXPECT_EQ(encodeText(QStringLiteral("製品\r\n"), &ok), QByteArray("製品\r\n"));
     EXPECT_TRUE(ok);
