@@ -87,19 +87,25 @@ QString Instrument::nameSuffix(int item) const {
 // ---------------------------------------------------------------------------------------
 // KORVAN
 
+bool Instrument::skipToFrameStart(char start, const QString& why, std::vector<Reply>& out) {
+    const int at = int(m_buffer.indexOf(start));
+    if (at < 0) {
+        if (!m_buffer.isEmpty())
+            out.push_back(dropped(int(m_buffer.size()), why));
+        m_buffer.clear();
+        return false;
+    }
+    if (at > 0) {
+        out.push_back(dropped(at, why));
+        m_buffer.remove(0, at);
+    }
+    return true;
+}
+
 void Instrument::feedKorvan(std::vector<Reply>& out) {
     for (;;) {
-        const int stx = int(m_buffer.indexOf(kStx));
-        if (stx < 0) {
-            if (!m_buffer.isEmpty())
-                out.push_back(dropped(int(m_buffer.size()), QStringLiteral("no STX")));
-            m_buffer.clear();
+        if (!skipToFrameStart(kStx, QStringLiteral("no STX"), out))
             return;
-        }
-        if (stx > 0) {
-            out.push_back(dropped(stx, QStringLiteral("no STX")));
-            m_buffer.remove(0, stx);
-        }
         // Buffer starts with STX. A second STX before ETX means the first frame was cut
         // short: start again from the later one.
         int etx = -1;

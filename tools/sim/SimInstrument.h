@@ -104,6 +104,9 @@ class Instrument {
     Reply modbusRequest(const QByteArray& pdu, int requestBytes);
     QByteArray modbusFrame(const QByteArray& pdu) const;
     Reply dropped(int count, const QString& why) const;
+    // Drops what comes before the first `start` byte (all of it when there is none, and then
+    // false): a frame can only begin there.
+    bool skipToFrameStart(char start, const QString& why, std::vector<Reply>& out);
     QString nameSuffix(int item) const;
     Reply finish(Reply reply, int item, const QString& what, const QByteArray& response,
                  const QString& outcome, bool spoilable);

@@ -29,17 +29,8 @@ QByteArray Instrument::modbusFrame(const QByteArray& pdu) const {
 
 void Instrument::feedAscii(std::vector<Reply>& out) {
     for (;;) {
-        const int colon = int(m_buffer.indexOf(':'));
-        if (colon < 0) {
-            if (!m_buffer.isEmpty())
-                out.push_back(dropped(int(m_buffer.size()), QStringLiteral("no ':'")));
-            m_buffer.clear();
+        if (!skipToFrameStart(':', QStringLiteral("no ':'"), out))
             return;
-        }
-        if (colon > 0) {
-            out.push_back(dropped(colon, QStringLiteral("no ':'")));
-            m_buffer.remove(0, colon);
-        }
         int lf = -1;
         int restart = -1;
         const int limit = std::min(int(m_buffer.size()), kAsciiMaxFrame);
