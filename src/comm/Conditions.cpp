@@ -124,8 +124,12 @@ bool isInstrumentInRange(qint16 n) {
 // Under Modbus station 0 writes to every instrument on the line without an answer, so it is
 // taken only from a text that says 0. A typo that would fall back to 0 ("96", "x", "0.4")
 // must not turn the operator's writes into broadcasts.
+bool saysZero(const QString& text) {
+    return wholeNumber(text) == 0.0;
+}
+
 bool isStrayBroadcast(ProtocolNumber protocol, const QString& text, qint16 n) {
-    const bool fallsToZero = !isInstrumentInRange(n) || (n == 0 && wholeNumber(text) != 0.0);
+    const bool fallsToZero = !isInstrumentInRange(n) || (n == 0 && !saysZero(text));
     return isModbusBroadcast(protocol, 0) && fallsToZero;
 }
 
@@ -150,12 +154,9 @@ Parity parityFromText(const QString& text) {
 } // namespace
 
 bool meansModbusBroadcast(const QString& protocol, const QString& devNo) {
-    // A number beyond 16 bits fails the apply, so nothing is ever sent with it.
-    const auto station = instrumentNumber(devNo);
-    if (!station)
-        return false;
+    // Only a text that says 0 is taken as station 0 under Modbus (see isStrayBroadcast).
     const ProtocolNumber p = protocolFromText(protocol).value_or(kProtocolKorvan);
-    return *station == 0 && isModbusBroadcast(p, 0) && !isStrayBroadcast(p, devNo, 0);
+    return isModbusBroadcast(p, 0) && saysZero(devNo);
 }
 
 StoredConditions toTexts(const Conditions& c) {
