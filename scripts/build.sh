@@ -3,7 +3,10 @@
 # Usage: scripts/build.sh [TARGET...]   (no target: everything, tests included)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A compiler cache, where one is installed, makes rebuilds after small changes cheap.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 if [ $# -gt 0 ]; then
   cmake --build build -j"$(nproc)" --target "$@"
 else
