@@ -4,12 +4,15 @@
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
+#include "report/CsvExport.h"
 #include "text/StringTable.h"
 #include "ui/FittingScrollArea.h"
 #include "ui/FocusMarks.h"
 #include "ui/MonitorWindow.h"
 #include "ui/TextWrap.h"
 
+#include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -48,6 +52,9 @@ MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWi
     : QMainWindow(parent), m_com(std::move(com)), m_store(std::make_unique<QSettingsStore>()),
       m_prompts(std::move(prompts)) {
     setObjectName(QStringLiteral("MainDisp"));
+    // The record's section keeps its eight keys only: options stored there by earlier
+    // versions move to their own section before anything reads them.
+    cond::moveOptionsOutOfTheRecord(*m_store);
     buildUi();
     buildMenus();
     setUpKeyboard();
@@ -146,6 +153,12 @@ void MainWindow::buildPage(QWidget* central, QBoxLayout* into) {
     }
     pageBox->addWidget(m_pageTabs);
 
+    // How to begin, while no model has named the items.
+    m_startHint = new WrappedLabel(central);
+    m_startHint->setObjectName(QStringLiteral("Label_start"));
+    m_startHint->setVisible(false);
+    pageBox->addWidget(m_startHint);
+
     auto* rows = new QGridLayout;
     rows->setVerticalSpacing(1);
     rows->setHorizontalSpacing(4);
@@ -231,10 +244,10 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
 
     m_verifyBox = new QCheckBox(central);
     m_verifyBox->setObjectName(QStringLiteral("Check_verify"));
-    m_verifyBox->setChecked(m_store->value(cond::kSection, cond::kVerifyAfterWrite,
+    m_verifyBox->setChecked(m_store->value(cond::kOptionsSection, cond::kVerifyAfterWrite,
                                            QStringLiteral("0")) == QLatin1String("1"));
     connect(m_verifyBox, &QCheckBox::toggled, this, [this](bool on) {
-        m_store->setValue(cond::kSection, cond::kVerifyAfterWrite,
+        m_store->setValue(cond::kOptionsSection, cond::kVerifyAfterWrite,
                           on ? QStringLiteral("1") : QStringLiteral("0"));
     });
     side->addWidget(m_verifyBox);
@@ -293,6 +306,24 @@ void MainWindow::buildMenus() {
         named(m_fileMenu->addAction(QString(), this, &MainWindow::showAllData), "menu_data");
     m_exportAction =
         named(m_fileMenu->addAction(QString(), this, &MainWindow::exportCsv), "menu_export");
+    // The export's encoding, for spreadsheet programs that do not read UTF-8 by themselves.
+    m_csvEncodingMenu = named(m_fileMenu->addMenu(QString()), "menu_csv_encoding");
+    auto* encodings = new QActionGroup(this);
+    const QString stored =
+        m_store->value(cond::kOptionsSection, QStringLiteral("CsvEncoding"), QString());
+    const CsvEncoding chosen = csvEncodingFromName(stored).value_or(CsvEncoding::Utf8);
+    for (const CsvEncoding e : {CsvEncoding::Utf8, CsvEncoding::Utf8Bom, CsvEncoding::ShiftJis}) {
+        QAction* a = m_csvEncodingMenu->addAction(QString());
+        a->setObjectName(QStringLiteral("menu_csv_") + csvEncodingName(e).remove(u'-'));
+        a->setCheckable(true);
+        a->setChecked(e == chosen);
+        a->setData(int(e));
+        encodings->addAction(a);
+        connect(a, &QAction::triggered, this, [this, e] {
+            m_store->setValue(cond::kOptionsSection, QStringLiteral("CsvEncoding"),
+                              csvEncodingName(e));
+        });
+    }
     m_compareAction =
         named(m_fileMenu->addAction(QString(), this, &MainWindow::requestCompare), "menu_compare");
     m_compareAction->setEnabled(m_readButton->isEnabled());
@@ -317,9 +348,15 @@ void MainWindow::buildMenus() {
     m_versionAction =
         named(menuBar()->addAction(QString(), this, &MainWindow::showAbout), "menu_ver");
     m_helpAction = named(menuBar()->addAction(QString(), this, &MainWindow::showHelp), "menu_help");
-    // F1 opens the guide from every window of the program.
-    m_helpAction->setShortcut(QKeySequence::HelpContents);
-    m_helpAction->setShortcutContext(Qt::ApplicationShortcut);
+    // F1 opens the guide from every window of the program, at what it tells of that window.
+    auto* f1 = named(new QAction(this), "shortcut_help");
+    f1->setShortcut(QKeySequence::HelpContents);
+    f1->setShortcutContext(Qt::ApplicationShortcut);
+    connect(f1, &QAction::triggered, this, [this] {
+        const QWidget* active = QApplication::activeWindow();
+        showHelpAt(active ? active->objectName() : objectName());
+    });
+    addAction(f1);
 }
 
 void MainWindow::setCaptions() {
@@ -327,6 +364,14 @@ void MainWindow::setCaptions() {
     m_fileMenu->setTitle(text(TextId::MenuFile));
     m_allDataAction->setText(text(TextId::MenuAllData));
     m_exportAction->setText(text(TextId::MenuExport));
+    m_csvEncodingMenu->setTitle(text(TextId::MenuCsvEncoding));
+    for (QAction* a : m_csvEncodingMenu->actions()) {
+        const auto e = CsvEncoding(a->data().toInt());
+        const char* letter = e == CsvEncoding::Utf8      ? "(&U)"
+                             : e == CsvEncoding::Utf8Bom ? "(&B)"
+                                                         : "(&J)";
+        a->setText(csvEncodingText(e) + QLatin1String(letter));
+    }
     m_compareAction->setText(text(TextId::MenuCompare));
     m_endAction->setText(text(TextId::MenuEnd));
     m_settingMenu->setTitle(text(TextId::MenuSetting));
@@ -337,24 +382,33 @@ void MainWindow::setCaptions() {
     m_monitorAction->setText(text(TextId::MenuMonitor));
     m_versionAction->setText(text(TextId::MenuVersion));
     m_helpAction->setText(text(TextId::MenuHelp));
-    // Access keys: none of them is a menu's (F, S, V, H) or another's in the window.
+    // The captions of record stand as they are, without access letters: Tab, the menus'
+    // letters and the shortcuts reach them (MainWindowKeys.cpp). The program's own
+    // controls have letters that no menu on the bar (F, S, V, H) takes.
     using strings::withAccessKey;
-    m_decButton->setText(withAccessKey(TextId::Decimal, 'D'));
-    m_hexButton->setText(withAccessKey(TextId::Hexadecimal, 'X'));
+    m_decButton->setText(text(TextId::Decimal));
+    m_hexButton->setText(text(TextId::Hexadecimal));
     m_transferFrame->setTitle(text(TextId::TransferFrame));
-    m_readButton->setText(withAccessKey(TextId::Read, 'R'));
+    m_readButton->setText(text(TextId::Read));
     m_stopButton->setText(withAccessKey(TextId::Stop, 'T'));
-    m_writeButton->setText(withAccessKey(TextId::Write, 'W'));
+    m_writeButton->setText(text(TextId::Write));
     m_fileFrame->setTitle(text(TextId::FilesFrame));
-    m_loadButton->setText(withAccessKey(TextId::Load, 'L'));
-    m_saveButton->setText(withAccessKey(TextId::Save, 'E'));
-    m_sendOnChangeBox->setText(withAccessKey(TextId::SendOnChange, 'C'));
+    m_loadButton->setText(text(TextId::Load));
+    m_saveButton->setText(text(TextId::Save));
+    m_sendOnChangeBox->setText(text(TextId::SendOnChange));
     m_verifyBox->setText(withAccessKey(TextId::VerifyAfterWriting, 'A'));
     m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
     for (int k = 0; k < 8; ++k)
         m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));
     m_blockCaption->setText(text(TextId::BlockReads));
     m_pageTabs->setToolTip(text(TextId::CommandItem));
+    // "Setting > Unit selection", as the menus say it.
+    const auto menuText = [](TextId id) {
+        return text(id).remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
+    };
+    m_startHint->setText(text(TextId::HowToBegin)
+                             .arg(menuText(TextId::MenuSetting) + QStringLiteral(" > ") +
+                                  menuText(TextId::MenuUnitSelection)));
 }
 
 void MainWindow::loadInitialState() {
@@ -363,10 +417,12 @@ void MainWindow::loadInitialState() {
     m_appDir = applicationDirectory();
     m_table.englishNames = strings::language() == strings::Lang::English;
     m_helpPath = help::helpFilePath(m_appDir, strings::language());
-    setWindowTitle(strings::programTitle(strings::language()));
+    // "[*]": the title marks a table changed since it was read, loaded or saved.
+    setWindowTitle(strings::programTitle(strings::language()) + QStringLiteral("[*]"));
     setCaptions();
     loadState();
     drawPage();
+    keepAsUnchanged(); // as loaded, with the page's rules applied
 }
 
 void MainWindow::setItems(const ItemTable& items) {
@@ -376,6 +432,25 @@ void MainWindow::setItems(const ItemTable& items) {
     m_table.selections = items.selections;
     m_table.currentItem = items.currentItem;
     drawPage();
+}
+
+namespace {
+
+// What a data file keeps of the table.
+bool sameContents(const ItemTable& a, const ItemTable& b) {
+    return a.modelName == b.modelName && a.names == b.names && a.values == b.values &&
+           a.selections == b.selections;
+}
+
+} // namespace
+
+void MainWindow::keepAsUnchanged() {
+    m_unchanged = m_table;
+    setWindowModified(false);
+}
+
+void MainWindow::markChanges() {
+    setWindowModified(!sameContents(m_table, m_unchanged));
 }
 
 } // namespace pmx

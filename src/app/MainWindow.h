@@ -5,6 +5,7 @@
 #include "comm/PortMap.h"
 #include "model/HelpSource.h"
 #include "model/ItemTable.h"
+#include "report/CsvExport.h"
 #include "transfer/Dispatcher.h"
 #include "transfer/FinderPlan.h"
 #include "transfer/Sequences.h"
@@ -101,9 +102,14 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void openItemSelection();
     void openConditions();
     void showAbout();
+    // Help on the menu bar: the guide from its start.
     void showHelp();
+    // F1: the guide at what it tells of the window with this object name.
+    void showHelpAt(const QString& windowName);
     void showAllData();
     void exportCsv();
+    // The encoding chosen for the CSV exports (File > CSV encoding, remembered).
+    CsvEncoding csvEncoding() const;
     // Posts the comparison with the instrument; its end shows the comparison dialog.
     void requestCompare();
     // Appends the comparison shown to a CSV file the operator names.
@@ -143,6 +149,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     ValuePadDialog* valueDialog() const;
     AboutDialog* aboutDialog() const;
     MonitorWindow* monitorWindow() const;
+
+    // The kinds of file the operator chooses; each remembers the folder it was last
+    // chosen in.
+    enum class FileKind { Model, Data, Csv };
+    // Where a file dialog of the kind starts: the last folder chosen, else its own one.
+    QString startFolder(FileKind kind) const;
 
     // Sizes the window for a screen whose available area is `available`; the pages scroll
     // in what is left of it. fitToScreen does so for the window's screen.
@@ -193,6 +205,11 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
                            QPushButton*& first, QPushButton*& second);
     void setCaptions();
     void loadInitialState();
+    // The table as it was last read, loaded or saved; the title marks a table that differs.
+    void keepAsUnchanged();
+    void markChanges();
+
+    void rememberFolder(FileKind kind, const QString& chosenFile);
 
     // ---- keyboard (MainWindowKeys.cpp)
     // The value cells' keys, the tab order of the rows, Ctrl+O, Ctrl+S and Ctrl+Q.
@@ -223,6 +240,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // Around a Read or Write: the Stop button, the summary and the marks of failed items.
     void beginTransfer();
     void endTransfer(const TransferResult& result, bool write, int planned);
+    // The line under the pages: a transfer's summary, a notice, where an export went.
+    void showOnSummaryLine(const QString& text, bool failure);
     // A page's value cell shows whether its item failed in the last transfer.
     void markFailedRows();
     QString describeExchange(const ExchangeRecord& record) const;
@@ -238,6 +257,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     std::unique_ptr<SettingsStore> m_store;
     UserPrompts m_prompts;
     ItemTable m_table;
+    ItemTable m_unchanged; // as last read, loaded or saved
     Dispatcher m_dispatcher{*this};
     QString m_appDir;
     QString m_helpPath;
@@ -251,6 +271,10 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QStringList m_openAliases; // its stable names at that moment
     QString m_aliasDir = QStringLiteral("/dev/serial/by-id");
     QStringList m_notices; // shown once the running transfer has ended
+    // The summary line holds what the transfer just ended came to (notices are added to
+    // it), and whether that is a failure.
+    bool m_summaryFresh = false;
+    bool m_summaryFailure = false;
     ExchangeLog m_exchangeLog;
     std::set<int> m_failedItems;
     QTcpSocket* m_probe = nullptr; // tries a lost network address
@@ -262,6 +286,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QTimer m_lostDeviceTimer; // runs only while the device is lost
 
     QLabel* m_modelLabel = nullptr;
+    QLabel* m_startHint = nullptr;             // how to begin, while no model is loaded
     FittingScrollArea* m_bodyScroll = nullptr; // the pages and the side
     QTabBar* m_pageTabs = nullptr;
     std::array<QLabel*, kRowsPerPage> m_rowAddress{};
@@ -291,6 +316,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QMenu* m_fileMenu = nullptr;
     QAction* m_allDataAction = nullptr;
     QAction* m_exportAction = nullptr;
+    QMenu* m_csvEncodingMenu = nullptr; // the export's encoding, one checked
     QAction* m_compareAction = nullptr;
     QAction* m_endAction = nullptr;
     QMenu* m_settingMenu = nullptr;

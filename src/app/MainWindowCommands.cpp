@@ -2,6 +2,9 @@
 // they open.
 #include "app/MainWindow.h"
 
+#include "comm/Conditions.h"
+#include "comm/SettingsStore.h"
+#include "model/AppPaths.h"
 #include "model/ModelDefinition.h"
 #include "model/TableFile.h"
 #include "report/CsvExport.h"
@@ -15,8 +18,11 @@
 #include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
@@ -32,7 +38,48 @@ void present(QWidget* dialog) {
     dialog->activateWindow();
 }
 
+// The option that keeps the last folder of each kind of file.
+QString folderKey(MainWindow::FileKind kind) {
+    switch (kind) {
+    case MainWindow::FileKind::Model:
+        return QStringLiteral("ModelFolder");
+    case MainWindow::FileKind::Data:
+        return QStringLiteral("DataFolder");
+    case MainWindow::FileKind::Csv:
+        return QStringLiteral("CsvFolder");
+    }
+    return {};
+}
+
 } // namespace
+
+QString MainWindow::startFolder(FileKind kind) const {
+    const QString last = m_store->value(cond::kOptionsSection, folderKey(kind), QString());
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    // The first time (or when that folder is gone): where the files of the kind belong.
+    switch (kind) {
+    case FileKind::Model:
+        // A fresh installation has no model beside the program, but one among its files.
+        if (!holdsModelFiles(m_appDir)) {
+            const QString installed = installedModelsFolder();
+            if (!installed.isEmpty())
+                return installed;
+        }
+        return m_appDir;
+    case FileKind::Data:
+        return m_appDir;
+    case FileKind::Csv:
+        return m_appDir + QStringLiteral("/csvdata");
+    }
+    return m_appDir;
+}
+
+void MainWindow::rememberFolder(FileKind kind, const QString& chosenFile) {
+    const QString folder = QFileInfo(chosenFile).absolutePath();
+    if (m_store->value(cond::kOptionsSection, folderKey(kind), QString()) != folder)
+        m_store->setValue(cond::kOptionsSection, folderKey(kind), folder);
+}
 
 ItemSelectionDialog* MainWindow::selectionDialog() {
     if (!m_selectionDialog) {
@@ -110,9 +157,11 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::chooseModel() {
-    const QString path = m_prompts.openFile(this, m_appDir, strings::text(TextId::ModelFiles));
+    const QString path = m_prompts.openFile(this, startFolder(FileKind::Model),
+                                            QString::fromLatin1(strings::kModelFileFilter));
     if (path.isEmpty())
         return;
+    rememberFolder(FileKind::Model, path);
     const ModelLoadResult result = loadModelDefinition(path, m_table.englishNames, m_table);
     if (!result.ok) {
         m_prompts.tellError(this, result.errorText(strings::language()));
@@ -129,23 +178,31 @@ void MainWindow::showAllData() {
 }
 
 void MainWindow::exportCsv() {
-    const QString folder = m_appDir + QStringLiteral("/csvdata");
     const QString proposed =
         csvFileName(QStringLiteral("PMX-31570A"), QDateTime::currentDateTime());
-    const QString path = m_prompts.appendFile(this, folder, strings::text(TextId::CsvFiles),
+    const QString path = m_prompts.appendFile(this, startFolder(FileKind::Csv),
+                                              QString::fromLatin1(strings::kCsvFileFilter),
                                               QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
+    rememberFolder(FileKind::Csv, path);
     ListArrays lists;
     fillListArrays(m_table, m_hexButton->isChecked(), lists);
     QString error;
     CsvWritten written;
-    if (!appendCsv(path, lists, strings::language(), &error, &written)) {
+    if (!appendCsv(path, lists, strings::language(), &error, &written, csvEncoding())) {
         m_prompts.tellError(
             this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
         return;
     }
-    m_prompts.tellInfo(this, csvWrittenText(written, path, strings::language()));
+    showOnSummaryLine(csvWrittenText(written, path, strings::language()), false);
+}
+
+CsvEncoding MainWindow::csvEncoding() const {
+    for (QAction* a : m_csvEncodingMenu->actions())
+        if (a->isChecked())
+            return CsvEncoding(a->data().toInt());
+    return CsvEncoding::Utf8;
 }
 
 void MainWindow::requestCompare() {
@@ -153,7 +210,7 @@ void MainWindow::requestCompare() {
         return; // no port open, or a transfer runs
     if (std::none_of(m_table.selections.begin(), m_table.selections.end(),
                      [](Selection s) { return s == Selection::Selected; })) {
-        m_prompts.tellInfo(this, strings::text(TextId::CompareNothingSelected));
+        showOnSummaryLine(strings::text(TextId::CompareNothingSelected), false);
         return;
     }
     postTask(kTaskCompare);
@@ -162,40 +219,48 @@ void MainWindow::requestCompare() {
 void MainWindow::exportComparison() {
     if (!m_compareDialog)
         return;
-    const QString folder = m_appDir + QStringLiteral("/csvdata");
     const QString proposed =
         csvFileName(QStringLiteral("PMX-31570A-compare"), QDateTime::currentDateTime());
     // The rows are appended: no question whether to replace the file.
-    const QString path = m_prompts.appendFile(
-        m_compareDialog, folder, strings::text(TextId::CsvFiles), QStringLiteral("csv"), proposed);
+    const QString path = m_prompts.appendFile(m_compareDialog, startFolder(FileKind::Csv),
+                                              QString::fromLatin1(strings::kCsvFileFilter),
+                                              QStringLiteral("csv"), proposed);
     if (path.isEmpty())
         return;
+    rememberFolder(FileKind::Csv, path);
     QString error;
     const QString block =
         csvRowsBlock(strings::programTitle(strings::language()) + QStringLiteral(" - ") +
                          strings::text(TextId::CompareTitle),
                      m_compareDialog->csvRows());
-    if (!appendCsvText(path, block, &error))
+    if (!appendCsvText(path, block, &error, csvEncoding()))
         m_prompts.tellError(
             this, strings::text(TextId::CsvNotWritten).arg(QDir::toNativeSeparators(path), error));
 }
 
 void MainWindow::saveDataFile() {
-    const QString path = m_prompts.saveFile(this, m_appDir, strings::text(TextId::DataFiles),
+    const QString path = m_prompts.saveFile(this, startFolder(FileKind::Data),
+                                            QString::fromLatin1(strings::kDataFileFilter),
                                             QStringLiteral("dat"), QString());
     if (path.isEmpty())
         return;
+    rememberFolder(FileKind::Data, path);
     QString error;
-    if (!saveTableFile(path, m_table, &error))
+    if (!saveTableFile(path, m_table, &error)) {
         m_prompts.tellError(
             this,
             strings::text(TextId::DataFileNotSaved).arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    keepAsUnchanged();
 }
 
 void MainWindow::loadDataFile() {
-    const QString path = m_prompts.openFile(this, m_appDir, strings::text(TextId::DataFiles));
+    const QString path = m_prompts.openFile(this, startFolder(FileKind::Data),
+                                            QString::fromLatin1(strings::kDataFileFilter));
     if (path.isEmpty())
         return;
+    rememberFolder(FileKind::Data, path);
     const TableReadResult result = loadTableFile(path, m_table, TableReadMode::AllOrNothing);
     if (!result.ok) {
         // Nothing was changed: a half-loaded table could later be written to a machine.
@@ -208,6 +273,7 @@ void MainWindow::loadDataFile() {
     for (int i = 0; i < kItemCount; ++i)
         dialog->setBox(i, m_table.selections[i]);
     drawPage();
+    keepAsUnchanged();
 }
 
 void MainWindow::editValue(int row) {

@@ -12,7 +12,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabBar>
 
 #include <functional>
@@ -58,10 +57,6 @@ class CellFilter : public QObject {
     std::function<void()> m_open;
 };
 
-// Room for the window frame (borders and title bar) that the screen's available area
-// must also hold; the frame is not known before the window is first shown.
-const QSize kFrameAllowance(8, 36);
-
 } // namespace
 
 void MainWindow::setUpKeyboard() {
@@ -96,22 +91,13 @@ void MainWindow::setUpKeyboard() {
 }
 
 void MainWindow::fitToScreen() {
-    if (const QScreen* where = screen())
-        fitTo(where->availableGeometry().size());
+    fitWindowToScreen(this, m_bodyScroll);
 }
 
 void MainWindow::fitTo(const QSize& available) {
-    ensurePolished(); // the sizes under the style and fonts the window will show with
-    const QSize room = available - kFrameAllowance;
-    // What the menu, the model label and the progress row take besides the pages.
-    const QSize chrome = sizeHint() - m_bodyScroll->sizeHint();
-    m_bodyScroll->setRoom(room - chrome);
-    // The window's least size follows the room at once, not at the next layout pass.
-    centralWidget()->layout()->activate();
-    layout()->invalidate();
-    layout()->activate();
-    // All of the window where the screen has room, else the room there is.
-    resize(sizeHint().boundedTo(room).expandedTo(minimumSizeHint()));
+    // All of the window where the screen has room, else the room there is; the pages and the
+    // side scroll in what the menu, the model label and the progress row leave.
+    fitWindow(this, m_bodyScroll, available - kFrameAllowance);
 }
 
 } // namespace pmx

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <utility>
 
 namespace pmx {
@@ -179,14 +180,18 @@ void MainWindow::compareItems() {
         return;
     TransferContext ctx = context();
     const Comparison comparison = pmx::compareWithInstrument(ctx);
+    if (comparison.read.readsImpossible && !m_ending) {
+        showOnSummaryLine(QString(), true); // the notice that follows says why, in red
+        m_summaryFresh = true;
+    }
     transferEnded();
     if (m_ending || comparison.read.lost || comparison.read.readsImpossible)
         return; // the loss or the notice is the message
     if (!m_compareDialog) {
         m_compareDialog = new CompareDialog(this);
+        // A write: asked as Write asks; the dialog shows how many items differ.
         connect(m_compareDialog, &CompareDialog::writeDifferencesRequested, this, [this] {
-            const qsizetype n = m_compareDialog->comparison().differing().size();
-            if (m_prompts.askYesNo(this, strings::text(TextId::ConfirmWriteDifferences).arg(n)))
+            if (m_prompts.askYesNo(this, strings::text(TextId::ConfirmWrite)))
                 postTask(kTaskWriteDifferences);
         });
         connect(m_compareDialog, &CompareDialog::takeValuesRequested, this, [this] {
@@ -235,7 +240,12 @@ void MainWindow::readAllItems() {
     beginTransfer();
     TransferContext ctx = context();
     const int planned = int(itemsToRead(m_table).size());
-    endTransfer(pmx::readAllItems(ctx), false, planned);
+    const TransferResult result = pmx::readAllItems(ctx);
+    endTransfer(result, false, planned);
+    // Every item read as the instrument holds it: the table is as read, unchanged.
+    if (!m_ending && !result.stopped && !result.lost && !result.readsImpossible &&
+        result.failed.isEmpty())
+        keepAsUnchanged();
     transferEnded();
 }
 
@@ -247,7 +257,7 @@ void MainWindow::stopTransfer() {
 void MainWindow::beginTransfer() {
     m_stopPressed = false;
     m_failedItems.clear();
-    m_summaryLabel->clear();
+    showOnSummaryLine(QString(), false);
     markFailedRows();
 }
 
@@ -255,13 +265,25 @@ void MainWindow::endTransfer(const TransferResult& result, bool write, int plann
     if (m_ending)
         return; // the window is going away with the sequence
     progressEnd();
-    if (result.readsImpossible)
-        return; // the notice says why nothing was read
+    if (result.readsImpossible) {
+        // Nothing was read: the notice that follows says why, in red.
+        showOnSummaryLine(QString(), true);
+        m_summaryFresh = true;
+        return;
+    }
     m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
-    m_summaryLabel->setText(pmx::transferSummary(result, write, planned));
-    setTextTone(m_summaryLabel,
-                result.failed.isEmpty() && !result.lost ? Tone::Plain : Tone::Failure);
+    showOnSummaryLine(pmx::transferSummary(result, write, planned),
+                      !result.failed.isEmpty() || result.lost);
+    m_summaryFresh = true;
     markFailedRows();
+}
+
+void MainWindow::showOnSummaryLine(const QString& text, bool failure) {
+    m_summaryFresh = false;
+    m_summaryFailure = failure;
+    m_summaryLabel->setText(text);
+    setTextTone(m_summaryLabel, failure ? Tone::Failure : Tone::Plain);
+    m_summaryLabel->setVisible(!m_progressBar->isVisible());
 }
 
 // ---- transfer view -------------------------------------------------------------
@@ -276,11 +298,13 @@ void MainWindow::progressStart() {
     m_stopButton->setVisible(true);
 }
 
-void MainWindow::progressStep() {}
+// The bar counts the 128 addresses the transfer passes, so it stays at 0 while the leading
+// items of a write go out; its text names the item being sent.
+void MainWindow::progressStep() {
+    m_progressBar->setValue(std::min(m_progressBar->value() + 1, m_progressBar->maximum()));
+}
 
 void MainWindow::progressItem(int n, int m, int item) {
-    m_progressBar->setRange(0, m);
-    m_progressBar->setValue(n - 1);
     m_progressBar->setFormat(
         strings::text(TextId::ProgressItem).arg(n).arg(m).arg(itemAddressText(item)));
 }
@@ -318,8 +342,8 @@ void MainWindow::notice(const QString& text) {
 }
 
 void MainWindow::readBackDiffers(int item, qint16 wrote, qint16 holds) {
-    // Shown in red as a failure while the write goes on, and told again with the notices
-    // at its end, one line per item.
+    // Shown in red as a failure while the write goes on, and listed with the notices on
+    // the summary line at its end.
     const QString text = mismatchText({item, wrote, holds});
     showModelLabel(text, true);
     if (!m_failureTimer.isActive())
@@ -328,14 +352,23 @@ void MainWindow::readBackDiffers(int item, qint16 wrote, qint16 holds) {
 }
 
 void MainWindow::tellNotices() {
-    // Never a message box in the middle of a transfer: its end asks again.
+    // Said on the summary line, after what the transfer came to, once the transfer is over;
+    // never in a message box.
     if (m_dispatcher.busy())
         return;
-    const QStringList notices = std::exchange(m_notices, {});
-    if (m_ending || !m_prompts.tellInfo)
+    QStringList notices = std::exchange(m_notices, {});
+    if (m_ending || notices.isEmpty())
         return;
-    for (const QString& text : notices)
-        m_prompts.tellInfo(this, text);
+    constexpr int kShown = 4; // the monitor has them all
+    if (notices.size() > kShown) {
+        notices.resize(kShown);
+        notices << QStringLiteral("\u2026");
+    }
+    QStringList lines;
+    if (m_summaryFresh && !m_summaryLabel->text().isEmpty())
+        lines << m_summaryLabel->text();
+    const bool failure = m_summaryFresh && m_summaryFailure;
+    showOnSummaryLine((lines + notices).join(QLatin1Char('\n')), failure);
 }
 
 void MainWindow::transferEnded() {

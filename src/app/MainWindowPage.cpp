@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QTabBar>
 
+#include <algorithm>
+
 namespace pmx {
 
 int MainWindow::currentPage() const {
@@ -27,6 +29,10 @@ void MainWindow::drawNamesAndBoxes() {
     // device coming back).
     if (!m_failureTimer.isActive() && !m_lost)
         showModelLabel(QString(), false);
+    const bool noModel =
+        m_table.modelName.isEmpty() && std::all_of(m_table.names.begin(), m_table.names.end(),
+                                                   [](const QString& n) { return n.isEmpty(); });
+    m_startHint->setVisible(noModel);
     const int base = firstItemOnPage();
     for (int r = 0; r < kRowsPerPage; ++r) {
         const int i = base + r;
@@ -49,6 +55,7 @@ void MainWindow::refreshValues() {
             m_valueCells[r]->setText(text);
     }
     markFailedRows();
+    markChanges();
 }
 
 void MainWindow::markFailedRows() {

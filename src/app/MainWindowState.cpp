@@ -50,6 +50,10 @@ bool MainWindow::saveState(QString* error) {
 }
 
 void MainWindow::showHelp() {
+    showHelpAt(QString());
+}
+
+void MainWindow::showHelpAt(const QString& windowName) {
     const help::HelpChoice choice = help::chooseHelp(
         m_helpPath, strings::language(), m_helpFinder ? *m_helpFinder : help::HelpFinder::system());
     switch (choice.route) {
@@ -57,8 +61,13 @@ void MainWindow::showHelp() {
         startHelpViewer(choice.viewer, choice.file);
         return;
     case help::HelpRoute::Guide:
-        if (!m_helpWindow)
+        if (!m_helpWindow) {
             m_helpWindow = new HelpWindow(choice.file, this);
+            if (!windowName.isEmpty())
+                m_helpWindow->showPlaceOf(windowName, false); // where it opens
+        } else if (!windowName.isEmpty()) {
+            m_helpWindow->showPlaceOf(windowName); // Back returns to what was read
+        }
         m_helpWindow->show();
         m_helpWindow->raise();
         m_helpWindow->activateWindow();

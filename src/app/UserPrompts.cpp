@@ -42,7 +42,6 @@ UserPrompts UserPrompts::interactive() {
         };
     };
     p.tellError = tell(QMessageBox::Warning);
-    p.tellInfo = tell(QMessageBox::Information);
     return p;
 }
 

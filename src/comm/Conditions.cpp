@@ -175,19 +175,39 @@ StoredConditions toTexts(const Conditions& c) {
             QString::number(c.timeoutMs)};
 }
 
+int moveOptionsOutOfTheRecord(SettingsStore& store) {
+    int moved = 0;
+    for (const QString& key : kOptionsOnceInTheRecord) {
+        if (!store.contains(kSection, key))
+            continue;
+        if (!store.contains(kOptionsSection, key))
+            store.setValue(kOptionsSection, key, store.value(kSection, key, QString()));
+        store.remove(kSection, key);
+        ++moved;
+    }
+    return moved;
+}
+
+QString optionValue(const SettingsStore& store, const QString& key, const QString& defaultValue) {
+    if (store.contains(kOptionsSection, key) || !kOptionsOnceInTheRecord.contains(key))
+        return store.value(kOptionsSection, key, defaultValue);
+    return store.value(kSection, key, defaultValue);
+}
+
 BlockReadSetting readBlockSetting(const SettingsStore& store) {
     BlockReadSetting b;
-    b.on = store.value(kSection, kBlockRead, QStringLiteral("0")).trimmed() == QStringLiteral("1");
+    b.on = optionValue(store, kBlockRead, QStringLiteral("0")).trimmed() == QStringLiteral("1");
     bool ok = false;
-    const int max = store.value(kSection, kBlockMax, QString()).trimmed().toInt(&ok);
+    const int max = optionValue(store, kBlockMax, QString()).trimmed().toInt(&ok);
     if (ok && max >= kBlockMaxSmallest && max <= kBlockMaxLargest)
         b.max = max;
     return b;
 }
 
 void writeBlockSetting(SettingsStore& store, const BlockReadSetting& setting) {
-    store.setValue(kSection, kBlockRead, setting.on ? QStringLiteral("1") : QStringLiteral("0"));
-    store.setValue(kSection, kBlockMax, QString::number(setting.max));
+    store.setValue(kOptionsSection, kBlockRead,
+                   setting.on ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(kOptionsSection, kBlockMax, QString::number(setting.max));
 }
 
 QString blockSettingText(const Conditions& c) {
@@ -233,8 +253,13 @@ ApplyResult applyConditions(CommObject& com, SettingsStore& store) {
 
     const QString devText = store.value(kSection, kDevNo, kDefaultDevNo);
     const auto dev = instrumentNumber(devText);
-    if (!dev || isStrayBroadcast(c.protocol, devText, *dev))
-        return unreadable(strings::text(TextId::InstrumentOutOfRange).arg(devText));
+    if (!dev || isStrayBroadcast(c.protocol, devText, *dev)) {
+        // "96" is a number out of range; "x" or "0.4" is no instrument number at all.
+        const bool outOfRange = !dev || !isInstrumentInRange(*dev);
+        return unreadable(
+            strings::text(outOfRange ? TextId::InstrumentOutOfRange : TextId::InstrumentNotANumber)
+                .arg(devText));
+    }
     c.instrument = *dev;
     if (!isInstrumentInRange(c.instrument)) {
         c.instrument = 0;

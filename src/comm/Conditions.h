@@ -43,7 +43,8 @@ struct Conditions {
 
 // The communication conditions record: section and keys in the settings store. The key
 // names "Party" and "Timout" are spelled as they are in every stored record, so that
-// existing settings keep working.
+// existing settings keep working. The record's section holds these eight keys and nothing
+// else; the program's own options live in a section of their own (kOptionsSection).
 namespace cond {
 inline const QString kSection = QStringLiteral("DKR4073");
 inline const QString kProtocol = QStringLiteral("Protocol");
@@ -54,7 +55,10 @@ inline const QString kStopbit = QStringLiteral("Stopbit");
 inline const QString kParty = QStringLiteral("Party");
 inline const QString kPort = QStringLiteral("Port");
 inline const QString kTimout = QStringLiteral("Timout");
-// Beside the conditions: "1" when every written item is read back ("0" or missing: not).
+
+// The program's own options.
+inline const QString kOptionsSection = QStringLiteral("Options");
+// "1" when every written item is read back ("0" or missing: not).
 inline const QString kVerifyAfterWrite = QStringLiteral("VerifyAfterWrite");
 
 inline const QString kDefaultProtocol = QStringLiteral("KORVAN");
@@ -66,10 +70,17 @@ inline const QString kDefaultParty = QStringLiteral("EVEN");
 inline const QString kDefaultPort = QStringLiteral("COM1");
 inline const QString kDefaultTimout = QStringLiteral("300");
 
-// Block reads, stored beside the record: "1" turns them on (absent or anything else is
-// off); the count per request is 2..125 (anything else is 125).
+// Block reads, among the options: "1" turns them on (absent or anything else is off); the
+// count per request is 2..125 (anything else is 125).
 inline const QString kBlockRead = QStringLiteral("BlockRead");
 inline const QString kBlockMax = QStringLiteral("BlockMax");
+// The options that earlier versions kept in the record's section.
+inline const QStringList kOptionsOnceInTheRecord = {kVerifyAfterWrite, kBlockRead, kBlockMax};
+// Moves the options found in the record's section to the options section (a value already
+// there wins) and removes them from the record's section. Returns how many it moved.
+int moveOptionsOutOfTheRecord(SettingsStore& store);
+// An option's stored text; one not yet moved out of the record's section is read there.
+QString optionValue(const SettingsStore& store, const QString& key, const QString& defaultValue);
 inline constexpr int kBlockMaxLargest = 125; // what one function-03 request may ask
 inline constexpr int kBlockMaxSmallest = 2;
 struct BlockReadSetting {

@@ -118,9 +118,18 @@ QString hexBytes(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QString printableBytes(const QByteArray& bytes) {
+QString printableBytes(const QByteArray& bytes, qint16 protocol) {
     QString out;
+    const bool binary = protocol == kProtocolModbusRtu;
+    const auto plain = [&out](char c) {
+        // Outside printable ASCII the hex column beside it shows the byte.
+        out += quint8(c) >= 0x20 && quint8(c) < 0x7F ? QLatin1Char(c) : QLatin1Char('.');
+    };
     for (char c : bytes) {
+        if (binary) {
+            plain(c);
+            continue;
+        }
         switch (c) {
         case framing::kStx:
             out += QLatin1String("<STX>");
@@ -144,10 +153,7 @@ QString printableBytes(const QByteArray& bytes) {
             out += QLatin1String("<LF>");
             break;
         default:
-            if (quint8(c) >= 0x20 && quint8(c) < 0x7F)
-                out += QLatin1Char(c);
-            else
-                out += QLatin1Char('.'); // binary RTU bytes: the hex column shows them
+            plain(c);
         }
     }
     return out;

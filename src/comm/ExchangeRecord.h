@@ -58,8 +58,10 @@ ExchangeOutcome classifyExchange(qint16 protocol, const QByteArray& text, bool s
 
 // "02 21 20 …": every byte as two hex digits.
 QString hexBytes(const QByteArray& bytes);
-// The bytes as characters, control characters named: "<STX>! 0044<ETX>2C".
-QString printableBytes(const QByteArray& bytes);
+// The bytes as characters, control characters named: "<STX>! 0044<ETX>2C". Modbus RTU
+// frames are binary, where such a byte is a number, never a control: there every byte
+// outside printable ASCII shows as ".".
+QString printableBytes(const QByteArray& bytes, qint16 protocol);
 // A short English name of an outcome, for the trace ("good", "NAK 03", "exception 02",
 // "checksum error", "no answer", "stale", "device lost", "broadcast",
 // "verify mismatch (wrote 1500, holds 1000)").

@@ -40,6 +40,11 @@ bool QSettingsStore::contains(const QString& section, const QString& key) const 
     return m_settings->contains(fullKey(section, key));
 }
 
+void QSettingsStore::remove(const QString& section, const QString& key) {
+    m_settings->remove(fullKey(section, key));
+    m_settings->sync();
+}
+
 QString QSettingsStore::fileName() const {
     return m_settings->fileName();
 }
@@ -57,6 +62,11 @@ void MemorySettingsStore::setValue(const QString& section, const QString& key,
 
 bool MemorySettingsStore::contains(const QString& section, const QString& key) const {
     return m_values.contains(fullKey(section, key));
+}
+
+void MemorySettingsStore::remove(const QString& section, const QString& key) {
+    if (m_values.remove(fullKey(section, key)) > 0)
+        ++m_writes;
 }
 
 } // namespace pmx

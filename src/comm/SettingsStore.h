@@ -17,6 +17,7 @@ class SettingsStore {
                           const QString& defaultValue) const = 0;
     virtual void setValue(const QString& section, const QString& key, const QString& value) = 0;
     virtual bool contains(const QString& section, const QString& key) const = 0;
+    virtual void remove(const QString& section, const QString& key) = 0;
 };
 
 // The real store: QSettings with organisation "KORVAN DELTRIS" and no application name,
@@ -33,6 +34,7 @@ class QSettingsStore : public SettingsStore {
                   const QString& defaultValue) const override;
     void setValue(const QString& section, const QString& key, const QString& value) override;
     bool contains(const QString& section, const QString& key) const override;
+    void remove(const QString& section, const QString& key) override;
 
     QString fileName() const;
 
@@ -47,6 +49,7 @@ class MemorySettingsStore : public SettingsStore {
                   const QString& defaultValue) const override;
     void setValue(const QString& section, const QString& key, const QString& value) override;
     bool contains(const QString& section, const QString& key) const override;
+    void remove(const QString& section, const QString& key) override;
 
     int writeCount() const { return m_writes; }
     void clear() { m_values.clear(); }

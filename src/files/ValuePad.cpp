@@ -20,6 +20,9 @@ qint64 ValuePad::readEntry(const QString& text) {
 void ValuePad::appendDigit(int digit) {
     if (digit < 0 || digit > 9)
         return;
+    // A typed "-" waits for its digits: -0 is no number yet, -05 is -5.
+    if (m_entry == QLatin1String("-") && digit == 0)
+        return;
     m_entry = formatEntry(readEntry(m_entry + QChar(u'0' + digit)));
 }
 
@@ -34,12 +37,21 @@ void ValuePad::typedDigit(int digit) {
 }
 
 void ValuePad::padNegate() {
-    if (!m_entry.isEmpty())
+    if (m_entry == QLatin1String("-"))
+        m_entry.clear(); // the sign typed alone, taken back
+    else if (!m_entry.isEmpty())
         m_entry = formatEntry(-readEntry(m_entry));
 }
 
 void ValuePad::typedNegate() {
-    m_entry = formatEntry(-readEntry(m_entry));
+    // Typed on an empty entry, "-" starts a negative number, so that typing -500 gives
+    // -500; a lone "-" typed again takes the sign back.
+    if (m_entry.isEmpty())
+        m_entry = QStringLiteral("-");
+    else if (m_entry == QLatin1String("-"))
+        m_entry.clear();
+    else
+        m_entry = formatEntry(-readEntry(m_entry));
 }
 
 ValuePad::KeyAction ValuePad::typedKey(QChar ch) {

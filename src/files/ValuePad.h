@@ -8,7 +8,8 @@ namespace pmx {
 //
 // The entry text is either empty or a whole number in a fixed shape: one leading blank
 // in place of the sign when not negative, "-" when negative, no leading zeros
-// (" 125", "-125", " 0"). It is the entry's only state; the dialog only shows it.
+// (" 125", "-125", " 0"); or "-" alone, a typed sign waiting for its digits. It is the
+// entry's only state; the dialog only shows it.
 class ValuePad {
   public:
     // The pad stops taking digits once the entry text is longer than this (sign
@@ -30,7 +31,7 @@ class ValuePad {
     void typedDigit(int digit);
     // Pad "+/-": negates a non-empty entry; an empty entry stays empty.
     void padNegate();
-    // Typed "-": negates; an empty entry becomes zero (" 0").
+    // Typed "-": negates; on an empty entry it starts a negative number ("-").
     void typedNegate();
     // "CE", Backspace, ".": empty entry.
     void clear() { m_entry.clear(); }

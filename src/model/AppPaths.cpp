@@ -42,6 +42,30 @@ QString csvFolderPath() {
     return QDir(applicationDirectory()).filePath(QLatin1String(kCsvFolderName));
 }
 
+QString installedModelsFolder(const QString& exeDir, const QStringList& dataDirs) {
+    // Beside the installed program first (<prefix>/bin and <prefix>/share), then the
+    // system's data folders.
+    QStringList candidates;
+    if (!exeDir.isEmpty())
+        candidates << QDir(exeDir).filePath(QStringLiteral("../share/pmx31570a/models"));
+    for (const QString& data : dataDirs)
+        candidates << QDir(data).filePath(QStringLiteral("pmx31570a/models"));
+    for (const QString& candidate : std::as_const(candidates))
+        if (QFileInfo(candidate).isDir())
+            return QDir::cleanPath(candidate);
+    return {};
+}
+
+QString installedModelsFolder() {
+    return installedModelsFolder(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+}
+
+bool holdsModelFiles(const QString& dir) {
+    return !QDir(dir).entryList({QStringLiteral("*.txt")}, QDir::Files | QDir::Readable).isEmpty();
+}
+
 bool ensureCsvFolder() {
     const QString path = csvFolderPath();
     if (QFileInfo(path).isDir())

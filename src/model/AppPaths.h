@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 namespace pmx {
 
@@ -23,6 +24,14 @@ QString stateFilePath();
 
 // applicationDirectory() + "/csvdata".
 QString csvFolderPath();
+
+// The folder of the model definition files installed with the program
+// (<prefix>/share/pmx31570a/models, beside <prefix>/bin or in a system data folder);
+// empty when there is none.
+QString installedModelsFolder();
+QString installedModelsFolder(const QString& exeDir, const QStringList& dataDirs);
+// Whether `dir` holds a model definition file (*.txt).
+bool holdsModelFiles(const QString& dir);
 
 // Creates "csvdata" in the application directory if it is missing. Returns whether the
 // folder exists afterwards; callers go on either way.

@@ -14,20 +14,22 @@ struct Entry {
     const char16_t* japanese;
 };
 
-// Compiled in, so the program never runs without its texts. "&" marks the access letter:
-// before the letter in English ("&File"), in parentheses after the Japanese text.
+// Compiled in, so the program never runs without its texts. Ids 1 to 111 are the texts
+// operators, their written procedures and the instruments' manuals know: they stay word
+// for word in both languages. A menu caption carries its access letter as "(&X)" after
+// the text, in English as in Japanese.
 constexpr Entry kTable[] = {
     {1, u"Setting software", u"設定ソフトウェア"},
     {2, u"KORVAN DELTRIS CO., LTD.", u"コルバンデルトリス株式会社"},
     {3, u"PMX-31570A", u"PMX-31570A"},
-    {4, u"&File", u"ファイル(&F)"},
-    {5, u"E&nd", u"終了(&Q)"},
-    {6, u"&Setting", u"設定(&S)"},
-    {7, u"&Help", u"ヘルプ(&H)"},
-    {8, u"&Version information", u"バージョン情報(&V)"},
-    {9, u"&Communication item selection", u"通信項目選択(&C)"},
-    {10, u"&Unit selection", u"製品選択(&M)"},
-    {11, u"Commu&nication condition", u"通信条件(&N)"},
+    {4, u"File(&F)", u"ファイル(&F)"},
+    {5, u"End(&Q)", u"終了(&Q)"},
+    {6, u"Setting(&S)", u"設定(&S)"},
+    {7, u"Help(&H)", u"ヘルプ(&H)"},
+    {8, u"Version information(&V)", u"バージョン情報(&V)"},
+    {9, u"Communication item selection(&C)", u"通信項目選択(&C)"},
+    {10, u"Unit selection(&M)", u"製品選択(&M)"},
+    {11, u"Communication condition(&N)", u"通信条件(&N)"},
     {13, u"DEC", u"10進数"},
     {14, u"HEX", u"16進数"},
     {20, u"Data transmission", u"データ転送"},
@@ -80,6 +82,7 @@ constexpr Entry kTable[] = {
      u"PMX-31570A シリーズ計器用の設定ソフトウェアです。"},
     {100, u"Negative acknowledgement. Check the sending data.",
      u"否定応答。送信データ確認してください。"},
+    // The katakana of "checksum" corrected (チェック, not チャック).
     {101, u"Checksum error", u"チェックサムエラー"},
     {102, u"No response. Check the wiring and communication conditions.",
      u"無応答。配線と通信条件を確認してください。"},
@@ -91,8 +94,8 @@ constexpr Entry kTable[] = {
     {107, u"Data Item", u"データ項目"},
     {108, u"Data", u"データ"},
     {109, u"Unit", u"単位"},
-    {110, u"&All Data", u"データ一覧(&A)"},
-    {111, u"&Export", u"エクスポート(&E)"},
+    {110, u"All Data(&A)", u"データ一覧(&A)"},
+    {111, u"Export(&E)", u"エクスポート(&E)"},
     // Why a table or model file was not read.
     {120, u"field %1 (line %2): %3", u"フィールド %1 (%2 行目): %3"},
     {121, u"the file ends too early", u"ファイルが途中で終わっています"},
@@ -162,7 +165,7 @@ constexpr Entry kTable[] = {
      u"連続した項目を 1 回の要求で読み出します。機器が一括で受け付けない項目は 1 "
      u"項目ずつ読み出します。"},
     // The communication monitor and the feedback of transfers.
-    {300, u"Communica&tion monitor", u"通信モニタ(&T)"},
+    {300, u"Communication monitor(&T)", u"通信モニタ(&T)"},
     {301, u"Communication monitor", u"通信モニタ"},
     {302, u"Time", u"時刻"},
     {303, u"Request", u"要求"},
@@ -212,7 +215,7 @@ constexpr Entry kTable[] = {
     {401, u"%1 of %2 items differ; %3 could not be read",
      u"%2 項目中 %1 項目が異なります。%3 項目は読めませんでした"},
     {402, u"Verify after writing", u"書込み後に照合"},
-    {403, u"Compare with &instrument…", u"機器と比較…(&I)"},
+    {403, u"Compare with instrument…(&I)", u"機器と比較…(&I)"},
     {404, u"Comparison with the instrument", u"機器との比較"},
     {405, u"Address", u"アドレス"},
     {406, u"Name", u"名称"},
@@ -223,8 +226,6 @@ constexpr Entry kTable[] = {
     {411, u"Take instrument values", u"機器の値を取込み"},
     {412, u"Export CSV", u"CSV出力"},
     {413, u"Close", u"閉じる"},
-    {414, u"Write the %1 differing items to the instrument?",
-     u"相違する %1 項目を機器に書込みますか?"},
     {415, u"No item is selected for communication.", u"通信項目が選択されていません。"},
     {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
     {417, u"verify mismatch: wrote %1, holds %2", u"照合不一致: 書込み値 %1、機器の値 %2"},
@@ -240,7 +241,7 @@ constexpr Entry kTable[] = {
     {457, u"the help file %1 does not exist", u"ヘルプファイル %1 がありません"},
     {458, u"no program to open the help file %1 was found (%2)",
      u"ヘルプファイル %1 を開くプログラムが見つかりません (%2)"},
-    {500, u"&Find instrument…", u"機器の検索(&F)…"},
+    {500, u"Find instrument…(&F)", u"機器の検索…(&F)"},
     {501, u"Find instrument", u"機器の検索"},
     {502, u"Port", u"ポート"},
     {503, u"The port in effect: %1", u"使用中のポート: %1"},
@@ -297,13 +298,9 @@ constexpr Entry kTable[] = {
     {607, u"File name:", u"ファイル名:"},
     {608, u"Files of type:", u"ファイルの種類:"},
     {609, u"Folder", u"フォルダ"},
-    {610, u"Data files (*.dat)", u"データファイル (*.dat)"},
-    {611, u"Model definition files (*.txt)", u"製品定義ファイル (*.txt)"},
-    {612, u"CSV files (*.csv)", u"CSV ファイル (*.csv)"},
     {613, u"PDF files (*.pdf)", u"PDF ファイル (*.pdf)"},
     {614, u"No report to save.", u"保存するデータ一覧がありません。"},
     {615, u"The PDF could not be written.", u"PDF を書き込めませんでした。"},
-    {616, u"Page %p of %P", u"%p / %P ページ"}, // the report's page footer
     // The system's reasons, in our words.
     {620, u"no such file or folder", u"ファイルまたはフォルダがありません"},
     {621, u"permission denied", u"アクセス権がありません"},
@@ -327,6 +324,23 @@ constexpr Entry kTable[] = {
     {640, u"Instrument number \"%1\" is out of range.", u"機器番号「%1」は範囲外です。"},
     {641, u"Time-out \"%1\" is not a number.", u"タイムアウト「%1」は数値ではありません。"},
     {642, u"The port %1 could not be opened.", u"ポート %1 を開けませんでした。"},
+    {643, u"Instrument number \"%1\" is not a number from 0 to 95.",
+     u"機器番号「%1」は 0～95 の数値ではありません。"},
+    {650, u"Select all", u"すべて選択"},
+    {651, u"Clear all", u"すべて解除"},
+    {652,
+     u"No model is loaded yet. To begin, open the model definition file of your instrument "
+     u"with %1; then tick the items to transfer.",
+     u"製品が読み込まれていません。%1 で機器の製品定義ファイルを開き、転送する項目を選択して"
+     u"ください。"},
+    {660, u"CSV encoding(&C)", u"CSV の文字コード(&C)"},
+    {661, u"UTF-8", u"UTF-8"},
+    {662, u"UTF-8 with BOM", u"UTF-8 (BOM 付き)"},
+    {663, u"Shift_JIS", u"Shift_JIS"},
+    {664, u" (in %1, the encoding the file already has)",
+     u" (ファイルの文字コード %1 で書き込みました)"},
+    {665, u"The file cannot be written in %1: it cannot hold \"%2\". Choose UTF-8.",
+     u"%1 では書き込めません: 「%2」を表せません。UTF-8 を選んでください。"},
 };
 
 } // namespace

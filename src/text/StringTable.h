@@ -173,7 +173,6 @@ enum class TextId : int {
     CompareTakeValues = 411,
     CompareExportCsv = 412,
     CompareClose = 413,
-    ConfirmWriteDifferences = 414, // "Write the %1 differing items to the instrument?"
     CompareNothingSelected = 415,
     SummaryNotKept = 416,        // "; %1 not kept" (verify after writing)
     OutcomeVerifyMismatch = 417, // "verify mismatch: wrote %1, holds %2"
@@ -236,13 +235,9 @@ enum class TextId : int {
     FileNameCaption = 607,
     FileTypeCaption = 608,
     Folder = 609, // the type of a folder in the file dialog's list
-    DataFiles = 610,
-    ModelFiles = 611,
-    CsvFiles = 612,
     PdfFiles = 613,
     NoReportToSave = 614,
     PdfNotWritten = 615,
-    PageOfPages = 616, // "Page %p of %P": %p the page, %P the pages
     // The system's reasons (see systemReason).
     ReasonNoSuchFile = 620,
     ReasonPermission = 621,
@@ -265,6 +260,17 @@ enum class TextId : int {
     InstrumentOutOfRange = 640,
     TimeoutNotANumber = 641,
     PortNotOpenedNamed = 642,
+    InstrumentNotANumber = 643, // "Instrument number \"%1\" is not a number from 0 to 95."
+    SelectAll = 650,            // the item selection dialog
+    ClearAll = 651,
+    HowToBegin = 652, // "... %1 ...": the menu path of Unit selection
+    // The CSV files' encoding.
+    MenuCsvEncoding = 660,
+    CsvUtf8 = 661,
+    CsvUtf8Bom = 662,
+    CsvShiftJis = 663,
+    CsvFileEncodingKept = 664, // " (in %1, the encoding the file already has)"
+    CsvCannotHold = 665,       // "... in %1 ... \"%2\"": the encoding, the character
 };
 
 namespace strings {
@@ -294,6 +300,17 @@ QList<int> allIds();
 
 // "PMX-31570A Setting software": the title of the main window, the report and the export.
 QString programTitle(Lang lang);
+
+// Fixed texts, the same in every language. The file dialogs' filters, as
+// "description|pattern":
+inline constexpr char kModelFileFilter[] = "*.txt(text file)|*.txt";
+inline constexpr char kDataFileFilter[] = "*.dat(data file)|*.dat";
+inline constexpr char kCsvFileFilter[] = "*.csv(Comma Separated Values)|*.csv";
+// The report's page footer: %p the page, %P the number of pages.
+inline constexpr char kPageFooter[] = "Page %p of %P";
+// The buttons of the value and item selection dialogs.
+inline constexpr char kOk[] = "OK";
+inline constexpr char kCancel[] = "Cancel";
 
 } // namespace strings
 } // namespace pmx

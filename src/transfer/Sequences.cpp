@@ -34,10 +34,12 @@ int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr
         return kUnconfirmed;
     int result = classifyResponse(response, protocol, commandCode);
     if (result == kResponseOk && !write) {
-        // A data field that is not four hex digits is not stored as a guess.
+        // A data field that is not four hex digits is not stored as a guess. The answer was
+        // damaged on the way: under KORVAN that is its checksum message, under Modbus the
+        // one message it has.
         const std::optional<qint16> value = decodeDataField(ctx.com.extractData(response, 1));
         if (!value)
-            result = kResponseCommError;
+            result = protocol == kProtocolKorvan ? kResponseChecksum : kResponseCommError;
         else if (readBack)
             *readBack = *value;
         else

@@ -3,6 +3,7 @@
 #include "text/StringTable.h"
 #include "text/ValueText.h"
 #include "ui/Colours.h"
+#include "ui/FittingScrollArea.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -40,7 +41,7 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    m_list->setMinimumSize(560, 320);
+    m_list->setMinimumSize(560, 160);
     layout->addWidget(m_list);
 
     m_differencesOnly =
@@ -67,6 +68,8 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     connect(m_exportButton, &QPushButton::clicked, this, &CompareDialog::exportRequested);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     layout->addLayout(buttons);
+    // The list scrolls; the window fits a small screen.
+    fitWindowToScreen(this, nullptr, QSize(720, 560));
 }
 
 void CompareDialog::setComparison(const Comparison& comparison, const ItemTable& table, bool hex) {

@@ -2,6 +2,7 @@
 #include "comm/Conditions.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
 #include "ui/TextWrap.h"
 #include <QCheckBox>
 #include <QComboBox>
@@ -140,7 +141,7 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
     countRow->addWidget(m_blockMaxBox);
     countRow->addStretch(1);
 
-    auto* top = new QVBoxLayout(this);
+    auto* top = new QVBoxLayout;
     top->addLayout(grid);
     top->addWidget(m_broadcastHint);
     top->addSpacing(6);
@@ -157,20 +158,20 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok);
-    top->addSpacing(6);
-    top->addLayout(buttons);
+    // On a small screen the conditions scroll and OK stays in sight.
+    m_scroll = scrollingBody(this, top, buttons);
 
     loadStored();
+    fitWindowToScreen(this, m_scroll);
 }
 
 void ConditionsDialog::loadStored() {
     setWindowTitle(strings::text(TextId::ConditionsTitle));
-    // Alt and the caption's letter go to its box; V, B and G are the device's and the block
-    // reads'.
-    const char keys[] = "PIRDSYOT";
+    // The captions stand as they are; Tab goes down the boxes in their order. V, B and G
+    // reach the device's and the block reads' controls.
     for (int r = 0; r < 8; ++r)
         findChild<QLabel*>(QStringLiteral("Label_name_%1").arg(r))
-            ->setText(strings::withAccessKey(cond::kCaptions[r], keys[r]));
+            ->setText(strings::text(cond::kCaptions[r]));
     m_instrumentBox->clear();
     m_instrumentBox->addItems(cond::deviceEntries());
 
@@ -216,13 +217,10 @@ void ConditionsDialog::refreshBroadcastHint() {
     if (show == !m_broadcastHint->isHidden())
         return;
     m_broadcastHint->setVisible(show);
-    // The shown dialog makes room for the wrapped hint at its width, and gives it back.
-    if (isVisible() && layout()) {
-        layout()->activate();
-        const int need = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
-                                                       : layout()->totalSizeHint().height();
-        resize(width(), qMax(need, minimumSizeHint().height()));
-    }
+    // The shown dialog makes room for the wrapped hint at its width, and gives it back,
+    // within the screen.
+    if (isVisible())
+        fitWindowToScreen(this, m_scroll, QSize(width(), sizeHint().height()));
 }
 
 QString ConditionsDialog::comOfPortBox() const {
@@ -258,6 +256,9 @@ void ConditionsDialog::refreshDevice() {
         index = m_deviceBox->count() - 1;
     }
     m_deviceBox->setCurrentIndex(index);
+    // A long device name is read from its start (the adapter's maker), not from its end.
+    m_deviceBox->lineEdit()->setCursorPosition(0);
+    m_deviceBox->setToolTip(m_deviceBox->currentText());
 
     showLineSettingsUsed(com.isEmpty() || !TcpTransport::isNetworkAddress(chosen));
     if (com.isEmpty()) {

@@ -13,6 +13,8 @@ class QSpinBox;
 
 namespace pmx {
 
+class FittingScrollArea;
+
 // Communication condition dialog: eight editable combo boxes over the stored record.
 // OK stores the eight texts exactly as shown (the apply step checks them) and deletes
 // the dialog; any other way of closing stores nothing. On Linux the port row also shows
@@ -76,11 +78,12 @@ class ConditionsDialog : public QDialog {
     QComboBox* m_parityBox = nullptr;
     QComboBox* m_portBox = nullptr;
     QComboBox* m_timeoutBox = nullptr;
-    QComboBox* m_deviceBox = nullptr;    // Combo_Device (Linux)
-    QLabel* m_deviceInfo = nullptr;      // Label_device (Linux)
-    QLabel* m_broadcastHint = nullptr;   // Label_broadcast: the Modbus station 0 hint
-    QCheckBox* m_blockReadBox = nullptr; // Check_BlockRead
-    QSpinBox* m_blockMaxBox = nullptr;   // Spin_BlockMax
+    QComboBox* m_deviceBox = nullptr;      // Combo_Device (Linux)
+    QLabel* m_deviceInfo = nullptr;        // Label_device (Linux)
+    QLabel* m_broadcastHint = nullptr;     // Label_broadcast: the Modbus station 0 hint
+    QCheckBox* m_blockReadBox = nullptr;   // Check_BlockRead
+    QSpinBox* m_blockMaxBox = nullptr;     // Spin_BlockMax
+    FittingScrollArea* m_scroll = nullptr; // everything but OK, scrolling on a small screen
 };
 
 } // namespace pmx

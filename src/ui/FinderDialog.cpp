@@ -1,6 +1,7 @@
 #include "ui/FinderDialog.h"
 
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
 #include "ui/TextWrap.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -35,7 +37,7 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setWindowTitle(text(TextId::FinderTitle));
-    auto* top = new QVBoxLayout(this);
+    auto* top = new QVBoxLayout;
 
     auto* ports = named(new QGroupBox(text(TextId::FinderPorts), this), "Frame_port");
     auto* portLayout = new QVBoxLayout(ports);
@@ -120,7 +122,12 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
     // Every cell whole on one line; long device names make the table scroll sideways.
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(false);
-    m_table->setMinimumSize(640, 120);
+    // Room for the headings, two rows and the scroll bar beneath them, so that a found row
+    // is never hidden behind the bar.
+    m_table->setMinimumSize(640,
+                            m_table->horizontalHeader()->sizeHint().height() +
+                                3 * m_table->fontMetrics().height() + 4 * m_table->frameWidth() +
+                                m_table->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 24);
     top->addWidget(m_table, 1);
     m_message = named(new WrappedLabel(this), "Label_findstatus");
     top->addWidget(m_message);
@@ -130,14 +137,15 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
                           "Command_start");
     m_useButton =
         named(new QPushButton(strings::withAccessKey(TextId::FinderUse, 'U'), this), "Command_use");
-    auto* close = named(new QPushButton(strings::withAccessKey(TextId::CompareClose, 'C'), this),
+    auto* close = named(new QPushButton(strings::withAccessKey(TextId::CompareClose, 'L'), this),
                         "Command_close");
     for (QPushButton* b : {m_startButton, m_useButton, close}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);
     }
     buttons->insertStretch(2, 1);
-    top->addLayout(buttons);
+    // On a small screen the choices and the list scroll; Start and Close stay in sight.
+    m_scroll = scrollingBody(this, top, buttons);
     m_useButton->setEnabled(false);
 
     connect(m_startButton, &QPushButton::clicked, this, [this] {
@@ -157,6 +165,7 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
         connect(b, &QAbstractButton::toggled, this, &FinderDialog::refreshEstimate);
     connect(m_answerWait, &QSpinBox::valueChanged, this, &FinderDialog::refreshEstimate);
     setSetup(setup);
+    fitWindowToScreen(this, m_scroll);
 }
 
 void FinderDialog::setSetup(const FinderSetup& setup) {
@@ -225,12 +234,15 @@ void FinderDialog::scanStarted(const FinderPlan& plan) {
     m_message->clear();
     m_useButton->setEnabled(false);
     setOptionsEnabled(false);
-    m_startButton->setText(strings::withAccessKey(TextId::FinderCancel, 'S'));
+    m_startButton->setText(strings::withAccessKey(TextId::FinderCancel, 'C'));
     m_startButton->setEnabled(true);
     m_progress->setRange(0, std::max(plan.total(), 1));
     m_progress->setValue(0);
     m_progress->setTextVisible(true);
     m_progress->setVisible(true);
+    // Where the screen is too small for all of it, the search's progress and its findings
+    // come into view.
+    m_scroll->ensureWidgetVisible(m_table, 0, 0);
 }
 
 void FinderDialog::tryStarting(int n, int m, const ProbeTarget& target) {
@@ -264,6 +276,7 @@ void FinderDialog::addFound(const FoundInstrument& f) {
     }
     if (row == 0)
         m_table->selectRow(0);
+    m_scroll->ensureWidgetVisible(m_table, 0, 0);
 }
 
 void FinderDialog::portSkipped(const QString& port, const QString& why) {

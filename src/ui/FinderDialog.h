@@ -16,6 +16,8 @@ class QTableWidget;
 
 namespace pmx {
 
+class FittingScrollArea;
+
 // What the dialog offers to search.
 struct FinderSetup {
     Conditions inEffect;
@@ -81,6 +83,7 @@ class FinderDialog : public QDialog {
     QProgressBar* m_progress = nullptr;     // ProgressBar_find
     QLabel* m_trying = nullptr;             // Label_trying
     QTableWidget* m_table = nullptr;        // Grid_found
+    FittingScrollArea* m_scroll = nullptr;  // everything but the buttons, on a small screen
     QLabel* m_message = nullptr;            // Label_findstatus
     QPushButton* m_startButton = nullptr;   // Command_start (Start / Cancel)
     QPushButton* m_useButton = nullptr;     // Command_use

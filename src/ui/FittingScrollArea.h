@@ -53,4 +53,25 @@ class FittingScrollArea : public QScrollArea {
     QSize m_room;
 };
 
+// What the frame of a window (borders and title bar) takes of the screen's available area;
+// the frame is not known before the window is first shown.
+inline const QSize kFrameAllowance(8, 36);
+
+// The room a window has on its screen (the available area less the frame); an invalid size
+// when it has no screen.
+QSize roomOnScreen(const QWidget* window);
+
+// Sizes `window` for `room`: `area`, when given, claims no more than the room leaves beside
+// the rest of the window and scrolls beyond that; the window takes `wanted` (its size hint
+// when invalid), bounded by the room. With an invalid room nothing changes.
+void fitWindow(QWidget* window, FittingScrollArea* area, const QSize& room,
+               const QSize& wanted = QSize());
+// The same for the room on the window's own screen.
+void fitWindowToScreen(QWidget* window, FittingScrollArea* area = nullptr,
+                       const QSize& wanted = QSize());
+
+// Moves `window`'s controls into a FittingScrollArea: `body` (the window's own layout, not
+// yet set on it) scrolls, `buttons` stays under it, always in sight. Returns the area.
+FittingScrollArea* scrollingBody(QWidget* window, QLayout* body, QLayout* buttons = nullptr);
+
 } // namespace pmx

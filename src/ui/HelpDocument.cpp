@@ -25,6 +25,36 @@ template <typename Visit> void eachImage(QTextDocument* doc, Visit visit) {
 
 } // namespace
 
+GuidePlace guidePlaceOf(const QString& windowName) {
+    static const QHash<QString, GuidePlace> places = {
+        {QStringLiteral("MainDisp"), {1, 0}},       {QStringLiteral("SubDisp_compare"), {2, 1}},
+        {QStringLiteral("Setting_Disp"), {3, 0}},   {QStringLiteral("SubDisp_command"), {4, 0}},
+        {QStringLiteral("SubDisp_comm"), {5, 0}},   {QStringLiteral("SubDisp_find"), {6, 0}},
+        {QStringLiteral("rptver"), {8, 0}},         {QStringLiteral("SubDisp_monitor"), {10, 0}},
+        {QStringLiteral("SubDisp_About"), {11, 0}}, {QStringLiteral("SubDisp_help"), {11, 0}},
+    };
+    return places.value(windowName, GuidePlace{1, 0});
+}
+
+QString anchorOf(const QList<GuideHeading>& headings, const GuidePlace& place) {
+    const QString number = QString::number(place.section) + QStringLiteral(". ");
+    int subsections = -1; // not yet in the section
+    for (const GuideHeading& heading : headings) {
+        if (heading.level == 2) {
+            if (subsections >= 0)
+                return {}; // the section ended before its subsection
+            if (heading.text.startsWith(number)) {
+                if (place.subsection == 0)
+                    return heading.anchor;
+                subsections = 0;
+            }
+        } else if (heading.level == 3 && subsections >= 0 && ++subsections == place.subsection) {
+            return heading.anchor;
+        }
+    }
+    return {};
+}
+
 QList<GuideHeading> anchorHeadings(QTextDocument* doc) {
     QList<GuideHeading> headings;
     QHash<QString, int> taken;

@@ -2,6 +2,7 @@
 
 #include "model/HelpSource.h"
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDesktopServices>
@@ -70,7 +71,7 @@ HelpWindow::HelpWindow(const QString& guide, QWidget* parent) : QWidget(parent, 
     auto* top = new QVBoxLayout(this);
     top->addLayout(bar);
     top->addWidget(split, 1);
-    resize(1040, 720);
+    fitWindowToScreen(this, nullptr, QSize(1040, 720));
 
     connect(m_back, &QPushButton::clicked, this, &HelpWindow::back);
     connect(m_forward, &QPushButton::clicked, this, &HelpWindow::forward);
@@ -191,6 +192,16 @@ void HelpWindow::showAnchor(const QString& anchor) {
     QUrl link;
     link.setFragment(anchor);
     followLink(link);
+}
+
+void HelpWindow::showPlaceOf(const QString& windowName, bool remember) {
+    const QString anchor = anchorOf(m_headings, guidePlaceOf(windowName));
+    if (anchor.isEmpty())
+        return;
+    if (remember)
+        showAnchor(anchor);
+    else
+        m_browser->scrollToAnchor(anchor); // once laid out, when the window is not yet shown
 }
 
 bool HelpWindow::findText(const QString& text, bool backward) {

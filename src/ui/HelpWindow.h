@@ -29,6 +29,9 @@ class HelpWindow : public QWidget {
     const QList<GuideHeading>& headings() const { return m_headings; }
     // Shows the heading with this anchor; Back returns from it.
     void showAnchor(const QString& anchor);
+    // Shows the section that tells of the window with this object name (F1 there); Back
+    // returns from it when `remember`.
+    void showPlaceOf(const QString& windowName, bool remember = true);
     // Follows a link of the guide: a heading ("#anchor"), another guide beside it
     // ("user-guide.ja.md"), or a web address (in the desktop's browser). A guide that is
     // not there is not followed.

@@ -1,5 +1,6 @@
 #include "ui/ItemSelectionDialog.h"
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -23,7 +24,6 @@ ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
-    auto* top = new QVBoxLayout(this);
     auto* pages = new QGridLayout;
     // One frame per 32-item page, captioned like the main window's tabs, so the boxes
     // sit where the operator already knows the items from.
@@ -44,18 +44,30 @@ ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
         }
         pages->addWidget(frame, page, 0);
     }
-    top->addLayout(pages);
 
+    // Every item of the model at once; the boxes of undefined items stay as they are.
     auto* buttons = new QHBoxLayout;
+    auto* all = new QPushButton(strings::withAccessKey(TextId::SelectAll, 'A'), this);
+    all->setObjectName(QStringLiteral("Command_all"));
+    all->setAutoDefault(false);
+    auto* none = new QPushButton(strings::withAccessKey(TextId::ClearAll, 'L'), this);
+    none->setObjectName(QStringLiteral("Command_none"));
+    none->setAutoDefault(false);
+    connect(all, &QPushButton::clicked, this, [this] { setEveryBox(true); });
+    connect(none, &QPushButton::clicked, this, [this] { setEveryBox(false); });
+    buttons->addWidget(all);
+    buttons->addWidget(none);
     buttons->addStretch(1);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    // "OK" and "Cancel" in every language; Enter is OK, Escape Cancel.
+    auto* ok = new QPushButton(QString::fromLatin1(strings::kOk), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(strings::withAccessKey(TextId::Cancel, 'C'), this);
+    auto* cancel = new QPushButton(QString::fromLatin1(strings::kCancel), this);
     cancel->setObjectName(QStringLiteral("Command2"));
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    top->addLayout(buttons);
+    // On a small screen the pages scroll; the buttons stay in sight.
+    FittingScrollArea* scroll = scrollingBody(this, pages, buttons);
     connect(ok, &QPushButton::clicked, this, &ItemSelectionDialog::applySelection);
     connect(cancel, &QPushButton::clicked, this, &ItemSelectionDialog::reject);
 
@@ -64,6 +76,7 @@ ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
             &ItemSelectionDialog::onFocusWindowChanged);
 
     loadBoxes();
+    fitWindowToScreen(this, scroll);
 }
 
 void ItemSelectionDialog::loadBoxes() {
@@ -101,6 +114,12 @@ void ItemSelectionDialog::onFocusWindowChanged(QWindow* w) {
     // Focus that was nowhere in this program came from another application.
     if (previous && previous != mine && QGuiApplication::allWindows().contains(previous))
         resetBoxes();
+}
+
+void ItemSelectionDialog::setEveryBox(bool ticked) {
+    for (QCheckBox* box : m_boxes)
+        if (box->isEnabled())
+            box->setChecked(ticked);
 }
 
 void ItemSelectionDialog::setBox(int i, Selection state) {

@@ -20,6 +20,8 @@ class ItemSelectionDialog : public QDialog {
     // A box from a selection: only Selected ticks it.
     void setBox(int i, Selection state);
     bool boxTicked(int i) const;
+    // Select all / Clear all: every box that is enabled (undefined items' are not).
+    void setEveryBox(bool ticked);
     void setItemToolTip(int i, const QString& text);
 
     // OK: copies every box into the table's selection and closes (accepted() follows).

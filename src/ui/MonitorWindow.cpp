@@ -4,6 +4,7 @@
 #include "model/AtomicFile.h"
 #include "text/StringTable.h"
 #include "ui/Colours.h"
+#include "ui/FittingScrollArea.h"
 
 #include <QBrush>
 #include <QCheckBox>
@@ -189,11 +190,11 @@ QVariant ExchangeTableModel::data(const QModelIndex& index, int role) const {
     case Request:
         return hexBytes(r->request);
     case RequestCharacters:
-        return printableBytes(r->request);
+        return printableBytes(r->request, r->protocol);
     case Answer:
         return hexBytes(r->answer);
     case AnswerCharacters:
-        return printableBytes(r->answer);
+        return printableBytes(r->answer, r->protocol);
     case Meaning:
         return m_describe ? m_describe(*r) : QString();
     case Outcome:
@@ -224,7 +225,6 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     setObjectName(QStringLiteral("SubDisp_monitor"));
     setWindowTitle(strings::text(TextId::MonitorTitle));
     setModal(false);
-    resize(1100, 480);
 
     m_model = new ExchangeTableModel(log, std::move(describe), this);
     auto* filter = new FailureFilter(this);
@@ -278,6 +278,17 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     connect(m_failuresBox, &QCheckBox::toggled, this, [this](bool on) { setFailuresOnly(on); });
     connect(m_saveButton, &QPushButton::clicked, this, [this] { save(); });
     showCounters();
+    // Wide enough for the bytes of a whole exchange, within the screen: the rows scroll.
+    fitWindowToScreen(this, nullptr, QSize(1100, 480));
+}
+
+void MonitorWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Opened, or brought back: at the newest exchange, which is what the operator looks for.
+    if (!paused())
+        m_model->catchUp();
+    showCounters();
+    m_table->scrollToBottom();
 }
 
 void MonitorWindow::logChanged() {

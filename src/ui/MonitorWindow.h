@@ -98,6 +98,9 @@ class MonitorWindow : public QDialog {
     QString countersText() const;
     ExchangeTableModel* model() const { return m_model; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void showCounters();
 

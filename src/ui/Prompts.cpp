@@ -1,6 +1,7 @@
 #include "ui/Prompts.h"
 
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
 
 #include <QFileDialog>
 #include <QFileIconProvider>
@@ -57,10 +58,18 @@ void setFileDialogTexts(QFileDialog& dialog) {
     dialog.setIconProvider(&typeNames);
 }
 
-QString chooseFile(QWidget* parent, bool save, const QString& title, const QString& dir,
-                   const QString& proposed, const QString& filter, const QString& suffix,
-                   bool confirmOverwrite) {
-    QFileDialog dialog(parent, title, dir, filter);
+void setUpFileDialog(QFileDialog& dialog, bool save, const QString& dir, const QString& proposed,
+                     const QString& filter, const QString& suffix, bool confirmOverwrite) {
+    dialog.setDirectory(dir);
+    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
+    if (bar >= 0) {
+        // "*.dat(data file)|*.dat": the list shows the description alone, as it stands.
+        dialog.setNameFilter(filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) +
+                             QLatin1Char(')'));
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+    } else {
+        dialog.setNameFilter(filter);
+    }
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (!suffix.isEmpty())
@@ -69,6 +78,14 @@ QString chooseFile(QWidget* parent, bool save, const QString& title, const QStri
     if (!proposed.isEmpty())
         dialog.selectFile(proposed);
     setFileDialogTexts(dialog);
+    fitWindowToScreen(&dialog, nullptr, dialog.sizeHint());
+}
+
+QString chooseFile(QWidget* parent, bool save, const QString& title, const QString& dir,
+                   const QString& proposed, const QString& filter, const QString& suffix,
+                   bool confirmOverwrite) {
+    QFileDialog dialog(parent, title);
+    setUpFileDialog(dialog, save, dir, proposed, filter, suffix, confirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();

@@ -17,9 +17,15 @@ QMessageBox* messageBox(QMessageBox::Icon icon, const QString& text,
                         QMessageBox::StandardButtons buttons, QWidget* parent);
 // Open/Save, Cancel and the captions of the toolkit's own file dialog.
 void setFileDialogTexts(QFileDialog& dialog);
-// A file dialog to open (save false) or save a file: starting in `dir`, with `proposed`
-// chosen when not empty; `filter` in the toolkit's form ("Data files (*.dat)").
-// Empty when cancelled. confirmOverwrite false: a file the rows are appended to.
+// Sets a file dialog up to open (save false) or save a file: starting in `dir`, with
+// `proposed` chosen when not empty. `filter` is "description|pattern"
+// ("*.dat(data file)|*.dat"; the list shows the description as it stands) or in the
+// toolkit's form ("PDF files (*.pdf)"). confirmOverwrite false: a file the rows are
+// appended to.
+void setUpFileDialog(QFileDialog& dialog, bool save, const QString& dir, const QString& proposed,
+                     const QString& filter, const QString& suffix = QString(),
+                     bool confirmOverwrite = true);
+// Such a dialog, shown: the file chosen, empty when cancelled.
 QString chooseFile(QWidget* parent, bool save, const QString& title, const QString& dir,
                    const QString& proposed, const QString& filter,
                    const QString& suffix = QString(), bool confirmOverwrite = true);

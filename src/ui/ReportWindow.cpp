@@ -1,6 +1,7 @@
 #include "ui/ReportWindow.h"
 #include "report/render/ReportRenderer.h"
 #include "text/StringTable.h"
+#include "ui/FittingScrollArea.h"
 #include "ui/Prompts.h"
 #include <QAction>
 #include <QDir>
@@ -43,6 +44,8 @@ ReportWindow::ReportWindow(QWidget* parent)
     } else {
         addAction(m_savePdf);
     }
+    // A page and a half high where the screen has room; never beyond the screen.
+    fitWindowToScreen(this, nullptr, QSize(900, 1000));
 }
 
 QPrintPreviewWidget* ReportWindow::previewWidget() const {

@@ -1,6 +1,7 @@
 #include "ui/ValuePadDialog.h"
 #include "text/StringTable.h"
 #include "ui/Colours.h"
+#include "ui/TextWrap.h"
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -64,6 +65,17 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent)
     m_entryBox->installEventFilter(this);
     top->addWidget(m_entryBox);
 
+    // Why OK refused the entry, in words; hidden otherwise, keeping its room so that the
+    // pad does not move.
+    m_refusal = new WrappedLabel(strings::text(TextId::ValueOutOfRange), this);
+    m_refusal->setObjectName(QStringLiteral("Label_refusal"));
+    setTextTone(m_refusal, Tone::Failure);
+    QSizePolicy keepRoom = m_refusal->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_refusal->setSizePolicy(keepRoom);
+    m_refusal->setVisible(false);
+    top->addWidget(m_refusal);
+
     // The entry text itself; the box above shows a copy of it.
     m_entryCopy = new QLabel(this);
     m_entryCopy->setObjectName(QStringLiteral("change_data"));
@@ -82,9 +94,10 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent)
     pad->addWidget(m_digitButtons[0], 3, 0);
     auto* negate = padButton(QStringLiteral("+/-"), QStringLiteral("Command1"), this);
     auto* ce = padButton(QStringLiteral("CE"), QStringLiteral("Command2"), this);
-    auto* ok = padButton(QStringLiteral("OK"), QStringLiteral("Command3"), this);
+    auto* ok = padButton(QString::fromLatin1(strings::kOk), QStringLiteral("Command3"), this);
+    // "Cancel" in every language, as the pad's other captions; Escape is Cancel too.
     auto* cancel =
-        padButton(strings::withAccessKey(TextId::Cancel, 'C'), QStringLiteral("Command4"), this);
+        padButton(QString::fromLatin1(strings::kCancel), QStringLiteral("Command4"), this);
     pad->addWidget(negate, 3, 1);
     pad->addWidget(ce, 3, 2);
     pad->addWidget(ok, 2, 3);
@@ -140,6 +153,7 @@ void ValuePadDialog::markOutOfRange(bool on) {
     m_marked = on;
     setTextTone(m_entryBox, on ? Tone::Failure : Tone::Plain);
     m_entryBox->setToolTip(on ? strings::text(TextId::ValueOutOfRange) : QString());
+    m_refusal->setVisible(on);
 }
 
 void ValuePadDialog::pressDigit(int digit) {

@@ -55,6 +55,7 @@ class ValuePadDialog : public QDialog {
     QLabel* m_current = nullptr;
     QLineEdit* m_entryBox = nullptr;
     QLabel* m_entryCopy = nullptr;
+    QLabel* m_refusal = nullptr; // Label_refusal: why OK refused the entry
     std::array<QPushButton*, 10> m_digitButtons{};
 };
 

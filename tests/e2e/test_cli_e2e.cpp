@@ -212,6 +212,20 @@ TEST_F(Cli, ExportAndReportUseTheWindowsWritersAndAnUnreadableTableStopsThem) {
     QFile f(csv);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), block + block);
+    // Another encoding: a new file takes it; the file that holds UTF-8 keeps its own.
+    const QString bom = dir.path() + "/bom.csv";
+    EXPECT_EQ(cli({"export-csv", "--table", in, "--hex", "--encoding", "utf-8-bom", bom}).code, 0);
+    QFile b(bom);
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(b.readAll(), "\xEF\xBB\xBF" + block);
+    const CliRun kept =
+        cli({"export-csv", "--table", in, "--lang", "ja", "--encoding", "shift_jis", bom});
+    EXPECT_EQ(kept.code, 0);
+    EXPECT_TRUE(kept.err.contains("written in utf-8-bom, the encoding the file already has"))
+        << qPrintable(kept.err);
+    const CliRun wrong = cli({"export-csv", "--table", in, "--encoding", "latin1", csv});
+    EXPECT_EQ(wrong.code, 2);
+    EXPECT_TRUE(wrong.err.contains("--encoding must be")) << qPrintable(wrong.err);
 
     const QString pdf = dir.path() + "/list.pdf";
     const CliRun r = cli({"report", "--table", in, "--lang", "ja", "--pdf", pdf});

@@ -63,12 +63,14 @@ TEST(CompareDialog, ListTakeWriteDifferencesAndExport) {
     EXPECT_EQ(win.counts(), "1 of 4 items differ; 1 could not be read");
     EXPECT_TRUE(win.writes().isEmpty());
 
-    // Write the differences: asked first; "no" writes nothing, "yes" only item 0005.
+    // Write the differences: asked first with Write's own question; "no" writes nothing,
+    // "yes" only item 0005.
     win.answers = {false};
     win.run("Command_writediff");
     EXPECT_TRUE(win.writes().isEmpty());
     win.run("Command_writediff");
     EXPECT_EQ(win.writes(), QStringList{"W 0005 0002"});
+    EXPECT_EQ(win.asked.value(0), strings::text(TextId::ConfirmWrite));
     EXPECT_EQ(win.counts(), "0 of 4 items differ; 1 could not be read");
     EXPECT_FALSE(child<QPushButton>(w.compareDialog(), "Command_writediff")->isEnabled());
 
@@ -96,9 +98,10 @@ TEST(CompareDialog, VerifyAfterWritingIsStoredAndReportsWhatWasNotKept) {
     win.w->postTask(kTaskWriteAll);
     win.w->onDispatcherTick();
     QCoreApplication::processEvents(); // the notices are told after the write
-    // The fake keeps 10 * i whatever is written.
-    EXPECT_EQ(win.infos, (QStringList{"0004h: wrote 1, instrument holds 40",
-                                      "0005h: wrote 2, instrument holds 50"}));
+    // The fake keeps 10 * i whatever is written: listed under the write's summary.
+    const QStringList lines = child<QLabel>(win.w.get(), "Label_summary")->text().split('\n');
+    EXPECT_EQ(lines.mid(1), (QStringList{"0004h: wrote 1, instrument holds 40",
+                                         "0005h: wrote 2, instrument holds 50"}));
     win.verifyBox()->setChecked(false);
     EXPECT_FALSE(Compared().verifyBox()->isChecked());
 }

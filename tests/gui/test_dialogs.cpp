@@ -119,6 +119,25 @@ TEST(ItemSelectionDialog, BoxesFollowTheTableWhenShownAndOkCopiesThemBack) {
     }
 }
 
+TEST(ItemSelectionDialog, SelectAllAndClearAllLeaveTheBoxesOfUndefinedItemsAlone) {
+    ItemTable t = namedTable();
+    t.names[68] = QStringLiteral("----"); // undefined, once selected by a state file
+    t.names[69] = QStringLiteral("Spare----");
+    t.selections[68] = Selection::Selected;
+    QPointer<ItemSelectionDialog> dlg = new ItemSelectionDialog(t);
+    dlg->show();
+    click(dlg, "Command_all");
+    for (int i = 0; i < kItemCount; ++i)
+        EXPECT_EQ(dlg->boxTicked(i), i != 69) << i; // 68 ticked as the file had it
+    click(dlg, "Command_none");
+    for (int i = 0; i < kItemCount; ++i)
+        EXPECT_EQ(dlg->boxTicked(i), i == 68) << i;
+    click(dlg, "Command1");
+    EXPECT_TRUE(gone(dlg));
+    EXPECT_EQ(std::count(t.selections.begin(), t.selections.end(), Selection::Selected), 1);
+    EXPECT_TRUE(t.isSelected(68));
+}
+
 TEST(ItemSelectionDialog, ReturnFromProgramWindowResetsButNotFromAnotherApplication) {
     ItemTable t = namedTable();
     t.selections[5] = Selection::Selected;
@@ -168,9 +187,13 @@ TEST(ValueDialog, OkRefusesAValueOutOfRangeAndStoresForTheItemShown) {
     EXPECT_FALSE(entry->toolTip().isEmpty());
     EXPECT_EQ(entry->palette().color(QPalette::Text),
               toneColour(Tone::Failure, dlg->palette(), QPalette::Base));
+    auto* why = child<QLabel>(dlg, "Label_refusal"); // said in words in the dialog
+    EXPECT_TRUE(why->isVisible());
+    EXPECT_EQ(why->text(), strings::text(TextId::ValueOutOfRange));
 
-    click(dlg, "Command1"); // "+/-": it fits, the mark goes
+    click(dlg, "Command1"); // "+/-": it fits, the mark and the words go
     EXPECT_EQ(entry->palette().color(QPalette::Text), dlg->palette().color(QPalette::Text));
+    EXPECT_FALSE(why->isVisible());
     dlg->setItem(0); // the entry stays; the item it is stored for changes
     click(dlg, "Command3");
     EXPECT_TRUE(gone(dlg));
@@ -190,17 +213,17 @@ TEST(ConditionsDialog, BlockReadsShownAndStoredBesideTheRecord) {
         QStringList written; // block keys written on OK
     } cases[] = {
         {nullptr, nullptr, false, 125, false, 125, {}},
-        {nullptr, nullptr, true, 30, false, 125, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
+        {nullptr, nullptr, true, 30, false, 125, {"Options/BlockRead", "Options/BlockMax"}},
         {"1", "999", false, 125, true, 125, {}}, // unreadable count shown as 125, not rewritten
-        {"1", "50", true, 50, true, 50, {"DKR4073/BlockRead", "DKR4073/BlockMax"}},
+        {"1", "50", true, 50, true, 50, {"Options/BlockRead", "Options/BlockMax"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.on ? c.on : "-") + "/" + (c.max ? c.max : "-"));
         RecordingStore store;
         if (c.on)
-            store.setValue(cond::kSection, cond::kBlockRead, c.on);
+            store.setValue(cond::kOptionsSection, cond::kBlockRead, c.on);
         if (c.max)
-            store.setValue(cond::kSection, cond::kBlockMax, c.max);
+            store.setValue(cond::kOptionsSection, cond::kBlockMax, c.max);
         store.writes.clear();
         auto* dlg = new ConditionsDialog(store, nullptr, twoAdapters);
         dlg->show();
@@ -281,6 +304,9 @@ TEST(ConditionsDialog, TypedDevicesAreCheckedAndANetworkAddressNeedsNoLineSettin
     auto* info = child<QLabel>(dlg, "Label_device");
     auto* device = comboOf(dlg, "Combo_Device");
     EXPECT_TRUE(device->itemText(1).endsWith("Maker A adapter")) << "maker and product";
+    device->setCurrentIndex(1);
+    emit device->activated(1);
+    EXPECT_EQ(device->lineEdit()->cursorPosition(), 0) << "a long name is read from its start";
     const auto choose = [](QComboBox* box, const QString& typed) {
         box->setEditText(typed);
         emit box->lineEdit()->editingFinished();

@@ -2,6 +2,8 @@
 // Back and search; the help file's viewer when there is one; a message when there is
 // neither.
 #include "MainWindowFixture.h"
+#include "model/HelpSource.h"
+#include "ui/ConditionsDialog.h"
 #include "ui/HelpDocument.h"
 #include "ui/HelpWindow.h"
 
@@ -34,8 +36,8 @@ TEST(Help, F1OpensTheGuideOfTheWindowsLanguageToBrowseAndSearch) {
         strings::Lang lang;
         QString section4, otherSection4;
     } cases[] = {
-        {strings::Lang::English, "4. Reading and writing", "4. 読込みと書込み"},
-        {strings::Lang::Japanese, "4. 読込みと書込み", "4. Reading and writing"},
+        {strings::Lang::English, "2. Reading and writing", "2. 読込みと書込み"},
+        {strings::Lang::Japanese, "2. 読込みと書込み", "2. Reading and writing"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.section4.toStdString());
@@ -91,17 +93,21 @@ TEST(Help, F1OpensTheGuideOfTheWindowsLanguageToBrowseAndSearch) {
         EXPECT_GE(pictures, 17);
         EXPECT_GT(scaled, 0);
 
-        // A section from the contents list, and Back to the top.
+        // F1 on the main window opened the guide at its section (the contents list is
+        // above it); a section from the contents list, and Back to where it was.
         auto* contents = child<QTreeWidget>(help, "Tree_contents");
         QScrollBar* scroll = help->browser()->verticalScrollBar();
         auto* back = child<QPushButton>(help, "Command_back");
         EXPECT_FALSE(back->isEnabled());
+        const int opened = scroll->value();
+        EXPECT_GT(opened, 0);
+        EXPECT_EQ(contents->currentItem(), contents->topLevelItem(0)) << "1. The main window";
         emit contents->itemClicked(contents->topLevelItem(3), 0);
-        EXPECT_GT(scroll->value(), 0);
+        EXPECT_GT(scroll->value(), opened);
         EXPECT_EQ(contents->currentItem(), contents->topLevelItem(3));
         ASSERT_TRUE(back->isEnabled());
         back->click();
-        EXPECT_EQ(scroll->value(), 0);
+        EXPECT_EQ(scroll->value(), opened);
         // The link to the guide in the other language, and back.
         const QString page = help->page();
         help->followLink(
@@ -120,9 +126,43 @@ TEST(Help, F1OpensTheGuideOfTheWindowsLanguageToBrowseAndSearch) {
         EXPECT_EQ(child<QLabel>(help, "Label_find")->text(),
                   strings::text(TextId::HelpFindMissing).arg("no such words anywhere"));
 
-        // Help again brings the same window forward.
+        // Help again brings the same window forward; F1 in the communication conditions
+        // goes to their section, and Back returns from it.
         win.action("menu_help")->trigger();
         EXPECT_EQ(w.helpWindow(), help);
+        const int before = scroll->value();
+        w.openConditions();
+        ASSERT_TRUE(activate(w.conditionsDialog()));
+        QTest::keyClick(w.conditionsDialog(), Qt::Key_F1);
+        EXPECT_TRUE(contents->currentItem()->text(0).startsWith("5. "))
+            << contents->currentItem()->text(0).toStdString();
+        back->click();
+        EXPECT_EQ(scroll->value(), before);
+        w.conditionsDialog()->reject();
+    }
+}
+
+TEST(Help, EveryWindowHasItsPlaceInBothGuides) {
+    // F1's places by window, found in each guide by the section's number (and subsection).
+    const char* windows[] = {"MainDisp",      "SubDisp_compare", "Setting_Disp", "SubDisp_command",
+                             "SubDisp_comm",  "SubDisp_find",    "rptver",       "SubDisp_monitor",
+                             "SubDisp_About", "SubDisp_help"};
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        HelpWindow help(help::guideResource(lang));
+        QStringList titles;
+        for (const char* name : windows) {
+            const QString anchor = anchorOf(help.headings(), guidePlaceOf(name));
+            EXPECT_FALSE(anchor.isEmpty()) << name;
+            for (const GuideHeading& h : help.headings())
+                if (h.anchor == anchor)
+                    titles << h.text;
+        }
+        // The operator's part comes first: the windows' sections, before the set-up ones.
+        EXPECT_EQ(titles.first(),
+                  lang == strings::Lang::English ? "1. The main window" : "1. メイン画面");
+        EXPECT_TRUE(titles.contains(lang == strings::Lang::English ? "5. Communication conditions"
+                                                                   : "5. 通信条件"));
+        EXPECT_TRUE(help.headings().last().text.startsWith("19. "));
     }
 }
 

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <utility>
@@ -95,6 +97,7 @@ TEST(MainWindow, FailureDisplayReturnsToTheModelName) {
     EXPECT_EQ(win.modelLabel()->text(), QStringLiteral("PMX-31570A"));
 
     win.com->onSend = nullptr;
+    w.setFailureDisplayTime(600000); // still on show when the read ends, however slow
     w.postTask(kTaskReadAll);
     w.onDispatcherTick();
     ASSERT_TRUE(w.failureOnShow());
@@ -292,18 +295,123 @@ TEST(MainMenus, ExportAppendsToTheChosenCsv) {
         t.values[0] = -5;
     });
     win.nextFile = win.path("list.csv");
+    auto* summary = child<QLabel>(win.w.get(), "Label_summary");
     win.action("menu_export")->trigger();
     EXPECT_TRUE(win.appendChosen); // never "replace?" for a file the rows are added to
     EXPECT_TRUE(win.lastFile.dir.endsWith("/csvdata"));
+    const QString shown = QDir::toNativeSeparators(win.nextFile);
+    EXPECT_EQ(summary->text(), "1 items written to the new file " + shown);
     win.hexButton()->setChecked(true);
     win.action("menu_export")->trigger();
-    const QString shown = QDir::toNativeSeparators(win.nextFile);
-    EXPECT_EQ(win.infos, QStringList({"1 items written to the new file " + shown,
-                                      "1 items appended to " + shown}));
+    EXPECT_EQ(summary->text(), "1 items appended to " + shown); // on the line, never in a box
+    EXPECT_TRUE(win.errors.isEmpty() && win.asked.isEmpty());
     const QByteArray bytes = win.read("list.csv"); // a block's bytes are the CSV writer's tests'
     EXPECT_LT(bytes.indexOf("\"P0\",-5\r\n"), bytes.indexOf("\"P0\",\"FFFBh\"\r\n"));
     win.nextFile = win.path("missing/list.csv");
     win.action("menu_export")->trigger();
     EXPECT_EQ(win.errors.size(), 1);
-    EXPECT_EQ(win.infos.size(), 2) << "nothing told for the one that failed";
+    EXPECT_EQ(summary->text(), "1 items appended to " + shown) << "nothing told for the failure";
+}
+
+TEST(MainWindow, OptionsFoundInTheRecordsSectionMoveToTheirOwnAtTheFirstStart) {
+    const auto beforeStart = [](const QString&) {
+        QSettingsStore store;
+        store.remove(cond::kOptionsSection, cond::kVerifyAfterWrite);
+        store.remove(cond::kOptionsSection, cond::kBlockRead);
+        store.setValue(cond::kSection, cond::kVerifyAfterWrite, "1");
+        store.setValue(cond::kSection, cond::kBlockRead, "1");
+    };
+    Window win(true, strings::Lang::English, beforeStart);
+    QSettingsStore store;
+    EXPECT_TRUE(child<QCheckBox>(win.w.get(), "Check_verify")->isChecked());
+    EXPECT_EQ(store.value(cond::kOptionsSection, cond::kVerifyAfterWrite, {}), "1");
+    EXPECT_EQ(store.value(cond::kOptionsSection, cond::kBlockRead, {}), "1");
+    QSettings file(store.fileName(), QSettings::IniFormat);
+    file.beginGroup(cond::kSection);
+    QStringList keys = file.childKeys();
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{"Databit", "DevNo", "Party", "Port", "Protocol", "Speed",
+                                 "Stopbit", "Timout"}));
+    child<QCheckBox>(win.w.get(), "Check_verify")->click(); // stored in its own section only
+    EXPECT_EQ(store.value(cond::kOptionsSection, cond::kVerifyAfterWrite, {}), "0");
+    EXPECT_FALSE(store.contains(cond::kSection, cond::kVerifyAfterWrite));
+    store.remove(cond::kOptionsSection, cond::kBlockRead);
+}
+
+TEST(MainWindow, TitleMarksATableChangedSinceItWasReadLoadedOrSaved) {
+    Window win;
+    MainWindow& w = *win.w;
+    EXPECT_FALSE(w.isWindowModified());
+    win.selectBox(1)->click();
+    EXPECT_TRUE(w.isWindowModified());
+    win.selectBox(1)->click(); // as it was
+    EXPECT_FALSE(w.isWindowModified());
+    win.selectBox(2)->click();
+    w.postTask(kTaskReadAll);
+    w.onDispatcherTick();
+    EXPECT_EQ(w.items().values[2], 20);
+    EXPECT_FALSE(w.isWindowModified()) << "as read";
+    w.editValue(2);
+    w.valueDialog()->pressDigit(5);
+    w.valueDialog()->storeValue();
+    EXPECT_TRUE(w.isWindowModified());
+    win.nextFile = win.path("table.dat");
+    w.saveDataFile();
+    EXPECT_FALSE(w.isWindowModified()) << "as saved";
+    win.edit([](ItemTable& t) { t.names[9] = "renamed"; });
+    EXPECT_TRUE(w.isWindowModified());
+    w.loadDataFile();
+    EXPECT_FALSE(w.isWindowModified()) << "as loaded";
+    EXPECT_EQ(w.items().values[2], 5);
+}
+
+TEST(MainWindow, FirstStartSaysHowToBeginAndFileDialogsRememberTheirFolders) {
+    // An installation's models folder among the system's data folders.
+    QTemporaryDir data;
+    const QString models = data.filePath("pmx31570a/models");
+    ASSERT_TRUE(QDir().mkpath(models));
+    ASSERT_TRUE(QFile::copy(PMX_TEST_DATA_DIR "/model-pmx31570a.txt", models + "/model.txt"));
+    const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_DIRS", data.path().toUtf8());
+
+    Window win;
+    MainWindow& w = *win.w;
+    auto* hint = child<QLabel>(&w, "Label_start");
+    EXPECT_FALSE(hint->isHidden());
+    EXPECT_TRUE(hint->text().contains("Setting > Unit selection")) << hint->text().toStdString();
+
+    // The first time each dialog starts where its files belong; the application folder
+    // has no model, so Unit selection offers the installed ones.
+    const std::tuple<std::function<void()>, MainWindow::FileKind, QString> kinds[] = {
+        {[&w] { w.chooseModel(); }, MainWindow::FileKind::Model, models},
+        {[&w] { w.loadDataFile(); }, MainWindow::FileKind::Data, win.home.path()},
+        {[&w] { w.exportCsv(); }, MainWindow::FileKind::Csv, win.path("csvdata")},
+    };
+    for (const auto& [choose, kind, first] : kinds) {
+        win.nextFile.clear(); // cancelled: nothing remembered
+        choose();
+        EXPECT_EQ(QDir::cleanPath(win.lastFile.dir), QDir::cleanPath(first));
+        EXPECT_EQ(w.startFolder(kind), first);
+    }
+    // Chosen once, a folder is where the next dialog of that kind starts.
+    win.nextFile = models + "/model.txt";
+    w.chooseModel();
+    EXPECT_TRUE(hint->isHidden()) << "a model is loaded";
+    const QString elsewhere = win.path("elsewhere");
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    win.nextFile = elsewhere + "/table.dat";
+    w.saveDataFile();
+    win.nextFile.clear();
+    w.loadDataFile();
+    EXPECT_EQ(win.lastFile.dir, elsewhere);
+    w.exportCsv();
+    EXPECT_EQ(QDir::cleanPath(win.lastFile.dir), QDir::cleanPath(win.path("csvdata")));
+    w.chooseModel();
+    EXPECT_EQ(win.lastFile.dir, models);
+    // A model beside the program is offered there, once nothing is remembered.
+    QSettingsStore().remove(cond::kOptionsSection, "ModelFolder");
+    win.file("own-model.txt", "\"X\"\n");
+    EXPECT_EQ(w.startFolder(MainWindow::FileKind::Model), win.home.path());
+
+    qputenv("XDG_DATA_DIRS", dataDirs);
 }

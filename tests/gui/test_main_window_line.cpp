@@ -104,20 +104,42 @@ TEST(MainWindow, LostNetworkDeviceIsTriedAgainUntilItAnswers) {
     EXPECT_EQ(portLine->toolTip(), connected);
 }
 
-TEST(MainWindow, NoticeIsToldOnceAfterTheTransfer) {
+TEST(MainWindow, NoticeIsToldOnceOnTheSummaryLineAfterTheTransfer) {
     Window win;
     MainWindow& w = *win.w;
     win.edit([](ItemTable& t) {
         t.selections[1] = Selection::Selected;
         t.selections[2] = Selection::Selected;
     });
+    auto* summary = child<QLabel>(&w, "Label_summary");
     TransferView& view = w;
-    win.com->onSend = [&] { view.notice(QStringLiteral("N")); };
+    win.com->onSend = [&] {
+        view.notice(QStringLiteral("N"));
+        EXPECT_FALSE(summary->text().contains('N')) << "not in the middle of the transfer";
+    };
     w.postTask(kTaskReadAll);
     w.onDispatcherTick();
-    EXPECT_TRUE(win.infos.isEmpty()) << "no box in the middle of a transfer";
     QCoreApplication::processEvents();
-    view.notice(QStringLiteral("M")); // outside a transfer: at once
+    const QString read = strings::text(TextId::SummaryRead).arg(2).arg(2);
+    EXPECT_EQ(summary->text(), read + "\nN");
+    view.notice(QStringLiteral("M")); // outside a transfer: at once, in place of the summary
     QCoreApplication::processEvents();
-    EXPECT_EQ(win.infos, QStringList({"N", "M"}));
+    EXPECT_EQ(summary->text(), "M");
+    EXPECT_TRUE(win.errors.isEmpty() && win.asked.isEmpty());
+}
+
+TEST(MainWindow, ModbusStationZeroReadIsRefusedOnTheSummaryLine) {
+    Window win;
+    MainWindow& w = *win.w;
+    QSettingsStore store;
+    store.setValue(cond::kSection, cond::kProtocol, "Modbus RTU");
+    w.postTask(kTaskApply);
+    w.onDispatcherTick();
+    win.edit([](ItemTable& t) { t.selections[1] = Selection::Selected; });
+    w.requestRead();
+    w.onDispatcherTick();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(win.com->log.isEmpty());
+    EXPECT_EQ(child<QLabel>(&w, "Label_summary")->text(), strings::text(TextId::BroadcastNoReads));
+    EXPECT_EQ(win.asked, QStringList{strings::text(TextId::ConfirmRead)}) << "no other box";
 }

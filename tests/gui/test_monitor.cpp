@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -86,6 +88,29 @@ TEST(Monitor, RowsAndCounters) {
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Protocol), "KORVAN");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::RoundTrip), "12.3");
     EXPECT_EQ(rig.cell(row, ExchangeTableModel::Time).size(), 12); // HH:mm:ss.zzz
+
+    // Modbus RTU bytes are numbers: 03 is a function code and 06 a count, no ETX or ACK.
+    ExchangeRecord rtu = korvanRead(0x44, ExchangeOutcome::Good);
+    rtu.protocol = kProtocolModbusRtu;
+    rtu.request = QByteArray::fromHex("0103004400018419");
+    rtu.answer = QByteArray::fromHex("01030206410d0a");
+    rig.log.exchanged(rtu);
+    EXPECT_EQ(rig.cell(row + 1, ExchangeTableModel::RequestCharacters), "...D....");
+    EXPECT_EQ(rig.cell(row + 1, ExchangeTableModel::AnswerCharacters), "....A..");
+}
+
+TEST(Monitor, OpensAtTheNewestExchange) {
+    Rig rig;
+    for (int i = 0; i < 300; ++i)
+        rig.log.exchanged(korvanRead(i % 128, ExchangeOutcome::Good));
+    rig.window->show();
+    QCoreApplication::processEvents();
+    auto* table = child<QTableView>(rig.window.get(), "Table_exchanges");
+    QScrollBar* bar = table->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    const QModelIndex last = table->model()->index(table->model()->rowCount() - 1, 0);
+    EXPECT_TRUE(table->viewport()->rect().intersects(table->visualRect(last)));
 }
 
 TEST(Monitor, PauseFreezesTheRowsAndResumeCatchesUp) {

@@ -44,6 +44,9 @@ template <class Comm> struct WindowOver : ScriptedPrompts {
         QSettingsStore store;
         cond::writeStored(store, {"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"});
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), QString());
+        // No folder remembered from an earlier window, the export's encoding the default.
+        for (const char* key : {"ModelFolder", "DataFolder", "CsvFolder", "CsvEncoding"})
+            store.remove(cond::kOptionsSection, QLatin1String(key));
         if (beforeStart)
             beforeStart(home.path());
         auto fake = std::make_unique<Comm>();

@@ -22,7 +22,6 @@ struct ScriptedPrompts {
     QStringList asked;
     QStringList askedDefaultNo; // the questions whose default answer is No (also in asked)
     QStringList errors;
-    QStringList infos;
     bool appendChosen = false; // the last file was chosen for appending
     bool answer = true;
     QList<bool> answers; // taken first, then `answer`
@@ -57,7 +56,6 @@ struct ScriptedPrompts {
             return chosen;
         };
         p.tellError = [this](QWidget*, const QString& text) { errors << text; };
-        p.tellInfo = [this](QWidget*, const QString& text) { infos << text; };
         return p;
     }
 };

@@ -111,9 +111,9 @@ TEST(ApplyConditions, BlockReadsBesideTheRecordAbsentMeansOff) {
         cond::writeStored(store,
                           {"Modbus RTU", "1", "9600", "8 bit", "1 bit", "EVEN", "COM1", "300"});
         if (c.on)
-            store.setValue(cond::kSection, cond::kBlockRead, QString::fromLatin1(c.on));
+            store.setValue(cond::kOptionsSection, cond::kBlockRead, QString::fromLatin1(c.on));
         if (c.max)
-            store.setValue(cond::kSection, cond::kBlockMax, QString::fromLatin1(c.max));
+            store.setValue(cond::kOptionsSection, cond::kBlockMax, QString::fromLatin1(c.max));
         const int writes = store.writeCount();
         test::FakeComm com;
         applyConditions(com, store);
@@ -121,6 +121,28 @@ TEST(ApplyConditions, BlockReadsBesideTheRecordAbsentMeansOff) {
         EXPECT_EQ(com.conditions().blockMax, c.maxInEffect);
         EXPECT_EQ(store.writeCount(), writes) << "nothing written back";
     }
+}
+
+TEST(Options, MovedOutOfTheRecordOnceReadWhereverTheyAre) {
+    MemorySettingsStore store;
+    cond::writeStored(store, {"Modbus RTU", "1", "9600", "8 bit", "1 bit", "EVEN", "COM1", "300"});
+    store.setValue(cond::kSection, cond::kVerifyAfterWrite, "1");
+    store.setValue(cond::kSection, cond::kBlockRead, "1");
+    store.setValue(cond::kSection, cond::kBlockMax, "40");
+    store.setValue(cond::kOptionsSection, cond::kBlockMax, "60"); // already moved: it wins
+    // Before the move (a command line run before the window's first start): read where
+    // they are.
+    EXPECT_EQ(cond::readBlockSetting(store), (cond::BlockReadSetting{true, 60}));
+    EXPECT_EQ(cond::moveOptionsOutOfTheRecord(store), 3);
+    for (const QString& key : cond::kOptionsOnceInTheRecord)
+        EXPECT_FALSE(store.contains(cond::kSection, key)) << key.toStdString();
+    EXPECT_EQ(cond::readStored(store).list().join('|'),
+              "Modbus RTU|1|9600|8 bit|1 bit|EVEN|COM1|300");
+    EXPECT_EQ(store.value(cond::kOptionsSection, cond::kVerifyAfterWrite, {}), "1");
+    EXPECT_EQ(cond::readBlockSetting(store), (cond::BlockReadSetting{true, 60}));
+    const int writes = store.writeCount();
+    EXPECT_EQ(cond::moveOptionsOutOfTheRecord(store), 0);
+    EXPECT_EQ(store.writeCount(), writes) << "nothing to move the second time";
 }
 
 TEST(ApplyConditions, FailuresSayWhy) {
@@ -134,13 +156,13 @@ TEST(ApplyConditions, FailuresSayWhy) {
     // Unconvertible texts stop before opening and stay stored; the instrument number is
     // taken before the time-out. Under Modbus a number that would fall back to station 0
     // is refused: it would turn every write into a broadcast.
-    const std::tuple<QString, const char*, const char*, qint16> cases[] = {
-        {cond::kTimout, "300abc", "KORVAN", 0},
-        {cond::kDevNo, "40000", "KORVAN", 3},
-        {cond::kDevNo, "96", "Modbus RTU", 3},
-        {cond::kDevNo, "abc", "Modbus ASCII", 3},
-        {cond::kDevNo, "0.4", "Modbus RTU", 3}};
-    for (const auto& [key, text, protocol, inst] : cases) {
+    const std::tuple<QString, const char*, const char*, qint16, TextId> cases[] = {
+        {cond::kTimout, "300abc", "KORVAN", 0, TextId::TimeoutNotANumber},
+        {cond::kDevNo, "40000", "KORVAN", 3, TextId::InstrumentOutOfRange},
+        {cond::kDevNo, "96", "Modbus RTU", 3, TextId::InstrumentOutOfRange},
+        {cond::kDevNo, "x", "Modbus ASCII", 3, TextId::InstrumentNotANumber},
+        {cond::kDevNo, "0.4", "Modbus RTU", 3, TextId::InstrumentNotANumber}};
+    for (const auto& [key, text, protocol, inst, why] : cases) {
         SCOPED_TRACE(text);
         MemorySettingsStore s;
         s.setValue(cond::kSection, cond::kProtocol, QString::fromLatin1(protocol));
@@ -149,7 +171,7 @@ TEST(ApplyConditions, FailuresSayWhy) {
         com.setConditions({.instrument = 3});
         const ApplyResult u = applyConditions(com, s);
         EXPECT_EQ(u.outcome, ApplyResult::Outcome::UnreadableText);
-        EXPECT_TRUE(u.why.contains(QString::fromLatin1(text))) << u.why.toStdString();
+        EXPECT_EQ(u.why, strings::text(why).arg(QString::fromLatin1(text)));
         EXPECT_EQ(com.conditions().instrument, inst);
         EXPECT_TRUE(com.lastDevice().isEmpty()) << "never opened";
         EXPECT_EQ(s.value(cond::kSection, key, {}), QString::fromLatin1(text));

@@ -1,5 +1,6 @@
 // The all-data list: which items it lists, the report built from it and the CSV export.
 #include "TestPrinters.h"
+#include "model/TextCodec.h"
 #include "report/CsvExport.h"
 #include "report/ListData.h"
 #include "report/ReportModel.h"
@@ -7,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <random>
 
 using namespace pmx;
 using strings::Lang;
@@ -110,4 +113,77 @@ TEST(ReportCsv, AWriteThatFailsIsReported) {
     QString error;
     EXPECT_FALSE(appendCsv("/dev/full", lists, Lang::English, &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(ReportCsv, OneFileNeverHoldsTwoEncodings) {
+    // Seeded random exports in every encoding, appended to the same files: each file always
+    // reads back, in the encoding its text shows, as exactly the blocks written, with at
+    // most one byte-order mark, at its start. What was written stays whatever comes later.
+    std::mt19937 random(22);
+    const CsvEncoding encodings[] = {CsvEncoding::Utf8, CsvEncoding::Utf8Bom,
+                                     CsvEncoding::ShiftJis};
+    const QString names[] = {QStringLiteral("P0"), QStringLiteral("温度"),
+                             QStringLiteral("アラーム 1"), QStringLiteral("Alarm, \"2\"")};
+    for (int run = 0; run < 60; ++run) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("list.csv");
+        QString expected;
+        for (int block = 0; block < 4; ++block) {
+            ItemTable t = undefinedTable();
+            for (int i = 0; i < 3; ++i)
+                t.names[i] = names[random() % std::size(names)];
+            const Lang lang = random() % 2 ? Lang::Japanese : Lang::English;
+            const CsvEncoding chosen = encodings[random() % std::size(encodings)];
+            ListArrays lists;
+            fillListArrays(t, false, lists);
+            QString error;
+            CsvWritten written;
+            ASSERT_TRUE(appendCsv(path, lists, lang, &error, &written, chosen))
+                << error.toStdString();
+            expected += csvBlock(lists, lang);
+            EXPECT_EQ(written.chosen, chosen);
+            EXPECT_EQ(written.appended, block > 0);
+        }
+        const QByteArray bytes = readAll(path);
+        EXPECT_EQ(decodeText(bytes), expected) << "run " << run;
+        EXPECT_LE(bytes.count("\xEF\xBB\xBF"), 1);
+        EXPECT_TRUE(bytes.indexOf("\xEF\xBB\xBF") <= 0);
+    }
+}
+
+TEST(ReportCsv, EncodingsAsChosenOrAsTheFileAlreadyIs) {
+    QTemporaryDir dir;
+    ItemTable t = undefinedTable();
+    t.names[0] = QStringLiteral("温度");
+    ListArrays lists;
+    fillListArrays(t, false, lists);
+    const QString sjis = dir.filePath("sjis.csv");
+    CsvWritten w;
+    ASSERT_TRUE(appendCsv(sjis, lists, Lang::English, nullptr, &w, CsvEncoding::ShiftJis));
+    EXPECT_TRUE(readAll(sjis).endsWith("\"\x89\xB7\x93\x78\",0\r\n")) << "温度 in Shift_JIS";
+    ASSERT_TRUE(appendCsv(sjis, lists, Lang::English, nullptr, &w, CsvEncoding::Utf8Bom));
+    EXPECT_EQ(w.written, CsvEncoding::ShiftJis);
+    EXPECT_EQ(csvWrittenText(w, sjis, Lang::English),
+              "1 items appended to " + QDir::toNativeSeparators(sjis) +
+                  " (in Shift_JIS, the encoding the file already has)");
+    const QString bom = dir.filePath("bom.csv");
+    ASSERT_TRUE(appendCsv(bom, lists, Lang::English, nullptr, &w, CsvEncoding::Utf8Bom));
+    EXPECT_TRUE(readAll(bom).startsWith("\xEF\xBB\xBF\"PMX-31570A"));
+    ASSERT_TRUE(appendCsv(bom, lists, Lang::English, nullptr, &w, CsvEncoding::Utf8));
+    EXPECT_EQ(w.written, CsvEncoding::Utf8) << "the same encoding: nothing to say";
+    EXPECT_EQ(csvWrittenText(w, bom, Lang::English).count('('), 0);
+
+    // A character Shift_JIS lacks: refused with the reason, nothing written.
+    t.names[1] = QStringLiteral("Zone \U0001F321");
+    fillListArrays(t, false, lists);
+    const QString refused = dir.filePath("refused.csv");
+    QString error;
+    EXPECT_FALSE(appendCsv(refused, lists, Lang::English, &error, nullptr, CsvEncoding::ShiftJis));
+    EXPECT_EQ(error, strings::text(TextId::CsvCannotHold, Lang::English)
+                         .arg("Shift_JIS", QStringLiteral("\U0001F321")));
+    EXPECT_FALSE(QFile::exists(refused));
+
+    for (const char* name : {"utf-8", "UTF-8-BOM", "shift_jis"})
+        EXPECT_TRUE(csvEncodingFromName(name).has_value()) << name;
+    EXPECT_FALSE(csvEncodingFromName("latin1").has_value());
 }

@@ -1,4 +1,5 @@
 #include "TestPrinters.h"
+#include "TextsOfRecord.h"
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 
@@ -38,13 +39,30 @@ TEST(StringTable, EveryIdOnceAndInBothLanguages) {
     EXPECT_GT(ids.size(), 50);
 }
 
+TEST(StringTable, TextsOfRecordWordForWordInBothLanguages) {
+    for (const pmx::test::TextOfRecord& t : pmx::test::kTextsOfRecord) {
+        EXPECT_EQ(text(TextId(t.id), Lang::English), QString::fromUtf8(t.english)) << "id " << t.id;
+        if (t.japanese) {
+            EXPECT_EQ(text(TextId(t.id), Lang::Japanese), QString::fromUtf8(t.japanese))
+                << "id " << t.id;
+        }
+    }
+    EXPECT_EQ(QString::fromLatin1(kModelFileFilter).section('|', 0, 0),
+              pmx::test::kModelFilterOfRecord);
+    EXPECT_EQ(QString::fromLatin1(kDataFileFilter).section('|', 0, 0),
+              pmx::test::kDataFilterOfRecord);
+    EXPECT_EQ(QString::fromLatin1(kCsvFileFilter).section('|', 0, 0),
+              pmx::test::kCsvFilterOfRecord);
+    EXPECT_EQ(QString::fromLatin1(kPageFooter), pmx::test::kPageFooterOfRecord);
+}
+
 TEST(StringTable, AccessKeys) {
     const std::tuple<TextId, char, Lang, const char*> cases[] = {
-        {TextId::Read, 'R', Lang::English, "&Read"},
-        {TextId::Save, 'E', Lang::English, "Sav&e"}, // the first E, whatever its case
-        {TextId::Decimal, 'd', Lang::English, "&DEC"},
-        {TextId::Stop, 'Q', Lang::English, "Stop (&Q)"}, // a key the text lacks
-        {TextId::Read, 'R', Lang::Japanese, "読込み(&R)"},
+        {TextId::Stop, 'T', Lang::English, "S&top"},
+        {TextId::VerifyAfterWriting, 'W', Lang::English, "Verify after &writing"},
+        {TextId::MonitorSave, 'e', Lang::English, "Sav&e as text..."}, // the first E, any case
+        {TextId::Stop, 'Q', Lang::English, "Stop (&Q)"},               // a key the text lacks
+        {TextId::Stop, 'T', Lang::Japanese, "中止(&T)"},
         {TextId::Cancel, 'c', Lang::Japanese, "キャンセル(&C)"},
     };
     for (const auto& [id, key, lang, caption] : cases)

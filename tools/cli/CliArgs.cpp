@@ -8,10 +8,10 @@ namespace pmx::cli {
 
 namespace {
 
-const char* const kValued[] = {"protocol",  "instrument", "rate",        "data-bits",
-                               "stop-bits", "parity",     "port",        "timeout",
-                               "lang",      "table",      "out",         "pdf",
-                               "block-max", "trace-file", "instruments", "answer-wait"};
+const char* const kValued[] = {
+    "protocol",  "instrument", "rate",        "data-bits",   "stop-bits", "parity",
+    "port",      "timeout",    "lang",        "table",       "out",       "pdf",
+    "block-max", "trace-file", "instruments", "answer-wait", "encoding"};
 
 const char* const kCommandHelp[][2] = {
     {"conditions",
@@ -62,8 +62,13 @@ const char* const kCommandHelp[][2] = {
              "  --port /dev/ttyUSB0 --protocol \"Modbus ASCII\" --instrument 17 --rate 4800\n"
              "  --data-bits 7 --parity EVEN --stop-bits 2\n"
              "Nothing is stored. Exit 0 found, 4 nothing answered, 3 no port could be opened.\n"},
-    {"export-csv", "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
-                   "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does.\n"},
+    {"export-csv",
+     "pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja]\n"
+     "                          [--encoding utf-8|utf-8-bom|shift_jis] OUT.csv\n"
+     "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does, in\n"
+     "UTF-8 unless --encoding chooses UTF-8 with a byte-order mark or Shift_JIS (for\n"
+     "spreadsheet programs on Japanese systems). A file that already holds text in\n"
+     "another encoding keeps its own, and standard error says so.\n"},
     {"report", "pmx31570a-cli report [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
                "Renders the all-data list report of IN.dat to a PDF file.\n"},
 };
@@ -167,7 +172,8 @@ QString usageText() {
                "  pmx31570a-cli ports\n"
                "  pmx31570a-cli [OPTIONS] find [--port P]... [--protocol P]... [--instruments "
                "LIST]\n"
-               "  pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja] OUT.csv\n"
+               "  pmx31570a-cli export-csv [--table IN.dat] [--hex] [--lang en|ja]\n"
+               "                           [--encoding utf-8|utf-8-bom|shift_jis] OUT.csv\n"
                "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
                "  pmx31570a-cli --version | --help | COMMAND --help\n"
                "\n"

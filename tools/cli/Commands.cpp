@@ -321,16 +321,27 @@ int cmdExportCsv(const Args& args) {
         err() << "error: export-csv needs exactly one OUT.csv\n" << commandHelp("export-csv");
         return kExitUsage;
     }
+    const std::optional<CsvEncoding> encoding = csvEncodingFromName(
+        args.has("encoding") ? args.value("encoding") : QStringLiteral("utf-8"));
+    if (!encoding) {
+        err() << "error: --encoding must be utf-8, utf-8-bom or shift_jis\n";
+        return kExitUsage;
+    }
     ItemTable table;
     if (!loadTable(args, table, false))
         return kExitUsage;
     ListArrays lists;
     fillListArrays(table, args.hex, lists);
     QString error;
-    if (!appendCsv(args.positional.first(), lists, strings::language(), &error)) {
+    CsvWritten written;
+    if (!appendCsv(args.positional.first(), lists, strings::language(), &error, &written,
+                   *encoding)) {
         err() << "error: cannot write " << args.positional.first() << ": " << error << '\n';
         return kExitUsage;
     }
+    if (written.written != written.chosen)
+        err() << "note: written in " << csvEncodingName(written.written)
+              << ", the encoding the file already has\n";
     return kExitOk;
 }
 

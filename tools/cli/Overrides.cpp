@@ -62,15 +62,24 @@ QString alternatives(const QStringList& entries) {
 QString OverlayStore::value(const QString& section, const QString& k,
                             const QString& fallback) const {
     const auto it = m_values.constFind(key(section, k));
-    return it != m_values.constEnd() ? *it : m_base.value(section, k, fallback);
+    if (it != m_values.constEnd())
+        return *it;
+    return m_removed.contains(key(section, k)) ? fallback : m_base.value(section, k, fallback);
 }
 
 void OverlayStore::setValue(const QString& section, const QString& k, const QString& text) {
+    m_removed.remove(key(section, k));
     m_values.insert(key(section, k), text);
 }
 
 bool OverlayStore::contains(const QString& section, const QString& k) const {
-    return m_values.contains(key(section, k)) || m_base.contains(section, k);
+    return m_values.contains(key(section, k)) ||
+           (!m_removed.contains(key(section, k)) && m_base.contains(section, k));
+}
+
+void OverlayStore::remove(const QString& section, const QString& k) {
+    m_values.remove(key(section, k));
+    m_removed.insert(key(section, k));
 }
 
 bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
@@ -137,8 +146,12 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
                             .arg(c.maxTimeoutMs));
         set(cond::kTimout, QString::number(t));
     }
+    // Block reads are the program's own options, beside the record.
+    const auto setOption = [&store](const QString& k, const QString& text) {
+        store.setValue(cond::kOptionsSection, k, text);
+    };
     if (args.has("block-read"))
-        set(cond::kBlockRead, QStringLiteral("1"));
+        setOption(cond::kBlockRead, QStringLiteral("1"));
     if (args.has("block-max")) {
         bool ok = false;
         const int n = args.value("block-max").toInt(&ok);
@@ -146,7 +159,7 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
             return fail(QStringLiteral("--block-max must be %1..%2")
                             .arg(cond::kBlockMaxSmallest)
                             .arg(cond::kBlockMaxLargest));
-        set(cond::kBlockMax, QString::number(n));
+        setOption(cond::kBlockMax, QString::number(n));
     }
     const QString port = args.value("port");
     if (!port.isEmpty()) {

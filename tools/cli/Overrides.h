@@ -5,6 +5,7 @@
 #include "comm/SettingsStore.h"
 
 #include <QMap>
+#include <QSet>
 
 namespace pmx::cli {
 
@@ -30,10 +31,13 @@ class OverlayStore : public SettingsStore {
                   const QString& fallback) const override;
     void setValue(const QString& section, const QString& key, const QString& text) override;
     bool contains(const QString& section, const QString& key) const override;
+    // Hides the key for this run; the stored settings keep it.
+    void remove(const QString& section, const QString& key) override;
 
   private:
     SettingsStore& m_base;
     QMap<QString, QString> m_values;
+    QSet<QString> m_removed;
 };
 
 // Turns the overrides into the stored texts the program itself would have. --port takes a

@@ -6,6 +6,7 @@
 #include "comm/SettingsStore.h"
 #include "transfer/Dispatcher.h"
 #include "ui/FinderDialog.h"
+#include "ui/FittingScrollArea.h"
 
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,7 +42,7 @@ bool shootFinder(MainWindow& window, Shooter& shots, const QString& simExe, cons
         return false;
     }
     finder->move(40, 20);
-    finder->resize(860, 640);
+    fitWindowToScreen(finder, nullptr, QSize(860, 640));
     bool ok = shots.shoot(finder, QStringLiteral("finder-start"));
 
     // Under way, some tries into the KORVAN part.

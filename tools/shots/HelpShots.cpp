@@ -2,6 +2,7 @@
 
 #include "ShotSupport.h"
 #include "app/MainWindow.h"
+#include "ui/FittingScrollArea.h"
 #include "ui/HelpWindow.h"
 
 namespace shots {
@@ -11,7 +12,7 @@ void shootHelp(pmx::MainWindow& window, Shooter& shooter) {
     pmx::HelpWindow* help = window.helpWindow();
     if (help) {
         help->move(40, 20);
-        help->resize(1100, 760);
+        fitWindowToScreen(help, nullptr, QSize(1100, 760));
         waitExposed(help);
         // The fourth section, in either language: reading and writing.
         int sections = 0;

@@ -7,13 +7,13 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLinearGradient>
-#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QTextStream>
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
+#include <QtMath>
 
 #include <cstdio>
 
@@ -45,14 +45,6 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-void acceptMessageBoxes(QTimer& timer) {
-    QObject::connect(&timer, &QTimer::timeout, &timer, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            box->accept();
-    });
-    timer.start(300);
-}
-
 void waitExposed(QWidget* w) {
     waitFor([w] { return w->windowHandle() && w->windowHandle()->isExposed(); }, 5000);
     settle(250);
@@ -61,19 +53,25 @@ void waitExposed(QWidget* w) {
 // Without a window manager there is no title bar; draw a plain one so that the guide
 // shows each window's title as the operator sees it.
 QImage withTitleBar(const QPixmap& content, const QString& title) {
+    // Drawn in the window's own units, at the screen's scale (150 %: 1.5 pixels each).
+    const qreal scale = content.devicePixelRatio();
+    const QSizeF size = content.deviceIndependentSize();
     const int barHeight = 28;
-    QImage out(content.width() + 2, content.height() + barHeight + 1, QImage::Format_RGB32);
+    QImage out(qCeil((size.width() + 2) * scale), qCeil((size.height() + barHeight + 1) * scale),
+               QImage::Format_RGB32);
+    out.setDevicePixelRatio(scale);
     out.fill(QColor(0x5a, 0x6b, 0x7d));
     QPainter p(&out);
     QLinearGradient grad(0, 0, 0, barHeight);
     grad.setColorAt(0, QColor(0x6f, 0x82, 0x96));
     grad.setColorAt(1, QColor(0x4c, 0x5c, 0x6d));
-    p.fillRect(QRect(0, 0, out.width(), barHeight), grad);
+    p.fillRect(QRectF(0, 0, size.width() + 2, barHeight), grad);
     QFont f = QApplication::font();
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(QRect(10, 0, out.width() - 20, barHeight), Qt::AlignVCenter | Qt::AlignLeft, title);
+    p.drawText(QRectF(10, 0, size.width() - 18, barHeight), Qt::AlignVCenter | Qt::AlignLeft,
+               title);
     p.drawPixmap(1, barHeight, content);
     p.end();
     return out;
@@ -116,7 +114,10 @@ bool Shooter::shoot(QWidget* w, const QString& name) {
         return false;
     }
     waitExposed(w);
-    const QImage image = withTitleBar(w->grab(), w->windowTitle());
+    // The title as the window system shows it: "[*]" is the changed table's mark.
+    QString title = w->windowTitle();
+    title.replace(QStringLiteral("[*]"), w->isWindowModified() ? QStringLiteral("*") : QString());
+    const QImage image = withTitleBar(w->grab(), title);
     const QString path = QDir(m_dir).filePath(name + m_suffix + QStringLiteral(".png"));
     if (!image.save(path)) {
         say(QStringLiteral("cannot write %1").arg(path));

@@ -21,8 +21,6 @@ void settle(int ms);
 // Runs the event loop until `done` holds; false at the deadline (a hang guard only).
 bool waitFor(const std::function<bool()>& done, int timeoutMs);
 void waitExposed(QWidget* w);
-// Accepts any message box that opens while `timer` runs.
-void acceptMessageBoxes(QTimer& timer);
 // Without a window manager there is no title bar; draw a plain one so that the guide
 // shows each window's title as the operator sees it.
 QImage withTitleBar(const QPixmap& content, const QString& title);

@@ -19,6 +19,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/CompareDialog.h"
 #include "ui/ConditionsDialog.h"
+#include "ui/FittingScrollArea.h"
 #include "ui/ItemSelectionDialog.h"
 #include "ui/MonitorWindow.h"
 #include "ui/ReportWindow.h"
@@ -236,7 +237,7 @@ int main(int argc, char** argv) {
                 report = r;
         if (report) {
             report->move(40, 10);
-            report->resize(1000, 860);
+            fitWindowToScreen(report, nullptr, QSize(1000, 860));
             waitExposed(report);
             settle(500);
         }
@@ -271,7 +272,7 @@ int main(int argc, char** argv) {
         }
         CompareDialog* compare = window.compareDialog();
         compare->move(60, 40);
-        compare->resize(640, 480);
+        fitWindowToScreen(compare, nullptr, QSize(640, 480));
         waitExposed(compare);
         settle(300);
         shots.shoot(compare, QStringLiteral("compare"));
@@ -338,7 +339,7 @@ int main(int argc, char** argv) {
         MonitorWindow* monitor = window.monitorWindow();
         if (monitor) {
             monitor->move(30, 60);
-            monitor->resize(1340, 440);
+            fitWindowToScreen(monitor, nullptr, QSize(1340, 440));
             waitExposed(monitor);
             // The second read's rows from 0002h on, where the faults begin.
             const int rows = monitor->model()->rowCount() - int(itemsToRead(window.items()).size());
@@ -378,8 +379,6 @@ int main(int argc, char** argv) {
         clamped.currentItem = 0x23;
         clamped.values[0x23] = 1500;
         window.setItems(clamped);
-        QTimer dismiss; // the notice of the value not kept, told after the write
-        acceptMessageBoxes(dismiss);
         window.postTask(kTaskWriteChanged);
         waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
                 30000);

@@ -138,7 +138,7 @@ void ReportRenderer::paginate(int pageHeight) {
 }
 
 QString ReportRenderer::pageLabel(int index) const {
-    return strings::text(TextId::PageOfPages, m_model.language())
+    return QString::fromLatin1(strings::kPageFooter)
         .replace(QLatin1String("%p"), QString::number(index + 1))
         .replace(QLatin1String("%P"), QString::number(pageCount()));
 }
