@@ -108,8 +108,11 @@ run /usr/bin/pmx31570a-cli ports
 # once it is up, and is still running then (a missing plugin or library ends it at once).
 echo "== pmx31570a, offscreen"
 data="$home/.local/share/KORVAN DELTRIS/PMX31570A"
-run env QT_QPA_PLATFORM=offscreen pmx31570a &
+# Started directly (not through the run function), so that $! is the window's process.
+env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
+  "${as_user[@]}" pmx31570a &
 window=$!
+trap 'kill "$window" 2>/dev/null; rm -rf "$home"' EXIT
 for _ in $(seq 600); do
   [ -d "$data/csvdata" ] || ! kill -0 "$window" 2>/dev/null && break
   sleep 0.1
@@ -123,6 +126,7 @@ if ! kill -0 "$window" 2>/dev/null; then
 fi
 kill "$window"
 wait "$window" || true
+trap 'rm -rf "$home"' EXIT
 if [ ! -d "$data/csvdata" ]; then
   echo "pmx31570a did not make its csvdata folder in $data" >&2
   exit 1
