@@ -2,7 +2,7 @@
 # Checks of the installed layout, one CTest case per argument:
 #   check_install.sh install PREFIX CMAKE BUILD_DIR   fresh `cmake --install` into PREFIX
 #   check_install.sh CASE PREFIX VERSION              files | desktop_entry | metainfo |
-#                                                     man_pages | programs
+#                                                     man_pages | programs | reference
 # Exit 0 pass, 1 fail, 77 skipped (a validator is not installed).
 set -uo pipefail
 
@@ -52,6 +52,11 @@ case_files() {
     "- share/man/man1/pmx31570a.1.gz"
     "- share/man/man1/pmx31570a-cli.1.gz"
     "- share/man/man1/pmx31570a-sim.1.gz"
+    "- share/man/ja/man1/pmx31570a.1.gz"
+    "- share/man/ja/man1/pmx31570a-cli.1.gz"
+    "- share/man/ja/man1/pmx31570a-sim.1.gz"
+    "- share/doc/pmx31570a/copyright"
+    "- share/doc/pmx31570a/changelog.gz"
     "- share/doc/pmx31570a/user-guide.md"
     "- share/doc/pmx31570a/user-guide.ja.md"
     "- share/pmx31570a/models/model-pmx31570a.txt"
@@ -90,11 +95,19 @@ case_files() {
 
   # Wherever a version is named, it is the project's.
   local page
-  for page in "$PREFIX"/share/man/man1/*.1.gz; do
+  for page in "$PREFIX"/share/man/man1/*.1.gz "$PREFIX"/share/man/ja/man1/*.1.gz; do
     zcat "$page" | grep -q "^\.TH .*\"pmx31570a $version\"" || fail "$(basename "$page") does not name version $version"
   done
   grep -q "<release version=\"$version\"" "$PREFIX/share/metainfo/$APP_ID.metainfo.xml" ||
     fail "metainfo has no release $version"
+  zcat "$PREFIX/share/doc/pmx31570a/changelog.gz" | head -n 1 | grep -q "^pmx31570a ($version) " ||
+    fail "the changelog's top entry is not version $version"
+  # Compressed files carry no name or time stamp, so that the package is reproducible.
+  local gz
+  for gz in "$PREFIX"/share/man/man1/*.gz "$PREFIX"/share/man/ja/man1/*.gz "$PREFIX"/share/doc/pmx31570a/*.gz; do
+    [ "$(od -An -tu1 -j4 -N4 "$gz" | tr -d ' ')" = 0000 ] || fail "$gz has a time stamp"
+    [ $(( $(od -An -tu1 -j3 -N1 "$gz") & 8 )) -eq 0 ] || fail "$gz has a file name"
+  done
   local stale
   stale=$(grep -ho 'pmx31570a_[0-9][0-9.]*_amd64\.deb' "$PREFIX"/share/doc/pmx31570a/*.md | sort -u |
           grep -vxF "pmx31570a_${version}_amd64.deb")
@@ -120,6 +133,14 @@ case_metainfo() {
   for binary in $(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$xml"); do
     [ -x "$PREFIX/bin/$binary" ] || fail "provides $binary, which is not installed"
   done
+  # The screenshots are those the package ships beside the guides, by the same names.
+  local image shots=0
+  for image in $(sed -n 's:.*<image[^>]*>\(.*\)</image>.*:\1:p' "$xml"); do
+    shots=$((shots + 1))
+    [ -f "$PREFIX/share/doc/pmx31570a/${image##*/}" ] || fail "screenshot $image is not in the package"
+  done
+  [ "$shots" -gt 0 ] || fail "metainfo has no screenshot"
+  grep -q '<url type="homepage">https://' "$xml" || fail "metainfo has no homepage"
   skip_without appstreamcli appstream
   appstreamcli validate --no-net --pedantic "$xml" || fail "appstreamcli validate"
 }
@@ -127,10 +148,29 @@ case_metainfo() {
 case_man_pages() {
   skip_without groff groff-base
   local page warnings
-  for page in "$PREFIX"/share/man/man1/*.1.gz; do
-    warnings=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1)
-    [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
+  # The Japanese pages are formatted as man does for a Japanese reader: UTF-8 input
+  # (preconv) and the Japanese line-breaking rules (ja.tmac).
+  for page in "$PREFIX"/share/man/man1/*.1.gz "$PREFIX"/share/man/ja/man1/*.1.gz; do
+    local macros=(-man)
+    case "$page" in */ja/*) macros+=(-mja) ;; esac
+    if ! zcat "$page" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; then
+      fail "$page is not UTF-8"
+      continue
+    fi
+    warnings=$(zcat "$page" | preconv -e UTF-8 | groff "${macros[@]}" -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "$page: $warnings"
   done
+  # Each English page has its Japanese one and no other.
+  local en ja
+  en=$(cd "$PREFIX/share/man/man1" && ls)
+  ja=$(cd "$PREFIX/share/man/ja/man1" && ls)
+  [ "$en" = "$ja" ] || fail "English pages: $en; Japanese pages: $ja"
+}
+
+# The man pages and --help name the same options (check_reference.py).
+case_reference() {
+  skip_without python3 python3
+  python3 "$(dirname "$0")/check_reference.py" "$PREFIX" || fail "man pages and --help differ"
 }
 
 # The installed programs start without anything from the build tree and describe
@@ -169,7 +209,7 @@ case_programs() {
 }
 
 case "$CASE" in
-  install | files | desktop_entry | metainfo | man_pages | programs) "case_$CASE" "$@" ;;
+  install | files | desktop_entry | metainfo | man_pages | programs | reference) "case_$CASE" "$@" ;;
   *) echo "unknown case $CASE" >&2; exit 2 ;;
 esac
 exit "$FAILED"
