@@ -1,6 +1,6 @@
 #include "report/CsvExport.h"
+#include "model/AtomicFile.h"
 #include "model/TextCodec.h"
-#include "text/SystemReason.h"
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -72,25 +72,10 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
 }
 
 bool appendCsvText(const QString& path, const QString& block, QString* error) {
-    auto fail = [error](const QString& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
     // A character the system code page lacks is written as its replacement, as every other
-    // text file of the program does.
-    const QByteArray bytes = encodeText(block);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return fail(systemReason(file.errorString()));
-    if (file.write(bytes) != bytes.size())
-        return fail(systemReason(file.errorString()));
-    if (!file.flush())
-        return fail(systemReason(file.errorString()));
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return fail(systemReason(file.errorString()));
-    return true;
+    // text file of the program does. A block that does not fit is taken back whole: the
+    // next export must not glue its title onto half a row.
+    return appendToFile(path, encodeText(block), error);
 }
 
 QString csvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang) {

@@ -23,7 +23,8 @@ struct CsvWritten {
 };
 
 // Appends one block to `path` (created when missing) in the system encoding. Returns false
-// and fills `error` when the file cannot be opened or written; what was written stays.
+// and fills `error` when the file cannot be opened or the block does not go in whole;
+// the file is then as it was (appendToFile).
 bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
                QString* error = nullptr, CsvWritten* written = nullptr);
 

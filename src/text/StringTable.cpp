@@ -323,6 +323,8 @@ constexpr Entry kTable[] = {
     {635, u"host not found", u"ホストが見つかりません"},
     {636, u"network unreachable", u"ネットワークに到達できません"},
     {637, u"the other side closed the connection", u"相手側が接続を閉じました"},
+    {638, u"the file is larger than this system allows",
+     u"ファイルサイズがシステムの上限を超えます"},
     // Why stored conditions were not applied.
     {640, u"Instrument number \"%1\" is out of range.", u"機器番号「%1」は範囲外です。"},
     {641, u"Time-out \"%1\" is not a number.", u"タイムアウト「%1」は数値ではありません。"},

@@ -262,6 +262,7 @@ enum class TextId : int {
     ReasonHostNotFound = 635,
     ReasonUnreachable = 636,
     ReasonClosedByPeer = 637,
+    ReasonFileTooLarge = 638, // a file-size limit (EFBIG)
     InstrumentOutOfRange = 640,
     TimeoutNotANumber = 641,
     PortNotOpenedNamed = 642,

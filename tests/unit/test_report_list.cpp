@@ -99,15 +99,3 @@ TEST(ReportCsv, BlocksAppendedByteForByte) {
                                  "\"データ項目\",\"データ\"\r\n\"a\"b\",0\r\n" +
                                  head);
 }
-
-TEST(ReportCsv, AWriteThatFailsIsReported) {
-    // A device that accepts the open but no byte; a file that cannot be opened is tested
-    // through the main window's export.
-    if (!QFile::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    ListArrays lists;
-    fillListArrays(sampleTable(), false, lists);
-    QString error;
-    EXPECT_FALSE(appendCsv("/dev/full", lists, Lang::English, &error));
-    EXPECT_FALSE(error.isEmpty());
-}
