@@ -259,8 +259,11 @@ void MainWindow::endTransfer(const TransferResult& result, bool write, int plann
         return; // the notice says why nothing was read
     m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
     m_summaryLabel->setText(pmx::transferSummary(result, write, planned));
+    // A value the instrument did not keep is a failure as much as one it refused.
     setTextTone(m_summaryLabel,
-                result.failed.isEmpty() && !result.lost ? Tone::Plain : Tone::Failure);
+                result.failed.isEmpty() && result.mismatches.isEmpty() && !result.lost
+                    ? Tone::Plain
+                    : Tone::Failure);
     markFailedRows();
 }
 

@@ -229,6 +229,8 @@ constexpr Entry kTable[] = {
     {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
     {417, u"verify mismatch: wrote %1, holds %2", u"照合不一致: 書込み値 %1、機器の値 %2"},
     {418, u"    Verify mismatches %1", u"    照合不一致 %1"},
+    {419, u"; %1 not read: %2", u"、%1 項目未読込み: %2"},
+    {420, u"; %1 not written: %2", u"、%1 項目未書込み: %2"},
     {450, u"Help", u"ヘルプ"},
     {451, u"Contents", u"目次"},
     {452, u"Back", u"戻る"},

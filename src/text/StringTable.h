@@ -178,6 +178,8 @@ enum class TextId : int {
     SummaryNotKept = 416,        // "; %1 not kept" (verify after writing)
     OutcomeVerifyMismatch = 417, // "verify mismatch: wrote %1, holds %2"
     MonitorVerifyCount = 418,    // "    Verify mismatches %1", after the counters
+    SummaryNotRead = 419,        // "; %1 not read: %2" (the items a stop or a loss left)
+    SummaryNotWritten = 420,     // "; %1 not written: %2"
     // The help window and why help could not be shown.
     HelpTitle = 450,
     HelpContents = 451,
