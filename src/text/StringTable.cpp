@@ -130,6 +130,7 @@ constexpr Entry kTable[] = {
      u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 "
      u"のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
+    {217, u"%1 is in use by %2", u"%1 は %2 が使用中です"},
     // Files: what became of an export, a state file that was not loaded, why a save failed.
     {240, u"%1 items appended to %2", u"%1 項目を %2 に追記しました"},
     {241,

@@ -98,6 +98,7 @@ enum class TextId : int {
     OpenFailed = 214,
     NoSerialDevice = 215,
     ConditionsInvalid = 216,
+    DeviceHeldBy = 217, // "%1 is in use by %2": %2 names the programs and their process numbers
     // Files: what became of an export, a state file that was not loaded, why a save failed.
     CsvItemsAppended = 240,   // "%1 items appended to %2"
     StateFileNotLoaded = 241, // "%1 could not be loaded: %2 ... kept as %3 ..."
