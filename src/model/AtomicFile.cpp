@@ -193,8 +193,9 @@ bool FileWriter::open() {
                 m_file->setPermissions(info.permissions());
             return true;
         }
+        // Only a name that is taken is tried again.
         const int e = errno;
-        if (e != EEXIST)
+        if (!QFileInfo::exists(temporary))
             return failFromFile(TextId::FileNotCreated, e);
     }
     return fail(TextId::FileNotCreated, errnoText(EEXIST));
