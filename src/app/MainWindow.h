@@ -65,6 +65,10 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void postTask(Task task);
     // Runs the pending task; the dispatcher timer calls it.
     void onDispatcherTick();
+    // Ends the run when the system or the terminal asks (SIGTERM, SIGINT, SIGHUP): a
+    // transfer stops before its next exchange, the port closes, and nothing is saved,
+    // the state file included, since no operator confirmed the end.
+    void endOnRequest();
 
     // ---- queries
     const ItemTable& items() const { return m_table; }

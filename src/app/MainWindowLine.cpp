@@ -272,8 +272,9 @@ void MainWindow::endTransfer(const TransferResult& result, bool write, int plann
         return;
     }
     m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
+    // A value the instrument did not keep is a failure as much as one it refused.
     showOnSummaryLine(pmx::transferSummary(result, write, planned),
-                      !result.failed.isEmpty() || result.lost);
+                      !result.failed.isEmpty() || !result.mismatches.isEmpty() || result.lost);
     m_summaryFresh = true;
     markFailedRows();
 }

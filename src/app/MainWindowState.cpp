@@ -132,6 +132,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     QCoreApplication::quit();
 }
 
+void MainWindow::endOnRequest() {
+    stopEverything();
+    // Every event loop ends, an open dialog's too, which answers as if cancelled.
+    QCoreApplication::quit();
+}
+
 void MainWindow::stopEverything() {
     m_ending = true; // a running transfer stops at its next item
     m_dispatcherTimer.stop();

@@ -9,11 +9,80 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace pmx {
+
+namespace {
+
+volatile std::sig_atomic_t g_endSignal = 0;
+
+#ifdef Q_OS_UNIX
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onEndSignal(int signal) {
+    if (g_endSignal != 0) {
+        // Asked twice: at once.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_endSignal = signal;
+    // The event loop hears of it through the pipe; nothing else is safe in a handler.
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM (the session ends, `kill`), SIGINT (Ctrl+C where it was started) and SIGHUP
+// (its terminal closed) end the run through the window, as a clean end without saving.
+void endOnSignals(QApplication& app, MainWindow& window) {
+    if (::pipe(g_signalPipe) != 0)
+        return;
+    for (int fd : g_signalPipe) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
+        char byte = 0;
+        while (::read(g_signalPipe[0], &byte, 1) > 0) {
+        }
+        notifier->setEnabled(false);
+        window.endOnRequest();
+    });
+    struct sigaction action {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+#endif
+
+} // namespace
+
+int endingSignal() {
+    return int(g_endSignal);
+}
+
+void endAsSignalled() {
+    const int signal = endingSignal();
+    if (signal == 0)
+        return;
+    std::fflush(nullptr);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
 
 strings::Lang setUpLanguage(QTranslator& qtTranslator) {
     // One language for the run, from the user's locale; Qt's own dialogs follow it.
@@ -76,10 +145,14 @@ int runProgram(int argc, char** argv, const std::function<void(MainWindow&)>& be
     ensureCsvFolder(); // a failure only matters to the export, which reports it
 
     MainWindow window(std::make_unique<SerialComm>(), UserPrompts::interactive());
+#ifdef Q_OS_UNIX
+    endOnSignals(app, window);
+#endif
     if (beforeStart)
         beforeStart(window);
     window.startCommunication();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return g_endSignal != 0 ? 128 + int(g_endSignal) : status;
 }
 
 } // namespace pmx

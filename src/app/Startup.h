@@ -30,7 +30,15 @@ QString infoOptionText(const QStringList& args);
 
 // The whole run of the program: application names, the language from the user's locale
 // (Qt's own dialogs follow it), the CSV folder, the main window. `beforeStart` sees the
-// window before its communication starts. Returns the exit status of the event loop.
+// window before its communication starts. Returns the exit status of the event loop, or
+// 128 + the signal when SIGTERM, SIGINT or SIGHUP ended the run (MainWindow::endOnRequest;
+// a second such signal ends the program at once).
 int runProgram(int argc, char** argv, const std::function<void(MainWindow&)>& beforeStart = {});
+
+// The signal that ended the run, 0 when none did.
+int endingSignal();
+// Ends the program by endingSignal() where there is one, as an uncaught signal would,
+// so that whoever started it sees how it ended. Returns when there is none.
+void endAsSignalled();
 
 } // namespace pmx

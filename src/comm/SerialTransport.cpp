@@ -1,5 +1,6 @@
 #include "comm/SerialTransport.h"
 
+#include "comm/PortLock.h"
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 
@@ -8,8 +9,12 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <ctime>
@@ -29,6 +34,31 @@ bool deviceAccessible(const QString& device) {
     // Windows answers "access denied" for a port another program holds.
     Q_UNUSED(device);
     return true;
+#endif
+}
+
+// A pseudo-terminal carries 8 bits without parity whatever is asked: Linux drops the data
+// bits and parity of every request and keeps the rest. The C library reports that as
+// "invalid argument" once the request changes nothing else, as it does when a client was
+// killed before it could put back the settings it found, so asking a pty for 7 bits or
+// parity would fail from then on.
+bool isPseudoTerminal(const QString& device) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+#ifdef Q_OS_LINUX
+    const unsigned kind = major(st.st_rdev);
+    return (kind >= 136 && kind <= 143) || kind == 3; // pty slaves, new and old style
+#else
+    const QString path = QFileInfo(device).canonicalFilePath();
+    return path.startsWith(QLatin1String("/dev/pts/")) ||
+           path.startsWith(QLatin1String("/dev/ttys")) ||
+           path.startsWith(QLatin1String("/dev/ttyp"));
+#endif
+#else
+    Q_UNUSED(device);
+    return false;
 #endif
 }
 
@@ -119,13 +149,16 @@ bool SerialTransport::open(const LineSettings& s) {
 
     m_port->setPortName(s.device); // a text starting with "/" is taken as the device path
     m_port->setBaudRate(s.baudRate);
-    m_port->setDataBits(bits);
-    m_port->setParity(parity);
+    // On a pty the line is asked for what it carries anyway (see isPseudoTerminal); its
+    // rate and stop bits are set as given, and the virtual instrument reads them.
+    const bool pty = isPseudoTerminal(s.device);
+    m_port->setDataBits(pty ? QSerialPort::Data8 : bits);
+    m_port->setParity(pty ? QSerialPort::NoParity : parity);
     m_port->setStopBits(stop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    // A Linux pseudo-terminal keeps 8 bits without parity whatever is asked, but
-    // tcsetattr still succeeds and QSerialPort 6.4 does not read the settings back, so
-    // 7 bits or EVEN parity open fine on a pty and no pty exception is needed here.
+    // A lock file whose owner is gone (killed before it could remove it, or before it
+    // wrote its number into it) does not keep the port.
+    removeStalePortLock(s.device);
     if (m_port->open(QIODevice::ReadWrite)) {
         m_port->clear(QSerialPort::AllDirections);
         return true;
@@ -141,8 +174,13 @@ bool SerialTransport::open(const LineSettings& s) {
         break;
     case QSerialPort::PermissionError:
         if (deviceAccessible(s.device)) {
+            // Named where the system tells who holds it.
             m_openError = OpenError::Busy;
-            m_openErrorText = strings::text(TextId::DeviceBusy).arg(s.device) + detail;
+            const QList<PortHolder> holders = portHolders(s.device);
+            m_openErrorText =
+                holders.isEmpty()
+                    ? strings::text(TextId::DeviceBusy).arg(s.device) + detail
+                    : strings::text(TextId::DeviceHeldBy).arg(s.device, portHoldersText(holders));
         } else {
             m_openError = OpenError::PermissionDenied;
             m_openErrorText = strings::text(TextId::PermissionDenied).arg(s.device);

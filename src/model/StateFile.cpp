@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "model/AppPaths.h"
+#include "model/AtomicFile.h"
 #include "model/TableFile.h"
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
@@ -42,17 +43,29 @@ bool keepStateFileCopy(const QString& dir, QString* error) {
     const QString copy = folder.filePath(QLatin1String(kStateBackupName));
     if (!QFileInfo::exists(original))
         return true;
-    // An older copy gives way. Should the new copy then fail, the state file itself is
-    // still there: the save that would replace it does not happen.
-    QFile::remove(copy);
-    QFile source(original);
-    if (!source.copy(copy)) {
+    // The copy replaces an older one only once it is whole: should it fail, the older copy
+    // and the state file itself are both still there, and the save that would replace the
+    // state file does not happen.
+    auto failed = [&](const QString& reason) {
         if (error)
-            *error = strings::text(TextId::CopyNotKept)
-                         .arg(QLatin1String(kStateBackupName), systemReason(source.errorString()));
+            *error =
+                strings::text(TextId::CopyNotKept).arg(QLatin1String(kStateBackupName), reason);
         return false;
+    };
+    QFile source(original);
+    if (!source.open(QIODevice::ReadOnly))
+        return failed(systemReason(source.errorString()));
+    FileWriter writer(copy);
+    if (!writer.open())
+        return failed(writer.reason());
+    while (!source.atEnd()) {
+        const QByteArray block = source.read(64 * 1024);
+        if (source.error() != QFileDevice::NoError)
+            return failed(systemReason(source.errorString()));
+        if (!writer.write(block))
+            return failed(writer.reason());
     }
-    return true;
+    return writer.commit() || failed(writer.reason());
 }
 
 bool saveStateFile(const QString& dir, const ItemTable& table, QString* error) {

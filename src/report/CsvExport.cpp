@@ -1,6 +1,6 @@
 #include "report/CsvExport.h"
+#include "model/AtomicFile.h"
 #include "model/TextCodec.h"
-#include "text/SystemReason.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -196,17 +196,9 @@ bool appendCsvText(const QString& path, const QString& block, QString* error, Cs
     const QByteArray bytes = (bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + *text;
     if (written)
         *written = used;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return fail(systemReason(file.errorString()));
-    if (file.write(bytes) != bytes.size())
-        return fail(systemReason(file.errorString()));
-    if (!file.flush())
-        return fail(systemReason(file.errorString()));
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return fail(systemReason(file.errorString()));
-    return true;
+    // A block that does not fit is taken back whole: the next export must not glue its
+    // title onto half a row.
+    return appendToFile(path, bytes, error);
 }
 
 QString csvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang) {

@@ -46,8 +46,8 @@ struct CsvWritten {
 
 // Appends one block to `path` (created when missing) in the chosen encoding, or in the
 // encoding the file already has (encodingForAppend). Returns false and fills `error` when
-// the file cannot be opened or written, or the encoding cannot hold a text of the block
-// (nothing is written then); what was written stays.
+// the file cannot be opened, the block does not go in whole, or the encoding cannot hold a
+// text of the block; the file is then as it was (appendToFile).
 bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
                QString* error = nullptr, CsvWritten* written = nullptr,
                CsvEncoding encoding = CsvEncoding::Utf8);

@@ -133,6 +133,7 @@ constexpr Entry kTable[] = {
      u"%1: シリアルデバイスが見つかりません。アダプタを接続するか、通信条件で %1 "
      u"のデバイスを選んでください。"},
     {216, u"The communication conditions are not valid.", u"通信条件が正しくありません。"},
+    {217, u"%1 is in use by %2", u"%1 は %2 が使用中です"},
     // Files: what became of an export, a state file that was not loaded, why a save failed.
     {240, u"%1 items appended to %2", u"%1 項目を %2 に追記しました"},
     {241,
@@ -230,6 +231,8 @@ constexpr Entry kTable[] = {
     {416, u"; %1 not kept", u"、%1 項目は値が保持されず"},
     {417, u"verify mismatch: wrote %1, holds %2", u"照合不一致: 書込み値 %1、機器の値 %2"},
     {418, u"    Verify mismatches %1", u"    照合不一致 %1"},
+    {419, u"; %1 not read: %2", u"、%1 項目未読込み: %2"},
+    {420, u"; %1 not written: %2", u"、%1 項目未書込み: %2"},
     {450, u"Help", u"ヘルプ"},
     {451, u"Contents", u"目次"},
     {452, u"Back", u"戻る"},
@@ -320,6 +323,8 @@ constexpr Entry kTable[] = {
     {635, u"host not found", u"ホストが見つかりません"},
     {636, u"network unreachable", u"ネットワークに到達できません"},
     {637, u"the other side closed the connection", u"相手側が接続を閉じました"},
+    {638, u"the file is larger than this system allows",
+     u"ファイルサイズがシステムの上限を超えます"},
     // Why stored conditions were not applied.
     {640, u"Instrument number \"%1\" is out of range.", u"機器番号「%1」は範囲外です。"},
     {641, u"Time-out \"%1\" is not a number.", u"タイムアウト「%1」は数値ではありません。"},

@@ -98,6 +98,7 @@ enum class TextId : int {
     OpenFailed = 214,
     NoSerialDevice = 215,
     ConditionsInvalid = 216,
+    DeviceHeldBy = 217, // "%1 is in use by %2": %2 names the programs and their process numbers
     // Files: what became of an export, a state file that was not loaded, why a save failed.
     CsvItemsAppended = 240,   // "%1 items appended to %2"
     StateFileNotLoaded = 241, // "%1 could not be loaded: %2 ... kept as %3 ..."
@@ -177,6 +178,8 @@ enum class TextId : int {
     SummaryNotKept = 416,        // "; %1 not kept" (verify after writing)
     OutcomeVerifyMismatch = 417, // "verify mismatch: wrote %1, holds %2"
     MonitorVerifyCount = 418,    // "    Verify mismatches %1", after the counters
+    SummaryNotRead = 419,        // "; %1 not read: %2" (the items a stop or a loss left)
+    SummaryNotWritten = 420,     // "; %1 not written: %2"
     // The help window and why help could not be shown.
     HelpTitle = 450,
     HelpContents = 451,
@@ -257,6 +260,7 @@ enum class TextId : int {
     ReasonHostNotFound = 635,
     ReasonUnreachable = 636,
     ReasonClosedByPeer = 637,
+    ReasonFileTooLarge = 638, // a file-size limit (EFBIG)
     InstrumentOutOfRange = 640,
     TimeoutNotANumber = 641,
     PortNotOpenedNamed = 642,

@@ -24,6 +24,7 @@ const ErrnoReason kErrnoReasons[] = {
     {EACCES, TextId::ReasonPermission},
     {EPERM, TextId::ReasonPermission},
     {ENOSPC, TextId::ReasonNoSpace},
+    {EFBIG, TextId::ReasonFileTooLarge},
 #ifdef EDQUOT
     {EDQUOT, TextId::ReasonQuota},
 #endif
@@ -49,6 +50,7 @@ const struct {
     {"QIODevice", "No such file or directory", TextId::ReasonNoSuchFile},
     {"QIODevice", "Permission denied", TextId::ReasonPermission},
     {"QIODevice", "No space left on device", TextId::ReasonNoSpace},
+    {"QIODevice", "File too large", TextId::ReasonFileTooLarge},
     {"QIODevice", "Too many open files", TextId::ReasonTooManyFiles},
     {"QSaveFile", "Filename refers to a directory", TextId::ReasonFolderInTheWay},
     {"QSerialPort", "Permission error while locking the device", TextId::ReasonNotLocked},

@@ -58,13 +58,16 @@ bool record(TransferContext& ctx, TransferResult& out, int i, int result) {
     }
     if (result == kUnconfirmed) {
         out.unconfirmed.append(i);
-    } else if (result == kResponseOk) {
+        return true;
+    }
+    if (result == kResponseOk) {
         out.good.append(i);
     } else {
         out.failed.append(i);
         out.failedMessage.append(result);
         ctx.view.showError(result, i);
     }
+    ctx.view.itemRecorded(i, result);
     return true;
 }
 
@@ -232,18 +235,58 @@ QList<int> itemsToWrite(TransferContext& ctx) {
     return items;
 }
 
+QList<int> TransferResult::unreached() const {
+    QList<int> out;
+    for (int i : planned)
+        if (!good.contains(i) && !failed.contains(i) && !unconfirmed.contains(i))
+            out << i;
+    return out;
+}
+
+QString itemListText(const QList<int>& items, int limit) {
+    QList<int> sorted = items;
+    std::sort(sorted.begin(), sorted.end());
+    QStringList parts;
+    for (qsizetype k = 0; k < sorted.size();) {
+        qsizetype end = k + 1; // one past the run of consecutive addresses from k
+        while (end < sorted.size() && sorted[end] == sorted[end - 1] + 1)
+            ++end;
+        if (limit >= 0 && parts.size() >= limit) {
+            parts << QStringLiteral("\u2026");
+            break;
+        }
+        const QString first = itemAddressText(sorted[k]) + QLatin1Char('h');
+        if (end - k >= 3) {
+            parts << first + QLatin1Char('-') + itemAddressText(sorted[end - 1]) + QLatin1Char('h');
+        } else {
+            for (qsizetype j = k; j < end; ++j)
+                parts << itemAddressText(sorted[j]) + QLatin1Char('h');
+        }
+        k = end;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 QString summaryLine(const TransferResult& result, bool write) {
-    const qsizetype items = result.good.size() + result.failed.size() + result.unconfirmed.size();
+    // The items the transfer meant to send, also when a lost device let none be sent.
+    const qsizetype items = !result.planned.isEmpty() ? result.planned.size()
+                                                      : result.good.size() + result.failed.size() +
+                                                            result.unconfirmed.size();
     QString line = QStringLiteral("%1: %2 %3, %4 good, %5 failed")
                        .arg(write ? QLatin1String("write") : QLatin1String("read"))
                        .arg(items)
                        .arg(items == 1 ? QLatin1String("item") : QLatin1String("items"))
-                       .arg(result.good.size())
+                       .arg(result.keptCount())
                        .arg(result.failed.size());
     if (!result.unconfirmed.isEmpty())
         line += QStringLiteral(", %1 not confirmed").arg(result.unconfirmed.size());
     if (!result.mismatches.isEmpty())
         line += QStringLiteral(", %1 not kept").arg(result.mismatches.size());
+    if (const QList<int> unreached = result.unreached(); !unreached.isEmpty())
+        line += QStringLiteral(", %1 not %2 (%3)")
+                    .arg(unreached.size())
+                    .arg(write ? QLatin1String("written") : QLatin1String("read"))
+                    .arg(itemListText(unreached));
     if (result.stopped)
         line += QStringLiteral(", stopped");
     else if (result.lost)
@@ -253,7 +296,7 @@ QString summaryLine(const TransferResult& result, bool write) {
 
 QString transferSummary(const TransferResult& result, bool write, int planned) {
     QString text = strings::text(write ? TextId::SummaryWrite : TextId::SummaryRead)
-                       .arg(result.good.size())
+                       .arg(result.keptCount())
                        .arg(planned);
     if (!result.failed.isEmpty()) {
         // The first few by name; the monitor has them all.
@@ -270,6 +313,10 @@ QString transferSummary(const TransferResult& result, bool write, int planned) {
     }
     if (!result.mismatches.isEmpty())
         text += strings::text(TextId::SummaryNotKept).arg(result.mismatches.size());
+    if (const QList<int> unreached = result.unreached(); !unreached.isEmpty())
+        text += strings::text(write ? TextId::SummaryNotWritten : TextId::SummaryNotRead)
+                    .arg(unreached.size())
+                    .arg(itemListText(unreached, 3));
     if (result.stopped)
         text += strings::text(TextId::SummaryStopped);
     else if (result.lost)
@@ -279,6 +326,7 @@ QString transferSummary(const TransferResult& result, bool write, int planned) {
 
 TransferResult readAllItems(TransferContext& ctx) {
     TransferResult out;
+    out.planned = itemsToRead(ctx.table);
     if (lostBeforeStart(ctx, out))
         return out;
     if (isModbusBroadcast(ctx.com.conditions().protocol, ctx.com.conditions().instrument)) {
@@ -288,7 +336,7 @@ TransferResult readAllItems(TransferContext& ctx) {
         return out;
     }
     ctx.view.progressStart();
-    const int total = int(itemsToRead(ctx.table).size());
+    const int total = int(out.planned.size());
     int n = 0;
     const bool done = usesBlockReads(ctx.com.conditions())
                           ? readByBlocks(ctx, out)
@@ -316,12 +364,13 @@ static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
         return ctx.table.isSelected(i) && (!only || only->contains(i));
     };
     TransferResult out;
+    for (int i : itemsToWrite(ctx))
+        if (!only || only->contains(i))
+            out.planned << i;
     if (lostBeforeStart(ctx, out))
         return out;
     ctx.view.progressStart();
-    const QList<int> planned = itemsToWrite(ctx);
-    const int total = int(std::count_if(planned.begin(), planned.end(),
-                                        [&](int i) { return !only || only->contains(i); }));
+    const int total = int(out.planned.size());
     int n = 0;
     // The leading items need both copies of the selection; no events run between them.
     for (int i : kLeadingItems) {
@@ -359,6 +408,7 @@ TransferResult writeChangedItem(TransferContext& ctx) {
     const int i = ctx.table.currentItem;
     if (i < 0 || i >= kItemCount || !ctx.table.isSelected(i))
         return out;
+    out.planned = {i};
     if (lostBeforeStart(ctx, out))
         return out;
     record(ctx, out, i, writeItem(ctx, out, i));

@@ -42,6 +42,13 @@ class TransferView {
         Q_UNUSED(wrote);
         Q_UNUSED(holds);
     }
+    // An item's outcome as the sequence records it, in the order of the transfer: 0 when
+    // it was good (a read value is already in the table), otherwise its message id (the
+    // item was also shown through showError).
+    virtual void itemRecorded(int item, int messageId) {
+        Q_UNUSED(item);
+        Q_UNUSED(messageId);
+    }
 };
 
 // What a sequence works on; the instrument is the one of the conditions in effect.
@@ -61,9 +68,10 @@ struct ReadBackMismatch {
     friend bool operator==(const ReadBackMismatch&, const ReadBackMismatch&) = default;
 };
 
-// Outcome per item; the window ignores it (failures are shown as they happen), the
-// command line turns it into its exit status.
+// Outcome per item; the window shows its summary (failures are shown as they happen),
+// the command line prints it and turns it into its exit status.
 struct TransferResult {
+    QList<int> planned; // the items the transfer meant to send, in its order
     QList<int> good;
     QList<int> failed;
     QList<int> failedMessage; // message id of each failed item, same order
@@ -75,6 +83,11 @@ struct TransferResult {
     bool stopped = false;
     bool lost = false;            // the device went away; the sequence stopped
     bool readsImpossible = false; // Modbus station 0: nothing was read
+
+    // The planned items the transfer never reached (a stop, a lost device), in its order.
+    QList<int> unreached() const;
+    // Good and kept: the good items less those whose read-back differs.
+    qsizetype keptCount() const { return good.size() - mismatches.size(); }
 };
 
 // The five items the write of all items sends first, in this order.
@@ -94,10 +107,18 @@ bool usesBlockReads(const Conditions& conditions);
 QList<int> itemsToRead(const ItemTable& table);
 QList<int> itemsToWrite(TransferContext& ctx);
 
-// "read: 128 items, 127 good, 1 failed" (the command line's last line; "write: …").
+// Item addresses with runs of consecutive ones joined: "0005h, 0010h-001Fh". With a
+// limit, only the first `limit` parts, then "…".
+QString itemListText(const QList<int>& items, int limit = -1);
+
+// The command line's last line: "read: 58 items, 55 good, 1 failed, 2 not read
+// (0020h-0021h), stopped"; "write: …" with "1 not kept" (verify) and "3 not confirmed"
+// (broadcast) where there are any. Items are the planned ones; good ones are kept ones.
 QString summaryLine(const TransferResult& result, bool write);
 // The window's one-line summary in the run's language: "Read: 57 of 58 items good;
-// 1 failed: 0005h no answer". `planned` is the number of items the transfer meant to send.
+// 1 failed: 0005h no answer". `planned` is the number of items the transfer meant to send;
+// a value the instrument did not keep is counted apart from good, and the items never
+// reached are named.
 QString transferSummary(const TransferResult& result, bool write, int planned);
 
 TransferResult readAllItems(TransferContext& ctx);

@@ -258,7 +258,7 @@ TEST_P(TransferE2e, StopEndsTheReadAfterTheCurrentExchange) {
     EXPECT_EQ(rig.loggedItems("R"), QStringList{"0001"});
     EXPECT_EQ(w.items().values[1], simDefault(1));
     EXPECT_EQ(w.items().values[2], 77);
-    EXPECT_EQ(rig.summary(), "Read: 1 of 4 items good; stopped");
+    EXPECT_EQ(rig.summary(), "Read: 1 of 4 items good; 3 not read: 0002h, 0003h, 0044h; stopped");
     EXPECT_FALSE(rig.stopButton()->isVisible());
     EXPECT_FALSE(child<QProgressBar>(&w, "ProgressBar1")->isVisible());
 }

@@ -8,7 +8,9 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace pmx::test {
 
@@ -18,19 +20,40 @@ struct CliRun {
     QString err;
 };
 
-// `home` holds the settings and the application folder of the run: nothing of the user's.
-inline CliRun runCli(const QString& home, const QStringList& args) {
-    QProcess p;
+// The command line started in `home`, which holds the settings and the application folder
+// of the run: nothing of the user's. `inChild` runs in the new process before the program
+// (a limit, a file descriptor of the test's).
+inline std::unique_ptr<QProcess> startCli(const QString& home, const QStringList& args,
+                                          const std::function<void()>& inChild = {}) {
+    auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", home + "/config");
     env.insert("PMX31570A_HOME", home + "/home");
     env.insert("LANG", "C.UTF-8");
     env.remove("LC_ALL");
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(PMX_BIN_DIR "/pmx31570a-cli"), args);
-    EXPECT_TRUE(p.waitForFinished(120000)) << "hang guard";
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+    p->setProcessEnvironment(env);
+    if (inChild)
+        p->setChildProcessModifier(inChild);
+    p->start(QStringLiteral(PMX_BIN_DIR "/pmx31570a-cli"), args);
+    return p;
+}
+
+// Its status as a shell tells it: 128 + the signal for a program a signal ended.
+inline int shellStatus(const QProcess& p) {
+    return p.exitStatus() == QProcess::CrashExit ? 128 + p.exitCode() : p.exitCode();
+}
+
+inline CliRun finishCli(QProcess& p) {
+    if (p.state() != QProcess::NotRunning) {
+        EXPECT_TRUE(p.waitForFinished(120000)) << "hang guard";
+    }
+    return {shellStatus(p), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+inline CliRun runCli(const QString& home, const QStringList& args,
+                     const std::function<void()>& inChild = {}) {
+    return finishCli(*startCli(home, args, inChild));
 }
 
 // A data file at `path` with items 0001, 0005 and 0044 selected and i - 100 as the value

@@ -2,7 +2,6 @@
 // model definitions and the application directory.
 #include "TestPrinters.h"
 #include "model/AppPaths.h"
-#include "model/AtomicFile.h"
 #include "model/FieldReader.h"
 #include "model/ModelDefinition.h"
 #include "model/StateFile.h"
@@ -263,26 +262,6 @@ TEST(TableFile, ANameTheFileCannotHoldIsRefusedAndTheOldFileStays) {
         EXPECT_FALSE(saveStateFile(dir.path(), t, &error));
         EXPECT_EQ(readAll(path), before);
     }
-}
-
-TEST(AtomicFile, ASaveRemovesTheTemporariesOfItsInterruptedSaves) {
-    QTemporaryDir dir;
-    // Which files are the target's temporaries, and so removed.
-    const std::pair<const char*, bool> files[] = {
-        {"OUT.dat.a1B2c3", true},   {"OUT.dat.XXXXXX", true},  {"OUT.dat.bak", false},
-        {"OUT.dat.a1B2c3d", false}, {"OUT.dat.a1-2c3", false}, {"OTHER.dat.a1B2c3", false},
-        {"OUT.datXa1B2c3", false},  {"xOUT.dat.a1B2c3", false}};
-    for (const auto& [name, removed] : files)
-        writeBytes(dir, name, "left over");
-    QString error;
-    ASSERT_TRUE(writeFileAtomically(dir.filePath("OUT.dat"), "new\r\n", &error))
-        << error.toStdString();
-    for (const auto& [name, removed] : files)
-        EXPECT_EQ(QFile::exists(dir.filePath(name)), !removed) << name;
-    EXPECT_TRUE(QFile::exists(dir.filePath("OUT.dat")));
-    // Only the target's own: a directory so named is left alone.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("OUT.dat.zzzzzz"));
-    EXPECT_EQ(removeStaleTemporaries(dir.filePath("OUT.dat")), 0);
 }
 
 TEST(AppPaths, ApplicationDirectoryItsCsvFolderAndNeverASystemProgramFolder) {

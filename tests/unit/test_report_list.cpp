@@ -103,18 +103,6 @@ TEST(ReportCsv, BlocksAppendedByteForByte) {
                                  head);
 }
 
-TEST(ReportCsv, AWriteThatFailsIsReported) {
-    // A device that accepts the open but no byte; a file that cannot be opened is tested
-    // through the main window's export.
-    if (!QFile::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    ListArrays lists;
-    fillListArrays(sampleTable(), false, lists);
-    QString error;
-    EXPECT_FALSE(appendCsv("/dev/full", lists, Lang::English, &error));
-    EXPECT_FALSE(error.isEmpty());
-}
-
 TEST(ReportCsv, OneFileNeverHoldsTwoEncodings) {
     // Seeded random exports in every encoding, appended to the same files: each file always
     // reads back, in the encoding its text shows, as exactly the blocks written, with at

@@ -100,7 +100,8 @@ TEST_P(Sequences, WriteCountsTheItemsItSendsAndStopsBetweenThem) {
     EXPECT_TRUE(r.stopped);
     EXPECT_EQ(stopped.com.log, (QStringList{"W 0044 0000", "W 0002 0000"}));
     EXPECT_EQ(r.good, (QList<int>{68, 2}));
-    EXPECT_EQ(summaryLine(r, true), "write: 2 items, 2 good, 0 failed, stopped");
+    EXPECT_EQ(summaryLine(r, true),
+              "write: 4 items, 2 good, 0 failed, 2 not written (0045h, 0064h), stopped");
 }
 
 INSTANTIATE_TEST_SUITE_P(, Sequences, test::allProtocols(), ::testing::PrintToStringParamName());
@@ -125,19 +126,45 @@ TEST(Dispatcher, FailedApplyStopsCommunicationUntilTheNextApply) {
     EXPECT_EQ(host.calls.last(), "redraw");
 }
 
-TEST(TransferSummary, NamesTheFirstThreeFailuresAndTheLostDevice) {
-    TransferResult r;
-    r.good = {1, 2, 3};
-    r.failed = {5, 16, 17, 18};
-    r.failedMessage = {102, 100, 101, 103};
-    EXPECT_EQ(transferSummary(r, false, 8),
-              "Read: 3 of 8 items good; 4 failed: 0005h no answer, 0010h refused, 0011h "
-              "checksum error, \u2026");
-    EXPECT_EQ(summaryLine(r, false), "read: 7 items, 3 good, 4 failed");
-    TransferResult one;
-    one.failed = {2};
-    EXPECT_EQ(summaryLine(one, true), "write: 1 item, 0 good, 1 failed");
-    TransferResult lost;
+// Good is good and kept; every planned item is counted, and those never reached named.
+TEST(TransferSummary, CountsWhatWasDoneAndNamesWhatWasNot) {
+    TransferResult failed; // four failures, the last item never reached
+    failed.planned = {1, 2, 3, 5, 16, 17, 18, 20};
+    failed.good = {1, 2, 3};
+    failed.failed = {5, 16, 17, 18};
+    failed.failedMessage = {102, 100, 101, 103};
+    failed.stopped = true;
+    TransferResult notKept; // verify after writing read another value back
+    notKept.planned = notKept.good = {1, 2, 3};
+    notKept.mismatches = {{2, 5, 4}};
+    TransferResult lost; // gone before the first item
+    lost.planned = {0, 1, 2, 3, 4, 10, 68, 80};
     lost.lost = true;
-    EXPECT_EQ(transferSummary(lost, true, 5), "Write: 0 of 5 items good; device lost");
+    TransferResult one;
+    one.planned = one.failed = {2};
+    one.failedMessage = {102};
+    const struct {
+        const TransferResult& result;
+        bool write;
+        const char *window, *commandLine;
+    } rows[] = {
+        {failed, false,
+         "Read: 3 of 8 items good; 4 failed: 0005h no answer, 0010h refused, 0011h checksum "
+         "error, \u2026; 1 not read: 0014h; stopped",
+         "read: 8 items, 3 good, 4 failed, 1 not read (0014h), stopped"},
+        {notKept, true, "Write: 2 of 3 items good; 1 not kept",
+         "write: 3 items, 2 good, 0 failed, 1 not kept"},
+        {lost, true,
+         "Write: 0 of 8 items good; 8 not written: 0000h-0004h, 000Ah, 0044h, \u2026; device lost",
+         "write: 8 items, 0 good, 0 failed, 8 not written (0000h-0004h, 000Ah, 0044h, 0050h), "
+         "device lost"},
+        {one, true, "Write: 0 of 1 items good; 1 failed: 0002h no answer",
+         "write: 1 item, 0 good, 1 failed"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.commandLine);
+        EXPECT_EQ(transferSummary(row.result, row.write, int(row.result.planned.size())),
+                  QString::fromUtf8(row.window));
+        EXPECT_EQ(summaryLine(row.result, row.write), QLatin1String(row.commandLine));
+    }
 }

@@ -20,9 +20,12 @@ const char* const kCommandHelp[][2] = {
      "values as \"caption: value\". Exit 0, or 3 when the port cannot be opened.\n"},
     {"read", "pmx31570a-cli [OPTIONS] read [--table IN.dat] [--out OUT.dat] [--hex]\n"
              "Reads every item selected in IN.dat from the instrument and prints one line per\n"
-             "item read: address, name, value (DEC, or HEX with --hex). --out writes the\n"
-             "updated table file. Failed items go to standard error, and the run ends with\n"
-             "\"read: N items, G good, F failed\" there (not with --quiet).\n"},
+             "item as it is read: address, name, value (DEC, or HEX with --hex). Failed items\n"
+             "go to standard error, and the run ends with \"read: N items, G good, F failed\"\n"
+             "there (not with --quiet), naming the items a stop or a lost device left unread.\n"
+             "--out writes the updated table file after a read that reached every item; after\n"
+             "Ctrl+C, SIGTERM or a lost device it is not written (the file stays as it was)\n"
+             "and standard error says so.\n"},
     {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
               "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
               "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"
@@ -30,7 +33,8 @@ const char* const kCommandHelp[][2] = {
               "differs (items that cannot be read are not written). --verify reads every\n"
               "written item back and prints \"0023h: wrote 1500, instrument holds 1000\" to\n"
               "standard error for each value the instrument did not keep.\n"
-              "Ends with \"write: N items, G good, F failed\" on standard error.\n"
+              "Ends with \"write: N items, G good, F failed\" on standard error; with --verify\n"
+              "an item the instrument did not keep is counted as \"not kept\", not as good.\n"
               "Exit 0 all written (and kept), 1 some items failed, 4 a read-back differs.\n"},
     {"compare", "pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex]\n"
                 "Reads every item selected in IN.dat from the instrument (the file is not\n"
@@ -68,7 +72,8 @@ const char* const kCommandHelp[][2] = {
      "Appends the all-data list of IN.dat to OUT.csv, as the Export menu does, in\n"
      "UTF-8 unless --encoding chooses UTF-8 with a byte-order mark or Shift_JIS (for\n"
      "spreadsheet programs on Japanese systems). A file that already holds text in\n"
-     "another encoding keeps its own, and standard error says so.\n"},
+     "another encoding keeps its own, and standard error says so. A block that does\n"
+     "not go in whole (a full disk) is taken back: the file keeps its old length.\n"},
     {"report", "pmx31570a-cli report [--table IN.dat] [--hex] [--lang en|ja] --pdf OUT.pdf\n"
                "Renders the all-data list report of IN.dat to a PDF file.\n"},
 };
@@ -126,19 +131,25 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     return true;
 }
 
-bool parseInstrumentList(const QString& text, QList<int>* instruments) {
+bool parseInstrumentList(const QString& text, int first, int last, QList<int>* instruments) {
     instruments->clear();
+    QList<bool> named(qsizetype(last - first + 1), false);
+    const auto inRange = [&](const QString& t, int* n) {
+        bool ok = false;
+        *n = t.toInt(&ok);
+        return ok && *n >= first && *n <= last;
+    };
     for (const QString& part : text.split(QLatin1Char(','))) {
         const QStringList ends = part.trimmed().split(QLatin1Char('-'));
-        bool okFirst = false, okLast = false;
-        const int first = ends.value(0).toInt(&okFirst);
-        const int last = ends.size() == 2 ? ends[1].toInt(&okLast) : first;
-        if (!okFirst || (ends.size() == 2 && !okLast) || ends.size() > 2 || last < first ||
-            last - first > 255)
+        int from = 0, to = 0;
+        if (ends.size() > 2 || !inRange(ends[0], &from) || !inRange(ends.value(1, ends[0]), &to) ||
+            to < from)
             return false;
-        for (int n = first; n <= last; ++n)
-            if (!instruments->contains(n))
+        for (int n = from; n <= to; ++n) { // both ends lie in first..last: no overflow
+            if (!named[n - first])
                 instruments->append(n);
+            named[n - first] = true;
+        }
     }
     return !instruments->isEmpty();
 }
@@ -188,7 +199,8 @@ QString usageText() {
                "  --lang en|ja   (default: from the locale)\n"
                "read and write also take:\n"
                "  --trace   every exchange on standard error, one line each\n"
-               "  --trace-file FILE   the same lines into FILE\n"
+               "  --trace-file FILE   the same lines into FILE, which takes its place when the\n"
+               "                      run ends\n"
                "  --progress   the progress line even when standard error is not a terminal\n"
                "  --quiet   nothing on standard error but errors (no progress, no summary)\n"
                "An option's value follows it as the next word or after '=' (--rate=9600).\n"
@@ -201,11 +213,16 @@ QString usageText() {
                "after each, and the worst status is the program's. --out must then hold %n,\n"
                "replaced by the instrument number; --trace-file FILE gets every instrument's\n"
                "exchanges in turn, or one file each when FILE holds %n.\n"
-               "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or an "
-               "unreadable\n"
-               "file, 3 the port could not be opened or was lost, 4 values differ (compare) or a\n"
-               "written value was not kept (write --verify) or nothing answered (find); 1 wins\n"
-               "over 4.\n")
+               "Every file is written whole or not at all: should the disk be full or a size\n"
+               "limit be reached, the old file stays as it was and the error names the reason.\n"
+               "Ctrl+C (SIGINT) or SIGTERM ends a run before its next exchange: what was read is\n"
+               "printed with the summary, --out is not written; a second one ends it at once.\n"
+               "A closed standard output (read | head -1) ends the run quietly the same way.\n"
+               "Exit status: 0 all items good, 1 some items failed, 2 bad arguments or a file\n"
+               "that could not be read or written, 3 the port could not be opened or was lost,\n"
+               "4 values differ (compare) or a written value was not kept (write --verify) or\n"
+               "nothing answered (find); 1 wins over 4. Ended by a signal, as shells report\n"
+               "it: 130 Ctrl+C (SIGINT), 143 SIGTERM, 141 closed output (SIGPIPE).\n")
         .arg(alternatives(c.protocols))
         .arg(c.firstInstrument)
         .arg(c.lastInstrument)

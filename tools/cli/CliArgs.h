@@ -42,9 +42,10 @@ struct Args {
 // a one-line *error.
 bool parseArgs(const QStringList& argv, Args* args, QString* error);
 
-// "1,3,5-9": numbers and ascending ranges, in the order given, each once. False for an
-// empty or malformed list; the numbers themselves are checked as --instrument is.
-bool parseInstrumentList(const QString& text, QList<int>* instruments);
+// "1,3,5-9": numbers from `first` to `last` and ascending ranges of them, in the order
+// given, each once. False for an empty or malformed list or a number outside first..last
+// (so no list, however written, makes more than last - first + 1 numbers).
+bool parseInstrumentList(const QString& text, int first, int last, QList<int>* instruments);
 
 // Of two exit statuses the one that says more is wrong: 3, 2, 1, 4, then 0.
 int worseExit(int a, int b);

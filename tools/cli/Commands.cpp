@@ -10,12 +10,14 @@
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
 #include "model/AppPaths.h"
+#include "model/AtomicFile.h"
 #include "model/TableFile.h"
 #include "report/CsvExport.h"
 #include "report/ListData.h"
 #include "report/ReportModel.h"
 #include "report/render/ReportRenderer.h"
 #include "text/StringTable.h"
+#include "text/SystemReason.h"
 #include "text/ValueText.h"
 #include "transfer/Compare.h"
 #include "transfer/Sequences.h"
@@ -23,22 +25,41 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace pmx::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void onSignal(int) {
-    g_interrupted = 1;
+// The stop signal that came first (SIGINT or SIGTERM), 0 before.
+volatile std::sig_atomic_t g_stopSignal = 0;
+bool g_outputClosed = false;
+int g_outputError = 0; // errno of a failed write to standard output other than a closed pipe
+
+extern "C" void onStopSignal(int signal) {
+    if (g_stopSignal != 0) {
+        // The second stop ends the program at once, as the signal would have.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_stopSignal = signal;
 }
 
 class CliView : public TransferView {
   public:
-    CliView(const ItemTable& table, StatusLine& status, bool write)
-        : m_table(table), m_status(status), m_write(write) {}
+    // `print`: a read prints each item as it is recorded (address, name, value or reason).
+    CliView(const ItemTable& table, StatusLine& status, bool write, bool print = false,
+            bool hex = false)
+        : m_table(table), m_status(status), m_write(write), m_print(print), m_hex(hex) {}
     void progressStart() override {}
     void progressStep() override {}
     void progressEnd() override { m_status.wipe(); }
@@ -55,7 +76,7 @@ class CliView : public TransferView {
     void processEvents() override {}
     // Headless there is no dialog: its copy of the selection is the file's selection.
     bool selectionBoxTicked(int item) override { return m_table.isSelected(item); }
-    bool stopRequested() override { return stopSignalled(); }
+    bool stopRequested() override { return runMustStop(); }
     void connectionLost(const QString& device) override {
         m_status.say(strings::text(TextId::ConnectionLost).arg(device));
     }
@@ -63,35 +84,53 @@ class CliView : public TransferView {
     void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
         m_status.say(mismatchText({item, wrote, holds}));
     }
+    // Only what was read is printed as a value, as it is read: a failed item carries its
+    // reason in the value's place, and an item the run did not reach is not printed, so
+    // that the table's old value can never pass for the instrument's. A reader that
+    // stops early (`| head -1`) ends the run before its next exchange.
+    void itemRecorded(int item, int messageId) override {
+        if (!m_print || outputClosed())
+            return;
+        m_status.wipe();
+        printLine(itemAddressText(item) + QLatin1Char('\t') + m_table.names[item] +
+                  QLatin1Char('\t') +
+                  (messageId == 0 ? formatValue(m_table.values[item], m_hex)
+                                  : strings::text(TextId(messageId))));
+    }
 
   private:
     const ItemTable& m_table;
     StatusLine& m_status;
     bool m_write;
+    bool m_print;
+    bool m_hex;
 };
 
-// The trace: one line per exchange, as it ends.
+// The trace: one line per exchange, as it ends, on standard error or into a file that
+// takes its place whole when the run ends (FileWriter).
 class TraceWriter : public ExchangeObserver {
   public:
-    TraceWriter(QTextStream& stream, StatusLine* status) : m_stream(stream), m_status(status) {}
+    explicit TraceWriter(StatusLine* status) : m_status(status) {}
+    explicit TraceWriter(FileWriter* file) : m_file(file) {}
     void exchanged(const ExchangeRecord& record) override {
-        if (m_status) {
+        if (m_status)
             m_status->say(traceLine(record));
-            return;
-        }
-        m_stream << traceLine(record) << '\n';
-        m_stream.flush();
+        else
+            m_file->write((traceLine(record) + QLatin1Char('\n')).toUtf8());
     }
     // Standard error already has the mismatch line; the file gets it after the read-back.
     void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
-        if (!m_status)
-            m_stream << itemAddressText(item) << "h: verify mismatch (wrote " << wrote << ", holds "
-                     << holds << ")\n";
+        if (m_file)
+            m_file->write(QStringLiteral("%1h: verify mismatch (wrote %2, holds %3)\n")
+                              .arg(itemAddressText(item))
+                              .arg(wrote)
+                              .arg(holds)
+                              .toUtf8());
     }
 
   private:
-    QTextStream& m_stream;
-    StatusLine* m_status; // set when the lines go to standard error
+    StatusLine* m_status = nullptr; // the lines go to standard error
+    FileWriter* m_file = nullptr;   // or into this file
 };
 
 bool loadTable(const Args& args, ItemTable& table, bool required) {
@@ -139,12 +178,79 @@ QTextStream& err() {
 }
 
 void installStopSignals() {
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+#ifdef Q_OS_UNIX
+    // The handler only notes the stop; a sequence sees it before its next exchange.
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A closed output shows as a failed write, so the run can end cleanly (port closed,
+    // files whole) instead of vanishing in the middle of an exchange.
+    std::signal(SIGPIPE, SIG_IGN);
+#else
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+#endif
 }
 
 bool stopSignalled() {
-    return g_interrupted != 0;
+    return g_stopSignal != 0;
+}
+
+bool outputClosed() {
+#ifdef Q_OS_UNIX
+    // A pipe whose reader has gone reports an error condition to poll() at once.
+    if (!g_outputClosed) {
+        pollfd p{STDOUT_FILENO, 0, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & POLLERR))
+            g_outputClosed = true;
+    }
+#endif
+    return g_outputClosed;
+}
+
+bool runMustStop() {
+    return stopSignalled() || outputClosed() || g_outputError != 0;
+}
+
+int endingSignal() {
+    if (g_stopSignal != 0)
+        return int(g_stopSignal);
+#ifdef SIGPIPE
+    if (g_outputClosed)
+        return SIGPIPE;
+#endif
+    return 0;
+}
+
+void endBySignal(int signal) {
+    out().flush();
+    err().flush();
+    std::fflush(nullptr);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal); // where raising it did not end the program
+}
+
+bool printLine(const QString& line) {
+    if (g_outputClosed || g_outputError != 0)
+        return false;
+    errno = 0;
+    out() << line << '\n';
+    out().flush();
+    if (out().status() != QTextStream::Ok) {
+        const int error = errno;
+        if (error == EPIPE || outputClosed())
+            g_outputClosed = true;
+        else
+            g_outputError = error != 0 ? error : EIO;
+    }
+    return !g_outputClosed && g_outputError == 0;
+}
+
+QString outputErrorText() {
+    return g_outputError != 0 ? errnoReason(g_outputError, strings::language()) : QString();
 }
 
 std::unique_ptr<SerialComm> makeComm(OverlayStore& store) {
@@ -173,6 +279,30 @@ int cmdConditions(OverlayStore& store) {
     return kExitOk;
 }
 
+namespace {
+
+// Writes --out after a read that went through all its items. A read that was cut short
+// (a stop, a closed output, a lost device) leaves the file as it was and says so: its
+// table would hold old values beside new ones, with nothing in the file to tell which.
+int writeOutFile(const QString& path, const ItemTable& table, const TransferResult& result) {
+    if (path.isEmpty())
+        return kExitOk;
+    if (result.stopped || result.lost || runMustStop()) {
+        err() << "not written: " << path << " ("
+              << (result.lost ? "the device was lost" : "the read was interrupted")
+              << "; the file is as it was)\n";
+        return kExitOk;
+    }
+    QString error;
+    if (!saveTableFile(path, table, &error)) {
+        err() << "error: cannot write " << path << ": " << error << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
 int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     if (!write && (args.onlyChanged || args.verify)) {
         err() << "error: --only-changed and --verify belong to write (see --help)\n";
@@ -182,39 +312,42 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
         return kExitUsage;
-    QFile traceFile(args.value("trace-file"));
-    QTextStream traceFileStream;
+    const QString tracePath = args.value("trace-file");
+    std::unique_ptr<FileWriter> traceFile;
     if (args.has("trace-file")) {
-        const auto mode = args.traceAppend ? QIODevice::Append : QIODevice::Truncate;
-        if (!traceFile.open(QIODevice::WriteOnly | mode | QIODevice::Text)) {
-            err() << "error: cannot write " << traceFile.fileName() << ": "
-                  << traceFile.errorString() << '\n';
+        traceFile = std::make_unique<FileWriter>(
+            tracePath, args.traceAppend ? FileWriter::Mode::Append : FileWriter::Mode::Replace);
+        if (!traceFile->open()) {
+            err() << "error: cannot write " << tracePath << ": " << traceFile->errorText() << '\n';
             return kExitUsage;
         }
-        traceFileStream.setDevice(&traceFile);
     }
     auto com = makeComm(store);
     if (int rc = openPort(*com, store))
         return rc;
     StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
-    TraceWriter toStderr(err(), &status);
-    TraceWriter toFile(traceFileStream, nullptr);
+    TraceWriter toStderr(&status);
+    TraceWriter toFile(traceFile.get());
     if (args.trace)
         com->addExchangeObserver(&toStderr);
-    if (traceFile.isOpen())
+    if (traceFile)
         com->addExchangeObserver(&toFile);
-    CliView view(table, status, write);
+    CliView view(table, status, write, !write, args.hex);
     TransferContext ctx{table, *com, view, args.verify};
     TransferResult result;
     bool unread = false;
+    bool readPhase = !write; // what the summary speaks of
     if (write && args.onlyChanged) {
         const Comparison cmp = compareWithInstrument(ctx);
         unread = cmp.count(ItemComparison::Outcome::Unreadable) > 0;
-        if (cmp.read.lost || cmp.read.readsImpossible || cmp.read.stopped)
+        if (cmp.read.lost || cmp.read.readsImpossible || cmp.read.stopped) {
             result = cmp.read;
-        else
+            readPhase = true;
+        } else {
             result = writeListedItems(ctx, cmp.differing());
-        status.say(cmp.countsText());
+        }
+        if (!outputClosed())
+            status.say(cmp.countsText());
     } else {
         result = write ? writeAllItems(ctx) : readAllItems(ctx);
     }
@@ -222,34 +355,23 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     com->removeExchangeObserver(&toStderr);
     com->removeExchangeObserver(&toFile);
     status.wipe();
-    if (!args.quiet && !result.readsImpossible)
-        status.say(summaryLine(result, write));
-    if (result.lost)
-        return kExitPort; // a partial table is neither printed nor saved
-    if (result.readsImpossible)
-        return kExitUsage;
-    if (!write) {
-        // Only what was read is printed as a value: a failed item carries its reason in the
-        // value's place, and an item a stop left unread is not printed, so that the table's
-        // old value can never pass for the instrument's.
-        for (int i = 0; i < kItemCount; ++i) {
-            const qsizetype failed = result.failed.indexOf(i);
-            if (!table.isSelected(i) || (failed < 0 && !result.good.contains(i)))
-                continue;
-            out() << itemAddressText(i) << '\t' << table.names[i] << '\t'
-                  << (failed < 0 ? display(table.values[i], args.hex)
-                                 : strings::text(TextId(result.failedMessage.value(failed))))
-                  << '\n';
-        }
-        const QString outPath = args.value("out");
-        if (!outPath.isEmpty()) {
-            QString error;
-            if (!saveTableFile(outPath, table, &error)) {
-                err() << "error: cannot write " << outPath << ": " << error << '\n';
-                return kExitUsage;
-            }
-        }
+    // Quiet once nobody reads the output.
+    if (!args.quiet && !result.readsImpossible && !outputClosed())
+        status.say(summaryLine(result, !readPhase));
+    int rc = kExitOk;
+    // The trace of an interrupted run is kept: it tells what happened.
+    if (traceFile && !traceFile->commit()) {
+        err() << "error: cannot write " << tracePath << ": " << traceFile->errorText() << '\n';
+        rc = kExitUsage;
     }
+    if (result.readsImpossible)
+        return kExitUsage; // nothing was read, nothing is written
+    if (!write)
+        rc = worseExit(rc, writeOutFile(args.value("out"), table, result));
+    if (result.lost)
+        return kExitPort;
+    if (rc == kExitUsage)
+        return kExitUsage;
     if (result.stopped || unread || !result.failed.isEmpty())
         return kExitSomeFailed;
     return result.mismatches.isEmpty() ? kExitOk : kExitDiffer;
@@ -269,22 +391,31 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     const Comparison cmp = compareWithInstrument(ctx);
     com->closePort();
     status.wipe();
-    if (cmp.read.lost)
-        return kExitPort;
     if (cmp.read.readsImpossible)
         return kExitUsage;
+    // What was compared is printed also when a stop or a lost device cut the read short;
+    // an item the read never reached is named in the summary, not printed as unreadable.
+    const QList<int> unreached = cmp.read.unreached();
     for (const ItemComparison& c : cmp.items) {
-        if (c.outcome == ItemComparison::Outcome::Equal)
+        if (c.outcome == ItemComparison::Outcome::Equal || unreached.contains(c.item))
             continue;
-        out() << itemAddressText(c.item) << '\t' << table.names[c.item] << '\t'
-              << display(c.tableValue, args.hex) << '\t'
-              << (c.outcome == ItemComparison::Outcome::Different
-                      ? display(c.instrumentValue, args.hex)
-                      : strings::text(TextId(c.messageId)))
-              << '\n';
+        if (!printLine(itemAddressText(c.item) + QLatin1Char('\t') + table.names[c.item] +
+                       QLatin1Char('\t') + display(c.tableValue, args.hex) + QLatin1Char('\t') +
+                       (c.outcome == ItemComparison::Outcome::Different
+                            ? display(c.instrumentValue, args.hex)
+                            : strings::text(TextId(c.messageId)))))
+            break;
     }
-    out().flush();
-    err() << cmp.countsText() << '\n';
+    if (!outputClosed()) {
+        QString counts = cmp.countsText();
+        if (!unreached.isEmpty())
+            counts += QStringLiteral(" (%1 not read: %2)")
+                          .arg(unreached.size())
+                          .arg(itemListText(unreached));
+        err() << counts << '\n';
+    }
+    if (cmp.read.lost)
+        return kExitPort;
     if (cmp.read.stopped || cmp.count(ItemComparison::Outcome::Unreadable) > 0)
         return kExitSomeFailed;
     return cmp.count(ItemComparison::Outcome::Different) > 0 ? kExitDiffer : kExitOk;
@@ -332,6 +463,10 @@ int cmdExportCsv(const Args& args) {
         return kExitUsage;
     ListArrays lists;
     fillListArrays(table, args.hex, lists);
+    if (runMustStop()) {
+        err() << "not written: " << args.positional.first() << " (interrupted)\n";
+        return kExitOk;
+    }
     QString error;
     CsvWritten written;
     if (!appendCsv(args.positional.first(), lists, strings::language(), &error, &written,
@@ -361,6 +496,10 @@ int cmdReport(int argc, char** argv, const Args& args) {
     ListArrays lists;
     fillListArrays(table, args.hex, lists);
     const ReportModel model = ReportModel::build(lists, strings::language());
+    if (runMustStop()) {
+        err() << "not written: " << pdf << " (interrupted)\n";
+        return kExitOk;
+    }
     QString error;
     if (!ReportRenderer::renderPdf(model, pdf, &error)) {
         err() << "error: cannot write " << pdf << ": " << error << '\n';

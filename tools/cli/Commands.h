@@ -17,10 +17,29 @@ class OverlayStore;
 QTextStream& out();
 QTextStream& err();
 
-// From then on SIGINT and SIGTERM stop a transfer between two items.
+// From then on SIGINT and SIGTERM stop a run before its next exchange, and a second one
+// ends the program at once; a closed standard output (SIGPIPE) is noticed by
+// outputClosed() instead of ending the program unseen.
 void installStopSignals();
 // True once SIGINT or SIGTERM came.
 bool stopSignalled();
+// True once standard output is a pipe that nobody reads any more (`read | head -1`).
+bool outputClosed();
+// A run that must end before its next exchange: a stop signal or a closed output.
+bool runMustStop();
+// The signal that ends the program once the run is over: SIGINT or SIGTERM as it came,
+// SIGPIPE for a closed output; 0 when the run ends normally.
+int endingSignal();
+// Ends the program by `signal`, as an uncaught one would, so that a shell sees 130 for
+// SIGINT, 143 for SIGTERM and 141 for SIGPIPE and a script around it stops as well.
+[[noreturn]] void endBySignal(int signal);
+
+// One line of standard output, at once; false when it cannot go: nobody reads it any
+// more (outputClosed()) or writing failed (outputErrorText()). Either ends the run.
+bool printLine(const QString& line);
+// Why standard output could not be written (a full disk behind `> file`); empty if it
+// could.
+QString outputErrorText();
 
 // The serial object of a run: the port map of `store` resolves the port names.
 std::unique_ptr<SerialComm> makeComm(OverlayStore& store);

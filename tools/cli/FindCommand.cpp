@@ -55,8 +55,8 @@ class CliFindView : public FinderView {
     }
     void found(const FoundInstrument& f) override {
         m_status.wipe();
-        out() << optionLine(f.target) << '\n';
-        out().flush();
+        if (!printLine(optionLine(f.target)))
+            return; // nobody reads on: the search ends before its next try
         QString note = answerText(f.result);
         if (!f.modelName.isEmpty())
             note += QStringLiteral(", ") + f.modelName;
@@ -66,7 +66,7 @@ class CliFindView : public FinderView {
         m_status.say(strings::text(TextId::FinderPortSkipped).arg(port, why));
     }
     void processEvents() override {}
-    bool stopRequested() override { return stopSignalled(); }
+    bool stopRequested() override { return runMustStop(); }
 
   private:
     StatusLine& m_status;
@@ -110,9 +110,8 @@ bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
         o->inEffect.protocol = o->protocols.first(); // the order given is kept
     if (args.has("instruments")) {
         QList<int> numbers;
-        if (!parseInstrumentList(args.value("instruments"), &numbers) ||
-            std::any_of(numbers.begin(), numbers.end(),
-                        [&](int n) { return n < c.firstInstrument || n > c.lastInstrument; }))
+        if (!parseInstrumentList(args.value("instruments"), c.firstInstrument, c.lastInstrument,
+                                 &numbers))
             return fail(QStringLiteral("--instruments must list numbers %1..%2, such as 1,3,5-9")
                             .arg(c.firstInstrument)
                             .arg(c.lastInstrument));
@@ -202,7 +201,7 @@ int cmdFind(const Args& args) {
     com->activate(true);
     const FinderResult result = runFinder(*com, plan, view, &table);
     status.wipe();
-    if (!args.quiet) {
+    if (!args.quiet && !outputClosed()) {
         const QString summary =
             result.cancelled
                 ? strings::text(TextId::FinderCancelled).arg(result.tries).arg(result.found.size())

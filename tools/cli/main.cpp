@@ -28,7 +28,8 @@ static int runOnLine(const Args& args) {
     return cmdTransfer(args, store, args.command == QLatin1String("write"));
 }
 
-int main(int argc, char** argv) {
+// The whole run; main() then ends it as a signal asks.
+static int run(int argc, char** argv) {
     installStopSignals();
     QStringList argvList;
     for (int k = 0; k < argc; ++k)
@@ -83,8 +84,11 @@ int main(int argc, char** argv) {
         return cmdFind(args);
 
     QList<int> instruments;
-    if (args.has("instrument") && !parseInstrumentList(args.value("instrument"), &instruments)) {
-        err() << "error: --instrument must be a number or a list such as 1,3,5-9\n";
+    const Choices& c = choices();
+    if (args.has("instrument") && !parseInstrumentList(args.value("instrument"), c.firstInstrument,
+                                                       c.lastInstrument, &instruments)) {
+        err() << "error: --instrument must be " << c.firstInstrument << ".." << c.lastInstrument
+              << " or a list of them such as 1,3,5-9\n";
         return kExitUsage;
     }
     if (instruments.size() <= 1) {
@@ -112,9 +116,28 @@ int main(int argc, char** argv) {
             n != instruments.first() && !args.value("trace-file").contains(QLatin1String("%n"));
         const int status = runOnLine(one);
         out().flush();
+        if (const int signal = endingSignal()) {
+            // The instruments after this one are not asked at all.
+            if (!outputClosed())
+                err() << "instrument " << n << ": exit " << 128 + signal << '\n';
+            break;
+        }
         err() << "instrument " << n << ": exit " << status << '\n';
         err().flush();
         worst = worseExit(worst, status);
     }
     return worst;
+}
+
+int main(int argc, char** argv) {
+    int status = run(argc, argv);
+    if (const QString why = outputErrorText(); !why.isEmpty()) {
+        err() << "error: cannot write standard output: " << why << '\n';
+        status = worseExit(status, kExitUsage);
+    }
+    // A stop or a closed output ends the program as the signal would have, once the port
+    // is closed and every file is whole.
+    if (const int signal = endingSignal())
+        endBySignal(signal);
+    return status;
 }
