@@ -115,6 +115,18 @@ QString display(qint16 v, bool hex) {
     return formatValue(v, hex);
 }
 
+// What the line showed of itself during the run: answers after their time-out (how late,
+// and a time-out that would wait for them) and an echoing adapter.
+void tellLineNotes(CommObject& com, StatusLine& status, bool quiet) {
+    const QString late = com.takeLateAnswerNotice();
+    if (quiet)
+        return;
+    if (!late.isEmpty())
+        status.say(late);
+    if (com.lineEchoes())
+        status.say(echoingLineText());
+}
+
 int openPort(CommObject& com, OverlayStore& store) {
     com.activate(true);
     const ApplyResult applied = applyConditions(com, store);
@@ -224,6 +236,7 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     status.wipe();
     if (!args.quiet && !result.readsImpossible)
         status.say(summaryLine(result, write));
+    tellLineNotes(*com, status, args.quiet);
     if (result.lost)
         return kExitPort; // a partial table is neither printed nor saved
     if (result.readsImpossible)
@@ -269,6 +282,7 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     const Comparison cmp = compareWithInstrument(ctx);
     com->closePort();
     status.wipe();
+    tellLineNotes(*com, status, args.quiet);
     if (cmp.read.lost)
         return kExitPort;
     if (cmp.read.readsImpossible)
