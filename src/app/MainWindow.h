@@ -313,6 +313,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QLabel* m_blockCaption = nullptr; // Label_comm_block
     QLabel* m_blockValue = nullptr;   // Label_commdat_block: block reads in effect
     QLabel* m_portLine = nullptr;     // the device the port name resolved to, or why not
+    QString m_portLineText;           // ... as last set, without the line's echo
+    bool m_portLineAlarm = false;
+    bool m_echoShown = false; // the port line names an echoing line
     QProgressBar* m_progressBar = nullptr;
     QLabel* m_summaryLabel = nullptr;
     QPushButton* m_stopButton = nullptr;

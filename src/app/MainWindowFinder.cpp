@@ -34,6 +34,10 @@ class DialogFinderView : public FinderView {
         if (m_dialog)
             m_dialog->portSkipped(port, why);
     }
+    void lineEchoes(const QString& port) override {
+        if (m_dialog)
+            m_dialog->lineEchoes(port);
+    }
     void processEvents() override { QCoreApplication::processEvents(); }
     bool stopRequested() override { return !m_dialog || m_dialog->cancelRequested() || m_ending(); }
 

@@ -272,8 +272,13 @@ void MainWindow::endTransfer(const TransferResult& result, bool write, int plann
         return;
     }
     m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
+    QString summary = pmx::transferSummary(result, write, planned);
+    // Answers that came after their time-out: how late, and a time-out that would do.
+    const QString late = m_com ? m_com->takeLateAnswerNotice() : QString();
+    if (!late.isEmpty())
+        summary += QLatin1Char('\n') + late;
     // A value the instrument did not keep is a failure as much as one it refused.
-    showOnSummaryLine(pmx::transferSummary(result, write, planned),
+    showOnSummaryLine(summary,
                       !result.failed.isEmpty() || !result.mismatches.isEmpty() || result.lost);
     m_summaryFresh = true;
     markFailedRows();
@@ -373,6 +378,18 @@ void MainWindow::tellNotices() {
 }
 
 void MainWindow::transferEnded() {
+    if (m_com && !m_ending) {
+        // A transfer without a summary line (one item, a comparison): late answers are
+        // said where item failures are.
+        const QString late = m_com->takeLateAnswerNotice();
+        if (!late.isEmpty()) {
+            showModelLabel(late, true);
+            if (!m_failureTimer.isActive())
+                m_failureTimer.start();
+        }
+        if (m_com->lineEchoes() != m_echoShown)
+            setPortLine(m_portLineText, m_portLineAlarm); // names the echoing line
+    }
     // After the dispatcher's tick, when the transfer is over.
     if (!m_notices.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::tellNotices);

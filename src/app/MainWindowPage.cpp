@@ -2,6 +2,7 @@
 // the model label and status lines beside them.
 #include "app/MainWindow.h"
 
+#include "comm/LineNotes.h"
 #include "text/ValueText.h"
 #include "ui/Colours.h"
 #include "ui/TextWrap.h"
@@ -104,8 +105,15 @@ void MainWindow::setStatusText(QLabel* label, const QString& text) {
 }
 
 void MainWindow::setPortLine(const QString& text, bool alarm) {
+    m_portLineText = text;
+    m_portLineAlarm = alarm;
+    // An adapter that sends every request back is part of the line in effect.
+    m_echoShown = m_com && m_com->lineEchoes();
+    QString shown = text;
+    if (m_echoShown)
+        shown += (shown.isEmpty() ? QString() : QStringLiteral("\n")) + echoingLineText();
     setTextTone(m_portLine, alarm ? Tone::Failure : Tone::Plain);
-    setStatusText(m_portLine, text);
+    setStatusText(m_portLine, shown);
 }
 
 } // namespace pmx

@@ -1,6 +1,7 @@
 #pragma once
 #include "comm/Conditions.h"
 #include "comm/ExchangeRecord.h"
+#include "comm/LineNotes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -65,6 +66,20 @@ class CommObject {
         int smallestRefused = 126; // above what one function-03 request may ask
     };
     BlockMemory& blockMemory() { return m_blockMemory; }
+
+    // What the line has shown of itself: that it sends every request back as it goes out
+    // (a two-wire adapter), and how late the latest answer that came after its time-out on
+    // this port opening was, in milliseconds (-1: none came late).
+    bool lineEchoes() const { return m_lineEchoes; }
+    int lateAnswerMs() const { return m_lateMs; }
+    // The operator's text about late answers, once per port opening: empty when none came
+    // late, or when it was taken already.
+    QString takeLateAnswerNotice() {
+        if (m_lateMs < 0 || m_lateTold)
+            return {};
+        m_lateTold = true;
+        return lateAnswersText(m_lateMs);
+    }
     // Everyone told of each exchange as it ends (the monitor window, the trace). The
     // observers are not owned; remove one before it goes away.
     void addExchangeObserver(ExchangeObserver* observer) { m_observers.push_back(observer); }
@@ -86,6 +101,9 @@ class CommObject {
     QString m_lostDevice;
     std::function<void()> m_lostHandler;
     BlockMemory m_blockMemory;
+    bool m_lineEchoes = false;
+    int m_lateMs = -1;
+    bool m_lateTold = false;
 };
 
 } // namespace pmx

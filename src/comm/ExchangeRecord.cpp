@@ -5,6 +5,9 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <cmath>
+
 namespace pmx {
 
 namespace {
@@ -211,6 +214,10 @@ QString traceLine(const ExchangeRecord& record) {
                 .arg(record.roundTripMs, 0, 'f', 1);
     if (record.discardedBytes > 0)
         line += QStringLiteral(", %1 bytes discarded").arg(record.discardedBytes);
+    if (record.lateMs >= 0)
+        line += QStringLiteral(", an answer %1 ms late").arg(record.lateMs, 0, 'f', 0);
+    if (record.echoBytes > 0)
+        line += QStringLiteral(", echoed");
     return line;
 }
 
@@ -225,6 +232,8 @@ void ExchangeLog::exchanged(const ExchangeRecord& record) {
     Counters& c = m_counters;
     ++c.exchanges;
     c.discardedBytes += record.discardedBytes;
+    c.latestLateMs = std::max(c.latestLateMs, std::ceil(record.lateMs));
+    c.echoed = c.echoed || record.echoBytes > 0;
     switch (record.outcome) {
     case ExchangeOutcome::Good:
         ++c.good;

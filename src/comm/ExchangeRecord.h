@@ -34,6 +34,9 @@ struct ExchangeRecord {
     int attempts = 0;
     int discardedFrames = 0;
     qsizetype discardedBytes = 0; // stale input and dropped frames
+    qsizetype echoBytes = 0;      // the request, come back as it was sent (the line's echo)
+    double lateMs = -1;           // a stale answer seen, this long after its request (past
+                                  // its time-out); -1: none
     double roundTripMs = 0;
     qint16 wrote = 0; // VerifyMismatch: the value written
     qint16 holds = 0; // VerifyMismatch: the value read back
@@ -106,6 +109,8 @@ class ExchangeLog : public ExchangeObserver {
     struct Counters {
         qint64 exchanges = 0, good = 0, refused = 0, checksum = 0, noAnswer = 0, lost = 0,
                broadcast = 0, verifyMismatch = 0, discardedBytes = 0;
+        double latestLateMs = -1; // the latest answer after its time-out (-1: none)
+        bool echoed = false;      // a request came back as it was sent: the line echoes
     };
     const Counters& counters() const { return m_counters; }
 

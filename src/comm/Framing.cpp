@@ -147,6 +147,38 @@ qsizetype maxResponseLength(qint16 protocolNo, const QByteArray& request) {
     return protocolNo == kProtocolModbusRtu ? binary : 1 + 2 * binary + 2;
 }
 
+QByteArray requestMessage(qint16 protocolNo, const QByteArray& frame) {
+    if (protocolNo == kProtocolModbusRtu)
+        return frame.size() >= 4 ? frame.left(frame.size() - 2) : QByteArray();
+    if (protocolNo != kProtocolModbusAscii || frame.size() < 9 || frame[0] != ':')
+        return {};
+    return decodeHex(frame.mid(1, frame.size() - 5)).value_or(QByteArray());
+}
+
+QByteArray modbusReadFrame(qint16 protocolNo, char station, int start, int count) {
+    QByteArray message(1, station);
+    message += char(0x03);
+    message += char(start >> 8);
+    message += char(start & 0xFF);
+    message += char(count >> 8);
+    message += char(count & 0xFF);
+    return protocolNo == kProtocolModbusRtu ? modbusRtuFrame(message) : modbusAsciiFrame(message);
+}
+
+QByteArray narrowReadAnswer(const QByteArray& text, int offset, int count) {
+    const auto frame = text.size() >= 11 && text[0] == ':' ? decodeHex(text.mid(1, text.size() - 3))
+                                                           : std::nullopt;
+    if (!frame || frame->size() < 4 || quint8(frame->at(1)) != 0x03 || offset < 0 || count < 1)
+        return {};
+    const qsizetype bytes = quint8(frame->at(2));
+    if (frame->size() != 3 + bytes + 1 || 2 * (offset + count) > bytes)
+        return {};
+    QByteArray message = frame->left(2);
+    message += char(2 * count);
+    message += frame->mid(3 + 2 * offset, 2 * count);
+    return modbusAsciiFrame(message);
+}
+
 QByteArray extractData(const QByteArray& text, qint32 n) {
     if (n < 1)
         return {};
@@ -174,7 +206,16 @@ QByteArray extractData(const QByteArray& text, qint32 n) {
 ResponseAssembler::ResponseAssembler(qint16 protocolNo, char expectedAddress, quint8 function,
                                      QByteArray request)
     : m_protocol(protocolNo), m_address(expectedAddress), m_function(function),
-      m_request(std::move(request)) {}
+      m_requestFrame(std::move(request)) {
+    if (m_protocol == kProtocolKorvan)
+        m_request = m_requestFrame;
+    else if (m_protocol == kProtocolModbusRtu && m_requestFrame.size() >= 4)
+        m_request = m_requestFrame.left(m_requestFrame.size() - 2);
+    else if (m_protocol == kProtocolModbusAscii && m_requestFrame.size() >= 9)
+        m_request =
+            decodeHex(m_requestFrame.mid(1, m_requestFrame.size() - 5)).value_or(QByteArray());
+    useOwnLedger();
+}
 
 std::optional<ResponseAssembler> ResponseAssembler::forRequest(qint16 protocolNo,
                                                                const QByteArray& request) {
@@ -189,50 +230,233 @@ std::optional<ResponseAssembler> ResponseAssembler::forRequest(qint16 protocolNo
         const auto message = decodeHex(request.mid(1, request.size() - 5)); // without LRC, CR LF
         if (!message || message->size() < 2)
             return std::nullopt;
-        return ResponseAssembler(protocolNo, message->at(0), quint8(message->at(1)), *message);
+        return ResponseAssembler(protocolNo, message->at(0), quint8(message->at(1)), request);
     }
     if (protocolNo == kProtocolModbusRtu) {
         if (request.size() < 4)
             return std::nullopt;
-        return ResponseAssembler(protocolNo, request[0], quint8(request[1]),
-                                 request.left(request.size() - 2));
+        return ResponseAssembler(protocolNo, request[0], quint8(request[1]), request);
     }
     return std::nullopt;
+}
+
+ResponseAssembler ResponseAssembler::forLine(qint16 protocolNo, char expectedAddress,
+                                             AnswerLedger* ledger) {
+    ResponseAssembler a(protocolNo, expectedAddress);
+    a.setLine(ledger, 0);
+    return a;
+}
+
+void ResponseAssembler::useOwnLedger() {
+    // Only the request in hand is on the line, and the line does not echo.
+    m_own = std::make_shared<AnswerLedger>();
+    m_own->echo = AnswerLedger::Echo::No;
+    m_current = 0;
+    if (!m_requestFrame.isEmpty()) {
+        m_current = 1;
+        m_own->sent(m_protocol, m_requestFrame, m_current, 0);
+    }
+    m_ledger = m_own.get();
+}
+
+void ResponseAssembler::setLine(AnswerLedger* ledger, quint64 current) {
+    if (!ledger) {
+        useOwnLedger();
+        return;
+    }
+    m_own.reset();
+    m_ledger = ledger;
+    m_current = current;
 }
 
 void ResponseAssembler::reset() {
     m_discardedFrames = 0;
     m_discardedBytes = 0;
+    m_ambiguous = 0;
+    m_malformed = false;
+    m_echoBytes = 0;
+    m_copySeen = false;
+    m_echoTaken = false;
+    m_heldText.clear();
+    m_heldVerdict = Verdict::Malformed;
+    m_lateNs = -1;
     m_buf.clear();
+    m_bufTimes.clear();
+    m_fed = 0;
+    m_unfed = 0;
+    m_bufStart = 0;
+    m_prevRaw.clear();
+    m_prevEnd = -1;
+    m_echoAt = 0;
     m_etxPos = -1;
     m_status = Status::Pending;
     m_text.clear();
+    if (m_own)
+        useOwnLedger(); // a new attempt: the request in hand is unanswered again
 }
 
-ResponseAssembler::Status ResponseAssembler::feed(const QByteArray& bytes) {
+void ResponseAssembler::clearCounts() {
+    m_discardedFrames = 0;
+    m_discardedBytes = 0;
+    m_ambiguous = 0;
+    m_echoBytes = 0;
+    m_lateNs = -1;
+}
+
+ResponseAssembler::Status ResponseAssembler::feed(const QByteArray& bytes, qint64 nowNs) {
     if (m_status != Status::Pending)
         return m_status;
+    m_nowNs = nowNs;
+    m_unfed = 0;
     // One byte at a time, as if each arrived alone: how the port happens to split the
     // bytes into reads must never change which frame is taken or whether it is corrupt.
-    for (char b : bytes) {
+    for (qsizetype k = 0; k < bytes.size(); ++k) {
+        const char b = bytes[k];
         if (m_protocol == kProtocolModbusRtu) {
+            if (m_buf.isEmpty())
+                m_bufStart = m_fed;
             m_buf += b;
+            m_bufTimes += nowNs;
+            ++m_fed;
             scanRtu();
         } else if (m_protocol == kProtocolKorvan) {
+            watchKorvanEcho(b);
             feedKorvan(b);
+            ++m_fed;
         } else {
             feedAscii(b);
+            ++m_fed;
         }
-        if (m_status != Status::Pending)
+        if (m_status != Status::Pending) {
+            m_unfed = bytes.size() - k - 1;
             break; // anything after the frame is stale input for the next exchange
+        }
     }
     return m_status;
 }
 
+void ResponseAssembler::followFrame(const QByteArray& raw) {
+    m_prevRaw = raw;
+    m_prevEnd = m_fed;
+}
+
+QByteArray ResponseAssembler::endingFrame() const {
+    return m_fed == m_prevEnd && m_unfed == 0 ? m_prevRaw : QByteArray();
+}
+
+QByteArray ResponseAssembler::answerText(const QByteArray& frame) const {
+    return m_protocol == kProtocolKorvan ? frame : modbusAsciiFrame(frame);
+}
+
+bool ResponseAssembler::settleFrame(const QByteArray& frame, const QByteArray& raw, qint64 start,
+                                    qint64 startNs) {
+    const bool repeat = start == m_prevEnd && raw == m_prevRaw;
+    m_prevRaw = raw;
+    m_prevEnd = start + raw.size();
+    if (repeat) {
+        ++m_discardedFrames;
+        m_discardedBytes += raw.size();
+        return false;
+    }
+    const AnswerLedger::Judgement j = m_ledger->judge(m_protocol, frame, m_current);
+    switch (j.verdict) {
+    case Verdict::Answer:
+        // An answer with no copy of our request before it: the line does not echo.
+        if (!m_copySeen && m_ledger->echo == AnswerLedger::Echo::Unknown)
+            m_ledger->echo = AnswerLedger::Echo::No;
+        if (!m_heldText.isEmpty()) {
+            // A copy came first, then an answer: the copy was the echo (one request draws
+            // one answer).
+            m_ledger->echo = AnswerLedger::Echo::Yes;
+            m_echoBytes += m_requestFrame.size();
+            m_heldText.clear();
+        }
+        m_status = Status::Complete;
+        m_text = answerText(frame);
+        return true;
+    case Verdict::Stale:
+        if (j.sentNs >= 0 && startNs >= 0)
+            m_lateNs = std::max(m_lateNs, startNs - j.sentNs);
+        ++m_discardedFrames;
+        m_discardedBytes += raw.size();
+        return false;
+    case Verdict::Ambiguous:
+        ++m_ambiguous;
+        ++m_discardedFrames;
+        m_discardedBytes += raw.size();
+        return false;
+    case Verdict::Malformed:
+        if (m_current == 0)
+            return false; // between exchanges nobody waits for it
+        m_malformed = true;
+        m_status = Status::Corrupt;
+        if (m_protocol == kProtocolKorvan)
+            m_text = QByteArray(1, kEsc) + frame.mid(1); // reported as a checksum error
+        return true;
+    }
+    return false;
+}
+
+bool ResponseAssembler::copyOfRequest(const QByteArray& message, qint64 start, qint64 startNs) {
+    m_copySeen = true;
+    const qsizetype raw = m_requestFrame.size();
+    // A copy of our request ends what a repeat could follow (a write's echo and its answer
+    // are alike, back to back).
+    m_prevRaw.clear();
+    m_prevEnd = start + raw;
+    const bool mayAnswer = m_protocol != kProtocolKorvan && m_function == 0x06;
+    if (!mayAnswer) {
+        // A request is never an answer to itself: the line echoes.
+        m_ledger->echo = AnswerLedger::Echo::Yes;
+        m_echoBytes += raw;
+        return false;
+    }
+    switch (m_ledger->echo) {
+    case AnswerLedger::Echo::Yes:
+        if (!m_echoTaken) { // the first copy is the echo, a later one the answer
+            m_echoTaken = true;
+            m_echoBytes += raw;
+            return false;
+        }
+        break;
+    case AnswerLedger::Echo::Unknown:
+        if (m_heldText.isEmpty()) {
+            m_heldText = answerText(message);
+            m_heldVerdict = m_ledger->peek(m_protocol, message, m_current);
+            return false;
+        }
+        // A second copy: the first was the echo, this one is an answer.
+        m_ledger->echo = AnswerLedger::Echo::Yes;
+        m_echoTaken = true;
+        m_echoBytes += raw;
+        m_heldText.clear();
+        break;
+    case AnswerLedger::Echo::No:
+        break;
+    }
+    return settleFrame(message, m_requestFrame, start, startNs);
+}
+
+void ResponseAssembler::watchKorvanEcho(char b) {
+    if (m_requestFrame.isEmpty())
+        return;
+    if (b == m_requestFrame[m_echoAt]) {
+        if (++m_echoAt == m_requestFrame.size()) {
+            m_echoAt = 0;
+            copyOfRequest(m_requestFrame, m_fed + 1 - m_requestFrame.size(), m_nowNs);
+        }
+        return;
+    }
+    m_echoAt = b == m_requestFrame[0] ? 1 : 0;
+}
+
 void ResponseAssembler::feedKorvan(char b) {
     if (m_buf.isEmpty()) {
-        if (isKorvanLead(b))
+        if (isKorvanLead(b)) {
             m_buf += b; // garbage before a lead character is skipped
+            m_frameStart = m_fed;
+            m_frameStartNs = m_nowNs;
+        }
         return;
     }
     if (m_etxPos < 0) {
@@ -245,8 +469,11 @@ void ResponseAssembler::feedKorvan(char b) {
             // Every character of a real frame body is printable, so the lead we hold was
             // noise; a new lead character starts over.
             m_buf.clear();
-            if (isKorvanLead(b))
+            if (isKorvanLead(b)) {
                 m_buf += b;
+                m_frameStart = m_fed;
+                m_frameStartNs = m_nowNs;
+            }
             return;
         }
         m_buf += b;
@@ -260,8 +487,12 @@ void ResponseAssembler::feedKorvan(char b) {
 }
 
 void ResponseAssembler::finishKorvan() {
-    const char lead = m_buf[0];
-    const qsizetype bodyLen = m_etxPos - 1;
+    const QByteArray frame = m_buf;
+    const qsizetype etx = m_etxPos;
+    m_buf.clear();
+    m_etxPos = -1;
+    const char lead = frame[0];
+    const qsizetype bodyLen = etx - 1;
     bool layoutOk = false;
     if (lead == kAck)
         layoutOk = bodyLen == 7 || bodyLen == 11; // write ack / read ack with data
@@ -269,52 +500,24 @@ void ResponseAssembler::finishKorvan() {
         layoutOk = bodyLen == 9; // with a two-character error code
     else
         layoutOk = bodyLen == 7;
-    const QByteArray covered = m_buf.mid(1, m_etxPos); // address through ETX
-    const bool bccOk =
-        m_buf.mid(m_etxPos + 1, 2).toUpper() == checksum::hex2(checksum::bcc(covered));
-    const bool addressOk = m_buf[1] == m_address;
-    // Command type and data item echo the request (STX, address, sub-address, command
-    // type, item): a frame of ours that names another request is a late answer to it.
-    if (addressOk && layoutOk && m_request.size() >= 8 && m_buf.mid(3, 5) != m_request.mid(3, 5)) {
-        discard(m_buf.size());
+    const QByteArray covered = frame.mid(1, etx); // address through ETX
+    const bool bccOk = frame.mid(etx + 1, 2).toUpper() == checksum::hex2(checksum::bcc(covered));
+    const bool addressOk = frame[1] == m_address;
+    if (layoutOk && bccOk && addressOk) {
+        settleFrame(frame, frame, m_frameStart, m_frameStartNs);
         return;
     }
-    if (layoutOk && bccOk && addressOk) {
-        m_status = Status::Complete;
-        m_text = m_buf;
-    } else {
-        m_status = Status::Corrupt;
-        m_text = QByteArray(1, kEsc) + m_buf.mid(1); // reported as a checksum error
-    }
-}
-
-void ResponseAssembler::discard(qsizetype bytes) {
-    ++m_discardedFrames;
-    m_discardedBytes += bytes;
-    m_buf.clear();
-    m_etxPos = -1;
-}
-
-bool ResponseAssembler::modbusEchoMatches(const QByteArray& message) const {
-    if (m_request.size() < 2 || message.size() < 2)
-        return true;
-    // An answer, or an exception, to another function answers another request.
-    if ((quint8(message[1]) & 0x7F) != m_function)
-        return false;
-    if (quint8(message[1]) & 0x80)
-        return true; // exceptions name no register
-    if (m_function == 0x06)
-        return message == m_request; // register and value echoed
-    if (m_function == 0x03 && m_request.size() >= 6 && message.size() >= 3) {
-        const int quantity = (quint8(m_request[4]) << 8) | quint8(m_request[5]);
-        return quint8(message[2]) == 2 * quantity;
-    }
-    return true;
+    if (m_current == 0)
+        return; // between exchanges a spoiled frame proves nothing
+    m_status = Status::Corrupt;
+    m_text = QByteArray(1, kEsc) + frame.mid(1); // reported as a checksum error
 }
 
 void ResponseAssembler::feedAscii(char b) {
     if (b == ':') {
         m_buf = QByteArray(1, ':'); // a start character always begins a new frame
+        m_frameStart = m_fed;
+        m_frameStartNs = m_nowNs;
         return;
     }
     if (m_buf.isEmpty())
@@ -329,48 +532,78 @@ void ResponseAssembler::feedAscii(char b) {
 }
 
 void ResponseAssembler::finishAscii() {
+    const QByteArray raw = m_buf;
     const QByteArray hex = m_buf.mid(1, m_buf.size() - 3);
     m_buf.clear();
     const auto bytes = decodeHex(hex);
-    if (!bytes || bytes->size() < 3) {
-        m_status = Status::Corrupt;
+    const bool corrupt = !bytes || bytes->size() < 3 ||
+                         checksum::lrc(bytes->left(bytes->size() - 1)) != quint8(bytes->back());
+    if (corrupt) {
+        if (m_current != 0)
+            m_status = Status::Corrupt;
         return;
     }
     const QByteArray message = bytes->left(bytes->size() - 1);
-    if (checksum::lrc(message) != quint8(bytes->back())) {
-        m_status = Status::Corrupt;
-        return;
-    }
     if (message[0] != m_address)
         return; // another station's frame: keep waiting for ours
-    if (!modbusEchoMatches(message)) {
-        discard(hex.size() + 3); // with ":" and CR LF
+    if (!m_requestFrame.isEmpty() && raw == m_requestFrame) {
+        copyOfRequest(message, m_frameStart, m_frameStartNs);
         return;
     }
-    m_status = Status::Complete;
-    m_text = ':' + hex.toUpper() + "\r\n";
+    settleFrame(message, raw, m_frameStart, m_frameStartNs);
 }
 
 void ResponseAssembler::scanRtu() {
-    if (m_buf.size() > 2 * kRtuMaxFrame)
-        m_buf.remove(0, m_buf.size() - kRtuMaxFrame); // nothing older can still start a frame
+    if (m_buf.size() > 2 * kRtuMaxFrame) {
+        // Nothing older can still start a frame.
+        const qsizetype drop = m_buf.size() - kRtuMaxFrame;
+        m_buf.remove(0, drop);
+        m_bufTimes.remove(0, drop);
+        m_bufStart += drop;
+    }
     const qsizetype n = m_buf.size();
+    const qsizetype copyLen = m_requestFrame.size();
     bool pending = false;
     bool badOurs = false;
+    // Drops the bytes through a frame judged and scans what follows; true when it ended.
+    const auto consume = [&](qsizetype end) {
+        m_buf.remove(0, end);
+        m_bufTimes.remove(0, end);
+        m_bufStart += end;
+        scanRtu();
+    };
     for (qsizetype i = 0; i < n; ++i) {
+        // Our own request as sent: its echo (for a 06 perhaps its answer).
+        if (copyLen > 0 && m_buf[i] == m_address) {
+            const qsizetype have = std::min(copyLen, n - i);
+            if (m_buf.mid(i, have) == m_requestFrame.left(have)) {
+                if (have < copyLen) {
+                    pending = true; // a copy still coming in
+                    continue;
+                }
+                if (copyOfRequest(m_request, m_bufStart + i, m_bufTimes[i]))
+                    return;
+                m_discardedBytes += i; // whatever came before it is noise
+                consume(i + copyLen);
+                return;
+            }
+        }
         if (i == n - 1) {
             if (m_buf[i] == m_address)
                 pending = true;
             break;
         }
         const quint8 f = quint8(m_buf[i + 1]);
-        if (f != m_function && f != (m_function | 0x80))
+        const bool current = m_function != 0 && (f == m_function || f == (m_function | 0x80));
+        // Between exchanges (or an answer to another function): the functions we send.
+        const bool known = current || (f & 0x7F) == 0x03 || (f & 0x7F) == 0x06;
+        if (!known)
             continue;
         const qsizetype len = rtuLength(m_buf, i, f);
         if (len == 0 || i + len > n) {
             // Only a frame of ours is worth waiting for: the bytes 03h or 83h inside a
             // spoiled frame's CRC must not hold up its report as corrupt.
-            if (m_buf[i] == m_address)
+            if (m_buf[i] == m_address && current)
                 pending = true;
             continue;
         }
@@ -378,24 +611,21 @@ void ResponseAssembler::scanRtu() {
         const quint16 crc = quint16(quint8(m_buf[i + len - 2]) | (quint8(m_buf[i + len - 1]) << 8));
         const bool crcOk = checksum::crc16(message) == crc;
         const bool ours = m_buf[i] == m_address;
-        if (crcOk) {
-            if (ours && !modbusEchoMatches(message)) {
-                // A late answer to another request: drop it and everything before it.
-                m_buf.remove(0, i + len);
-                ++m_discardedFrames;
-                m_discardedBytes += i + len;
-                scanRtu();
+        if (crcOk && ours) {
+            if (settleFrame(message, m_buf.mid(i, len), m_bufStart + i, m_bufTimes[i]))
                 return;
-            }
-            m_status = ours ? Status::Complete : Status::Corrupt;
-            if (ours)
-                m_text = modbusAsciiFrame(message);
+            m_discardedBytes += i;
+            consume(i + len);
             return;
         }
-        if (ours)
+        if (crcOk && current && m_current != 0) {
+            m_status = Status::Corrupt; // a whole frame from another station
+            return;
+        }
+        if (!crcOk && ours && current)
             badOurs = true;
     }
-    if (badOurs && !pending)
+    if (badOurs && !pending && m_current != 0)
         m_status = Status::Corrupt;
 }
 

@@ -1,10 +1,12 @@
 #include "comm/SerialComm.h"
 
+#include "comm/CommandFields.h"
 #include "comm/ExchangeRecord.h"
 #include "comm/Framing.h"
 #include "comm/PortMap.h"
 #include "comm/SerialTransport.h"
 #include "comm/TcpTransport.h"
+#include "model/ItemTable.h"
 #include "text/StringTable.h"
 
 #include <QDateTime>
@@ -86,6 +88,9 @@ bool SerialComm::openPort() {
     m_lostDevice.clear();
     m_answerMissing = false;
     m_turnaroundEndNs = 0;
+    m_lateMs = -1;
+    m_lateTold = false;
+    m_lineEchoes = false; // said of an open line only
 
     const auto fail = [this](OpenError e, const QString& text) {
         m_openError = e;
@@ -119,12 +124,42 @@ bool SerialComm::openPort() {
     useTransportFor(s.device);
     if (!m_transport->open(s))
         return fail(m_transport->lastOpenError(), m_transport->lastOpenErrorText());
+    startLine(QStringLiteral("%1|%2|%3|%4|%5%6%7")
+                  .arg(s.device)
+                  .arg(c.protocol)
+                  .arg(c.instrument)
+                  .arg(s.baudRate)
+                  .arg(s.dataBits)
+                  .arg(QLatin1Char(s.parity))
+                  .arg(s.stopBits),
+              s.device);
+    m_lineEchoes = m_ledger.echo == framing::AnswerLedger::Echo::Yes;
     m_baud = s.baudRate;
     m_charBits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + s.stopBits;
     // Nothing is known of the line before we listened: the first RTU request waits a
     // whole silence.
     m_lastRxNs = m_transport->clockNs();
     return true;
+}
+
+void SerialComm::startLine(const QString& line, const QString& device) {
+    // The same device at the same settings is the same line: what was asked on it before
+    // can still be answered. Other settings make the instrument deaf to what was sent
+    // before them; another device is another line altogether.
+    if (line != m_line) {
+        m_ledger.clear();
+        m_windowsOff = false;
+        m_windowMissed = 0;
+    }
+    m_line = line;
+    m_lastFrame.clear(); // what the line carried before the port was opened is gone
+    if (device != m_echoDevice) {
+        m_ledger.echo = framing::AnswerLedger::Echo::Unknown;
+        m_lineEchoes = false;
+        m_echoProbed = false;
+        m_echoDevice = device;
+    }
+    m_between.reset();
 }
 
 void SerialComm::closePort() {
@@ -146,12 +181,45 @@ void SerialComm::dropStaleInput() {
 
 void SerialComm::dropInput() {
     // Dropped bytes were still traffic on the line: the quiet counts from them.
+    const qint64 before = m_lastRxNs;
     const QByteArray stale = m_transport->readNs(0);
     if (!stale.isEmpty()) {
-        m_lastRxNs = m_transport->clockNs();
+        const qint64 now = m_transport->clockNs();
+        // When they came is known closely enough only right after the line was last heard.
+        judgeStale(stale, now - before <= kStaleTimingNs ? now : -1);
+        m_lastRxNs = now;
         m_last.discardedBytes += stale.size();
     }
     m_transport->discardInput();
+}
+
+void SerialComm::judgeStale(const QByteArray& bytes, qint64 arrivedNs) {
+    if (!m_between) {
+        const QByteArray address =
+            m_conditions.protocol == kProtocolKorvan
+                ? korvanAddress(m_conditions.instrument)
+                : QByteArray::fromHex(modbusAddress(m_conditions.instrument));
+        if (address.isEmpty())
+            return;
+        m_between =
+            framing::ResponseAssembler::forLine(m_conditions.protocol, address[0], &m_ledger);
+        m_between->followFrame(m_lastFrame);
+    }
+    m_between->feed(bytes, arrivedNs);
+    m_lastFrame = m_between->endingFrame();
+    if (m_between->lateNs() >= 0)
+        noteLate(m_between->lateNs());
+    // Only the counts and the lateness matter between exchanges; the frame under way goes on.
+    m_between->clearCounts();
+}
+
+void SerialComm::noteLate(qint64 lateNs) {
+    const double ms = double(lateNs) / 1e6;
+    // Only what came after its time-out: a retry's answer to an earlier attempt is not late.
+    if (ms <= m_conditions.timeoutMs)
+        return;
+    m_last.lateMs = std::max(m_last.lateMs, ms);
+    m_lateMs = std::max(m_lateMs, int(std::ceil(ms)));
 }
 
 qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
@@ -180,9 +248,10 @@ bool SerialComm::waitQuietLine(int timeoutMs) {
         if (m_transport->deviceGone())
             return false;
         if (!late.isEmpty()) {
-            // The tail of an earlier answer, or another station's traffic: dropped, and
-            // the quiet starts again from it.
+            // The tail of an earlier answer, or another station's traffic: judged (a late
+            // answer settles its request), dropped, and the quiet starts again from it.
             m_lastRxNs = m_transport->clockNs();
+            judgeStale(late, m_lastRxNs);
             m_last.discardedBytes += late.size();
             if (m_lastRxNs >= giveUp)
                 break;
@@ -226,13 +295,16 @@ void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& te
     ExchangeRecord r;
     r.timeMs = wallMs;
     r.protocol = m_conditions.protocol;
-    r.request = request;
+    // What went out last: a window read, or the request as asked.
+    r.request = m_last.request.isEmpty() ? request : m_last.request;
     r.answer = m_last.received;
     r.outcome = classifyExchange(r.protocol, text, m_last.silent, m_last.deviceGone,
                                  m_last.broadcast, m_last.discardedFrames, &r.refusalCode);
     r.attempts = std::max(m_last.attempts, 1);
     r.discardedFrames = m_last.discardedFrames;
     r.discardedBytes = m_last.discardedBytes;
+    r.echoBytes = m_last.echoBytes;
+    r.lateMs = m_last.lateMs;
     // From the last request leaving until the wait ended; from the start when it never
     // left (a lost device).
     const qint64 from = m_last.sentNs > 0 ? m_last.sentNs : startNs;
@@ -243,89 +315,219 @@ void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& te
         qCDebug(lcComm).noquote() << traceLine(r);
 }
 
-QByteArray SerialComm::exchange(const QByteArray& request, qint16& maxSends) {
+std::optional<framing::AnswerLedger::Window>
+SerialComm::provableWindow(const QByteArray& request) const {
     const qint16 protocol = m_conditions.protocol;
-    auto assembler = framing::ResponseAssembler::forRequest(protocol, request);
-    m_last.request = request;
-    m_inExchange = true;
-    struct ExchangeSpan {
-        bool& flag;
-        ~ExchangeSpan() { flag = false; }
-    } span{m_inExchange};
+    const QByteArray m = framing::requestMessage(protocol, request);
+    if (m_windowsOff || m.size() != 6 || quint8(m[1]) != 0x03)
+        return std::nullopt;
+    const int start = (quint8(m[2]) << 8) | quint8(m[3]);
+    const int count = (quint8(m[4]) << 8) | quint8(m[5]);
+    // No larger count than the instrument is known to take.
+    const int maxCount = std::min(kMaxReadCount, m_blockMemory.smallestRefused - 1);
+    return m_ledger.provableWindow(m[0], start, count, maxCount, kItemCount);
+}
 
+SerialComm::Sent SerialComm::attempt(const QByteArray& request, quint64 id, bool broadcast,
+                                     int timeoutMs) {
+    const qint16 protocol = m_conditions.protocol;
     const bool modbus = protocol != kProtocolKorvan;
-    const bool broadcast =
-        modbus && (protocol == kProtocolModbusRtu ? request[0] == 0 : request.mid(1, 2) == "00");
-    const int timeout = std::max<qint32>(m_conditions.timeoutMs, 1);
+    m_last.received.clear();
+    m_last.echoBytes = 0;
+    m_last.request = request;
+    dropInput();
+    if ((modbus || m_answerMissing) && !waitQuietLine(timeoutMs))
+        return Sent::Lost;
+    if (m_transport->deviceGone())
+        return Sent::Lost;
     const qint64 charNs = qint64(m_charBits) * 1000000000 / std::max(m_baud, 1);
     // Time the request needs on the wire, plus a margin, before writing counts as failed.
-    const int writeWait = int(request.size() * charNs / 1000000) + timeout;
+    const int writeWait = int(request.size() * charNs / 1000000) + timeoutMs;
+    m_last.sentNs = 0;
+    if (!m_transport->write(request, writeWait))
+        return m_transport->deviceGone() ? Sent::Lost : Sent::NotWritten;
+    m_last.sentNs = m_transport->clockNs();
+    // What comes from now on may be this request's answer (a frame like the last one is
+    // no repeat of it now: a request went out between them).
+    m_between.reset();
+    m_lastFrame.clear();
+    if (broadcast)
+        return Sent::Written; // never answered: not kept on the ledger
+    m_ledger.sent(protocol, request, id, m_last.sentNs);
+
     // Once an answer has begun, the longest answer's own wire time to finish.
     const qint64 answerWireMs =
         framing::maxResponseLength(protocol, request) * charNs / 1000000 + kAnswerMarginMs;
-    const int attempts = std::clamp<int>(maxSends, 1, kMaxAttempts);
+    m_assembler = framing::ResponseAssembler::forRequest(protocol, request);
+    framing::ResponseAssembler& assembler = *m_assembler;
+    assembler.setLine(&m_ledger, id);
+    const qint64 sentMs = m_transport->clockMs();
+    qint64 deadline = sentMs + timeoutMs;
+    // However the bytes dribble in, the wait stays bounded.
+    const qint64 hardLimit = sentMs + 2 * qint64(timeoutMs) + answerWireMs;
+    auto status = framing::ResponseAssembler::Status::Pending;
+    while (status == framing::ResponseAssembler::Status::Pending) {
+        const qint64 left = deadline - m_transport->clockMs();
+        if (left <= 0)
+            break;
+        const QByteArray bytes = m_transport->read(int(left));
+        if (m_transport->deviceGone())
+            return Sent::Lost;
+        if (!bytes.isEmpty()) {
+            m_lastRxNs = m_transport->clockNs();
+            m_last.received += bytes;
+            status = assembler.feed(bytes, m_lastRxNs);
+            if (assembler.buffered() > 0)
+                deadline =
+                    std::min(hardLimit, std::max(deadline, m_transport->clockMs() + answerWireMs));
+        }
+    }
+    m_last.discardedFrames += assembler.discardedFrames();
+    m_last.discardedBytes += assembler.discardedBytes();
+    m_last.echoBytes = assembler.echoBytes();
+    m_lastFrame = assembler.endingFrame();
+    if (assembler.lateNs() >= 0)
+        noteLate(assembler.lateNs());
+    m_lineEchoes = m_ledger.echo == framing::AnswerLedger::Echo::Yes;
+    m_exchangeEndNs = m_transport->clockNs();
+    return Sent::Written;
+}
+
+bool SerialComm::copyWasAnswer(const QByteArray& write, quint64 id) {
+    m_echoProbed = true;
+    const QByteArray m = framing::requestMessage(m_conditions.protocol, write);
+    if (m.size() != 6)
+        return false;
+    const int reg = (quint8(m[2]) << 8) | quint8(m[3]);
+    const QByteArray probe = framing::modbusReadFrame(m_conditions.protocol, m[0], reg, 1);
+    // Its own exchange, told to the observers as every exchange on the line is.
+    const Exchange outer = m_last;
+    m_last = Exchange();
+    const qint64 wallMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 startNs = m_transport->clockNs();
+    qint16 once = 1;
+    const QByteArray text = exchange(probe, once);
+    notifyObservers(probe, text, wallMs, startNs);
+    const bool lost = m_last.deviceGone;
+    m_last = outer;
+    m_last.deviceGone = lost;
+    if (lost || m_ledger.echo != framing::AnswerLedger::Echo::No)
+        return false; // it echoes (the copy was the echo), or it is still not known
+    m_ledger.settleThrough(id);
+    return true;
+}
+
+QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
+    const qint16 protocol = m_conditions.protocol;
+    const bool modbus = protocol != kProtocolKorvan;
+    const bool broadcast =
+        modbus && (protocol == kProtocolModbusRtu ? asked[0] == 0 : asked.mid(1, 2) == "00");
+    const bool wasInExchange = m_inExchange;
+    m_inExchange = true;
+    struct ExchangeSpan {
+        bool& flag;
+        bool before;
+        ~ExchangeSpan() { flag = before; }
+    } span{m_inExchange, wasInExchange};
+
+    const int timeout = std::max<qint32>(m_conditions.timeoutMs, 1);
+    int attempts = std::clamp<int>(maxSends, 1, kMaxAttempts);
+    quint64 id = ++m_requestIds;
+    QByteArray request = asked;
+    std::optional<framing::AnswerLedger::Window> window;
+    quint64 trialAfter = 0; // a window read that went unanswered, when this one is sent as asked
+    if (modbus && !broadcast) {
+        window = provableWindow(asked);
+        if (window && m_windowMissed != 0 && !m_ledger.answered(m_windowMissed)) {
+            // The last window read went unanswered: this one goes as asked, to learn
+            // whether the instrument ignores windows.
+            window.reset();
+            trialAfter = m_windowMissed;
+        }
+        m_windowMissed = 0;
+        if (window)
+            request =
+                framing::modbusReadFrame(protocol, framing::requestMessage(protocol, asked)[0],
+                                         window->start, window->count);
+    }
+    const auto askedCount = [&] {
+        const QByteArray m = framing::requestMessage(protocol, asked);
+        return m.size() == 6 ? (quint8(m[4]) << 8) | quint8(m[5]) : 0;
+    };
 
     QByteArray text;
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-        m_last.attempts = attempt;
-        m_last.received.clear();
-        dropInput();
-        if (modbus && !waitQuietLine(timeout))
+    for (int n = 1; n <= attempts; ++n) {
+        m_last.attempts = n;
+        const Sent sent = attempt(request, id, broadcast, timeout);
+        if (sent == Sent::Lost)
             return lose();
-        if (m_transport->deviceGone())
-            return lose();
-        m_last.sentNs = 0;
-        if (!m_transport->write(request, writeWait)) {
-            if (m_transport->deviceGone())
-                return lose();
+        if (sent == Sent::NotWritten) {
             m_last.silent = true; // the request never left: nothing can have answered
             return {};
         }
-        m_last.sentNs = m_transport->clockNs();
         if (broadcast) {
             m_last.broadcast = true;
             m_turnaroundEndNs = m_transport->clockNs() + qint64(kBroadcastTurnaroundMs) * 1000000;
             return {};
         }
-
-        assembler->reset();
-        const qint64 sentMs = m_transport->clockMs();
-        qint64 deadline = sentMs + timeout;
-        // However the bytes dribble in, the wait stays bounded.
-        const qint64 hardLimit = sentMs + 2 * qint64(timeout) + answerWireMs;
-        auto status = framing::ResponseAssembler::Status::Pending;
-        while (status == framing::ResponseAssembler::Status::Pending) {
-            const qint64 left = deadline - m_transport->clockMs();
-            if (left <= 0)
-                break;
-            const QByteArray bytes = m_transport->read(int(left));
-            if (m_transport->deviceGone())
-                return lose();
-            if (!bytes.isEmpty()) {
-                m_lastRxNs = m_transport->clockNs();
-                m_last.received += bytes;
-                status = assembler->feed(bytes);
-                if (assembler->buffered() > 0)
-                    deadline = std::min(hardLimit,
-                                        std::max(deadline, m_transport->clockMs() + answerWireMs));
+        const framing::ResponseAssembler& a = *m_assembler;
+        using Status = framing::ResponseAssembler::Status;
+        // Answers to earlier requests came: the instrument is behind. Let them all come
+        // before the next request, or each would come in the next one's time.
+        if (a.discardedFrames() > 0)
+            m_answerMissing = true;
+        if (a.status() == Status::Complete) {
+            text = a.text();
+            if (protocol == kProtocolKorvan && text.startsWith(framing::kEsc))
+                continue; // the instrument got our request garbled: send it again
+            if (window) {
+                const QByteArray answer = framing::requestMessage(kProtocolModbusAscii, text);
+                if (answer.size() >= 2 && (quint8(answer[1]) & 0x80)) {
+                    // The window was refused: perhaps its count or a register around those
+                    // asked, never for certain the item's own. Ask as the caller did.
+                    if (text.mid(5, 2) == "03")
+                        m_blockMemory.smallestRefused =
+                            std::min(m_blockMemory.smallestRefused, window->count);
+                    window.reset();
+                    request = asked;
+                    id = ++m_requestIds;
+                    attempts = std::max(attempts, n + 1);
+                    continue;
+                }
+                text = framing::narrowReadAnswer(text, window->offset, askedCount());
             }
-        }
-        m_last.discardedFrames += assembler->discardedFrames();
-        m_last.discardedBytes += assembler->discardedBytes();
-        m_exchangeEndNs = m_transport->clockNs();
-        if (status == framing::ResponseAssembler::Status::Pending) {
-            m_last.silent = true;
-            m_answerMissing = modbus;
-            return {}; // silence is not retried: it would only multiply the wait
-        }
-        text = assembler->text();
-        const bool garbled = status == framing::ResponseAssembler::Status::Corrupt ||
-                             (protocol == kProtocolKorvan && text.startsWith(framing::kEsc));
-        if (!garbled)
+            if (trialAfter != 0 && !m_ledger.answered(trialAfter)) {
+                // Answered as asked where the window was not: windows are not asked again.
+                m_windowsOff = true;
+            }
             return text;
-        // A garbled Modbus frame names nothing reliably: whatever it was, let the line
-        // settle before the next request.
-        m_answerMissing = modbus;
+        }
+        if (a.status() == Status::Corrupt) {
+            text = a.text();
+            // A garbled frame names nothing reliably: let the line settle before the next
+            // request. A well-formed frame that answers nothing left the line quiet.
+            if (modbus && !a.malformed())
+                m_answerMissing = true;
+            continue;
+        }
+        // No answer of its own within the time-out.
+        const bool ambiguous = a.ambiguousFrames() > 0;
+        if (a.holdsCopy() && m_ledger.echo == framing::AnswerLedger::Echo::Unknown &&
+            !m_echoProbed && a.heldVerdict() == framing::Verdict::Answer) {
+            const QByteArray held = a.heldText(); // the read below has an assembler of its own
+            if (copyWasAnswer(request, id))
+                return held;
+            if (m_last.deviceGone)
+                return lose();
+        }
+        if (ambiguous && n < attempts)
+            continue; // what comes next can only be this request's answer
+        m_last.silent = true;
+        if (modbus)
+            m_answerMissing = true;
+        if (window)
+            m_windowMissed = id;
+        return {}; // silence is not retried: it would only multiply the wait
     }
     return text;
 }

@@ -1,9 +1,12 @@
 #pragma once
+#include "comm/AnswerLedger.h"
 #include "comm/ByteTransport.h"
 #include "comm/CommObject.h"
+#include "comm/Framing.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace pmx {
 
@@ -17,15 +20,51 @@ namespace pmx {
 // kAnswerMarginMs to finish. The response assembler ends the wait as soon as the frame is
 // complete. A silent line therefore costs one time-out.
 //
-// An answer belongs to its request. A KORVAN answer echoes command type and data item,
-// a Modbus 06 answer register and value, a Modbus 03 answer the byte count asked for: an
-// answer that does not match is a late answer to an earlier request, and is discarded
-// while waiting goes on. Modbus 03 and exception answers name no register, so after a
-// Modbus exchange that ended without its answer (no answer, or a garbled one) the next
-// request waits until the line has been quiet for one whole time-out, and every byte
-// arriving meanwhile is discarded and starts the quiet again. An instrument answering up
-// to twice the time-out late is thus never taken for the next item; a silent Modbus
-// instrument costs two time-outs per item instead of one.
+// An answer belongs to its request, at any lateness. Every request that goes out is kept
+// on a ledger (framing::AnswerLedger) until an answer settles it; an instrument handles one
+// request at a time and answers in order, each at most once. What an answer carries names
+// the requests that could have drawn it: a KORVAN answer its command type and item, a
+// Modbus 06 answer register and value, a Modbus 03 answer its byte count, an exception
+// only its function. An answer is taken when no unsettled request but the one in hand
+// could have drawn it; it then settles every earlier request (their answers came and were
+// dropped, or never will). An answer only earlier requests could have drawn is stale: it
+// settles them and is dropped, and waiting goes on. One that the request in hand and an
+// earlier one could both have drawn is not taken: it settles the earlier one, and the
+// request is sent again once its time-out has passed with no other answer (the next answer
+// can then only be this request's). A frame of ours that no request on the line could
+// have drawn is malformed and fails the attempt at once (a block read answered with
+// another byte count, a write answered for another register). Bytes that arrive between
+// exchanges are judged the same way, so an answer that comes while nobody waits still
+// settles its request.
+// So that a Modbus read is provable after a miss, a read whose register count an unsettled
+// read used asks instead for a window of registers around those wanted whose count no
+// unsettled read used (the first free count above it; the wanted registers are then cut
+// out of the answer, so the caller sees the answer it asked for). When the instrument
+// refuses the window, the refusal is not the item's: the read is made again as asked.
+// After a window went unanswered, the next read that would need one is sent as asked, and
+// when the instrument answers that one, windows are not asked for again on this port (an
+// instrument that ignores reads of more than one register); such reads, like a KORVAN item
+// asked again and a write repeated with the same value, rely on sending again as above.
+// Answers that came after their time-out teach how late the instrument answers
+// (CommObject::lateAnswerMs).
+//
+// Many two-wire adapters send every request back as it goes out. Our request coming back
+// byte for byte is that echo, never an answer; a Modbus 06 answer is byte for byte its
+// request, so a write's copy counts as its answer only once the line is known not to echo
+// (a read answered with no copy before it), and as its echo on a line known to echo. When
+// a write's single copy comes back while that is not known, one read of the written
+// register, told to the observers like any exchange, shows whether the line echoes (at
+// most once per port opening): if it does, the write had no answer.
+//
+// Modbus 03 and exception answers name no register, so after a Modbus exchange that
+// ended without its answer (no answer, or a garbled one) the next request also waits
+// until the line has been quiet for one whole time-out, and every byte arriving meanwhile
+// is judged as above and starts the quiet again: a late answer then usually settles its
+// request before the next one goes out. A silent Modbus instrument costs two time-outs
+// per item instead of one. In every protocol an exchange that saw answers to earlier
+// requests is followed by the same quiet: the instrument is behind, and each of its
+// answers would otherwise come in the next request's time (a silent line never shows
+// such answers, so a silent KORVAN instrument still costs one time-out per item).
 //
 // Modbus station 0 is the broadcast address: a request to it is sent, never answered,
 // and followed by kBroadcastTurnaroundMs of quiet so that the instruments can carry it
@@ -38,10 +77,14 @@ namespace pmx {
 //
 // `maxSends` is the most times one request is sent: a further attempt is made only after a
 // response arrived that was not usable as sent (a checksum or layout error on our side,
-// a frame from the wrong address, or a KORVAN ESC reply saying the instrument got our
-// request garbled). Silence, a NAK and a good response all end the exchange at once, so
-// a silent instrument never multiplies the wait. Values below 1 mean 1; more than
-// kMaxAttempts are capped. `maxSends` itself is left unchanged.
+// a frame from the wrong address, a KORVAN ESC reply saying the instrument got our
+// request garbled, or an answer that an earlier request could equally have drawn).
+// Silence, a NAK and a good response all end the exchange at once, so a silent instrument
+// never multiplies the wait. Values below 1 mean 1; more than kMaxAttempts are capped.
+// `maxSends` itself is left unchanged.
+//
+// The ledger and what the line showed of itself are kept while the port is opened again
+// on the same device with the same line settings; other settings start a new line.
 //
 // Every exchange that reached the line (or found the device gone) is told to the
 // observers as an ExchangeRecord when it ends, and traced to the "pmx.comm" logging
@@ -86,6 +129,8 @@ class SerialComm : public CommObject {
         int discardedFrames = 0;      // answers to other requests, dropped
         qsizetype discardedBytes = 0; // every byte dropped: stale input and those frames
         qint64 sentNs = 0;            // transport clock when the last attempt's request was written
+        qsizetype echoBytes = 0;      // our request, come back as it was sent (last attempt)
+        double lateMs = -1; // the latest stale answer after its request, past its time-out
     };
     const Exchange& lastExchange() const { return m_last; }
 
@@ -99,13 +144,34 @@ class SerialComm : public CommObject {
     // parity, stop), in nanoseconds; fixed at 1.75 ms above 19200 bit/s as the serial
     // line protocol recommends.
     static qint64 rtuSilenceNs(qint32 baudRate, int bitsPerChar);
+    // The most registers one function-03 request may ask for.
+    static constexpr int kMaxReadCount = 125;
 
   private:
+    enum class Sent { Written, NotWritten, Lost };
+    // Stale bytes found on the line when an exchange begins are timed only when the line
+    // was heard this recently: otherwise when they came is not known.
+    static constexpr qint64 kStaleTimingNs = 20000000;
+
     // Waits until the line is quiet as the next request needs it: RTU's 3.5 characters,
-    // one whole time-out after an exchange that ended without its answer, the broadcast
-    // turnaround. False when the device went away meanwhile.
+    // one whole time-out while the line may owe answers, the broadcast turnaround. False
+    // when the device went away meanwhile.
     bool waitQuietLine(int timeoutMs);
     QByteArray exchange(const QByteArray& request, qint16& maxSends);
+    // One attempt: waits for the line, writes `request` (kept on the ledger as `id`) and
+    // assembles what comes until the answer, a corrupt frame or the time-out.
+    Sent attempt(const QByteArray& request, quint64 id, bool broadcast, int timeoutMs);
+    // A write's single copy came back while the line's echo is not known: one read of the
+    // written register shows it. True when the copy was the write's answer.
+    bool copyWasAnswer(const QByteArray& write, quint64 id);
+    // The window a function-03 request asks for instead, when its count is in use.
+    std::optional<framing::AnswerLedger::Window> provableWindow(const QByteArray& request) const;
+    // Bytes that came outside an answer's wait: judged, so that late answers settle their
+    // requests. `arrivedNs` -1 when it is not known when they came.
+    void judgeStale(const QByteArray& bytes, qint64 arrivedNs);
+    void noteLate(qint64 lateNs);
+    // Whether an opening of `line` continues the line the ledger belongs to.
+    void startLine(const QString& line, const QString& device);
     void notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
                          qint64 startNs);
     // Replaces the chosen transport when the device needs the other kind.
@@ -122,8 +188,20 @@ class SerialComm : public CommObject {
     qint64 m_lastRxNs = 0;        // transport clock of the last byte received (or of opening)
     qint64 m_exchangeEndNs = 0;   // when the last exchange stopped waiting
     qint64 m_turnaroundEndNs = 0; // the end of a broadcast's turnaround
-    bool m_answerMissing = false; // the last Modbus exchange ended without its answer
+    // The line may still owe answers: the last Modbus exchange ended without its answer,
+    // or an exchange saw answers to earlier requests (the instrument is behind).
+    bool m_answerMissing = false;
     bool m_inExchange = false;
+    framing::AnswerLedger m_ledger; // the requests not yet settled, and the line's echo
+    std::optional<framing::ResponseAssembler> m_assembler; // the attempt under way
+    std::optional<framing::ResponseAssembler> m_between;   // stale frames outside a wait
+    quint64 m_requestIds = 0;
+    QString m_line;             // device and line settings the ledger belongs to
+    QString m_echoDevice;       // the device the echo was learned on
+    bool m_echoProbed = false;  // the one read that shows the echo was made
+    bool m_windowsOff = false;  // the instrument does not answer reads of windows
+    quint64 m_windowMissed = 0; // the last read of a window got no answer (request id)
+    QByteArray m_lastFrame;     // the last frame judged, when nothing came or went out after it
     bool m_active = false;
     Exchange m_last;
 };

@@ -119,6 +119,18 @@ constexpr Entry kTable[] = {
      u"読込みには機器番号 1～95 が必要です。"},
     {204, u"%1 written as broadcast, not confirmed.",
      u"%1 項目をブロードキャストで書込みました (未確認)。"},
+    {205,
+     u"Answers came up to %1 ms after their requests, past the time-out, and were dropped. "
+     u"A time-out of %2 ms would wait for them.",
+     u"応答が要求の最大 %1 ms 後 (タイムアウト後) に届いたため破棄しました。"
+     u"タイムアウトを %2 ms にすれば待てます。"},
+    {206,
+     u"Answers came up to %1 ms after their requests, past the time-out, and were dropped. "
+     u"No time-out that can be set waits that long.",
+     u"応答が要求の最大 %1 ms 後 (タイムアウト後) に届いたため破棄しました。"
+     u"設定できるタイムアウトではそこまで待てません。"},
+    {207, u"The line echoes every request (a two-wire adapter).",
+     u"回線が要求をそのまま返します (2線式アダプタ)。"},
     // Why a port did not open.
     {210, u"%1: no such device", u"%1: デバイスがありません"},
     {211, u"%1 is in use by another program", u"%1 は他のプログラムが使用中です"},

@@ -90,6 +90,9 @@ enum class TextId : int {
     WaitingForDevice = 202,
     BroadcastNoReads = 203,
     BroadcastWritten = 204,
+    LateAnswers = 205,          // "Answers came up to %1 ms ... A time-out of %2 ms ..."
+    LateAnswersNoTimeout = 206, // the same, when no time-out that can be set waits so long
+    LineEchoes = 207,           // the line sends every request back (a two-wire adapter)
     // Why a port did not open.
     NoSuchDevice = 210,
     DeviceBusy = 211,

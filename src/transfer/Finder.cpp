@@ -72,9 +72,11 @@ ProbeOutcome classifyProbe(const ExchangeRecord& record) {
         return ProbeOutcome::DeviceLost;
     case ExchangeOutcome::NoAnswer:
     case ExchangeOutcome::Stale:
-        // An answer to another request is no proof either, but someone spoke.
-        return record.answer.isEmpty() && record.discardedFrames == 0 ? ProbeOutcome::Silent
-                                                                      : ProbeOutcome::Noise;
+        // An answer to another request is no proof either, but someone spoke; the line's
+        // echo of the probe is the adapter speaking, not the instrument.
+        return record.answer.size() <= record.echoBytes && record.discardedFrames == 0
+                   ? ProbeOutcome::Silent
+                   : ProbeOutcome::Noise;
     case ExchangeOutcome::Broadcast:
         break;
     }
@@ -111,6 +113,7 @@ ProbeResult probeInstrument(CommObject& com, const ProbeTarget& t, int answerWai
     if (!record)
         record = judgedByText(t.protocol, text, lost);
     r.outcome = lost ? ProbeOutcome::DeviceLost : classifyProbe(*record);
+    r.echoes = record->echoBytes > 0;
     if (r.outcome == ProbeOutcome::DeviceLost)
         r.why = strings::text(TextId::ConnectionLost).arg(t.port);
     else if (r.outcome == ProbeOutcome::Refused)
@@ -152,6 +155,10 @@ FinderResult runFinder(CommObject& com, FinderPlan& plan, FinderView& view,
         view.tryStarting(plan.done(), plan.total(), t);
         const ProbeResult r = probeInstrument(com, t, plan.answerWaitMs());
         ++out.tries;
+        if (r.echoes && !out.echoingPorts.contains(t.port)) {
+            out.echoingPorts << t.port;
+            view.lineEchoes(t.port);
+        }
         switch (r.outcome) {
         case ProbeOutcome::Answered:
         case ProbeOutcome::Refused: {

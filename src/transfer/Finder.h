@@ -36,6 +36,7 @@ struct ProbeResult {
     std::optional<qint16> value; // item 0000h, after a good answer
     QString refusalCode;         // two hex digits, after a refusal
     QString why;                 // PortFailed, DeviceLost: the reason
+    bool echoes = false;         // the probe came back as it was sent: the line echoes
 };
 
 // One try through the communication object, as every command goes: the port is closed,
@@ -67,6 +68,8 @@ class FinderView {
         Q_UNUSED(port);
         Q_UNUSED(why);
     }
+    // A probe on `port` came back as it was sent: the line there echoes (once per port).
+    virtual void lineEchoes(const QString& port) { Q_UNUSED(port); }
     virtual void processEvents() = 0;
     // Cancel: the search stops before its next try.
     virtual bool stopRequested() = 0;
@@ -74,7 +77,8 @@ class FinderView {
 
 struct FinderResult {
     QList<FoundInstrument> found;
-    QStringList failedPorts; // devices that could not be opened or went away
+    QStringList failedPorts;  // devices that could not be opened or went away
+    QStringList echoingPorts; // devices whose line sent the probes back
     bool cancelled = false;
     int tries = 0;
 };

@@ -1,5 +1,7 @@
 #include "ui/FinderDialog.h"
 
+#include "comm/LineNotes.h"
+
 #include "text/StringTable.h"
 #include "ui/FittingScrollArea.h"
 #include "ui/TextWrap.h"
@@ -281,6 +283,12 @@ void FinderDialog::addFound(const FoundInstrument& f) {
 
 void FinderDialog::portSkipped(const QString& port, const QString& why) {
     m_message->setText(strings::text(TextId::FinderPortSkipped).arg(breakable(port), why));
+}
+
+void FinderDialog::lineEchoes(const QString& port) {
+    const QString note = breakable(port) + QStringLiteral(": ") + echoingLineText();
+    const QString before = m_message->text();
+    m_message->setText(before.isEmpty() ? note : before + QLatin1Char('\n') + note);
 }
 
 void FinderDialog::scanEnded(const FinderResult& r) {

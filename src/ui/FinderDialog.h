@@ -44,6 +44,8 @@ class FinderDialog : public QDialog {
     void tryStarting(int n, int m, const ProbeTarget& target);
     void addFound(const FoundInstrument& instrument);
     void portSkipped(const QString& port, const QString& why);
+    // The line on `port` sends every request back: said beside the other notes.
+    void lineEchoes(const QString& port);
     void scanEnded(const FinderResult& result);
     bool running() const { return m_running; }
     bool cancelRequested() const { return m_cancel; }

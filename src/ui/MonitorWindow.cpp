@@ -1,6 +1,7 @@
 #include "ui/MonitorWindow.h"
 
 #include "comm/Conditions.h"
+#include "comm/LineNotes.h"
 #include "model/AtomicFile.h"
 #include "text/StringTable.h"
 #include "ui/Colours.h"
@@ -357,7 +358,18 @@ void MonitorWindow::showCounters() {
                             .arg(c.discardedBytes) +
                         (c.verifyMismatch > 0
                              ? strings::text(TextId::MonitorVerifyCount).arg(c.verifyMismatch)
-                             : QString()));
+                             : QString()) +
+                        lineNotes(c));
+}
+
+QString MonitorWindow::lineNotes(const ExchangeLog::Counters& c) {
+    // What the line showed of itself, said once under the counters while the log holds it.
+    QString notes;
+    if (c.latestLateMs >= 0)
+        notes += QLatin1Char('\n') + lateAnswersText(int(c.latestLateMs));
+    if (c.echoed)
+        notes += QLatin1Char('\n') + echoingLineText();
+    return notes;
 }
 
 bool MonitorWindow::saveText(const QString& path, QString* error) const {

@@ -103,6 +103,8 @@ class MonitorWindow : public QDialog {
 
   private:
     void showCounters();
+    // Late answers and an echoing line, a line each under the counters.
+    static QString lineNotes(const ExchangeLog::Counters& counters);
 
     ExchangeLog& m_log;
     QTimer m_refreshTimer;

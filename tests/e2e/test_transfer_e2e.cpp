@@ -161,14 +161,17 @@ TEST_P(TransferE2e, WriteOfAllItemsInOrderThenReadBackWithTheButtons) {
         if (!expectedOrder.contains(itemAddressText(i)))
             expectedOrder << itemAddressText(i);
     EXPECT_EQ(rig.loggedItems("W"), expectedOrder);
-    EXPECT_TRUE(rig.loggedItems("R").isEmpty());
+    // A Modbus write's answer is its request byte for byte: on a line that has not shown
+    // yet whether it echoes, the first write's copy is checked by one read of its item.
+    const QStringList probe = korvan() ? QStringList() : QStringList{"0044"};
+    EXPECT_EQ(rig.loggedItems("R"), probe);
 
     // Read back what the instrument now holds.
     rig.edit([](ItemTable& t) { t.values.fill(0); });
     child<QPushButton>(&w, "Command_Move_0")->click(); // "read all", answered Yes
     ASSERT_EQ(rig.asked.value(1), strings::text(TextId::ConfirmRead));
     ASSERT_TRUE(rig.waitIdle());
-    EXPECT_EQ(rig.loggedItems("R").size(), kItemCount);
+    EXPECT_EQ(rig.loggedItems("R").size(), kItemCount + probe.size());
     EXPECT_EQ(w.items().values[0], simDefault(0));
     for (int i = 1; i < kItemCount; ++i)
         EXPECT_EQ(w.items().values[i], written[i]) << i;

@@ -121,28 +121,44 @@ const QByteArray kAsciiRead = buildRequest(kProtocolModbusAscii, "0A", "", "03",
 const QByteArray kRtuRead = buildRequest(kProtocolModbusRtu, "0A", "", "03", "00440001", "");
 const QByteArray kRtuWrite = buildRequest(kProtocolModbusRtu, "0A", "", "06", "0044", "FFFF");
 
+// The line the answer comes on: requests still unanswered before ours, and its echo.
+struct Line {
+    QList<QByteArray> earlier = {};
+    AnswerLedger::Echo echo = AnswerLedger::Echo::No;
+};
+
 // Feeds the chunks as they come, then the same bytes one at a time: the way reads cut
 // them changes nothing.
 void expectAssembled(const char* what, qint16 protocol, const QByteArray& request,
-                     const QList<QByteArray>& chunks, Status status, const QByteArray& text) {
+                     const QList<QByteArray>& chunks, Status status, const QByteArray& text,
+                     const Line& line = {}) {
     SCOPED_TRACE(what);
-    auto a = ResponseAssembler::forRequest(protocol, request);
-    ASSERT_TRUE(a.has_value());
+    AnswerLedger ledgers[2];
+    std::optional<ResponseAssembler> a[2];
+    for (int k = 0; k < 2; ++k) {
+        quint64 id = 0;
+        for (const QByteArray& earlier : line.earlier)
+            ledgers[k].sent(protocol, earlier, ++id, 0);
+        ledgers[k].sent(protocol, request, ++id, 0);
+        ledgers[k].echo = line.echo;
+        a[k] = ResponseAssembler::forRequest(protocol, request);
+        ASSERT_TRUE(a[k].has_value());
+        a[k]->setLine(&ledgers[k], id);
+    }
     Status st = Status::Pending;
     for (const QByteArray& chunk : chunks) {
         EXPECT_EQ(st, Status::Pending);
-        st = a->feed(chunk);
+        st = a[0]->feed(chunk);
     }
     EXPECT_EQ(st, status);
-    EXPECT_EQ(a->text(), text);
+    EXPECT_EQ(a[0]->text(), text);
 
-    auto single = ResponseAssembler::forRequest(protocol, request);
     const QByteArray all = chunks.join();
     st = Status::Pending;
     for (qsizetype i = 0; i < all.size() && st == Status::Pending; ++i)
-        st = single->feed(all.mid(i, 1));
+        st = a[1]->feed(all.mid(i, 1));
     EXPECT_EQ(st, status);
-    EXPECT_EQ(single->text(), text);
+    EXPECT_EQ(a[1]->text(), text);
 }
 
 } // namespace
@@ -186,26 +202,58 @@ TEST(Framing, AssemblerCases) {
     const QByteArray badLayout = korvanFrame(kAck, "!  0044FF");
     expectAssembled("checksum right, layout wrong", kProtocolKorvan, kKorvanRead, {badLayout},
                     Status::Corrupt, kEsc + badLayout.mid(1));
-    expectAssembled("late answer naming another item, then ours", kProtocolKorvan, kKorvanRead,
+    const QByteArray kKorvanRead43 = korvanRequest("!", " ", " ", "0043", "");
+    expectAssembled("late answer to an earlier request, then ours", kProtocolKorvan, kKorvanRead,
                     {korvanFrame(kAck, "!  00431A2B"), korvanFrame(kAck, "!  00441A8F")},
-                    Status::Complete, korvanFrame(kAck, "!  00441A8F"));
+                    Status::Complete, korvanFrame(kAck, "!  00441A8F"), {{kKorvanRead43}});
+    expectAssembled("an answer naming an item nobody asked for", kProtocolKorvan, kKorvanRead,
+                    {korvanFrame(kAck, "!  00431A2B")}, Status::Corrupt,
+                    kEsc + korvanFrame(kAck, "!  00431A2B").mid(1));
+    expectAssembled("our request coming back, then its answer", kProtocolKorvan, kKorvanRead,
+                    {kKorvanRead, korvanFrame(kAck, "!  00441A8F")}, Status::Complete,
+                    korvanFrame(kAck, "!  00441A8F"), {{}, AnswerLedger::Echo::Unknown});
 
     const QByteArray ours = ":0A0302FFFFF3\r\n";
     expectAssembled(
         "lower-case hex after another station", kProtocolModbusAscii, kAsciiRead,
         {modbusAsciiFrame(QByteArray::fromHex("0B03020001")), "noise:0a0302ff", "fff3\r", "\n"},
         Status::Complete, ours);
-    expectAssembled("an exception to another function is another request's", kProtocolModbusAscii,
-                    kAsciiRead, {":0A827301\r\n", modbusAsciiFrame(QByteArray::fromHex("0A8302"))},
-                    Status::Complete, ":0A830271\r\n");
+    expectAssembled("an exception to a function nobody asked for is malformed",
+                    kProtocolModbusAscii, kAsciiRead, {":0A827301\r\n"}, Status::Corrupt, "");
+
+    // Byte counts: another request's (still unanswered) is dropped; nobody's is malformed.
+    const QByteArray kAsciiBlock =
+        buildRequest(kProtocolModbusAscii, "0A", "", "03", "00430002", "");
+    const QByteArray blockAnswer = modbusAsciiFrame(QByteArray::fromHex("0A030400010002"));
+    expectAssembled("a block's late answer, then ours", kProtocolModbusAscii, kAsciiRead,
+                    {blockAnswer, ours}, Status::Complete, ours, {{kAsciiBlock}});
+    expectAssembled("a byte count nobody asked for", kProtocolModbusAscii, kAsciiRead,
+                    {blockAnswer}, Status::Corrupt, "");
+    // An exception names no register: with another read unanswered it is nobody's for sure.
+    expectAssembled("an exception while another read is unanswered", kProtocolModbusAscii,
+                    kAsciiRead, {":0A830271\r\n"}, Status::Pending, "", {{kAsciiBlock}});
 
     const QByteArray rtuReply = modbusRtuFrame(QByteArray::fromHex("0A0302FFFF"));
+    expectAssembled("the echo of our read, then the answer", kProtocolModbusRtu, kRtuRead,
+                    {kRtuRead.left(5), kRtuRead.mid(5) + rtuReply}, Status::Complete, ours,
+                    {{}, AnswerLedger::Echo::Unknown});
+    // A write's answer is its request: the line's echo decides which copy answers.
+    const QByteArray writeText = ":0A060044FFFFAE\r\n";
+    expectAssembled("a write on a line known to echo: echo, answer", kProtocolModbusRtu, kRtuWrite,
+                    {kRtuWrite, kRtuWrite}, Status::Complete, writeText,
+                    {{}, AnswerLedger::Echo::Yes});
+    expectAssembled("a write on a line known to echo: the echo alone", kProtocolModbusRtu,
+                    kRtuWrite, {kRtuWrite}, Status::Pending, "", {{}, AnswerLedger::Echo::Yes});
+    expectAssembled("a write on a line not known yet: two copies", kProtocolModbusRtu, kRtuWrite,
+                    {kRtuWrite, kRtuWrite}, Status::Complete, writeText,
+                    {{}, AnswerLedger::Echo::Unknown});
     expectAssembled("noise holding the function code, then pieces", kProtocolModbusRtu, kRtuRead,
                     {QByteArray::fromHex("00FF0303"), rtuReply.left(3), rtuReply.mid(3)},
                     Status::Complete, ours);
-    expectAssembled("late echo of another register, then ours", kProtocolModbusRtu, kRtuWrite,
-                    {modbusRtuFrame(QByteArray::fromHex("0A060043FFFF")), kRtuWrite},
-                    Status::Complete, ":0A060044FFFFAE\r\n");
+    const QByteArray kRtuWrite43 = buildRequest(kProtocolModbusRtu, "0A", "", "06", "0043", "FFFF");
+    expectAssembled("late answer to another register's write, then ours", kProtocolModbusRtu,
+                    kRtuWrite, {kRtuWrite43, kRtuWrite}, Status::Complete, ":0A060044FFFFAE\r\n",
+                    {{kRtuWrite43}});
     expectAssembled("a frame of ours with a wrong CRC decides, whatever follows in the same read",
                     kProtocolModbusRtu, kRtuRead,
                     {QByteArray::fromHex("0A0302FFFF1111") + rtuReply}, Status::Corrupt, "");

@@ -154,6 +154,18 @@ QString display(qint16 v, bool hex) {
     return formatValue(v, hex);
 }
 
+// What the line showed of itself during the run: answers after their time-out (how late,
+// and a time-out that would wait for them) and an echoing adapter.
+void tellLineNotes(CommObject& com, StatusLine& status, bool quiet) {
+    const QString late = com.takeLateAnswerNotice();
+    if (quiet)
+        return;
+    if (!late.isEmpty())
+        status.say(late);
+    if (com.lineEchoes())
+        status.say(echoingLineText());
+}
+
 int openPort(CommObject& com, OverlayStore& store) {
     com.activate(true);
     const ApplyResult applied = applyConditions(com, store);
@@ -358,6 +370,7 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     // Quiet once nobody reads the output.
     if (!args.quiet && !result.readsImpossible && !outputClosed())
         status.say(summaryLine(result, !readPhase));
+    tellLineNotes(*com, status, args.quiet);
     int rc = kExitOk;
     // The trace of an interrupted run is kept: it tells what happened.
     if (traceFile && !traceFile->commit()) {
@@ -391,6 +404,7 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     const Comparison cmp = compareWithInstrument(ctx);
     com->closePort();
     status.wipe();
+    tellLineNotes(*com, status, args.quiet);
     if (cmp.read.readsImpossible)
         return kExitUsage;
     // What was compared is printed also when a stop or a lost device cut the read short;

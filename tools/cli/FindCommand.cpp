@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Overrides.h"
 #include "StatusLine.h"
+#include "comm/LineNotes.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
 #include "comm/SettingsStore.h"
@@ -64,6 +65,9 @@ class CliFindView : public FinderView {
     }
     void portSkipped(const QString& port, const QString& why) override {
         m_status.say(strings::text(TextId::FinderPortSkipped).arg(port, why));
+    }
+    void lineEchoes(const QString& port) override {
+        m_status.say(port + QStringLiteral(": ") + echoingLineText());
     }
     void processEvents() override {}
     bool stopRequested() override { return runMustStop(); }

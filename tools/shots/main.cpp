@@ -10,6 +10,7 @@
 #include "ShotSupport.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "comm/Conditions.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
 #include "comm/SettingsStore.h"
@@ -52,6 +53,68 @@
 
 using namespace pmx;
 using namespace shots;
+
+// What the line shows of itself: a Modbus RTU instrument behind an adapter that sends every
+// request back, answering 0005h later than the time-out. The summary line says how late
+// and which time-out would do, the status frame names the echoing line, and the monitor
+// says both under its counters.
+static bool shootLineNotes(MainWindow& window, Shooter& shots, const QString& simPath,
+                           const QString& model) {
+    Instrument echoing;
+    if (!echoing.start(simPath, {QStringLiteral("--protocol"), QStringLiteral("rtu"),
+                                 QStringLiteral("--instrument"), QStringLiteral("1"),
+                                 QStringLiteral("--model"), model, QStringLiteral("--echo"),
+                                 QStringLiteral("--fault"), QStringLiteral("0005=late:420"),
+                                 QStringLiteral("--delay-all"), QStringLiteral("5")})) {
+        say(echoing.error());
+        return false;
+    }
+    {
+        QSettingsStore store;
+        store.setValue(PortMap::kSection, QStringLiteral("COM1"), echoing.device());
+        store.setValue(cond::kSection, cond::kProtocol, QStringLiteral("Modbus RTU"));
+        store.setValue(cond::kSection, cond::kDatabit, QStringLiteral("8 bit"));
+        store.setValue(cond::kSection, cond::kTimout, QStringLiteral("300"));
+    }
+    auto* readButton = window.findChild<QPushButton*>(QStringLiteral("Command_Move_0"));
+    window.postTask(kTaskApply);
+    if (!readButton ||
+        !waitFor([&] { return readButton->isEnabled() && window.pendingTask() == kTaskIdle; },
+                 15000)) {
+        say(QStringLiteral("the window did not connect to %1").arg(echoing.device()));
+        return false;
+    }
+    window.postTask(kTaskReadAll);
+    if (!waitFor([&] { return window.pendingTask() == kTaskIdle && !window.transferRunning(); },
+                 120000)) {
+        say(QStringLiteral("the read did not end"));
+        return false;
+    }
+    window.endFailureDisplay();
+    // Tall enough for the status frame at the foot of the side, where it names the
+    // echoing line.
+    const QSize size = window.size();
+    window.resize(size.width(), std::max(size.height(), 820));
+    settle(300);
+    bool ok = shots.shoot(&window, QStringLiteral("line-notes"));
+    window.resize(size);
+    window.openMonitor();
+    if (MonitorWindow* monitor = window.monitorWindow()) {
+        monitor->move(30, 60);
+        monitor->resize(1340, 440);
+        waitExposed(monitor);
+        monitor->refresh();
+        settle(200);
+        ok = shots.shoot(monitor, QStringLiteral("monitor-line-notes")) && ok;
+        monitor->close();
+    }
+    echoing.stop();
+    // The finder's pictures use the conditions of the start.
+    QSettingsStore store;
+    store.setValue(cond::kSection, cond::kProtocol, cond::kDefaultProtocol);
+    store.setValue(cond::kSection, cond::kDatabit, cond::kDefaultDatabit);
+    return ok;
+}
 
 int main(int argc, char** argv) {
     // The private scope comes first: settings paths are fixed at their first use.
@@ -390,6 +453,8 @@ int main(int argc, char** argv) {
         if (monitor)
             monitor->close();
         faulty.stop();
+        if (!shootLineNotes(window, shots, parser.value(simOpt), model))
+            status = 1;
         if (!shootFinder(window, shots, parser.value(simOpt), model))
             status = 1;
 

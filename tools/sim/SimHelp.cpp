@@ -77,6 +77,22 @@ Options:
   --max-count N      Modbus: a read of more than N registers (1 to 125, default 125)
                      gets exception 03.
   --silent           never answer anything (requests are still logged).
+  --echo             the line sends every byte it gets straight back, before any
+                     answer, as many two-wire RS-485 adapters do. With --silent the
+                     line echoes and no instrument answers.
+  --chaos-seed N     every fault at once, decided by the seed N (0 to 2^64-1), so that
+                     a run can be made again exactly: each answer may come late (0 to
+                     10 times --chaos-timeout), be dropped (the request was carried
+                     out), come twice in one burst, come one byte a millisecond, be
+                     followed by junk, or follow another instrument's answer to the
+                     same request; and the seed decides whether the line echoes as
+                     with --echo. The log line of each request ends with what was
+                     done to its answer ([chaos: late 812 ms, split]).
+  --chaos-timeout MS the client's time-out, the unit of --chaos-seed's lateness
+                     (1 to 60000, default 200).
+  --dump FILE        the memory as ITEM=VALUE lines (the --values format), written at
+                     start and again, whole, whenever a write changed it. With several
+                     instruments FILE must hold %n (each one's number).
   --hangup-after N   after N requests for the instruments (broadcasts and unanswered
                      ones included) and the answer to the last of them, hang up: close
                      the pseudo-terminal, so that a client's read sees end of file or

@@ -198,7 +198,8 @@ ParseResult parseArguments(const QStringList& args) {
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption silent(QStringLiteral("silent"));
-    parser.addOptions({help, version, silent});
+    const QCommandLineOption echo(QStringLiteral("echo"));
+    parser.addOptions({help, version, silent, echo});
     const auto valued = [&parser](const char* name) {
         const QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         parser.addOption(o);
@@ -211,7 +212,9 @@ ParseResult parseArguments(const QStringList& args) {
                              delayAll = valued("delay-all"), hangupAfter = valued("hangup-after"),
                              hangupFor = valued("hangup-for"), fault = valued("fault"),
                              refuseSpan = valued("refuse-span"), maxCount = valued("max-count"),
-                             tcp = valued("tcp"), listen = valued("listen"), line = valued("line");
+                             tcp = valued("tcp"), listen = valued("listen"), line = valued("line"),
+                             chaosSeed = valued("chaos-seed"),
+                             chaosTimeout = valued("chaos-timeout"), dump = valued("dump");
     // The parser skips the first word, the program's name.
     if (!parser.parse(QStringList{QStringLiteral("pmx31570a-sim")} + args)) {
         QString text = parser.errorText(); // "Unknown option 'x'."
@@ -270,6 +273,17 @@ ParseResult parseArguments(const QStringList& args) {
             c.refuseSpans.push_back(item);
         }
     }
+    c.echo = parser.isSet(echo);
+    if (parser.isSet(chaosSeed)) {
+        bool ok = false;
+        c.chaosSeed = parser.value(chaosSeed).toULongLong(&ok);
+        if (!ok)
+            return fail(QStringLiteral("--chaos-seed: a whole number 0 to 18446744073709551615"));
+        c.chaos = true;
+    }
+    if (!whole(chaosTimeout, 1, 60000, &c.chaosTimeoutMs))
+        return fail(QStringLiteral("--chaos-timeout: milliseconds, 1 to 60000"));
+    c.dumpFile = parser.value(dump);
     c.valuesFile = parser.value(values);
     c.modelFile = parser.value(model);
     c.logFile = parser.value(log);
@@ -295,6 +309,9 @@ ParseResult parseArguments(const QStringList& args) {
             return fail(error);
         c.faults.emplace_back(item, f);
     }
+    if (c.instruments.size() > 1 && !c.dumpFile.isEmpty() &&
+        !c.dumpFile.contains(QLatin1String("%n")))
+        return fail(QStringLiteral("--dump: with several instruments FILE must hold %n"));
     // Modbus station 0 is the broadcast address: no instrument can have it.
     if (c.instruments.empty())
         c.instruments = {c.protocol == Protocol::Korvan ? 0 : 1};

@@ -30,6 +30,11 @@ struct Config {
     std::vector<std::pair<int, Fault>> faults;
     std::vector<int> refuseSpans; // blocks spanning these items get exception 02
     int maxCount = 125;           // blocks of more registers get exception 03
+    bool echo = false;            // the line sends every request back (a two-wire adapter)
+    bool chaos = false;           // every fault at once, decided by chaosSeed (SimChaos.h)
+    quint64 chaosSeed = 0;
+    int chaosTimeoutMs = 200; // the client's time-out: the unit of the chaos's lateness
+    QString dumpFile;         // the memory, rewritten after every write carried out ("%n")
 };
 
 struct ParseResult {

@@ -2,6 +2,8 @@
 
 #include "SimPty.h"
 
+#include <QSaveFile>
+
 #include <cerrno>
 #include <cstdio>
 #include <linux/sockios.h>
@@ -88,12 +90,54 @@ bool stayAway(int ms) {
     return !g_stop;
 }
 
+void Server::sendAtOnce(const QByteArray& bytes, Nanos t) {
+    // Due at once even when the line is paced; an answer already going out is not cut.
+    Outgoing echo{bytes, 0, t - Nanos(bytes.size()) * m_charNanos};
+    auto at = m_out.begin();
+    if (at != m_out.end() && at->sent > 0)
+        ++at;
+    m_out.insert(at, echo);
+}
+
+bool Server::dumpMemory() {
+    if (m_config.dumpFile.isEmpty())
+        return true;
+    m_dumped.resize(std::size_t(m_line.size()));
+    for (int k = 0; k < m_line.size(); ++k) {
+        const Instrument& instrument = m_line.at(k);
+        std::array<std::int16_t, kItemCount> memory{};
+        for (int i = 0; i < kItemCount; ++i)
+            memory[std::size_t(i)] = instrument.value(i);
+        if (m_dumpedOnce && memory == m_dumped[std::size_t(k)])
+            continue;
+        QString path = m_config.dumpFile;
+        path.replace(QLatin1String("%n"), QString::number(instrument.instrumentNo()));
+        QByteArray text;
+        for (int i = 0; i < kItemCount; ++i)
+            text += QByteArray::number(i, 16).rightJustified(4, '0').toUpper() + '=' +
+                    QByteArray::number(memory[std::size_t(i)]) + '\n';
+        // Whole or not at all, so that a reader never sees half of it.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+            std::fprintf(stderr, "pmx31570a-sim: --dump %s: %s\n", qPrintable(path),
+                         qPrintable(file.errorString()));
+            return false;
+        }
+        m_dumped[std::size_t(k)] = memory;
+    }
+    m_dumpedOnce = true;
+    return true;
+}
+
 void Server::received(const QByteArray& bytes, Nanos t) {
     int rate = 0, stopBits = 0;
     m_lineMatch = m_config.line.set && clientLine(m_slave, &rate, &stopBits)
                       ? matchLine(m_config.line, rate, stopBits)
                       : LineMatch::Match;
     m_clientLine = clientLineText(rate, stopBits);
+    // A two-wire adapter hands every byte sent straight back, at the client's own rate.
+    if (m_config.echo || (m_chaos && m_chaos->echoes()))
+        sendAtOnce(bytes, t);
     if (m_lineMatch == LineMatch::OtherRate) {
         handle({lineNoise(m_config.protocol, int(bytes.size()), m_clientLine, m_config.line)}, t);
         return;
@@ -113,9 +157,16 @@ void Server::received(const QByteArray& bytes, Nanos t) {
 }
 
 void Server::handle(const std::vector<Reply>& heard, Nanos t) {
-    for (const Reply& r : overLine(heard, m_lineMatch, m_clientLine)) {
+    for (const Reply& heardReply : overLine(heard, m_lineMatch, m_clientLine)) {
         if (m_hangupDue)
             return;
+        Reply r = heardReply;
+        std::vector<ChaosPiece> pieces{{0, r.bytes}};
+        if (m_chaos && !r.bytes.isEmpty()) {
+            pieces = m_chaos->deliver(r.bytes);
+            if (!m_chaos->lastFaults().isEmpty())
+                r.logLine += QStringLiteral(" [chaos: %1]").arg(m_chaos->lastFaults());
+        }
         if (m_log && !r.logLine.isEmpty()) {
             m_log->write(r.logLine.toUtf8() + '\n');
             m_log->flush();
@@ -125,7 +176,7 @@ void Server::handle(const std::vector<Reply>& heard, Nanos t) {
             m_hangupDue = true;
             m_hangupReason = QStringLiteral("after %1 requests").arg(m_config.hangupAfter);
         }
-        if (r.bytes.isEmpty())
+        if (r.bytes.isEmpty() || pieces.empty())
             continue;
         Nanos start = t;
         // The request itself would have taken its wire time to arrive.
@@ -133,9 +184,14 @@ void Server::handle(const std::vector<Reply>& heard, Nanos t) {
             start = std::max(start, m_firstByte + Nanos(r.requestBytes) * m_charNanos);
         start += Nanos(r.delayMs) * 1000000;
         start = std::max(start, m_lineFree);
-        m_lineFree = start + Nanos(r.bytes.size()) * m_charNanos;
-        m_out.push_back(Outgoing{r.bytes, 0, start});
+        // Answers go out in the order of the requests: a late one holds back the next.
+        for (const ChaosPiece& piece : pieces) {
+            const Nanos at = std::max(start + Nanos(piece.delayMs) * 1000000, m_lineFree);
+            m_lineFree = at + Nanos(piece.bytes.size()) * m_charNanos;
+            m_out.push_back(Outgoing{piece.bytes, 0, at});
+        }
     }
+    dumpMemory();
 }
 
 bool Server::writeDue(int master, Nanos t) {

@@ -1,6 +1,7 @@
 #pragma once
 // Serving the line: pacing answers as a real line would, hang-ups, and the signals that
 // stop the program or hang up.
+#include "SimChaos.h"
 #include "SimLine.h"
 #include "SimOptions.h"
 
@@ -8,9 +9,12 @@
 #include <QFile>
 #include <QString>
 
+#include <array>
 #include <csignal>
 #include <deque>
+#include <memory>
 #include <time.h>
+#include <vector>
 
 namespace pmx::sim {
 
@@ -47,7 +51,14 @@ class Server {
         m_charNanos = config.baud > 0 ? Nanos(1e9 * config.bitsPerChar / config.baud) : 0;
         // Modbus RTU frame end: 3.5 characters, or the fixed 1.75 ms of fast lines.
         m_idleNanos = m_charNanos > 0 ? std::max<Nanos>(m_charNanos * 7 / 2, 1750000) : 1750000;
+        if (config.chaos)
+            m_chaos = std::make_unique<Chaos>(config.chaosSeed, config.chaosTimeoutMs,
+                                              config.protocol, line.at(0).instrumentNo());
     }
+
+    // Writes the --dump files when the memory changed since they were last written; false
+    // with a message when one cannot be written.
+    bool dumpMemory();
 
     // Serves one pseudo-terminal (its master and our own descriptor of its slave) until a
     // stop signal, a hang-up or an error.
@@ -68,6 +79,8 @@ class Server {
     bool readyToHangUp(int fd, int slave, Nanos t);
     // slave < 0: fd is a connected socket.
     End run(int fd, int slave);
+    // Bytes for the line at once, ahead of answers not yet begun (the adapter's echo).
+    void sendAtOnce(const QByteArray& bytes, Nanos t);
 
     Line& m_line;
     const Config& m_config;
@@ -85,6 +98,9 @@ class Server {
     int m_slave = -1;                         // the pty's slave: the client's line settings
     LineMatch m_lineMatch = LineMatch::Match; // of the request being received
     QString m_clientLine;
+    std::unique_ptr<Chaos> m_chaos;
+    std::vector<std::array<std::int16_t, kItemCount>> m_dumped; // the memory last dumped
+    bool m_dumpedOnce = false;
 };
 
 } // namespace pmx::sim

@@ -189,6 +189,8 @@ int main(int argc, char** argv) {
 
     installSignals();
     Server server(line, config, log.isOpen() ? &log : nullptr);
+    if (!server.dumpMemory())
+        return 2;
     if (config.tcpPort >= 0)
         return serveTcp(server, config, line.describe());
 

@@ -151,3 +151,48 @@ TEST(SimLine, OnlyAClientAtTheInstrumentsRateAndStopBitsIsUnderstood) {
     ASSERT_TRUE(sim.send(request));
     EXPECT_EQ(sim.receive(answer.size()), answer);
 }
+
+// The two-wire adapter: every request comes back at once, then the answer (none with
+// --silent).
+TEST(SimLine, EchoSendsTheRequestBackBeforeTheAnswer) {
+    const QByteArray request = korvanRequest(0, ' ', "0010");
+    const QByteArray answer = korvanResponse('\x06', "   0010063F");
+    for (const bool silent : {false, true}) {
+        SimRun sim;
+        ASSERT_TRUE(sim.start(silent ? QStringList{"--echo", "--silent"} : QStringList{"--echo"}));
+        ASSERT_TRUE(sim.send(request));
+        EXPECT_EQ(sim.receive(request.size() + answer.size(), silent ? 300 : 3000),
+                  silent ? request : request + answer);
+    }
+}
+
+// The memory is written out at start and again after every write carried out; the same
+// chaos seed does the same to the same requests.
+TEST(SimLine, DumpFollowsWritesAndAChaosSeedReplays) {
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("memory.txt");
+    QStringList faults[2];
+    for (int run = 0; run < 2; ++run) {
+        SimRun sim;
+        const QString log = dir.filePath(QStringLiteral("log%1.txt").arg(run));
+        ASSERT_TRUE(sim.start(
+            {"--dump", dump, "--log", log, "--chaos-seed", "11", "--chaos-timeout", "5"}));
+        QFile f(dump);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(f.readAll().contains("0010=1599\n"));
+        f.close();
+        for (int i = 0; i < 12; ++i) {
+            const QByteArray value = QByteArray::number(i, 16).rightJustified(4, '0').toUpper();
+            ASSERT_TRUE(sim.send(korvanRequest(0, 'P', "0010", value)));
+            sim.receive(64, 120); // whatever the line delivers
+        }
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(f.readAll().contains("0010=11\n"));
+        QFile l(log);
+        ASSERT_TRUE(l.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : l.readAll().split('\n'))
+            faults[run] << QString::fromLatin1(line.mid(line.indexOf('[')));
+    }
+    EXPECT_EQ(faults[0], faults[1]);
+    EXPECT_TRUE(faults[0].join(QString()).contains(QStringLiteral("chaos:")));
+}

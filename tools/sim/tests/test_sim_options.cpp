@@ -7,14 +7,18 @@ using namespace pmx::sim;
 
 TEST(SimOptions, EveryOptionInBothForms) {
     const std::pair<const char*, const char*> given[] = {
-        {"--protocol", "RTU"},      {"--instrument", "95"},        {"--baud", "19200"},
-        {"--bits", "11"},           {"--hangup-after", "3"},       {"--hangup-for", "500"},
-        {"--delay-all", "250"},     {"--link", "/tmp/x"},          {"--log", "/tmp/l"},
-        {"--fault", "0005=nak:3"},  {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
+        {"--protocol", "RTU"},         {"--instrument", "95"},
+        {"--baud", "19200"},           {"--bits", "11"},
+        {"--hangup-after", "3"},       {"--hangup-for", "500"},
+        {"--delay-all", "250"},        {"--link", "/tmp/x"},
+        {"--log", "/tmp/l"},           {"--fault", "0005=nak:3"},
+        {"--fault", "007F=delay:500"}, {"--fault", "0010=echo:7f"},
         {"--fault", "0005=badsum"}, // the last fault for an item wins when they are applied
-        {"--refuse-span", "40,7f"}, {"--refuse-span", "0002"},     {"--max-count", "20"},
+        {"--refuse-span", "40,7f"},    {"--refuse-span", "0002"},
+        {"--max-count", "20"},         {"--chaos-seed", "18446744073709551615"},
+        {"--chaos-timeout", "150"},    {"--dump", "/tmp/m.txt"},
     };
-    QStringList spaced{"--silent"}, joined{"--silent"};
+    QStringList spaced{"--silent", "--echo"}, joined{"--silent", "--echo"};
     for (const auto& [name, value] : given) {
         spaced << name << value;
         joined << QStringLiteral("%1=%2").arg(name, value);
@@ -36,7 +40,15 @@ TEST(SimOptions, EveryOptionInBothForms) {
         EXPECT_EQ(c.faults[3].second.kind, FaultKind::BadSum);
         EXPECT_EQ(c.refuseSpans, (std::vector<int>{0x40, 0x7F, 2}));
         EXPECT_EQ(c.maxCount, 20);
+        EXPECT_EQ(
+            std::tuple(c.echo, c.chaos, c.chaosSeed, c.chaosTimeoutMs, c.dumpFile),
+            std::tuple(true, true, quint64(18446744073709551615ULL), 150, QString("/tmp/m.txt")));
     }
+    // Several instruments dump each its own memory; without a seed there is no chaos.
+    EXPECT_FALSE(parseArguments({"--instrument", "1,2", "--dump", "m.txt"}).error.isEmpty());
+    EXPECT_TRUE(parseArguments({"--instrument", "1,2", "--dump", "m-%n.txt"}).error.isEmpty());
+    EXPECT_FALSE(parseArguments({}).config.chaos);
+    EXPECT_FALSE(parseArguments({"--chaos-seed", "x"}).error.isEmpty());
     EXPECT_TRUE(parseArguments({"-h"}).help);
     EXPECT_TRUE(parseArguments({"--version"}).version);
 }
