@@ -44,7 +44,7 @@ QString optionLine(const ProbeTarget& t) {
         .arg(t.instrument)
         .arg(t.line.rate)
         .arg(t.line.dataBits)
-        .arg(cond::toTexts(c).party)
+        .arg(cond::toTexts(c).parity)
         .arg(t.line.stopBits);
 }
 

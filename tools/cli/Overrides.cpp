@@ -135,7 +135,7 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
         const QString p = pick(c.parities, args.value("parity"), Qt::CaseInsensitive);
         if (p.isEmpty())
             return fail(QStringLiteral("--parity must be %1").arg(oneOf(c.parities)));
-        set(cond::kParty, p);
+        set(cond::kParityKey, p);
     }
     if (args.has("timeout")) {
         bool ok = false;
@@ -144,7 +144,7 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
             return fail(QStringLiteral("--timeout must be %1..%2 ms")
                             .arg(c.minTimeoutMs)
                             .arg(c.maxTimeoutMs));
-        set(cond::kTimout, QString::number(t));
+        set(cond::kTimeoutKey, QString::number(t));
     }
     // Block reads are the program's own options, beside the record.
     const auto setOption = [&store](const QString& k, const QString& text) {
