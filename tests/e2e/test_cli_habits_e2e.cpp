@@ -88,13 +88,71 @@ class Habits : public ::testing::Test {
 // The words of a mistake: the program's options with good and bad values, its commands,
 // and what else a hand types.
 const QStringList kWords = {
-    "read", "write", "compare", "conditions", "ports", "export-csv", "report", "frobnicate",
-    "--protocol", "rtu", "Modbus ASCII", "tcp", "-a", "4", "96", "1,3,5-9", "-b", "4800",
-    "1200", "-d", "7", "9", "-s", "2", "-P", "even", "MARK", "--timeout", "99", "--lang",
-    "ja", "de", "--table", "in.dat", "missing.dat", "--out", "-", "out.dat", "no/out.dat",
-    "--pdf", "x.pdf", "--hex", "--json", "--verify", "--encoding", "latin1", "--block-max",
-    "1", "--quiet", "-q", "-x", "-t", "--bogus", "--hex=1", "--rate", "--", "extra", "-",
-    "--port", "ttyUSB0", "tcp://127.0.0.1:1", "COM3", "--trace-file", "-ab", "-h",
+    "read",
+    "write",
+    "compare",
+    "conditions",
+    "ports",
+    "export-csv",
+    "report",
+    "frobnicate",
+    "--protocol",
+    "rtu",
+    "Modbus ASCII",
+    "tcp",
+    "-a",
+    "4",
+    "96",
+    "1,3,5-9",
+    "-b",
+    "4800",
+    "1200",
+    "-d",
+    "7",
+    "9",
+    "-s",
+    "2",
+    "-P",
+    "even",
+    "MARK",
+    "--timeout",
+    "99",
+    "--lang",
+    "ja",
+    "de",
+    "--table",
+    "in.dat",
+    "missing.dat",
+    "--out",
+    "-",
+    "out.dat",
+    "no/out.dat",
+    "--pdf",
+    "x.pdf",
+    "--hex",
+    "--json",
+    "--verify",
+    "--encoding",
+    "latin1",
+    "--block-max",
+    "1",
+    "--quiet",
+    "-q",
+    "-x",
+    "-t",
+    "--bogus",
+    "--hex=1",
+    "--rate",
+    "--",
+    "extra",
+    "-",
+    "--port",
+    "ttyUSB0",
+    "tcp://127.0.0.1:1",
+    "COM3",
+    "--trace-file",
+    "-ab",
+    "-h",
 };
 
 } // namespace
@@ -215,9 +273,9 @@ TEST_F(Habits, TheNamesAndShortOptionsPeopleType) {
     const struct {
         const char* typed;
         const char* stored;
-    } names[] = {{"korvan", "KORVAN"},        {"Korvan", "KORVAN"},
-                 {"ascii", "Modbus ASCII"},   {"MODBUS ascii", "Modbus ASCII"},
-                 {"rtu", "Modbus RTU"},       {"Modbus RTU", "Modbus RTU"}};
+    } names[] = {{"korvan", "KORVAN"},      {"Korvan", "KORVAN"},
+                 {"ascii", "Modbus ASCII"}, {"MODBUS ascii", "Modbus ASCII"},
+                 {"rtu", "Modbus RTU"},     {"Modbus RTU", "Modbus RTU"}};
     for (const auto& n : names) {
         const CliRun r = cli({"--port", sim.devicePath(), "--protocol", n.typed, "conditions"});
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("Protocol: %1\n").arg(n.stored)))
@@ -251,16 +309,18 @@ TEST_F(Habits, OutputsAreCheckedBeforeTheInstrumentIsAsked) {
          "cannot write " + dir.filePath("no/out.dat") + ": no such file or folder"},
         {{"--trace-file", dir.filePath("no/t.txt")},
          "cannot write " + dir.filePath("no/t.txt") + ": no such file or folder"},
-        {{"--out", dir.path()}, "cannot write " + dir.path() + ": a folder of that name is in the way"},
-        {{"--out", "-"}, "--out needs a file: only export-csv and report --pdf write to standard "
-                         "output (-)"},
+        {{"--out", dir.path()},
+         "cannot write " + dir.path() + ": a folder of that name is in the way"},
+        {{"--out", "-"},
+         "--out needs a file: only export-csv and report --pdf write to standard "
+         "output (-)"},
         {{"--out", locked + "/out.dat"}, "cannot write " + locked + "/out.dat: permission denied"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const CliRun r = cli(line + QStringList{"read", "--table", in} + c.args, bareSession,
-                             c.line.endsWith("permission denied") ? notRoot
-                                                                  : std::function<void()>());
+        const CliRun r =
+            cli(line + QStringList{"read", "--table", in} + c.args, bareSession,
+                c.line.endsWith("permission denied") ? notRoot : std::function<void()>());
         EXPECT_EQ(std::tuple(r.code, r.err), std::tuple(2, "pmx31570a-cli: " + c.line + "\n"));
         EXPECT_EQ(sim.logLines(), QStringList()) << "the instrument is not asked";
     }
@@ -306,8 +366,9 @@ TEST_F(Habits, DashIsStandardOutput) {
         EXPECT_EQ(cli(args + QStringList{file}).code, 0);
         EXPECT_EQ(bytesOut(args + QStringList{"-"}), readAll(file));
     }
-    EXPECT_EQ(bytesOut({"export-csv", "--table", in, "--lang", "ja", "--encoding", "shift_jis", "-"}),
-              *csvBlockBytes(csvBlock(lists, strings::Lang::Japanese), CsvEncoding::ShiftJis));
+    EXPECT_EQ(
+        bytesOut({"export-csv", "--table", in, "--lang", "ja", "--encoding", "shift_jis", "-"}),
+        *csvBlockBytes(csvBlock(lists, strings::Lang::Japanese), CsvEncoding::ShiftJis));
 
     CliRun pdf = cli({"report", "--table", in, "--pdf", "-"});
     EXPECT_EQ(std::tuple(pdf.code, pdf.err), std::tuple(0, QString()));
@@ -321,7 +382,8 @@ TEST_F(Habits, DashIsStandardOutput) {
     ASSERT_GE(side, 0);
     pdf = cli({"report", "--table", in, "--pdf", "-"}, bareSession, stdoutTo(side));
     EXPECT_EQ(pdf.code, 2);
-    EXPECT_TRUE(pdf.err.startsWith("pmx31570a-cli: standard output is a terminal")) << pdf.err.toStdString();
+    EXPECT_TRUE(pdf.err.startsWith("pmx31570a-cli: standard output is a terminal"))
+        << pdf.err.toStdString();
     ::close(side);
     ::close(terminal);
 
@@ -348,7 +410,8 @@ TEST_F(Habits, JsonLinesCarryTheColumnsFields) {
         for (const QString& l : out.split('\n', Qt::SkipEmptyParts)) {
             QJsonParseError error;
             const QJsonDocument d = QJsonDocument::fromJson(l.toUtf8(), &error);
-            EXPECT_TRUE(d.isObject()) << l.toStdString() << ": " << error.errorString().toStdString();
+            EXPECT_TRUE(d.isObject())
+                << l.toStdString() << ": " << error.errorString().toStdString();
             list << d.object();
         }
         return list;
@@ -380,15 +443,15 @@ TEST_F(Habits, JsonLinesCarryTheColumnsFields) {
         }
     }
 
-    const QStringList find{"find", "--port", sim.devicePath(), "--protocol", "korvan",
+    const QStringList find{"find",          "--port", sim.devicePath(), "--protocol", "korvan",
                            "--instruments", "4"};
     const CliRun text = cli(find), json = cli(find + QStringList{"--json"});
     ASSERT_EQ(json.code, 0) << json.err.toStdString();
     const QList<QJsonObject> found = objects(json.out);
     ASSERT_EQ(found.size(), 1);
     QStringList options;
-    for (const char* key : {"port", "protocol", "instrument", "rate", "data_bits", "parity",
-                            "stop_bits"}) {
+    for (const char* key :
+         {"port", "protocol", "instrument", "rate", "data_bits", "parity", "stop_bits"}) {
         const QJsonValue v = found[0][key];
         options << "--" + QString::fromLatin1(key).replace('_', '-')
                 << (v.isString() ? v.toString() : QString::number(v.toInt()));
@@ -403,7 +466,8 @@ TEST_F(Habits, JsonLinesCarryTheColumnsFields) {
         const QJsonObject& o = entries[entries.size() - 9 + n];
         EXPECT_EQ(o["port"].toString(), QStringLiteral("COM%1").arg(n));
         EXPECT_TRUE(rows[rows.size() - 9 + n].startsWith(
-            QStringLiteral("COM%1: %2").arg(n).arg(o["device"].isNull() ? "(no device)"
-                                                                          : o["device"].toString())));
+            QStringLiteral("COM%1: %2")
+                .arg(n)
+                .arg(o["device"].isNull() ? "(no device)" : o["device"].toString())));
     }
 }

@@ -27,7 +27,8 @@ TEST(CliArgs, EveryOptionInEverySpellingGivesTheSameArguments) {
             letters << o.letter;
         }
         const QString value = QStringLiteral("-1");
-        const QString letter = o.letter ? QStringLiteral("-%1").arg(QLatin1Char(o.letter)) : QString();
+        const QString letter =
+            o.letter ? QStringLiteral("-%1").arg(QLatin1Char(o.letter)) : QString();
         QList<QStringList> spellings;
         if (o.valued) {
             spellings << QStringList{"--" + name, value} << QStringList{"--" + name + "=" + value};
@@ -40,10 +41,10 @@ TEST(CliArgs, EveryOptionInEverySpellingGivesTheSameArguments) {
         }
         for (const QStringList& spelling : spellings) {
             for (bool before : {true, false}) {
-                const QStringList argv = QStringList{"pmx31570a-cli"} +
-                                         (before ? spelling + QStringList{"read"}
-                                                 : QStringList{"read"} + spelling) +
-                                         QStringList{"--", "-q", "-"};
+                const QStringList argv =
+                    QStringList{"pmx31570a-cli"} +
+                    (before ? spelling + QStringList{"read"} : QStringList{"read"} + spelling) +
+                    QStringList{"--", "-q", "-"};
                 SCOPED_TRACE(argv.join(' ').toStdString());
                 Args args;
                 QString error;
@@ -64,9 +65,9 @@ TEST(JsonLine, AnyTextReadsBackAsItWas) {
     seed = ok ? seed : 20261209u;
     SCOPED_TRACE(testing::Message() << "PMX_TEST_SEED=" << seed);
     QRandomGenerator random(seed);
-    const char32_t pool[] = {0x00, 0x01, 0x08, 0x09, 0x0A, 0x0D, 0x1F, '"', '\\', '/', ' ',
-                             'A', 'z', '0', 0x7F, 0xE9, 0x2028, 0x3042, 0x30AB, 0xFFFD,
-                             0x1F600};
+    const char32_t pool[] = {0x00, 0x01, 0x08,   0x09,   0x0A,   0x0D,   0x1F,
+                             '"',  '\\', '/',    ' ',    'A',    'z',    '0',
+                             0x7F, 0xE9, 0x2028, 0x3042, 0x30AB, 0xFFFD, 0x1F600};
     for (int run = 0; run < 500; ++run) {
         QString text;
         for (int n = int(random.bounded(0, 24)); n > 0; --n) {
