@@ -6,9 +6,6 @@
 #include "SimProcess.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
-#include "model/TableFile.h"
-#include "report/CsvExport.h"
-#include "report/ListData.h"
 
 #include <QDir>
 #include <QFile>
@@ -348,10 +345,6 @@ TEST_F(Habits, OutputsAreCheckedBeforeTheInstrumentIsAsked) {
 // a terminal for the PDF, and a reader gone before the start ends the run quietly.
 TEST_F(Habits, DashIsStandardOutput) {
     const QString in = table();
-    ItemTable t;
-    ASSERT_TRUE(loadTableFile(in, t, TableReadMode::AllOrNothing).ok);
-    ListArrays lists;
-    fillListArrays(t, false, lists);
     // The bytes as they come, not as text: Shift_JIS is not UTF-8.
     const auto bytesOut = [this](const QStringList& args) {
         const auto p = test::startCli(dir.path(), args);
@@ -366,9 +359,6 @@ TEST_F(Habits, DashIsStandardOutput) {
         EXPECT_EQ(cli(args + QStringList{file}).code, 0);
         EXPECT_EQ(bytesOut(args + QStringList{"-"}), readAll(file));
     }
-    EXPECT_EQ(
-        bytesOut({"export-csv", "--table", in, "--lang", "ja", "--encoding", "shift_jis", "-"}),
-        *csvBlockBytes(csvBlock(lists, strings::Lang::Japanese), CsvEncoding::ShiftJis));
 
     CliRun pdf = cli({"report", "--table", in, "--pdf", "-"});
     EXPECT_EQ(std::tuple(pdf.code, pdf.err), std::tuple(0, QString()));

@@ -108,6 +108,11 @@ Options:
 
 An option's value follows it as the next word or after '=' (--fault=0005=nak).
 
+Exit status:
+  0  ended by a signal, or hung up without --hangup-for
+  1  no pseudo-terminal or link could be made, or the line failed
+  2  bad options, or a values, model or log file that could not be used
+
 Signals: SIGTERM, SIGINT and SIGHUP end the program (status 0). SIGUSR1 hangs up at
 once, as --hangup-after does, dropping answers not yet sent.
 
