@@ -3,7 +3,10 @@
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -37,6 +40,24 @@ TEST(StringTable, EveryIdOnceAndInBothLanguages) {
         EXPECT_FALSE(text(TextId(id), Lang::Japanese).isEmpty()) << "id " << id;
     }
     EXPECT_GT(ids.size(), 50);
+}
+
+// A text fills in the same values in both languages: a placeholder missing in one would
+// drop a file name or a count from a message, or leave "%2" in it.
+TEST(StringTable, BothLanguagesTakeTheSamePlaceholders) {
+    const QRegularExpression placeholder(QStringLiteral("%(\\d+)"));
+    const auto numbers = [&](const QString& text) {
+        QList<int> found;
+        for (auto it = placeholder.globalMatch(text); it.hasNext();)
+            found << it.next().captured(1).toInt();
+        std::sort(found.begin(), found.end());
+        found.erase(std::unique(found.begin(), found.end()), found.end());
+        return found;
+    };
+    for (int id : allIds())
+        EXPECT_EQ(numbers(text(TextId(id), Lang::English)),
+                  numbers(text(TextId(id), Lang::Japanese)))
+            << "id " << id;
 }
 
 TEST(StringTable, TextsOfRecordWordForWordInBothLanguages) {
