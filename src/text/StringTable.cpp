@@ -1,6 +1,7 @@
 #include "text/StringTable.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace pmx::strings {
 
@@ -346,6 +347,24 @@ constexpr Entry kTable[] = {
      u" (ファイルの文字コード %1 で書き込みました)"},
     {665, u"The file cannot be written in %1: it cannot hold \"%2\". Choose UTF-8.",
      u"%1 では書き込めません: 「%2」を表せません。UTF-8 を選んでください。"},
+    // What screen readers say of controls that show no caption of their own.
+    {700, u"Name of item %1", u"項目 %1 の名前"},
+    {701, u"Click, Enter, F2 or Space changes the value.",
+     u"クリック、Enter、F2、スペースで設定値を変更します。"},
+    {702, u"Failed in the last Read or Write.", u"前回の読込みまたは書込みで失敗しました。"},
+    {703, u"New value of %1", u"%1 の新しい設定値"},
+    {704, u"Transfer progress", u"転送の進み具合"},
+    {705, u"Search progress", u"検索の進み具合"},
+    {706, u"Exchanges", u"通信の記録"},
+    {707, u"Items compared", u"比較した項目"},
+    {708, u"Instruments found", u"見つかった機器"},
+    {709, u"Zoom", u"表示倍率"},
+    {710, u"Page", u"ページ"},
+    {711, u"More tools", u"その他のツール"},
+    {712, u"Clear the search text", u"検索文字を消去"},
+    {713, u"User guide", u"ユーザーガイド"},
+    {714, u"Scroll the tabs left", u"タブを左へスクロール"},
+    {715, u"Scroll the tabs right", u"タブを右へスクロール"},
 };
 
 } // namespace
@@ -395,6 +414,24 @@ QString withAccessKey(TextId id, char key, Lang lang) {
         return caption + QStringLiteral(" (&") + upper + QLatin1Char(')');
     }
     return caption + QStringLiteral("(&") + upper + QLatin1Char(')');
+}
+
+QString withoutAccessKey(const QString& caption) {
+    // "(&K)" after the text, in English with a blank before it.
+    static const QRegularExpression suffix(QStringLiteral("\\s?\\(&[^&\\s]\\)"));
+    QString text = caption;
+    text.remove(suffix);
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != u'&') {
+            plain += text.at(i);
+        } else if (i + 1 < text.size() && text.at(i + 1) == u'&') {
+            plain += u'&';
+            ++i;
+        }
+    }
+    return plain;
 }
 
 QList<int> allIds() {

@@ -275,6 +275,23 @@ enum class TextId : int {
     CsvShiftJis = 663,
     CsvFileEncodingKept = 664, // " (in %1, the encoding the file already has)"
     CsvCannotHold = 665,       // "... in %1 ... \"%2\"": the encoding, the character
+    // What screen readers say of controls that show no caption of their own.
+    NameOfItem = 700,         // "Name of item %1": a page's name cell
+    ValueCellHint = 701,      // how a page's value cell is changed
+    ItemFailedLastTime = 702, // a value cell of an item that failed
+    NewValueOf = 703,         // "New value of %1": the value dialog's entry
+    TransferProgress = 704,
+    SearchProgress = 705,
+    ExchangesTable = 706,
+    ComparedItems = 707,
+    FoundInstruments = 708,
+    ZoomCaption = 709,
+    PageNumber = 710,
+    MoreTools = 711,
+    ClearFindText = 712,
+    GuideText = 713,
+    ScrollTabsLeft = 714,
+    ScrollTabsRight = 715,
 };
 
 namespace strings {
@@ -298,6 +315,9 @@ QString text(TextId id, Lang lang);
 // appended ("読込み(&R)").
 QString withAccessKey(TextId id, char key);
 QString withAccessKey(TextId id, char key, Lang lang);
+// A caption as it reads without its access key: "File(&F)" and "&Read" read "File" and
+// "Read"; "&&" stands for "&".
+QString withoutAccessKey(const QString& caption);
 
 // Every id in the table, in table order (each once).
 QList<int> allIds();
