@@ -1,6 +1,7 @@
 #include "text/StringTable.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace pmx::strings {
 
@@ -415,6 +416,24 @@ constexpr Entry kTable[] = {
     {733, u" (%1 not read: %2)", u" (未読込み %1: %2)"},
     {734, u"cannot read %1: %2", u"%1 を読み込めません: %2"},
     {750, u"the window cannot open: %1", u"ウィンドウを開けません: %1"},
+    // What screen readers say of controls that show no caption of their own.
+    {760, u"Name of item %1", u"項目 %1 の名前"},
+    {761, u"Click, Enter, F2 or Space changes the value.",
+     u"クリック、Enter、F2、スペースで設定値を変更します。"},
+    {762, u"Failed in the last Read or Write.", u"前回の読込みまたは書込みで失敗しました。"},
+    {763, u"New value of %1", u"%1 の新しい設定値"},
+    {764, u"Transfer progress", u"転送の進み具合"},
+    {765, u"Search progress", u"検索の進み具合"},
+    {766, u"Exchanges", u"通信の記録"},
+    {767, u"Items compared", u"比較した項目"},
+    {768, u"Instruments found", u"見つかった機器"},
+    {769, u"Zoom", u"表示倍率"},
+    {770, u"Page", u"ページ"},
+    {771, u"More tools", u"その他のツール"},
+    {772, u"Clear the search text", u"検索文字を消去"},
+    {773, u"User guide", u"ユーザーガイド"},
+    {774, u"Scroll the tabs left", u"タブを左へスクロール"},
+    {775, u"Scroll the tabs right", u"タブを右へスクロール"},
 };
 
 } // namespace
@@ -464,6 +483,24 @@ QString withAccessKey(TextId id, char key, Lang lang) {
         return caption + QStringLiteral(" (&") + upper + QLatin1Char(')');
     }
     return caption + QStringLiteral("(&") + upper + QLatin1Char(')');
+}
+
+QString withoutAccessKey(const QString& caption) {
+    // "(&K)" after the text, in English with a blank before it.
+    static const QRegularExpression suffix(QStringLiteral("\\s?\\(&[^&\\s]\\)"));
+    QString text = caption;
+    text.remove(suffix);
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != u'&') {
+            plain += text.at(i);
+        } else if (i + 1 < text.size() && text.at(i + 1) == u'&') {
+            plain += u'&';
+            ++i;
+        }
+    }
+    return plain;
 }
 
 QList<int> allIds() {

@@ -325,6 +325,23 @@ enum class TextId : int {
     CliCannotRead = 734, // "cannot read %1: %2": file, reason
     // A program that cannot start.
     WindowCannotOpen = 750, // "the window cannot open: %1": the toolkit's reason
+    // What screen readers say of controls that show no caption of their own.
+    NameOfItem = 760,         // "Name of item %1": a page's name cell
+    ValueCellHint = 761,      // how a page's value cell is changed
+    ItemFailedLastTime = 762, // a value cell of an item that failed
+    NewValueOf = 763,         // "New value of %1": the value dialog's entry
+    TransferProgress = 764,
+    SearchProgress = 765,
+    ExchangesTable = 766,
+    ComparedItems = 767,
+    FoundInstruments = 768,
+    ZoomCaption = 769,
+    PageNumber = 770,
+    MoreTools = 771,
+    ClearFindText = 772,
+    GuideText = 773,
+    ScrollTabsLeft = 774,
+    ScrollTabsRight = 775,
 };
 
 namespace strings {
@@ -348,6 +365,9 @@ QString text(TextId id, Lang lang);
 // appended ("読込み(&R)").
 QString withAccessKey(TextId id, char key);
 QString withAccessKey(TextId id, char key, Lang lang);
+// A caption as it reads without its access key: "File(&F)" and "&Read" read "File" and
+// "Read"; "&&" stands for "&".
+QString withoutAccessKey(const QString& caption);
 
 // Every id in the table, in table order (each once).
 QList<int> allIds();

@@ -90,6 +90,32 @@ TEST(StringTable, AccessKeys) {
         EXPECT_EQ(withAccessKey(id, key, lang), QString::fromUtf8(caption)) << caption;
 }
 
+// What a screen reader says of a caption: the caption without its access key, whatever the
+// key and the language, and the menus' captions of record without their "(&X)".
+TEST(StringTable, CaptionsReadWithoutTheirAccessKeys) {
+    for (const Lang lang : {Lang::English, Lang::Japanese}) {
+        for (int id : allIds()) {
+            const QString caption = text(TextId(id), lang);
+            if (caption.contains(u'&'))
+                continue; // a caption of record that carries its own key
+            for (const char key : {'A', 'q', 'Z', '1'})
+                EXPECT_EQ(withoutAccessKey(withAccessKey(TextId(id), key, lang)), caption)
+                    << "id " << id << " key " << key;
+        }
+    }
+    const std::pair<const char*, const char*> cases[] = {
+        {"File(&F)", "File"},
+        {"ファイル(&F)", "ファイル"},
+        {"Compare with instrument…(&I)", "Compare with instrument…"},
+        {"Sav&e as text...", "Save as text..."},
+        {"Stop (&Q)", "Stop"},
+        {"R&&D", "R&D"},
+        {"Plain", "Plain"},
+    };
+    for (const auto& [caption, read] : cases)
+        EXPECT_EQ(withoutAccessKey(QString::fromUtf8(caption)), QString::fromUtf8(read)) << caption;
+}
+
 TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {
     const auto cText = [](int error) {
         locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
