@@ -13,8 +13,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QStyle>
 
 #include <utility>

@@ -135,10 +135,10 @@ bool labelledBy(QObject* field, QObject* caption) {
 } // namespace
 
 TEST(Accessibility, EveryControlOfEveryWindowIsNamedInBothLanguages) {
-    const QStringList expected = {"MainDisp",         "SubDisp_comm",    "SubDisp_command",
-                                  "Setting_Disp",     "SubDisp_About",   "SubDisp_help",
-                                  "rptver",           "SubDisp_compare", "SubDisp_monitor",
-                                  "SubDisp_find",     "question",        "file dialog"};
+    const QStringList expected = {"MainDisp",     "SubDisp_comm",    "SubDisp_command",
+                                  "Setting_Disp", "SubDisp_About",   "SubDisp_help",
+                                  "rptver",       "SubDisp_compare", "SubDisp_monitor",
+                                  "SubDisp_find", "question",        "file dialog"};
     for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
         Window win(true, lang);
         openEveryWindow(win);
@@ -162,8 +162,8 @@ TEST(Accessibility, EveryControlOfEveryWindowIsNamedInBothLanguages) {
         EXPECT_GE(windows, expected.size());
         EXPECT_GT(controls, 350) << "the walk reached the controls";
         EXPECT_TRUE(problems.isEmpty())
-            << (lang == strings::Lang::English ? "English" : "Japanese") << ", "
-            << problems.size() << " controls a screen reader cannot name well (see "
+            << (lang == strings::Lang::English ? "English" : "Japanese") << ", " << problems.size()
+            << " controls a screen reader cannot name well (see "
             << "src/ui/Accessibility.h):\n"
             << problems.join(u'\n').toStdString();
     }
@@ -197,8 +197,7 @@ TEST(Accessibility, PageRowsAreReadAsTheirItemsAndTheirCellsAsReadOnly) {
             ASSERT_TRUE(value->textInterface());
             EXPECT_EQ(value->textInterface()->text(0, -1), cell->text());
             EXPECT_TRUE(value->state().readOnly && !value->state().editable);
-            EXPECT_EQ(value->text(QAccessible::Description),
-                      strings::text(TextId::ValueCellHint));
+            EXPECT_EQ(value->text(QAccessible::Description), strings::text(TextId::ValueCellHint));
             EXPECT_EQ(accessible(win.selectBox(row))->text(QAccessible::Name), name);
             QAccessibleInterface* nameCell = accessible(child<QLineEdit>(&w, "Text1", row));
             EXPECT_EQ(nameCell->text(QAccessible::Name),
@@ -252,8 +251,8 @@ TEST(Accessibility, AFailedReadIsAnnouncedOnceAndStaysInTheTree) {
     ASSERT_TRUE(w.failureOnShow());
     const QString failure = model->text();
     EXPECT_EQ(heard.said, (QStringList{failure, summary->text()}));
-    EXPECT_EQ(heard.alerts, (QStringList{"Label_Modelname: " + failure,
-                                         "Label_summary: " + summary->text()}));
+    EXPECT_EQ(heard.alerts,
+              (QStringList{"Label_Modelname: " + failure, "Label_summary: " + summary->text()}));
     EXPECT_TRUE(summary->text().contains("0002h")) << summary->text().toStdString();
 
     // The label returns to the model name; the tree keeps what was said, each message in a
@@ -306,7 +305,7 @@ TEST(Accessibility, AnnouncementsComeAtAPaceAListenerCanFollow) {
         {5500, "No answer", U::Failure, ""},
         {10300, "No answer", U::Failure, "No answer"}, // long enough ago to say again
         {10400, "No answer\nPort closed", U::Outcome, "Port closed"}, // the new line only
-        {10500, "a/\u200Bpath", U::Outcome, "a/path"}, // without break points
+        {10500, "a/\u200Bpath", U::Outcome, "a/path"},                // without break points
     };
     for (const auto& s : steps) {
         now = s.at;
