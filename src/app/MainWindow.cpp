@@ -6,6 +6,7 @@
 #include "model/AppPaths.h"
 #include "report/CsvExport.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 #include "ui/FocusMarks.h"
 #include "ui/MonitorWindow.h"
@@ -24,7 +25,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -52,6 +52,7 @@ MainWindow::MainWindow(std::unique_ptr<CommObject> com, UserPrompts prompts, QWi
     : QMainWindow(parent), m_com(std::move(com)), m_store(std::make_unique<QSettingsStore>()),
       m_prompts(std::move(prompts)) {
     setObjectName(QStringLiteral("MainDisp"));
+    a11y::install(); // the menus' commands read without their access letters
     // The record's section keeps its eight keys only: options stored there by earlier
     // versions move to their own section before anything reads them.
     cond::moveOptionsOutOfTheRecord(*m_store);
@@ -172,7 +173,7 @@ void MainWindow::buildPage(QWidget* central, QBoxLayout* into) {
         m_selectBoxes[r] = new FocusCheckBox(central);
         m_selectBoxes[r]->setObjectName(QStringLiteral("Check_Command_%1").arg(r));
         rows->addWidget(m_selectBoxes[r], line, col + 1);
-        m_nameCells[r] = new QLineEdit(central);
+        m_nameCells[r] = new a11y::TextField(central);
         m_nameCells[r]->setObjectName(QStringLiteral("Text1_%1").arg(r));
         m_nameCells[r]->setReadOnly(true);
         // Widths in characters: they follow the font size (a screen at 144 DPI).
@@ -261,6 +262,8 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
         m_conditionValues[k] = new WrappedLabel(m_conditionsFrame); // a typed port can be long
         m_conditionValues[k]->setObjectName(QStringLiteral("Label_commdat_%1").arg(k));
         m_conditionValues[k]->setMinimumWidth(90);
+        // A screen reader reads each value with its caption.
+        m_conditionCaptions[k]->setBuddy(m_conditionValues[k]);
         commLayout->addWidget(m_conditionCaptions[k], k, 0);
         commLayout->addWidget(m_conditionValues[k], k, 1);
     }
@@ -268,6 +271,7 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
     m_blockCaption->setObjectName(QStringLiteral("Label_comm_block"));
     m_blockValue = new WrappedLabel(m_conditionsFrame);
     m_blockValue->setObjectName(QStringLiteral("Label_commdat_block"));
+    m_blockCaption->setBuddy(m_blockValue);
     commLayout->addWidget(m_blockCaption, 8, 0);
     commLayout->addWidget(m_blockValue, 8, 1);
     m_portLine = new WrappedLabel(m_conditionsFrame); // reasons and device paths can be long
@@ -385,27 +389,30 @@ void MainWindow::setCaptions() {
     // The captions of record stand as they are, without access letters: Tab, the menus'
     // letters and the shortcuts reach them (MainWindowKeys.cpp). The program's own
     // controls have letters that no menu on the bar (F, S, V, H) takes.
-    using strings::withAccessKey;
     m_decButton->setText(text(TextId::Decimal));
     m_hexButton->setText(text(TextId::Hexadecimal));
     m_transferFrame->setTitle(text(TextId::TransferFrame));
     m_readButton->setText(text(TextId::Read));
-    m_stopButton->setText(withAccessKey(TextId::Stop, 'T'));
+    a11y::setCaption(m_stopButton, TextId::Stop, 'T');
     m_writeButton->setText(text(TextId::Write));
     m_fileFrame->setTitle(text(TextId::FilesFrame));
     m_loadButton->setText(text(TextId::Load));
     m_saveButton->setText(text(TextId::Save));
     m_sendOnChangeBox->setText(text(TextId::SendOnChange));
-    m_verifyBox->setText(withAccessKey(TextId::VerifyAfterWriting, 'A'));
+    a11y::setCaption(m_verifyBox, TextId::VerifyAfterWriting, 'A');
     m_conditionsFrame->setTitle(text(TextId::ConditionsFrame));
     for (int k = 0; k < 8; ++k)
         m_conditionCaptions[k]->setText(text(cond::kCaptions[k]));
     m_blockCaption->setText(text(TextId::BlockReads));
     m_pageTabs->setToolTip(text(TextId::CommandItem));
+    m_progressBar->setAccessibleName(text(TextId::TransferProgress));
+    // The tab strip's own scroll buttons, shown where the window is too narrow for the tabs.
+    if (auto* left = m_pageTabs->findChild<QWidget*>(QStringLiteral("ScrollLeftButton")))
+        left->setAccessibleName(text(TextId::ScrollTabsLeft));
+    if (auto* right = m_pageTabs->findChild<QWidget*>(QStringLiteral("ScrollRightButton")))
+        right->setAccessibleName(text(TextId::ScrollTabsRight));
     // "Setting > Unit selection", as the menus say it.
-    const auto menuText = [](TextId id) {
-        return text(id).remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
-    };
+    const auto menuText = [](TextId id) { return strings::withoutAccessKey(text(id)); };
     m_startHint->setText(text(TextId::HowToBegin)
                              .arg(menuText(TextId::MenuSetting) + QStringLiteral(" > ") +
                                   menuText(TextId::MenuUnitSelection)));

@@ -2,6 +2,7 @@
 // the file buttons and End; and the window's size on a small screen.
 #include "app/MainWindow.h"
 
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 
 #include <QAction>
@@ -63,6 +64,9 @@ void MainWindow::setUpKeyboard() {
     for (int r = 0; r < kRowsPerPage; ++r) {
         QLineEdit* cell = m_valueCells[r];
         cell->installEventFilter(new CellFilter(cell, [this, r] { editValue(r); }));
+        // A screen reader's "press" on the cell does what a click does.
+        if (auto* field = qobject_cast<a11y::TextField*>(cell))
+            field->setPressAction([this, r] { editValue(r); });
         // The names are read-only: a click may still select one, Tab passes them by.
         m_nameCells[r]->setFocusPolicy(Qt::ClickFocus);
     }

@@ -7,6 +7,7 @@
 #include "comm/SettingsStore.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/CompareDialog.h"
 #include "ui/ItemSelectionDialog.h"
@@ -107,6 +108,7 @@ bool MainWindow::applyStep() {
         setTextTone(m_modelLabel, Tone::Good);
         m_modelLabel->setText(
             strings::text(TextId::Reconnected).arg(device.isEmpty() ? m_lostDevice : device));
+        a11y::announce(m_modelLabel, m_modelLabel->text(), a11y::Urgency::Outcome);
         m_failureTimer.start();
     } else {
         showModelLabel(QString(), false);
@@ -289,6 +291,7 @@ void MainWindow::showOnSummaryLine(const QString& text, bool failure) {
     m_summaryFailure = failure;
     m_summaryLabel->setText(text);
     setTextTone(m_summaryLabel, failure ? Tone::Failure : Tone::Plain);
+    a11y::announce(m_summaryLabel, text, failure ? a11y::Urgency::Failure : a11y::Urgency::Outcome);
     m_summaryLabel->setVisible(!m_progressBar->isVisible());
 }
 

@@ -4,6 +4,7 @@
 
 #include "comm/LineNotes.h"
 #include "text/ValueText.h"
+#include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/TextWrap.h"
 
@@ -40,6 +41,7 @@ void MainWindow::drawNamesAndBoxes() {
         m_nameCells[r]->setText(m_table.names[i]);
         m_nameCells[r]->setCursorPosition(0);
         m_nameCells[r]->setToolTip(m_table.names[i]);
+        a11y::nameItemRow(m_selectBoxes[r], m_nameCells[r], m_valueCells[r], i, m_table.names[i]);
         // Setting the box runs applySelectBox when its state changes, so a selected
         // undefined item whose box turns on here loses its selection.
         m_selectBoxes[r]->setChecked(m_table.isSelected(i));
@@ -68,6 +70,7 @@ void MainWindow::markFailedRows() {
             continue;
         cell->setProperty("failed", failed);
         setFailedCell(cell, failed);
+        a11y::markItemFailed(cell, failed);
     }
 }
 
@@ -96,11 +99,17 @@ void MainWindow::showModelLabel(const QString& text, bool error) {
         return;
     }
     setTextTone(m_modelLabel, error ? Tone::Failure : Tone::Plain);
-    m_modelLabel->setText(text.isEmpty() ? m_table.modelName : text);
+    const QString shown = text.isEmpty() ? m_table.modelName : text;
+    if (m_modelLabel->text() == shown)
+        return;
+    m_modelLabel->setText(shown);
+    // A message is told as it appears, not only in red; the model name is not a message.
+    if (!text.isEmpty())
+        a11y::announce(m_modelLabel, text, error ? a11y::Urgency::Failure : a11y::Urgency::Outcome);
 }
 
 void MainWindow::setStatusText(QLabel* label, const QString& text) {
-    label->setText(breakable(text));
+    a11y::setSpokenText(label, breakable(text));
     label->setToolTip(text);
 }
 

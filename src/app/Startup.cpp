@@ -4,6 +4,7 @@
 #include "comm/SerialComm.h"
 #include "model/AppPaths.h"
 #include "pmx_version.h"
+#include "text/ProgramMessages.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -137,6 +138,11 @@ int runProgram(int argc, char** argv, const std::function<void(MainWindow&)>& be
         std::fputs(info.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    // Before the toolkit starts: a display it cannot reach is said in one line of ours,
+    // and its warnings (no XDG_RUNTIME_DIR under sudo) stay off the terminal.
+    setProgramName(QStringLiteral("pmx31570a"));
+    strings::setLanguage(strings::languageFromLocale());
+    routeQtMessages();
     QApplication app(argc, argv);
     setUpApplication();
     QTranslator qtTranslator;

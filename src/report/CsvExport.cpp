@@ -201,6 +201,18 @@ bool appendCsvText(const QString& path, const QString& block, QString* error, Cs
     return appendToFile(path, bytes, error);
 }
 
+std::optional<QByteArray> csvBlockBytes(const QString& block, CsvEncoding encoding,
+                                        QString* error) {
+    QString why;
+    const std::optional<QByteArray> text = encodeBlock(block, encoding, &why);
+    if (!text) {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    }
+    return (encoding == CsvEncoding::Utf8Bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + *text;
+}
+
 QString csvWrittenText(const CsvWritten& written, const QString& path, strings::Lang lang) {
     QString text =
         strings::text(written.appended ? TextId::CsvItemsAppended : TextId::CsvItemsWritten, lang)

@@ -52,6 +52,12 @@ bool appendCsv(const QString& path, const ListArrays& lists, strings::Lang lang,
                QString* error = nullptr, CsvWritten* written = nullptr,
                CsvEncoding encoding = CsvEncoding::Utf8);
 
+// The bytes of `block` in `encoding` for a stream that starts with it (standard output):
+// UTF-8 with BOM begins with its mark. Nothing, with the reason in *error, when the
+// encoding cannot hold a character of the block.
+std::optional<QByteArray> csvBlockBytes(const QString& block, CsvEncoding encoding,
+                                        QString* error = nullptr);
+
 // For the operator, where the rows went: "58 items appended to PATH", or "... written to
 // the new file PATH" when the export created the file; with the encoding when the file's
 // own was used instead of the one chosen.

@@ -1,6 +1,7 @@
 #include "text/StringTable.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace pmx::strings {
 
@@ -216,6 +217,14 @@ constexpr Entry kTable[] = {
     {332, u"refused", u"拒否"},
     {333, u"error or refusal", u"エラーまたは拒否"},
     {334, u"Text files (*.txt)", u"テキストファイル (*.txt)"},
+    {336, u"%1: %2 items, %3 good, %4 failed", u"%1: %2 項目、正常 %3、失敗 %4"},
+    {337, u"%1: %2 item, %3 good, %4 failed", u"%1: %2 項目、正常 %3、失敗 %4"},
+    {338, u", %1 not confirmed", u"、未確認 %1"},
+    {339, u", %1 not kept", u"、値が保持されず %1"},
+    {340, u", %1 not read (%2)", u"、未読込み %1 (%2)"},
+    {341, u", %1 not written (%2)", u"、未書込み %1 (%2)"},
+    {342, u", stopped", u"、中止"},
+    {343, u", device lost", u"、デバイス切断"},
     {335, u"%1 could not be written.", u"%1 を書き込めませんでした。"},
     {350, u"Rate, bits and parity are not used for a network port: the device server sets them.",
      u"ネットワークポートでは通信速度・ビット・パリティは使いません "
@@ -358,6 +367,73 @@ constexpr Entry kTable[] = {
      u" (ファイルの文字コード %1 で書き込みました)"},
     {665, u"The file cannot be written in %1: it cannot hold \"%2\". Choose UTF-8.",
      u"%1 では書き込めません: 「%2」を表せません。UTF-8 を選んでください。"},
+    // The command line. Its option names, command names and file names stay as typed.
+    {700, u"unknown option '%1' (see --help)", u"不明なオプション '%1' です (--help を参照)"},
+    {701, u"missing value after '%1' (see --help)", u"'%1' の後に値がありません (--help を参照)"},
+    {702, u"unexpected value after '%1' (see --help)", u"'%1' は値をとりません (--help を参照)"},
+    {703, u"no command given (see --help)", u"コマンドがありません (--help を参照)"},
+    {704, u"unknown command %1 (see --help)", u"不明なコマンド %1 です (--help を参照)"},
+    {705, u"%1 does not apply to %2 (see %2 --help)",
+     u"%1 は %2 では使えません (%2 --help を参照)"},
+    {706, u"unexpected argument %1 (see %2 --help)",
+     u"余分な引数 %1 があります (%2 --help を参照)"},
+    {707, u"%1 must be %2", u"%1 には %2 のいずれかを指定してください"},
+    {708, u"%1 must be %2..%3", u"%1 には %2～%3 を指定してください"},
+    {709, u"%1 must be %2..%3 ms", u"%1 には %2～%3 ms を指定してください"},
+    {710, u"%1 must be %2..%3 or a list of them such as 1,3,5-9",
+     u"%1 には %2～%3 の番号か、1,3,5-9 のような番号の一覧を指定してください"},
+    {711, u"--out must hold %n when several instruments are named",
+     u"複数の機器を指定するときは --out に %n を含めてください"},
+    {712, u"--table IN.dat is required", u"--table IN.dat を指定してください"},
+    {713, u"export-csv needs exactly one OUT.csv (see export-csv --help)",
+     u"export-csv には OUT.csv を 1 つだけ指定してください (export-csv --help を参照)"},
+    {714, u"report needs --pdf OUT.pdf (see report --help)",
+     u"report には --pdf OUT.pdf を指定してください (report --help を参照)"},
+    {715, u"%1 needs a file: only export-csv and report --pdf write to standard output (-)",
+     u"%1 にはファイルを指定してください。標準出力 (-) に書けるのは export-csv と report --pdf "
+     u"だけです"},
+    {716, u"standard output is a terminal: send the PDF to a file or a pipe (--pdf - > OUT.pdf)",
+     u"標準出力が端末です。PDF はファイルかパイプに送ってください (--pdf - > OUT.pdf)"},
+    {717, u"cannot write %1: %2", u"%1 に書き込めません: %2"},
+    {718, u"standard output", u"標準出力"},
+    {719, u"not written: %1 (the read was interrupted; the file is as it was)",
+     u"%1 は書き込みませんでした (読込みが中断されました。ファイルは元のままです)"},
+    {720, u"not written: %1 (the device was lost; the file is as it was)",
+     u"%1 は書き込みませんでした (デバイスが切断されました。ファイルは元のままです)"},
+    {721, u"not written: %1 (interrupted)", u"%1 は書き込みませんでした (中断)"},
+    {722, u"written in %1, the encoding the file already has",
+     u"ファイルの文字コード %1 で書き込みました"},
+    {723, u"instrument %1: exit %2", u"機器番号 %1: 終了ステータス %2"},
+    {724, u"read  %1/%2  %3", u"読込み %1/%2  %3"},
+    {725, u"write %1/%2  %3", u"書込み %1/%2  %3"},
+    {726, u"try %1/%2  %3", u"試行 %1/%2  %3"},
+    {727, u"found: %1 \u2014 %2", u"検出: %1 \u2014 %2"},
+    {728, u"Serial devices found:", u"検出したシリアルデバイス:"},
+    {729, u"(none)", u"(なし)"},
+    {730, u"(no device)", u"(デバイスなし)"},
+    {731, u"[automatic]", u"[自動]"},
+    {732, u"[mapped]", u"[割当て]"},
+    {733, u" (%1 not read: %2)", u" (未読込み %1: %2)"},
+    {734, u"cannot read %1: %2", u"%1 を読み込めません: %2"},
+    {750, u"the window cannot open: %1", u"ウィンドウを開けません: %1"},
+    // What screen readers say of controls that show no caption of their own.
+    {760, u"Name of item %1", u"項目 %1 の名前"},
+    {761, u"Click, Enter, F2 or Space changes the value.",
+     u"クリック、Enter、F2、スペースで設定値を変更します。"},
+    {762, u"Failed in the last Read or Write.", u"前回の読込みまたは書込みで失敗しました。"},
+    {763, u"New value of %1", u"%1 の新しい設定値"},
+    {764, u"Transfer progress", u"転送の進み具合"},
+    {765, u"Search progress", u"検索の進み具合"},
+    {766, u"Exchanges", u"通信の記録"},
+    {767, u"Items compared", u"比較した項目"},
+    {768, u"Instruments found", u"見つかった機器"},
+    {769, u"Zoom", u"表示倍率"},
+    {770, u"Page", u"ページ"},
+    {771, u"More tools", u"その他のツール"},
+    {772, u"Clear the search text", u"検索文字を消去"},
+    {773, u"User guide", u"ユーザーガイド"},
+    {774, u"Scroll the tabs left", u"タブを左へスクロール"},
+    {775, u"Scroll the tabs right", u"タブを右へスクロール"},
 };
 
 } // namespace
@@ -407,6 +483,24 @@ QString withAccessKey(TextId id, char key, Lang lang) {
         return caption + QStringLiteral(" (&") + upper + QLatin1Char(')');
     }
     return caption + QStringLiteral("(&") + upper + QLatin1Char(')');
+}
+
+QString withoutAccessKey(const QString& caption) {
+    // "(&K)" after the text, in English with a blank before it.
+    static const QRegularExpression suffix(QStringLiteral("\\s?\\(&[^&\\s]\\)"));
+    QString text = caption;
+    text.remove(suffix);
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != u'&') {
+            plain += text.at(i);
+        } else if (i + 1 < text.size() && text.at(i + 1) == u'&') {
+            plain += u'&';
+            ++i;
+        }
+    }
+    return plain;
 }
 
 QList<int> allIds() {

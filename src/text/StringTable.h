@@ -157,6 +157,15 @@ enum class TextId : int {
     OutcomeErrorOrRefused = 333,
     TextFiles = 334,
     MonitorNotSaved = 335, // "%1 could not be written."
+    // The command line's summary: "read: 58 items, 55 good, 1 failed, 2 not read (...)".
+    SummaryLineItems = 336, // "%1: %2 items, %3 good, %4 failed": command, counts
+    SummaryLineItem = 337,  // the same for one item
+    SummaryLineNotConfirmed = 338,
+    SummaryLineNotKept = 339,
+    SummaryLineNotRead = 340,    // ", %1 not read (%2)": count, item list
+    SummaryLineNotWritten = 341, // ", %1 not written (%2)"
+    SummaryLineStopped = 342,
+    SummaryLineLost = 343,
     // A line reached over the network.
     NetworkLineUnused = 350,
     NetworkConnected = 351,
@@ -278,6 +287,61 @@ enum class TextId : int {
     CsvShiftJis = 663,
     CsvFileEncodingKept = 664, // " (in %1, the encoding the file already has)"
     CsvCannotHold = 665,       // "... in %1 ... \"%2\"": the encoding, the character
+    // The command line's messages and the lines around its output.
+    CliUnknownOption = 700,   // "unknown option '%1' (see --help)"
+    CliMissingValue = 701,    // "missing value after '%1' ..."
+    CliUnexpectedValue = 702, // "unexpected value after '%1' ..."
+    CliNoCommand = 703,
+    CliUnknownCommand = 704, // "unknown command %1 ..."
+    CliNotForCommand = 705,  // "%1 does not apply to %2 ...": option, command
+    CliExtraArgument = 706,  // "unexpected argument %1 (see %2 --help)"
+    CliMustBe = 707,         // "%1 must be %2": option, its choices
+    CliMustBeRange = 708,    // "%1 must be %2..%3"
+    CliMustBeRangeMs = 709,  // "%1 must be %2..%3 ms"
+    CliInstrumentList = 710, // "%1 must be %2..%3 or a list of them such as 1,3,5-9"
+    CliOutNeedsNumber = 711, // --out with several instruments
+    CliTableRequired = 712,
+    CliNeedsOneCsv = 713,
+    CliNeedsPdf = 714,
+    CliNeedsFile = 715,   // "%1 needs a file: ... standard output (-)": the option
+    CliPdfTerminal = 716, // a PDF for a terminal
+    CliCannotWrite = 717, // "cannot write %1: %2": file, reason
+    CliStandardOutput = 718,
+    CliNotWrittenInterrupted = 719, // "not written: %1 (...)": the file --out names
+    CliNotWrittenLost = 720,
+    CliNotWrittenStopped = 721,
+    CliEncodingKept = 722,   // "written in %1, the encoding the file already has"
+    CliInstrumentExit = 723, // "instrument %1: exit %2"
+    CliProgressRead = 724,   // "read  %1/%2  %3": n, m, address
+    CliProgressWrite = 725,
+    CliFindTry = 726, // "try %1/%2  %3"
+    CliFound = 727,   // "found: %1 — %2": where, the answer
+    CliDevicesFound = 728,
+    CliNoneFound = 729,
+    CliNoDevice = 730,
+    CliAutomatic = 731,
+    CliMapped = 732,
+    CliNotRead = 733,    // " (%1 not read: %2)" after compare's counts
+    CliCannotRead = 734, // "cannot read %1: %2": file, reason
+    // A program that cannot start.
+    WindowCannotOpen = 750, // "the window cannot open: %1": the toolkit's reason
+    // What screen readers say of controls that show no caption of their own.
+    NameOfItem = 760,         // "Name of item %1": a page's name cell
+    ValueCellHint = 761,      // how a page's value cell is changed
+    ItemFailedLastTime = 762, // a value cell of an item that failed
+    NewValueOf = 763,         // "New value of %1": the value dialog's entry
+    TransferProgress = 764,
+    SearchProgress = 765,
+    ExchangesTable = 766,
+    ComparedItems = 767,
+    FoundInstruments = 768,
+    ZoomCaption = 769,
+    PageNumber = 770,
+    MoreTools = 771,
+    ClearFindText = 772,
+    GuideText = 773,
+    ScrollTabsLeft = 774,
+    ScrollTabsRight = 775,
 };
 
 namespace strings {
@@ -301,6 +365,9 @@ QString text(TextId id, Lang lang);
 // appended ("読込み(&R)").
 QString withAccessKey(TextId id, char key);
 QString withAccessKey(TextId id, char key, Lang lang);
+// A caption as it reads without its access key: "File(&F)" and "&Read" read "File" and
+// "Read"; "&&" stands for "&".
+QString withoutAccessKey(const QString& caption);
 
 // Every id in the table, in table order (each once).
 QList<int> allIds();

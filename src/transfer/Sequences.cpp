@@ -272,25 +272,23 @@ QString summaryLine(const TransferResult& result, bool write) {
     const qsizetype items = !result.planned.isEmpty() ? result.planned.size()
                                                       : result.good.size() + result.failed.size() +
                                                             result.unconfirmed.size();
-    QString line = QStringLiteral("%1: %2 %3, %4 good, %5 failed")
+    QString line = strings::text(items == 1 ? TextId::SummaryLineItem : TextId::SummaryLineItems)
                        .arg(write ? QLatin1String("write") : QLatin1String("read"))
                        .arg(items)
-                       .arg(items == 1 ? QLatin1String("item") : QLatin1String("items"))
                        .arg(result.keptCount())
                        .arg(result.failed.size());
     if (!result.unconfirmed.isEmpty())
-        line += QStringLiteral(", %1 not confirmed").arg(result.unconfirmed.size());
+        line += strings::text(TextId::SummaryLineNotConfirmed).arg(result.unconfirmed.size());
     if (!result.mismatches.isEmpty())
-        line += QStringLiteral(", %1 not kept").arg(result.mismatches.size());
+        line += strings::text(TextId::SummaryLineNotKept).arg(result.mismatches.size());
     if (const QList<int> unreached = result.unreached(); !unreached.isEmpty())
-        line += QStringLiteral(", %1 not %2 (%3)")
+        line += strings::text(write ? TextId::SummaryLineNotWritten : TextId::SummaryLineNotRead)
                     .arg(unreached.size())
-                    .arg(write ? QLatin1String("written") : QLatin1String("read"))
                     .arg(itemListText(unreached));
     if (result.stopped)
-        line += QStringLiteral(", stopped");
+        line += strings::text(TextId::SummaryLineStopped);
     else if (result.lost)
-        line += QStringLiteral(", device lost");
+        line += strings::text(TextId::SummaryLineLost);
     return line;
 }
 

@@ -111,9 +111,10 @@ QList<int> itemsToWrite(TransferContext& ctx);
 // limit, only the first `limit` parts, then "…".
 QString itemListText(const QList<int>& items, int limit = -1);
 
-// The command line's last line: "read: 58 items, 55 good, 1 failed, 2 not read
-// (0020h-0021h), stopped"; "write: …" with "1 not kept" (verify) and "3 not confirmed"
-// (broadcast) where there are any. Items are the planned ones; good ones are kept ones.
+// The command line's last line in the run's language: "read: 58 items, 55 good, 1 failed,
+// 2 not read (0020h-0021h), stopped"; "write: …" with "1 not kept" (verify) and "3 not
+// confirmed" (broadcast) where there are any. Items are the planned ones; good ones are
+// kept ones.
 QString summaryLine(const TransferResult& result, bool write);
 // The window's one-line summary in the run's language: "Read: 57 of 58 items good;
 // 1 failed: 0005h no answer". `planned` is the number of items the transfer meant to send;

@@ -2,6 +2,7 @@
 
 #include "text/StringTable.h"
 #include "text/ValueText.h"
+#include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/FittingScrollArea.h"
 
@@ -33,6 +34,7 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
 
     m_list = new QTableWidget(0, 4, this);
     m_list->setObjectName(QStringLiteral("Grid_compare"));
+    m_list->setAccessibleName(text(TextId::ComparedItems));
     m_list->setHorizontalHeaderLabels({text(TextId::CompareAddress), text(TextId::CompareName),
                                        text(TextId::CompareTableValue),
                                        text(TextId::CompareInstrumentValue)});
@@ -44,15 +46,16 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     m_list->setMinimumSize(560, 160);
     layout->addWidget(m_list);
 
-    m_differencesOnly =
-        new QCheckBox(strings::withAccessKey(TextId::CompareDifferencesOnly, 'D'), this);
+    m_differencesOnly = new QCheckBox(this);
+    a11y::setCaption(m_differencesOnly, TextId::CompareDifferencesOnly, 'D');
     m_differencesOnly->setObjectName(QStringLiteral("Check_diffonly"));
     connect(m_differencesOnly, &QCheckBox::toggled, this, &CompareDialog::fill);
     layout->addWidget(m_differencesOnly);
 
     auto* buttons = new QHBoxLayout;
     const auto button = [&](TextId id, char key, const char* name) {
-        auto* b = new QPushButton(strings::withAccessKey(id, key), this);
+        auto* b = new QPushButton(this);
+        a11y::setCaption(b, id, key);
         b->setObjectName(QString::fromLatin1(name));
         b->setAutoDefault(false);
         buttons->addWidget(b);
@@ -77,6 +80,7 @@ void CompareDialog::setComparison(const Comparison& comparison, const ItemTable&
     m_names = table.names;
     m_hex = hex;
     fill();
+    a11y::announce(m_counts, m_counts->text(), a11y::Urgency::Outcome);
 }
 
 QString CompareDialog::valueText(qint16 v) const {

@@ -2,6 +2,7 @@
 #include "comm/Conditions.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 #include "ui/TextWrap.h"
 #include <QCheckBox>
@@ -67,6 +68,8 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
         auto* caption = new QLabel(this);
         caption->setObjectName(QStringLiteral("Label_name_%1").arg(r));
         caption->setBuddy(rows[r]);
+        // The box's edit part and list are named as the box: the caption.
+        a11y::nameComboBox(rows[r], strings::text(cond::kCaptions[r]));
         grid->addWidget(caption, r, 0);
         grid->addWidget(rows[r], r, 1);
     }
@@ -80,7 +83,7 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
 
 #ifndef Q_OS_WIN
     // Linux has no COMn: show what the chosen name opens and let the operator choose.
-    auto* deviceCaption = new QLabel(strings::withAccessKey(TextId::DeviceForPort, 'V'), this);
+    auto* deviceCaption = new QLabel(this);
     deviceCaption->setObjectName(QStringLiteral("Label_device_name"));
     m_deviceBox = new QComboBox(this);
     m_deviceBox->setObjectName(QStringLiteral("Combo_Device"));
@@ -90,7 +93,10 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
     m_deviceBox->setInsertPolicy(QComboBox::NoInsert);
     m_deviceBox->setCompleter(nullptr);
     deviceCaption->setBuddy(m_deviceBox);
-    auto* refresh = new QPushButton(strings::withAccessKey(TextId::RefreshDevices, 'F'), this);
+    a11y::setCaption(deviceCaption, TextId::DeviceForPort, 'V');
+    a11y::nameComboBox(m_deviceBox, strings::text(TextId::DeviceForPort));
+    auto* refresh = new QPushButton(this);
+    a11y::setCaption(refresh, TextId::RefreshDevices, 'F');
     refresh->setObjectName(QStringLiteral("Command_refresh"));
     refresh->setAutoDefault(false);
     connect(refresh, &QPushButton::clicked, this, &ConditionsDialog::refreshDevices);
@@ -124,14 +130,16 @@ ConditionsDialog::ConditionsDialog(SettingsStore& store, QWidget* parent,
             [this] { refreshBroadcastHint(); });
 
     // Block reads: beside the record, on for Modbus only (the status frame says so).
-    m_blockReadBox = new QCheckBox(strings::withAccessKey(TextId::BlockReads, 'B'), this);
+    m_blockReadBox = new QCheckBox(this);
+    a11y::setCaption(m_blockReadBox, TextId::BlockReads, 'B');
     m_blockReadBox->setObjectName(QStringLiteral("Check_BlockRead"));
     m_blockMaxBox = new QSpinBox(this);
     m_blockMaxBox->setObjectName(QStringLiteral("Spin_BlockMax"));
     m_blockMaxBox->setRange(cond::kBlockMaxSmallest, cond::kBlockMaxLargest);
-    auto* maxCaption = new QLabel(strings::withAccessKey(TextId::BlockMaxCount, 'G'), this);
+    auto* maxCaption = new QLabel(this);
     maxCaption->setObjectName(QStringLiteral("Label_blockmax"));
     maxCaption->setBuddy(m_blockMaxBox);
+    a11y::setCaption(maxCaption, TextId::BlockMaxCount, 'G');
     auto* blockHint = new WrappedLabel(strings::text(TextId::BlockReadsHint), this);
     blockHint->setObjectName(QStringLiteral("Label_blockhint"));
     blockHint->setForegroundRole(QPalette::PlaceholderText);
@@ -263,7 +271,7 @@ void ConditionsDialog::refreshDevice() {
     showLineSettingsUsed(com.isEmpty() || !TcpTransport::isNetworkAddress(chosen));
     if (com.isEmpty()) {
         // Not a COMn: the apply step replaces it, so there is nothing to show.
-        m_deviceInfo->clear();
+        a11y::setSpokenText(m_deviceInfo, QString());
         m_deviceInfo->setToolTip(QString());
         return;
     }
@@ -275,12 +283,14 @@ void ConditionsDialog::refreshDevice() {
         opens = PortMap(none, [found] { return found; }).resolve(com);
     }
     if (opens.isEmpty())
-        m_deviceInfo->setText(strings::text(TextId::PortOpensNoDevice).arg(com));
+        a11y::setSpokenText(m_deviceInfo, strings::text(TextId::PortOpensNoDevice).arg(com));
     else if (TcpTransport::isNetworkAddress(opens))
-        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)) +
-                              QLatin1Char('\n') + strings::text(TextId::NetworkLineUnused));
+        a11y::setSpokenText(m_deviceInfo,
+                            strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)) +
+                                QLatin1Char('\n') + strings::text(TextId::NetworkLineUnused));
     else
-        m_deviceInfo->setText(strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
+        a11y::setSpokenText(m_deviceInfo,
+                            strings::text(TextId::PortOpensDevice).arg(com, breakable(opens)));
     m_deviceInfo->setToolTip(opens);
 }
 
@@ -311,7 +321,8 @@ bool ConditionsDialog::deviceTyped() {
                                ? TextId::NotANetworkAddress
                            : kind == PortMap::DeviceText::NotADevice ? TextId::NotADeviceFile
                                                                      : TextId::NotADevicePath;
-        m_deviceInfo->setText(strings::text(why).arg(breakable(text)));
+        a11y::setSpokenText(m_deviceInfo, strings::text(why).arg(breakable(text)));
+        a11y::announce(m_deviceInfo, strings::text(why).arg(text), a11y::Urgency::Failure);
         return false;
     }
     m_pendingMap.insert(com, text);

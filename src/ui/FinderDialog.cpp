@@ -3,6 +3,7 @@
 #include "comm/LineNotes.h"
 
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 #include "ui/TextWrap.h"
 
@@ -105,6 +106,7 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
     keepRoom.setRetainSizeWhenHidden(true); // no jump when the first search starts
     m_progress->setSizePolicy(keepRoom);
     m_progress->setVisible(false);
+    m_progress->setAccessibleName(text(TextId::SearchProgress));
     top->addWidget(m_progress);
     m_trying = named(new WrappedLabel(this), "Label_trying");
     top->addWidget(m_trying);
@@ -115,6 +117,7 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
          text(TextId::DataBits), text(TextId::ParityBits), text(TextId::StopBits),
          text(TextId::InstrumentNumber), text(TextId::FinderColumnModel),
          text(TextId::FinderColumnAnswer)});
+    m_table->setAccessibleName(text(TextId::FoundInstruments));
     m_table->verticalHeader()->setVisible(false);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -135,12 +138,12 @@ FinderDialog::FinderDialog(const FinderSetup& setup, QWidget* parent) : QDialog(
     top->addWidget(m_message);
 
     auto* buttons = new QHBoxLayout;
-    m_startButton = named(new QPushButton(strings::withAccessKey(TextId::FinderStart, 'S'), this),
-                          "Command_start");
-    m_useButton =
-        named(new QPushButton(strings::withAccessKey(TextId::FinderUse, 'U'), this), "Command_use");
-    auto* close = named(new QPushButton(strings::withAccessKey(TextId::CompareClose, 'L'), this),
-                        "Command_close");
+    m_startButton = named(new QPushButton(this), "Command_start");
+    a11y::setCaption(m_startButton, TextId::FinderStart, 'S');
+    m_useButton = named(new QPushButton(this), "Command_use");
+    a11y::setCaption(m_useButton, TextId::FinderUse, 'U');
+    auto* close = named(new QPushButton(this), "Command_close");
+    a11y::setCaption(close, TextId::CompareClose, 'L');
     for (QPushButton* b : {m_startButton, m_useButton, close}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);
@@ -233,10 +236,10 @@ void FinderDialog::scanStarted(const FinderPlan& plan) {
     m_cancel = false;
     m_found.clear();
     m_table->setRowCount(0);
-    m_message->clear();
+    a11y::setSpokenText(m_message, QString());
     m_useButton->setEnabled(false);
     setOptionsEnabled(false);
-    m_startButton->setText(strings::withAccessKey(TextId::FinderCancel, 'C'));
+    a11y::setCaption(m_startButton, TextId::FinderCancel, 'C');
     m_startButton->setEnabled(true);
     m_progress->setRange(0, std::max(plan.total(), 1));
     m_progress->setValue(0);
@@ -251,10 +254,9 @@ void FinderDialog::tryStarting(int n, int m, const ProbeTarget& target) {
     m_progress->setRange(0, std::max(m, 1));
     m_progress->setValue(n - 1);
     m_progress->setFormat(QStringLiteral("%1 / %2").arg(n).arg(m));
-    m_trying->setText(strings::text(TextId::FinderProgress)
-                          .arg(n)
-                          .arg(m)
-                          .arg(breakable(probeTargetText(target))));
+    const QString trying = strings::text(TextId::FinderProgress).arg(n).arg(m);
+    a11y::setSpokenText(m_trying, trying.arg(breakable(probeTargetText(target))));
+    a11y::announce(m_trying, trying.arg(probeTargetText(target)), a11y::Urgency::Progress);
 }
 
 void FinderDialog::addFound(const FoundInstrument& f) {
@@ -283,7 +285,10 @@ void FinderDialog::addFound(const FoundInstrument& f) {
 }
 
 void FinderDialog::portSkipped(const QString& port, const QString& why) {
-    m_message->setText(strings::text(TextId::FinderPortSkipped).arg(breakable(port), why));
+    a11y::setSpokenText(m_message,
+                        strings::text(TextId::FinderPortSkipped).arg(breakable(port), why));
+    a11y::announce(m_message, strings::text(TextId::FinderPortSkipped).arg(port, why),
+                   a11y::Urgency::Outcome);
 }
 
 void FinderDialog::lineEchoes(const QString& port) {
@@ -295,14 +300,16 @@ void FinderDialog::lineEchoes(const QString& port) {
 void FinderDialog::scanEnded(const FinderResult& r) {
     m_running = false;
     setOptionsEnabled(true);
-    m_startButton->setText(strings::withAccessKey(TextId::FinderStart, 'S'));
+    a11y::setCaption(m_startButton, TextId::FinderStart, 'S');
     m_progress->setValue(m_progress->maximum());
     m_progress->setTextVisible(false); // the line below says how it ended
-    m_trying->setText(
+    const QString ended =
         r.cancelled ? strings::text(TextId::FinderCancelled).arg(r.tries).arg(r.found.size())
         : r.found.isEmpty()
             ? strings::text(TextId::FinderNothingFound).arg(r.tries)
-            : strings::text(TextId::FinderFoundCount).arg(r.found.size()).arg(r.tries));
+            : strings::text(TextId::FinderFoundCount).arg(r.found.size()).arg(r.tries);
+    a11y::setSpokenText(m_trying, ended);
+    a11y::announce(m_trying, ended, a11y::Urgency::Outcome);
     refreshEstimate();
 }
 
@@ -312,7 +319,8 @@ void FinderDialog::requestCancel() {
 }
 
 void FinderDialog::showMessage(const QString& text) {
-    m_message->setText(text);
+    a11y::setSpokenText(m_message, text);
+    a11y::announce(m_message, text, a11y::Urgency::Outcome);
 }
 
 std::optional<FoundInstrument> FinderDialog::chosen() const {

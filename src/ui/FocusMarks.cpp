@@ -28,7 +28,7 @@ void FocusCheckBox::paintEvent(QPaintEvent* event) {
 }
 
 void FocusLineEdit::paintEvent(QPaintEvent* event) {
-    QLineEdit::paintEvent(event);
+    a11y::TextField::paintEvent(event);
     if (hasFocus())
         drawRing(this, rect());
 }

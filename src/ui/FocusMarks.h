@@ -1,6 +1,7 @@
 #pragma once
+#include "ui/Accessibility.h"
+
 #include <QCheckBox>
-#include <QLineEdit>
 
 namespace pmx {
 
@@ -15,9 +16,10 @@ class FocusCheckBox : public QCheckBox {
     void paintEvent(QPaintEvent* event) override;
 };
 
-class FocusLineEdit : public QLineEdit {
+// A text field (read-only or typed into, as a screen reader is told) with the ring.
+class FocusLineEdit : public a11y::TextField {
   public:
-    using QLineEdit::QLineEdit;
+    using a11y::TextField::TextField;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "model/HelpSource.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -21,6 +22,7 @@
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -43,6 +45,9 @@ HelpWindow::HelpWindow(const QString& guide, QWidget* parent) : QWidget(parent, 
     m_find->setObjectName(QStringLiteral("Text_find"));
     m_find->setPlaceholderText(text(TextId::HelpFind));
     m_find->setClearButtonEnabled(true);
+    m_find->setAccessibleName(text(TextId::HelpFind));
+    for (QToolButton* clear : m_find->findChildren<QToolButton*>())
+        clear->setAccessibleName(text(TextId::ClearFindText));
     m_find->setMinimumWidth(220);
     m_findResult = new QLabel(this);
     m_findResult->setObjectName(QStringLiteral("Label_find"));
@@ -56,8 +61,10 @@ HelpWindow::HelpWindow(const QString& guide, QWidget* parent) : QWidget(parent, 
     m_contents = new QTreeWidget(this);
     m_contents->setObjectName(QStringLiteral("Tree_contents"));
     m_contents->setHeaderLabel(text(TextId::HelpContents));
+    m_contents->setAccessibleName(text(TextId::HelpContents));
     m_browser = new QTextBrowser(this);
     m_browser->setObjectName(QStringLiteral("Text_guide"));
+    m_browser->setAccessibleName(text(TextId::GuideText));
     // Links go through followLink: QTextBrowser would load a page again at every link
     // within it once its document was changed, as the anchors and picture sizes change it.
     m_browser->setOpenLinks(false);
@@ -219,6 +226,7 @@ bool HelpWindow::findText(const QString& text, bool backward) {
     if (m_browser->find(text, flags))
         return true;
     m_findResult->setText(strings::text(TextId::HelpFindMissing).arg(text));
+    a11y::announce(m_findResult, m_findResult->text(), a11y::Urgency::Outcome);
     return false;
 }
 

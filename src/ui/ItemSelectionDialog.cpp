@@ -1,5 +1,6 @@
 #include "ui/ItemSelectionDialog.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -47,10 +48,12 @@ ItemSelectionDialog::ItemSelectionDialog(ItemTable& table, QWidget* parent)
 
     // Every item of the model at once; the boxes of undefined items stay as they are.
     auto* buttons = new QHBoxLayout;
-    auto* all = new QPushButton(strings::withAccessKey(TextId::SelectAll, 'A'), this);
+    auto* all = new QPushButton(this);
+    a11y::setCaption(all, TextId::SelectAll, 'A');
     all->setObjectName(QStringLiteral("Command_all"));
     all->setAutoDefault(false);
-    auto* none = new QPushButton(strings::withAccessKey(TextId::ClearAll, 'L'), this);
+    auto* none = new QPushButton(this);
+    a11y::setCaption(none, TextId::ClearAll, 'L');
     none->setObjectName(QStringLiteral("Command_none"));
     none->setAutoDefault(false);
     connect(all, &QPushButton::clicked, this, [this] { setEveryBox(true); });

@@ -4,6 +4,7 @@
 #include "comm/LineNotes.h"
 #include "model/AtomicFile.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/FittingScrollArea.h"
 
@@ -238,15 +239,19 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
     layout->addWidget(m_counters);
 
     auto* buttons = new QHBoxLayout;
-    m_pauseButton = new QPushButton(strings::withAccessKey(TextId::MonitorPause, 'P'), this);
+    m_pauseButton = new QPushButton(this);
     m_pauseButton->setObjectName(QStringLiteral("Command_pause"));
+    a11y::setCaption(m_pauseButton, TextId::MonitorPause, 'P');
     m_pauseButton->setCheckable(true);
-    m_clearButton = new QPushButton(strings::withAccessKey(TextId::MonitorClear, 'C'), this);
+    m_clearButton = new QPushButton(this);
     m_clearButton->setObjectName(QStringLiteral("Command_clear"));
-    m_failuresBox = new QCheckBox(strings::withAccessKey(TextId::MonitorFailuresOnly, 'F'), this);
+    a11y::setCaption(m_clearButton, TextId::MonitorClear, 'C');
+    m_failuresBox = new QCheckBox(this);
     m_failuresBox->setObjectName(QStringLiteral("Check_failures"));
-    m_saveButton = new QPushButton(strings::withAccessKey(TextId::MonitorSave, 'S'), this);
+    a11y::setCaption(m_failuresBox, TextId::MonitorFailuresOnly, 'F');
+    m_saveButton = new QPushButton(this);
     m_saveButton->setObjectName(QStringLiteral("Command_save"));
+    a11y::setCaption(m_saveButton, TextId::MonitorSave, 'S');
     buttons->addWidget(m_pauseButton);
     buttons->addWidget(m_clearButton);
     buttons->addWidget(m_failuresBox);
@@ -256,6 +261,7 @@ MonitorWindow::MonitorWindow(ExchangeLog& log, ExchangeTableModel::Describer des
 
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("Table_exchanges"));
+    m_table->setAccessibleName(strings::text(TextId::ExchangesTable));
     m_table->setModel(m_filter);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setWordWrap(false);
@@ -304,9 +310,13 @@ void MonitorWindow::refresh() {
     QScrollBar* bar = m_table->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     m_model->catchUp();
+    const QString before = m_counters->text();
     showCounters();
     if (atEnd)
         m_table->scrollToBottom();
+    // The counters as they change, at a pace a listener can follow.
+    if (m_counters->text() != before)
+        a11y::announce(m_counters, m_counters->text(), a11y::Urgency::Progress);
 }
 
 void MonitorWindow::meaningsChanged() {

@@ -1,8 +1,10 @@
 #include "ui/Prompts.h"
 
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QPushButton>
@@ -25,17 +27,20 @@ class FileTypeNames : public QFileIconProvider {
 
 void setButtonTexts(QMessageBox& box) {
     using strings::text;
-    using strings::withAccessKey;
     const struct {
         QMessageBox::StandardButton button;
-        QString caption;
-    } captions[] = {{QMessageBox::Yes, withAccessKey(TextId::Yes, 'Y')},
-                    {QMessageBox::No, withAccessKey(TextId::No, 'N')},
-                    {QMessageBox::Ok, text(TextId::Ok)},
-                    {QMessageBox::Cancel, text(TextId::Cancel)}};
+        TextId id;
+        char key; // none: no access letter
+    } captions[] = {{QMessageBox::Yes, TextId::Yes, 'Y'},
+                    {QMessageBox::No, TextId::No, 'N'},
+                    {QMessageBox::Ok, TextId::Ok, 0},
+                    {QMessageBox::Cancel, TextId::Cancel, 0}};
     for (const auto& c : captions) {
-        if (QAbstractButton* b = box.button(c.button))
-            b->setText(c.caption);
+        QAbstractButton* b = box.button(c.button);
+        if (b && c.key)
+            a11y::setCaption(b, c.id, c.key);
+        else if (b)
+            b->setText(text(c.id));
     }
 }
 
@@ -54,6 +59,11 @@ void setFileDialogTexts(QFileDialog& dialog) {
     dialog.setLabelText(QFileDialog::LookIn, text(TextId::LookIn));
     dialog.setLabelText(QFileDialog::FileName, text(TextId::FileNameCaption));
     dialog.setLabelText(QFileDialog::FileType, text(TextId::FileTypeCaption));
+    // The folder and the file type boxes are named by their captions, not by what they hold.
+    if (auto* lookIn = dialog.findChild<QComboBox*>(QStringLiteral("lookInCombo")))
+        a11y::nameComboBox(lookIn, text(TextId::LookIn));
+    if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+        a11y::nameComboBox(types, text(TextId::FileTypeCaption));
     static FileTypeNames typeNames; // the dialog does not own it
     dialog.setIconProvider(&typeNames);
 }

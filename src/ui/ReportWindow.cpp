@@ -1,17 +1,21 @@
 #include "ui/ReportWindow.h"
 #include "report/render/ReportRenderer.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/FittingScrollArea.h"
 #include "ui/Prompts.h"
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QStandardPaths>
 #include <QToolBar>
+#include <QToolButton>
 
 namespace pmx {
 
@@ -41,11 +45,26 @@ ReportWindow::ReportWindow(QWidget* parent)
     if (auto* bar = findChild<QToolBar*>()) {
         bar->addSeparator();
         bar->addAction(m_savePdf);
+        nameToolBarFields(bar);
     } else {
         addAction(m_savePdf);
     }
     // A page and a half high where the screen has room; never beyond the screen.
     fitWindowToScreen(this, nullptr, QSize(900, 1000));
+}
+
+void ReportWindow::nameToolBarFields(QToolBar* bar) {
+    // The preview's own zoom box and page number field have no caption, nor has the button
+    // that shows the tools a narrow window has no room for: named here for screen readers.
+    using strings::text;
+    for (QComboBox* zoom : bar->findChildren<QComboBox*>())
+        a11y::nameComboBox(zoom, text(TextId::ZoomCaption));
+    for (QLineEdit* page : bar->findChildren<QLineEdit*>()) {
+        if (!qobject_cast<QComboBox*>(page->parentWidget()))
+            page->setAccessibleName(text(TextId::PageNumber));
+    }
+    if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(text(TextId::MoreTools));
 }
 
 QPrintPreviewWidget* ReportWindow::previewWidget() const {

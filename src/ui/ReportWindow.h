@@ -8,6 +8,7 @@
 
 class QAction;
 class QPrintPreviewWidget;
+class QToolBar;
 
 namespace pmx {
 
@@ -48,6 +49,7 @@ class ReportWindow : public QPrintPreviewDialog {
 
   private:
     void paintReport(QPrinter* printer);
+    void nameToolBarFields(QToolBar* bar);
     QPrintPreviewWidget* previewWidget() const;
 
     std::optional<ReportModel> m_model;

@@ -1,5 +1,6 @@
 #include "ui/ValuePadDialog.h"
 #include "text/StringTable.h"
+#include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/TextWrap.h"
 #include <QFormLayout>
@@ -44,19 +45,24 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent)
     m_name = new QLineEdit(this);
     m_name->setObjectName(QStringLiteral("Text1_1"));
     m_name->setMinimumWidth(220);
+    itemCaption->setBuddy(m_name); // a screen reader names the field by its caption
     info->addRow(itemCaption, m_name);
     auto* nowCaption = new QLabel(strings::text(TextId::CurrentValue), this);
     nowCaption->setObjectName(QStringLiteral("Label1_0"));
     m_current = new QLabel(this);
     m_current->setObjectName(QStringLiteral("Now_data"));
     m_current->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    nowCaption->setBuddy(m_current);
     info->addRow(nowCaption, m_current);
     top->addLayout(info);
 
-    m_entryBox = new QLineEdit(this);
+    auto* entry = new a11y::TextField(this);
+    m_entryBox = entry;
     m_entryBox->setObjectName(QStringLiteral("Disp_setdata"));
-    // Typed characters never go into the text: every key is handled by eventFilter.
+    // Typed characters never go into the text: every key is handled by eventFilter. A
+    // screen reader is told it is an entry all the same, which it is to the operator.
     m_entryBox->setReadOnly(true);
+    entry->setTypedInto(true);
     m_entryBox->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont big = m_entryBox->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);
@@ -139,6 +145,10 @@ void ValuePadDialog::setItem(int curItem) {
     m_item = curItem;
     m_name->setText(m_table.names[curItem]);
     m_name->setCursorPosition(0);
+    const QString name = m_table.names[curItem].simplified();
+    m_entryBox->setAccessibleName(
+        strings::text(TextId::NewValueOf)
+            .arg(itemAddressText(curItem) + (name.isEmpty() ? QString() : u' ' + name)));
     m_current->setText(QString::number(m_table.values[curItem]));
 }
 
@@ -154,6 +164,8 @@ void ValuePadDialog::markOutOfRange(bool on) {
     setTextTone(m_entryBox, on ? Tone::Failure : Tone::Plain);
     m_entryBox->setToolTip(on ? strings::text(TextId::ValueOutOfRange) : QString());
     m_refusal->setVisible(on);
+    if (on)
+        a11y::announce(m_refusal, m_refusal->text(), a11y::Urgency::Failure);
 }
 
 void ValuePadDialog::pressDigit(int digit) {

@@ -57,7 +57,7 @@ TEST_P(CliProtocol, ReadGoesPastARefusedItemAndNeverPrintsAnOldValue) {
     const QString outPath = dir.path() + "/out.dat";
     const CliRun r = cli(line({"read", "--table", table(), "--out", outPath, "--hex"}));
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "0005 " + refused() + "\nread: 3 items, 2 good, 1 failed\n");
+    EXPECT_EQ(r.err, "pmx31570a-cli: 0005h: " + refused() + "\nread: 3 items, 2 good, 1 failed\n");
     EXPECT_EQ(r.out, "0001\tItem 1\t63h\n0005\tItem 5\t" + refused() + "\n0044\tItem 68\t1A8Fh\n");
     ItemTable back;
     ASSERT_TRUE(loadTableFile(outPath, back, TableReadMode::AllOrNothing).ok);
@@ -79,10 +79,11 @@ TEST_P(CliProtocol, LostDeviceEndsTheRunAtOnceKeepingWhatWasRead) {
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.out, "0000\t\t-1\n0001\t\t99\n");
     EXPECT_EQ(r.err,
-              QStringLiteral("Connection to %1 lost.\n"
+              QStringLiteral("pmx31570a-cli: Connection to %1 lost.\n"
                              "read: 128 items, 2 good, 0 failed, 126 not read "
                              "(0002h-007Fh), device lost\n"
-                             "not written: %2 (the device was lost; the file is as it was)\n")
+                             "pmx31570a-cli: not written: %2 (the device was lost; the file is as "
+                             "it was)\n")
                   .arg(sim.devicePath(), outPath));
     EXPECT_FALSE(QFile::exists(outPath));
 }
@@ -125,7 +126,7 @@ TEST_P(CliProtocol, CompareWriteOnlyChangedAndVerify) {
               std::tuple(0, QString("write: 3 items, 3 good, 0 failed\n")));
     r = cli(line({"write", "--table", in, "--verify"}));
     EXPECT_EQ(r.code, 4);
-    EXPECT_EQ(r.err, "0044h: wrote -32, instrument holds 0\n"
+    EXPECT_EQ(r.err, "pmx31570a-cli: 0044h: wrote -32, instrument holds 0\n"
                      "write: 3 items, 2 good, 0 failed, 1 not kept\n");
 }
 
@@ -142,7 +143,7 @@ TEST_F(Cli, ModbusStationZeroBroadcastsWritesAndRefusesReads) {
 
     r = cli(station0 + QStringList{"write", "--table", table()});
     EXPECT_EQ(r.code, 0) << qPrintable(r.err);
-    EXPECT_EQ(r.err, "3 written as broadcast, not confirmed.\n"
+    EXPECT_EQ(r.err, "pmx31570a-cli: 3 written as broadcast, not confirmed.\n"
                      "write: 3 items, 0 good, 0 failed, 3 not confirmed\n");
 }
 
@@ -160,17 +161,20 @@ TEST_F(Cli, ConditionsAndPortsThatDoNotOpen) {
 
     r = cli({"--port", dir.path() + "/no-such-device", "conditions"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_TRUE(r.err.startsWith("Communication error! Check the communication conditions.\n"));
+    EXPECT_TRUE(r.err.startsWith(
+        "pmx31570a-cli: Communication error! Check the communication conditions. "));
+    EXPECT_EQ(r.err.count('\n'), 1) << "one line";
     // Nobody listens on port 1.
     r = cli({"--port", "tcp://127.0.0.1:1", "conditions"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_TRUE(r.err.contains("\ntcp://127.0.0.1:1 could not be opened (")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains(" tcp://127.0.0.1:1 could not be opened (")) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains("refused", Qt::CaseInsensitive)) << qPrintable(r.err);
     // Overrides are never stored.
     EXPECT_FALSE(QFile::exists(dir.path() + "/config/KORVAN DELTRIS.conf"));
 }
 
-// --help and --version are the install check's (tests/install/check_install.sh).
+// --help and --version are the install check's (tests/install/check_install.sh); every
+// other mistake is one line on standard error (tests/e2e/test_cli_habits_e2e.cpp).
 TEST_F(Cli, ArgumentsAndHelp) {
     const struct {
         QStringList args;
@@ -178,22 +182,23 @@ TEST_F(Cli, ArgumentsAndHelp) {
         const char *out, *err; // how they begin
     } cases[] = {
         {{"read", "-h"}, 0, "pmx31570a-cli [OPTIONS] read [--table IN.dat]", ""},
-        {{}, 2, "", "Usage:\n"},
-        {{"frobnicate"}, 2, "", "error: unknown command frobnicate\n\nUsage:"},
-        {{"read", "--bogus"}, 2, "", "error: unknown option 'bogus' (see --help)\n"},
-        {{"conditions", "--rate"}, 2, "", "error: missing value after '--rate' (see --help)\n"},
-        {{"--hex=1", "read"}, 2, "", "error: unexpected value after '--hex' (see --help)\n"},
-        {{"write"}, 2, "", "error: --table IN.dat is required\n"},
-        {{"read", "--verify"}, 2, "", ""}, // the option belongs to write
+        {{}, 2, "", "pmx31570a-cli: no command given (see --help)\n"},
+        {{"frobnicate"}, 2, "", "pmx31570a-cli: unknown command frobnicate (see --help)\n"},
+        {{"read", "--bogus"}, 2, "", "pmx31570a-cli: unknown option '--bogus' (see --help)\n"},
+        {{"conditions", "--rate"}, 2, "", "pmx31570a-cli: missing value after '--rate' (see"},
+        {{"--hex=1", "read"}, 2, "", "pmx31570a-cli: unexpected value after '--hex' (see"},
+        {{"write"}, 2, "", "pmx31570a-cli: --table IN.dat is required\n"},
+        {{"read", "--verify"}, 2, "", "pmx31570a-cli: --verify does not apply to read (see read"},
+        {{"read", "extra"}, 2, "", "pmx31570a-cli: unexpected argument extra (see read --help)"},
         // The choices are the conditions dialog's.
-        {{"--rate=1", "conditions"}, 2, "", "error: --rate must be 2400, 4800, 9600 or 19200\n"},
-        {{"--instrument", "96", "conditions"}, 2, "", "error: --instrument must be 0..95 or a"},
-        {{"--timeout=99", "conditions"}, 2, "", "error: --timeout must be 100..4000 ms\n"},
-        {{"--block-max=1", "read"}, 2, "", "error: --block-max must be 2..125\n"},
+        {{"--rate=1", "conditions"}, 2, "", "pmx31570a-cli: --rate must be 2400, 4800, 9600 or "},
+        {{"--instrument", "96", "conditions"}, 2, "", "pmx31570a-cli: --instrument must be 0..95 "},
+        {{"--timeout=99", "conditions"}, 2, "", "pmx31570a-cli: --timeout must be 100..4000 ms\n"},
+        {{"--block-max=1", "read"}, 2, "", "pmx31570a-cli: --block-max must be 2..125\n"},
         // Lists of instruments; no number or range can run past the last instrument.
         {{"--instrument", "5-3", "read"}, 2, "", ""},
-        {{"--instrument", "4,96", "read"}, 2, "", "error: --instrument must be 0..95"},
-        {{"--instrument", "2147483647", "read"}, 2, "", "error: --instrument must be 0..95"},
+        {{"--instrument", "4,96", "read"}, 2, "", "pmx31570a-cli: --instrument must be 0..95"},
+        {{"--instrument", "2147483647", "read"}, 2, "", "pmx31570a-cli: --instrument must be 0"},
         {{"--instrument", "90-2147483647", "read"}, 2, "", ""},
         {{"--instrument", "-1", "read"}, 2, "", ""},
         {{"--instrument", "4,5", "read", "--out", "one.dat"}, 2, "", ""}, // one file for two
@@ -230,8 +235,8 @@ TEST_F(Cli, ExportAndReportUseTheWindowsWritersAndAnUnreadableTableStopsThem) {
     const CliRun kept =
         cli({"export-csv", "--table", in, "--lang", "ja", "--encoding", "shift_jis", bom});
     EXPECT_EQ(kept.code, 0);
-    EXPECT_TRUE(kept.err.contains("written in utf-8-bom, the encoding the file already has"))
-        << qPrintable(kept.err);
+    // --lang is the language of the messages too.
+    EXPECT_EQ(kept.err, "pmx31570a-cli: ファイルの文字コード utf-8-bom で書き込みました\n");
     const CliRun wrong = cli({"export-csv", "--table", in, "--encoding", "latin1", csv});
     EXPECT_EQ(wrong.code, 2);
     EXPECT_TRUE(wrong.err.contains("--encoding must be")) << qPrintable(wrong.err);
@@ -276,5 +281,7 @@ TEST_F(Cli, TraceProgressAndSummaryLines) {
     EXPECT_EQ(said.last(), "write: 3 items, 2 good, 1 failed");
 
     r = cli(korvan1 + QStringList{"--quiet", "--progress", "read", "--table", table()});
-    EXPECT_EQ(r.err, "0005 No response. Check the wiring and communication conditions.\n");
+    EXPECT_EQ(
+        r.err,
+        "pmx31570a-cli: 0005h: No response. Check the wiring and communication conditions.\n");
 }

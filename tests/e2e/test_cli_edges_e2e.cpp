@@ -275,7 +275,7 @@ TEST_F(CliEdges, EveryFileItWritesIsWholeOrUntouchedUnderASizeLimit) {
         writeBytes(path, old);
         const CliRun r = test::runCli(dir.path(), c.args, limited);
         EXPECT_EQ(r.code, 2);
-        EXPECT_TRUE(r.err.contains(QStringLiteral("error: cannot write %1: ").arg(path)));
+        EXPECT_TRUE(r.err.contains(QStringLiteral("pmx31570a-cli: cannot write %1: ").arg(path)));
         EXPECT_TRUE(r.err.contains(QLatin1String("larger than this system allows")))
             << r.err.toStdString();
         EXPECT_EQ(readAll(path), old);

@@ -32,12 +32,12 @@ using namespace pmx;
 namespace {
 
 // Words in Latin letters that a Japanese text keeps: product, protocol and code names,
-// units, line settings as stored, file types, key names, the 'dialout' group, the
+// units, line settings as stored, file types, key names (Ctrl, Enter), the 'dialout' group, the
 // version box's fixed "Version" line and the names of character encodings.
 const QStringList kSameInBothLanguages = {
-    "PMX",     "KORVAN", "Modbus", "ASCII", "RTU", "OK",  "CE",      "bit", "bps",
-    "ms",      "EVEN",   "ODD",    "NONE",  "CSV", "PDF", "USB",     "NAK", "Ctrl",
-    "dialout", "TEL",    "dat",    "txt",   "csv", "pdf", "Version", "UTF", "BOM"};
+    "PMX",  "KORVAN", "Modbus", "ASCII", "RTU",     "OK",  "CE",  "bit",  "bps",     "ms",
+    "EVEN", "ODD",    "NONE",   "CSV",   "PDF",     "USB", "NAK", "Ctrl", "dialout", "TEL",
+    "dat",  "txt",    "csv",    "pdf",   "Version", "UTF", "BOM", "Enter"};
 
 // Whole texts that are the same in both languages: the dialogs' "Cancel" beside "OK", and the
 // report's page footer.
@@ -67,7 +67,9 @@ QStringList textsOf(QWidget* root) {
     widgets << root;
     for (QWidget* w : widgets) {
         // Labels, buttons, group boxes, menus and entries by their properties.
-        for (const char* property : {"toolTip", "windowTitle", "text", "title", "placeholderText"})
+        // What screen readers say of it, too.
+        for (const char* property : {"toolTip", "windowTitle", "text", "title", "placeholderText",
+                                     "accessibleName", "accessibleDescription"})
             texts << w->property(property).toString();
         if (auto* t = qobject_cast<QTabBar*>(w))
             for (int k = 0; k < t->count(); ++k)

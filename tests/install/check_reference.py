@@ -6,7 +6,9 @@ Usage: check_reference.py PREFIX
 For each program, the options its --help shows (for pmx31570a-cli also each command's
 `COMMAND --help`) must be exactly the options the OPTIONS section of its man page lists
 as entries, in English and in Japanese; the synopsis and the options section may mention
-no other option; and the cli's commands are the ones its man page describes. An option is
+no other option; the cli's commands are the ones its man page describes; and where --help
+lists exit statuses, the man pages list the same ones, each as often (a status with two
+meanings, such as 0 for a broadcast write, has two entries in both). An option is
 a word that starts with one or two dashes and a letter (--trace-file, -h, -platform).
 Exit 0 pass, 1 fail.
 """
@@ -20,11 +22,16 @@ import tempfile
 PROGRAMS = ("pmx31570a", "pmx31570a-cli", "pmx31570a-sim")
 # Section titles of the two languages: synopsis, options, commands.
 SECTIONS = {
-    "en": {"SYNOPSIS": "synopsis", "OPTIONS": "options", "COMMANDS": "commands"},
-    "ja": {"書式": "synopsis", "オプション": "options", "コマンド": "commands"},
+    "en": {"SYNOPSIS": "synopsis", "OPTIONS": "options", "COMMANDS": "commands",
+           "EXIT STATUS": "exit"},
+    "ja": {"書式": "synopsis", "オプション": "options", "コマンド": "commands",
+           "終了ステータス": "exit"},
 }
 OPTION = re.compile(r"(?<![\w\-/.:=])(--?[A-Za-z][A-Za-z0-9-]*)")
 CLI_COMMAND = re.compile(r"^\s*pmx31570a-cli (?:\[OPTIONS\] )?([a-z][a-z-]*)\b", re.M)
+# "Exit status:" in --help, then one status per line: "  0    done: ..."
+EXIT_BLOCK = re.compile(r"^Exit status:\n((?:  .*\n)+)", re.M)
+EXIT_LINE = re.compile(r"^  (\d+) ", re.M)
 
 failures = []
 
@@ -59,6 +66,7 @@ class ManPage:
         self.entries = set()  # options named by the entries of OPTIONS
         self.mentioned = set()  # options anywhere in SYNOPSIS, OPTIONS or COMMANDS
         self.commands = set()  # entries of COMMANDS
+        self.exits = []  # the statuses EXIT STATUS has entries for, each as often
         with gzip.open(path, "rt", encoding="utf-8") as f:
             lines = f.read().splitlines()
         section = None
@@ -83,6 +91,8 @@ class ManPage:
             self.mentioned |= found
             if is_tag and section == "options":
                 self.entries |= found
+            if is_tag and section == "exit":
+                self.exits += [int(n) for n in re.findall(r"\b\d+\b", text)]
             if is_tag and section == "commands":
                 words = text.split()
                 if words:
@@ -119,6 +129,8 @@ def main():
                 for command in sorted(commands):
                     help_text += run([binary, command, "--help"], home)
             in_help = options_in(help_text)
+            block = EXIT_BLOCK.search(help_text)
+            help_exits = sorted(int(n) for n in EXIT_LINE.findall(block.group(1))) if block else None
             if not in_help:
                 fail(f"{program} --help names no option")
             pages = {}
@@ -140,6 +152,9 @@ def main():
                 if unknown:
                     fail(f"{where} names {describe(unknown)} in its synopsis, options or "
                          f"commands without an entry under its options")
+                if help_exits is not None and sorted(page.exits) != help_exits:
+                    fail(f"{where} lists the exit statuses {sorted(page.exits)}; "
+                         f"--help lists {help_exits}")
                 if commands and page.commands != commands:
                     fail(f"{where} describes the commands {describe(page.commands)}; "
                          f"--help shows {describe(commands)}")

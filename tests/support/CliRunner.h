@@ -20,17 +20,24 @@ struct CliRun {
     QString err;
 };
 
+using EnvironmentEdit = std::function<void(QProcessEnvironment&)>;
+
 // The command line started in `home`, which holds the settings and the application folder
 // of the run: nothing of the user's. `inChild` runs in the new process before the program
-// (a limit, a file descriptor of the test's).
+// (a limit, a file descriptor of the test's); `editEnv` changes its environment (English,
+// LC_ALL unset, unless it says otherwise).
 inline std::unique_ptr<QProcess> startCli(const QString& home, const QStringList& args,
-                                          const std::function<void()>& inChild = {}) {
+                                          const std::function<void()>& inChild = {},
+                                          const EnvironmentEdit& editEnv = {}) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", home + "/config");
     env.insert("PMX31570A_HOME", home + "/home");
     env.insert("LANG", "C.UTF-8");
     env.remove("LC_ALL");
+    env.remove("LC_MESSAGES");
+    if (editEnv)
+        editEnv(env);
     p->setProcessEnvironment(env);
     if (inChild)
         p->setChildProcessModifier(inChild);
@@ -52,8 +59,9 @@ inline CliRun finishCli(QProcess& p) {
 }
 
 inline CliRun runCli(const QString& home, const QStringList& args,
-                     const std::function<void()>& inChild = {}) {
-    return finishCli(*startCli(home, args, inChild));
+                     const std::function<void()>& inChild = {},
+                     const EnvironmentEdit& editEnv = {}) {
+    return finishCli(*startCli(home, args, inChild, editEnv));
 }
 
 // A data file at `path` with items 0001, 0005 and 0044 selected and i - 100 as the value

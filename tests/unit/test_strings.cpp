@@ -3,7 +3,10 @@
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -39,6 +42,24 @@ TEST(StringTable, EveryIdOnceAndInBothLanguages) {
     EXPECT_GT(ids.size(), 50);
 }
 
+// A text fills in the same values in both languages: a placeholder missing in one would
+// drop a file name or a count from a message, or leave "%2" in it.
+TEST(StringTable, BothLanguagesTakeTheSamePlaceholders) {
+    const QRegularExpression placeholder(QStringLiteral("%(\\d+)"));
+    const auto numbers = [&](const QString& text) {
+        QList<int> found;
+        for (auto it = placeholder.globalMatch(text); it.hasNext();)
+            found << it.next().captured(1).toInt();
+        std::sort(found.begin(), found.end());
+        found.erase(std::unique(found.begin(), found.end()), found.end());
+        return found;
+    };
+    for (int id : allIds())
+        EXPECT_EQ(numbers(text(TextId(id), Lang::English)),
+                  numbers(text(TextId(id), Lang::Japanese)))
+            << "id " << id;
+}
+
 TEST(StringTable, TextsOfRecordWordForWordInBothLanguages) {
     for (const pmx::test::TextOfRecord& t : pmx::test::kTextsOfRecord) {
         EXPECT_EQ(text(TextId(t.id), Lang::English), QString::fromUtf8(t.english)) << "id " << t.id;
@@ -67,6 +88,32 @@ TEST(StringTable, AccessKeys) {
     };
     for (const auto& [id, key, lang, caption] : cases)
         EXPECT_EQ(withAccessKey(id, key, lang), QString::fromUtf8(caption)) << caption;
+}
+
+// What a screen reader says of a caption: the caption without its access key, whatever the
+// key and the language, and the menus' captions of record without their "(&X)".
+TEST(StringTable, CaptionsReadWithoutTheirAccessKeys) {
+    for (const Lang lang : {Lang::English, Lang::Japanese}) {
+        for (int id : allIds()) {
+            const QString caption = text(TextId(id), lang);
+            if (caption.contains(u'&'))
+                continue; // a caption of record that carries its own key
+            for (const char key : {'A', 'q', 'Z', '1'})
+                EXPECT_EQ(withoutAccessKey(withAccessKey(TextId(id), key, lang)), caption)
+                    << "id " << id << " key " << key;
+        }
+    }
+    const std::pair<const char*, const char*> cases[] = {
+        {"File(&F)", "File"},
+        {"ファイル(&F)", "ファイル"},
+        {"Compare with instrument…(&I)", "Compare with instrument…"},
+        {"Sav&e as text...", "Save as text..."},
+        {"Stop (&Q)", "Stop"},
+        {"R&&D", "R&D"},
+        {"Plain", "Plain"},
+    };
+    for (const auto& [caption, read] : cases)
+        EXPECT_EQ(withoutAccessKey(QString::fromUtf8(caption)), QString::fromUtf8(read)) << caption;
 }
 
 TEST(SystemReason, CommonReasonsInOurWordsOthersAsGiven) {

@@ -2,6 +2,7 @@
 // as the windows.
 #include "Commands.h"
 
+#include "JsonLine.h"
 #include "Overrides.h"
 #include "StatusLine.h"
 #include "comm/Classification.h"
@@ -16,6 +17,7 @@
 #include "report/ListData.h"
 #include "report/ReportModel.h"
 #include "report/render/ReportRenderer.h"
+#include "text/ProgramMessages.h"
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 #include "text/ValueText.h"
@@ -23,6 +25,7 @@
 #include "transfer/Sequences.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTextStream>
 #include <cerrno>
@@ -33,6 +36,8 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <unistd.h>
+#else
+#include <io.h>
 #endif
 
 namespace pmx::cli {
@@ -56,33 +61,35 @@ extern "C" void onStopSignal(int signal) {
 
 class CliView : public TransferView {
   public:
-    // `print`: a read prints each item as it is recorded (address, name, value or reason).
+    // `print`: a read prints each item as it is recorded (address, name, value or reason),
+    // as text columns or as JSON.
     CliView(const ItemTable& table, StatusLine& status, bool write, bool print = false,
-            bool hex = false)
-        : m_table(table), m_status(status), m_write(write), m_print(print), m_hex(hex) {}
+            bool hex = false, bool json = false)
+        : m_table(table), m_status(status), m_write(write), m_print(print), m_hex(hex),
+          m_json(json) {}
     void progressStart() override {}
     void progressStep() override {}
     void progressEnd() override { m_status.wipe(); }
     void progressItem(int n, int m, int item) override {
-        m_status.show(QStringLiteral("%1 %2/%3  %4")
-                          .arg(m_write ? QLatin1String("write") : QLatin1String("read "))
+        m_status.show(strings::text(m_write ? TextId::CliProgressWrite : TextId::CliProgressRead)
                           .arg(n)
                           .arg(m)
                           .arg(itemAddressText(item) + QLatin1Char('h')));
     }
     void showError(int messageId, int item) override {
-        m_status.say(itemAddressText(item) + QLatin1Char(' ') + strings::text(TextId(messageId)));
+        m_status.say(errorLine(itemAddressText(item) + QStringLiteral("h: ") +
+                               strings::text(TextId(messageId))));
     }
     void processEvents() override {}
     // Headless there is no dialog: its copy of the selection is the file's selection.
     bool selectionBoxTicked(int item) override { return m_table.isSelected(item); }
     bool stopRequested() override { return runMustStop(); }
     void connectionLost(const QString& device) override {
-        m_status.say(strings::text(TextId::ConnectionLost).arg(device));
+        m_status.say(errorLine(strings::text(TextId::ConnectionLost).arg(device)));
     }
-    void notice(const QString& text) override { m_status.say(text); }
+    void notice(const QString& text) override { m_status.say(errorLine(text)); }
     void readBackDiffers(int item, qint16 wrote, qint16 holds) override {
-        m_status.say(mismatchText({item, wrote, holds}));
+        m_status.say(errorLine(mismatchText({item, wrote, holds})));
     }
     // Only what was read is printed as a value, as it is read: a failed item carries its
     // reason in the value's place, and an item the run did not reach is not printed, so
@@ -92,6 +99,17 @@ class CliView : public TransferView {
         if (!m_print || outputClosed())
             return;
         m_status.wipe();
+        if (m_json) {
+            JsonLine line;
+            line.addText("address", itemAddressText(item)).addText("name", m_table.names[item]);
+            if (messageId == 0)
+                line.addNumber("value", m_table.values[item]);
+            else
+                line.addText("error", strings::text(TextId(messageId)))
+                    .addNumber("error_code", messageId);
+            printLine(line.text());
+            return;
+        }
         printLine(itemAddressText(item) + QLatin1Char('\t') + m_table.names[item] +
                   QLatin1Char('\t') +
                   (messageId == 0 ? formatValue(m_table.values[item], m_hex)
@@ -104,6 +122,7 @@ class CliView : public TransferView {
     bool m_write;
     bool m_print;
     bool m_hex;
+    bool m_json;
 };
 
 // The trace: one line per exchange, as it ends, on standard error or into a file that
@@ -137,17 +156,26 @@ bool loadTable(const Args& args, ItemTable& table, bool required) {
     QString path = args.value("table");
     if (path.isEmpty()) {
         if (required) {
-            err() << "error: --table IN.dat is required\n";
+            printError(strings::text(TextId::CliTableRequired));
             return false;
         }
         path = stateFilePath();
     }
     const TableReadResult result = loadTableFile(path, table, TableReadMode::AllOrNothing);
-    if (!result.ok) {
-        err() << "error: " << path << ": " << result.errorText(strings::language()) << '\n';
-        return false;
+    if (result.ok)
+        return true;
+    if (result.failure.kind == FieldError::CannotOpen) {
+        // The system's reason, not only that it failed.
+        QFile file(path);
+        const QString reason = QFileInfo(path).isDir() ? errnoReason(EISDIR, strings::language())
+                               : !file.open(QIODevice::ReadOnly)
+                                   ? systemReason(file.errorString())
+                                   : result.errorText(strings::language());
+        printError(strings::text(TextId::CliCannotRead).arg(path, reason));
+    } else {
+        printError(path + QStringLiteral(": ") + result.errorText(strings::language()));
     }
-    return true;
+    return false;
 }
 
 QString display(qint16 v, bool hex) {
@@ -170,9 +198,11 @@ int openPort(CommObject& com, OverlayStore& store) {
     com.activate(true);
     const ApplyResult applied = applyConditions(com, store);
     if (!applied.opened()) {
-        err() << strings::text(TextId::CommunicationError) << '\n';
+        // One line: the condition window's message, then why.
+        QString text = strings::text(TextId::CommunicationError);
         if (!applied.why.isEmpty())
-            err() << applied.why << '\n';
+            text += QLatin1Char(' ') + applied.why;
+        printError(text);
         return kExitPort;
     }
     return kExitOk;
@@ -261,8 +291,69 @@ bool printLine(const QString& line) {
     return !g_outputClosed && g_outputError == 0;
 }
 
+bool writeOutput(const QByteArray& bytes) {
+    if (g_outputClosed || g_outputError != 0)
+        return false;
+    out().flush();
+    std::fflush(stdout);
+#ifdef Q_OS_UNIX
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            if (error == EPIPE)
+                g_outputClosed = true;
+            else
+                g_outputError = error;
+            return false;
+        }
+        at += n;
+        left -= n;
+    }
+#else
+    _setmode(_fileno(stdout), 0x8000); // _O_BINARY: a PDF's bytes as they are
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
+        std::fflush(stdout) != 0) {
+        g_outputError = errno != 0 ? errno : EIO;
+        return false;
+    }
+#endif
+    return true;
+}
+
 QString outputErrorText() {
     return g_outputError != 0 ? errnoReason(g_outputError, strings::language()) : QString();
+}
+
+void printError(const QString& text) {
+    err() << errorLine(text) << '\n';
+    err().flush();
+}
+
+QString whyNotWritable(const QString& path) {
+    const QFileInfo file(path);
+    const QString folder = file.absolutePath();
+    const strings::Lang lang = strings::language();
+    if (file.isDir())
+        return errnoReason(EISDIR, lang);
+#ifdef Q_OS_UNIX
+    // The folder must take a new file (the file is replaced through one beside it).
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return errnoReason(errno, lang);
+    if (file.exists() && ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+        return errnoReason(errno, lang);
+#else
+    const QFileInfo dir(folder);
+    if (!dir.isDir())
+        return errnoReason(dir.exists() ? ENOTDIR : ENOENT, lang);
+    if (!dir.isWritable() || (file.exists() && !file.isWritable()))
+        return errnoReason(EACCES, lang);
+#endif
+    return {};
 }
 
 std::unique_ptr<SerialComm> makeComm(OverlayStore& store) {
@@ -300,26 +391,26 @@ int writeOutFile(const QString& path, const ItemTable& table, const TransferResu
     if (path.isEmpty())
         return kExitOk;
     if (result.stopped || result.lost || runMustStop()) {
-        err() << "not written: " << path << " ("
-              << (result.lost ? "the device was lost" : "the read was interrupted")
-              << "; the file is as it was)\n";
+        printError(strings::text(result.lost ? TextId::CliNotWrittenLost
+                                             : TextId::CliNotWrittenInterrupted)
+                       .arg(path));
         return kExitOk;
     }
     QString error;
     if (!saveTableFile(path, table, &error)) {
-        err() << "error: cannot write " << path << ": " << error << '\n';
+        printError(strings::text(TextId::CliCannotWrite).arg(path, error));
         return kExitUsage;
     }
     return kExitOk;
 }
 
+StatusLine statusLineOf(const Args& args) {
+    return StatusLine(!args.has("quiet") && (args.has("progress") || stderrIsTerminal()));
+}
+
 } // namespace
 
 int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
-    if (!write && (args.onlyChanged || args.verify)) {
-        err() << "error: --only-changed and --verify belong to write (see --help)\n";
-        return kExitUsage;
-    }
     ItemTable table;
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
@@ -330,26 +421,27 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
         traceFile = std::make_unique<FileWriter>(
             tracePath, args.traceAppend ? FileWriter::Mode::Append : FileWriter::Mode::Replace);
         if (!traceFile->open()) {
-            err() << "error: cannot write " << tracePath << ": " << traceFile->errorText() << '\n';
+            printError(
+                strings::text(TextId::CliCannotWrite).arg(tracePath, traceFile->errorText()));
             return kExitUsage;
         }
     }
     auto com = makeComm(store);
     if (int rc = openPort(*com, store))
         return rc;
-    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
+    StatusLine status = statusLineOf(args);
     TraceWriter toStderr(&status);
     TraceWriter toFile(traceFile.get());
-    if (args.trace)
+    if (args.has("trace"))
         com->addExchangeObserver(&toStderr);
     if (traceFile)
         com->addExchangeObserver(&toFile);
-    CliView view(table, status, write, !write, args.hex);
-    TransferContext ctx{table, *com, view, args.verify};
+    CliView view(table, status, write, !write, args.has("hex"), args.has("json"));
+    TransferContext ctx{table, *com, view, args.has("verify")};
     TransferResult result;
     bool unread = false;
     bool readPhase = !write; // what the summary speaks of
-    if (write && args.onlyChanged) {
+    if (write && args.has("only-changed")) {
         const Comparison cmp = compareWithInstrument(ctx);
         unread = cmp.count(ItemComparison::Outcome::Unreadable) > 0;
         if (cmp.read.lost || cmp.read.readsImpossible || cmp.read.stopped) {
@@ -358,7 +450,7 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
         } else {
             result = writeListedItems(ctx, cmp.differing());
         }
-        if (!outputClosed())
+        if (!outputClosed() && !args.has("quiet"))
             status.say(cmp.countsText());
     } else {
         result = write ? writeAllItems(ctx) : readAllItems(ctx);
@@ -368,13 +460,13 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     com->removeExchangeObserver(&toFile);
     status.wipe();
     // Quiet once nobody reads the output.
-    if (!args.quiet && !result.readsImpossible && !outputClosed())
+    if (!args.has("quiet") && !result.readsImpossible && !outputClosed())
         status.say(summaryLine(result, !readPhase));
-    tellLineNotes(*com, status, args.quiet);
+    tellLineNotes(*com, status, args.has("quiet"));
     int rc = kExitOk;
     // The trace of an interrupted run is kept: it tells what happened.
     if (traceFile && !traceFile->commit()) {
-        err() << "error: cannot write " << tracePath << ": " << traceFile->errorText() << '\n';
+        printError(strings::text(TextId::CliCannotWrite).arg(tracePath, traceFile->errorText()));
         rc = kExitUsage;
     }
     if (result.readsImpossible)
@@ -398,32 +490,47 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     auto com = makeComm(store);
     if (int rc = openPort(*com, store))
         return rc;
-    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
+    StatusLine status = statusLineOf(args);
     CliView view(table, status, false);
     TransferContext ctx{table, *com, view};
     const Comparison cmp = compareWithInstrument(ctx);
     com->closePort();
     status.wipe();
-    tellLineNotes(*com, status, args.quiet);
+    tellLineNotes(*com, status, args.has("quiet"));
     if (cmp.read.readsImpossible)
         return kExitUsage;
     // What was compared is printed also when a stop or a lost device cut the read short;
     // an item the read never reached is named in the summary, not printed as unreadable.
     const QList<int> unreached = cmp.read.unreached();
+    const bool hex = args.has("hex");
     for (const ItemComparison& c : cmp.items) {
         if (c.outcome == ItemComparison::Outcome::Equal || unreached.contains(c.item))
             continue;
-        if (!printLine(itemAddressText(c.item) + QLatin1Char('\t') + table.names[c.item] +
-                       QLatin1Char('\t') + display(c.tableValue, args.hex) + QLatin1Char('\t') +
-                       (c.outcome == ItemComparison::Outcome::Different
-                            ? display(c.instrumentValue, args.hex)
-                            : strings::text(TextId(c.messageId)))))
+        const bool differs = c.outcome == ItemComparison::Outcome::Different;
+        QString line;
+        if (args.has("json")) {
+            JsonLine json;
+            json.addText("address", itemAddressText(c.item))
+                .addText("name", table.names[c.item])
+                .addNumber("file", c.tableValue);
+            if (differs)
+                json.addNumber("instrument", c.instrumentValue);
+            else
+                json.addText("error", strings::text(TextId(c.messageId)))
+                    .addNumber("error_code", c.messageId);
+            line = json.text();
+        } else {
+            line = itemAddressText(c.item) + QLatin1Char('\t') + table.names[c.item] +
+                   QLatin1Char('\t') + display(c.tableValue, hex) + QLatin1Char('\t') +
+                   (differs ? display(c.instrumentValue, hex) : strings::text(TextId(c.messageId)));
+        }
+        if (!printLine(line))
             break;
     }
-    if (!outputClosed()) {
+    if (!outputClosed() && !args.has("quiet")) {
         QString counts = cmp.countsText();
         if (!unreached.isEmpty())
-            counts += QStringLiteral(" (%1 not read: %2)")
+            counts += strings::text(TextId::CliNotRead)
                           .arg(unreached.size())
                           .arg(itemListText(unreached));
         err() << counts << '\n';
@@ -435,71 +542,134 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     return cmp.count(ItemComparison::Outcome::Different) > 0 ? kExitDiffer : kExitOk;
 }
 
-int cmdPorts() {
+int cmdPorts(const Args& args) {
     QSettingsStore stored;
     PortMap map(stored);
     const QList<SerialPortEntry> ports = map.discovered();
-    out() << "Serial devices found:\n";
-    if (ports.isEmpty())
-        out() << "  (none)\n";
+    const bool json = args.has("json");
+    if (!json && !printLine(strings::text(TextId::CliDevicesFound)))
+        return kExitOk;
+    if (!json && ports.isEmpty())
+        printLine(QStringLiteral("  ") + strings::text(TextId::CliNoneFound));
     for (const SerialPortEntry& p : ports) {
-        out() << "  " << p.device;
-        if (p.systemLocation != p.device && !p.systemLocation.isEmpty())
-            out() << " -> " << p.systemLocation;
-        if (!p.description.isEmpty())
-            out() << "  (" << p.description << ')';
-        out() << '\n';
+        QString line;
+        if (json) {
+            line = JsonLine()
+                       .addText("device", p.device)
+                       .addText("location", p.systemLocation)
+                       .addText("description", p.description)
+                       .text();
+        } else {
+            line = QStringLiteral("  ") + p.device;
+            if (p.systemLocation != p.device && !p.systemLocation.isEmpty())
+                line += QStringLiteral(" -> ") + p.systemLocation;
+            if (!p.description.isEmpty())
+                line += QStringLiteral("  (") + p.description + QLatin1Char(')');
+        }
+        if (!printLine(line))
+            return kExitOk;
     }
     for (int n = 1; n <= 8; ++n) {
         const QString name = QStringLiteral("COM%1").arg(n);
         const QString device = map.resolve(name);
-        const QString mapped = map.mapping(name);
-        out() << name << ": " << (device.isEmpty() ? QStringLiteral("(no device)") : device)
-              << (mapped.isEmpty() ? QStringLiteral("  [automatic]") : QStringLiteral("  [mapped]"))
-              << '\n';
+        const bool mapped = !map.mapping(name).isEmpty();
+        QString line;
+        if (json) {
+            JsonLine port;
+            port.addText("port", name);
+            if (device.isEmpty())
+                port.addNull("device");
+            else
+                port.addText("device", device);
+            line = port.addBool("mapped", mapped).text();
+        } else {
+            line = name + QStringLiteral(": ") +
+                   (device.isEmpty() ? strings::text(TextId::CliNoDevice) : device) +
+                   QStringLiteral("  ") +
+                   strings::text(mapped ? TextId::CliMapped : TextId::CliAutomatic);
+        }
+        if (!printLine(line))
+            return kExitOk;
     }
     return kExitOk;
 }
 
+namespace {
+
+// The name of a file in messages: "standard output" for -.
+QString fileName(const QString& path) {
+    return path == QLatin1String("-") ? strings::text(TextId::CliStandardOutput) : path;
+}
+
+// A stop signal before `path` is written leaves it unwritten, and says so; so does a
+// standard output nobody reads any more when it is the target, quietly.
+bool stoppedBeforeWriting(const QString& path) {
+    if (stopSignalled()) {
+        printError(strings::text(TextId::CliNotWrittenStopped).arg(fileName(path)));
+        return true;
+    }
+    return path == QLatin1String("-") && outputClosed();
+}
+
+} // namespace
+
 int cmdExportCsv(const Args& args) {
     if (args.positional.size() != 1) {
-        err() << "error: export-csv needs exactly one OUT.csv\n" << commandHelp("export-csv");
+        printError(strings::text(TextId::CliNeedsOneCsv));
         return kExitUsage;
     }
+    const QString path = args.positional.first();
     const std::optional<CsvEncoding> encoding = csvEncodingFromName(
         args.has("encoding") ? args.value("encoding") : QStringLiteral("utf-8"));
     if (!encoding) {
-        err() << "error: --encoding must be utf-8, utf-8-bom or shift_jis\n";
+        printError(strings::text(TextId::CliMustBe)
+                       .arg(QStringLiteral("--encoding"),
+                            oneOf({QStringLiteral("utf-8"), QStringLiteral("utf-8-bom"),
+                                   QStringLiteral("shift_jis")})));
         return kExitUsage;
     }
     ItemTable table;
     if (!loadTable(args, table, false))
         return kExitUsage;
     ListArrays lists;
-    fillListArrays(table, args.hex, lists);
-    if (runMustStop()) {
-        err() << "not written: " << args.positional.first() << " (interrupted)\n";
+    fillListArrays(table, args.has("hex"), lists);
+    if (stoppedBeforeWriting(path))
+        return kExitOk;
+    QString error;
+    if (path == QLatin1String("-")) {
+        // A stream has no encoding of its own to keep: the one chosen, its mark first.
+        const std::optional<QByteArray> bytes =
+            csvBlockBytes(csvBlock(lists, strings::language()), *encoding, &error);
+        if (!bytes) {
+            printError(strings::text(TextId::CliCannotWrite).arg(fileName(path), error));
+            return kExitUsage;
+        }
+        writeOutput(*bytes); // a failure is main()'s to report
         return kExitOk;
     }
-    QString error;
     CsvWritten written;
-    if (!appendCsv(args.positional.first(), lists, strings::language(), &error, &written,
-                   *encoding)) {
-        err() << "error: cannot write " << args.positional.first() << ": " << error << '\n';
+    if (!appendCsv(path, lists, strings::language(), &error, &written, *encoding)) {
+        printError(strings::text(TextId::CliCannotWrite).arg(path, error));
         return kExitUsage;
     }
     if (written.written != written.chosen)
-        err() << "note: written in " << csvEncodingName(written.written)
-              << ", the encoding the file already has\n";
+        printError(strings::text(TextId::CliEncodingKept).arg(csvEncodingName(written.written)));
     return kExitOk;
 }
 
 int cmdReport(int argc, char** argv, const Args& args) {
     const QString pdf = args.value("pdf");
     if (pdf.isEmpty() || !args.positional.isEmpty()) {
-        err() << "error: report needs --pdf OUT.pdf\n" << commandHelp("report");
+        printError(strings::text(TextId::CliNeedsPdf));
         return kExitUsage;
     }
+    const bool toOutput = pdf == QLatin1String("-");
+#ifdef Q_OS_UNIX
+    if (toOutput && ::isatty(STDOUT_FILENO)) {
+        printError(strings::text(TextId::CliPdfTerminal));
+        return kExitUsage;
+    }
+#endif
     ItemTable table;
     if (!loadTable(args, table, false))
         return kExitUsage;
@@ -508,15 +678,22 @@ int cmdReport(int argc, char** argv, const Args& args) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication gui(argc, argv);
     ListArrays lists;
-    fillListArrays(table, args.hex, lists);
+    fillListArrays(table, args.has("hex"), lists);
     const ReportModel model = ReportModel::build(lists, strings::language());
-    if (runMustStop()) {
-        err() << "not written: " << pdf << " (interrupted)\n";
+    if (stoppedBeforeWriting(pdf))
+        return kExitOk;
+    QString error;
+    if (toOutput) {
+        QByteArray bytes;
+        if (!ReportRenderer::renderPdf(model, &bytes, &error)) {
+            printError(strings::text(TextId::CliCannotWrite).arg(fileName(pdf), error));
+            return kExitUsage;
+        }
+        writeOutput(bytes); // a failure is main()'s to report
         return kExitOk;
     }
-    QString error;
     if (!ReportRenderer::renderPdf(model, pdf, &error)) {
-        err() << "error: cannot write " << pdf << ": " << error << '\n';
+        printError(strings::text(TextId::CliCannotWrite).arg(pdf, error));
         return kExitUsage;
     }
     return kExitOk;

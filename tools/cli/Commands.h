@@ -37,6 +37,14 @@ int endingSignal();
 // One line of standard output, at once; false when it cannot go: nobody reads it any
 // more (outputClosed()) or writing failed (outputErrorText()). Either ends the run.
 bool printLine(const QString& line);
+// Bytes to standard output as they are (a PDF, a CSV block); false as for printLine.
+bool writeOutput(const QByteArray& bytes);
+// One error line on standard error: "pmx31570a-cli: TEXT".
+void printError(const QString& text);
+// Why a file cannot be written at `path`, found before any instrument is asked: its folder
+// is missing or not writable, or the name is a folder or a file without write permission;
+// in the system's words. Empty when it can be written.
+QString whyNotWritable(const QString& path);
 // Why standard output could not be written (a full disk behind `> file`); empty if it
 // could.
 QString outputErrorText();
@@ -47,7 +55,7 @@ std::unique_ptr<SerialComm> makeComm(OverlayStore& store);
 int cmdConditions(OverlayStore& store);
 int cmdTransfer(const Args& args, OverlayStore& store, bool write);
 int cmdCompare(const Args& args, OverlayStore& store);
-int cmdPorts();
+int cmdPorts(const Args& args);
 // Searches for instruments and prints one line of options per instrument found.
 int cmdFind(const Args& args);
 int cmdExportCsv(const Args& args);

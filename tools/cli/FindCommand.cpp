@@ -1,13 +1,16 @@
 // find: the instrument search of the window's Setting menu, without the window.
 #include "Commands.h"
+#include "JsonLine.h"
 #include "Overrides.h"
 #include "StatusLine.h"
+#include "TypedNames.h"
 #include "comm/LineNotes.h"
 #include "comm/PortMap.h"
 #include "comm/SerialComm.h"
 #include "comm/SettingsStore.h"
 #include "model/AppPaths.h"
 #include "model/TableFile.h"
+#include "text/ProgramMessages.h"
 #include "text/StringTable.h"
 #include "transfer/Finder.h"
 
@@ -32,11 +35,15 @@ QString protocolEntry(ProtocolNumber p) {
     return cond::toTexts(c).protocol;
 }
 
+QString parityEntry(Parity parity) {
+    Conditions c;
+    c.parity = parity;
+    return cond::toTexts(c).parity;
+}
+
 // The options of `read` that reach the instrument found.
 QString optionLine(const ProbeTarget& t) {
     const QString protocol = protocolEntry(t.protocol);
-    Conditions c;
-    c.parity = t.line.parity;
     return QStringLiteral("--port %1 --protocol %2 --instrument %3 --rate %4 --data-bits %5 "
                           "--parity %6 --stop-bits %7")
         .arg(shellWord(t.port),
@@ -44,27 +51,41 @@ QString optionLine(const ProbeTarget& t) {
         .arg(t.instrument)
         .arg(t.line.rate)
         .arg(t.line.dataBits)
-        .arg(cond::toTexts(c).parity)
+        .arg(parityEntry(t.line.parity))
         .arg(t.line.stopBits);
+}
+
+// The same as one JSON object, its fields named as the options.
+QString optionJson(const ProbeTarget& t) {
+    return JsonLine()
+        .addText("port", t.port)
+        .addText("protocol", protocolEntry(t.protocol))
+        .addNumber("instrument", t.instrument)
+        .addNumber("rate", t.line.rate)
+        .addNumber("data_bits", t.line.dataBits)
+        .addText("parity", parityEntry(t.line.parity))
+        .addNumber("stop_bits", t.line.stopBits)
+        .text();
 }
 
 class CliFindView : public FinderView {
   public:
-    explicit CliFindView(StatusLine& status) : m_status(status) {}
+    CliFindView(StatusLine& status, bool json, bool quiet)
+        : m_status(status), m_json(json), m_quiet(quiet) {}
     void tryStarting(int n, int m, const ProbeTarget& t) override {
-        m_status.show(QStringLiteral("try %1/%2  %3").arg(n).arg(m).arg(probeTargetText(t)));
+        m_status.show(strings::text(TextId::CliFindTry).arg(n).arg(m).arg(probeTargetText(t)));
     }
     void found(const FoundInstrument& f) override {
         m_status.wipe();
-        if (!printLine(optionLine(f.target)))
+        if (!printLine(m_json ? optionJson(f.target) : optionLine(f.target)) || m_quiet)
             return; // nobody reads on: the search ends before its next try
         QString note = answerText(f.result);
         if (!f.modelName.isEmpty())
             note += QStringLiteral(", ") + f.modelName;
-        m_status.say(QStringLiteral("found: %1 \u2014 %2").arg(probeTargetText(f.target), note));
+        m_status.say(strings::text(TextId::CliFound).arg(probeTargetText(f.target), note));
     }
     void portSkipped(const QString& port, const QString& why) override {
-        m_status.say(strings::text(TextId::FinderPortSkipped).arg(port, why));
+        m_status.say(errorLine(strings::text(TextId::FinderPortSkipped).arg(port, why)));
     }
     void lineEchoes(const QString& port) override {
         m_status.say(port + QStringLiteral(": ") + echoingLineText());
@@ -74,6 +95,8 @@ class CliFindView : public FinderView {
 
   private:
     StatusLine& m_status;
+    bool m_json;
+    bool m_quiet;
 };
 
 // Takes the conditions as the program reads them, and opens nothing: the search opens
@@ -93,7 +116,7 @@ class ConditionsOnly : public CommObject {
 };
 
 bool fail(const QString& text) {
-    err() << "error: " << text << '\n';
+    printError(text);
     return false;
 }
 
@@ -101,14 +124,12 @@ bool fail(const QString& text) {
 bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
     const Choices& c = choices();
     for (const QString& name : args.values("protocol")) {
-        const auto at = std::find_if(c.protocols.begin(), c.protocols.end(), [&](const QString& e) {
-            return e.compare(name, Qt::CaseInsensitive) == 0;
-        });
-        if (at == c.protocols.end())
-            return fail(QStringLiteral("--protocol must be %1").arg(oneOf(c.protocols)));
-        const ProtocolNumber p = *cond::protocolFromText(*at);
-        if (!o->protocols.contains(p))
-            o->protocols << p;
+        const std::optional<ProtocolNumber> p = protocolFromTypedName(name);
+        if (!p)
+            return fail(strings::text(TextId::CliMustBe)
+                            .arg(QStringLiteral("--protocol"), oneOf(protocolShortNames())));
+        if (!o->protocols.contains(*p))
+            o->protocols << *p;
     }
     if (!o->protocols.isEmpty())
         o->inEffect.protocol = o->protocols.first(); // the order given is kept
@@ -116,7 +137,8 @@ bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
         QList<int> numbers;
         if (!parseInstrumentList(args.value("instruments"), c.firstInstrument, c.lastInstrument,
                                  &numbers))
-            return fail(QStringLiteral("--instruments must list numbers %1..%2, such as 1,3,5-9")
+            return fail(strings::text(TextId::CliInstrumentList)
+                            .arg(QStringLiteral("--instruments"))
                             .arg(c.firstInstrument)
                             .arg(c.lastInstrument));
         for (int n : numbers)
@@ -127,7 +149,8 @@ bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
         bool ok = false;
         o->answerWaitMs = args.value("answer-wait").toInt(&ok);
         if (!ok || o->answerWaitMs < kMinAnswerWaitMs || o->answerWaitMs > kMaxAnswerWaitMs)
-            return fail(QStringLiteral("--answer-wait must be %1..%2 ms")
+            return fail(strings::text(TextId::CliMustBeRangeMs)
+                            .arg(QStringLiteral("--answer-wait"))
                             .arg(kMinAnswerWaitMs)
                             .arg(kMaxAnswerWaitMs));
     }
@@ -138,7 +161,7 @@ bool findOptions(const Args& args, OverlayStore& store, FinderOptions* o) {
             for (const SerialPortEntry& e : ports.discovered())
                 devices << e.device;
             if (devices.isEmpty())
-                err() << "--port all: " << strings::text(TextId::FinderNoDevice) << '\n';
+                printError(QStringLiteral("--port all: ") + strings::text(TextId::FinderNoDevice));
         } else if (PortMap::comNumber(port.toUpper())) {
             const QString device = ports.resolve(port.toUpper());
             if (device.isEmpty())
@@ -173,10 +196,10 @@ int cmdFind(const Args& args) {
     // search's own.
     Args inEffect = args;
     for (const char* name : {"protocol", "port"})
-        inEffect.options.remove(QLatin1String(name));
+        inEffect.remove(name);
     QString error;
     if (!applyOverrides(inEffect, store, &error)) {
-        err() << "error: " << error << '\n';
+        printError(error);
         return kExitUsage;
     }
     ConditionsOnly stated;
@@ -195,17 +218,18 @@ int cmdFind(const Args& args) {
         table = ItemTable();
 
     FinderPlan plan(options);
-    StatusLine status(!args.quiet && (args.progress || stderrIsTerminal()));
-    if (!args.quiet)
+    const bool quiet = args.has("quiet");
+    StatusLine status(!quiet && (args.has("progress") || stderrIsTerminal()));
+    if (!quiet)
         status.say(QStringLiteral("find: ") + strings::text(TextId::FinderWorstCase)
                                                   .arg(plan.total())
                                                   .arg(durationText(plan.worstCaseMs())));
-    CliFindView view(status);
+    CliFindView view(status, args.has("json"), quiet);
     auto com = makeComm(store);
     com->activate(true);
     const FinderResult result = runFinder(*com, plan, view, &table);
     status.wipe();
-    if (!args.quiet && !outputClosed()) {
+    if (!quiet && !outputClosed()) {
         const QString summary =
             result.cancelled
                 ? strings::text(TextId::FinderCancelled).arg(result.tries).arg(result.found.size())

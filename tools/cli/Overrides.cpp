@@ -1,7 +1,9 @@
 #include "Overrides.h"
 
+#include "TypedNames.h"
 #include "comm/Conditions.h"
 #include "comm/PortMap.h"
+#include "text/StringTable.h"
 
 #include <algorithm>
 
@@ -48,6 +50,8 @@ QString oneOf(const QStringList& entries) {
     QStringList q;
     for (const QString& e : entries)
         q << quoted(e);
+    if (strings::language() == strings::Lang::Japanese)
+        return q.join(QStringLiteral("\u3001"));
     const QString last = q.takeLast();
     return q.isEmpty() ? last : q.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
@@ -87,8 +91,8 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
     const auto set = [&store](const QString& k, const QString& text) {
         store.setValue(cond::kSection, k, text);
     };
-    const auto fail = [error](const QString& text) {
-        *error = text;
+    const auto fail = [error](TextId id, const char* option, auto... values) {
+        *error = strings::text(id).arg(QStringLiteral("--") + QLatin1String(option), values...);
         return false;
     };
     // The entry of `entries` that `text` names, compared as `cs` says; empty for none.
@@ -98,52 +102,50 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
         return it == entries.end() ? QString() : *it;
     };
     if (args.has("protocol")) {
-        const QString p = pick(c.protocols, args.value("protocol"), Qt::CaseInsensitive);
-        if (p.isEmpty())
-            return fail(QStringLiteral("--protocol must be %1").arg(oneOf(c.protocols)));
-        set(cond::kProtocol, p);
+        const std::optional<ProtocolNumber> p = protocolFromTypedName(args.value("protocol"));
+        if (!p)
+            return fail(TextId::CliMustBe, "protocol", oneOf(protocolShortNames()));
+        set(cond::kProtocol, cond::toTexts({.protocol = *p}).protocol);
     }
     if (args.has("instrument")) {
         bool ok = false;
         const int n = args.value("instrument").toInt(&ok);
         if (!ok || n < c.firstInstrument || n > c.lastInstrument)
-            return fail(QStringLiteral("--instrument must be %1..%2")
-                            .arg(c.firstInstrument)
-                            .arg(c.lastInstrument));
+            return fail(TextId::CliMustBeRange, "instrument", QString::number(c.firstInstrument),
+                        QString::number(c.lastInstrument));
         set(cond::kDevNo, QString::number(n));
     }
     if (args.has("rate")) {
         const QString r = pick(c.rates, args.value("rate"), Qt::CaseSensitive);
         if (r.isEmpty())
-            return fail(QStringLiteral("--rate must be %1").arg(oneOf(c.rates)));
+            return fail(TextId::CliMustBe, "rate", oneOf(c.rates));
         set(cond::kSpeed, r);
     }
     // The stored texts of the bit counts are the dialog's entries ("7 bit").
     if (args.has("data-bits")) {
         const qsizetype at = c.dataBits.indexOf(args.value("data-bits"));
         if (at < 0)
-            return fail(QStringLiteral("--data-bits must be %1").arg(oneOf(c.dataBits)));
+            return fail(TextId::CliMustBe, "data-bits", oneOf(c.dataBits));
         set(cond::kDatabit, cond::dataBitEntries().at(at));
     }
     if (args.has("stop-bits")) {
         const qsizetype at = c.stopBits.indexOf(args.value("stop-bits"));
         if (at < 0)
-            return fail(QStringLiteral("--stop-bits must be %1").arg(oneOf(c.stopBits)));
+            return fail(TextId::CliMustBe, "stop-bits", oneOf(c.stopBits));
         set(cond::kStopbit, cond::stopBitEntries().at(at));
     }
     if (args.has("parity")) {
         const QString p = pick(c.parities, args.value("parity"), Qt::CaseInsensitive);
         if (p.isEmpty())
-            return fail(QStringLiteral("--parity must be %1").arg(oneOf(c.parities)));
+            return fail(TextId::CliMustBe, "parity", oneOf(c.parities));
         set(cond::kParityKey, p);
     }
     if (args.has("timeout")) {
         bool ok = false;
         const int t = args.value("timeout").toInt(&ok);
         if (!ok || t < c.minTimeoutMs || t > c.maxTimeoutMs)
-            return fail(QStringLiteral("--timeout must be %1..%2 ms")
-                            .arg(c.minTimeoutMs)
-                            .arg(c.maxTimeoutMs));
+            return fail(TextId::CliMustBeRangeMs, "timeout", QString::number(c.minTimeoutMs),
+                        QString::number(c.maxTimeoutMs));
         set(cond::kTimeoutKey, QString::number(t));
     }
     // Block reads are the program's own options, beside the record.
@@ -156,9 +158,9 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
         bool ok = false;
         const int n = args.value("block-max").toInt(&ok);
         if (!ok || n < cond::kBlockMaxSmallest || n > cond::kBlockMaxLargest)
-            return fail(QStringLiteral("--block-max must be %1..%2")
-                            .arg(cond::kBlockMaxSmallest)
-                            .arg(cond::kBlockMaxLargest));
+            return fail(TextId::CliMustBeRange, "block-max",
+                        QString::number(cond::kBlockMaxSmallest),
+                        QString::number(cond::kBlockMaxLargest));
         setOption(cond::kBlockMax, QString::number(n));
     }
     const QString port = args.value("port");

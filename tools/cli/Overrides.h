@@ -17,7 +17,7 @@ struct Choices {
 };
 const Choices& choices();
 
-// "A, B or C"; entries with a blank are quoted.
+// "A, B or C" ("A、B、C" in Japanese); entries with a blank are quoted.
 QString oneOf(const QStringList& entries);
 // "A|B|C"; entries with a blank are quoted.
 QString alternatives(const QStringList& entries);

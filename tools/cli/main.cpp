@@ -5,6 +5,7 @@
 #include "Overrides.h"
 #include "comm/SettingsStore.h"
 #include "pmx_version.h"
+#include "text/ProgramMessages.h"
 #include "text/StringTable.h"
 
 #include <QCoreApplication>
@@ -18,7 +19,7 @@ static int runOnLine(const Args& args) {
     OverlayStore store(stored);
     QString error;
     if (!applyOverrides(args, store, &error)) {
-        err() << "error: " << error << '\n';
+        printError(error);
         return kExitUsage;
     }
     if (args.command == QLatin1String("conditions"))
@@ -28,46 +29,92 @@ static int runOnLine(const Args& args) {
     return cmdTransfer(args, store, args.command == QLatin1String("write"));
 }
 
+// The files a run for `args` writes, each checked before any instrument is asked: a read
+// must not take minutes only to find that its result has nowhere to go.
+static bool outputsWritable(const Args& args) {
+    for (const char* option : {"out", "trace-file"}) {
+        if (!args.has(option))
+            continue;
+        const QString path = args.value(option);
+        if (path == QLatin1String("-") || path.isEmpty()) {
+            printError(strings::text(TextId::CliNeedsFile)
+                           .arg(QLatin1String("--") + QLatin1String(option)));
+            return false;
+        }
+        if (const QString why = whyNotWritable(path); !why.isEmpty()) {
+            printError(strings::text(TextId::CliCannotWrite).arg(path, why));
+            return false;
+        }
+    }
+    return true;
+}
+
+// `args` for instrument `n` of a list: its number, and its own files where they hold %n.
+static Args forInstrument(const Args& args, int n) {
+    Args one = args;
+    const QString number = QString::number(n);
+    one.set("instrument", number);
+    for (const char* path : {"out", "trace-file"})
+        if (one.has(path))
+            one.set(path, one.value(path).replace(QLatin1String("%n"), number));
+    return one;
+}
+
 // The whole run; main() then ends it as a signal asks.
 static int run(int argc, char** argv) {
     installStopSignals();
+    setProgramName(QStringLiteral("pmx31570a-cli"));
     QStringList argvList;
     for (int k = 0; k < argc; ++k)
         argvList << QString::fromLocal8Bit(argv[k]);
+    // The language first, so that every message is in it, a mistake in the arguments too.
+    const QString lang = langArgument(argvList);
+    strings::setLanguage(lang == QLatin1String("ja")   ? strings::Lang::Japanese
+                         : lang == QLatin1String("en") ? strings::Lang::English
+                                                       : strings::languageFromLocale());
+    // The report's QGuiApplication may warn about the session (no XDG_RUNTIME_DIR under
+    // cron or sudo); such notes are not this program's messages.
+    routeQtMessages(kExitUsage);
+
     Args args;
     QString error;
     if (!parseArgs(argvList, &args, &error)) {
-        err() << "error: " << error << '\n';
+        printError(error);
         return kExitUsage;
     }
-    if (args.version) {
+    if (args.has("version")) {
         out() << "pmx31570a-cli " << PMX_VERSION_STRING << '\n';
         return kExitOk;
     }
     const QString help = commandHelp(args.command);
-    if (args.command.isEmpty() || (args.help && help.isEmpty())) {
-        (args.help ? out() : err()) << usageText();
-        return args.help ? kExitOk : kExitUsage;
-    }
-    if (help.isEmpty()) {
-        err() << "error: unknown command " << args.command << "\n\n" << usageText();
-        return kExitUsage;
-    }
-    if (args.help) {
-        out() << help;
+    if (args.has("help")) {
+        out() << (help.isEmpty() ? usageText() : help);
         return kExitOk;
     }
-
-    strings::Lang lang = strings::languageFromLocale();
-    if (args.has("lang")) {
-        const QString l = args.value("lang");
-        if (l != QLatin1String("en") && l != QLatin1String("ja")) {
-            err() << "error: --lang must be en or ja\n";
-            return kExitUsage;
-        }
-        lang = l == QLatin1String("ja") ? strings::Lang::Japanese : strings::Lang::English;
+    if (args.command.isEmpty()) {
+        printError(strings::text(TextId::CliNoCommand));
+        return kExitUsage;
     }
-    strings::setLanguage(lang);
+    if (help.isEmpty()) {
+        printError(strings::text(TextId::CliUnknownCommand).arg(args.command));
+        return kExitUsage;
+    }
+    if (!optionsFitCommand(args, &error)) {
+        printError(error);
+        return kExitUsage;
+    }
+    if (args.has("lang") && args.value("lang") != QLatin1String("en") &&
+        args.value("lang") != QLatin1String("ja")) {
+        printError(strings::text(TextId::CliMustBe)
+                       .arg(QStringLiteral("--lang"),
+                            oneOf({QStringLiteral("en"), QStringLiteral("ja")})));
+        return kExitUsage;
+    }
+    if (args.command != QLatin1String("export-csv") && !args.positional.isEmpty()) {
+        printError(
+            strings::text(TextId::CliExtraArgument).arg(args.positional.first(), args.command));
+        return kExitUsage;
+    }
     // The same names as the window, so the per-user folder holding the state file is the
     // window's one.
     QCoreApplication::setApplicationName(QStringLiteral("PMX31570A"));
@@ -77,7 +124,7 @@ static int run(int argc, char** argv) {
         return cmdReport(argc, argv, args);
     QCoreApplication app(argc, argv);
     if (args.command == QLatin1String("ports"))
-        return cmdPorts();
+        return cmdPorts(args);
     if (args.command == QLatin1String("export-csv"))
         return cmdExportCsv(args);
     if (args.command == QLatin1String("find"))
@@ -87,30 +134,26 @@ static int run(int argc, char** argv) {
     const Choices& c = choices();
     if (args.has("instrument") && !parseInstrumentList(args.value("instrument"), c.firstInstrument,
                                                        c.lastInstrument, &instruments)) {
-        err() << "error: --instrument must be " << c.firstInstrument << ".." << c.lastInstrument
-              << " or a list of them such as 1,3,5-9\n";
+        printError(strings::text(TextId::CliInstrumentList)
+                       .arg(QStringLiteral("--instrument"))
+                       .arg(c.firstInstrument)
+                       .arg(c.lastInstrument));
         return kExitUsage;
     }
-    if (instruments.size() <= 1) {
-        Args one = args;
-        if (!instruments.isEmpty())
-            one.options[QStringLiteral("instrument")] = QString::number(instruments.first());
-        return runOnLine(one);
-    }
-    if (args.has("out") && !args.value("out").contains(QLatin1String("%n"))) {
-        err() << "error: --out must hold %n when several instruments are named\n";
+    if (instruments.size() > 1 && args.has("out") &&
+        !args.value("out").contains(QLatin1String("%n"))) {
+        printError(strings::text(TextId::CliOutNeedsNumber));
         return kExitUsage;
     }
+    for (int n : instruments.isEmpty() ? QList<int>{-1} : instruments)
+        if (!outputsWritable(n < 0 ? args : forInstrument(args, n)))
+            return kExitUsage;
+    if (instruments.size() <= 1)
+        return runOnLine(instruments.isEmpty() ? args : forInstrument(args, instruments.first()));
     // A multi-drop line: the same command for each instrument in turn.
     int worst = kExitOk;
     for (int n : instruments) {
-        Args one = args;
-        const QString number = QString::number(n);
-        one.options[QStringLiteral("instrument")] = number;
-        for (const char* path : {"out", "trace-file"})
-            if (one.has(path))
-                one.options[QLatin1String(path)] =
-                    one.value(path).replace(QLatin1String("%n"), number);
+        Args one = forInstrument(args, n);
         // One trace file for the line: each instrument's exchanges after the last one's.
         one.traceAppend =
             n != instruments.first() && !args.value("trace-file").contains(QLatin1String("%n"));
@@ -119,10 +162,10 @@ static int run(int argc, char** argv) {
         if (const int signal = endingSignal()) {
             // The instruments after this one are not asked at all.
             if (!outputClosed())
-                err() << "instrument " << n << ": exit " << 128 + signal << '\n';
+                err() << strings::text(TextId::CliInstrumentExit).arg(n).arg(128 + signal) << '\n';
             break;
         }
-        err() << "instrument " << n << ": exit " << status << '\n';
+        err() << strings::text(TextId::CliInstrumentExit).arg(n).arg(status) << '\n';
         err().flush();
         worst = worseExit(worst, status);
     }
@@ -132,7 +175,8 @@ static int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     int status = run(argc, argv);
     if (const QString why = outputErrorText(); !why.isEmpty()) {
-        err() << "error: cannot write standard output: " << why << '\n';
+        printError(strings::text(TextId::CliCannotWrite)
+                       .arg(strings::text(TextId::CliStandardOutput), why));
         status = worseExit(status, kExitUsage);
     }
     // A stop or a closed output ends the program as the signal would have, once the port

@@ -14,8 +14,10 @@ serves requests until it receives SIGTERM or SIGINT (Ctrl+C), or until it hangs 
 (see --hangup-after and SIGUSR1).
 
 Options:
-  --protocol P       korvan (default), ascii (Modbus ASCII) or rtu (Modbus RTU).
-  --instrument N     instrument number: 0 to 95 under KORVAN (default 0), 1 to 95 under
+  --protocol P       korvan (default), ascii (Modbus ASCII) or rtu (Modbus RTU); the
+                     names the setting software stores (KORVAN, "Modbus ASCII",
+                     "Modbus RTU") too, in any case.
+  -a, --instrument N instrument number: 0 to 95 under KORVAN (default 0), 1 to 95 under
                      Modbus (default 1; station 0 is the broadcast address). Requests
                      for other instruments are not answered. A list such as 1,3,5-9
                      puts several instruments on the line, each with its own memory;
@@ -29,7 +31,7 @@ Options:
                      %n in FILE stands for each one's number (its own file);
                      without %n all start from the same file.
   --model FILE       model definition file; its item names appear in the log.
-  --baud B           pace the line: the answer to a request starts no earlier than the
+  -b, --baud B       pace the line: the answer to a request starts no earlier than the
                      request would have taken to arrive at B baud, and every byte sent
                      takes its wire time at B baud. Without it, answers go out at once.
   --bits N           bits per character for --baud (default 10: start, 7 data, parity,
@@ -44,6 +46,11 @@ Options:
                      pseudo-terminal carries neither parity nor data bits (it always
                      passes 8 bits without parity): those two are shown, not checked.
                      Not with --tcp. Pacing stays with --baud.
+  -d, --data-bits N  7 or 8,
+  -s, --stop-bits N  1 or 2,
+  -P, --parity P     none, even or odd (or N, E, O; any case): one field of the
+                     instrument's line settings each, as --line sets them all; at
+                     the rate of --line, or else of -b (one of the two is needed).
   --fault ITEM=KIND  misbehave for one item (repeatable; the last one for an item wins):
                        nak[:CC]    refuse: KORVAN NAK with error code CC, Modbus
                                    exception CC (default 04)
@@ -116,6 +123,11 @@ Options:
   --version          the program's name and version.
 
 An option's value follows it as the next word or after '=' (--fault=0005=nak).
+
+Exit status:
+  0  ended by a signal, or hung up without --hangup-for
+  1  no pseudo-terminal or link could be made, or the line failed
+  2  bad options, or a values, model or log file that could not be used
 
 Signals: SIGTERM, SIGINT and SIGHUP end the program (status 0). SIGUSR1 hangs up at
 once, as --hangup-after does, dropping answers not yet sent.

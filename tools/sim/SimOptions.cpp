@@ -1,7 +1,10 @@
 #include "SimOptions.h"
 
+#include "TypedNames.h"
+
 #include <QCommandLineParser>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
 #include <climits>
@@ -200,15 +203,21 @@ ParseResult parseArguments(const QStringList& args) {
     const QCommandLineOption silent(QStringLiteral("silent"));
     const QCommandLineOption echo(QStringLiteral("echo"));
     parser.addOptions({help, version, silent, echo});
-    const auto valued = [&parser](const char* name) {
-        const QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+    // A name and, for the line's settings, the short name command lines of serial tools
+    // give them (-a instrument, -b rate, -d data bits, -s stop bits, -P parity).
+    const auto valued = [&parser](const char* name, const char* letter = nullptr) {
+        QStringList names{QString::fromLatin1(name)};
+        if (letter)
+            names.prepend(QString::fromLatin1(letter));
+        const QCommandLineOption o(names, QString(), QStringLiteral("value"));
         parser.addOption(o);
         return o;
     };
-    const QCommandLineOption protocol = valued("protocol"), instrument = valued("instrument"),
-                             baud = valued("baud"), bits = valued("bits"),
-                             values = valued("values"), model = valued("model"),
-                             log = valued("log"), link = valued("link"),
+    const QCommandLineOption protocol = valued("protocol"), instrument = valued("instrument", "a"),
+                             baud = valued("baud", "b"), dataBits = valued("data-bits", "d"),
+                             stopBits = valued("stop-bits", "s"), parity = valued("parity", "P"),
+                             bits = valued("bits"), values = valued("values"),
+                             model = valued("model"), log = valued("log"), link = valued("link"),
                              delayAll = valued("delay-all"), hangupAfter = valued("hangup-after"),
                              hangupFor = valued("hangup-for"), fault = valued("fault"),
                              refuseSpan = valued("refuse-span"), maxCount = valued("max-count"),
@@ -222,6 +231,12 @@ ParseResult parseArguments(const QStringList& args) {
             text.chop(1);
         if (!text.isEmpty())
             text[0] = text[0].toLower();
+        // The option as it was typed: "'bogus'" was --bogus, "'x'" was -x.
+        static const QRegularExpression named(QStringLiteral("'([^']+)'"));
+        if (const QRegularExpressionMatch m = named.match(text); m.hasMatch())
+            text.replace(m.capturedStart(1), m.capturedLength(1),
+                         (m.capturedLength(1) == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
+                             m.captured(1));
         return fail(text + QStringLiteral(" (see --help)"));
     }
     if (!parser.positionalArguments().isEmpty())
@@ -241,15 +256,14 @@ ParseResult parseArguments(const QStringList& args) {
         return ok && v >= lo && v <= hi;
     };
     if (parser.isSet(protocol)) {
-        const QString v = parser.value(protocol).toLower();
-        if (v == QLatin1String("korvan"))
-            c.protocol = Protocol::Korvan;
-        else if (v == QLatin1String("ascii"))
-            c.protocol = Protocol::ModbusAscii;
-        else if (v == QLatin1String("rtu"))
-            c.protocol = Protocol::ModbusRtu;
-        else
-            return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1").arg(v));
+        // The short names, or the names the conditions store ("Modbus RTU"), in any case.
+        const std::optional<ProtocolNumber> p = protocolFromTypedName(parser.value(protocol));
+        if (!p)
+            return fail(QStringLiteral("--protocol: korvan, ascii or rtu, not %1")
+                            .arg(parser.value(protocol)));
+        c.protocol = *p == kProtocolModbusAscii ? Protocol::ModbusAscii
+                     : *p == kProtocolModbusRtu ? Protocol::ModbusRtu
+                                                : Protocol::Korvan;
     }
     if (parser.isSet(instrument) && !parseInstrumentList(parser.value(instrument), &c.instruments))
         return fail(QStringLiteral("--instrument: a number 0 to 95, or a list such as 1,3,5-9"));
@@ -299,6 +313,32 @@ ParseResult parseArguments(const QStringList& args) {
         return fail(QStringLiteral("--link needs a pty: not with --tcp"));
     if (QString error; parser.isSet(line) && !parseLine(parser.value(line), &c.line, &error))
         return fail(error);
+    // -d, -s and -P set the fields of the line one by one, at the rate of --line or -b.
+    if (parser.isSet(dataBits) || parser.isSet(stopBits) || parser.isSet(parity)) {
+        if (!c.line.set && c.baud == 0)
+            return fail(QStringLiteral("-d, -s and -P set the instrument's line at a rate: give "
+                                       "-b RATE or --line RATE-DPS"));
+        if (!c.line.set)
+            c.line = LineConfig{true, c.baud, c.line.dataBits, c.line.parity, c.line.stopBits};
+        const QString d = parser.value(dataBits), st = parser.value(stopBits);
+        const QString p = parser.value(parity).toUpper();
+        if (parser.isSet(dataBits) && d != QLatin1String("7") && d != QLatin1String("8"))
+            return fail(QStringLiteral("--data-bits: 7 or 8, not %1").arg(d));
+        if (parser.isSet(stopBits) && st != QLatin1String("1") && st != QLatin1String("2"))
+            return fail(QStringLiteral("--stop-bits: 1 or 2, not %1").arg(st));
+        static const QStringList parities{QStringLiteral("NONE"), QStringLiteral("EVEN"),
+                                          QStringLiteral("ODD"),  QStringLiteral("N"),
+                                          QStringLiteral("E"),    QStringLiteral("O")};
+        if (parser.isSet(parity) && !parities.contains(p))
+            return fail(
+                QStringLiteral("--parity: none, even or odd, not %1").arg(parser.value(parity)));
+        if (parser.isSet(dataBits))
+            c.line.dataBits = d.toInt();
+        if (parser.isSet(stopBits))
+            c.line.stopBits = st.toInt();
+        if (parser.isSet(parity))
+            c.line.parity = p.at(0).toLatin1();
+    }
     if (c.tcpPort >= 0 && c.line.set)
         return fail(QStringLiteral("--line needs a pty: a device server sets the line itself"));
     for (const QString& text : parser.values(fault)) {

@@ -4,6 +4,7 @@
 #include "SimPty.h"
 #include "SimServer.h"
 #include "pmx_version.h"
+#include "text/ProgramMessages.h"
 
 #include <QFile>
 #include <QStringList>
@@ -155,6 +156,10 @@ int serveTcp(Server& server, const Config& config, const QString& instruments) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Its own lines only: the toolkit's notes (a log on a device that cannot seek) are not
+    // for the person running it.
+    pmx::setProgramName(QStringLiteral("pmx31570a-sim"));
+    pmx::routeQtMessages(2);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

@@ -77,12 +77,12 @@ void correctTextLayer(QByteArray& pdf) {
 
 } // namespace
 
-bool ReportRenderer::renderPdf(const ReportModel& model, const QString& path, QString* error,
+bool ReportRenderer::renderPdf(const ReportModel& model, QByteArray* pdf, QString* error,
                                const QPageLayout& layout) {
-    QByteArray pdf;
+    pdf->clear();
     bool drawn = false;
     {
-        QBuffer buffer(&pdf);
+        QBuffer buffer(pdf);
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
         writer.setPageLayout(layout);
@@ -91,12 +91,19 @@ bool ReportRenderer::renderPdf(const ReportModel& model, const QString& path, QS
         drawn = render(&writer, model);
     } // the writer finishes the document when its painter ends
     if (!drawn) {
+        pdf->clear();
         if (error)
             *error = strings::text(TextId::PdfNotWritten);
         return false;
     }
-    correctTextLayer(pdf);
-    return writeFileAtomically(path, pdf, error);
+    correctTextLayer(*pdf);
+    return true;
+}
+
+bool ReportRenderer::renderPdf(const ReportModel& model, const QString& path, QString* error,
+                               const QPageLayout& layout) {
+    QByteArray pdf;
+    return renderPdf(model, &pdf, error, layout) && writeFileAtomically(path, pdf, error);
 }
 
 } // namespace pmx

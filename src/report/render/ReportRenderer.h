@@ -71,6 +71,10 @@ class ReportRenderer {
     // filled otherwise.
     static bool renderPdf(const ReportModel& model, const QString& path, QString* error = nullptr,
                           const QPageLayout& layout = defaultPageLayout());
+    // The PDF's bytes, for a stream (standard output); false and `error` filled when the
+    // report could not be drawn.
+    static bool renderPdf(const ReportModel& model, QByteArray* pdf, QString* error = nullptr,
+                          const QPageLayout& layout = defaultPageLayout());
 
     // Portrait paper of the system's measurement system (Letter in the US, A4 elsewhere)
     // with the report's one-inch margins.

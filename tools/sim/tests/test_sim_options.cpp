@@ -164,6 +164,44 @@ TEST(SimOptions, LineSettings) {
     EXPECT_EQ(overLine({answer}, LineMatch::Match, "c")[0].bytes, answer.bytes);
 }
 
+// The protocol names a setting-software user types, and the short options of the line.
+TEST(SimOptions, TheNamesAndShortOptionsPeopleType) {
+    const std::pair<const char*, Protocol> names[] = {
+        {"korvan", Protocol::Korvan},     {"KORVAN", Protocol::Korvan},
+        {"ascii", Protocol::ModbusAscii}, {"Modbus ASCII", Protocol::ModbusAscii},
+        {"rtu", Protocol::ModbusRtu},     {"modbus rtu", Protocol::ModbusRtu}};
+    for (const auto& [typed, protocol] : names)
+        EXPECT_EQ(parseArguments({"--protocol", typed}).config.protocol, protocol) << typed;
+    EXPECT_FALSE(parseArguments({"--protocol", "Modbus"}).error.isEmpty());
+
+    // -d, -s and -P set the fields of the line at the rate of -b or of --line.
+    const struct {
+        QStringList args;
+        const char* line; // empty: an error
+    } lines[] = {
+        {{"-a", "4", "-b", "4800", "-s", "2"}, "4800-7E2"},
+        {{"-b4800", "-d8", "-Pnone", "-s1"}, "4800-8N1"},
+        {{"--line", "9600-7E1", "-P", "odd"}, "9600-7O1"},
+        {{"--baud", "2400", "--data-bits", "8", "--parity", "E"}, "2400-8E1"},
+        {{"-s", "2"}, ""},
+        {{"-b", "4800", "-s", "3"}, ""},
+        {{"-b", "4800", "-P", "mark"}, ""},
+    };
+    for (const auto& l : lines) {
+        SCOPED_TRACE(l.args.join(' ').toStdString());
+        const ParseResult r = parseArguments(l.args);
+        if (!*l.line) {
+            EXPECT_FALSE(r.error.isEmpty());
+            continue;
+        }
+        ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
+        EXPECT_EQ(lineText(r.config.line), QLatin1String(l.line));
+    }
+    EXPECT_EQ(parseArguments({"-a", "4"}).config.instruments, std::vector<int>{4});
+    EXPECT_EQ(parseArguments({"-b", "4800"}).config.baud, 4800);
+    EXPECT_FALSE(parseArguments({"-b", "4800"}).config.line.set) << "-b alone only paces";
+}
+
 TEST(SimOptions, ValuesFileBothForms) {
     Instrument inst(Protocol::Korvan, 0);
     QString error;
