@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
         store.setValue(cond::kSection, cond::kSpeed, QStringLiteral("9600"));
         store.setValue(cond::kSection, cond::kDatabit, QStringLiteral("7 bit"));
         store.setValue(cond::kSection, cond::kStopbit, QStringLiteral("1 bit"));
-        store.setValue(cond::kSection, cond::kParty, QStringLiteral("EVEN"));
+        store.setValue(cond::kSection, cond::kParityKey, QStringLiteral("EVEN"));
         store.setValue(cond::kSection, cond::kPort, QStringLiteral("COM1"));
-        store.setValue(cond::kSection, cond::kTimout, QStringLiteral("300"));
+        store.setValue(cond::kSection, cond::kTimeoutKey, QStringLiteral("300"));
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), sim.devicePath());
     }
 

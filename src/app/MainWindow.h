@@ -142,6 +142,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void checkLostDevice();
     static constexpr int kNetworkRetryMs = 3000;
     void setNetworkRetryTime(int ms) { m_networkRetryMs = ms; }
+    // A try to reach a lost network device is under way.
+    bool networkProbeRunning() const;
     // Where the stable names of serial devices live (tests point it elsewhere).
     void setDeviceAliasDir(const QString& dir) { m_aliasDir = dir; }
 

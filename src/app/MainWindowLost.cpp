@@ -71,6 +71,10 @@ void MainWindow::checkLostDevice() {
     }
 }
 
+bool MainWindow::networkProbeRunning() const {
+    return m_probe && m_probe->state() != QAbstractSocket::UnconnectedState;
+}
+
 void MainWindow::probeNetworkDevice() {
     if (m_probe && m_probe->state() != QAbstractSocket::UnconnectedState) {
         if (m_probeStarted.elapsed() >= TcpTransport::kConnectTimeoutMs)

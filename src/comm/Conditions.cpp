@@ -2,7 +2,7 @@
 
 #include "comm/Classification.h"
 #include "comm/CommObject.h"
-#include "comm/Numbers.h"
+#include "text/Numbers.h"
 
 namespace pmx {
 namespace cond {
@@ -57,9 +57,9 @@ StoredConditions readStored(const SettingsStore& store) {
     c.speed = store.value(kSection, kSpeed, kDefaultSpeed);
     c.databit = store.value(kSection, kDatabit, kDefaultDatabit);
     c.stopbit = store.value(kSection, kStopbit, kDefaultStopbit);
-    c.party = store.value(kSection, kParty, kDefaultParty);
+    c.parity = store.value(kSection, kParityKey, kDefaultParity);
     c.port = store.value(kSection, kPort, kDefaultPort);
-    c.timout = store.value(kSection, kTimout, kDefaultTimout);
+    c.timeout = store.value(kSection, kTimeoutKey, kDefaultTimeout);
     return c;
 }
 
@@ -69,9 +69,9 @@ void writeStored(SettingsStore& store, const StoredConditions& c) {
     store.setValue(kSection, kSpeed, c.speed);
     store.setValue(kSection, kDatabit, c.databit);
     store.setValue(kSection, kStopbit, c.stopbit);
-    store.setValue(kSection, kParty, c.party);
+    store.setValue(kSection, kParityKey, c.parity);
     store.setValue(kSection, kPort, c.port);
-    store.setValue(kSection, kTimout, c.timout);
+    store.setValue(kSection, kTimeoutKey, c.timeout);
 }
 
 int selectEqual(const QStringList& entries, const QString& stored) {
@@ -275,10 +275,11 @@ ApplyResult applyConditions(CommObject& com, SettingsStore& store) {
         checkedField(store, kDatabit, kDefaultDatabit, inList(dataBitEntries())).left(1).toInt();
     c.stopBits =
         checkedField(store, kStopbit, kDefaultStopbit, inList(stopBitEntries())).left(1).toInt();
-    c.parity = parityFromText(checkedField(store, kParty, kDefaultParty, inList(parityEntries())));
+    c.parity =
+        parityFromText(checkedField(store, kParityKey, kDefaultParity, inList(parityEntries())));
     c.port = checkedField(store, kPort, kDefaultPort, isValidPort);
 
-    const QString timeout = checkedField(store, kTimout, kDefaultTimout, [](const QString& t) {
+    const QString timeout = checkedField(store, kTimeoutKey, kDefaultTimeout, [](const QString& t) {
         const double v = leadingNumber(t);
         return v >= 100.0 && v <= 4000.0;
     });

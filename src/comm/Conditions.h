@@ -52,9 +52,9 @@ inline const QString kDevNo = QStringLiteral("DevNo");
 inline const QString kSpeed = QStringLiteral("Speed");
 inline const QString kDatabit = QStringLiteral("Databit");
 inline const QString kStopbit = QStringLiteral("Stopbit");
-inline const QString kParty = QStringLiteral("Party");
+inline const QString kParityKey = QStringLiteral("Party");
 inline const QString kPort = QStringLiteral("Port");
-inline const QString kTimout = QStringLiteral("Timout");
+inline const QString kTimeoutKey = QStringLiteral("Timout");
 
 // The program's own options.
 inline const QString kOptionsSection = QStringLiteral("Options");
@@ -66,9 +66,9 @@ inline const QString kDefaultDevNo = QStringLiteral("0");
 inline const QString kDefaultSpeed = QStringLiteral("9600");
 inline const QString kDefaultDatabit = QStringLiteral("7 bit");
 inline const QString kDefaultStopbit = QStringLiteral("1 bit");
-inline const QString kDefaultParty = QStringLiteral("EVEN");
+inline const QString kDefaultParity = QStringLiteral("EVEN");
 inline const QString kDefaultPort = QStringLiteral("COM1");
-inline const QString kDefaultTimout = QStringLiteral("300");
+inline const QString kDefaultTimeout = QStringLiteral("300");
 
 // Block reads, among the options: "1" turns them on (absent or anything else is off); the
 // count per request is 2..125 (anything else is 125).
@@ -111,11 +111,11 @@ QStringList timeoutEntries();  // "100" .. "4000"
 
 // The stored texts as the dialog shows them (defaults for missing keys; nothing checked).
 struct StoredConditions {
-    QString protocol, devNo, speed, databit, stopbit, party, port, timout;
+    QString protocol, devNo, speed, databit, stopbit, parity, port, timeout;
 
     // The eight texts in record order.
     QStringList list() const {
-        return {protocol, devNo, speed, databit, stopbit, party, port, timout};
+        return {protocol, devNo, speed, databit, stopbit, parity, port, timeout};
     }
 };
 StoredConditions readStored(const SettingsStore& store);

@@ -1,6 +1,6 @@
 #include "model/FieldReader.h"
 
-#include "comm/Numbers.h"
+#include "text/Numbers.h"
 
 #include <cmath>
 #include <limits>

@@ -56,12 +56,12 @@ std::optional<QList<qint16>> BlockReader::readBlock(int first, int count, bool* 
     QByteArray item = itemAddressText(first).toLatin1() +
                       QByteArray::number(count, 16).rightJustified(4, '0').toUpper();
     QByteArray data;
-    qint16 retn = 3;
+    qint16 retries = 3;
     ++m_requests;
     // Prepared as sendItemCommand prepares a single read, so the line rules are the same.
     m_com.resetExchange();
     m_com.dropStaleInput();
-    const QByteArray text = m_com.sendCommand(address, sub, command, item, data, retn);
+    const QByteArray text = m_com.sendCommand(address, sub, command, item, data, retries);
     if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk) {
         // Exception 03 (illegal data value) is how Modbus refuses a quantity; exception 02
         // names an address, so a refused span says nothing of the count.

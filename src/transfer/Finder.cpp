@@ -204,7 +204,7 @@ QString storeFoundSettings(SettingsStore& store, PortMap& ports, const ProbeTarg
 
     Conditions c = withTarget(Conditions{}, t, com);
     cond::StoredConditions texts = cond::toTexts(c);
-    texts.timout = stored.timout; // the probe's short time-out was the search's own
+    texts.timeout = stored.timeout; // the probe's short time-out was the search's own
     cond::writeStored(store, texts);
     return com;
 }

@@ -193,9 +193,9 @@ void ConditionsDialog::loadStored() {
     select(m_rateBox, cond::selectEqual(cond::rateEntries(), s.speed), s.speed);
     select(m_dataBitsBox, cond::selectDataBit(s.databit), s.databit);
     select(m_stopBitsBox, cond::selectStopBit(s.stopbit), s.stopbit);
-    select(m_parityBox, cond::selectEqual(cond::parityEntries(), s.party), s.party);
+    select(m_parityBox, cond::selectEqual(cond::parityEntries(), s.parity), s.parity);
     select(m_portBox, cond::selectEqual(cond::portEntries(), s.port), s.port);
-    select(m_timeoutBox, cond::selectEqual(cond::timeoutEntries(), s.timout), s.timout);
+    select(m_timeoutBox, cond::selectEqual(cond::timeoutEntries(), s.timeout), s.timeout);
     const cond::BlockReadSetting block = cond::readBlockSetting(m_store);
     m_blockReadBox->setChecked(block.on);
     m_blockMaxBox->setValue(block.max);

@@ -271,8 +271,9 @@ void FinderDialog::addFound(const FoundInstrument& f) {
     const cond::StoredConditions t = cond::toTexts(c);
     const int row = m_table->rowCount();
     m_table->insertRow(row);
-    const QStringList cells = {f.target.port, t.protocol, t.speed,     t.databit,           t.party,
-                               t.stopbit,     t.devNo,    f.modelName, answerText(f.result)};
+    const QStringList cells = {f.target.port, t.protocol,  t.speed,
+                               t.databit,     t.parity,    t.stopbit,
+                               t.devNo,       f.modelName, answerText(f.result)};
     for (int k = 0; k < cells.size(); ++k) {
         auto* item = new QTableWidgetItem(cells[k]);
         item->setToolTip(cells[k]);

@@ -1,6 +1,6 @@
 #pragma once
-#include "files/ValuePad.h"
 #include "model/ItemTable.h"
+#include "valuepad/ValuePad.h"
 #include <QDialog>
 #include <array>
 

@@ -277,6 +277,7 @@ TEST_F(Cli, TraceProgressAndSummaryLines) {
     EXPECT_TRUE(r.err.startsWith("\rwrite 1/3  0044h\r")) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains("\rwrite 3/3  0005h")) << qPrintable(r.err);
     const QStringList said = r.err.split('\r').last().split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(said.isEmpty());
     EXPECT_EQ(said.last(), "write: 3 items, 2 good, 1 failed");
 
     r = cli(korvan1 + QStringList{"--quiet", "--progress", "read", "--table", table()});

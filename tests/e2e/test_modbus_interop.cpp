@@ -61,7 +61,7 @@ class ModbusInterop : public ::testing::TestWithParam<test::ProtocolCase> {
             QStringList{"--port", m_ours, "--protocol",
                         cond::toTexts({.protocol = ProtocolNumber(GetParam().no)}).protocol,
                         "--instrument", QString::number(unit), "--data-bits", "8", "--parity",
-                        "NONE", "--timeout", "300"} +
+                        "NONE", "--timeout", "2000"} +
                 args);
     }
     // A data file selecting items from..to - 1, item i holding value(i).

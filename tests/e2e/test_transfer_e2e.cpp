@@ -355,11 +355,9 @@ TEST_P(TransferE2e, CloseAnsweredYesDuringReadStopsAndSaves) {
     ASSERT_LE(reads.size(), readBeforeClose + 1); // at most the item whose answer was awaited
     for (int i = int(reads.size()); i < kItemCount; ++i)
         EXPECT_EQ(w.items().values[i], 77) << i;
+    // Nothing more can go out afterwards: the port is closed and no task would open it.
     EXPECT_FALSE(rig.serial->isOpen());
-
-    // Nothing more goes out afterwards.
-    QTest::qWait(300);
-    EXPECT_EQ(rig.loggedItems("R"), reads);
+    EXPECT_TRUE(w.pendingTask() == kTaskStopped || w.pendingTask() == kTaskIdle) << w.pendingTask();
 }
 
 INSTANTIATE_TEST_SUITE_P(, TransferE2e, test::allProtocols(), ::testing::PrintToStringParamName());

@@ -158,6 +158,7 @@ TEST(Help, EveryWindowHasItsPlaceInBothGuides) {
                     titles << h.text;
         }
         // The operator's part comes first: the windows' sections, before the set-up ones.
+        ASSERT_FALSE(titles.isEmpty());
         EXPECT_EQ(titles.first(),
                   lang == strings::Lang::English ? "1. The main window" : "1. メイン画面");
         EXPECT_TRUE(titles.contains(lang == strings::Lang::English ? "5. Communication conditions"
@@ -180,10 +181,12 @@ TEST(Help, WithoutGuideOrHelpFileTheOperatorLearnsWhy) {
 TEST(Help, AHelpFileIsOpenedByAViewerThatShutdownCloses) {
     Window win(false);
     MainWindow& w = *win.w;
-    // A stand-in viewer that records what it was asked to open.
+    // A stand-in viewer that records what it was asked to open; the record appears whole
+    // (renamed into place), so the test never reads it half written.
     const QString viewer = win.file(
-        "viewer.sh",
-        ("#!/bin/sh\necho \"$1\" > '" + win.path("opened") + "'\nexec sleep 60\n").toUtf8());
+        "viewer.sh", ("#!/bin/sh\necho \"$1\" > '" + win.path("opening") + "' && mv '" +
+                      win.path("opening") + "' '" + win.path("opened") + "'\nexec sleep 60\n")
+                         .toUtf8());
     QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     win.file("PMX-31570A_E.chm", "help");
     qputenv("PMX31570A_HELP_VIEWER", viewer.toUtf8());

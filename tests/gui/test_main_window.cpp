@@ -50,7 +50,7 @@ TEST(MainWindow, WriteAnsweredNoOrConfirmedDuringAReadStartsNothing) {
     });
     win.answer = false;
     win.writeButton()->click();
-    EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmWrite));
+    EXPECT_EQ(win.asked.value(win.asked.size() - 1), strings::text(TextId::ConfirmWrite));
     EXPECT_EQ(win.w->pendingTask(), kTaskIdle);
 
     // Answered Yes while the read runs: its tick falls due inside the read's exchanges.
@@ -117,7 +117,7 @@ TEST(MainWindow, CloseQuestionNoKeepsRunningYesSaves) {
     win.answer = false;
     EXPECT_FALSE(win.w->close());
     EXPECT_TRUE(win.w->isVisible());
-    EXPECT_EQ(win.asked.last(), strings::text(TextId::ConfirmClose));
+    EXPECT_EQ(win.asked.value(win.asked.size() - 1), strings::text(TextId::ConfirmClose));
     EXPECT_FALSE(QFile::exists(win.path("PMX31570A.ini")));
 
     win.answer = true;
@@ -139,6 +139,7 @@ TEST(MainWindow, SaveFailureAtCloseKeepsTheWindowByDefaultInItsLanguage) {
         win.answers = {true, false};
         EXPECT_FALSE(win.w->close());
         EXPECT_TRUE(win.w->isVisible());
+        ASSERT_FALSE(win.asked.isEmpty());
         ASSERT_EQ(win.askedDefaultNo, QStringList{win.asked.last()});
         const QString question = win.asked.last();
         EXPECT_EQ(question.count(QDir::toNativeSeparators(win.path("PMX31570A.ini"))), 1);

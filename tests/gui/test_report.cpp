@@ -71,6 +71,7 @@ TEST(ReportRender, PaginationOfAFullTable) {
     int expectedRow = 0;
     for (int p = 0; p < r.pageCount(); ++p) {
         const ReportPage& page = r.pages()[p];
+        ASSERT_FALSE(page.isEmpty());
         EXPECT_EQ(page.first().kind, p == 0 ? ReportBand::ReportHeader : ReportBand::PageHeader);
         EXPECT_EQ(page.last().kind, ReportBand::PageFooter);
         EXPECT_EQ(page.last().top, 13958 - twips::kPageFooter);

@@ -3,8 +3,8 @@
 #include "FakeComm.h"
 #include "TestPrinters.h"
 #include "comm/Conditions.h"
-#include "comm/Numbers.h"
 #include "comm/PortMap.h"
+#include "text/Numbers.h"
 
 #include <QFile>
 #include <QLocale>
@@ -55,7 +55,7 @@ TEST(ApplyConditions, StoredTextsInEffectAndWrittenBack) {
     const Texts defaults{"KORVAN", "0", "9600", "7 bit", "1 bit", "EVEN", "COM1", "300"};
     const auto timeout = [&](const char* text) {
         Texts t = defaults;
-        t.timout = QString::fromLatin1(text);
+        t.timeout = QString::fromLatin1(text);
         return t;
     };
     const struct {
@@ -157,7 +157,7 @@ TEST(ApplyConditions, FailuresSayWhy) {
     // taken before the time-out. Under Modbus a number that would fall back to station 0
     // is refused: it would turn every write into a broadcast.
     const std::tuple<QString, const char*, const char*, qint16, TextId> cases[] = {
-        {cond::kTimout, "300abc", "KORVAN", 0, TextId::TimeoutNotANumber},
+        {cond::kTimeoutKey, "300abc", "KORVAN", 0, TextId::TimeoutNotANumber},
         {cond::kDevNo, "40000", "KORVAN", 3, TextId::InstrumentOutOfRange},
         {cond::kDevNo, "96", "Modbus RTU", 3, TextId::InstrumentOutOfRange},
         {cond::kDevNo, "x", "Modbus ASCII", 3, TextId::InstrumentNotANumber},

@@ -24,16 +24,16 @@ class FieldRecorder : public test::FakeComm {
     void resetExchange() override { calls << "resetExchange"; }
     void dropStaleInput() override { calls << "dropStaleInput"; }
     QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
-                           QByteArray& dataItem, QByteArray& data, qint16& retn) override {
+                           QByteArray& dataItem, QByteArray& data, qint16& retries) override {
         calls << "sendCommand";
         sent = {address, subAddress, commandType, dataItem, data};
-        sentRetn = retn;
+        sentRetries = retries;
         return "reply";
     }
 
     QList<QByteArray> calls;
     QList<QByteArray> sent;
-    qint16 sentRetn = -1;
+    qint16 sentRetries = -1;
 };
 
 } // namespace
@@ -60,14 +60,14 @@ TEST(SendItemCommand, FieldsPerProtocol) {
         FieldRecorder com;
         com.setConditions({.protocol = ProtocolNumber(c.protocol)});
         QByteArray subadr, commod(c.commod), item("0044"), data(c.data);
-        qint16 inst = c.inst, retn = 3;
-        const QByteArray r = sendItemCommand(com, inst, subadr, commod, item, data, retn);
+        qint16 inst = c.inst, retries = 3;
+        const QByteArray r = sendItemCommand(com, inst, subadr, commod, item, data, retries);
         EXPECT_EQ(r, c.sent.isEmpty() ? QByteArray() : QByteArray("reply"));
         EXPECT_EQ(com.sent, c.sent);
         if (c.sent.isEmpty())
             continue;
         EXPECT_EQ(commod, c.sent[2]); // the prepared fields replace the caller's
-        EXPECT_EQ(com.sentRetn, 3);
+        EXPECT_EQ(com.sentRetries, 3);
         EXPECT_EQ(com.calls, QList<QByteArray>({"resetExchange", "dropStaleInput", "sendCommand"}));
     }
 }
@@ -171,6 +171,14 @@ TEST(Framing, PublishedVectors) {
     EXPECT_EQ(checksum::lrc(QByteArray::fromHex("F7031389000A")), 0x60);
     // Read of item 0044h from instrument 1: BCC of 21 20 20 30 30 34 34 03 is 2Ch.
     EXPECT_EQ(kKorvanRead, QByteArray::fromHex("022120203030343403") + "2C");
+    // Its answer, value 0001, summed by hand: 21+20+20+30+30+34+34+30+30+30+31+03 = 1EDh.
+    // A sum one off is a wrong checksum (read as the ESC answer), whatever the program's
+    // checksum code says.
+    const QByteArray answer = QByteArray::fromHex("06212020303034343030303103");
+    expectAssembled("fixed vector", kProtocolKorvan, kKorvanRead, {answer + "ED"}, Status::Complete,
+                    answer + "ED");
+    expectAssembled("fixed vector, wrong sum", kProtocolKorvan, kKorvanRead, {answer + "EC"},
+                    Status::Corrupt, kEsc + answer.mid(1) + "EC");
     EXPECT_EQ(korvanRequest("*", " ", "P", "0044", "FFFF"),
               QByteArray("\x02* P0044FFFF\x03") + checksum::hex2(checksum::bcc("* P0044FFFF\x03")));
     // Modbus serial line guide: station 11h reads 3 registers from 006Bh, LRC 7Eh.

@@ -75,8 +75,8 @@ TEST(TcpComm, FarEndClosingWhileIdleIsReportedOnceAndReopens) {
 
     // An exchange meanwhile fails at once and reports nothing more.
     QByteArray sub, cmd("03"), item("0001"), d;
-    qint16 retn = 3, inst = 0;
-    EXPECT_TRUE(sendItemCommand(com, inst, sub, cmd, item, d, retn).isEmpty());
+    qint16 retries = 3, inst = 0;
+    EXPECT_TRUE(sendItemCommand(com, inst, sub, cmd, item, d, retries).isEmpty());
     EXPECT_TRUE(com.lastExchange().deviceGone);
     EXPECT_EQ(reports, 1);
 

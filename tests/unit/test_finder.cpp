@@ -155,6 +155,7 @@ TEST(FinderOrder, LineSettingsAreEveryDialogEntryTheProtocolCanUseLikeliestFirst
         }
         EXPECT_EQ(distinct.size(), size_t(lines.size()));
         EXPECT_EQ(lines.size(), p == kProtocolModbusRtu ? 24 : 48);
+        ASSERT_FALSE(lines.isEmpty());
         EXPECT_EQ(lineSettingText(lines.first()), p == kProtocolModbusRtu
                                                       ? QStringLiteral("9600 8E1")
                                                       : QStringLiteral("9600 7E1"));
@@ -173,6 +174,7 @@ TEST(FinderOrder, TheConditionsInEffectFirstThenEveryProtocolBeforeOtherInstrume
     const FinderPlan plan(o);
     const QList<ProbeTarget>& t = plan.pending();
     // Station 0 is no Modbus instrument: 1 stands in for it.
+    ASSERT_FALSE(t.isEmpty());
     EXPECT_EQ(t.first(),
               (ProbeTarget{"/dev/a", kProtocolModbusAscii, {2400, 7, Parity::Even, 2}, 1}));
     EXPECT_EQ(t.at(48).protocol, kProtocolKorvan)
@@ -202,6 +204,7 @@ TEST(FinderOrder, AFindingEndsTheOtherTriesOnItsPort) {
     const int before = going.total();
     const ProbeTarget first = going.next();
     going.found(first);
+    ASSERT_FALSE(going.pending().isEmpty());
     EXPECT_EQ(going.pending().first(), (ProbeTarget{"/dev/a", kProtocolKorvan, first.line, 2}));
     EXPECT_EQ(going.total(), before - 2 * 48 + 1 + 1);
     going.portFailed(QStringLiteral("/dev/b"));
@@ -246,7 +249,7 @@ TEST(FinderStore, UseTheseSettingsStoresTheRecordAndMapsTheComInEffect) {
     for (const auto& [storedPort, found, port, mapped] : cases) {
         MemorySettingsStore store;
         store.setValue(cond::kSection, cond::kPort, QString::fromLatin1(storedPort));
-        store.setValue(cond::kSection, cond::kTimout, QStringLiteral("1500"));
+        store.setValue(cond::kSection, cond::kTimeoutKey, QStringLiteral("1500"));
         PortMap ports(store, [] { return QList<SerialPortEntry>{}; });
         const ProbeTarget t{found, kProtocolModbusRtu, {2400, 8, Parity::None, 2}, 17};
         EXPECT_EQ(storeFoundSettings(store, ports, t), QString::fromLatin1(port));

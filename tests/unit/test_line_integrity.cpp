@@ -85,11 +85,11 @@ struct Rig {
         return r;
     }
     bool korvan() const { return protocol == kProtocolKorvan; }
-    // One read, through sendItemCommand as the sequences do it (retn 3).
+    // One read, through sendItemCommand as the sequences do it (retries 3).
     QByteArray read(qint16 inst = 1, int item = 0x44) {
         QByteArray subadr, commod("03"), no = itemAddressText(item).toLatin1(), data;
-        qint16 retn = 3;
-        return sendItemCommand(*com, inst, subadr, commod, no, data, retn);
+        qint16 retries = 3;
+        return sendItemCommand(*com, inst, subadr, commod, no, data, retries);
     }
     // One read, so that the line has shown whether it echoes (a write's first copy on a
     // line that has not is checked by a read of its own), then the records start afresh.
@@ -174,7 +174,7 @@ TEST_P(LineIntegrity, SilenceIsNotRetried) {
     EXPECT_EQ(rig.line->written.size(), 1 + kItems.size());
 }
 
-TEST_P(LineIntegrity, CorruptedAnswerIsRetriedUpToRetn) {
+TEST_P(LineIntegrity, CorruptedAnswerIsRetriedUpToRetries) {
     Rig rig(GetParam().no);
     // A value whose RTU answer has no 03h or 83h after its function code: such a byte,
     // spoiled or not, could begin another answer, and the reader waits for the rest.
@@ -509,9 +509,13 @@ TEST(SerialComm, RtuSilenceCountsFromTheLastByteReceived) {
     EXPECT_EQ(SerialComm::rtuSilenceNs(19200, 12), 2187500);
     EXPECT_EQ(SerialComm::rtuSilenceNs(38400, 10), 1750000);
     Rig rig(kProtocolModbusRtu);
-    // One read; returns when its request went out.
+    // One read; returns when its request went out (-1, with a failure, when nothing went).
     const auto exchange = [&] {
         EXPECT_EQ(rig.classify(rig.read()), kResponseOk);
+        if (rig.line->writeTimes.isEmpty()) {
+            ADD_FAILURE() << "no request was written";
+            return qint64(-1);
+        }
         return rig.line->writeTimes.last();
     };
     exchange();

@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 using namespace pmx;
 
 namespace {
@@ -262,6 +266,37 @@ TEST(TableFile, ANameTheFileCannotHoldIsRefusedAndTheOldFileStays) {
         EXPECT_FALSE(saveStateFile(dir.path(), t, &error));
         EXPECT_EQ(readAll(path), before);
     }
+}
+
+TEST(TableFile, ASaveReplacesTheOldFileWholeInsteadOfWritingIntoIt) {
+#ifdef Q_OS_UNIX
+    // A second name for the old file (a hard link) is what any reader of the old file
+    // sees: it keeps the old bytes only when the new file took the old one's place.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("PMX31570A.ini");
+    const QString other = dir.filePath("old-view");
+    ItemTable first = sampleTable();
+    first.modelName = QStringLiteral("first");
+    QString error;
+    const auto saves = {
+        +[](const QString& d, const ItemTable& t, QString* e) { return saveStateFile(d, t, e); },
+        +[](const QString& d, const ItemTable& t, QString* e) {
+            return saveTableFile(QDir(d).filePath("PMX31570A.ini"), t, e);
+        }};
+    for (const auto save : saves) {
+        QFile::remove(path);
+        QFile::remove(other);
+        ASSERT_TRUE(save(dir.path(), first, &error)) << error.toStdString();
+        const QByteArray before = readAll(path);
+        ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()),
+                  0);
+        ASSERT_TRUE(save(dir.path(), sampleTable(), &error)) << error.toStdString();
+        EXPECT_EQ(readAll(path), writeOrDie(sampleTable()));
+        EXPECT_EQ(readAll(other), before) << "written into the old file";
+    }
+#else
+    GTEST_SKIP() << "hard links: Unix only";
+#endif
 }
 
 TEST(AppPaths, ApplicationDirectoryItsCsvFolderAndNeverASystemProgramFolder) {

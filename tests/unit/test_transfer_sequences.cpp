@@ -123,7 +123,7 @@ TEST(Dispatcher, FailedApplyStopsCommunicationUntilTheNextApply) {
     d.tick();
     EXPECT_EQ(d.task(), kTaskIdle);
     d.tick();
-    EXPECT_EQ(host.calls.last(), "redraw");
+    EXPECT_EQ(host.calls.value(host.calls.size() - 1), "redraw");
 }
 
 // Good is good and kept; every planned item is counted, and those never reached named.

@@ -1,5 +1,5 @@
 #include "TestPrinters.h"
-#include "files/ValuePad.h"
+#include "valuepad/ValuePad.h"
 #include <gtest/gtest.h>
 
 #include <random>

@@ -38,7 +38,7 @@ QString protocolEntry(ProtocolNumber p) {
 QString parityEntry(Parity parity) {
     Conditions c;
     c.parity = parity;
-    return cond::toTexts(c).party;
+    return cond::toTexts(c).parity;
 }
 
 // The options of `read` that reach the instrument found.

@@ -138,7 +138,7 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
         const QString p = pick(c.parities, args.value("parity"), Qt::CaseInsensitive);
         if (p.isEmpty())
             return fail(TextId::CliMustBe, "parity", oneOf(c.parities));
-        set(cond::kParty, p);
+        set(cond::kParityKey, p);
     }
     if (args.has("timeout")) {
         bool ok = false;
@@ -146,7 +146,7 @@ bool applyOverrides(const Args& args, OverlayStore& store, QString* error) {
         if (!ok || t < c.minTimeoutMs || t > c.maxTimeoutMs)
             return fail(TextId::CliMustBeRangeMs, "timeout", QString::number(c.minTimeoutMs),
                         QString::number(c.maxTimeoutMs));
-        set(cond::kTimout, QString::number(t));
+        set(cond::kTimeoutKey, QString::number(t));
     }
     // Block reads are the program's own options, beside the record.
     const auto setOption = [&store](const QString& k, const QString& text) {

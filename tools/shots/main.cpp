@@ -74,7 +74,7 @@ static bool shootLineNotes(MainWindow& window, Shooter& shots, const QString& si
         store.setValue(PortMap::kSection, QStringLiteral("COM1"), echoing.device());
         store.setValue(cond::kSection, cond::kProtocol, QStringLiteral("Modbus RTU"));
         store.setValue(cond::kSection, cond::kDatabit, QStringLiteral("8 bit"));
-        store.setValue(cond::kSection, cond::kTimout, QStringLiteral("300"));
+        store.setValue(cond::kSection, cond::kTimeoutKey, QStringLiteral("300"));
     }
     auto* readButton = window.findChild<QPushButton*>(QStringLiteral("Command_Move_0"));
     window.postTask(kTaskApply);

@@ -24,6 +24,19 @@ inline constexpr int kRtuMaxFrame = 256;
 // Modbus: every station carries out a request for station 0 and none answers it.
 inline constexpr int kBroadcastStation = 0;
 
+// The KORVAN checksum, summed here on its own rather than with the program's checksum
+// code: a wrong sum on the program's side is then refused by the instrument (ESC) and its
+// answers refused by the program, never matched by the same wrong sum.
+inline int korvanSum(const QByteArray& covered) {
+    unsigned sum = 0;
+    for (char c : covered)
+        sum += std::uint8_t(c);
+    return int(sum & 0xFFu);
+}
+inline QByteArray korvanBcc(const QByteArray& covered) {
+    return QByteArray::number(korvanSum(covered), 16).rightJustified(2, '0').toUpper();
+}
+
 inline QByteArray hex4(std::uint16_t value) {
     return checksum::hex2(std::uint8_t(value >> 8)) + checksum::hex2(std::uint8_t(value));
 }

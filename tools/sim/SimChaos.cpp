@@ -46,7 +46,7 @@ QByteArray Chaos::fromOtherInstrument(Protocol protocol, const QByteArray& answe
         if (body.isEmpty())
             return {};
         body[0] = char(otherNo + 0x20);
-        return answer.left(1) + body + checksum::hex2(checksum::bcc(body));
+        return answer.left(1) + body + detail::korvanBcc(body);
     }
     if (protocol == Protocol::ModbusRtu) {
         QByteArray adu = answer.left(answer.size() - 2);

@@ -180,7 +180,7 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
 
     auto frameOf = [](char lead, const QByteArray& body) {
         QByteArray bytes = body + kEtx;
-        return QByteArray(1, lead) + bytes + checksum::hex2(checksum::bcc(bytes));
+        return QByteArray(1, lead) + bytes + korvanBcc(bytes);
     };
     // The echo fault answers for another item: its number in the echoed header (and its
     // value in a read acknowledgement).
@@ -195,7 +195,7 @@ Reply Instrument::korvanRequest(const QByteArray& frame) {
     };
 
     const long sum = parseHex(frame.right(2));
-    if (sum != checksum::bcc(frame.mid(1, frame.size() - 3))) {
+    if (sum != korvanSum(frame.mid(1, frame.size() - 3))) {
         // Checksum errors come before anything the item would do: no fault applies.
         const QByteArray bytes = frameOf(kEsc, header);
         Reply r = reply;

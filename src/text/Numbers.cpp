@@ -1,4 +1,4 @@
-#include "comm/Numbers.h"
+#include "text/Numbers.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "files/ValuePad.h"
+#include "valuepad/ValuePad.h"
 
 namespace pmx {
 
