@@ -244,6 +244,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // Around a Read or Write: the Stop button, the summary and the marks of failed items.
     void beginTransfer();
     void endTransfer(const TransferResult& result, bool write, int planned);
+    // A write the change log could not take: on the model label (ChangeLog.h).
+    void tellChangeLogFailure(const TransferResult& result);
     // The line under the pages: a transfer's summary, a notice, where an export went.
     void showOnSummaryLine(const QString& text, bool failure);
     // A page's value cell shows whether its item failed in the last transfer.
