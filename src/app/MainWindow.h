@@ -120,6 +120,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void exportComparison();
     // The comparison dialog, or null before the first comparison.
     CompareDialog* compareDialog() const;
+    // File > Change history (MainWindowHistory.cpp).
+    void openHistory();
     void openMonitor();
     // The instrument search (MainWindowFinder.cpp): its dialog, created when needed.
     void openFinder();
@@ -342,6 +344,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<ConditionsDialog> m_conditionsDialog;
     QPointer<AboutDialog> m_aboutDialog;
     QPointer<CompareDialog> m_compareDialog;
+    QAction* m_historyAction = nullptr;
+    QPointer<QDialog> m_historyWindow;
     QPointer<MonitorWindow> m_monitor;
     QPointer<FinderDialog> m_finderDialog;
     FinderOptions m_finderOptions; // of the search posted

@@ -1,8 +1,8 @@
 // The change log from the command line against the virtual instrument on a pty. Property:
 // over seeded fault plans (refusals, silence, writes acknowledged but not kept, a device
-// that hangs up mid-write), a write leaves one record per write sent, with its outcome.
-// SIGKILL at random points of a write leaves whole records only (a torn last line is set
-// aside, never dropped).
+// that hangs up mid-write), a write leaves one record per write sent, with its outcome; SIGKILL at
+// random points of a write leaves whole records only (a torn last line is set aside, never
+// dropped); the commissioning record's PDF reads right in both languages (its text layer).
 #include "CliRunner.h"
 #include "SimProcess.h"
 #include "TestPrinters.h"
@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -243,6 +244,41 @@ TEST(ChangeLogE2E, KilledAtRandomPointsLeavesWholeRecordsOnly) {
                 "whole records\n",
                 runs, killed, torn, static_cast<long long>(records.size()));
     EXPECT_GT(killed, 0);
+}
+
+TEST(ChangeLogE2E, TheCommissioningRecordPdfReadsRightInBothLanguages) {
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        GTEST_SKIP() << "pdftotext is not installed";
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--instrument", "1", "--fault", "0005=nak:02"}))
+        << sim.errorText().toStdString();
+    QTemporaryDir home;
+    const QString table = writeTable(home.filePath("t.dat"));
+    ASSERT_EQ(runCli(home.path(), lineArgs(sim) << "write"
+                                                << "--table" << table)
+                  .code,
+              1);
+    for (const char* lang : {"en", "ja"}) {
+        const QString pdf = home.filePath(QStringLiteral("record-%1.pdf").arg(lang));
+        const CliRun run =
+            runCli(home.path(), {"history", "--lang", lang, "--instrument", "1", "--pdf", pdf});
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        QProcess text;
+        text.start(pdftotext, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        ASSERT_TRUE(text.waitForFinished(60000));
+        const QString out = QString::fromUtf8(text.readAllStandardOutput());
+        const strings::Lang l =
+            QLatin1String(lang) == "ja" ? strings::Lang::Japanese : strings::Lang::English;
+        for (const QString& want :
+             {strings::text(TextId::CommissioningTitle, l), strings::text(TextId::HistoryUser, l),
+              strings::text(TextId::CommissioningTableFile, l), QStringLiteral("t.dat"),
+              QStringLiteral("0005h"), QStringLiteral("0028h"), QStringLiteral("5040"),
+              strings::text(TextId::OutcomeRefusedCode, l).arg(QStringLiteral("02")),
+              strings::text(TextId::OutcomeConfirmed, l)})
+            EXPECT_TRUE(out.contains(want)) << lang << ": " << want.toStdString() << "\n"
+                                            << out.toStdString();
+    }
 }
 
 } // namespace

@@ -4,13 +4,16 @@
 // exactly one record per write it sent, in order, with its outcome and value before, and
 // one "lost" record for the write the loss met. Then: a log that cannot be written stops
 // the write before anything is sent and says why; a record cut short is set aside at
-// start.
+// start; File > Change history shows the records in both languages.
 #include "MainWindowFixture.h"
 #include "transfer/ChangeLog.h"
 #include "ui/CompareDialog.h"
+#include "ui/HistoryWindow.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QRandomGenerator>
+#include <QTableWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -206,6 +209,39 @@ TEST(ChangeHistoryWindow, ARecordCutShortIsSetAsideAtStartAndTheOperatorTold) {
     const QString summary = child<QLabel>(win.w.get(), "Label_summary")->text();
     EXPECT_TRUE(summary.contains(QStringLiteral("changes.torn-"))) << summary.toStdString();
     EXPECT_EQ(QDir(win.home.path()).entryList({QStringLiteral("changes.torn-*")}).size(), 1);
+}
+
+TEST(ChangeHistoryWindow, TheHistoryShowsTheRecordsInBothLanguages) {
+    for (const auto lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        Window win(true, lang);
+        win.edit([](ItemTable& t) {
+            for (int i = 1; i <= 3; ++i)
+                t.selections[i] = Selection::Selected;
+        });
+        win.com->faults = {{2, "nak"}};
+        runTask(win, kTaskWriteAll);
+        win.action("menu_history")->trigger();
+        auto* history = win.w->findChild<HistoryWindow*>(QStringLiteral("SubDisp_history"));
+        ASSERT_NE(history, nullptr);
+        EXPECT_TRUE(history->isVisible());
+        EXPECT_EQ(history->windowTitle(), strings::text(TextId::ChangeHistoryTitle, lang));
+        auto* grid = history->findChild<QTableWidget*>(QStringLiteral("Grid_history"));
+        ASSERT_NE(grid, nullptr);
+        ASSERT_EQ(grid->rowCount(), 3);
+        EXPECT_EQ(grid->item(2, 4)->text(), QStringLiteral("0001h")); // newest first
+        QStringList outcomes;
+        for (int row = 0; row < 3; ++row)
+            outcomes << grid->item(row, 8)->text();
+        EXPECT_TRUE(outcomes.contains(
+            strings::text(TextId::OutcomeRefusedCode, lang).arg(QStringLiteral("03"))));
+        // Filtered by item, then the commissioning record of what is shown.
+        auto* item = history->findChild<QComboBox*>(QStringLiteral("Combo_item"));
+        ASSERT_NE(item, nullptr);
+        item->setCurrentIndex(item->findText(QStringLiteral("0002h")));
+        EXPECT_EQ(grid->rowCount(), 1);
+        EXPECT_EQ(history->recordForReport().size(), 1);
+        history->close();
+    }
 }
 
 } // namespace

@@ -4,13 +4,14 @@
 // sequence sends has exactly one record, with the outcome the instrument gave it, the
 // value written and the value before; nothing else is recorded. Then the file itself:
 // torn last lines set aside, rotation keeping every line, a log that cannot be written
-// stopping the write before anything is sent.
+// stopping the write before anything is sent, and the commissioning record's CSV.
 #include "RecordingView.h"
 #include "ScriptedTransport.h"
 #include "SimInstrument.h"
 #include "TestPrinters.h"
 #include "comm/SerialComm.h"
 #include "transfer/ChangeLog.h"
+#include "transfer/Commissioning.h"
 #include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
@@ -453,6 +454,23 @@ TEST(ChangeLogFile, ARecordThatCannotBeWrittenStopsTheWriteThere) {
     EXPECT_LE(rig.attempted.size(), 1) << "the write goes no further than the record that failed";
     if (!rig.attempted.isEmpty()) {
         EXPECT_TRUE(view.ended);
+    }
+}
+
+TEST(Commissioning, TheCsvHoldsTheHeaderAndEveryRowInBothLanguages) {
+    QList<ChangeRecord> records = {sampleRecord(0x23), sampleRecord(0x44)};
+    records[1].outcome = ChangeOutcome::Verified;
+    records[1].code.clear();
+    records[1].tableFile = QStringLiteral("/data/line 3.dat");
+    for (const strings::Lang lang : {strings::Lang::English, strings::Lang::Japanese}) {
+        const QString csv = QString::fromUtf8(commissioningCsv(commissioningSheet(records, lang)));
+        for (const QString& want :
+             {strings::text(TextId::CommissioningTitle, lang), QStringLiteral("\"op\"\"1\""),
+              QStringLiteral("COM1"), QStringLiteral("/data/line 3.dat"), QStringLiteral("0023h"),
+              QStringLiteral("0044h"), QStringLiteral("警報 1"),
+              strings::text(TextId::OutcomeRefusedCode, lang).arg(QStringLiteral("03")),
+              strings::text(TextId::OutcomeVerified, lang)})
+            EXPECT_TRUE(csv.contains(want)) << want.toStdString();
     }
 }
 

@@ -18,7 +18,7 @@ const QList<OptionSpec> kOptions = {
     {"quiet", 'q', false, nullptr},
     {"lang", '\0', true, nullptr},
     {"protocol", '\0', true, kLine},
-    {"instrument", 'a', true, kLine},
+    {"instrument", 'a', true, "conditions read write compare find history"},
     {"rate", 'b', true, kLine},
     {"data-bits", 'd', true, kLine},
     {"stop-bits", 's', true, kLine},
@@ -30,25 +30,40 @@ const QList<OptionSpec> kOptions = {
     {"table", '\0', true, "read write compare find export-csv report"},
     {"out", '\0', true, "read"},
     {"hex", '\0', false, "read compare export-csv report"},
-    {"json", '\0', false, "read compare find ports"},
+    {"json", '\0', false, "read compare find ports history"},
     {"only-changed", '\0', false, "write"},
     {"verify", '\0', false, "write"},
     {"read-before-write", '\0', false, "write"},
+    {"since", '\0', true, "history"},
+    {"transfer", '\0', true, "history"},
+    {"csv", '\0', true, "history"},
     {"trace", '\0', false, "read write"},
     {"trace-file", '\0', true, "read write"},
     {"progress", '\0', false, "read write compare find"},
     {"instruments", '\0', true, "find"},
     {"answer-wait", '\0', true, "find"},
     {"encoding", '\0', true, "export-csv"},
-    {"pdf", '\0', true, "report"},
+    {"pdf", '\0', true, "report history"},
 };
 
-const QStringList kCommands = {QStringLiteral("conditions"), QStringLiteral("read"),
-                               QStringLiteral("write"),      QStringLiteral("compare"),
-                               QStringLiteral("ports"),      QStringLiteral("find"),
-                               QStringLiteral("export-csv"), QStringLiteral("report")};
+const QStringList kCommands = {
+    QStringLiteral("conditions"), QStringLiteral("read"),   QStringLiteral("write"),
+    QStringLiteral("compare"),    QStringLiteral("ports"),  QStringLiteral("find"),
+    QStringLiteral("export-csv"), QStringLiteral("report"), QStringLiteral("history")};
 
 const char* const kCommandHelp[][2] = {
+    {"history",
+     "pmx31570a-cli history [--since DATE] [--instrument N] [--transfer ID] [--json]\n"
+     "                      [--pdf FILE|-] [--csv FILE|-] [--lang en|ja]\n"
+     "Prints the change log: one line per item written to an instrument (by the window or\n"
+     "by write), oldest first: time, operator, port, instrument, item, name, value before,\n"
+     "value written, outcome. --since DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM, local time)\n"
+     "and --instrument N keep the records from then on and of that instrument; --transfer\n"
+     "those of one transfer. --json prints each record as it is stored in the log.\n"
+     "--pdf and --csv write the commissioning record of the records chosen instead (one\n"
+     "transfer, or a period): instrument, port, operator, time, table file, and per item\n"
+     "the value before and after and the outcome.\n"
+     "Exit 0, or 2 for bad arguments or a file that could not be written.\n"},
     {"conditions",
      "pmx31570a-cli [OPTIONS] conditions\n"
      "Applies the communication conditions, opens the port and prints the eight status\n"
@@ -81,8 +96,7 @@ const char* const kCommandHelp[][2] = {
               "(a broadcast: sent to every instrument, confirmed by none), 1 some items failed,\n"
               "3 the port did not open or was lost, 4 a read-back differs, 5 the change log\n"
               "could not be written (nothing is written to the instrument without its record).\n"
-              "Every item written is recorded in the change log, changes.jsonl in the data\n"
-              "folder;\n"
+              "Every item written is recorded in the change log (see history);\n"
               "--read-before-write reads each item just before writing it, so that its record\n"
               "holds the instrument's own old value (ReadBeforeWrite=1 in [Options] does the\n"
               "same for every run and for the window).\n"},
@@ -312,6 +326,9 @@ QString usageText() {
                "                           [--encoding utf-8|utf-8-bom|shift_jis] OUT.csv|-\n"
                "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf "
                "OUT.pdf|-\n"
+               "  pmx31570a-cli history    [--since DATE] [--instrument N] [--json] [--pdf "
+               "FILE|-]\n"
+               "                           [--csv FILE|-]\n"
                "  pmx31570a-cli --version | --help | COMMAND --help\n"
                "\n"
                "OPTIONS override the stored communication conditions for this run only; they are\n"
