@@ -29,6 +29,7 @@
 #include "BenchSupport.h"
 #include "CompareBench.h"
 #include "ReadAllSupport.h"
+#include "ReadBeforeWriteBench.h"
 #include "SimProcess.h"
 #include "comm/ExchangeRecord.h"
 #include "comm/SerialComm.h"
@@ -95,6 +96,11 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const bool pacedOnly = QCoreApplication::arguments().contains(QStringLiteral("--paced"));
+    if (QCoreApplication::arguments().contains(QStringLiteral("--read-before-write"))) {
+        const bool met = benchReadBeforeWrite();
+        std::printf("\n%s\n", met ? "All goals met." : "Some goals NOT MET.");
+        return met ? 0 : 1;
+    }
     if (QCoreApplication::arguments().contains(QStringLiteral("--compare"))) {
         const bool met = benchCompareAndWriteDifferences();
         std::printf("\n%s\n", met ? "All goals met." : "Some goals NOT MET.");
@@ -324,8 +330,10 @@ int main(int argc, char** argv) {
         std::printf("  %-7s %8.4fs %8.4fs %7.3f %6lld  %s\n", p.simName, seconds[0], seconds[1],
                     ratio, qint64(failed), met ? "met" : "NOT MET");
     }
-    if (!pacedOnly)
+    if (!pacedOnly) {
         allMet = benchCompareAndWriteDifferences() && allMet;
+        allMet = benchReadBeforeWrite() && allMet;
+    }
     std::printf("\n%s\n", allMet ? "All goals met." : "Some goals NOT MET.");
     return allMet ? 0 : 1;
 }

@@ -331,6 +331,8 @@ void MainWindow::buildMenus() {
     m_compareAction =
         named(m_fileMenu->addAction(QString(), this, &MainWindow::requestCompare), "menu_compare");
     m_compareAction->setEnabled(m_readButton->isEnabled());
+    m_historyAction =
+        named(m_fileMenu->addAction(QString(), this, &MainWindow::openHistory), "menu_history");
     m_endAction =
         named(m_fileMenu->addAction(QString(), this, [this] { close(); }), "menu_file_end");
 
@@ -377,6 +379,7 @@ void MainWindow::setCaptions() {
         a->setText(csvEncodingText(e) + QLatin1String(letter));
     }
     m_compareAction->setText(text(TextId::MenuCompare));
+    m_historyAction->setText(text(TextId::ChangeHistoryMenu));
     m_endAction->setText(text(TextId::MenuEnd));
     m_settingMenu->setTitle(text(TextId::MenuSetting));
     m_itemSelectionAction->setText(text(TextId::MenuItemSelection));

@@ -120,6 +120,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void exportComparison();
     // The comparison dialog, or null before the first comparison.
     CompareDialog* compareDialog() const;
+    // File > Change history (MainWindowHistory.cpp).
+    void openHistory();
     void openMonitor();
     // The instrument search (MainWindowFinder.cpp): its dialog, created when needed.
     void openFinder();
@@ -246,6 +248,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // Around a Read or Write: the Stop button, the summary and the marks of failed items.
     void beginTransfer();
     void endTransfer(const TransferResult& result, bool write, int planned);
+    // A write the change log could not take: on the model label (ChangeLog.h).
+    void tellChangeLogFailure(const TransferResult& result);
     // The line under the pages: a transfer's summary, a notice, where an export went.
     void showOnSummaryLine(const QString& text, bool failure);
     // A page's value cell shows whether its item failed in the last transfer.
@@ -342,6 +346,8 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QPointer<ConditionsDialog> m_conditionsDialog;
     QPointer<AboutDialog> m_aboutDialog;
     QPointer<CompareDialog> m_compareDialog;
+    QAction* m_historyAction = nullptr;
+    QPointer<QDialog> m_historyWindow;
     QPointer<MonitorWindow> m_monitor;
     QPointer<FinderDialog> m_finderDialog;
     FinderOptions m_finderOptions; // of the search posted

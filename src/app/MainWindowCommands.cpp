@@ -1,6 +1,7 @@
 // The main window's commands: the transfer and file buttons, the menus and the dialogs
 // they open.
 #include "app/MainWindow.h"
+#include "transfer/ChangeLog.h"
 
 #include "comm/Conditions.h"
 #include "comm/SettingsStore.h"
@@ -269,6 +270,7 @@ void MainWindow::loadDataFile() {
                       .arg(QDir::toNativeSeparators(path), result.errorText(strings::language())));
         return;
     }
+    ChangeLog::standard().setTableFile(path); // named in the records of later writes
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
         dialog->setBox(i, m_table.selections[i]);

@@ -7,6 +7,7 @@
 #include "comm/SettingsStore.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "transfer/ChangeLog.h"
 #include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/CompareDialog.h"
@@ -49,6 +50,10 @@ void MainWindow::startCommunication() {
     if (m_com)
         m_com->activate(true);
     m_dispatcher.post(kTaskApply);
+    // A change record a kill cut short is set aside now, and the operator told, rather
+    // than at the first write.
+    if (const QString torn = ChangeLog::standard().recover(); !torn.isEmpty())
+        notice(torn);
     show();
     m_dispatcherTimer.start();
     QTimer::singleShot(0, this, &MainWindow::onDispatcherTick);
@@ -152,14 +157,26 @@ bool MainWindow::sendOnChangeTicked() {
 }
 
 TransferContext MainWindow::context() {
-    return TransferContext{m_table, *m_com, *this, m_verifyBox->isChecked()};
+    TransferContext ctx{m_table, *m_com, *this, m_verifyBox->isChecked()};
+    ctx.readBeforeWrite = readBeforeWriteStored(*m_store);
+    return ctx;
+}
+
+void MainWindow::tellChangeLogFailure(const TransferResult& result) {
+    // A write without its record does not start, or stops: said in red where item
+    // failures are, for as long as they are.
+    if (result.logError.isEmpty() || m_ending)
+        return;
+    showModelLabel(result.logError, true);
+    if (!m_failureTimer.isActive())
+        m_failureTimer.start();
 }
 
 void MainWindow::writeChangedItem() {
     if (!m_com)
         return;
     TransferContext ctx = context();
-    pmx::writeChangedItem(ctx);
+    tellChangeLogFailure(pmx::writeChangedItem(ctx));
     transferEnded();
 }
 
@@ -169,7 +186,9 @@ void MainWindow::writeAllItems() {
     beginTransfer();
     TransferContext ctx = context();
     const int planned = int(itemsToWrite(ctx).size());
-    endTransfer(pmx::writeAllItems(ctx), true, planned);
+    const TransferResult result = pmx::writeAllItems(ctx);
+    endTransfer(result, true, planned);
+    tellChangeLogFailure(result);
     transferEnded();
 }
 
@@ -225,6 +244,7 @@ void MainWindow::writeDifferences() {
     const QList<int> items = m_compareDialog->comparison().differing();
     TransferContext ctx = context();
     const TransferResult result = pmx::writeListedItems(ctx, items);
+    tellChangeLogFailure(result);
     transferEnded();
     // What the instrument now holds: what was written, or what a verify read back.
     for (int item : result.good) {
@@ -275,13 +295,15 @@ void MainWindow::endTransfer(const TransferResult& result, bool write, int plann
     }
     m_failedItems = std::set<int>(result.failed.begin(), result.failed.end());
     QString summary = pmx::transferSummary(result, write, planned);
+    if (!result.logError.isEmpty())
+        summary += QLatin1Char('\n') + result.logError;
     // Answers that came after their time-out: how late, and a time-out that would do.
     const QString late = m_com ? m_com->takeLateAnswerNotice() : QString();
     if (!late.isEmpty())
         summary += QLatin1Char('\n') + late;
     // A value the instrument did not keep is a failure as much as one it refused.
-    showOnSummaryLine(summary,
-                      !result.failed.isEmpty() || !result.mismatches.isEmpty() || result.lost);
+    showOnSummaryLine(summary, !result.failed.isEmpty() || !result.mismatches.isEmpty() ||
+                                   result.lost || !result.logError.isEmpty());
     m_summaryFresh = true;
     markFailedRows();
 }

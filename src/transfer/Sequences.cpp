@@ -3,7 +3,11 @@
 #include "comm/CommandFields.h"
 #include "text/StringTable.h"
 #include "transfer/BlockRead.h"
+#include "transfer/ChangeRecording.h"
+#include <QDir>
+
 #include <algorithm>
+#include <tuple>
 
 namespace pmx {
 
@@ -15,8 +19,9 @@ constexpr int kLost = -2;        // the device went away
 
 // One exchange for item i; returns 0, a message id or one of the outcomes above, and
 // stores a read value in the table, or in *readBack when given (the table keeps what
-// was written).
-int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr) {
+// was written). The answer goes to *answer when given.
+int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr,
+             QByteArray* answer = nullptr) {
     const qint16 instrument = ctx.com.conditions().instrument;
     const ProtocolNumber protocol = ctx.com.conditions().protocol;
     qint16 address = instrument;
@@ -28,6 +33,8 @@ int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr
     qint16 maxSends = 3;
     const QByteArray response =
         sendItemCommand(ctx.com, address, subAddress, command, item, data, maxSends);
+    if (answer)
+        *answer = response;
     if (ctx.com.deviceLost())
         return kLost;
     if (write && isModbusBroadcast(protocol, instrument))
@@ -44,6 +51,8 @@ int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr
             *readBack = *value;
         else
             ctx.table.values[i] = *value;
+        if (value)
+            changesOf(ctx).remember(ctx.com, i, *value, KnownFrom::Read);
     }
     return result;
 }
@@ -68,7 +77,7 @@ bool record(TransferContext& ctx, TransferResult& out, int i, int result) {
         ctx.view.showError(result, i);
     }
     ctx.view.itemRecorded(i, result);
-    return true;
+    return out.logError.isEmpty(); // a write whose record failed stops there
 }
 
 // A device already lost before the sequence began stops it the same way.
@@ -86,22 +95,85 @@ void reportBroadcast(TransferContext& ctx, const TransferResult& out) {
 }
 
 // A write, and with verify a read-back of the acknowledged value: a mismatch is
-// recorded here, the outcome of the write (or of a failed read-back) is returned.
+// recorded here, the outcome of the write (or of a failed read-back) is returned. Every
+// write sent is recorded in the change log, whatever came of it.
 int writeItem(TransferContext& ctx, TransferResult& out, int i) {
-    const int result = exchange(ctx, i, true);
-    if (result != kResponseOk || !ctx.verify)
-        return result;
-    qint16 holds = 0;
-    const int readResult = exchange(ctx, i, false, &holds);
-    if (readResult != kResponseOk)
-        return readResult;
-    if (holds != ctx.table.values[i]) {
-        const ReadBackMismatch m{i, ctx.table.values[i], holds};
-        out.mismatches.append(m);
-        ctx.com.reportReadBackDiffers(m.item, m.wrote, m.holds);
-        ctx.view.readBackDiffers(m.item, m.wrote, m.holds);
+    ChangeLog& changes = changesOf(ctx);
+    const qint16 wanted = ctx.table.values[i];
+    std::optional<qint16> before;
+    KnownFrom beforeFrom = KnownFrom::Read;
+    if (ctx.readBeforeWrite &&
+        !isModbusBroadcast(ctx.com.conditions().protocol, ctx.com.conditions().instrument)) {
+        qint16 held = 0;
+        const int read = exchange(ctx, i, false, &held);
+        if (read == kLost)
+            return kLost; // nothing was written
+        if (read == kResponseOk) {
+            before = held;
+            beforeFrom = KnownFrom::ReadBeforeWrite;
+        }
     }
-    return kResponseOk;
+    if (!before)
+        std::tie(before, beforeFrom) = changes.lastKnownWithSource(ctx.com, i);
+    QByteArray answer;
+    std::optional<LastExchange> watch(std::in_place, ctx.com);
+    const int result = exchange(ctx, i, true, nullptr, &answer);
+    WriteOutcome outcome =
+        writeOutcome(result, watch->last(), answer, ctx.com.conditions().protocol, result == kLost,
+                     result == kUnconfirmed);
+    watch.reset();
+    int returned = result;
+    if (result == kResponseOk) {
+        changes.remember(ctx.com, i, wanted, KnownFrom::Written);
+        if (ctx.verify) {
+            qint16 holds = 0;
+            const int readResult = exchange(ctx, i, false, &holds);
+            if (readResult == kLost) {
+                returned = kLost;
+            } else if (readResult != kResponseOk) {
+                returned = readResult;
+            } else if (holds != wanted) {
+                const ReadBackMismatch m{i, wanted, holds};
+                out.mismatches.append(m);
+                ctx.com.reportReadBackDiffers(m.item, m.wrote, m.holds);
+                ctx.view.readBackDiffers(m.item, m.wrote, m.holds);
+                outcome = {ChangeOutcome::NotKept, QString(), holds};
+            } else {
+                outcome.outcome = ChangeOutcome::Verified;
+            }
+        }
+    }
+    ChangeRecord record = changes.recordFor(ctx.com, i, ctx.table.names[i], wanted);
+    record.before = before;
+    record.beforeFrom = before ? knownFromName(beforeFrom) : QString();
+    record.outcome = outcome.outcome;
+    record.code = outcome.code;
+    record.holds = outcome.holds;
+    if (!changes.append(record))
+        out.logError = strings::text(TextId::ChangeLogFailed)
+                           .arg(QDir::toNativeSeparators(changes.path()), changes.lastError());
+    return returned;
+}
+
+// Before a write: the log must take its records, or nothing is sent.
+bool logReady(TransferContext& ctx, TransferResult& out, const QString& kind) {
+    ChangeLog& changes = changesOf(ctx);
+    const QString torn = changes.recover();
+    if (!torn.isEmpty())
+        ctx.view.notice(torn);
+    out.logError = changes.prepare(int(out.planned.size()));
+    if (!out.logError.isEmpty())
+        return false;
+    changes.beginTransfer(kind);
+    return true;
+}
+
+// After a write: its records are on the disk before the summary is shown.
+void logDone(TransferContext& ctx, TransferResult& out) {
+    ChangeLog& changes = changesOf(ctx);
+    if (!changes.sync() && out.logError.isEmpty())
+        out.logError = strings::text(TextId::ChangeLogFailed)
+                           .arg(QDir::toNativeSeparators(changes.path()), changes.lastError());
 }
 
 // The short name of a failure for the summary.
@@ -186,8 +258,10 @@ static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
     int n = 0;
     const auto outcome = [&](int item, int result, qint16 value) {
         ctx.view.progressItem(++n, total, item);
-        if (result == kResponseOk)
+        if (result == kResponseOk) {
             ctx.table.values[item] = value;
+            changesOf(ctx).remember(ctx.com, item, value, KnownFrom::Read);
+        }
         if (record(ctx, out, item, result))
             passTo(item + 1);
     };
@@ -357,7 +431,8 @@ QString mismatchText(const ReadBackMismatch& m) {
 }
 
 // The write of all items, of the listed items only when `only` is given.
-static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
+static TransferResult writeItems(TransferContext& ctx, const QList<int>* only,
+                                 const QString& kind) {
     const auto wanted = [&](int i) {
         return ctx.table.isSelected(i) && (!only || only->contains(i));
     };
@@ -365,7 +440,7 @@ static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
     for (int i : itemsToWrite(ctx))
         if (!only || only->contains(i))
             out.planned << i;
-    if (lostBeforeStart(ctx, out))
+    if (lostBeforeStart(ctx, out) || !logReady(ctx, out, kind))
         return out;
     ctx.view.progressStart();
     const int total = int(out.planned.size());
@@ -376,6 +451,7 @@ static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
             continue;
         ctx.view.progressItem(++n, total, i);
         if (!record(ctx, out, i, writeItem(ctx, out, i))) {
+            logDone(ctx, out);
             ctx.view.progressEnd();
             return out;
         }
@@ -387,18 +463,19 @@ static TransferResult writeItems(TransferContext& ctx, const QList<int>* only) {
         ctx.view.progressItem(++n, total, i);
         return record(ctx, out, i, writeItem(ctx, out, i));
     });
-    if (done || out.lost)
+    logDone(ctx, out);
+    if (done || out.lost || !out.logError.isEmpty())
         ctx.view.progressEnd();
     reportBroadcast(ctx, out);
     return out;
 }
 
 TransferResult writeAllItems(TransferContext& ctx) {
-    return writeItems(ctx, nullptr);
+    return writeItems(ctx, nullptr, QStringLiteral("write"));
 }
 
 TransferResult writeListedItems(TransferContext& ctx, const QList<int>& items) {
-    return writeItems(ctx, &items);
+    return writeItems(ctx, &items, QStringLiteral("differences"));
 }
 
 TransferResult writeChangedItem(TransferContext& ctx) {
@@ -407,9 +484,10 @@ TransferResult writeChangedItem(TransferContext& ctx) {
     if (i < 0 || i >= kItemCount || !ctx.table.isSelected(i))
         return out;
     out.planned = {i};
-    if (lostBeforeStart(ctx, out))
+    if (lostBeforeStart(ctx, out) || !logReady(ctx, out, QStringLiteral("item")))
         return out;
     record(ctx, out, i, writeItem(ctx, out, i));
+    logDone(ctx, out);
     return out;
 }
 

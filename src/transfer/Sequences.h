@@ -5,6 +5,8 @@
 
 namespace pmx {
 
+class ChangeLog;
+
 // What a sequence needs of the window (or of the command line): the progress bar,
 // the message label, "let pending events run" and the selection dialog's boxes.
 class TransferView {
@@ -58,6 +60,12 @@ struct TransferContext {
     TransferView& view;
     // Read every written item back and report a value the instrument did not keep.
     bool verify = false;
+    // Where every item written is recorded (ChangeLog.h); null: the log of this run,
+    // ChangeLog::standard(). A write that cannot be recorded does not start.
+    ChangeLog* changes = nullptr;
+    // Read each item just before writing it, so that its record holds the value the
+    // instrument had.
+    bool readBeforeWrite = false;
 };
 
 // A written item the instrument acknowledged but holds another value of.
@@ -83,6 +91,9 @@ struct TransferResult {
     bool stopped = false;
     bool lost = false;            // the device went away; the sequence stopped
     bool readsImpossible = false; // Modbus station 0: nothing was read
+    // The change log could not be written: the operator's text. The write did not start
+    // (nothing in `good` or `failed`) or stopped at the record that failed.
+    QString logError;
 
     // The planned items the transfer never reached (a stop, a lost device), in its order.
     QList<int> unreached() const;

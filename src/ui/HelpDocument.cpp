@@ -27,11 +27,12 @@ template <typename Visit> void eachImage(QTextDocument* doc, Visit visit) {
 
 GuidePlace guidePlaceOf(const QString& windowName) {
     static const QHash<QString, GuidePlace> places = {
-        {QStringLiteral("MainDisp"), {1, 0}},       {QStringLiteral("SubDisp_compare"), {2, 1}},
-        {QStringLiteral("Setting_Disp"), {3, 0}},   {QStringLiteral("SubDisp_command"), {4, 0}},
-        {QStringLiteral("SubDisp_comm"), {5, 0}},   {QStringLiteral("SubDisp_find"), {6, 0}},
-        {QStringLiteral("rptver"), {8, 0}},         {QStringLiteral("SubDisp_monitor"), {10, 0}},
-        {QStringLiteral("SubDisp_About"), {11, 0}}, {QStringLiteral("SubDisp_help"), {11, 0}},
+        {QStringLiteral("MainDisp"), {1, 0}},         {QStringLiteral("SubDisp_compare"), {2, 1}},
+        {QStringLiteral("Setting_Disp"), {3, 0}},     {QStringLiteral("SubDisp_command"), {4, 0}},
+        {QStringLiteral("SubDisp_comm"), {5, 0}},     {QStringLiteral("SubDisp_find"), {6, 0}},
+        {QStringLiteral("rptver"), {8, 0}},           {QStringLiteral("SubDisp_monitor"), {10, 0}},
+        {QStringLiteral("SubDisp_About"), {11, 0}},   {QStringLiteral("SubDisp_help"), {11, 0}},
+        {QStringLiteral("SubDisp_history"), {10, 1}},
     };
     return places.value(windowName, GuidePlace{1, 0});
 }

@@ -18,7 +18,7 @@ const QList<OptionSpec> kOptions = {
     {"quiet", 'q', false, nullptr},
     {"lang", '\0', true, nullptr},
     {"protocol", '\0', true, kLine},
-    {"instrument", 'a', true, kLine},
+    {"instrument", 'a', true, "conditions read write compare find history"},
     {"rate", 'b', true, kLine},
     {"data-bits", 'd', true, kLine},
     {"stop-bits", 's', true, kLine},
@@ -30,24 +30,40 @@ const QList<OptionSpec> kOptions = {
     {"table", '\0', true, "read write compare find export-csv report"},
     {"out", '\0', true, "read"},
     {"hex", '\0', false, "read compare export-csv report"},
-    {"json", '\0', false, "read compare find ports"},
+    {"json", '\0', false, "read compare find ports history"},
     {"only-changed", '\0', false, "write"},
     {"verify", '\0', false, "write"},
+    {"read-before-write", '\0', false, "write"},
+    {"since", '\0', true, "history"},
+    {"transfer", '\0', true, "history"},
+    {"csv", '\0', true, "history"},
     {"trace", '\0', false, "read write"},
     {"trace-file", '\0', true, "read write"},
     {"progress", '\0', false, "read write compare find"},
     {"instruments", '\0', true, "find"},
     {"answer-wait", '\0', true, "find"},
     {"encoding", '\0', true, "export-csv"},
-    {"pdf", '\0', true, "report"},
+    {"pdf", '\0', true, "report history"},
 };
 
-const QStringList kCommands = {QStringLiteral("conditions"), QStringLiteral("read"),
-                               QStringLiteral("write"),      QStringLiteral("compare"),
-                               QStringLiteral("ports"),      QStringLiteral("find"),
-                               QStringLiteral("export-csv"), QStringLiteral("report")};
+const QStringList kCommands = {
+    QStringLiteral("conditions"), QStringLiteral("read"),   QStringLiteral("write"),
+    QStringLiteral("compare"),    QStringLiteral("ports"),  QStringLiteral("find"),
+    QStringLiteral("export-csv"), QStringLiteral("report"), QStringLiteral("history")};
 
 const char* const kCommandHelp[][2] = {
+    {"history",
+     "pmx31570a-cli history [--since DATE] [--instrument N] [--transfer ID] [--json]\n"
+     "                      [--pdf FILE|-] [--csv FILE|-] [--lang en|ja]\n"
+     "Prints the change log: one line per item written to an instrument (by the window or\n"
+     "by write), oldest first: time, operator, port, instrument, item, name, value before,\n"
+     "value written, outcome. --since DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM, local time)\n"
+     "and --instrument N keep the records from then on and of that instrument; --transfer\n"
+     "those of one transfer. --json prints each record as it is stored in the log.\n"
+     "--pdf and --csv write the commissioning record of the records chosen instead (one\n"
+     "transfer, or a period): instrument, port, operator, time, table file, and per item\n"
+     "the value before and after and the outcome.\n"
+     "Exit 0, or 2 for bad arguments or a file that could not be written.\n"},
     {"conditions",
      "pmx31570a-cli [OPTIONS] conditions\n"
      "Applies the communication conditions, opens the port and prints the eight status\n"
@@ -67,6 +83,7 @@ const char* const kCommandHelp[][2] = {
              "Exit 0 all items good, 1 some failed, 2 --out could not be written or instrument\n"
              "0 under Modbus (broadcast: nothing to read), 3 the port did not open or was lost.\n"},
     {"write", "pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
+              "                                   [--read-before-write]\n"
               "Writes IN.dat's selected items to the instrument in the program's order (0044h,\n"
               "0023h, 0024h, 0049h, 004Ah first, then ascending from 0001h; never 0000h).\n"
               "--only-changed reads the selected items first and writes only those whose value\n"
@@ -77,7 +94,12 @@ const char* const kCommandHelp[][2] = {
               "an item the instrument did not keep is counted as \"not kept\", not as good.\n"
               "Exit 0 all written (and kept), 0 too for a write to instrument 0 under Modbus\n"
               "(a broadcast: sent to every instrument, confirmed by none), 1 some items failed,\n"
-              "3 the port did not open or was lost, 4 a read-back differs.\n"},
+              "3 the port did not open or was lost, 4 a read-back differs, 5 the change log\n"
+              "could not be written (nothing is written to the instrument without its record).\n"
+              "Every item written is recorded in the change log (see history);\n"
+              "--read-before-write reads each item just before writing it, so that its record\n"
+              "holds the instrument's own old value (ReadBeforeWrite=1 in [Options] does the\n"
+              "same for every run and for the window).\n"},
     {"compare", "pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex] [--json]\n"
                 "Reads every item selected in IN.dat from the instrument (the file is not\n"
                 "changed) and prints one line per item that differs: address, name, value in\n"
@@ -278,6 +300,8 @@ int worseExit(int a, int b) {
             return 2;
         case kExitUsage:
             return 3;
+        case kExitChangeLog:
+            return 5;
         default:
             return 4;
         }
@@ -293,6 +317,7 @@ QString usageText() {
                "  pmx31570a-cli [OPTIONS] read  [--table IN.dat] [--out OUT.dat] [--hex] "
                "[--json]\n"
                "  pmx31570a-cli [OPTIONS] write --table IN.dat [--only-changed] [--verify]\n"
+               "                                [--read-before-write]\n"
                "  pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex] [--json]\n"
                "  pmx31570a-cli ports [--json]\n"
                "  pmx31570a-cli [OPTIONS] find [--port P]... [--protocol P]... [--instruments "
@@ -301,6 +326,9 @@ QString usageText() {
                "                           [--encoding utf-8|utf-8-bom|shift_jis] OUT.csv|-\n"
                "  pmx31570a-cli report     [--table IN.dat] [--hex] [--lang en|ja] --pdf "
                "OUT.pdf|-\n"
+               "  pmx31570a-cli history    [--since DATE] [--instrument N] [--json] [--pdf "
+               "FILE|-]\n"
+               "                           [--csv FILE|-]\n"
                "  pmx31570a-cli --version | --help | COMMAND --help\n"
                "\n"
                "OPTIONS override the stored communication conditions for this run only; they are\n"
@@ -358,10 +386,12 @@ QString usageText() {
                "  3    the port could not be opened or was lost; find: no port could be opened\n"
                "  4    compare: values differ; write --verify: a value was not kept; find:\n"
                "       nothing answered (1 wins over 4)\n"
+               "  5    write: the change log could not be written (read-only folder, full disk):\n"
+               "       nothing was written, or the write stopped at the record that failed\n"
                "  130  Ctrl+C (SIGINT) ended the run\n"
                "  143  SIGTERM ended the run\n"
                "  141  standard output was closed (SIGPIPE)\n"
-               "With several instruments, the worst of their statuses: 3, 2, 1, 4, then 0.\n")
+               "With several instruments, the worst of their statuses: 5, 3, 2, 1, 4, then 0.\n")
         .arg(alternatives(c.protocols))
         .arg(c.firstInstrument)
         .arg(c.lastInstrument)

@@ -14,7 +14,8 @@ enum Exit {
     kExitUsage = 2,
     kExitPort = 3,
     kExitDiffer = 4,
-    kExitNothingFound = 4
+    kExitNothingFound = 4,
+    kExitChangeLog = 5 // the change log cannot be written: the write did not start or stopped
 };
 
 // One option of the program. A new option is one more row of the table in CliArgs.cpp;

@@ -21,6 +21,7 @@
 #include "text/StringTable.h"
 #include "text/SystemReason.h"
 #include "text/ValueText.h"
+#include "transfer/ChangeLog.h"
 #include "transfer/Compare.h"
 #include "transfer/Sequences.h"
 
@@ -438,6 +439,10 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
         com->addExchangeObserver(&toFile);
     CliView view(table, status, write, !write, args.has("hex"), args.has("json"));
     TransferContext ctx{table, *com, view, args.has("verify")};
+    if (write) {
+        ChangeLog::standard().setTableFile(QFileInfo(args.value("table")).absoluteFilePath());
+        ctx.readBeforeWrite = args.has("read-before-write") || readBeforeWriteStored(store);
+    }
     TransferResult result;
     bool unread = false;
     bool readPhase = !write; // what the summary speaks of
@@ -460,7 +465,12 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     com->removeExchangeObserver(&toFile);
     status.wipe();
     // Quiet once nobody reads the output.
-    if (!args.has("quiet") && !result.readsImpossible && !outputClosed())
+    // A write the change log refused before it began has nothing to sum up: its one line
+    // is the reason.
+    const bool refusedByLog = !result.logError.isEmpty() && result.good.isEmpty() &&
+                              result.failed.isEmpty() && result.unconfirmed.isEmpty() &&
+                              !result.lost;
+    if (!args.has("quiet") && !result.readsImpossible && !outputClosed() && !refusedByLog)
         status.say(summaryLine(result, !readPhase));
     tellLineNotes(*com, status, args.has("quiet"));
     int rc = kExitOk;
@@ -471,6 +481,10 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     }
     if (result.readsImpossible)
         return kExitUsage; // nothing was read, nothing is written
+    if (!result.logError.isEmpty()) {
+        printError(result.logError);
+        return kExitChangeLog;
+    }
     if (!write)
         rc = worseExit(rc, writeOutFile(args.value("out"), table, result));
     if (result.lost)

@@ -61,5 +61,7 @@ int cmdFind(const Args& args);
 int cmdExportCsv(const Args& args);
 // Needs argc/argv for the QGuiApplication that rendering wants.
 int cmdReport(int argc, char** argv, const Args& args);
+// The change log, or a commissioning record of part of it (HistoryCommand.cpp).
+int cmdHistory(int argc, char** argv, const Args& args);
 
 } // namespace pmx::cli

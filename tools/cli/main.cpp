@@ -122,6 +122,8 @@ static int run(int argc, char** argv) {
 
     if (args.command == QLatin1String("report"))
         return cmdReport(argc, argv, args);
+    if (args.command == QLatin1String("history"))
+        return cmdHistory(argc, argv, args);
     QCoreApplication app(argc, argv);
     if (args.command == QLatin1String("ports"))
         return cmdPorts(args);

@@ -452,6 +452,16 @@ int main(int argc, char** argv) {
         shots.shoot(monitor, QStringLiteral("monitor-failures"));
         if (monitor)
             monitor->close();
+        // The change log of those writes: refusals, silence and a value not kept.
+        window.openHistory();
+        if (auto* history = window.findChild<QDialog*>(QStringLiteral("SubDisp_history"))) {
+            history->move(40, 40);
+            fitWindowToScreen(history, nullptr, QSize(1100, 520));
+            waitExposed(history);
+            settle(300);
+            shots.shoot(history, QStringLiteral("history"));
+            history->close();
+        }
         faulty.stop();
         if (!shootLineNotes(window, shots, parser.value(simOpt), model))
             status = 1;

@@ -29,6 +29,8 @@ uint drawnCharacter(uint mapped) {
     return mapped;
 }
 
+} // namespace
+
 // Rewrites the glyph-to-character maps (ToUnicode CMaps) of a PDF with drawnCharacter.
 // Each code keeps its four hex digits, so no offset in the file moves.
 void correctTextLayer(QByteArray& pdf) {
@@ -74,8 +76,6 @@ void correctTextLayer(QByteArray& pdf) {
         }
     }
 }
-
-} // namespace
 
 bool ReportRenderer::renderPdf(const ReportModel& model, QByteArray* pdf, QString* error,
                                const QPageLayout& layout) {

@@ -8,6 +8,10 @@ class QPagedPaintDevice;
 
 namespace pmx {
 
+// Makes a PDF's text layer give back the characters drawn (the writer maps some glyphs
+// to other characters); every PDF the program writes goes through it.
+void correctTextLayer(QByteArray& pdf);
+
 // Report geometry in twips (1440 per inch), the unit the layout is designed in.
 namespace twips {
 constexpr int kPerInch = 1440;
