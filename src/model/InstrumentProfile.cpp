@@ -78,8 +78,8 @@ struct Parser {
         const QString name = line.mid(1, line.size() - 2).trimmed();
         bool ok = name.size() == 4;
         for (QChar c : name)
-            ok = ok && ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
-                        (c >= u'a' && c <= u'f'));
+            ok = ok &&
+                 ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f'));
         const int i = ok ? name.toInt(nullptr, 16) : -1;
         if (i < 0 || i >= kItemCount)
             return fail(ProfileProblem::BadSection, n, name);
@@ -185,6 +185,17 @@ QString InstrumentProfile::rangeText(int i, Lang lang) const {
     if (p.unit.isEmpty())
         return range;
     return range.isEmpty() ? p.unit : range + QLatin1Char(' ') + p.unit;
+}
+
+QString InstrumentProfile::refusal(int i, qint64 value, Lang lang) const {
+    if (inItemRange(i, value))
+        return {};
+    const ItemProfile& p = items[i];
+    const bool below = p.min && value < *p.min;
+    QString bound = QString::number(below ? *p.min : *p.max);
+    if (!p.unit.isEmpty())
+        bound += QLatin1Char(' ') + p.unit;
+    return strings::text(below ? TextId::PadBelowMin : TextId::PadAboveMax, lang).arg(bound);
 }
 
 int InstrumentProfile::count(ItemKind kind) const {

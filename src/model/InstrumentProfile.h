@@ -42,6 +42,9 @@ struct InstrumentProfile {
     // "-1999 to 9999 °C", "from 0", "up to 8": the range and unit as the pad shows them;
     // empty when the profile gives neither.
     QString rangeText(int i, strings::Lang lang) const;
+    // Why `value` cannot be stored in item i ("The value is above the maximum 8 of this
+    // item."), in `lang`; empty when it can.
+    QString refusal(int i, qint64 value, strings::Lang lang) const;
     // How many items are of `kind`.
     int count(ItemKind kind) const;
 

@@ -98,9 +98,11 @@ TEST(InstrumentProfile, BrokenFilesAreRefusedWholeWithTheirLineAndReason) {
 }
 
 TEST(InstrumentProfile, GoodFilesReadAsWritten) {
-    const ProfileLoadResult r = parseProfile(
-        "\xEF\xBB\xBF; comment\r\n# another\r\n[007f]\r\n  unit = \xC2\xB0" "C  \r\n"
-        "min=-32768\r\nmax=32767\r\nkind=readonly\r\nnote=a=b\r\n\r\n[0000]\nnote.ja=\xE7\x8A\xB6\n");
+    const ProfileLoadResult r =
+        parseProfile("\xEF\xBB\xBF; comment\r\n# another\r\n[007f]\r\n  unit = \xC2\xB0"
+                     "C  \r\n"
+                     "min=-32768\r\nmax=32767\r\nkind=readonly\r\nnote=a=b\r\n\r\n[0000]\nnote.ja="
+                     "\xE7\x8A\xB6\n");
     ASSERT_TRUE(r.ok()) << r.errorText(strings::Lang::English).toStdString();
     const ItemProfile& p = r.profile->items[0x7F];
     EXPECT_EQ(p.unit, QStringLiteral("°C"));
@@ -117,8 +119,8 @@ TEST(InstrumentProfile, GoodFilesReadAsWritten) {
 TEST(InstrumentProfile, ABadLineAnywhereRefusesTheWholeProfileAtThatLine) {
     const QList<QByteArray> lines = readAll(shippedProfilePath()).split('\n');
     ASSERT_GT(lines.size(), 20);
-    const QList<QByteArray> bad = {"[0080]", "colour=red", "min=ten", "kind=sometimes",
-                                   "no equals sign", "[0001", "\xFF\xFE"};
+    const QList<QByteArray> bad = {"[0080]",         "colour=red", "min=ten", "kind=sometimes",
+                                   "no equals sign", "[0001",      "\xFF\xFE"};
     QRandomGenerator rng(26);
     for (int round = 0; round < 200; ++round) {
         QList<QByteArray> mutated = lines;
@@ -145,9 +147,9 @@ TEST(InstrumentProfile, FoundBesideTheDefinitionThenByModelName) {
                            d.filePath(QStringLiteral("models/X-1.profile"))}));
     // A model name that would leave the folder is looked up beside the definition only.
     for (const char* name : {"../X", "a/b", ".hidden", "C:x", ""})
-        EXPECT_EQ(profileCandidates(QStringLiteral("/m/u.txt"), QString::fromUtf8(name), folders)
-                      .size(),
-                  1)
+        EXPECT_EQ(
+            profileCandidates(QStringLiteral("/m/u.txt"), QString::fromUtf8(name), folders).size(),
+            1)
             << name;
 
     // By model name through a definition file of that name in the installed folder.
