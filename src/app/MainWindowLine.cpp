@@ -7,6 +7,7 @@
 #include "comm/SettingsStore.h"
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
+#include "transfer/ProfileTransfers.h"
 #include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/CompareDialog.h"
@@ -168,8 +169,14 @@ void MainWindow::writeAllItems() {
         return;
     beginTransfer();
     TransferContext ctx = context();
-    const int planned = int(itemsToWrite(ctx).size());
-    endTransfer(pmx::writeAllItems(ctx), true, planned);
+    // With a profile, live and read-only items stay out and the summary says how many.
+    const int leftOut = int(itemsLeftOutOfWrite(m_table, profile()).size());
+    const int planned = int(itemsToWrite(ctx).size()) - leftOut;
+    endTransfer(writeSettingItems(ctx, profile(), nullptr), true, planned);
+    if (leftOut > 0 && !m_ending) {
+        showOnSummaryLine(m_summaryLabel->text() + leftOutOfWriteText(leftOut), m_summaryFailure);
+        m_summaryFresh = true;
+    }
     transferEnded();
 }
 
@@ -181,7 +188,8 @@ void MainWindow::compareItems() {
     if (!m_com)
         return;
     TransferContext ctx = context();
-    const Comparison comparison = pmx::compareWithInstrument(ctx);
+    int notCompared = 0;
+    const Comparison comparison = compareSettingItems(ctx, profile(), m_includeLive, &notCompared);
     if (comparison.read.readsImpossible && !m_ending) {
         showOnSummaryLine(QString(), true); // the notice that follows says why, in red
         m_summaryFresh = true;
@@ -212,7 +220,12 @@ void MainWindow::compareItems() {
         });
         connect(m_compareDialog, &CompareDialog::exportRequested, this,
                 &MainWindow::exportComparison);
+        connect(m_compareDialog, &CompareDialog::includeLiveToggled, this, [this](bool on) {
+            m_includeLive = on;
+            postTask(kTaskCompare);
+        });
     }
+    m_compareDialog->setLiveItems(profile() != nullptr, m_includeLive, notCompared);
     m_compareDialog->setComparison(comparison, m_table, m_hexButton->isChecked());
     m_compareDialog->show();
     m_compareDialog->raise();
@@ -224,7 +237,7 @@ void MainWindow::writeDifferences() {
         return;
     const QList<int> items = m_compareDialog->comparison().differing();
     TransferContext ctx = context();
-    const TransferResult result = pmx::writeListedItems(ctx, items);
+    const TransferResult result = writeListedSettingItems(ctx, items, profile(), nullptr);
     transferEnded();
     // What the instrument now holds: what was written, or what a verify read back.
     for (int item : result.good) {

@@ -42,8 +42,7 @@ class ProfileCli : public ::testing::TestWithParam<test::ProtocolCase> {
     QStringList line(const QStringList& command) const {
         const QString protocol =
             cond::toTexts({.protocol = ProtocolNumber(GetParam().no)}).protocol;
-        return QStringList{"--port", sim.devicePath(), "--protocol", protocol, "-a", "4"} +
-               command;
+        return QStringList{"--port", sim.devicePath(), "--protocol", protocol, "-a", "4"} + command;
     }
     test::CliRun cli(const QStringList& args) { return test::runCli(dir.path(), args); }
     QString profilesFolder() const { return dir.filePath(QStringLiteral("home/profiles")); }

@@ -1,9 +1,9 @@
 // The instrument profile on the command line: which one a run uses, `profile check`, and
 // `watch`, which reads the live items again and again.
+#include "ProfileCommands.h"
 #include "Commands.h"
 #include "JsonLine.h"
 #include "Overrides.h"
-#include "ProfileCommands.h"
 #include "StatusLine.h"
 #include "comm/SerialComm.h"
 #include "model/TableFile.h"
@@ -29,8 +29,8 @@ bool runProfile(const Args& args, const ItemTable& table, std::optional<Instrume
     const ProfileLoadResult r = loadProfile(path);
     if (!r.ok()) {
         // Never in part: a run that would write or compare by half a profile does not start.
-        printError(strings::text(TextId::ProfileRefused)
-                       .arg(path, r.errorText(strings::language())));
+        printError(
+            strings::text(TextId::ProfileRefused).arg(path, r.errorText(strings::language())));
         return false;
     }
     if (!args.has("quiet"))
@@ -107,10 +107,8 @@ bool readNumberOption(const Args& args, const char* name, int low, int high, int
 int cmdProfile(const Args& args) {
     if (args.positional.value(0) != QLatin1String("check") || args.positional.size() > 2) {
         printError(strings::text(TextId::CliExtraArgument)
-                       .arg(args.positional.value(args.positional.value(0) ==
-                                                          QLatin1String("check")
-                                                      ? 2
-                                                      : 0),
+                       .arg(args.positional.value(
+                                args.positional.value(0) == QLatin1String("check") ? 2 : 0),
                             args.command));
         return kExitUsage;
     }
@@ -131,8 +129,8 @@ int cmdProfile(const Args& args) {
     }
     const ProfileLoadResult r = loadProfile(path);
     if (!r.ok()) {
-        printError(strings::text(TextId::ProfileRefused)
-                       .arg(path, r.errorText(strings::language())));
+        printError(
+            strings::text(TextId::ProfileRefused).arg(path, r.errorText(strings::language())));
         return kExitUsage;
     }
     const InstrumentProfile& p = *r.profile;
@@ -156,9 +154,9 @@ int cmdProfile(const Args& args) {
         const ItemProfile& item = p.items[i];
         if (!described(item))
             continue;
-        QString line = itemAddressText(i) + QLatin1Char('\t') + table.names[i] +
-                       QLatin1Char('\t') + kindName(item.kind) + QLatin1Char('\t') +
-                       p.rangeText(i, lang) + QLatin1Char('\t') + p.note(i, lang);
+        QString line = itemAddressText(i) + QLatin1Char('\t') + table.names[i] + QLatin1Char('\t') +
+                       kindName(item.kind) + QLatin1Char('\t') + p.rangeText(i, lang) +
+                       QLatin1Char('\t') + p.note(i, lang);
         if (args.has("json")) {
             JsonLine json;
             json.addText("address", itemAddressText(i)).addText("kind", kindName(item.kind));
@@ -241,8 +239,8 @@ int cmdWatch(const Args& args, OverlayStore& store) {
         } else {
             QStringList parts{started.toString(QStringLiteral("HH:mm:ss.zzz"))};
             for (int i : items) {
-                const QString value = r.good.contains(i) ? formatValue(watched.values[i], hex)
-                                                         : QStringLiteral("-");
+                const QString value =
+                    r.good.contains(i) ? formatValue(watched.values[i], hex) : QStringLiteral("-");
                 QString part = itemAddressText(i) + QStringLiteral("h ") + value;
                 if (profile && !profile->unit(i).isEmpty())
                     part += QLatin1Char(' ') + profile->unit(i);
@@ -255,8 +253,7 @@ int cmdWatch(const Args& args, OverlayStore& store) {
         if (count != 0 && round == count)
             break;
         // The next round begins an interval after this one began.
-        pause(int(std::max<qint64>(
-            0, interval - started.msecsTo(QDateTime::currentDateTime()))));
+        pause(int(std::max<qint64>(0, interval - started.msecsTo(QDateTime::currentDateTime()))));
     }
     com->closePort();
     status.wipe();

@@ -9,15 +9,16 @@
 using namespace pmx::sim;
 
 TEST(SimLive, OptionTakesItemShapePeriodAndAmplitude) {
-    const ParseResult good = parseArguments(
-        {QStringLiteral("--live"), QStringLiteral("0001:sine:20:500"), QStringLiteral("--live"),
-         QStringLiteral("007F:ramp:0.5:1")});
+    const ParseResult good =
+        parseArguments({QStringLiteral("--live"), QStringLiteral("0001:sine:20:500"),
+                        QStringLiteral("--live"), QStringLiteral("007F:ramp:0.5:1")});
     ASSERT_TRUE(good.error.isEmpty()) << good.error.toStdString();
     ASSERT_EQ(good.config.live.size(), 2u);
     EXPECT_EQ(good.config.live[0].item, 1);
     EXPECT_EQ(good.config.live[1].shape, LiveMotion::Shape::Ramp);
-    for (const char* bad : {"0080:sine:20:5", "1:sine:20:5", "0001:square:20:5", "0001:sine:0:5",
-                            "0001:sine:20:0", "0001:sine:20", "0001:sine:x:5", "0001:sine:20:40000"}) {
+    for (const char* bad :
+         {"0080:sine:20:5", "1:sine:20:5", "0001:square:20:5", "0001:sine:0:5", "0001:sine:20:0",
+          "0001:sine:20", "0001:sine:x:5", "0001:sine:20:40000"}) {
         const ParseResult r = parseArguments({QStringLiteral("--live"), QString::fromLatin1(bad)});
         EXPECT_TRUE(r.error.startsWith(QStringLiteral("--live "))) << bad;
     }
