@@ -13,7 +13,7 @@ export ASAN_OPTIONS="detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DPMX_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+  -DPMX_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_UNITY_BUILD="${PMX_UNITY:-OFF}" >/dev/null
 HARNESSES=()
 for src in tests/fuzz/fuzz_*.cpp; do
   name="$(basename "$src" .cpp)"

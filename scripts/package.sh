@@ -11,7 +11,8 @@ if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCH
 # A tree of its own, so the package never picks up a debug build; no tests or benchmarks
 # in it. Release takes the hardening flags of dpkg-buildflags (CMakeLists.txt).
 cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -DPMX_BENCHMARKS=OFF -DPMX_HARDENING=ON "${launcher[@]}" >/dev/null
+  -DPMX_BENCHMARKS=OFF -DPMX_HARDENING=ON -DCMAKE_UNITY_BUILD="${PMX_UNITY:-OFF}" "${launcher[@]}" \
+  >/dev/null
 cmake --build build-package -j"$(nproc)"
 rm -f build-package/pmx31570a_*.deb
 (cd build-package && cpack -G DEB >/dev/null)

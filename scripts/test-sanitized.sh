@@ -17,7 +17,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$LOGS/ubsan"
 # The benchmarks are no tests: left out. -O1 keeps the checks and compiles much faster.
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DPMX_SANITIZE=ON \
-  -DPMX_BENCHMARKS=OFF >/dev/null
+  -DPMX_BENCHMARKS=OFF -DCMAKE_UNITY_BUILD="${PMX_UNITY:-OFF}" >/dev/null
 # The build runs the test programs to list their tests: under the same options.
 cmake --build build-asan -j2
 status=0

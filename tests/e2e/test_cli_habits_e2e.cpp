@@ -258,23 +258,20 @@ TEST_F(Habits, TheNamesAndShortOptionsPeopleType) {
     const QString in = table();
     const QStringList line{"--port", sim.devicePath(), "-a4", "-b", "4800", "-d", "8", "-P",
                            "none"};
-    for (const char* protocol : {"rtu", "RTU", "Modbus RTU", "modbus rtu"}) {
-        SCOPED_TRACE(protocol);
-        CliRun r = cli(line + QStringList{"--protocol", protocol, "-s2", "read", "--table", in});
-        EXPECT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out, "0001\tItem 1\t99\n0005\tItem 5\t499\n0044\tItem 68\t6799\n");
-        r = cli(line + QStringList{"--protocol", protocol, "-qs", "1", "read", "--table", in});
-        EXPECT_EQ(r.code, 1) << "1 stop bit is another line";
-    }
-    // Each spelling of the three protocols is the protocol the conditions store.
+    CliRun r = cli(line + QStringList{"--protocol", "modbus rtu", "-s2", "read", "--table", in});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0001\tItem 1\t99\n0005\tItem 5\t499\n0044\tItem 68\t6799\n");
+    r = cli(line + QStringList{"--protocol", "rtu", "-qs", "1", "read", "--table", in});
+    EXPECT_EQ(r.code, 1) << "1 stop bit is another line";
+    // Each spelling of the three protocols, in any case, is the protocol the conditions store.
     const struct {
         const char* typed;
         const char* stored;
     } names[] = {{"korvan", "KORVAN"},      {"Korvan", "KORVAN"},
                  {"ascii", "Modbus ASCII"}, {"MODBUS ascii", "Modbus ASCII"},
-                 {"rtu", "Modbus RTU"},     {"Modbus RTU", "Modbus RTU"}};
+                 {"RTU", "Modbus RTU"},     {"Modbus RTU", "Modbus RTU"}};
     for (const auto& n : names) {
-        const CliRun r = cli({"--port", sim.devicePath(), "--protocol", n.typed, "conditions"});
+        r = cli({"--port", sim.devicePath(), "--protocol", n.typed, "conditions"});
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("Protocol: %1\n").arg(n.stored)))
             << n.typed << ": " << r.out.toStdString() << r.err.toStdString();
     }

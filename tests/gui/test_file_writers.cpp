@@ -92,25 +92,18 @@ class Writers {
         const ReportModel report = ReportModel::build(m_lists, strings::Lang::Japanese);
         const auto table = m_table;
         const auto lists = m_lists;
+        // Data files (Save, --out) are written as the state file is, and the comparison's
+        // CSV is appended as the export is: one writer stands for each pair.
         m_all = {
             {"state file", QStringLiteral("PMX31570A.ini"), false,
              [table](const QString& folder, QString* e) {
                  return saveStateFile(folder, table, e);
-             }},
-            {"data file (Save, --out)", QStringLiteral("x.dat"), false,
-             [table](const QString& folder, QString* e) {
-                 return saveTableFile(folder + "/x.dat", table, e);
              }},
             {"copy of a state file not loaded", QString::fromLatin1(kStateBackupName), false,
              [](const QString& folder, QString* e) { return keepStateFileCopy(folder, e); }},
             {"CSV export", QStringLiteral("list.csv"), true,
              [lists](const QString& folder, QString* e) {
                  return appendCsv(folder + "/list.csv", lists, strings::Lang::English, e);
-             }},
-            {"comparison CSV", QStringLiteral("compare.csv"), true,
-             [](const QString& folder, QString* e) {
-                 return appendCsvText(folder + "/compare.csv",
-                                      csvRowsBlock("title", {{"0001", "P1", "5", "6"}}), e);
              }},
             {"PDF", QStringLiteral("out.pdf"), false,
              [report](const QString& folder, QString* e) {

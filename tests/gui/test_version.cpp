@@ -16,13 +16,10 @@ using namespace pmx;
 TEST(Version, WindowOptionsAreAnsweredOnlyWhenAsked) {
     const QString program = QStringLiteral("pmx31570a");
     const QString version = QStringLiteral("pmx31570a " PMX_PROJECT_VERSION "\n");
-    EXPECT_EQ(infoOptionText({program, "--version"}), version);
+    // --version and --help alone: install.programs and install.reference.
     EXPECT_EQ(infoOptionText({program, "-platform", "offscreen", "--version"}), version);
-    for (const char* help : {"--help", "-h"}) {
-        const QString text = infoOptionText({program, help});
-        EXPECT_TRUE(text.startsWith("Usage: pmx31570a ")) << help;
-        EXPECT_TRUE(text.contains("--version")) << help;
-    }
+    const QString help = infoOptionText({program, "-h"});
+    EXPECT_TRUE(help.startsWith("Usage: pmx31570a ") && help.contains("--version"));
     for (const QStringList& args :
          {QStringList{program}, {program, "-style", "fusion"}, {"--version"}})
         EXPECT_TRUE(infoOptionText(args).isEmpty()) << args.join(' ').toStdString();

@@ -32,19 +32,9 @@ TEST(StringTable, LanguageFromLocaleUsesFirstSetVariable) {
     set(saved[0], saved[1], saved[2]);
 }
 
-TEST(StringTable, EveryIdOnceAndInBothLanguages) {
-    const QList<int> ids = allIds();
-    for (int id : ids) {
-        EXPECT_EQ(ids.count(id), 1) << "id " << id;
-        EXPECT_FALSE(text(TextId(id), Lang::English).isEmpty()) << "id " << id;
-        EXPECT_FALSE(text(TextId(id), Lang::Japanese).isEmpty()) << "id " << id;
-    }
-    EXPECT_GT(ids.size(), 50);
-}
-
-// A text fills in the same values in both languages: a placeholder missing in one would
-// drop a file name or a count from a message, or leave "%2" in it.
-TEST(StringTable, BothLanguagesTakeTheSamePlaceholders) {
+// Every id once, in both languages; a text fills in the same values in both: a placeholder
+// missing in one would drop a file name or a count from a message, or leave "%2" in it.
+TEST(StringTable, EveryIdOnceInBothLanguagesWithTheSamePlaceholders) {
     const QRegularExpression placeholder(QStringLiteral("%(\\d+)"));
     const auto numbers = [&](const QString& text) {
         QList<int> found;
@@ -54,10 +44,14 @@ TEST(StringTable, BothLanguagesTakeTheSamePlaceholders) {
         found.erase(std::unique(found.begin(), found.end()), found.end());
         return found;
     };
-    for (int id : allIds())
-        EXPECT_EQ(numbers(text(TextId(id), Lang::English)),
-                  numbers(text(TextId(id), Lang::Japanese)))
-            << "id " << id;
+    const QList<int> ids = allIds();
+    EXPECT_GT(ids.size(), 50);
+    for (int id : ids) {
+        const QString en = text(TextId(id), Lang::English), ja = text(TextId(id), Lang::Japanese);
+        EXPECT_EQ(ids.count(id), 1) << "id " << id;
+        EXPECT_FALSE(en.isEmpty() || ja.isEmpty()) << "id " << id;
+        EXPECT_EQ(numbers(en), numbers(ja)) << "id " << id;
+    }
 }
 
 TEST(StringTable, TextsOfRecordWordForWordInBothLanguages) {
@@ -91,7 +85,8 @@ TEST(StringTable, AccessKeys) {
 }
 
 // What a screen reader says of a caption: the caption without its access key, whatever the
-// key and the language, and the menus' captions of record without their "(&X)".
+// key and the language, and the menus' captions of record (which the loop passes over)
+// without their "(&X)".
 TEST(StringTable, CaptionsReadWithoutTheirAccessKeys) {
     for (const Lang lang : {Lang::English, Lang::Japanese}) {
         for (int id : allIds()) {
@@ -107,8 +102,6 @@ TEST(StringTable, CaptionsReadWithoutTheirAccessKeys) {
         {"File(&F)", "File"},
         {"ファイル(&F)", "ファイル"},
         {"Compare with instrument…(&I)", "Compare with instrument…"},
-        {"Sav&e as text...", "Save as text..."},
-        {"Stop (&Q)", "Stop"},
         {"R&&D", "R&D"},
         {"Plain", "Plain"},
     };

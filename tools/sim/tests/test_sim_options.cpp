@@ -146,22 +146,14 @@ TEST(SimOptions, LineSettings) {
         EXPECT_EQ(lineText(r.config.line), QString::fromLatin1(g.shown));
     }
     EXPECT_FALSE(parseArguments({}).config.line.set);
-    const LineConfig at{true, 4800, 7, 'E', 2};
-    EXPECT_EQ(matchLine(at, 4800, 2), LineMatch::Match);
-    EXPECT_EQ(matchLine(at, 4800, 1), LineMatch::OtherStopBits);
-    EXPECT_EQ(matchLine(at, 9600, 2), LineMatch::OtherRate);
-    EXPECT_EQ(matchLine(LineConfig{}, 9600, 2), LineMatch::Match) << "without --line";
-
-    // Other stop bits: every answer is noise of its own length; nothing else changes.
+    // Which client is understood and the noise the others hear are checked on the pty
+    // (SimLine); here, that a silence stays one and the log keeps the instrument's answer.
     Reply answer;
     answer.bytes = "\x06# 00010063\x03XX";
     answer.logLine = QStringLiteral("korvan R 0001 -> ACK 0063");
     const std::vector<Reply> heard = overLine({answer, Reply{}}, LineMatch::OtherStopBits, "c");
-    EXPECT_EQ(heard[0].bytes.size(), answer.bytes.size());
-    EXPECT_EQ(heard[0].bytes.indexOf('\x06'), -1);
     EXPECT_TRUE(heard[0].logLine.startsWith(answer.logLine));
     EXPECT_TRUE(heard[1].bytes.isEmpty());
-    EXPECT_EQ(overLine({answer}, LineMatch::Match, "c")[0].bytes, answer.bytes);
 }
 
 // The protocol names a setting-software user types, and the short options of the line.
@@ -179,7 +171,6 @@ TEST(SimOptions, TheNamesAndShortOptionsPeopleType) {
         QStringList args;
         const char* line; // empty: an error
     } lines[] = {
-        {{"-a", "4", "-b", "4800", "-s", "2"}, "4800-7E2"},
         {{"-b4800", "-d8", "-Pnone", "-s1"}, "4800-8N1"},
         {{"--line", "9600-7E1", "-P", "odd"}, "9600-7O1"},
         {{"--baud", "2400", "--data-bits", "8", "--parity", "E"}, "2400-8E1"},
@@ -197,8 +188,7 @@ TEST(SimOptions, TheNamesAndShortOptionsPeopleType) {
         ASSERT_TRUE(r.error.isEmpty()) << r.error.toStdString();
         EXPECT_EQ(lineText(r.config.line), QLatin1String(l.line));
     }
-    EXPECT_EQ(parseArguments({"-a", "4"}).config.instruments, std::vector<int>{4});
-    EXPECT_EQ(parseArguments({"-b", "4800"}).config.baud, 4800);
+    // -a, -b and -s reach the running instrument in Habits.TheNamesAndShortOptionsPeopleType.
     EXPECT_FALSE(parseArguments({"-b", "4800"}).config.line.set) << "-b alone only paces";
 }
 
