@@ -159,6 +159,14 @@ TransferContext MainWindow::context() {
 void MainWindow::writeChangedItem() {
     if (!m_com)
         return;
+    // The profile's live and read-only items are the instrument's: never sent, and the
+    // summary line says why.
+    if (const InstrumentProfile* p = profile(); p && p->leftOutOfWrites(m_table.currentItem)) {
+        showOnSummaryLine(
+            strings::text(p->isLive(m_table.currentItem) ? TextId::TipLive : TextId::TipReadonly),
+            false);
+        return;
+    }
     TransferContext ctx = context();
     pmx::writeChangedItem(ctx);
     transferEnded();

@@ -171,7 +171,8 @@ void MainWindow::setWatchInterval(int ms) {
     ms = std::clamp(ms, kWatchMinMs, kWatchMaxMs);
     m_watchTimer.setInterval(ms);
     m_store->setValue(cond::kOptionsSection, kWatchInterval, QString::number(ms));
-    if (auto* spin = findChild<QSpinBox*>(QStringLiteral("Spin_watch")); spin && spin->value() != ms)
+    if (auto* spin = findChild<QSpinBox*>(QStringLiteral("Spin_watch"));
+        spin && spin->value() != ms)
         spin->setValue(ms);
 }
 
@@ -221,6 +222,7 @@ void MainWindow::watchLiveItems() {
     if (m_trend && !values.isEmpty())
         m_trend->addRound(when, values, labels);
     refreshValues();
+    transferEnded();
 }
 
 } // namespace pmx

@@ -377,7 +377,7 @@ enum class TextId : int {
     WatchNoLive = 831,
     ProfileWouldUse = 832,
     ProfileNone = 833,
-    WatchSeconds = 834,
+    WatchTime = 834,
     CliWatchNeedsLive = 835,
     ProfileItemLine = 836,
 };

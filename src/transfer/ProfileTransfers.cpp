@@ -54,11 +54,12 @@ Comparison compareSettingItems(TransferContext& ctx, const InstrumentProfile* pr
             *leftOut = 0;
         return compareWithInstrument(ctx);
     }
-    // A copy with the live items cleared: the read and the comparison pass them by, and
-    // the table itself is left as it is.
+    // A copy with the live and read-only items cleared: the read and the comparison pass
+    // them by, and the table itself is left as it is. Read-only items go too: no write
+    // sends them, so a comparison after a write could never find them equal.
     ItemTable settings = ctx.table;
     for (int i = 0; i < kItemCount; ++i) {
-        if (settings.isSelected(i) && profile->isLive(i)) {
+        if (settings.isSelected(i) && profile->leftOutOfWrites(i)) {
             settings.selections[i] = Selection::Cleared;
             ++skipped;
         }

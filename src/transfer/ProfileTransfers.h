@@ -19,13 +19,13 @@ TransferResult writeSettingItems(TransferContext& ctx, const InstrumentProfile* 
 TransferResult writeListedSettingItems(TransferContext& ctx, const QList<int>& items,
                                        const InstrumentProfile* profile, int* leftOut);
 
-// The comparison of the selected items, less the live ones unless `includeLive`;
-// `leftOut` gets how many were left out. Live items are not even read.
+// The comparison of the selected items, less the live and read-only ones unless
+// `includeLive`; `leftOut` gets how many were left out. They are not even read.
 Comparison compareSettingItems(TransferContext& ctx, const InstrumentProfile* profile,
                                bool includeLive, int* leftOut);
 
-// What the summaries append: "; 5 live or read-only items not written", "; 5 live items
-// not compared"; empty for none.
+// What the summaries append: "; 5 live or read-only items not written", "; 5 live or
+// read-only items not compared"; empty for none.
 QString leftOutOfWriteText(int count);
 QString leftOutOfCompareText(int count);
 

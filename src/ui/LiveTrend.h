@@ -19,6 +19,8 @@ class LiveTrend : public QWidget {
   public:
     // How far back the trend reaches.
     static constexpr int kSpanSeconds = 300;
+    // The least the time axis shows, so the first rounds are not squeezed to a point.
+    static constexpr int kMinSpanSeconds = 30;
 
     explicit LiveTrend(QWidget* parent = nullptr);
 

@@ -34,8 +34,8 @@ class ProfileCli : public ::testing::TestWithParam<test::ProtocolCase> {
             t.selections[i] = Selection::Selected;
             t.values[i] = qint16(12345 + i); // nowhere near what the instrument holds
         }
-        // The status as the instrument holds it: it is compared, never written.
-        t.values[0] = -1;
+        // Not what the instrument holds: the status is neither written nor compared.
+        t.values[0] = 7;
         ASSERT_TRUE(saveTableFile(table(), t));
     }
     QString table() const { return dir.filePath(QStringLiteral("in.dat")); }
@@ -59,8 +59,8 @@ TEST_P(ProfileCli, WriteThenCompareSucceedsWithTheProfileAndNotWithout) {
         << qPrintable(write.err);
     const test::CliRun compare = cli(line({"compare", "--table", table(), "--profile", kProfile}));
     EXPECT_EQ(compare.code, 0) << qPrintable(compare.out + compare.err);
-    EXPECT_TRUE(compare.err.contains("0 of 4 items differ; 0 could not be read; 4 live items not "
-                                     "compared"))
+    EXPECT_TRUE(compare.err.contains("0 of 3 items differ; 0 could not be read; 5 live or "
+                                     "read-only items not compared"))
         << qPrintable(compare.err);
 
     // Asked to, or without a profile, the live and status items are compared as always.
@@ -69,7 +69,7 @@ TEST_P(ProfileCli, WriteThenCompareSucceedsWithTheProfileAndNotWithout) {
     EXPECT_EQ(withLive.code, 4);
     const test::CliRun plain = cli(line({"compare", "--table", table()}));
     EXPECT_EQ(plain.code, 4);
-    EXPECT_EQ(plain.err, "4 of 8 items differ; 0 could not be read\n");
+    EXPECT_EQ(plain.err, "5 of 8 items differ; 0 could not be read\n");
     EXPECT_FALSE(plain.out.contains("0010"));
 }
 
@@ -80,9 +80,9 @@ TEST_P(ProfileCli, FoundByModelNameAndRefusedWholeWhenBroken) {
     const test::CliRun used = cli(line({"compare", "--table", table()}));
     EXPECT_EQ(used.code, 4); // nothing was written
     EXPECT_TRUE(used.err.startsWith("Profile: " + found + "\n")) << qPrintable(used.err);
-    EXPECT_TRUE(used.err.contains("4 live items not compared"));
+    EXPECT_TRUE(used.err.contains("5 live or read-only items not compared"));
     EXPECT_EQ(cli(line({"compare", "--table", table(), "--no-profile"})).err,
-              "7 of 8 items differ; 0 could not be read\n");
+              "8 of 8 items differ; 0 could not be read\n");
 
     // One bad line, far down: nothing of the file is used and the line is not touched.
     QFile f(found);

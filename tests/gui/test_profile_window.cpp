@@ -50,11 +50,9 @@ TEST(ProfileWindow, PadShowsTheRangeAndRefusesOutsideItInBothLanguages) {
         ASSERT_NE(pad, nullptr);
         auto* range = test::child<QLabel>(pad, "Label_range");
         EXPECT_TRUE(range->isVisibleTo(pad));
-        EXPECT_EQ(range->text(), strings::text(TextId::PadRange, lang)
-                                     .arg(strings::text(TextId::ProfileRangeBoth, lang)
-                                              .arg(0)
-                                              .arg(8) +
-                                          " ms"));
+        EXPECT_EQ(range->text(),
+                  strings::text(TextId::PadRange, lang)
+                      .arg(strings::text(TextId::ProfileRangeBoth, lang).arg(0).arg(8) + " ms"));
         pad->pressDigit(9);
         pad->storeValue();
         auto* refusal = test::child<QLabel>(pad, "Label_refusal");
@@ -90,6 +88,17 @@ TEST(ProfileWindow, CellsCarryUnitRangeAndKindAndWriteLeavesLiveItemsOut) {
     EXPECT_TRUE(test::child<QLabel>(win.w.get(), "Label_summary")
                     ->text()
                     .endsWith(strings::text(TextId::LeftOutOfWrite).arg(2)));
+
+    // A changed live value is not sent either, and the summary line says why.
+    test::child<QCheckBox>(win.w.get(), "Check_write")->setChecked(true);
+    win.com->log.clear();
+    win.w->editValue(1);
+    win.w->valueDialog()->pressDigit(5);
+    win.w->valueDialog()->storeValue();
+    win.w->onDispatcherTick();
+    EXPECT_TRUE(win.com->log.isEmpty()) << qPrintable(win.com->log.join(','));
+    EXPECT_EQ(test::child<QLabel>(win.w.get(), "Label_summary")->text(),
+              strings::text(TextId::TipLive));
 }
 
 TEST(ProfileWindow, WithoutAProfileNothingChanges) {
@@ -123,7 +132,8 @@ TEST(ProfileWindow, ABrokenProfileIsRefusedWholeAndSaysWhere) {
     EXPECT_EQ(win.w->profile(), nullptr);
     const QString summary = test::child<QLabel>(win.w.get(), "Label_summary")->text();
     EXPECT_TRUE(summary.contains("UNIT-1.profile")) << qPrintable(summary);
-    EXPECT_TRUE(summary.contains(strings::text(TextId::ProfileAtLine).arg(5).arg(""))) << qPrintable(summary);
+    EXPECT_TRUE(summary.contains(strings::text(TextId::ProfileAtLine).arg(5).arg("")))
+        << qPrintable(summary);
     EXPECT_FALSE(win.valueCell(1)->font().italic()); // nothing of it is used
 }
 

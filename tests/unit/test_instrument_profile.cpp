@@ -207,7 +207,7 @@ TEST(ProfileTransfers, WithoutAProfileWritesAndComparesAreThePlainOnes) {
 }
 
 // With a profile, a write sends the plain write's items in the plain order, less the live
-// and readonly ones; a comparison reads and compares all but the live ones.
+// and readonly ones; a comparison reads and compares the rest too.
 TEST(ProfileTransfers, LiveAndReadonlyItemsAreLeftOutInOrder) {
     InstrumentProfile profile;
     QRandomGenerator rng(2626);
@@ -232,15 +232,15 @@ TEST(ProfileTransfers, LiveAndReadonlyItemsAreLeftOutInOrder) {
         Rig cmp;
         cmp.table.selections = rig.table.selections;
         for (int i = 0; i < kItemCount; ++i)
-            cmp.table.values[i] = qint16(i * 10 + (profile.isLive(i) ? 1 : 0));
+            cmp.table.values[i] = qint16(i * 10 + (profile.leftOutOfWrites(i) ? 1 : 0));
         int notCompared = 0;
         const Comparison c = compareSettingItems(cmp.ctx, &profile, false, &notCompared);
         EXPECT_EQ(c.count(ItemComparison::Outcome::Different), 0);
         for (int i : addressesOf(cmp.com.log, "R"))
-            EXPECT_FALSE(profile.isLive(i)) << i;
+            EXPECT_FALSE(profile.leftOutOfWrites(i)) << i;
         int live = 0;
         for (int i = 0; i < kItemCount; ++i)
-            live += cmp.table.isSelected(i) && profile.isLive(i);
+            live += cmp.table.isSelected(i) && profile.leftOutOfWrites(i);
         EXPECT_EQ(notCompared, live);
         Rig all;
         all.table = cmp.table;

@@ -83,7 +83,9 @@ const char* const kCommandHelp[][2] = {
               "an item the instrument did not keep is counted as \"not kept\", not as good.\n"
               "Exit 0 all written (and kept), 0 too for a write to instrument 0 under Modbus\n"
               "(a broadcast: sent to every instrument, confirmed by none), 1 some items failed,\n"
-              "3 the port did not open or was lost, 4 a read-back differs.\n"},
+              "3 the port did not open or was lost, 4 a read-back differs.\n"
+              "With an instrument profile (--profile FILE, or the one found for the model)\n"
+              "live and read-only items are not written; the summary says how many.\n"},
     {"compare", "pmx31570a-cli [OPTIONS] compare [--table IN.dat] [--hex] [--json]\n"
                 "Reads every item selected in IN.dat from the instrument (the file is not\n"
                 "changed) and prints one line per item that differs: address, name, value in\n"
@@ -93,6 +95,8 @@ const char* const kCommandHelp[][2] = {
                 "  {\"address\":\"0001\",\"name\":\"Item 1\",\"file\":-99,\"instrument\":99}\n"
                 "  {\"address\":\"0005\",\"name\":\"Item "
                 "5\",\"file\":-95,\"error\":\"...\",\"error_code\":100}\n"
+                "With an instrument profile (--profile FILE, or the one found for the model)\n"
+                "live and read-only items are left out and counted, unless --include-live.\n"
                 "Exit 0 everything matches, 4 values differ, 1 items could not be read (1 wins\n"
                 "over 4), 2 and 3 as for read.\n"},
     {"ports", "pmx31570a-cli ports [--json]\n"
@@ -355,8 +359,8 @@ QString usageText() {
                "  --profile FILE   the instrument profile (units, ranges, live and read-only\n"
                "                   items); default: the one found for the table's model\n"
                "  --no-profile     no profile: every item is a plain setting\n"
-               "  With a profile write leaves live and read-only items out, compare leaves\n"
-               "  live items out unless --include-live is given, and the report shows units.\n"
+               "  With a profile write leaves live and read-only items out, compare too\n"
+               "  unless --include-live is given, and the report shows units.\n"
                "Every command takes:\n"
                "  -q, --quiet   nothing on standard error but errors (no progress, no summary)\n"
                "  -h, --help    this text, or with a command before it that command's\n"
