@@ -77,6 +77,10 @@ TEST_P(ProfileCli, FoundByModelNameAndRefusedWholeWhenBroken) {
     ASSERT_TRUE(QDir().mkpath(profilesFolder()));
     const QString found = profilesFolder() + "/PMX-31570A.profile";
     ASSERT_TRUE(QFile::copy(kProfile, found));
+    // What the shipped profile would do, named by the model definition beside it.
+    const test::CliRun good = cli({"profile", "check", kProfile});
+    EXPECT_EQ(good.code, 0);
+    EXPECT_TRUE(good.out.contains("\n0001\tMeasured value\tlive\t")) << qPrintable(good.out);
     const test::CliRun used = cli(line({"compare", "--table", table()}));
     EXPECT_EQ(used.code, 4); // nothing was written
     EXPECT_TRUE(used.err.startsWith("Profile: " + found + "\n")) << qPrintable(used.err);

@@ -6,6 +6,7 @@
 #include "Overrides.h"
 #include "StatusLine.h"
 #include "comm/SerialComm.h"
+#include "model/ModelDefinition.h"
 #include "model/TableFile.h"
 #include "text/ProgramMessages.h"
 #include "text/StringTable.h"
@@ -13,6 +14,7 @@
 #include "transfer/Sequences.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 
@@ -124,8 +126,16 @@ int cmdProfile(const Args& args) {
             printLine(strings::text(TextId::ProfileNone).arg(table.modelName));
             return kExitOk;
         }
-    } else if (args.has("table") && !loadTable(args, table, true)) {
-        return kExitUsage;
+    } else if (args.has("table")) {
+        if (!loadTable(args, table, true))
+            return kExitUsage;
+    } else {
+        // The item names of the model definition beside the profile, where there is one.
+        const QFileInfo info(path);
+        const QString beside =
+            info.dir().filePath(info.completeBaseName() + QStringLiteral(".txt"));
+        if (QFileInfo(beside).isFile())
+            loadModelDefinition(beside, table.englishNames, table);
     }
     const ProfileLoadResult r = loadProfile(path);
     if (!r.ok()) {

@@ -17,12 +17,12 @@ using namespace pmx;
 bool shootProfile(MainWindow& window, Shooter& shots, const QString& simExe, const QString& model,
                   const QString& profile) {
     Instrument live;
-    if (!live.start(simExe, {QStringLiteral("--protocol"), QStringLiteral("korvan"),
-                             QStringLiteral("--instrument"), QStringLiteral("1"),
-                             QStringLiteral("--model"), model, QStringLiteral("--live"),
-                             QStringLiteral("0001:sine:20:400"), QStringLiteral("--live"),
-                             QStringLiteral("0002:sine:20:380"), QStringLiteral("--live"),
-                             QStringLiteral("0003:ramp:30:150")})) {
+    if (!live.start(simExe,
+                    {QStringLiteral("--protocol"), QStringLiteral("korvan"),
+                     QStringLiteral("--instrument"), QStringLiteral("1"), QStringLiteral("--model"),
+                     model, QStringLiteral("--live"), QStringLiteral("0001:sine:20:400"),
+                     QStringLiteral("--live"), QStringLiteral("0002:sine:20:380"),
+                     QStringLiteral("--live"), QStringLiteral("0003:ramp:30:150")})) {
         say(live.error());
         return false;
     }
