@@ -4,9 +4,13 @@
 // dispatcher. Without a profile the window is as it always was.
 #include "MainWindowFixture.h"
 #include "RecordingView.h"
+#include "report/CsvExport.h"
 #include "report/ListData.h"
+#include "report/ListUnits.h"
+#include "report/ReportModel.h"
 #include "ui/CompareDialog.h"
 #include "ui/LiveTrend.h"
+#include "ui/ReportWindow.h"
 #include "ui/ValuePadDialog.h"
 
 #include <QDir>
@@ -38,6 +42,20 @@ struct Profiled : test::Window {
         });
     }
 };
+
+// The unit column of the report the window shows, by item name.
+QMap<QString, QString> reportUnits(test::Window& win) {
+    win.w->showAllData();
+    QMap<QString, QString> units;
+    auto* report = win.w->findChild<ReportWindow*>();
+    EXPECT_NE(report, nullptr);
+    if (!report || !report->report())
+        return units;
+    for (const ParameterRow& row : report->report()->parameterRows())
+        units.insert(row.name, row.unit);
+    report->close();
+    return units;
+}
 
 } // namespace
 
@@ -101,6 +119,20 @@ TEST(ProfileWindow, CellsCarryUnitRangeAndKindAndWriteLeavesLiveItemsOut) {
               strings::text(TextId::TipLive));
 }
 
+TEST(ProfileWindow, TheReportShowsUnitsAndTheCsvHasNoUnitColumn) {
+    Profiled win;
+    const QMap<QString, QString> units = reportUnits(win);
+    ASSERT_EQ(units.size(), kItemCount);
+    EXPECT_EQ(units.value("Item 1"), "kPa");
+    EXPECT_EQ(units.value("Item 16"), "ms");
+    EXPECT_EQ(units.value("Item 3"), "");
+    ListArrays lists;
+    fillListArrays(win.w->items(), false, lists);
+    const QString plain = csvBlock(lists, strings::Lang::English);
+    fillListUnits(win.w->profile(), lists);
+    EXPECT_EQ(csvBlock(lists, strings::Lang::English), plain);
+}
+
 TEST(ProfileWindow, WithoutAProfileNothingChanges) {
     test::Window plain;
     plain.edit([](ItemTable& t) {
@@ -109,6 +141,8 @@ TEST(ProfileWindow, WithoutAProfileNothingChanges) {
             t.selections[i] = Selection::Selected;
     });
     EXPECT_EQ(plain.w->profile(), nullptr);
+    for (const QString& unit : reportUnits(plain))
+        EXPECT_TRUE(unit.isEmpty()) << qPrintable(unit);
     for (int r = 0; r < kRowsPerPage; ++r) {
         EXPECT_TRUE(plain.valueCell(r)->toolTip().isEmpty());
         EXPECT_FALSE(plain.valueCell(r)->font().italic());
