@@ -471,7 +471,7 @@ constexpr Entry kTable[] = {
      u"、ライブ／読出し専用の %1 項目は書込みませんでした"},
     {826, u"; %1 live or read-only items not compared",
      u"、ライブ／読出し専用の %1 項目は比較しませんでした"},
-    {827, u"Include live items", u"ライブ項目も含める"},
+    {827, u"Include live and read-only items", u"ライブ／読出し専用項目も含める"},
     {828, u"Watch live items", u"ライブ項目を監視"},
     {829, u"Interval", u"間隔"},
     {830, u"Live items", u"ライブ項目"},

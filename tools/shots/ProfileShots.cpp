@@ -5,6 +5,8 @@
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include "transfer/Dispatcher.h"
+#include "ui/CompareDialog.h"
+#include "ui/FittingScrollArea.h"
 #include "ui/LiveTrend.h"
 #include "ui/ValuePadDialog.h"
 
@@ -47,6 +49,35 @@ bool shootProfile(MainWindow& window, Shooter& shots, const QString& simExe, con
         return false;
     settle(300);
     bool ok = shots.shoot(&window, QStringLiteral("profile-page"));
+
+    // The comparison after one set value changed: the live and read-only items are left
+    // out and counted, and the dialog offers to include them.
+    const ItemTable before = window.items();
+    {
+        ItemTable t = before;
+        t.values[0x10] = qint16(t.values[0x10] + 10);
+        window.setItems(t);
+    }
+    window.postTask(kTaskCompare);
+    if (waitFor(
+            [&] {
+                return window.pendingTask() == kTaskIdle && !window.transferRunning() &&
+                       window.compareDialog();
+            },
+            120000)) {
+        CompareDialog* compare = window.compareDialog();
+        compare->move(60, 40);
+        fitWindowToScreen(compare, nullptr, QSize(640, 420));
+        waitExposed(compare);
+        settle(300);
+        ok = shots.shoot(compare, QStringLiteral("profile-compare")) && ok;
+        compare->accept();
+    } else {
+        say(QStringLiteral("the comparison did not end"));
+        ok = false;
+    }
+    window.setItems(before);
+    settle(100);
 
     // Linearise points: 0 to 8; 12 is refused with the reason.
     window.editValue(0x50);
