@@ -286,10 +286,14 @@ ProfileLoadResult parseProfile(const QByteArray& bytes) {
 ProfileLoadResult loadProfile(const QString& path) {
     QFile file(path);
     ProfileLoadResult result;
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+    const QFileInfo info(path);
+    // Only regular files: a pipe or a device named by mistake could block the read forever.
+    const bool special = info.exists() && !info.isFile();
+    if (special || !file.open(QIODevice::ReadOnly)) {
         result.problem = ProfileProblem::CannotOpen;
-        result.detail = QFileInfo(path).isDir() ? errnoReason(EISDIR, strings::language())
-                                                : systemReason(file.errorString());
+        result.detail = info.isDir() ? errnoReason(EISDIR, strings::language())
+                        : special    ? strings::text(TextId::ProfileNotAFile)
+                                     : systemReason(file.errorString());
         result.path = path;
         return result;
     }

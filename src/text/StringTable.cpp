@@ -484,6 +484,7 @@ constexpr Entry kTable[] = {
     {835, u"nothing to watch: no selected item is live in the profile",
      u"監視する項目がありません: プロファイルでライブの選択項目がありません"},
     {836, u"%1h %2: %3", u"%1h %2: %3"},
+    {837, u"not a regular file", u"通常のファイルではありません"},
 };
 
 } // namespace

@@ -380,6 +380,7 @@ enum class TextId : int {
     WatchTime = 834,
     CliWatchNeedsLive = 835,
     ProfileItemLine = 836,
+    ProfileNotAFile = 837,
 };
 
 namespace strings {

@@ -12,6 +12,9 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace pmx;
 
@@ -161,6 +164,23 @@ TEST(InstrumentProfile, FoundBesideTheDefinitionThenByModelName) {
     EXPECT_EQ(findProfile(models + QStringLiteral("/model-pmx31570a.txt"), QString()),
               shippedProfilePath());
     qunsetenv("PMX31570A_HOME");
+}
+
+// What is not a regular file is refused at once: a pipe nobody writes must not block.
+TEST(InstrumentProfile, OnlyARegularFileIsRead) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QStringList paths{dir.path(), dir.filePath(QStringLiteral("missing.profile"))};
+#ifdef Q_OS_UNIX
+    const QString fifo = dir.filePath(QStringLiteral("pipe.profile"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    paths << fifo;
+#endif
+    for (const QString& path : paths) {
+        const ProfileLoadResult r = loadProfile(path);
+        EXPECT_EQ(r.problem, ProfileProblem::CannotOpen) << qPrintable(path);
+        EXPECT_FALSE(r.errorText(strings::Lang::English).isEmpty()) << qPrintable(path);
+    }
 }
 
 namespace {
