@@ -7,8 +7,10 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 # The build: compiler, CMake, the Qt development files (Qt's OpenGL target needs
 # libgl-dev), dpkg-dev for the hardening flags (dpkg-buildflags) and the package's
-# library dependencies (dpkg-shlibdeps, which needs file).
+# library dependencies (dpkg-shlibdeps, which needs file; it makes the package depend on
+# the Qt Charts library the trend of live items is drawn with).
 BUILD=(build-essential cmake pkg-config libgl-dev qt6-base-dev qt6-serialport-dev qt6-svg-dev
+       qt6-charts-dev libqt6opengl6-dev
        dpkg-dev file)
 # The tests. Fonts: the report and caption tests measure and embed real faces (Japanese
 # included). The install tests validate the desktop entry, metainfo and man pages and

@@ -54,7 +54,8 @@ else
   WHERE=(--link "$DEMO/ttyPMX")
 fi
 build/bin/pmx31570a-sim --protocol "$PROTOCOL" --instrument 1 "${WHERE[@]}" \
-  --model resources/models/model-pmx31570a.txt --log "$DEMO/instrument.log" >"$DEMO/sim.out" &
+  --model resources/models/model-pmx31570a.txt --log "$DEMO/instrument.log" \
+  --live 0001:sine:20:400 --live 0002:sine:20:380 --live 0003:ramp:30:150 >"$DEMO/sim.out" &
 SIM=$!
 trap 'kill $SIM 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -s "$DEMO/sim.out" ] && break; sleep 0.1; done
@@ -80,6 +81,11 @@ if [ ! -f "$DEMO/home/PMX31570A.ini" ]; then
     *) cp resources/demo/PMX31570A_en.ini "$DEMO/home/PMX31570A.ini" ;;
   esac
 fi
-cp -n resources/models/model-pmx31570a.txt "$DEMO/home/" 2>/dev/null || true
+cp -n resources/models/model-pmx31570a.txt resources/models/model-pmx31570a.profile \
+  "$DEMO/home/" 2>/dev/null || true
+# The sample model's profile, found by its model name (live items, units, ranges).
+mkdir -p "$DEMO/home/profiles"
+cp -n resources/models/model-pmx31570a.profile "$DEMO/home/profiles/PMX-31570A.profile" \
+  2>/dev/null || true
 echo "Virtual instrument ($PROTO_TEXT, instrument 1) on $(head -1 "$DEMO/sim.out"); its log: $DEMO/instrument.log"
 XDG_CONFIG_HOME="$DEMO/config" PMX31570A_HOME="$DEMO/home" build/bin/pmx31570a

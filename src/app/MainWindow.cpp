@@ -252,6 +252,7 @@ void MainWindow::buildSide(QWidget* central, QBoxLayout* into) {
                           on ? QStringLiteral("1") : QStringLiteral("0"));
     });
     side->addWidget(m_verifyBox);
+    buildWatch(central, side);
 
     m_conditionsFrame = new QGroupBox(central);
     m_conditionsFrame->setObjectName(QStringLiteral("Frame_Comm"));
@@ -431,17 +432,21 @@ void MainWindow::loadInitialState() {
     setWindowTitle(strings::programTitle(strings::language()) + QStringLiteral("[*]"));
     setCaptions();
     loadState();
-    drawPage();
-    keepAsUnchanged(); // as loaded, with the page's rules applied
+    findProfile(QString()); // by the model's name; draws the page
+    keepAsUnchanged();      // as loaded, with the page's rules applied
 }
 
 void MainWindow::setItems(const ItemTable& items) {
+    const bool otherModel = m_table.modelName != items.modelName;
     m_table.modelName = items.modelName;
     m_table.names = items.names;
     m_table.values = items.values;
     m_table.selections = items.selections;
     m_table.currentItem = items.currentItem;
-    drawPage();
+    if (otherModel)
+        findProfile(QString()); // draws the page
+    else
+        drawPage();
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "comm/ExchangeRecord.h"
 #include "comm/PortMap.h"
 #include "model/HelpSource.h"
+#include "model/InstrumentProfile.h"
 #include "model/ItemTable.h"
 #include "report/CsvExport.h"
 #include "transfer/Dispatcher.h"
@@ -44,6 +45,7 @@ struct FinderSetup;
 class HelpWindow;
 class FittingScrollArea;
 class ItemSelectionDialog;
+class LiveTrend;
 class MonitorWindow;
 class SettingsStore;
 class ValuePadDialog;
@@ -168,6 +170,24 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // in what is left of it. fitToScreen does so for the window's screen.
     void fitTo(const QSize& available);
 
+    // ---- the instrument profile and watching live items (MainWindowProfile.cpp)
+    // The profile in use, or null: none found, or the one found was refused.
+    const InstrumentProfile* profile() const { return m_profile ? &*m_profile : nullptr; }
+    // Looks for the profile of the model (beside `modelPath` when given, else by the
+    // model's name) and uses it, or none; a refused one is named on the summary line.
+    void findProfile(const QString& modelPath);
+    // Uses the profile at `path`; false (and no profile) when it is refused.
+    bool useProfile(const QString& path);
+    // "Watch live items": while idle, the selected live items are read every interval.
+    void setWatchLive(bool on);
+    bool watchingLive() const;
+    void setWatchInterval(int ms);
+    int watchInterval() const;
+    // The trend of the watched items, or null before watching first began.
+    LiveTrend* liveTrend() const { return m_trend; }
+    // The watch timer's step: posts a round when the line is idle (tests call it).
+    void watchTick();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -182,6 +202,7 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     void compareItems() override;
     void writeDifferences() override;
     bool findInstruments() override;
+    void watchLiveItems() override;
 
     // TransferView
     void progressStart() override;
@@ -255,6 +276,9 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     // A page's value cell shows whether its item failed in the last transfer.
     void markFailedRows();
     QString describeExchange(const ExchangeRecord& record) const;
+    // Tool tips of the page's value cells from the profile, and the look of live items.
+    void markProfileRows();
+    void buildWatch(QWidget* central, QBoxLayout* side);
 
     // ---- state file, help and shutdown (MainWindowState.cpp)
     void loadState();
@@ -290,6 +314,12 @@ class MainWindow : public QMainWindow, public DispatcherHost, public TransferVie
     QTcpSocket* m_probe = nullptr; // tries a lost network address
     QElapsedTimer m_probeStarted;
     int m_networkRetryMs = kNetworkRetryMs;
+
+    std::optional<InstrumentProfile> m_profile;
+    QCheckBox* m_watchBox = nullptr; // Check_watch
+    QTimer m_watchTimer;
+    LiveTrend* m_trend = nullptr;
+    bool m_includeLive = false; // the comparison dialog's "include live items"
 
     QTimer m_dispatcherTimer;
     QTimer m_failureTimer;    // ends the display of an item failure

@@ -168,14 +168,14 @@ void MainWindow::chooseModel() {
         m_prompts.tellError(this, result.errorText(strings::language()));
         return;
     }
-    drawPage();
+    findProfile(path); // beside the file, else by the model's name; draws the page
     ItemSelectionDialog* dialog = selectionDialog();
     for (int i = 0; i < kItemCount; ++i)
         dialog->setItemToolTip(i, m_table.names[i]);
 }
 
 void MainWindow::showAllData() {
-    pmx::showAllData(this, m_table, m_hexButton->isChecked());
+    pmx::showAllData(this, m_table, m_hexButton->isChecked(), profile());
 }
 
 void MainWindow::exportCsv() {
@@ -289,6 +289,7 @@ void MainWindow::editValue(int row) {
             postTask(kTaskWriteChanged);
         });
     }
+    m_valueDialog->setProfile(profile());
     m_valueDialog->setItem(m_table.currentItem);
     present(m_valueDialog);
 }

@@ -8,6 +8,7 @@
 #include "comm/TcpTransport.h"
 #include "text/StringTable.h"
 #include "transfer/ChangeLog.h"
+#include "transfer/ProfileTransfers.h"
 #include "ui/Accessibility.h"
 #include "ui/Colours.h"
 #include "ui/CompareDialog.h"
@@ -175,6 +176,14 @@ void MainWindow::tellChangeLogFailure(const TransferResult& result) {
 void MainWindow::writeChangedItem() {
     if (!m_com)
         return;
+    // The profile's live and read-only items are the instrument's: never sent, and the
+    // summary line says why.
+    if (const InstrumentProfile* p = profile(); p && p->leftOutOfWrites(m_table.currentItem)) {
+        showOnSummaryLine(
+            strings::text(p->isLive(m_table.currentItem) ? TextId::TipLive : TextId::TipReadonly),
+            false);
+        return;
+    }
     TransferContext ctx = context();
     tellChangeLogFailure(pmx::writeChangedItem(ctx));
     transferEnded();
@@ -185,9 +194,15 @@ void MainWindow::writeAllItems() {
         return;
     beginTransfer();
     TransferContext ctx = context();
-    const int planned = int(itemsToWrite(ctx).size());
-    const TransferResult result = pmx::writeAllItems(ctx);
+    // With a profile, live and read-only items stay out and the summary says how many.
+    const int leftOut = int(itemsLeftOutOfWrite(m_table, profile()).size());
+    const int planned = int(itemsToWrite(ctx).size()) - leftOut;
+    const TransferResult result = writeSettingItems(ctx, profile(), nullptr);
     endTransfer(result, true, planned);
+    if (leftOut > 0 && !m_ending) {
+        showOnSummaryLine(m_summaryLabel->text() + leftOutOfWriteText(leftOut), m_summaryFailure);
+        m_summaryFresh = true;
+    }
     tellChangeLogFailure(result);
     transferEnded();
 }
@@ -200,7 +215,8 @@ void MainWindow::compareItems() {
     if (!m_com)
         return;
     TransferContext ctx = context();
-    const Comparison comparison = pmx::compareWithInstrument(ctx);
+    int notCompared = 0;
+    const Comparison comparison = compareSettingItems(ctx, profile(), m_includeLive, &notCompared);
     if (comparison.read.readsImpossible && !m_ending) {
         showOnSummaryLine(QString(), true); // the notice that follows says why, in red
         m_summaryFresh = true;
@@ -231,7 +247,12 @@ void MainWindow::compareItems() {
         });
         connect(m_compareDialog, &CompareDialog::exportRequested, this,
                 &MainWindow::exportComparison);
+        connect(m_compareDialog, &CompareDialog::includeLiveToggled, this, [this](bool on) {
+            m_includeLive = on;
+            postTask(kTaskCompare);
+        });
     }
+    m_compareDialog->setLiveItems(profile() != nullptr, m_includeLive, notCompared);
     m_compareDialog->setComparison(comparison, m_table, m_hexButton->isChecked());
     m_compareDialog->show();
     m_compareDialog->raise();
@@ -243,7 +264,7 @@ void MainWindow::writeDifferences() {
         return;
     const QList<int> items = m_compareDialog->comparison().differing();
     TransferContext ctx = context();
-    const TransferResult result = pmx::writeListedItems(ctx, items);
+    const TransferResult result = writeListedSettingItems(ctx, items, profile(), nullptr);
     tellChangeLogFailure(result);
     transferEnded();
     // What the instrument now holds: what was written, or what a verify read back.

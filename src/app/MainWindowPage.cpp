@@ -58,6 +58,7 @@ void MainWindow::refreshValues() {
             m_valueCells[r]->setText(text);
     }
     markFailedRows();
+    markProfileRows();
     markChanges();
 }
 

@@ -37,6 +37,10 @@ void Dispatcher::tick() {
     case kTaskWriteDifferences:
         m_host.writeDifferences();
         break;
+    case kTaskWatchLive:
+        m_host.watchLiveItems();
+        toIdle = m_task == kTaskWatchLive; // a transfer posted meanwhile runs next
+        break;
     case kTaskFind:
         toIdle = m_host.findInstruments();
         if (!toIdle)

@@ -14,6 +14,7 @@ enum Task : qint16 {
     kTaskCompare = 6,          // read the selected items into a copy and compare
     kTaskWriteDifferences = 7, // write the differing items of the last comparison
     kTaskFind = 8,             // search for instruments, then apply the conditions again
+    kTaskWatchLive = 9,        // read the watched live items once
 };
 
 // What the dispatcher calls out to; the main window implements it.
@@ -32,6 +33,7 @@ class DispatcherHost {
     // The search; returns what applying the conditions afterwards came to (false:
     // communication stops, as after a failed apply).
     virtual bool findInstruments() { return true; }
+    virtual void watchLiveItems() {}
 };
 
 // The communication task dispatcher: the only place communication work starts.

@@ -52,6 +52,12 @@ CompareDialog::CompareDialog(QWidget* parent) : QDialog(parent) {
     connect(m_differencesOnly, &QCheckBox::toggled, this, &CompareDialog::fill);
     layout->addWidget(m_differencesOnly);
 
+    m_includeLive = new QCheckBox(text(TextId::IncludeLive), this);
+    m_includeLive->setObjectName(QStringLiteral("Check_includelive"));
+    m_includeLive->setVisible(false);
+    connect(m_includeLive, &QCheckBox::toggled, this, &CompareDialog::includeLiveToggled);
+    layout->addWidget(m_includeLive);
+
     auto* buttons = new QHBoxLayout;
     const auto button = [&](TextId id, char key, const char* name) {
         auto* b = new QPushButton(this);
@@ -120,9 +126,22 @@ void CompareDialog::fill() {
     m_list->resizeColumnToContents(0);
     m_list->resizeColumnToContents(2);
     m_list->resizeColumnToContents(3);
-    m_counts->setText(m_comparison.countsText());
+    m_counts->setText(m_comparison.countsText() +
+                      (m_liveLeftOut > 0
+                           ? strings::text(TextId::LeftOutOfCompare).arg(m_liveLeftOut)
+                           : QString()));
     m_writeButton->setEnabled(!m_comparison.differing().isEmpty());
     m_takeButton->setEnabled(!m_comparison.differing().isEmpty());
+}
+
+void CompareDialog::setLiveItems(bool profiled, bool included, int leftOut) {
+    m_includeLive->setVisible(profiled);
+    const QSignalBlocker quiet(m_includeLive);
+    m_includeLive->setChecked(included);
+    m_liveLeftOut = leftOut;
+    m_counts->setText(
+        m_comparison.countsText() +
+        (leftOut > 0 ? strings::text(TextId::LeftOutOfCompare).arg(leftOut) : QString()));
 }
 
 QList<int> CompareDialog::chosenItems() const {

@@ -30,6 +30,10 @@ class CompareDialog : public QDialog {
     // holds `instrumentValue`.
     void itemNowHolds(int item, qint16 value, qint16 instrumentValue);
 
+    // With an instrument profile: the "include live items" box is shown, and the counts
+    // say how many live items the comparison left out.
+    void setLiveItems(bool profiled, bool included, int leftOut);
+
     // The comparison as CSV rows: headings, then every row shown in the list.
     QList<QStringList> csvRows() const;
 
@@ -37,6 +41,8 @@ class CompareDialog : public QDialog {
     void writeDifferencesRequested();
     void takeValuesRequested();
     void exportRequested();
+    // The "include live items" box was changed: the opener compares again.
+    void includeLiveToggled(bool on);
 
   private:
     void fill();
@@ -49,6 +55,8 @@ class CompareDialog : public QDialog {
     QTableWidget* m_list = nullptr;
     QCheckBox* m_differencesOnly = nullptr;
     QLabel* m_counts = nullptr;
+    QCheckBox* m_includeLive = nullptr; // Check_includelive, only with a profile
+    int m_liveLeftOut = 0;
     QPushButton* m_writeButton = nullptr;
     QPushButton* m_takeButton = nullptr;
     QPushButton* m_exportButton = nullptr;

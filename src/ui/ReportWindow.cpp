@@ -135,8 +135,10 @@ void ReportWindow::done(int result) {
     m_savePdf->setEnabled(false);
 }
 
-ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists) {
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists,
+                          const InstrumentProfile* profile) {
     fillListArrays(table, hex, lists);
+    fillListUnits(profile, lists);
     const ReportModel model = ReportModel::build(lists, strings::language());
 
     // One report window for the run.
@@ -150,9 +152,10 @@ ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, Lis
     return window;
 }
 
-ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex) {
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex,
+                          const InstrumentProfile* profile) {
     static ListArrays lists;
-    return showAllData(parent, table, hex, lists);
+    return showAllData(parent, table, hex, lists, profile);
 }
 
 } // namespace pmx

@@ -1,6 +1,7 @@
 #pragma once
 #include "model/ItemTable.h"
 #include "report/ListData.h"
+#include "report/ListUnits.h"
 #include "report/ReportModel.h"
 #include <QPrintPreviewDialog>
 #include <functional>
@@ -60,7 +61,10 @@ class ReportWindow : public QPrintPreviewDialog {
 // The "All Data" command: fills `lists` from the table with the DEC/HEX choice of the
 // moment, builds the report in the run's language and shows it in the run's one report
 // window (created on first use), refreshed with the fresh data.
-ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists);
-ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex);
+// With an instrument profile the unit column shows each item's unit.
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex, ListArrays& lists,
+                          const InstrumentProfile* profile = nullptr);
+ReportWindow* showAllData(QWidget* parent, const ItemTable& table, bool hex,
+                          const InstrumentProfile* profile = nullptr);
 
 } // namespace pmx

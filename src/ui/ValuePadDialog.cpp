@@ -55,6 +55,11 @@ ValuePadDialog::ValuePadDialog(ItemTable& table, QWidget* parent)
     nowCaption->setBuddy(m_current);
     info->addRow(nowCaption, m_current);
     top->addLayout(info);
+    // With an instrument profile: what the item takes. Hidden without one.
+    m_range = new QLabel(this);
+    m_range->setObjectName(QStringLiteral("Label_range"));
+    m_range->setVisible(false);
+    top->addWidget(m_range);
 
     auto* entry = new a11y::TextField(this);
     m_entryBox = entry;
@@ -150,6 +155,22 @@ void ValuePadDialog::setItem(int curItem) {
         strings::text(TextId::NewValueOf)
             .arg(itemAddressText(curItem) + (name.isEmpty() ? QString() : u' ' + name)));
     m_current->setText(QString::number(m_table.values[curItem]));
+    showRange();
+}
+
+void ValuePadDialog::setProfile(const InstrumentProfile* profile) {
+    m_profile = profile;
+    showRange();
+}
+
+void ValuePadDialog::showRange() {
+    const ItemProfile* p = m_profile ? &m_profile->items[std::size_t(m_item)] : nullptr;
+    const QString range = m_profile ? m_profile->rangeText(m_item, strings::language()) : QString();
+    const bool ranged = p && (p->min || p->max);
+    m_range->setText(range.isEmpty() ? QString()
+                     : ranged        ? strings::text(TextId::PadRange).arg(range)
+                                     : strings::text(TextId::TipUnit).arg(range));
+    m_range->setVisible(!range.isEmpty());
 }
 
 void ValuePadDialog::syncEntry() {
@@ -158,11 +179,18 @@ void ValuePadDialog::syncEntry() {
 }
 
 void ValuePadDialog::markOutOfRange(bool on) {
-    if (on == m_marked)
+    markRefused(on ? strings::text(TextId::ValueOutOfRange) : QString());
+}
+
+void ValuePadDialog::markRefused(const QString& why) {
+    const bool on = !why.isEmpty();
+    if (on == m_marked && (!on || m_refusal->text() == why))
         return;
     m_marked = on;
     setTextTone(m_entryBox, on ? Tone::Failure : Tone::Plain);
-    m_entryBox->setToolTip(on ? strings::text(TextId::ValueOutOfRange) : QString());
+    m_entryBox->setToolTip(why);
+    if (on)
+        m_refusal->setText(why);
     m_refusal->setVisible(on);
     if (on)
         a11y::announce(m_refusal, m_refusal->text(), a11y::Urgency::Failure);
@@ -191,6 +219,14 @@ void ValuePadDialog::storeValue() {
     if (!value) {
         // A 16-bit item cannot hold it: keep the dialog and the old value, and say why.
         markOutOfRange(true);
+        m_entryBox->setFocus();
+        return;
+    }
+    // The profile's range: the instrument would refuse or misread the value.
+    if (const QString why =
+            m_profile ? m_profile->refusal(m_item, *value, strings::language()) : QString();
+        !why.isEmpty()) {
+        markRefused(why);
         m_entryBox->setFocus();
         return;
     }

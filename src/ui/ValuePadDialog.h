@@ -1,4 +1,5 @@
 #pragma once
+#include "model/InstrumentProfile.h"
 #include "model/ItemTable.h"
 #include "valuepad/ValuePad.h"
 #include <QDialog>
@@ -22,6 +23,9 @@ class ValuePadDialog : public QDialog {
     // stays as typed. Indexes outside 0..127 are ignored.
     void setItem(int curItem);
     int item() const { return m_item; }
+    // The instrument profile in use, or none: with one the dialog shows the item's range
+    // and unit and refuses a value outside the range. Kept by the caller.
+    void setProfile(const InstrumentProfile* profile);
     QString entryText() const { return m_pad.entry(); }
 
     // The pad's buttons.
@@ -46,6 +50,9 @@ class ValuePadDialog : public QDialog {
     // Shows the entry text in the entry box and its hidden copy.
     void syncEntry();
     void markOutOfRange(bool on);
+    // Refuses the entry with `why` (the 16-bit text or the profile's reason); empty: clear.
+    void markRefused(const QString& why);
+    void showRange();
 
     ItemTable& m_table;
     ValuePad m_pad;
@@ -56,6 +63,8 @@ class ValuePadDialog : public QDialog {
     QLineEdit* m_entryBox = nullptr;
     QLabel* m_entryCopy = nullptr;
     QLabel* m_refusal = nullptr; // Label_refusal: why OK refused the entry
+    QLabel* m_range = nullptr;   // Label_range: the item's range and unit from the profile
+    const InstrumentProfile* m_profile = nullptr;
     std::array<QPushButton*, 10> m_digitButtons{};
 };
 

@@ -8,7 +8,7 @@ namespace pmx::cli {
 namespace {
 
 // The commands that talk to an instrument over the line of the conditions.
-constexpr char kLine[] = "conditions read write compare find";
+constexpr char kLine[] = "conditions read write compare find watch";
 
 // Short names are the ones scripts of serial and Modbus tools already type for the same
 // thing; no letter is given a meaning such scripts know for another one.
@@ -25,12 +25,12 @@ const QList<OptionSpec> kOptions = {
     {"parity", 'P', true, kLine},
     {"port", '\0', true, kLine},
     {"timeout", '\0', true, kLine},
-    {"block-read", '\0', false, "conditions read write compare"},
-    {"block-max", '\0', true, "conditions read write compare"},
-    {"table", '\0', true, "read write compare find export-csv report"},
+    {"block-read", '\0', false, "conditions read write compare watch"},
+    {"block-max", '\0', true, "conditions read write compare watch"},
+    {"table", '\0', true, "read write compare find export-csv report watch profile"},
     {"out", '\0', true, "read"},
-    {"hex", '\0', false, "read compare export-csv report"},
-    {"json", '\0', false, "read compare find ports history"},
+    {"hex", '\0', false, "read compare export-csv report watch"},
+    {"json", '\0', false, "read compare find ports history watch profile"},
     {"only-changed", '\0', false, "write"},
     {"verify", '\0', false, "write"},
     {"read-before-write", '\0', false, "write"},
@@ -44,12 +44,18 @@ const QList<OptionSpec> kOptions = {
     {"answer-wait", '\0', true, "find"},
     {"encoding", '\0', true, "export-csv"},
     {"pdf", '\0', true, "report history"},
+    {"profile", '\0', true, "write compare report watch"},
+    {"no-profile", '\0', false, "write compare report watch"},
+    {"include-live", '\0', false, "compare"},
+    {"interval", '\0', true, "watch"},
+    {"count", '\0', true, "watch"},
 };
 
 const QStringList kCommands = {
     QStringLiteral("conditions"), QStringLiteral("read"),   QStringLiteral("write"),
     QStringLiteral("compare"),    QStringLiteral("ports"),  QStringLiteral("find"),
-    QStringLiteral("export-csv"), QStringLiteral("report"), QStringLiteral("history")};
+    QStringLiteral("export-csv"), QStringLiteral("report"), QStringLiteral("history"),
+    QStringLiteral("watch"),      QStringLiteral("profile")};
 
 const char* const kCommandHelp[][2] = {
     {"history",
@@ -96,6 +102,8 @@ const char* const kCommandHelp[][2] = {
               "(a broadcast: sent to every instrument, confirmed by none), 1 some items failed,\n"
               "3 the port did not open or was lost, 4 a read-back differs, 5 the change log\n"
               "could not be written (nothing is written to the instrument without its record).\n"
+              "With an instrument profile (--profile FILE, or the one found for the model)\n"
+              "live and read-only items are not written; the summary says how many.\n"
               "Every item written is recorded in the change log (see history);\n"
               "--read-before-write reads each item just before writing it, so that its record\n"
               "holds the instrument's own old value (ReadBeforeWrite=1 in [Options] does the\n"
@@ -109,6 +117,8 @@ const char* const kCommandHelp[][2] = {
                 "  {\"address\":\"0001\",\"name\":\"Item 1\",\"file\":-99,\"instrument\":99}\n"
                 "  {\"address\":\"0005\",\"name\":\"Item "
                 "5\",\"file\":-95,\"error\":\"...\",\"error_code\":100}\n"
+                "With an instrument profile (--profile FILE, or the one found for the model)\n"
+                "live and read-only items are left out and counted, unless --include-live.\n"
                 "Exit 0 everything matches, 4 values differ, 1 items could not be read (1 wins\n"
                 "over 4), 2 and 3 as for read.\n"},
     {"ports", "pmx31570a-cli ports [--json]\n"
@@ -157,6 +167,25 @@ const char* const kCommandHelp[][2] = {
                "Renders the all-data list report of IN.dat to a PDF file; --pdf - writes it to\n"
                "standard output, which must then be a file or a pipe, not a terminal.\n"
                "Exit 0, or 2 when IN.dat could not be read or the PDF not written.\n"},
+    {"watch", "pmx31570a-cli [OPTIONS] watch [--table IN.dat] [--interval MS] [--count N]\n"
+              "                               [--hex] [--json]\n"
+              "Reads the items selected in IN.dat that the instrument profile calls live (the\n"
+              "measured value and the like) every MS milliseconds (default 1000, 100..3600000)\n"
+              "and prints one line per round: the time, then address, value and unit of each:\n"
+              "  12:00:01.250\t0001h 1234\t0002h 1230\n"
+              "or with --json one object per round, null for an item that could not be read:\n"
+              "  {\"round\":1,\"time\":\"2026-01-01T12:00:01.250\",\"0001\":1234,\"0002\":null}\n"
+              "--count N ends after N rounds; otherwise Ctrl+C ends it (exit 130).\n"
+              "Exit 0, 1 some reads failed, 2 no profile or no live item selected, 3 as for\n"
+              "read.\n"},
+    {"profile", "pmx31570a-cli profile check [FILE] [--table IN.dat] [--json]\n"
+                "Reads the instrument profile FILE (without FILE: the one the model of IN.dat\n"
+                "gets) and says what it would do: a line with the counts, then per item it\n"
+                "describes the address, name (from IN.dat), kind, range and unit, and note.\n"
+                "A profile with an error is refused whole: the line and the reason are\n"
+                "printed on standard error, as a run of write, compare, report or watch that\n"
+                "finds it would print them before it stops.\n"
+                "Exit 0, or 2 when the profile or IN.dat cannot be read or is refused.\n"},
 };
 
 const OptionSpec* longOption(const QString& name) {
@@ -329,6 +358,9 @@ QString usageText() {
                "  pmx31570a-cli history    [--since DATE] [--instrument N] [--json] [--pdf "
                "FILE|-]\n"
                "                           [--csv FILE|-]\n"
+               "  pmx31570a-cli [OPTIONS] watch [--table IN.dat] [--interval MS] [--count N] "
+               "[--json]\n"
+               "  pmx31570a-cli profile check [FILE] [--table IN.dat] [--json]\n"
                "  pmx31570a-cli --version | --help | COMMAND --help\n"
                "\n"
                "OPTIONS override the stored communication conditions for this run only; they are\n"
@@ -351,6 +383,12 @@ QString usageText() {
                "read, compare, find and ports also take:\n"
                "  --json   one JSON object per line (item, difference, instrument or device\n"
                "           found) on standard output in place of the columns; see COMMAND --help\n"
+               "write, compare, report and watch also take:\n"
+               "  --profile FILE   the instrument profile (units, ranges, live and read-only\n"
+               "                   items); default: the one found for the table's model\n"
+               "  --no-profile     no profile: every item is a plain setting\n"
+               "  With a profile write leaves live and read-only items out, compare too\n"
+               "  unless --include-live is given, and the report shows units.\n"
                "Every command takes:\n"
                "  -q, --quiet   nothing on standard error but errors (no progress, no summary)\n"
                "  -h, --help    this text, or with a command before it that command's\n"

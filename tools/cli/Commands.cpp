@@ -4,6 +4,7 @@
 
 #include "JsonLine.h"
 #include "Overrides.h"
+#include "ProfileCommands.h"
 #include "StatusLine.h"
 #include "comm/Classification.h"
 #include "comm/Conditions.h"
@@ -15,6 +16,7 @@
 #include "model/TableFile.h"
 #include "report/CsvExport.h"
 #include "report/ListData.h"
+#include "report/ListUnits.h"
 #include "report/ReportModel.h"
 #include "report/render/ReportRenderer.h"
 #include "text/ProgramMessages.h"
@@ -23,6 +25,7 @@
 #include "text/ValueText.h"
 #include "transfer/ChangeLog.h"
 #include "transfer/Compare.h"
+#include "transfer/ProfileTransfers.h"
 #include "transfer/Sequences.h"
 
 #include <QFile>
@@ -153,6 +156,8 @@ class TraceWriter : public ExchangeObserver {
     FileWriter* m_file = nullptr;   // or into this file
 };
 
+} // namespace
+
 bool loadTable(const Args& args, ItemTable& table, bool required) {
     QString path = args.value("table");
     if (path.isEmpty()) {
@@ -179,6 +184,8 @@ bool loadTable(const Args& args, ItemTable& table, bool required) {
     return false;
 }
 
+namespace {
+
 QString display(qint16 v, bool hex) {
     return formatValue(v, hex);
 }
@@ -195,6 +202,8 @@ void tellLineNotes(CommObject& com, StatusLine& status, bool quiet) {
         status.say(echoingLineText());
 }
 
+} // namespace
+
 int openPort(CommObject& com, OverlayStore& store) {
     com.activate(true);
     const ApplyResult applied = applyConditions(com, store);
@@ -208,8 +217,6 @@ int openPort(CommObject& com, OverlayStore& store) {
     }
     return kExitOk;
 }
-
-} // namespace
 
 QTextStream& out() {
     static QTextStream s(stdout);
@@ -416,6 +423,10 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, write))
         return kExitUsage;
+    std::optional<InstrumentProfile> profile;
+    if (write && !runProfile(args, table, &profile))
+        return kExitUsage;
+    const InstrumentProfile* profiled = profile ? &*profile : nullptr;
     const QString tracePath = args.value("trace-file");
     std::unique_ptr<FileWriter> traceFile;
     if (args.has("trace-file")) {
@@ -446,19 +457,21 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
     TransferResult result;
     bool unread = false;
     bool readPhase = !write; // what the summary speaks of
+    // Live and read-only items a profile keeps out of the write.
+    const int leftOut = write ? int(itemsLeftOutOfWrite(table, profiled).size()) : 0;
     if (write && args.has("only-changed")) {
-        const Comparison cmp = compareWithInstrument(ctx);
+        const Comparison cmp = compareSettingItems(ctx, profiled, false, nullptr);
         unread = cmp.count(ItemComparison::Outcome::Unreadable) > 0;
         if (cmp.read.lost || cmp.read.readsImpossible || cmp.read.stopped) {
             result = cmp.read;
             readPhase = true;
         } else {
-            result = writeListedItems(ctx, cmp.differing());
+            result = writeListedSettingItems(ctx, cmp.differing(), profiled, nullptr);
         }
         if (!outputClosed() && !args.has("quiet"))
             status.say(cmp.countsText());
     } else {
-        result = write ? writeAllItems(ctx) : readAllItems(ctx);
+        result = write ? writeSettingItems(ctx, profiled, nullptr) : readAllItems(ctx);
     }
     com->closePort();
     com->removeExchangeObserver(&toStderr);
@@ -471,7 +484,8 @@ int cmdTransfer(const Args& args, OverlayStore& store, bool write) {
                               result.failed.isEmpty() && result.unconfirmed.isEmpty() &&
                               !result.lost;
     if (!args.has("quiet") && !result.readsImpossible && !outputClosed() && !refusedByLog)
-        status.say(summaryLine(result, !readPhase));
+        status.say(summaryLine(result, !readPhase) +
+                   (readPhase ? QString() : leftOutOfWriteText(leftOut)));
     tellLineNotes(*com, status, args.has("quiet"));
     int rc = kExitOk;
     // The trace of an interrupted run is kept: it tells what happened.
@@ -501,13 +515,18 @@ int cmdCompare(const Args& args, OverlayStore& store) {
     table.englishNames = strings::language() == strings::Lang::English;
     if (!loadTable(args, table, false))
         return kExitUsage;
+    std::optional<InstrumentProfile> profile;
+    if (!runProfile(args, table, &profile))
+        return kExitUsage;
     auto com = makeComm(store);
     if (int rc = openPort(*com, store))
         return rc;
     StatusLine status = statusLineOf(args);
     CliView view(table, status, false);
     TransferContext ctx{table, *com, view};
-    const Comparison cmp = compareWithInstrument(ctx);
+    int notCompared = 0;
+    const Comparison cmp = compareSettingItems(ctx, profile ? &*profile : nullptr,
+                                               args.has("include-live"), &notCompared);
     com->closePort();
     status.wipe();
     tellLineNotes(*com, status, args.has("quiet"));
@@ -547,7 +566,7 @@ int cmdCompare(const Args& args, OverlayStore& store) {
             counts += strings::text(TextId::CliNotRead)
                           .arg(unreached.size())
                           .arg(itemListText(unreached));
-        err() << counts << '\n';
+        err() << counts << leftOutOfCompareText(notCompared) << '\n';
     }
     if (cmp.read.lost)
         return kExitPort;
@@ -687,12 +706,16 @@ int cmdReport(int argc, char** argv, const Args& args) {
     ItemTable table;
     if (!loadTable(args, table, false))
         return kExitUsage;
+    std::optional<InstrumentProfile> profile;
+    if (!runProfile(args, table, &profile))
+        return kExitUsage;
     // Rendering needs QtGui; no display is needed for a PDF.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication gui(argc, argv);
     ListArrays lists;
     fillListArrays(table, args.has("hex"), lists);
+    fillListUnits(profile ? &*profile : nullptr, lists);
     const ReportModel model = ReportModel::build(lists, strings::language());
     if (stoppedBeforeWriting(pdf))
         return kExitOk;

@@ -7,7 +7,9 @@
 
 namespace pmx {
 class SerialComm;
-}
+class CommObject;
+struct ItemTable;
+} // namespace pmx
 
 namespace pmx::cli {
 
@@ -51,6 +53,11 @@ QString outputErrorText();
 
 // The serial object of a run: the port map of `store` resolves the port names.
 std::unique_ptr<SerialComm> makeComm(OverlayStore& store);
+
+// The table of --table, or the state file; false after printing why it cannot be read.
+bool loadTable(const Args& args, ItemTable& table, bool required);
+// Applies the conditions and opens the port: kExitOk, or kExitPort after printing why.
+int openPort(CommObject& com, OverlayStore& store);
 
 int cmdConditions(OverlayStore& store);
 int cmdTransfer(const Args& args, OverlayStore& store, bool write);

@@ -3,6 +3,7 @@
 #include "CliArgs.h"
 #include "Commands.h"
 #include "Overrides.h"
+#include "ProfileCommands.h"
 #include "comm/SettingsStore.h"
 #include "pmx_version.h"
 #include "text/ProgramMessages.h"
@@ -26,6 +27,8 @@ static int runOnLine(const Args& args) {
         return cmdConditions(store);
     if (args.command == QLatin1String("compare"))
         return cmdCompare(args, store);
+    if (args.command == QLatin1String("watch"))
+        return cmdWatch(args, store);
     return cmdTransfer(args, store, args.command == QLatin1String("write"));
 }
 
@@ -110,7 +113,8 @@ static int run(int argc, char** argv) {
                             oneOf({QStringLiteral("en"), QStringLiteral("ja")})));
         return kExitUsage;
     }
-    if (args.command != QLatin1String("export-csv") && !args.positional.isEmpty()) {
+    if (args.command != QLatin1String("export-csv") && args.command != QLatin1String("profile") &&
+        !args.positional.isEmpty()) {
         printError(
             strings::text(TextId::CliExtraArgument).arg(args.positional.first(), args.command));
         return kExitUsage;
@@ -131,6 +135,8 @@ static int run(int argc, char** argv) {
         return cmdExportCsv(args);
     if (args.command == QLatin1String("find"))
         return cmdFind(args);
+    if (args.command == QLatin1String("profile"))
+        return cmdProfile(args);
 
     QList<int> instruments;
     const Choices& c = choices();

@@ -7,6 +7,7 @@
 // comes from LANG as in the program.
 #include "FinderShots.h"
 #include "HelpShots.h"
+#include "ProfileShots.h"
 #include "ShotSupport.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
@@ -215,6 +216,11 @@ int main(int argc, char** argv) {
         }
         settle(300);
 
+        // PMX_SHOTS_ONLY=profile: only the instrument profile's pictures.
+        const QString profile = src + QStringLiteral("/resources/models/model-pmx31570a.profile");
+        if (qgetenv("PMX_SHOTS_ONLY") == "profile")
+            return shootProfile(window, shots, parser.value(simOpt), model, profile) ? 0 : 4;
+
         // Main window: DEC and HEX on the first page, then the third page.
         shots.shoot(&window, QStringLiteral("main-window"));
         hexButton->setChecked(true);
@@ -346,6 +352,8 @@ int main(int argc, char** argv) {
         compare->accept();
         window.setItems(beforeCompare);
         settle(100);
+        if (!shootProfile(window, shots, parser.value(simOpt), model, profile))
+            status = 4;
         // The monitor and the feedback of transfers, against an instrument that refuses
         // 0003h, garbles 0004h, keeps silent on 0010h, answers 0011h as if asked for 0012h
         // and keeps 0023h within 0..1000. COM1 is pointed at it and the conditions applied

@@ -8,6 +8,9 @@
 # --laptop takes the same pictures on a 1366 x 768 screen at 150 % (QT_SCALE_FACTOR=1.5)
 # into OUTDIR instead, to look at every window as a laptop shows it; docs/ is left alone.
 #
+# PMX_SHOTS_ONLY=profile pmx31570a-shots DIR takes only the instrument profile's pictures
+# (profile-*.png), against an instrument whose measured values move.
+#
 # Needs pmx31570a-shots and pmx31570a-sim built in BUILD_DIR/bin, Xvfb and the Noto CJK
 # fonts. Uses X display :77 (:78 with --laptop; SHOTS_DISPLAY overrides it) and starts an
 # Xvfb there when none is running, so a desktop session is never disturbed.

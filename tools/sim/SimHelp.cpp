@@ -100,6 +100,12 @@ Options:
   --dump FILE        the memory as ITEM=VALUE lines (the --values format), written at
                      start and again, whole, whenever a write changed it. With several
                      instruments FILE must hold %n (each one's number).
+  --live ITEM:SHAPE:SECONDS:AMPLITUDE
+                     the item moves by itself, as a measured value does, around the
+                     value it holds at start: SHAPE sine (one wave per SECONDS) or ramp
+                     (from value - AMPLITUDE up to value + AMPLITUDE in SECONDS, then
+                     again). A value written to it is soon overtaken. Repeatable, e.g.
+                     --live 0001:sine:20:500 --live 0003:ramp:60:1000.
   --hangup-after N   after N requests for the instruments (broadcasts and unanswered
                      ones included) and the answer to the last of them, hang up: close
                      the pseudo-terminal, so that a client's read sees end of file or

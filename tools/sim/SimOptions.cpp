@@ -223,7 +223,8 @@ ParseResult parseArguments(const QStringList& args) {
                              refuseSpan = valued("refuse-span"), maxCount = valued("max-count"),
                              tcp = valued("tcp"), listen = valued("listen"), line = valued("line"),
                              chaosSeed = valued("chaos-seed"),
-                             chaosTimeout = valued("chaos-timeout"), dump = valued("dump");
+                             chaosTimeout = valued("chaos-timeout"), dump = valued("dump"),
+                             live = valued("live");
     // The parser skips the first word, the program's name.
     if (!parser.parse(QStringList{QStringLiteral("pmx31570a-sim")} + args)) {
         QString text = parser.errorText(); // "Unknown option 'x'."
@@ -348,6 +349,13 @@ ParseResult parseArguments(const QStringList& args) {
         if (!parseFault(text, &item, &f, &error))
             return fail(error);
         c.faults.emplace_back(item, f);
+    }
+    for (const QString& text : parser.values(live)) {
+        LiveMotion m;
+        QString error;
+        if (!parseLiveMotion(text, &m, &error))
+            return fail(error);
+        c.live.push_back(m);
     }
     if (c.instruments.size() > 1 && !c.dumpFile.isEmpty() &&
         !c.dumpFile.contains(QLatin1String("%n")))

@@ -1,6 +1,7 @@
 #pragma once
 #include "SimInstrument.h"
 #include "SimLineSettings.h"
+#include "SimLive.h"
 
 #include <QString>
 #include <QStringList>
@@ -33,8 +34,9 @@ struct Config {
     bool echo = false;            // the line sends every request back (a two-wire adapter)
     bool chaos = false;           // every fault at once, decided by chaosSeed (SimChaos.h)
     quint64 chaosSeed = 0;
-    int chaosTimeoutMs = 200; // the client's time-out: the unit of the chaos's lateness
-    QString dumpFile;         // the memory, rewritten after every write carried out ("%n")
+    int chaosTimeoutMs = 200;     // the client's time-out: the unit of the chaos's lateness
+    QString dumpFile;             // the memory, rewritten after every write carried out ("%n")
+    std::vector<LiveMotion> live; // items that move by themselves (--live)
 };
 
 struct ParseResult {

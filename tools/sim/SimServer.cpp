@@ -129,6 +129,28 @@ bool Server::dumpMemory() {
     return true;
 }
 
+// Moving items take the value of their motion at the time a request comes in; a value
+// written to one is soon overtaken, as on an instrument that measures.
+void Server::moveLiveItems(Nanos t) {
+    if (m_config.live.empty())
+        return;
+    if (m_liveCentres.empty()) {
+        m_liveStart = t;
+        for (int k = 0; k < m_line.size(); ++k) {
+            std::vector<std::int16_t> centres;
+            for (const LiveMotion& m : m_config.live)
+                centres.push_back(m_line.at(k).value(m.item));
+            m_liveCentres.push_back(centres);
+        }
+    }
+    const double seconds = double(t - m_liveStart) / 1e9;
+    for (int k = 0; k < m_line.size(); ++k)
+        for (std::size_t j = 0; j < m_config.live.size(); ++j)
+            m_line.at(k).setValue(
+                m_config.live[j].item,
+                liveValue(m_config.live[j], m_liveCentres[std::size_t(k)][j], seconds));
+}
+
 void Server::received(const QByteArray& bytes, Nanos t) {
     int rate = 0, stopBits = 0;
     m_lineMatch = m_config.line.set && clientLine(m_slave, &rate, &stopBits)
@@ -145,6 +167,7 @@ void Server::received(const QByteArray& bytes, Nanos t) {
     if (m_line.pendingBytes() == 0)
         m_firstByte = t;
     m_lastByte = t;
+    moveLiveItems(t);
     if (m_requestsLeft < 0) {
         handle(m_line.feed(bytes), t);
     } else {

@@ -101,6 +101,10 @@ class Server {
     std::unique_ptr<Chaos> m_chaos;
     std::vector<std::array<std::int16_t, kItemCount>> m_dumped; // the memory last dumped
     bool m_dumpedOnce = false;
+    // --live: each instrument's values of its moving items when serving began, and when.
+    std::vector<std::vector<std::int16_t>> m_liveCentres;
+    Nanos m_liveStart = 0;
+    void moveLiveItems(Nanos t);
 };
 
 } // namespace pmx::sim
