@@ -12,10 +12,10 @@ namespace pmx {
 namespace {
 
 // Keeps the record of the probe's exchange.
-class LastExchange : public ExchangeObserver {
+class ProbeExchange : public ExchangeObserver {
   public:
-    explicit LastExchange(CommObject& com) : m_com(com) { m_com.addExchangeObserver(this); }
-    ~LastExchange() override { m_com.removeExchangeObserver(this); }
+    explicit ProbeExchange(CommObject& com) : m_com(com) { m_com.addExchangeObserver(this); }
+    ~ProbeExchange() override { m_com.removeExchangeObserver(this); }
     void exchanged(const ExchangeRecord& record) override { last = record; }
 
     std::optional<ExchangeRecord> last;
@@ -101,7 +101,7 @@ ProbeResult probeInstrument(CommObject& com, const ProbeTarget& t, int answerWai
     QByteArray text;
     std::optional<ExchangeRecord> record;
     {
-        LastExchange seen(com);
+        ProbeExchange seen(com);
         qint16 instrument = t.instrument;
         QByteArray subAddress, command("03"), item("0000"), data;
         qint16 sends = 1; // a garbled answer is a finding, not something to try again
