@@ -31,8 +31,8 @@ class Codec {
     // The longest well-formed answer to a frame of ours, in characters on the wire.
     virtual qsizetype longestAnswer(const QByteArray& frame) const = 0;
     // Assembles the answer to a frame of ours; nullopt when the frame is not one.
-    virtual std::optional<framing::ResponseAssembler> answerAssembler(
-        const QByteArray& frame) const = 0;
+    virtual std::optional<framing::ResponseAssembler>
+    answerAssembler(const QByteArray& frame) const = 0;
     // Judges what arrives between exchanges on the line to `instrument`, so late answers
     // still settle their requests.
     virtual std::optional<framing::ResponseAssembler>

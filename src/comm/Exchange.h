@@ -61,7 +61,8 @@ struct ExchangeResult {
     bool good() const { return outcome == ExchangeOutcome::Good; }
     // Only our own request came back: the echo was dropped, nothing answered.
     bool echoOnly() const {
-        return outcome == ExchangeOutcome::NoAnswer && echoBytes > 0 && received.size() <= echoBytes;
+        return outcome == ExchangeOutcome::NoAnswer && echoBytes > 0 &&
+               received.size() <= echoBytes;
     }
 };
 

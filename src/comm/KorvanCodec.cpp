@@ -88,9 +88,7 @@ class KorvanCodec final : public Codec {
                  {8, O, 2}},
                 2};
     }
-    bool asksAgain(const QByteArray& text) const override {
-        return text.startsWith(framing::kEsc);
-    }
+    bool asksAgain(const QByteArray& text) const override { return text.startsWith(framing::kEsc); }
 };
 
 } // namespace

@@ -81,9 +81,9 @@ class ModbusCodec : public Codec {
     bool waitsForQuietLine() const override { return true; }
     bool missLeavesAnswerOwed() const override { return true; }
 
-    std::optional<framing::AnswerLedger::Window>
-    provableWindow(const framing::AnswerLedger& ledger, const QByteArray& frame,
-                   int maxCount) const override {
+    std::optional<framing::AnswerLedger::Window> provableWindow(const framing::AnswerLedger& ledger,
+                                                                const QByteArray& frame,
+                                                                int maxCount) const override {
         const QByteArray m = framing::requestMessage(protocol(), frame);
         if (m.size() != 6 || quint8(m[1]) != 0x03)
             return std::nullopt;
