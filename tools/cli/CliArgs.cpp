@@ -18,7 +18,7 @@ const QList<OptionSpec> kOptions = {
     {"quiet", 'q', false, nullptr},
     {"lang", '\0', true, nullptr},
     {"protocol", '\0', true, kLine},
-    {"instrument", 'a', true, "conditions read write compare find history"},
+    {"instrument", 'a', true, "conditions read write compare find watch history"},
     {"rate", 'b', true, kLine},
     {"data-bits", 'd', true, kLine},
     {"stop-bits", 's', true, kLine},
