@@ -37,14 +37,7 @@ inline bool openAt(SerialComm& com, const Proto& p, const QString& device, int b
 
 // One read of an item as the read sequence sends it to instrument 1; true when good.
 inline bool readItem(SerialComm& com, const char* address) {
-    qint16 instrument = 1;
-    qint16 maxSends = 3;
-    QByteArray sub;
-    QByteArray cmd("03");
-    QByteArray item(address);
-    QByteArray data;
-    const QByteArray text = sendItemCommand(com, instrument, sub, cmd, item, data, maxSends);
-    return classifyResponse(text, com.conditions().protocol, "03") == kResponseOk;
+    return sendItemCommand(com, Request::read(1, address)).good();
 }
 
 // Starts instrument 1 speaking p's protocol; says why on standard error when it cannot.

@@ -14,11 +14,8 @@ namespace {
 // Characters one write puts on the wire, from a real write of 0001h's default value
 // (100 * 1 - 1), which leaves the instrument as it was.
 int charsPerWrite(SerialComm& com) {
-    qint16 instrument = 1;
-    qint16 maxSends = 3;
-    QByteArray sub, cmd("06"), item("0001"), data("0063");
-    const QByteArray text = sendItemCommand(com, instrument, sub, cmd, item, data, maxSends);
-    if (classifyResponse(text, com.conditions().protocol, "06") != kResponseOk)
+    const Request write = Request::write(1, "0001", "0063");
+    if (!sendItemCommand(com, write).good())
         return -1;
     return int(com.lastExchange().request.size() + com.lastExchange().received.size());
 }

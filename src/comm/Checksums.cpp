@@ -44,4 +44,19 @@ int hexDigitValue(char c) {
     return -1;
 }
 
+std::optional<QByteArray> decodeHexPairs(const QByteArray& hex) {
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    QByteArray out;
+    out.reserve(hex.size() / 2);
+    for (qsizetype i = 0; i < hex.size(); i += 2) {
+        const int hi = hexDigitValue(hex[i]);
+        const int lo = hexDigitValue(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        out += char((hi << 4) | lo);
+    }
+    return out;
+}
+
 } // namespace pmx::checksum

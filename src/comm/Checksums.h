@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <cstdint>
+#include <optional>
 
 namespace pmx::checksum {
 
@@ -17,5 +18,7 @@ std::uint16_t crc16(const QByteArray& bytes);
 QByteArray hex2(std::uint8_t value);
 // Value of one hex digit in either case; -1 for any other character.
 int hexDigitValue(char c);
+// Whole pairs of hex digits (either case) to bytes; nullopt otherwise.
+std::optional<QByteArray> decodeHexPairs(const QByteArray& hex);
 
 } // namespace pmx::checksum

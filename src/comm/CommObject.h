@@ -1,5 +1,7 @@
 #pragma once
+#include "comm/Codec.h"
 #include "comm/Conditions.h"
+#include "comm/Exchange.h"
 #include "comm/ExchangeRecord.h"
 #include "comm/LineNotes.h"
 
@@ -20,6 +22,7 @@ enum class OpenError { None, NotFound, Busy, PermissionDenied, BadSettings, Othe
 //   applying conditions (applyConditions): closePort, setConditions, openPort
 //   every command (sendItemCommand): resetExchange, dropStaleInput, sendCommand; then,
 //   after a good read, extractData
+// The codec of the protocol in effect is chosen with the conditions.
 // No operation throws: failures are values (false, empty text).
 class CommObject {
   public:
@@ -33,18 +36,21 @@ class CommObject {
     // Drops input that arrived outside an exchange.
     virtual void dropStaleInput() = 0;
 
-    // Fields as sendItemCommand prepares them (texts of 8-bit characters). Returns the
-    // response text (see the framing contract), or an empty text when nothing valid came
-    // back.
-    virtual QByteArray sendCommand(QByteArray& address, QByteArray& subAddress,
-                                   QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& maxSends) = 0;
+    // Sends one request, framed by the codec in effect, and says how the exchange ended:
+    // the result is made here once, with the response text of the framing contract.
+    virtual ExchangeResult sendCommand(const Request& request) = 0;
     // The data field of a good read response (n = 1): four hex digits, or empty.
     virtual QByteArray extractData(const QByteArray& text, qint32 n) const = 0;
 
     // The conditions the next openPort and every exchange use.
     const Conditions& conditions() const { return m_conditions; }
-    void setConditions(const Conditions& conditions) { m_conditions = conditions; }
+    void setConditions(const Conditions& conditions) {
+        m_conditions = conditions;
+        m_codec = codecFor(conditions.protocol);
+    }
+    // The codec of the conditions' protocol; nullptr for a protocol the program does not
+    // speak (nothing is sent then).
+    const Codec* codec() const { return m_codec; }
 
     // Reason and device of the last openPort failure (empty when it succeeded).
     OpenError lastOpenError() const { return m_openError; }
@@ -92,8 +98,22 @@ class CommObject {
     }
 
   protected:
+    // The result of an exchange known only by its response text (an object without a line
+    // of its own): judged by the codec in effect, as the line's answer would be.
+    ExchangeResult resultOfText(const Request& request, const QByteArray& text) const {
+        ExchangeResult result;
+        result.text = text;
+        result.received = text;
+        if (m_lost)
+            result.outcome = ExchangeOutcome::DeviceLost;
+        else if (m_codec)
+            result.outcome = m_codec->judge(text, request.command, &result.refusalCode);
+        return result;
+    }
+
     std::vector<ExchangeObserver*> m_observers;
     Conditions m_conditions;
+    const Codec* m_codec = codecFor(Conditions().protocol);
     OpenError m_openError = OpenError::None;
     QString m_openErrorText;
     QString m_device;

@@ -1,5 +1,7 @@
 #include "comm/CommandFields.h"
 
+#include "comm/Classification.h"
+
 namespace pmx {
 
 QByteArray korvanCommandType(const QByteArray& command) {
@@ -20,26 +22,22 @@ QByteArray modbusAddress(qint16 instrument) {
     return (QByteArray("00") + hex).right(2);
 }
 
-QByteArray sendItemCommand(CommObject& com, qint16& instrument, QByteArray& subAddress,
-                           QByteArray& command, QByteArray& item, QByteArray& data,
-                           qint16& maxSends) {
+ExchangeResult sendItemCommand(CommObject& com, const Request& request) {
     com.resetExchange();
     com.dropStaleInput();
-    const qint16 protocol = com.conditions().protocol;
-    if (protocol == kProtocolKorvan) {
-        QByteArray address = korvanAddress(instrument);
-        subAddress = QByteArray(" ");
-        command = korvanCommandType(command);
-        return com.sendCommand(address, subAddress, command, item, data, maxSends);
+    ExchangeResult result = com.sendCommand(request);
+    if (!result.good() || !request.isRead())
+        return result;
+    for (int n = 1; n <= request.count; ++n) {
+        const std::optional<qint16> value = decodeDataField(com.extractData(result.text, n));
+        if (!value) {
+            result.values.clear();
+            result.outcome = ExchangeOutcome::ChecksumError;
+            return result;
+        }
+        result.values.append(*value);
     }
-    if (protocol == kProtocolModbusAscii || protocol == kProtocolModbusRtu) {
-        QByteArray dataItem = item;
-        if (command == "03")
-            dataItem += "0001"; // start address and a quantity of one register
-        QByteArray address = modbusAddress(instrument);
-        return com.sendCommand(address, subAddress, command, dataItem, data, maxSends);
-    }
-    return {};
+    return result;
 }
 
 } // namespace pmx

@@ -5,11 +5,6 @@
 
 namespace pmx {
 
-// The fields one command hands to sendCommand, by protocol.
-struct CommandFieldSet {
-    QByteArray address, subAddress, commandType, dataItem, data;
-};
-
 // KORVAN command type for a command code: "03" -> " ", "q" "r" "a" "b" "`" unchanged,
 // anything else (so "06") -> "P".
 QByteArray korvanCommandType(const QByteArray& command);
@@ -18,13 +13,10 @@ QByteArray korvanCommandType(const QByteArray& command);
 QByteArray korvanAddress(qint16 instrument);
 QByteArray modbusAddress(qint16 instrument);
 
-// Builds one command from the caller's fields, hands it to the communication object and
-// returns the response text unchanged; "" when nothing was sent (a protocol number other
-// than 0, 2, 3) or nothing valid came back. Under KORVAN the prepared sub-address and
-// command type replace the caller's (they are passed by reference). `maxSends` is the most
-// times the request is sent (see SerialComm).
-QByteArray sendItemCommand(CommObject& com, qint16& instrument, QByteArray& subAddress,
-                           QByteArray& command, QByteArray& item, QByteArray& data,
-                           qint16& maxSends);
+// One command in the order the communication object expects it: resetExchange,
+// dropStaleInput, sendCommand; after a good read the registers asked are taken out with
+// extractData into the result's values. A read whose data fields are not four hex digits
+// each was damaged on the way: its outcome is ChecksumError, never a guessed value.
+ExchangeResult sendItemCommand(CommObject& com, const Request& request);
 
 } // namespace pmx

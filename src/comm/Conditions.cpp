@@ -1,6 +1,6 @@
 #include "comm/Conditions.h"
 
-#include "comm/Classification.h"
+#include "comm/Codec.h"
 #include "comm/CommObject.h"
 #include "text/Numbers.h"
 
@@ -128,9 +128,14 @@ bool saysZero(const QString& text) {
     return wholeNumber(text) == 0.0;
 }
 
+bool stationZeroBroadcasts(ProtocolNumber protocol) {
+    const Codec* codec = codecFor(protocol);
+    return codec && codec->broadcastsTo(0);
+}
+
 bool isStrayBroadcast(ProtocolNumber protocol, const QString& text, qint16 n) {
     const bool fallsToZero = !isInstrumentInRange(n) || (n == 0 && !saysZero(text));
-    return isModbusBroadcast(protocol, 0) && fallsToZero;
+    return stationZeroBroadcasts(protocol) && fallsToZero;
 }
 
 QString parityText(Parity parity) {
@@ -156,7 +161,7 @@ Parity parityFromText(const QString& text) {
 bool meansModbusBroadcast(const QString& protocol, const QString& devNo) {
     // Only a text that says 0 is taken as station 0 under Modbus (see isStrayBroadcast).
     const ProtocolNumber p = protocolFromText(protocol).value_or(kProtocolKorvan);
-    return isModbusBroadcast(p, 0) && saysZero(devNo);
+    return stationZeroBroadcasts(p) && saysZero(devNo);
 }
 
 StoredConditions toTexts(const Conditions& c) {

@@ -83,40 +83,6 @@ RequestMeaning describeRequest(qint16 protocol, const QByteArray& frame) {
     return m;
 }
 
-ExchangeOutcome classifyExchange(qint16 protocol, const QByteArray& text, bool silent,
-                                 bool deviceGone, bool broadcast, int discardedFrames,
-                                 QString* refusalCode) {
-    if (deviceGone)
-        return ExchangeOutcome::DeviceLost;
-    if (broadcast)
-        return ExchangeOutcome::Broadcast;
-    if (text.isEmpty()) {
-        if (silent)
-            return discardedFrames > 0 ? ExchangeOutcome::Stale : ExchangeOutcome::NoAnswer;
-        return ExchangeOutcome::ChecksumError; // a frame came, but not a usable one
-    }
-    if (protocol == kProtocolKorvan) {
-        if (text[0] == framing::kAck)
-            return ExchangeOutcome::Good;
-        if (text[0] == framing::kNak) {
-            if (refusalCode)
-                *refusalCode = QString::fromLatin1(text.mid(8, 2));
-            return ExchangeOutcome::Refused;
-        }
-        return ExchangeOutcome::ChecksumError;
-    }
-    // The Modbus text is ":" + address, function, data as hex pairs + LRC + CR LF.
-    const auto message = fromHexStrict(text.mid(1, text.size() - 3));
-    if (!message || message->size() < 3)
-        return ExchangeOutcome::ChecksumError;
-    if (quint8(message->at(1)) & 0x80) {
-        if (refusalCode)
-            *refusalCode = QString::fromLatin1(text.mid(5, 2));
-        return ExchangeOutcome::Refused;
-    }
-    return ExchangeOutcome::Good;
-}
-
 QString hexBytes(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }

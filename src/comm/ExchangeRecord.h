@@ -53,12 +53,6 @@ struct RequestMeaning {
 };
 RequestMeaning describeRequest(qint16 protocol, const QByteArray& frame);
 
-// The outcome of an exchange from the response text the communication object returned
-// and what it knows of the exchange.
-ExchangeOutcome classifyExchange(qint16 protocol, const QByteArray& text, bool silent,
-                                 bool deviceGone, bool broadcast, int discardedFrames,
-                                 QString* refusalCode = nullptr);
-
 // "02 21 20 …": every byte as two hex digits.
 QString hexBytes(const QByteArray& bytes);
 // The bytes as characters, control characters named: "<STX>! 0044<ETX>2C". Modbus RTU

@@ -1,115 +1,11 @@
 #include "comm/Framing.h"
 
 #include "comm/Checksums.h"
-#include "comm/CommObject.h"
+#include "comm/Conditions.h"
 
 #include <algorithm>
 
 namespace pmx::framing {
-
-namespace {
-
-// Whole pairs of hex digits to bytes; nullopt otherwise.
-std::optional<QByteArray> decodeHex(const QByteArray& hex) {
-    if (hex.size() % 2 != 0)
-        return std::nullopt;
-    QByteArray out;
-    out.reserve(hex.size() / 2);
-    for (qsizetype i = 0; i < hex.size(); i += 2) {
-        const int hi = checksum::hexDigitValue(hex[i]);
-        const int lo = checksum::hexDigitValue(hex[i + 1]);
-        if (hi < 0 || lo < 0)
-            return std::nullopt;
-        out += char((hi << 4) | lo);
-    }
-    return out;
-}
-
-bool hasControl(const QByteArray& field) {
-    for (char c : field)
-        if (quint8(c) < 0x20)
-            return true;
-    return false;
-}
-
-bool isKorvanLead(char c) {
-    return c == kAck || c == kNak || c == kEsc;
-}
-
-// Response length for an RTU response beginning at `at`, or 0 when more bytes are needed.
-qsizetype rtuLength(const QByteArray& buf, qsizetype at, quint8 function) {
-    if (function & 0x80)
-        return 5; // address, function, exception code, CRC
-    switch (function) {
-    case 0x01:
-    case 0x02:
-    case 0x03:
-    case 0x04:
-        if (at + 2 >= buf.size())
-            return 0;
-        return 5 + quint8(buf[at + 2]); // address, function, byte count, data, CRC
-    default:
-        return 8; // 05, 06, 0F, 10 echo address, function and four bytes
-    }
-}
-
-} // namespace
-
-QByteArray korvanRequest(const QByteArray& address, const QByteArray& subAddress,
-                         const QByteArray& commandType, const QByteArray& dataItem,
-                         const QByteArray& data) {
-    if (address.size() != 1 || subAddress.size() != 1 || commandType.size() != 1 ||
-        dataItem.size() != 4 || (data.size() != 0 && data.size() != 4))
-        return {};
-    if (hasControl(address) || hasControl(subAddress) || hasControl(commandType) ||
-        hasControl(dataItem) || hasControl(data))
-        return {};
-    QByteArray body = address + subAddress + commandType + dataItem + data;
-    body += kEtx;
-    QByteArray frame(1, kStx);
-    frame += body;
-    frame += checksum::hex2(checksum::bcc(body)); // BCC covers address through ETX
-    return frame;
-}
-
-std::optional<QByteArray> modbusMessage(const QByteArray& address, const QByteArray& function,
-                                        const QByteArray& dataItem, const QByteArray& data) {
-    if (address.size() != 2 || function.size() != 2)
-        return std::nullopt;
-    return decodeHex(address + function + dataItem + data);
-}
-
-QByteArray modbusAsciiFrame(const QByteArray& message) {
-    QByteArray frame(1, ':');
-    frame += message.toHex().toUpper();
-    frame += checksum::hex2(checksum::lrc(message)); // LRC over the binary bytes
-    frame += "\r\n";
-    return frame;
-}
-
-QByteArray modbusRtuFrame(const QByteArray& message) {
-    const quint16 crc = checksum::crc16(message);
-    QByteArray frame = message;
-    frame += char(crc & 0xFF); // low-order CRC byte first
-    frame += char(crc >> 8);
-    return frame;
-}
-
-bool rtuFunctionSupported(quint8 function) {
-    switch (function) {
-    case 0x01:
-    case 0x02:
-    case 0x03:
-    case 0x04:
-    case 0x05:
-    case 0x06:
-    case 0x0F:
-    case 0x10:
-        return true;
-    default:
-        return false;
-    }
-}
 
 QByteArray buildRequest(qint16 protocolNo, const QByteArray& address, const QByteArray& subAddress,
                         const QByteArray& commandType, const QByteArray& dataItem,
@@ -133,7 +29,7 @@ qsizetype maxResponseLength(qint16 protocolNo, const QByteArray& request) {
         return request.isEmpty() ? 0 : 15; // a read ACK with data is the longest
     std::optional<QByteArray> message;
     if (protocolNo == kProtocolModbusAscii && request.size() >= 9)
-        message = decodeHex(request.mid(1, request.size() - 5));
+        message = checksum::decodeHexPairs(request.mid(1, request.size() - 5));
     else if (protocolNo == kProtocolModbusRtu && request.size() >= 4)
         message = request.left(request.size() - 2);
     if (!message || message->size() < 2)
@@ -152,7 +48,7 @@ QByteArray requestMessage(qint16 protocolNo, const QByteArray& frame) {
         return frame.size() >= 4 ? frame.left(frame.size() - 2) : QByteArray();
     if (protocolNo != kProtocolModbusAscii || frame.size() < 9 || frame[0] != ':')
         return {};
-    return decodeHex(frame.mid(1, frame.size() - 5)).value_or(QByteArray());
+    return checksum::decodeHexPairs(frame.mid(1, frame.size() - 5)).value_or(QByteArray());
 }
 
 QByteArray modbusReadFrame(qint16 protocolNo, char station, int start, int count) {
@@ -166,8 +62,9 @@ QByteArray modbusReadFrame(qint16 protocolNo, char station, int start, int count
 }
 
 QByteArray narrowReadAnswer(const QByteArray& text, int offset, int count) {
-    const auto frame = text.size() >= 11 && text[0] == ':' ? decodeHex(text.mid(1, text.size() - 3))
-                                                           : std::nullopt;
+    const auto frame = text.size() >= 11 && text[0] == ':'
+                           ? checksum::decodeHexPairs(text.mid(1, text.size() - 3))
+                           : std::nullopt;
     if (!frame || frame->size() < 4 || quint8(frame->at(1)) != 0x03 || offset < 0 || count < 1)
         return {};
     const qsizetype bytes = quint8(frame->at(2));
@@ -189,7 +86,7 @@ QByteArray extractData(const QByteArray& text, qint32 n) {
         return text.mid(8, 4);
     }
     if (text.size() >= 11 && text[0] == ':' && text.mid(3, 2) == "03") {
-        const auto count = decodeHex(text.mid(5, 2));
+        const auto count = checksum::decodeHexPairs(text.mid(5, 2));
         if (!count)
             return {};
         const qsizetype registers = quint8(count->at(0)) / 2;
@@ -212,8 +109,8 @@ ResponseAssembler::ResponseAssembler(qint16 protocolNo, char expectedAddress, qu
     else if (m_protocol == kProtocolModbusRtu && m_requestFrame.size() >= 4)
         m_request = m_requestFrame.left(m_requestFrame.size() - 2);
     else if (m_protocol == kProtocolModbusAscii && m_requestFrame.size() >= 9)
-        m_request =
-            decodeHex(m_requestFrame.mid(1, m_requestFrame.size() - 5)).value_or(QByteArray());
+        m_request = checksum::decodeHexPairs(m_requestFrame.mid(1, m_requestFrame.size() - 5))
+                        .value_or(QByteArray());
     useOwnLedger();
 }
 
@@ -227,7 +124,8 @@ std::optional<ResponseAssembler> ResponseAssembler::forRequest(qint16 protocolNo
     if (protocolNo == kProtocolModbusAscii) {
         if (request.size() < 9 || request[0] != ':')
             return std::nullopt;
-        const auto message = decodeHex(request.mid(1, request.size() - 5)); // without LRC, CR LF
+        const auto message =
+            checksum::decodeHexPairs(request.mid(1, request.size() - 5)); // without LRC, CR LF
         if (!message || message->size() < 2)
             return std::nullopt;
         return ResponseAssembler(protocolNo, message->at(0), quint8(message->at(1)), request);
@@ -435,198 +333,6 @@ bool ResponseAssembler::copyOfRequest(const QByteArray& message, qint64 start, q
         break;
     }
     return settleFrame(message, m_requestFrame, start, startNs);
-}
-
-void ResponseAssembler::watchKorvanEcho(char b) {
-    if (m_requestFrame.isEmpty())
-        return;
-    if (b == m_requestFrame[m_echoAt]) {
-        if (++m_echoAt == m_requestFrame.size()) {
-            m_echoAt = 0;
-            copyOfRequest(m_requestFrame, m_fed + 1 - m_requestFrame.size(), m_nowNs);
-        }
-        return;
-    }
-    m_echoAt = b == m_requestFrame[0] ? 1 : 0;
-}
-
-void ResponseAssembler::feedKorvan(char b) {
-    if (m_buf.isEmpty()) {
-        if (isKorvanLead(b)) {
-            m_buf += b; // garbage before a lead character is skipped
-            m_frameStart = m_fed;
-            m_frameStartNs = m_nowNs;
-        }
-        return;
-    }
-    if (m_etxPos < 0) {
-        if (b == kEtx) {
-            m_buf += b;
-            m_etxPos = m_buf.size() - 1;
-            return;
-        }
-        if (quint8(b) < 0x20) {
-            // Every character of a real frame body is printable, so the lead we hold was
-            // noise; a new lead character starts over.
-            m_buf.clear();
-            if (isKorvanLead(b)) {
-                m_buf += b;
-                m_frameStart = m_fed;
-                m_frameStartNs = m_nowNs;
-            }
-            return;
-        }
-        m_buf += b;
-        if (m_buf.size() - 1 > kKorvanMaxBody)
-            m_buf.clear(); // no ETX where one must be: not a frame
-        return;
-    }
-    m_buf += b;
-    if (m_buf.size() == m_etxPos + 3)
-        finishKorvan();
-}
-
-void ResponseAssembler::finishKorvan() {
-    const QByteArray frame = m_buf;
-    const qsizetype etx = m_etxPos;
-    m_buf.clear();
-    m_etxPos = -1;
-    const char lead = frame[0];
-    const qsizetype bodyLen = etx - 1;
-    bool layoutOk = false;
-    if (lead == kAck)
-        layoutOk = bodyLen == 7 || bodyLen == 11; // write ack / read ack with data
-    else if (lead == kNak)
-        layoutOk = bodyLen == 9; // with a two-character error code
-    else
-        layoutOk = bodyLen == 7;
-    const QByteArray covered = frame.mid(1, etx); // address through ETX
-    const bool bccOk = frame.mid(etx + 1, 2).toUpper() == checksum::hex2(checksum::bcc(covered));
-    const bool addressOk = frame[1] == m_address;
-    if (layoutOk && bccOk && addressOk) {
-        settleFrame(frame, frame, m_frameStart, m_frameStartNs);
-        return;
-    }
-    if (m_current == 0)
-        return; // between exchanges a spoiled frame proves nothing
-    m_status = Status::Corrupt;
-    m_text = QByteArray(1, kEsc) + frame.mid(1); // reported as a checksum error
-}
-
-void ResponseAssembler::feedAscii(char b) {
-    if (b == ':') {
-        m_buf = QByteArray(1, ':'); // a start character always begins a new frame
-        m_frameStart = m_fed;
-        m_frameStartNs = m_nowNs;
-        return;
-    }
-    if (m_buf.isEmpty())
-        return;
-    m_buf += b;
-    if (m_buf.endsWith("\r\n")) {
-        finishAscii();
-        return;
-    }
-    if (m_buf.size() > kAsciiMaxFrame)
-        m_buf.clear();
-}
-
-void ResponseAssembler::finishAscii() {
-    const QByteArray raw = m_buf;
-    const QByteArray hex = m_buf.mid(1, m_buf.size() - 3);
-    m_buf.clear();
-    const auto bytes = decodeHex(hex);
-    const bool corrupt = !bytes || bytes->size() < 3 ||
-                         checksum::lrc(bytes->left(bytes->size() - 1)) != quint8(bytes->back());
-    if (corrupt) {
-        if (m_current != 0)
-            m_status = Status::Corrupt;
-        return;
-    }
-    const QByteArray message = bytes->left(bytes->size() - 1);
-    if (message[0] != m_address)
-        return; // another station's frame: keep waiting for ours
-    if (!m_requestFrame.isEmpty() && raw == m_requestFrame) {
-        copyOfRequest(message, m_frameStart, m_frameStartNs);
-        return;
-    }
-    settleFrame(message, raw, m_frameStart, m_frameStartNs);
-}
-
-void ResponseAssembler::scanRtu() {
-    if (m_buf.size() > 2 * kRtuMaxFrame) {
-        // Nothing older can still start a frame.
-        const qsizetype drop = m_buf.size() - kRtuMaxFrame;
-        m_buf.remove(0, drop);
-        m_bufTimes.remove(0, drop);
-        m_bufStart += drop;
-    }
-    const qsizetype n = m_buf.size();
-    const qsizetype copyLen = m_requestFrame.size();
-    bool pending = false;
-    bool badOurs = false;
-    // Drops the bytes through a frame judged and scans what follows; true when it ended.
-    const auto consume = [&](qsizetype end) {
-        m_buf.remove(0, end);
-        m_bufTimes.remove(0, end);
-        m_bufStart += end;
-        scanRtu();
-    };
-    for (qsizetype i = 0; i < n; ++i) {
-        // Our own request as sent: its echo (for a 06 perhaps its answer).
-        if (copyLen > 0 && m_buf[i] == m_address) {
-            const qsizetype have = std::min(copyLen, n - i);
-            if (m_buf.mid(i, have) == m_requestFrame.left(have)) {
-                if (have < copyLen) {
-                    pending = true; // a copy still coming in
-                    continue;
-                }
-                if (copyOfRequest(m_request, m_bufStart + i, m_bufTimes[i]))
-                    return;
-                m_discardedBytes += i; // whatever came before it is noise
-                consume(i + copyLen);
-                return;
-            }
-        }
-        if (i == n - 1) {
-            if (m_buf[i] == m_address)
-                pending = true;
-            break;
-        }
-        const quint8 f = quint8(m_buf[i + 1]);
-        const bool current = m_function != 0 && (f == m_function || f == (m_function | 0x80));
-        // Between exchanges (or an answer to another function): the functions we send.
-        const bool known = current || (f & 0x7F) == 0x03 || (f & 0x7F) == 0x06;
-        if (!known)
-            continue;
-        const qsizetype len = rtuLength(m_buf, i, f);
-        if (len == 0 || i + len > n) {
-            // Only a frame of ours is worth waiting for: the bytes 03h or 83h inside a
-            // spoiled frame's CRC must not hold up its report as corrupt.
-            if (m_buf[i] == m_address && current)
-                pending = true;
-            continue;
-        }
-        const QByteArray message = m_buf.mid(i, len - 2);
-        const quint16 crc = quint16(quint8(m_buf[i + len - 2]) | (quint8(m_buf[i + len - 1]) << 8));
-        const bool crcOk = checksum::crc16(message) == crc;
-        const bool ours = m_buf[i] == m_address;
-        if (crcOk && ours) {
-            if (settleFrame(message, m_buf.mid(i, len), m_bufStart + i, m_bufTimes[i]))
-                return;
-            m_discardedBytes += i;
-            consume(i + len);
-            return;
-        }
-        if (crcOk && current && m_current != 0) {
-            m_status = Status::Corrupt; // a whole frame from another station
-            return;
-        }
-        if (!crcOk && ours && current)
-            badOurs = true;
-    }
-    if (badOurs && !pending && m_current != 0)
-        m_status = Status::Corrupt;
 }
 
 } // namespace pmx::framing

@@ -195,14 +195,10 @@ void SerialComm::dropInput() {
 
 void SerialComm::judgeStale(const QByteArray& bytes, qint64 arrivedNs) {
     if (!m_between) {
-        const QByteArray address =
-            m_conditions.protocol == kProtocolKorvan
-                ? korvanAddress(m_conditions.instrument)
-                : QByteArray::fromHex(modbusAddress(m_conditions.instrument));
-        if (address.isEmpty())
+        if (m_codec)
+            m_between = m_codec->lineAssembler(m_conditions.instrument, &m_ledger);
+        if (!m_between)
             return;
-        m_between =
-            framing::ResponseAssembler::forLine(m_conditions.protocol, address[0], &m_ledger);
         m_between->followFrame(m_lastFrame);
     }
     m_between->feed(bytes, arrivedNs);
@@ -223,15 +219,11 @@ void SerialComm::noteLate(qint64 lateNs) {
 }
 
 qint64 SerialComm::rtuSilenceNs(qint32 baudRate, int bitsPerChar) {
-    if (baudRate <= 0 || baudRate > 19200)
-        return 1750000;
-    return qint64(std::ceil(3.5 * std::max(bitsPerChar, 1) * 1e9 / baudRate));
+    return codecFor(kProtocolModbusRtu)->frameGapNs(baudRate, bitsPerChar);
 }
 
 bool SerialComm::waitQuietLine(int timeoutMs) {
-    const qint64 rtuQuiet = m_conditions.protocol == kProtocolModbusRtu && !m_transport->isNetwork()
-                                ? rtuSilenceNs(m_baud, m_charBits)
-                                : 0;
+    const qint64 rtuQuiet = m_transport->isNetwork() ? 0 : m_codec->frameGapNs(m_baud, m_charBits);
     const qint64 lateQuiet = m_answerMissing ? qint64(timeoutMs) * 1000000 : 0;
     const qint64 start = m_transport->clockNs();
     // A line that never rests (another master, a babbling device): send anyway after
@@ -261,34 +253,49 @@ bool SerialComm::waitQuietLine(int timeoutMs) {
     return true;
 }
 
-QByteArray SerialComm::sendCommand(QByteArray& address, QByteArray& subAddress,
-                                   QByteArray& commandType, QByteArray& dataItem, QByteArray& data,
-                                   qint16& maxSends) {
+ExchangeResult SerialComm::sendCommand(const Request& r) {
     m_last = Exchange();
-    const qint16 protocol = m_conditions.protocol;
-    const QByteArray request =
-        framing::buildRequest(protocol, address, subAddress, commandType, dataItem, data);
-    if (request.isEmpty())
-        return {};
-    if (!framing::ResponseAssembler::forRequest(protocol, request))
+    const QByteArray request = m_codec ? m_codec->frame(r) : QByteArray();
+    if (request.isEmpty() || !m_codec->answerAssembler(request))
         return {};
     if (!m_transport->isOpen()) {
         // Nothing goes out; only a lost device is worth a record.
         m_last.deviceGone = m_transport->deviceGone() || m_lost;
+        const ExchangeResult result = judged(r, {});
         if (m_last.deviceGone)
-            notifyObservers(request, {}, QDateTime::currentMSecsSinceEpoch(),
+            notifyObservers(request, result, QDateTime::currentMSecsSinceEpoch(),
                             m_transport->clockNs());
-        return {};
+        return result;
     }
     const qint64 wallMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 startNs = m_transport->clockNs();
-    const QByteArray text = exchange(request, maxSends);
-    notifyObservers(request, text, wallMs, startNs);
-    return text;
+    const ExchangeResult result = judged(r, exchange(request, r.maxSends));
+    notifyObservers(request, result, wallMs, startNs);
+    return result;
 }
 
-void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
-                                 qint64 startNs) {
+ExchangeResult SerialComm::judged(const Request& r, const QByteArray& text) const {
+    ExchangeResult result;
+    result.text = text;
+    result.received = m_last.received;
+    result.echoBytes = m_last.echoBytes;
+    result.discardedFrames = m_last.discardedFrames;
+    if (m_last.deviceGone)
+        result.outcome = ExchangeOutcome::DeviceLost;
+    else if (m_last.broadcast)
+        result.outcome = ExchangeOutcome::Broadcast;
+    else if (text.isEmpty() && m_last.silent)
+        result.outcome =
+            m_last.discardedFrames > 0 ? ExchangeOutcome::Stale : ExchangeOutcome::NoAnswer;
+    else if (text.isEmpty())
+        result.outcome = ExchangeOutcome::ChecksumError; // a frame came, but not a usable one
+    else
+        result.outcome = m_codec->judge(text, r.command, &result.refusalCode);
+    return result;
+}
+
+void SerialComm::notifyObservers(const QByteArray& request, const ExchangeResult& result,
+                                 qint64 wallMs, qint64 startNs) {
     const bool traced = lcComm().isDebugEnabled();
     if (m_observers.empty() && !traced)
         return;
@@ -298,8 +305,8 @@ void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& te
     // What went out last: a window read, or the request as asked.
     r.request = m_last.request.isEmpty() ? request : m_last.request;
     r.answer = m_last.received;
-    r.outcome = classifyExchange(r.protocol, text, m_last.silent, m_last.deviceGone,
-                                 m_last.broadcast, m_last.discardedFrames, &r.refusalCode);
+    r.outcome = result.outcome;
+    r.refusalCode = result.refusalCode;
     r.attempts = std::max(m_last.attempts, 1);
     r.discardedFrames = m_last.discardedFrames;
     r.discardedBytes = m_last.discardedBytes;
@@ -317,26 +324,21 @@ void SerialComm::notifyObservers(const QByteArray& request, const QByteArray& te
 
 std::optional<framing::AnswerLedger::Window>
 SerialComm::provableWindow(const QByteArray& request) const {
-    const qint16 protocol = m_conditions.protocol;
-    const QByteArray m = framing::requestMessage(protocol, request);
-    if (m_windowsOff || m.size() != 6 || quint8(m[1]) != 0x03)
+    if (m_windowsOff)
         return std::nullopt;
-    const int start = (quint8(m[2]) << 8) | quint8(m[3]);
-    const int count = (quint8(m[4]) << 8) | quint8(m[5]);
     // No larger count than the instrument is known to take.
     const int maxCount = std::min(kMaxReadCount, m_blockMemory.smallestRefused - 1);
-    return m_ledger.provableWindow(m[0], start, count, maxCount, kItemCount);
+    return m_codec->provableWindow(m_ledger, request, maxCount);
 }
 
 SerialComm::Sent SerialComm::attempt(const QByteArray& request, quint64 id, bool broadcast,
                                      int timeoutMs) {
     const qint16 protocol = m_conditions.protocol;
-    const bool modbus = protocol != kProtocolKorvan;
     m_last.received.clear();
     m_last.echoBytes = 0;
     m_last.request = request;
     dropInput();
-    if ((modbus || m_answerMissing) && !waitQuietLine(timeoutMs))
+    if ((m_codec->waitsForQuietLine() || m_answerMissing) && !waitQuietLine(timeoutMs))
         return Sent::Lost;
     if (m_transport->deviceGone())
         return Sent::Lost;
@@ -357,8 +359,8 @@ SerialComm::Sent SerialComm::attempt(const QByteArray& request, quint64 id, bool
 
     // Once an answer has begun, the longest answer's own wire time to finish.
     const qint64 answerWireMs =
-        framing::maxResponseLength(protocol, request) * charNs / 1000000 + kAnswerMarginMs;
-    m_assembler = framing::ResponseAssembler::forRequest(protocol, request);
+        m_codec->longestAnswer(request) * charNs / 1000000 + kAnswerMarginMs;
+    m_assembler = m_codec->answerAssembler(request);
     framing::ResponseAssembler& assembler = *m_assembler;
     assembler.setLine(&m_ledger, id);
     const qint64 sentMs = m_transport->clockMs();
@@ -395,11 +397,9 @@ SerialComm::Sent SerialComm::attempt(const QByteArray& request, quint64 id, bool
 
 bool SerialComm::copyWasAnswer(const QByteArray& write, quint64 id) {
     m_echoProbed = true;
-    const QByteArray m = framing::requestMessage(m_conditions.protocol, write);
-    if (m.size() != 6)
+    const QByteArray probe = m_codec->echoProbe(write);
+    if (probe.isEmpty())
         return false;
-    const int reg = (quint8(m[2]) << 8) | quint8(m[3]);
-    const QByteArray probe = framing::modbusReadFrame(m_conditions.protocol, m[0], reg, 1);
     // Its own exchange, told to the observers as every exchange on the line is.
     const Exchange outer = m_last;
     m_last = Exchange();
@@ -407,7 +407,7 @@ bool SerialComm::copyWasAnswer(const QByteArray& write, quint64 id) {
     const qint64 startNs = m_transport->clockNs();
     qint16 once = 1;
     const QByteArray text = exchange(probe, once);
-    notifyObservers(probe, text, wallMs, startNs);
+    notifyObservers(probe, judged(Request::read(0, {}), text), wallMs, startNs);
     const bool lost = m_last.deviceGone;
     m_last = outer;
     m_last.deviceGone = lost;
@@ -417,11 +417,9 @@ bool SerialComm::copyWasAnswer(const QByteArray& write, quint64 id) {
     return true;
 }
 
-QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
-    const qint16 protocol = m_conditions.protocol;
-    const bool modbus = protocol != kProtocolKorvan;
-    const bool broadcast =
-        modbus && (protocol == kProtocolModbusRtu ? asked[0] == 0 : asked.mid(1, 2) == "00");
+QByteArray SerialComm::exchange(const QByteArray& asked, qint16 maxSends) {
+    const Codec& codec = *m_codec;
+    const bool broadcast = codec.isBroadcast(asked);
     const bool wasInExchange = m_inExchange;
     m_inExchange = true;
     struct ExchangeSpan {
@@ -436,7 +434,7 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
     QByteArray request = asked;
     std::optional<framing::AnswerLedger::Window> window;
     quint64 trialAfter = 0; // a window read that went unanswered, when this one is sent as asked
-    if (modbus && !broadcast) {
+    if (!broadcast) {
         window = provableWindow(asked);
         if (window && m_windowMissed != 0 && !m_ledger.answered(m_windowMissed)) {
             // The last window read went unanswered: this one goes as asked, to learn
@@ -446,14 +444,8 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
         }
         m_windowMissed = 0;
         if (window)
-            request =
-                framing::modbusReadFrame(protocol, framing::requestMessage(protocol, asked)[0],
-                                         window->start, window->count);
+            request = codec.windowFrame(asked, *window);
     }
-    const auto askedCount = [&] {
-        const QByteArray m = framing::requestMessage(protocol, asked);
-        return m.size() == 6 ? (quint8(m[4]) << 8) | quint8(m[5]) : 0;
-    };
 
     QByteArray text;
     for (int n = 1; n <= attempts; ++n) {
@@ -478,14 +470,13 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
             m_answerMissing = true;
         if (a.status() == Status::Complete) {
             text = a.text();
-            if (protocol == kProtocolKorvan && text.startsWith(framing::kEsc))
+            if (codec.asksAgain(text))
                 continue; // the instrument got our request garbled: send it again
             if (window) {
-                const QByteArray answer = framing::requestMessage(kProtocolModbusAscii, text);
-                if (answer.size() >= 2 && (quint8(answer[1]) & 0x80)) {
+                if (codec.isRefusal(text)) {
                     // The window was refused: perhaps its count or a register around those
                     // asked, never for certain the item's own. Ask as the caller did.
-                    if (text.mid(5, 2) == "03")
+                    if (codec.refusesCount(text))
                         m_blockMemory.smallestRefused =
                             std::min(m_blockMemory.smallestRefused, window->count);
                     window.reset();
@@ -494,7 +485,7 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
                     attempts = std::max(attempts, n + 1);
                     continue;
                 }
-                text = framing::narrowReadAnswer(text, window->offset, askedCount());
+                text = codec.narrowAnswer(text, window->offset, codec.readCount(asked));
             }
             if (trialAfter != 0 && !m_ledger.answered(trialAfter)) {
                 // Answered as asked where the window was not: windows are not asked again.
@@ -506,7 +497,7 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
             text = a.text();
             // A garbled frame names nothing reliably: let the line settle before the next
             // request. A well-formed frame that answers nothing left the line quiet.
-            if (modbus && !a.malformed())
+            if (codec.missLeavesAnswerOwed() && !a.malformed())
                 m_answerMissing = true;
             continue;
         }
@@ -523,7 +514,7 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
         if (ambiguous && n < attempts)
             continue; // what comes next can only be this request's answer
         m_last.silent = true;
-        if (modbus)
+        if (codec.missLeavesAnswerOwed())
             m_answerMissing = true;
         if (window)
             m_windowMissed = id;
@@ -533,7 +524,7 @@ QByteArray SerialComm::exchange(const QByteArray& asked, qint16& maxSends) {
 }
 
 QByteArray SerialComm::extractData(const QByteArray& text, qint32 n) const {
-    return framing::extractData(text, n);
+    return m_codec ? m_codec->extractData(text, n) : QByteArray();
 }
 
 } // namespace pmx

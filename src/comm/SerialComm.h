@@ -110,8 +110,7 @@ class SerialComm : public CommObject {
     void closePort() override;
     void resetExchange() override;
     void dropStaleInput() override;
-    QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
-                           QByteArray& dataItem, QByteArray& data, qint16& maxSends) override;
+    ExchangeResult sendCommand(const Request& request) override;
     QByteArray extractData(const QByteArray& text, qint32 n) const override;
 
     bool isOpen() const;
@@ -157,7 +156,10 @@ class SerialComm : public CommObject {
     // one whole time-out while the line may owe answers, the broadcast turnaround. False
     // when the device went away meanwhile.
     bool waitQuietLine(int timeoutMs);
-    QByteArray exchange(const QByteArray& request, qint16& maxSends);
+    QByteArray exchange(const QByteArray& request, qint16 maxSends);
+    // The result of the exchange just made, from its response text: made once, told to
+    // the observers and returned.
+    ExchangeResult judged(const Request& request, const QByteArray& text) const;
     // One attempt: waits for the line, writes `request` (kept on the ledger as `id`) and
     // assembles what comes until the answer, a corrupt frame or the time-out.
     Sent attempt(const QByteArray& request, quint64 id, bool broadcast, int timeoutMs);
@@ -172,7 +174,7 @@ class SerialComm : public CommObject {
     void noteLate(qint64 lateNs);
     // Whether an opening of `line` continues the line the ledger belongs to.
     void startLine(const QString& line, const QString& device);
-    void notifyObservers(const QByteArray& request, const QByteArray& text, qint64 wallMs,
+    void notifyObservers(const QByteArray& request, const ExchangeResult& result, qint64 wallMs,
                          qint64 startNs);
     // Replaces the chosen transport when the device needs the other kind.
     void useTransportFor(const QString& device);

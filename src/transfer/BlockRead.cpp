@@ -50,32 +50,17 @@ int BlockReader::learnedLimit() const {
 
 std::optional<QList<qint16>> BlockReader::readBlock(int first, int count, bool* countRefused) {
     *countRefused = false;
-    QByteArray address = modbusAddress(m_instrument);
-    QByteArray sub;
-    QByteArray command("03");
-    QByteArray item = itemAddressText(first).toLatin1() +
-                      QByteArray::number(count, 16).rightJustified(4, '0').toUpper();
-    QByteArray data;
-    qint16 retries = 3;
+    const Request request = Request::read(m_instrument, itemAddressText(first).toLatin1(), count);
     ++m_requests;
-    // Prepared as sendItemCommand prepares a single read, so the line rules are the same.
-    m_com.resetExchange();
-    m_com.dropStaleInput();
-    const QByteArray text = m_com.sendCommand(address, sub, command, item, data, retries);
-    if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk) {
-        // Exception 03 (illegal data value) is how Modbus refuses a quantity; exception 02
-        // names an address, so a refused span says nothing of the count.
-        *countRefused = text.mid(3, 4) == "8303";
+    // The same line rules as a single read.
+    const ExchangeResult result = sendItemCommand(m_com, request);
+    if (!result.good()) {
+        const Codec* codec = m_com.codec();
+        *countRefused =
+            result.outcome == ExchangeOutcome::Refused && codec && codec->refusesCount(result.text);
         return std::nullopt;
     }
-    QList<qint16> values;
-    for (int n = 1; n <= count; ++n) {
-        const auto value = decodeDataField(m_com.extractData(text, n));
-        if (!value)
-            return std::nullopt; // the assembler checked the byte count: should not happen
-        values.append(*value);
-    }
-    return values;
+    return result.values;
 }
 
 bool BlockReader::readRun(int first, int count, const Outcome& outcome,
@@ -91,16 +76,17 @@ bool BlockReader::readRun(int first, int count, const Outcome& outcome,
     if (!keepGoing())
         return false;
     if (count == 1) {
-        qint16 value = 0;
-        const int result = m_single(first, &value);
-        outcome(first, result, value);
+        const ExchangeResult result = m_single(first);
+        outcome(first, result, result.values.value(0));
         return true;
     }
     bool countRefused = false;
     if (const auto values = readBlock(first, count, &countRefused)) {
         m_memory.largestAccepted = std::max(m_memory.largestAccepted, count);
+        ExchangeResult good;
+        good.outcome = ExchangeOutcome::Good;
         for (int k = 0; k < count; ++k)
-            outcome(first + k, 0, values->at(k));
+            outcome(first + k, good, values->at(k));
         return true;
     }
     if (m_com.deviceLost())

@@ -20,10 +20,10 @@ QList<QPair<int, int>> blockRuns(const std::function<bool(int)>& selected, int i
 // limits the count costs the split only once.
 class BlockReader {
   public:
-    // Reads one item as the per-item read does: 0 and the value, or a message id.
-    using SingleRead = std::function<int(int item, qint16* value)>;
-    // Called once per item as its outcome is known: 0 and the value, or a message id.
-    using Outcome = std::function<void(int item, int result, qint16 value)>;
+    // Reads one item as the per-item read does (a good read's values hold its value).
+    using SingleRead = std::function<ExchangeResult(int item)>;
+    // Called once per item as its outcome is known, with the value of a good one.
+    using Outcome = std::function<void(int item, const ExchangeResult& result, qint16 value)>;
     // Whether to go on (the device is there, nobody asked to stop).
     using KeepGoing = std::function<bool()>;
 

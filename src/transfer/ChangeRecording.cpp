@@ -1,7 +1,5 @@
 #include "transfer/ChangeRecording.h"
 
-#include "comm/Classification.h"
-
 #include <cctype>
 
 namespace pmx {
@@ -19,48 +17,26 @@ bool isHexPair(const QByteArray& text) {
 
 } // namespace
 
-WriteOutcome writeOutcome(int result, const ExchangeRecord* exchange, const QByteArray& answer,
-                          ProtocolNumber protocol, bool lost, bool broadcast) {
+WriteOutcome writeOutcome(const ExchangeResult& result, bool lost) {
     if (lost)
         return {ChangeOutcome::Lost, {}, {}};
-    if (broadcast)
-        return {ChangeOutcome::Unconfirmed, {}, {}};
-    if (result == kResponseOk)
+    switch (result.outcome) {
+    case ExchangeOutcome::Good:
         return {ChangeOutcome::Confirmed, {}, {}};
-    if (exchange) {
-        switch (exchange->outcome) {
-        case ExchangeOutcome::Refused:
-            return {ChangeOutcome::Refused, exchange->refusalCode, {}};
-        case ExchangeOutcome::ChecksumError:
-            return {ChangeOutcome::Damaged, {}, {}};
-        case ExchangeOutcome::NoAnswer:
-        case ExchangeOutcome::Stale:
-            return {ChangeOutcome::NoAnswer, {}, {}};
-        case ExchangeOutcome::DeviceLost:
-            return {ChangeOutcome::Lost, {}, {}};
-        default:
-            break; // the answer says the rest
-        }
-    }
-    if (answer.isEmpty())
+    case ExchangeOutcome::Broadcast:
+        return {ChangeOutcome::Unconfirmed, {}, {}};
+    case ExchangeOutcome::Refused:
+        return {ChangeOutcome::Refused,
+                isHexPair(result.refusalCode.toLatin1()) ? result.refusalCode : QString(),
+                {}};
+    case ExchangeOutcome::NoAnswer:
+    case ExchangeOutcome::Stale:
         return {ChangeOutcome::NoAnswer, {}, {}};
-    if (protocol == kProtocolKorvan) {
-        if (result == kResponseNak) {
-            // NAK, address, sub-address, command type, item (4), error code (2), ETX, BCC.
-            const qsizetype etx = answer.indexOf('\x03');
-            const QByteArray code = etx >= 2 ? answer.mid(etx - 2, 2) : QByteArray();
-            return {ChangeOutcome::Refused,
-                    isHexPair(code) ? QString::fromLatin1(code) : QString(),
-                    {}};
-        }
-        return {ChangeOutcome::Damaged, {}, {}};
-    }
-    // Modbus as ASCII text: ":", address, function, data. An exception to the write is
-    // function 86h with its exception code.
-    if (answer.size() >= 7 && answer.mid(3, 2).toUpper() == "86") {
-        const QByteArray code = answer.mid(5, 2);
-        return {
-            ChangeOutcome::Refused, isHexPair(code) ? QString::fromLatin1(code) : QString(), {}};
+    case ExchangeOutcome::DeviceLost:
+        return {ChangeOutcome::Lost, {}, {}};
+    case ExchangeOutcome::ChecksumError:
+    case ExchangeOutcome::VerifyMismatch:
+        break;
     }
     return {ChangeOutcome::Damaged, {}, {}};
 }

@@ -1,8 +1,6 @@
 #include "transfer/Finder.h"
 
-#include "comm/Classification.h"
 #include "comm/CommandFields.h"
-#include "comm/Framing.h"
 #include "comm/PortMap.h"
 #include "comm/SettingsStore.h"
 #include "text/StringTable.h"
@@ -10,40 +8,6 @@
 namespace pmx {
 
 namespace {
-
-// Keeps the record of the probe's exchange.
-class ProbeExchange : public ExchangeObserver {
-  public:
-    explicit ProbeExchange(CommObject& com) : m_com(com) { m_com.addExchangeObserver(this); }
-    ~ProbeExchange() override { m_com.removeExchangeObserver(this); }
-    void exchanged(const ExchangeRecord& record) override { last = record; }
-
-    std::optional<ExchangeRecord> last;
-
-  private:
-    CommObject& m_com;
-};
-
-// For a communication object that tells no observers: the response text judged as the
-// read sequence judges it, refusals told apart by their lead character or function code.
-ExchangeRecord judgedByText(ProtocolNumber protocol, const QByteArray& text, bool lost) {
-    ExchangeRecord r;
-    r.answer = text;
-    const bool korvan = protocol == kProtocolKorvan;
-    if (lost)
-        r.outcome = ExchangeOutcome::DeviceLost;
-    else if (text.isEmpty())
-        r.outcome = ExchangeOutcome::NoAnswer;
-    else if (classifyResponse(text, protocol, "03") == kResponseOk)
-        r.outcome = ExchangeOutcome::Good;
-    else if (korvan ? text.startsWith(framing::kNak) : text.mid(3, 2) == "83")
-        r.outcome = ExchangeOutcome::Refused;
-    else
-        r.outcome = ExchangeOutcome::ChecksumError;
-    if (r.outcome == ExchangeOutcome::Refused)
-        r.refusalCode = QString::fromLatin1(korvan ? text.mid(8, 2) : text.mid(5, 2));
-    return r;
-}
 
 // `base` with the protocol, instrument, line settings and port of a try.
 Conditions withTarget(Conditions base, const ProbeTarget& t, const QString& port) {
@@ -98,28 +62,25 @@ ProbeResult probeInstrument(CommObject& com, const ProbeTarget& t, int answerWai
             r.why = strings::text(TextId::NoSuchDevice).arg(t.port);
         return r;
     }
-    QByteArray text;
-    std::optional<ExchangeRecord> record;
-    {
-        ProbeExchange seen(com);
-        qint16 instrument = t.instrument;
-        QByteArray subAddress, command("03"), item("0000"), data;
-        qint16 sends = 1; // a garbled answer is a finding, not something to try again
-        text = sendItemCommand(com, instrument, subAddress, command, item, data, sends);
-        record = seen.last;
-    }
-    const bool lost = com.deviceLost();
+    Request probe = Request::read(t.instrument, QByteArrayLiteral("0000"));
+    probe.maxSends = 1; // a garbled answer is a finding, not something to try again
+    const ExchangeResult result = sendItemCommand(com, probe);
+    const bool lost = com.deviceLost() || result.outcome == ExchangeOutcome::DeviceLost;
     com.closePort();
-    if (!record)
-        record = judgedByText(t.protocol, text, lost);
-    r.outcome = lost ? ProbeOutcome::DeviceLost : classifyProbe(*record);
-    r.echoes = record->echoBytes > 0;
+    ExchangeRecord record;
+    record.outcome = result.outcome;
+    record.refusalCode = result.refusalCode;
+    record.answer = result.received;
+    record.echoBytes = result.echoBytes;
+    record.discardedFrames = result.discardedFrames;
+    r.outcome = lost ? ProbeOutcome::DeviceLost : classifyProbe(record);
+    r.echoes = result.echoBytes > 0;
     if (r.outcome == ProbeOutcome::DeviceLost)
         r.why = strings::text(TextId::ConnectionLost).arg(t.port);
     else if (r.outcome == ProbeOutcome::Refused)
-        r.refusalCode = record->refusalCode;
-    else if (r.outcome == ProbeOutcome::Answered)
-        r.value = decodeDataField(com.extractData(text, 1));
+        r.refusalCode = result.refusalCode;
+    else if (r.outcome == ProbeOutcome::Answered && !result.values.isEmpty())
+        r.value = result.values.first();
     return r;
 }
 

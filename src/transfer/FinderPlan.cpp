@@ -1,6 +1,6 @@
 #include "transfer/FinderPlan.h"
 
-#include "comm/SerialComm.h"
+#include "comm/Codec.h"
 #include "text/StringTable.h"
 
 #include <QHash>
@@ -12,19 +12,10 @@ namespace pmx {
 
 namespace {
 
-// Characters of the read request of one item (item 0000h), by protocol: KORVAN STX,
-// address, sub-address, type, item (4), ETX, BCC (2); Modbus ASCII ':', address,
-// function, start and quantity (12 hex digits), LRC (2), CR LF; Modbus RTU 6 bytes and
-// the CRC.
+// Characters of the read request of one item (item 0000h) on the wire.
 int requestChars(ProtocolNumber protocol) {
-    switch (protocol) {
-    case kProtocolModbusAscii:
-        return 17;
-    case kProtocolModbusRtu:
-        return 8;
-    default:
-        return 11;
-    }
+    const Codec* codec = codecFor(protocol);
+    return codec ? int(codec->frame(Request::read(1, "0000")).size()) : 0;
 }
 
 // Opening a serial device (or connecting to a device server on the local network).
@@ -34,56 +25,9 @@ int wireMs(int chars, const LineSetting& line) {
     return int(std::ceil(double(chars) * line.bitsPerChar() * 1000.0 / std::max(line.rate, 1)));
 }
 
-struct Framing {
-    int dataBits;
-    Parity parity;
-    int stopBits;
-};
-
-constexpr Parity N = Parity::None, E = Parity::Even, O = Parity::Odd;
-
-// Every framing a protocol can use, likeliest first; the first `common` are the ones its
-// instruments are mostly set to (KORVAN's default 7E1; the serial Modbus defaults 7E1
-// for ASCII and 8E1 for RTU, with two stop bits when there is no parity, and the 8N1 of
-// many RTU instruments).
-struct Framings {
-    QList<Framing> list;
-    int common;
-};
-
-Framings framingsFor(ProtocolNumber protocol) {
-    switch (protocol) {
-    case kProtocolModbusAscii:
-        return {{{7, E, 1},
-                 {7, N, 2},
-                 {7, O, 1},
-                 {8, N, 1},
-                 {8, E, 1},
-                 {8, N, 2},
-                 {7, E, 2},
-                 {7, O, 2},
-                 {7, N, 1},
-                 {8, O, 1},
-                 {8, E, 2},
-                 {8, O, 2}},
-                2};
-    case kProtocolModbusRtu:
-        return {{{8, E, 1}, {8, N, 1}, {8, N, 2}, {8, O, 1}, {8, E, 2}, {8, O, 2}}, 3};
-    default:
-        return {{{7, E, 1},
-                 {8, N, 1},
-                 {7, O, 1},
-                 {8, E, 1},
-                 {7, N, 2},
-                 {8, N, 2},
-                 {7, E, 2},
-                 {8, O, 1},
-                 {7, O, 2},
-                 {8, E, 2},
-                 {7, N, 1},
-                 {8, O, 2}},
-                2};
-    }
+Codec::Framings framingsFor(ProtocolNumber protocol) {
+    const Codec* codec = codecFor(protocol);
+    return codec ? codec->framings() : Codec::Framings{{}, 0};
 }
 
 // The rates of the dialog, likeliest first.
@@ -130,7 +74,7 @@ QList<ProtocolNumber> protocolOrder(const FinderOptions& options) {
 }
 
 QList<LineSetting> lineSettingsFor(ProtocolNumber protocol) {
-    const Framings f = framingsFor(protocol);
+    const Codec::Framings f = framingsFor(protocol);
     QList<LineSetting> out;
     const auto add = [&](qsizetype from, qsizetype to) {
         for (qint32 rate : kRates)
@@ -143,10 +87,12 @@ QList<LineSetting> lineSettingsFor(ProtocolNumber protocol) {
 }
 
 QList<qint16> instrumentsFor(ProtocolNumber protocol, const FinderOptions& options) {
-    const bool modbus = protocol != kProtocolKorvan;
+    // A station every instrument carries out and none answers proves nothing.
+    const Codec* codec = codecFor(protocol);
+    const auto broadcast = [codec](qint16 n) { return codec && codec->broadcastsTo(n); };
     QList<qint16> out;
     const auto add = [&](qint16 n) {
-        if (n >= 0 && n <= 95 && !(modbus && n == 0) && !out.contains(n))
+        if (n >= 0 && n <= 95 && !broadcast(n) && !out.contains(n))
             out << n;
     };
     if (!options.instruments.isEmpty()) {
@@ -154,7 +100,7 @@ QList<qint16> instrumentsFor(ProtocolNumber protocol, const FinderOptions& optio
             add(n);
         return out;
     }
-    add(modbus && options.inEffect.instrument == 0 ? qint16(1) : options.inEffect.instrument);
+    add(broadcast(options.inEffect.instrument) ? qint16(1) : options.inEffect.instrument);
     if (options.allInstruments)
         for (qint16 n = 0; n <= 95; ++n)
             add(n);
@@ -168,9 +114,9 @@ int probeTimeoutMs(const ProbeTarget& target, int answerWaitMs) {
 int probeCostMs(const ProbeTarget& target, int answerWaitMs) {
     int cost = probeTimeoutMs(target, answerWaitMs) +
                wireMs(requestChars(target.protocol), target.line) + kOpenCostMs;
-    if (target.protocol == kProtocolModbusRtu)
+    if (const Codec* codec = codecFor(target.protocol))
         cost += int(std::ceil(
-            double(SerialComm::rtuSilenceNs(target.line.rate, target.line.bitsPerChar())) / 1e6));
+            double(codec->frameGapNs(target.line.rate, target.line.bitsPerChar())) / 1e6));
     return cost;
 }
 

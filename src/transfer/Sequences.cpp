@@ -13,70 +13,57 @@ namespace pmx {
 
 namespace {
 
-// Outcomes of one exchange besides 0 and the message ids.
-constexpr int kUnconfirmed = -1; // a Modbus broadcast write: sent, never answered
-constexpr int kLost = -2;        // the device went away
-
-// One exchange for item i; returns 0, a message id or one of the outcomes above, and
-// stores a read value in the table, or in *readBack when given (the table keeps what
-// was written). The answer goes to *answer when given.
-int exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr,
-             QByteArray* answer = nullptr) {
+// One exchange for item i. A good read's value is stored in the table, or in *readBack
+// when given (the table keeps what was written), and kept as the item's last known value
+// for the change log.
+ExchangeResult exchange(TransferContext& ctx, int i, bool write, qint16* readBack = nullptr) {
     const qint16 instrument = ctx.com.conditions().instrument;
-    const ProtocolNumber protocol = ctx.com.conditions().protocol;
-    qint16 address = instrument;
-    QByteArray subAddress;
-    const QByteArray commandCode = write ? QByteArrayLiteral("06") : QByteArrayLiteral("03");
-    QByteArray command = commandCode;
-    QByteArray item = itemAddressText(i).toLatin1();
-    QByteArray data = write ? itemDataText(ctx.table.values[i]).toLatin1() : QByteArray();
-    qint16 maxSends = 3;
-    const QByteArray response =
-        sendItemCommand(ctx.com, address, subAddress, command, item, data, maxSends);
-    if (answer)
-        *answer = response;
-    if (ctx.com.deviceLost())
-        return kLost;
-    if (write && isModbusBroadcast(protocol, instrument))
-        return kUnconfirmed;
-    int result = classifyResponse(response, protocol, commandCode);
-    if (result == kResponseOk && !write) {
-        // A data field that is not four hex digits is not stored as a guess. The answer was
-        // damaged on the way: under KORVAN that is its checksum message, under Modbus the
-        // one message it has.
-        const std::optional<qint16> value = decodeDataField(ctx.com.extractData(response, 1));
-        if (!value)
-            result = protocol == kProtocolKorvan ? kResponseChecksum : kResponseCommError;
-        else if (readBack)
-            *readBack = *value;
+    const QByteArray item = itemAddressText(i).toLatin1();
+    const Request request =
+        write ? Request::write(instrument, item, itemDataText(ctx.table.values[i]).toLatin1())
+              : Request::read(instrument, item);
+    ExchangeResult result = sendItemCommand(ctx.com, request);
+    // A write to the broadcast station is never answered, whatever the line showed.
+    if (write && result.outcome != ExchangeOutcome::DeviceLost && !ctx.com.deviceLost() &&
+        ctx.com.codec() && ctx.com.codec()->broadcastsTo(request.instrument))
+        result.outcome = ExchangeOutcome::Broadcast;
+    if (result.good() && !write && !result.values.isEmpty()) {
+        if (readBack)
+            *readBack = result.values.first();
         else
-            ctx.table.values[i] = *value;
-        if (value)
-            changesOf(ctx).remember(ctx.com, i, *value, KnownFrom::Read);
+            ctx.table.values[i] = result.values.first();
+        changesOf(ctx).remember(ctx.com, i, result.values.first(), KnownFrom::Read);
     }
     return result;
 }
 
+// The operator's message id of a failed exchange, under the protocol in effect.
+int messageOf(const TransferContext& ctx, const ExchangeResult& result) {
+    const Codec* codec = ctx.com.codec();
+    return codec ? codec->messageId(result.outcome) : kResponseNone;
+}
+
 // Returns false when the sequence must stop (the device went away).
-bool record(TransferContext& ctx, TransferResult& out, int i, int result) {
-    if (result == kLost) {
+bool record(TransferContext& ctx, TransferResult& out, int i, const ExchangeResult& result) {
+    if (result.outcome == ExchangeOutcome::DeviceLost || ctx.com.deviceLost()) {
         if (!out.lost)
             ctx.view.connectionLost(ctx.com.lostDevice());
         out.lost = true;
         return false;
     }
-    if (result == kUnconfirmed) {
+    if (result.outcome == ExchangeOutcome::Broadcast) {
         out.unconfirmed.append(i);
         return true;
     }
-    if (result == kResponseOk) {
+    const int message = messageOf(ctx, result);
+    if (result.good()) {
         out.good.append(i);
     } else {
         out.failed.append(i);
-        out.failedMessage.append(result);
-        ctx.view.showError(result, i);
+        out.failedMessage.append(message);
+        ctx.view.showError(message, i);
     }
-    ctx.view.itemRecorded(i, result);
+    ctx.view.itemRecorded(i, message);
     return out.logError.isEmpty(); // a write whose record failed stops there
 }
 
@@ -97,40 +84,33 @@ void reportBroadcast(TransferContext& ctx, const TransferResult& out) {
 // A write, and with verify a read-back of the acknowledged value: a mismatch is
 // recorded here, the outcome of the write (or of a failed read-back) is returned. Every
 // write sent is recorded in the change log, whatever came of it.
-int writeItem(TransferContext& ctx, TransferResult& out, int i) {
+ExchangeResult writeItem(TransferContext& ctx, TransferResult& out, int i) {
     ChangeLog& changes = changesOf(ctx);
     const qint16 wanted = ctx.table.values[i];
     std::optional<qint16> before;
     KnownFrom beforeFrom = KnownFrom::Read;
-    if (ctx.readBeforeWrite &&
-        !isModbusBroadcast(ctx.com.conditions().protocol, ctx.com.conditions().instrument)) {
+    const Codec* codec = ctx.com.codec();
+    if (ctx.readBeforeWrite && !(codec && codec->broadcastsTo(ctx.com.conditions().instrument))) {
         qint16 held = 0;
-        const int read = exchange(ctx, i, false, &held);
-        if (read == kLost)
-            return kLost; // nothing was written
-        if (read == kResponseOk) {
+        const ExchangeResult read = exchange(ctx, i, false, &held);
+        if (read.outcome == ExchangeOutcome::DeviceLost || ctx.com.deviceLost())
+            return read; // nothing was written
+        if (read.good()) {
             before = held;
             beforeFrom = KnownFrom::ReadBeforeWrite;
         }
     }
     if (!before)
         std::tie(before, beforeFrom) = changes.lastKnownWithSource(ctx.com, i);
-    QByteArray answer;
-    std::optional<LastExchange> watch(std::in_place, ctx.com);
-    const int result = exchange(ctx, i, true, nullptr, &answer);
-    WriteOutcome outcome =
-        writeOutcome(result, watch->last(), answer, ctx.com.conditions().protocol, result == kLost,
-                     result == kUnconfirmed);
-    watch.reset();
-    int returned = result;
-    if (result == kResponseOk) {
+    const ExchangeResult result = exchange(ctx, i, true);
+    WriteOutcome outcome = writeOutcome(result, ctx.com.deviceLost());
+    ExchangeResult returned = result;
+    if (result.good()) {
         changes.remember(ctx.com, i, wanted, KnownFrom::Written);
         if (ctx.verify) {
             qint16 holds = 0;
-            const int readResult = exchange(ctx, i, false, &holds);
-            if (readResult == kLost) {
-                returned = kLost;
-            } else if (readResult != kResponseOk) {
+            const ExchangeResult readResult = exchange(ctx, i, false, &holds);
+            if (!readResult.good()) {
                 returned = readResult;
             } else if (holds != wanted) {
                 const ReadBackMismatch m{i, wanted, holds};
@@ -233,11 +213,8 @@ bool usesBlockReads(const Conditions& c) {
 // every request, the bar still moves once per address and every item is recorded as the
 // per-item read records it. Returns false when it stopped (program ending, device lost).
 static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
-    BlockReader reader(ctx.com, ctx.com.conditions().instrument, [&](int item, qint16* value) {
-        const int result = exchange(ctx, item, false); // stores the value itself
-        *value = ctx.table.values[item];
-        return result;
-    });
+    BlockReader reader(ctx.com, ctx.com.conditions().instrument,
+                       [&](int item) { return exchange(ctx, item, false); }); // stores the value
     reader.setMaxCount(ctx.com.conditions().blockMax);
     const auto keepGoing = [&] {
         if (out.lost)
@@ -256,9 +233,9 @@ static bool readByBlocks(TransferContext& ctx, TransferResult& out) {
     };
     const int total = int(itemsToRead(ctx.table).size());
     int n = 0;
-    const auto outcome = [&](int item, int result, qint16 value) {
+    const auto outcome = [&](int item, const ExchangeResult& result, qint16 value) {
         ctx.view.progressItem(++n, total, item);
-        if (result == kResponseOk) {
+        if (result.good()) {
             ctx.table.values[item] = value;
             changesOf(ctx).remember(ctx.com, item, value, KnownFrom::Read);
         }
@@ -401,7 +378,8 @@ TransferResult readAllItems(TransferContext& ctx) {
     out.planned = itemsToRead(ctx.table);
     if (lostBeforeStart(ctx, out))
         return out;
-    if (isModbusBroadcast(ctx.com.conditions().protocol, ctx.com.conditions().instrument)) {
+    if (const Codec* codec = ctx.com.codec();
+        codec && codec->broadcastsTo(ctx.com.conditions().instrument)) {
         // Nobody answers station 0: asking would only fail every item after a time-out.
         out.readsImpossible = true;
         ctx.view.notice(strings::text(TextId::BroadcastNoReads));

@@ -43,18 +43,16 @@ class CommE2E : public ::testing::TestWithParam<test::ProtocolCase> {
         return com.openPort();
     }
     // One command as the read and write sequences send it.
-    QByteArray send(const char* commod, const char* item, const char* data = "",
-                    qint16 inst = kInst) {
-        qint16 retries = 3;
-        QByteArray sub, cmd(commod), no(item), d(data);
-        return sendItemCommand(m_com, inst, sub, cmd, no, d, retries);
+    ExchangeResult send(const char* commod, const char* item, const char* data = "",
+                        qint16 inst = kInst) {
+        return sendItemCommand(m_com, Request::make(inst, commod, item, data));
     }
     // The value of a read, or nullopt when it failed.
     std::optional<qint16> read(const char* item, qint16 inst = kInst) {
-        const QByteArray text = send("03", item, "", inst);
-        if (classifyResponse(text, m_com.conditions().protocol, "03") != kResponseOk)
+        const ExchangeResult r = send("03", item, "", inst);
+        if (!r.good() || r.values.isEmpty())
             return std::nullopt;
-        return decodeDataField(m_com.extractData(text, 1));
+        return r.values.first();
     }
 
     QTemporaryDir m_dir;
@@ -89,10 +87,10 @@ TEST_P(CommE2E, BusyMissingAndVanishingDevice) {
 
     EXPECT_EQ(read("0001"), qint16(99));
     m_sim.kill();
-    EXPECT_TRUE(send("03", "0001").isEmpty());
+    EXPECT_EQ(send("03", "0001").outcome, ExchangeOutcome::DeviceLost);
     EXPECT_TRUE(m_com.lastExchange().deviceGone);
     EXPECT_FALSE(m_com.isOpen());
-    EXPECT_TRUE(send("06", "0001", "0002").isEmpty());
+    EXPECT_EQ(send("06", "0001", "0002").outcome, ExchangeOutcome::DeviceLost);
     EXPECT_TRUE(m_com.lastExchange().request.isEmpty()); // nothing was even tried
 }
 
@@ -126,8 +124,7 @@ TEST_P(CommE2E, OverTcpReadWriteAndTheNextClientFindsTheSameMemory) {
     startAndOpen({"--tcp", "0", "--fault", "0011=nak"});
     EXPECT_TRUE(m_com.isNetwork());
     EXPECT_EQ(read("0044"), qint16(6799));
-    EXPECT_EQ(classifyResponse(send("06", "0005", "FF9C"), m_com.conditions().protocol, "06"),
-              kResponseOk);
+    EXPECT_TRUE(send("06", "0005", "FF9C").good());
     EXPECT_EQ(read("0005"), qint16(-100));
     EXPECT_FALSE(read("0011").has_value()) << "the refused item";
     EXPECT_EQ(read("0001"), qint16(99)) << "the line goes on after a refusal";

@@ -18,13 +18,14 @@ const QString kDefaults = QStringLiteral("KORVAN|0|9600|7 bit|1 bit|EVEN|COM1|30
 class LineFake : public FakeComm {
   public:
     ProbeTarget at{kAdapter, kProtocolModbusRtu, {2400, 8, Parity::None, 1}, 1};
-    QByteArray sendCommand(QByteArray& a, QByteArray& s, QByteArray& type, QByteArray& item,
-                           QByteArray& data, qint16& n) override {
+    ExchangeResult sendCommand(const Request& request) override {
         const Conditions& c = conditions();
         const bool there = c.port == at.port && c.protocol == at.protocol && lineOf(c) == at.line &&
                            c.instrument == at.instrument;
-        const QByteArray answer = FakeComm::sendCommand(a, s, type, item, data, n);
-        return there ? answer : QByteArray();
+        if (onSend)
+            onSend();
+        const QByteArray text = answer(request);
+        return resultOfText(request, there ? text : QByteArray());
     }
 };
 

@@ -40,15 +40,19 @@ class FakeComm : public CommObject {
     }
     void resetExchange() override {}
     void dropStaleInput() override {}
-    QByteArray sendCommand(QByteArray&, QByteArray&, QByteArray& type, QByteArray& item,
-                           QByteArray& data, qint16&) override {
+    ExchangeResult sendCommand(const Request& request) override {
         if (onSend)
             onSend();
+        return resultOfText(request, answer(request));
+    }
+    // The response text an instrument would give.
+    QByteArray answer(const Request& request) {
         if (m_lost)
             return {}; // the port closed with the device
         const bool korvan = m_conditions.protocol == kProtocolKorvan;
-        const QByteArray addr = item.left(4);
-        const bool write = korvan ? type == "P" : type == "06";
+        const QByteArray addr = request.item.left(4);
+        const QByteArray& data = request.data;
+        const bool write = request.command == "06";
         log << (write ? "W " + addr + " " + data : "R " + addr);
         const int i = addr.toInt(nullptr, 16);
         const QByteArray fault = faults.value(i);
@@ -58,6 +62,7 @@ class FakeComm : public CommObject {
             const QByteArray end = QByteArray("\x03") + "00"; // ETX, a checksum nobody checks
             if (fault == "nak")
                 return "\x15 \x20 " + addr + "03" + end;
+            const QByteArray type = write ? QByteArray("P") : QByteArray(" ");
             return "\x06! " + type + addr + (write ? QByteArray() : value(i)) + end;
         }
         if (fault == "nak")

@@ -1,10 +1,11 @@
-// The messages: the command fields sendItemCommand hands to the communication object,
-// checksums, request bytes, the assembler cases the exchange tests do not reach, and the
-// classification of response texts.
+// The codecs: request frames, what response texts say and which message each failure
+// shows, their line rules; one command's call order; checksums and the assembler cases
+// the exchange tests do not reach.
 #include "FakeComm.h"
 #include "TestPrinters.h"
 #include "comm/Checksums.h"
 #include "comm/Classification.h"
+#include "comm/Codec.h"
 #include "comm/CommObject.h"
 #include "comm/CommandFields.h"
 #include "comm/Framing.h"
@@ -18,84 +19,198 @@ using Status = ResponseAssembler::Status;
 
 namespace {
 
-// Records the fields sendCommand receives and answers with a fixed text.
-class FieldRecorder : public test::FakeComm {
+// Records the calls one command makes and answers with a fixed text.
+class CallRecorder : public test::FakeComm {
   public:
     void resetExchange() override { calls << "resetExchange"; }
     void dropStaleInput() override { calls << "dropStaleInput"; }
-    QByteArray sendCommand(QByteArray& address, QByteArray& subAddress, QByteArray& commandType,
-                           QByteArray& dataItem, QByteArray& data, qint16& retries) override {
+    ExchangeResult sendCommand(const Request& request) override {
         calls << "sendCommand";
-        sent = {address, subAddress, commandType, dataItem, data};
-        sentRetries = retries;
-        return "reply";
+        sentFrame = codec() ? codec()->frame(request) : QByteArray();
+        return resultOfText(request, reply);
+    }
+    QByteArray extractData(const QByteArray& text, qint32 n) const override {
+        calls << "extractData";
+        return codec()->extractData(text, n);
     }
 
-    QList<QByteArray> calls;
-    QList<QByteArray> sent;
-    qint16 sentRetries = -1;
+    QByteArray reply;
+    QByteArray sentFrame;
+    mutable QList<QByteArray> calls;
 };
 
 } // namespace
 
-TEST(SendItemCommand, FieldsPerProtocol) {
-    constexpr qint16 K = kProtocolKorvan, A = kProtocolModbusAscii, R = kProtocolModbusRtu;
+// Each codec frames a request as the wire contract says; the checksums are fixed vectors
+// worked out apart from the program's own checksum code.
+TEST(Codec, FramesPerProtocol) {
+    constexpr auto K = kProtocolKorvan, A = kProtocolModbusAscii, R = kProtocolModbusRtu;
     const struct {
-        qint16 protocol, inst;
-        const char *commod, *data;
-        QList<QByteArray> sent; // address, sub-address, command type, item, data
+        ProtocolNumber protocol;
+        qint16 inst;
+        const char *command, *data;
+        int count;
+        QByteArray frame;
     } cases[] = {
-        {K, 0, "03", "", {" ", " ", " ", "0044", ""}},
-        {K, 1, "06", "FFFF", {"!", " ", "P", "0044", "FFFF"}},
-        {K, 95, "03", "", {"\x7F", " ", " ", "0044", ""}},
-        {K, 1, "q", "", {"!", " ", "q", "0044", ""}},       // q r a b ` stay as they are
-        {K, 1, "Q", "", {"!", " ", "P", "0044", ""}},       // any other code writes
-        {A, 0, "03", "", {"00", "", "03", "00440001", ""}}, // a read adds the quantity
-        {A, 10, "06", "FFFF", {"0A", "", "06", "0044", "FFFF"}},
-        {R, 95, "06", "FFFF", {"5F", "", "06", "0044", "FFFF"}},
-        {1, 1, "03", "", {}}, // no such protocol: nothing is sent
+        {K, 0, "03", "", 1,
+         "\x02   0044\x03"
+         "2B"},
+        {K, 1, "06", "FFFF", 1,
+         "\x02! P0044FFFF\x03"
+         "74"},
+        {K, 95, "03", "", 1,
+         "\x02\x7F  0044\x03"
+         "8A"},
+        {K, 1, "q", "", 1,
+         "\x02! q0044\x03"
+         "7D"}, // q r a b ` stay as they are
+        {K, 1, "Q", "", 1,
+         "\x02! P0044\x03"
+         "5C"},                                     // any other code writes
+        {A, 0, "03", "", 1, ":000300440001B8\r\n"}, // a read adds the quantity
+        {A, 10, "06", "FFFF", 1, ":0A060044FFFFAE\r\n"},
+        {R, 95, "06", "FFFF", 1, QByteArray::fromHex("5F060044FFFFC511")},
+        {R, 10, "03", "", 10, QByteArray::fromHex("0A030044000A84A3")},
+        {R, 1, "07", "", 1, {}}, // an answer RTU cannot delimit: never sent
+        {A, 1, "q", "", 1, {}},  // no Modbus frame for a KORVAN letter
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.protocol << " " << c.inst << " " << c.commod);
-        FieldRecorder com;
-        com.setConditions({.protocol = ProtocolNumber(c.protocol)});
-        QByteArray subadr, commod(c.commod), item("0044"), data(c.data);
-        qint16 inst = c.inst, retries = 3;
-        const QByteArray r = sendItemCommand(com, inst, subadr, commod, item, data, retries);
-        EXPECT_EQ(r, c.sent.isEmpty() ? QByteArray() : QByteArray("reply"));
-        EXPECT_EQ(com.sent, c.sent);
-        if (c.sent.isEmpty())
-            continue;
-        EXPECT_EQ(commod, c.sent[2]); // the prepared fields replace the caller's
-        EXPECT_EQ(com.sentRetries, 3);
-        EXPECT_EQ(com.calls, QList<QByteArray>({"resetExchange", "dropStaleInput", "sendCommand"}));
+        SCOPED_TRACE(testing::Message() << c.protocol << " " << c.inst << " " << c.command);
+        const Codec* codec = codecFor(c.protocol);
+        ASSERT_NE(codec, nullptr);
+        EXPECT_EQ(codec->protocol(), c.protocol);
+        EXPECT_EQ(codec->frame(Request::make(c.inst, c.command, "0044", c.data, c.count)), c.frame);
+    }
+    EXPECT_EQ(codecFor(ProtocolNumber(1)), nullptr);
+}
+
+// One command: the calls in their order, the data taken out of a good read only, and a
+// read whose data field is damaged never passed on as a value.
+TEST(SendItemCommand, CallOrderAndValues) {
+    const struct {
+        ProtocolNumber protocol;
+        const char* command;
+        QByteArray reply;
+        ExchangeOutcome outcome;
+        QList<qint16> values;
+        bool extracts;
+    } cases[] = {
+        {kProtocolKorvan,
+         "03",
+         "\x06!  0044FFFE\x03"
+         "00",
+         ExchangeOutcome::Good,
+         {-2},
+         true},
+        {kProtocolKorvan,
+         "03",
+         "\x06!  0044FFXE\x03"
+         "00",
+         ExchangeOutcome::ChecksumError,
+         {},
+         true},
+        {kProtocolKorvan,
+         "06",
+         "\x06! P0044\x03"
+         "00",
+         ExchangeOutcome::Good,
+         {},
+         false},
+        {kProtocolKorvan,
+         "03",
+         "\x15! P004403\x03"
+         "00",
+         ExchangeOutcome::Refused,
+         {},
+         false},
+        {kProtocolModbusRtu, "03", ":0A03020010E3\r\n", ExchangeOutcome::Good, {16}, true},
+        {kProtocolModbusAscii, "03", ":0A8302XX\r\n", ExchangeOutcome::Refused, {}, false},
+        {kProtocolModbusAscii, "03", "", ExchangeOutcome::NoAnswer, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.protocol << " " << hexText(c.reply));
+        CallRecorder com;
+        com.setConditions({.protocol = c.protocol});
+        com.reply = c.reply;
+        const ExchangeResult r = sendItemCommand(com, Request::make(1, c.command, "0044"));
+        EXPECT_FALSE(com.sentFrame.isEmpty());
+        EXPECT_EQ(r.outcome, c.outcome);
+        EXPECT_EQ(r.values, c.values);
+        QList<QByteArray> calls{"resetExchange", "dropStaleInput", "sendCommand"};
+        if (c.extracts)
+            calls << "extractData";
+        EXPECT_EQ(com.calls, calls);
     }
 }
 
-TEST(Classification, ResponseTable) {
+// What a response text says, and the operator's message id each codec maps it to: KORVAN
+// tells refusal, checksum and silence apart; Modbus has one message for every failure.
+TEST(Codec, ResponseTable) {
+    using O = ExchangeOutcome;
     const struct {
         const char* text;
-        const char* commod;
-        int korvan;
-        int modbus;
+        const char* command;
+        O korvan;
+        O modbus;
+        int korvanId, modbusId;
     } cases[] = {
-        {"\x06! 0044FFFF\x03", "03", kResponseOk, kResponseCommError},
-        {"\x15! 004401\x03", "03", kResponseNak, kResponseCommError},
-        {"\x1B! 0044\x03", "06", kResponseChecksum, kResponseCommError},
-        {"", "03", kResponseNone, kResponseCommError},
-        {"x", "03", kResponseNone, kResponseCommError},
-        {":0A0302FFFFF5\r\n", "03", kResponseNone, kResponseOk},
-        {":0A06", "06", kResponseNone, kResponseOk},
-        {":0A0302FFFFF5\r\n", "06", kResponseNone, kResponseCommError},
-        {":0A8302", "03", kResponseNone, kResponseCommError},
-        {":0A0", "03", kResponseNone, kResponseCommError},
+        {"\x06! 0044FFFF\x03", "03", O::Good, O::ChecksumError, kResponseOk, kResponseCommError},
+        {"\x15! 004401\x03", "03", O::Refused, O::ChecksumError, kResponseNak, kResponseCommError},
+        {"\x1B! 0044\x03", "06", O::ChecksumError, O::ChecksumError, kResponseChecksum,
+         kResponseCommError},
+        {"", "03", O::NoAnswer, O::NoAnswer, kResponseNone, kResponseCommError},
+        {"x", "03", O::NoAnswer, O::ChecksumError, kResponseNone, kResponseCommError},
+        {":0A0302FFFFF5\r\n", "03", O::NoAnswer, O::Good, kResponseNone, kResponseOk},
+        {":0A06", "06", O::NoAnswer, O::Good, kResponseNone, kResponseOk},
+        {":0A0302FFFFF5\r\n", "06", O::NoAnswer, O::ChecksumError, kResponseNone,
+         kResponseCommError},
+        {":0A8302", "03", O::NoAnswer, O::Refused, kResponseNone, kResponseCommError},
+        {":0A0", "03", O::NoAnswer, O::ChecksumError, kResponseNone, kResponseCommError},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(hexText(c.text) + " answering " + c.commod);
-        EXPECT_EQ(classifyResponse(c.text, kProtocolKorvan, c.commod), c.korvan);
-        for (qint16 modbus : {kProtocolModbusAscii, kProtocolModbusRtu})
-            EXPECT_EQ(classifyResponse(c.text, modbus, c.commod), c.modbus);
+        SCOPED_TRACE(hexText(c.text) + " answering " + c.command);
+        const Codec& korvan = *codecFor(kProtocolKorvan);
+        EXPECT_EQ(korvan.judge(c.text, c.command, nullptr), c.korvan);
+        EXPECT_EQ(korvan.messageId(c.korvan), c.korvanId);
+        for (ProtocolNumber p : {kProtocolModbusAscii, kProtocolModbusRtu}) {
+            const Codec& modbus = *codecFor(p);
+            EXPECT_EQ(modbus.judge(c.text, c.command, nullptr), c.modbus);
+            EXPECT_EQ(modbus.messageId(c.modbus), c.modbusId);
+        }
     }
+    QString code;
+    EXPECT_EQ(codecFor(kProtocolKorvan)->judge("\x15!  004402\x03", "03", &code), O::Refused);
+    EXPECT_EQ(code, "02");
+    EXPECT_EQ(codecFor(kProtocolModbusRtu)->judge(":0A8303", "03", &code), O::Refused);
+    EXPECT_EQ(code, "03");
+    EXPECT_TRUE(codecFor(kProtocolModbusRtu)->refusesCount(":0A8303"));
+    EXPECT_FALSE(codecFor(kProtocolModbusRtu)->refusesCount(":0A8302"));
+}
+
+// The line rules each protocol needs, and broadcasts at Modbus station 0 only.
+TEST(Codec, LineRules) {
+    const Codec& k = *codecFor(kProtocolKorvan);
+    const Codec& a = *codecFor(kProtocolModbusAscii);
+    const Codec& r = *codecFor(kProtocolModbusRtu);
+    EXPECT_FALSE(k.broadcastsTo(0));
+    EXPECT_TRUE(a.broadcastsTo(0) && r.broadcastsTo(0));
+    EXPECT_FALSE(a.broadcastsTo(1) || r.broadcastsTo(1));
+    const Request write = Request::write(0, "0044", "0001");
+    EXPECT_FALSE(k.isBroadcast(k.frame(write)));
+    EXPECT_TRUE(a.isBroadcast(a.frame(write)) && r.isBroadcast(r.frame(write)));
+    EXPECT_FALSE(k.waitsForQuietLine() || k.missLeavesAnswerOwed());
+    EXPECT_TRUE(a.waitsForQuietLine() && a.missLeavesAnswerOwed() && r.missLeavesAnswerOwed());
+    EXPECT_EQ(k.frameGapNs(9600, 10), 0);
+    EXPECT_EQ(a.frameGapNs(9600, 10), 0);
+    EXPECT_EQ(r.frameGapNs(9600, 10), 3645834);
+    EXPECT_TRUE(k.asksAgain("\x1B! 0044\x03"
+                            "00"));
+    EXPECT_FALSE(r.asksAgain("\x1B! 0044\x03"
+                             "00"));
+    // The read that tells a write's echo from its answer reads the written register.
+    EXPECT_EQ(r.echoProbe(r.frame(Request::write(10, "0044", "0001"))),
+              r.frame(Request::read(10, "0044")));
+    EXPECT_TRUE(k.echoProbe(k.frame(write)).isEmpty());
 }
 
 TEST(Classification, DataField) {

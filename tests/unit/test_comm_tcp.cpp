@@ -74,9 +74,9 @@ TEST(TcpComm, FarEndClosingWhileIdleIsReportedOnceAndReopens) {
     EXPECT_EQ(com.lostDevice(), address);
 
     // An exchange meanwhile fails at once and reports nothing more.
-    QByteArray sub, cmd("03"), item("0001"), d;
-    qint16 retries = 3, inst = 0;
-    EXPECT_TRUE(sendItemCommand(com, inst, sub, cmd, item, d, retries).isEmpty());
+    const ExchangeResult r = sendItemCommand(com, Request::read(0, "0001"));
+    EXPECT_TRUE(r.text.isEmpty());
+    EXPECT_EQ(r.outcome, ExchangeOutcome::DeviceLost);
     EXPECT_TRUE(com.lastExchange().deviceGone);
     EXPECT_EQ(reports, 1);
 

@@ -86,10 +86,9 @@ struct Rig {
     }
     bool korvan() const { return protocol == kProtocolKorvan; }
     // One read, through sendItemCommand as the sequences do it (retries 3).
-    QByteArray read(qint16 inst = 1, int item = 0x44) {
-        QByteArray subadr, commod("03"), no = itemAddressText(item).toLatin1(), data;
-        qint16 retries = 3;
-        return sendItemCommand(*com, inst, subadr, commod, no, data, retries);
+    QByteArray read(qint16 inst = 1, int item = 0x44) { return readResult(inst, item).text; }
+    ExchangeResult readResult(qint16 inst = 1, int item = 0x44) {
+        return sendItemCommand(*com, Request::read(inst, itemAddressText(item).toLatin1()));
     }
     // One read, so that the line has shown whether it echoes (a write's first copy on a
     // line that has not is checked by a read of its own), then the records start afresh.
@@ -103,7 +102,11 @@ struct Rig {
     std::optional<qint16> value(const QByteArray& text) const {
         return decodeDataField(com->extractData(text, 1));
     }
-    int classify(const QByteArray& text) const { return classifyResponse(text, protocol, "03"); }
+    // The message a read's response text shows, as the read sequence shows it.
+    int classify(const QByteArray& text) const {
+        const Codec& codec = *com->codec();
+        return codec.messageId(codec.judge(text, "03", nullptr));
+    }
     int garbled() const { return korvan() ? kResponseChecksum : kResponseCommError; }
     // RTU's silence at 9600 bit/s, 7E1, in the whole milliseconds of the virtual clock.
     static qint64 silenceMs() { return (SerialComm::rtuSilenceNs(9600, 10) + 999999) / 1000000; }
@@ -593,7 +596,9 @@ struct BlockRig : Rig {
         QMap<int, int> got;
         reader.readRun(
             first, count,
-            [&got](int item, int result, qint16 value) { got[item] = result ? -result : value; },
+            [&](int item, const ExchangeResult& result, qint16 value) {
+                got[item] = result.good() ? value : -com->codec()->messageId(result.outcome);
+            },
             [] { return true; });
         return got;
     }
@@ -611,14 +616,7 @@ struct BlockRig : Rig {
         return run(items, false);
     }
     // One item alone, as the read without blocks asks for it.
-    int readItem(int item, qint16* got) {
-        const QByteArray text = read(1, item);
-        if (classify(text) == kResponseOk)
-            *got = *value(text);
-        return classify(text);
-    }
-
-    BlockReader reader{*com, 1, [this](int item, qint16* got) { return readItem(item, got); }};
+    BlockReader reader{*com, 1, [this](int item) { return readResult(1, item); }};
 };
 
 QMap<int, int> expected(int first, int count, const QSet<int>& undefined = {}) {

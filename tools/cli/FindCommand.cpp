@@ -108,10 +108,7 @@ class ConditionsOnly : public CommObject {
     void closePort() override {}
     void resetExchange() override {}
     void dropStaleInput() override {}
-    QByteArray sendCommand(QByteArray&, QByteArray&, QByteArray&, QByteArray&, QByteArray&,
-                           qint16&) override {
-        return {};
-    }
+    ExchangeResult sendCommand(const Request&) override { return {}; }
     QByteArray extractData(const QByteArray&, qint32) const override { return {}; }
 };
 
